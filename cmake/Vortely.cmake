@@ -1,0 +1,28 @@
+# vortely_library(name "dir;dir" deps...): a static library of every .cpp/.h in the folders.
+function(vortely_library name dirs)
+  set(sources)
+  foreach(d IN LISTS dirs)
+    file(GLOB_RECURSE s CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${d}/*.cpp ${CMAKE_SOURCE_DIR}/${d}/*.h)
+    list(APPEND sources ${s})
+  endforeach()
+  if(NOT sources)
+    set(sources ${CMAKE_SOURCE_DIR}/cmake/empty.cpp)
+  endif()
+  add_library(${name} STATIC ${sources})
+  target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC ${ARGN})
+endfunction()
+
+# vortely_tests(folder deps...): one GoogleTest program per tests/ folder.
+function(vortely_tests folder)
+  file(GLOB_RECURSE s CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*.cpp)
+  if(NOT s)
+    return()
+  endif()
+  set(exe test_${folder})
+  add_executable(${exe} ${s} ${CMAKE_CURRENT_SOURCE_DIR}/test_main.cpp)
+  target_include_directories(${exe} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+  target_link_libraries(${exe} PRIVATE ${ARGN} GTest::gtest GTest::gmock Qt6::Widgets)
+  gtest_discover_tests(${exe} DISCOVERY_TIMEOUT 60
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VORTELY_TEST_BINARY_DIR=${CMAKE_BINARY_DIR}")
+endfunction()

@@ -1,0 +1,16 @@
+#include "core/KVRApplicationServices.h"
+
+#include <atomic>
+
+#include "platform/KVRUserDefaults.h"
+
+namespace {
+std::atomic<KVRApplicationServices*> g_current{nullptr};
+}
+
+bool KVRApplicationServices::roundCurrencyValues() {
+  return KVRUserDefaults::standard().boolForKey(QStringLiteral("KVRVortelyRoundValues"));
+}
+
+KVRApplicationServices* KVRApplicationServices::current() { return g_current.load(); }
+void KVRApplicationServices::setCurrent(KVRApplicationServices* s) { g_current.store(s); }

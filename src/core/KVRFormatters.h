@@ -1,0 +1,36 @@
+#pragma once
+// The four shared formatters, on ICU in the user's locale. Callers serialise
+// their use with the application's formatterLock; each formatter also locks
+// itself, so a caller that forgets is still safe.
+#include <QString>
+
+#include "platform/KVRDate.h"
+
+class KVRNumberFormatter {
+ public:
+  virtual ~KVRNumberFormatter() = default;
+  virtual QString stringFromNumber(double value) const = 0;
+};
+
+class KVRDateFormatter {
+ public:
+  virtual ~KVRDateFormatter() = default;
+  virtual QString stringFromDate(KVRDate date) const = 0;  // "" for no date
+};
+
+class KVRFormatters {
+ public:
+  static KVRFormatters& shared();
+  // Decimal style, nothing else set: counts and rounded money.
+  const KVRNumberFormatter& currencyFormatter();
+  // Currency style with exactly two fraction digits and no currency symbol.
+  const KVRNumberFormatter& currencyFormatterWithFloats();
+  // Decimal, no sign ever written, at most two fraction digits.
+  const KVRNumberFormatter& currencyFormatterWithPrefixAndFloats();
+  // Short date style, no time, the user's locale and the local time zone.
+  const KVRDateFormatter& numberedDateFormatter();
+
+  // Rebuilds the formatters for a locale such as "en_US" or "fr_FR" (tests);
+  // empty for the user's locale.
+  void resetLocale(const QString& icuLocale = QString());
+};

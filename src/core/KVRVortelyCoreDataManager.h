@@ -1,0 +1,84 @@
+#pragma once
+// The shared owner of the database (one SQLite file in the support folder) and
+// of its one context: every entity object lives here. Every thread takes the
+// context lock around each access; it is re-entrant on the same thread.
+// Saves write every change in one transaction.
+#include <QString>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "core/KVREntities.h"
+#include "core/KVRSharedValuesIndex.h"
+#include "core/KVRVortelyManagedProduct.h"
+
+class KVRVortelyCoreDataManager {
+ public:
+  static KVRVortelyCoreDataManager& sharedInstance();
+
+  // The database file in the support folder.
+  static QString defaultStorePath();
+  // Opens (creating when missing) the database and loads its objects. A file
+  // that is not a database, or is damaged, is left untouched: false with a
+  // reason in *error, and the context stays empty.
+  bool openStore(const QString& path, QString* error);
+  bool isOpen() const;
+  QString storePath() const;
+  void closeStore();
+  // Writes every inserted, changed and deleted object in one transaction.
+  bool save(QString* error);
+  bool hasChanges() const;
+
+  std::recursive_mutex& contextLock() { return contextLock_; }
+
+  // Objects of the context (take the context lock while using them off the main thread).
+  std::vector<KVRStoreAccount*> accounts() const;
+  std::vector<KVRVortelyManagedProduct*> products() const;
+  std::vector<KVRReport*> reports() const;
+
+  // Reports of type 5.
+  std::vector<KVRReport*> paymentReports();
+  // The first report of that file name; a new one when none (never null).
+  KVRReport* reportWithName(const QString& filename);
+  // Always inserts a new line (forceCreate is not consulted) with its begin
+  // date, currency, country and type; a type of 11 or more is stored minus 10
+  // and marks the product "E-Book", type 4 marks it "In-App Purchase". The
+  // caller attaches it to the report.
+  KVRReportEntry* reportEntryInReport(KVRReport* report, KVRVortelyManagedProduct* product, KVRDate date,
+                                      const QString& country, const QString& currency, int type,
+                                      bool forceCreate);
+  // Sum of count x income of the report's lines in the preferred currency, / 100.
+  float incomeValueForReport(KVRReport* report);
+  void deleteObject(KVRManagedObject* object);
+
+  // Inserting objects (they are saved with the next save).
+  KVRStoreAccount* insertStoreAccount();
+  KVRVortelyManagedProduct* insertProduct(KVRStoreAccount* account);
+  KVRReport* insertReport();
+  KVRReportEntry* insertReportEntry(KVRReport* report, KVRVortelyManagedProduct* product);
+  KVRiAdReportEntry* insertIAdReportEntry(KVRReport* report, KVRVortelyManagedProduct* product);
+  KVRRating* insertRating(KVRVortelyManagedProduct* product);
+  KVRCost* insertCost(KVRVortelyManagedProduct* product);
+  KVRPartner* insertPartner(KVRVortelyManagedProduct* product);
+  // Records that a persistent attribute of the object changed.
+  void markChanged(KVRManagedObject* object);
+
+  // Loads every product's rating cache, then posts KVRVortelyRatingsHaveBeenLoaded
+  // on the main thread. At most one load runs at a time.
+  void loadRatings();
+  bool ratingsLoaded() const { return ratingsLoaded_.load(); }
+
+  // The shared values index of every product's built history.
+  KVRSharedValuesIndex& valuesByCountryAndDate() { return valuesIndex_; }
+
+ private:
+  KVRVortelyCoreDataManager();
+  ~KVRVortelyCoreDataManager();
+  struct Impl;
+  std::unique_ptr<Impl> d_;
+  std::recursive_mutex contextLock_;
+  std::atomic<bool> ratingsLoaded_{false};
+  std::atomic<bool> ratingsLoading_{false};
+  KVRSharedValuesIndex valuesIndex_;
+};

@@ -1,0 +1,90 @@
+#pragma once
+// One product of one store, own or followed, with its cached sales history.
+#include <QColor>
+#include <QImage>
+#include <QString>
+#include <array>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "core/KVREntities.h"
+#include "core/KVRProductValues.h"
+
+class KVRVortelyManagedProduct : public KVRManagedObject {
+ public:
+  // Persistent attributes.
+  int64_t idStore = 0;  // store identifier: key of the product in the values index and totals
+  QString name;
+  QString category;     // "In-App Purchase", "E-Book" or a store category label
+  QString bundleIdentifier;
+  QString version;
+  bool free = false;
+  KVRDate firstDate, lastDate;  // first and last report day
+  KVRStoreAccount* account = nullptr;
+  QByteArray iconData;
+
+  // Relationships (owned by the data manager's context).
+  std::vector<KVRReportEntry*> entries;
+  std::vector<KVRiAdReportEntry*> iAdEntries;
+  std::vector<KVRRating*> ratings;
+  std::vector<KVRCost*> costs;
+  std::vector<KVRPartner*> partners;
+
+  // Transient: colour of the product's curve when several products are
+  // selected; invalid when none is assigned. Main thread only.
+  QColor curveColor;
+
+  bool isInAppPurchase() const { return category == QLatin1String("In-App Purchase"); }
+  bool isEBook() const { return category == QLatin1String("E-Book"); }
+  bool isAndroid() const;
+  QImage icone() const;  // null image when the product has no icon
+
+  // Vote counts for the five star levels (1 to 5) of the all-versions slots;
+  // country null or empty for all countries. Always five entries, 0 for a
+  // level without a rating row.
+  std::vector<int> ratingsForCountry(const QString& country = QString()) const;
+  std::vector<int> newRatingsForCountry(const QString& country = QString()) const;
+  // Fills the rating cache from the product's Rating rows (the data manager's
+  // loadRatings calls it).
+  void cacheRatings();
+
+  // History. Builds the per-value-key, per-day records from the product's
+  // report and ad lines, once; then publishes them in the product's cache and
+  // in the shared values index. Returns at once when already built.
+  void buildHistoryByDate();
+  // Drops the built history so that the next build recomputes it (after new
+  // report lines, a new rate or a reconciliation).
+  void resetHistory();
+  bool initialized() const { return initialized_.load(std::memory_order_acquire); }
+  // The product values cache: an immutable snapshot, null before the first build.
+  KVRProductValuesRef valuesByCountryAndDate() const;
+  std::mutex& valuesLock() { return valuesLock_; }
+
+  float totalSales() const { return totalSales_.load(std::memory_order_relaxed); }
+  float totalUpgrades() const { return totalUpgrades_.load(std::memory_order_relaxed); }
+  float totalIncomes() const { return totalIncomes_.load(std::memory_order_relaxed); }
+
+  // The distinct financial reports (type 4) holding lines of this product, in
+  // date order; cached until resetFinancialReports. Empty without an account.
+  const std::vector<KVRReport*>& financialReports();
+  void resetFinancialReports();
+
+  void addPartnersObject(KVRPartner* p);
+  void addCostsObject(KVRCost* c);
+
+ private:
+  mutable std::mutex valuesLock_;
+  KVRProductValuesRef values_;
+  std::atomic<bool> initialized_{false};
+  std::atomic<float> totalSales_{0}, totalUpgrades_{0}, totalIncomes_{0};
+
+  bool financialReportsBuilt_ = false;
+  std::vector<KVRReport*> financialReports_;
+
+  mutable std::mutex ratingsLock_;
+  bool ratingsCached_ = false;
+  // [country storefront][level 0..4] -> votes / new votes; "" = all countries
+  std::vector<std::pair<QString, std::array<int, 10>>> ratingCache_;
+};
