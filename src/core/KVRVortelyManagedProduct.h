@@ -61,6 +61,10 @@ class KVRVortelyManagedProduct : public KVRManagedObject {
   // The product values cache: an immutable snapshot, null before the first build.
   KVRProductValuesRef valuesByCountryAndDate() const;
   std::mutex& valuesLock() { return valuesLock_; }
+  // Installs a built history: the product values cache, the all-time totals,
+  // and the same snapshot in the shared values index under idStore. The
+  // history build ends with it; tests use it to set up exact values.
+  void publishValues(KVRProductValuesRef values, float totalSales, float totalUpgrades, float totalIncomes);
 
   float totalSales() const { return totalSales_.load(std::memory_order_relaxed); }
   float totalUpgrades() const { return totalUpgrades_.load(std::memory_order_relaxed); }
