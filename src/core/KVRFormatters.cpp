@@ -1,0 +1,162 @@
+#include "core/KVRFormatters.h"
+
+#include <memory>
+#include <mutex>
+#include <unicode/datefmt.h>
+#include <unicode/decimfmt.h>
+#include <unicode/numfmt.h>
+
+#include "platform/KVRICUSupport.h"
+
+namespace {
+
+bool isPatternSpace(UChar c) { return c == u' ' || c == 0x00A0 || c == 0x202F || c == 0x2009; }
+
+// The pattern without its currency sign and the blanks that went with it, so
+// that no symbol and no stray space reach the text.
+icu::UnicodeString withoutCurrencySign(const icu::UnicodeString& pattern) {
+  icu::UnicodeString out;
+  const int32_t n = pattern.length();
+  for (int32_t i = 0; i < n; ++i) {
+    const UChar c = pattern.charAt(i);
+    if (c != 0x00A4) {
+      out.append(c);
+      continue;
+    }
+    // Drop the blanks on the side of the sign away from the number.
+    while (out.length() > 0 && isPatternSpace(out.charAt(out.length() - 1))) out.truncate(out.length() - 1);
+    while (i + 1 < n && pattern.charAt(i + 1) == 0x00A4) ++i;  // "¤¤" forms
+    while (i + 1 < n && isPatternSpace(pattern.charAt(i + 1))) ++i;
+  }
+  return out;
+}
+
+enum class NumberKind { plain, amount, percentage };
+
+std::unique_ptr<icu::NumberFormat> makeNumberFormat(NumberKind kind, const icu::Locale& locale) {
+  UErrorCode status = U_ZERO_ERROR;
+  std::unique_ptr<icu::NumberFormat> f;
+  switch (kind) {
+    case NumberKind::plain:
+      f.reset(icu::NumberFormat::createInstance(locale, UNUM_DECIMAL, status));
+      break;
+    case NumberKind::amount: {
+      f.reset(icu::NumberFormat::createInstance(locale, UNUM_CURRENCY, status));
+      if (auto* df = dynamic_cast<icu::DecimalFormat*>(f.get())) {
+        icu::UnicodeString pattern;
+        df->toPattern(pattern);
+        UErrorCode st = U_ZERO_ERROR;
+        std::unique_ptr<icu::NumberFormat> plain(
+            icu::NumberFormat::createInstance(locale, UNUM_DECIMAL, st));
+        if (auto* pdf = dynamic_cast<icu::DecimalFormat*>(plain.get()); U_SUCCESS(st) && pdf) {
+          pdf->applyPattern(withoutCurrencySign(pattern), st);
+          if (U_SUCCESS(st)) f = std::move(plain);
+        }
+      }
+      f->setMinimumFractionDigits(2);
+      f->setMaximumFractionDigits(2);
+      break;
+    }
+    case NumberKind::percentage:
+      f.reset(icu::NumberFormat::createInstance(locale, UNUM_DECIMAL, status));
+      if (auto* df = dynamic_cast<icu::DecimalFormat*>(f.get())) {
+        df->setPositivePrefix(icu::UnicodeString());
+        df->setNegativePrefix(icu::UnicodeString());
+      }
+      f->setMaximumFractionDigits(2);
+      break;
+  }
+  if (U_FAILURE(status) || !f) {
+    status = U_ZERO_ERROR;
+    f.reset(icu::NumberFormat::createInstance(icu::Locale::getRoot(), status));
+  }
+  return f;
+}
+
+class NumberFormatter final : public KVRNumberFormatter {
+ public:
+  explicit NumberFormatter(NumberKind kind) : kind_(kind) {}
+
+  void reset(const icu::Locale& locale) {
+    std::lock_guard<std::mutex> g(lock_);
+    format_ = makeNumberFormat(kind_, locale);
+  }
+
+  QString stringFromNumber(double value) const override {
+    std::lock_guard<std::mutex> g(lock_);
+    if (!format_) return QString();
+    icu::UnicodeString out;
+    format_->format(value, out);
+    return KVRFromUnicodeString(out);
+  }
+
+ private:
+  const NumberKind kind_;
+  mutable std::mutex lock_;
+  std::unique_ptr<icu::NumberFormat> format_;
+};
+
+class DateFormatter final : public KVRDateFormatter {
+ public:
+  void reset(const icu::Locale& locale) {
+    std::lock_guard<std::mutex> g(lock_);
+    format_.reset(icu::DateFormat::createDateInstance(icu::DateFormat::kShort, locale));
+    if (format_) format_->adoptTimeZone(KVRUserTimeZone().release());
+  }
+
+  QString stringFromDate(KVRDate date) const override {
+    if (!date.isValid()) return QString(u""_qs);
+    std::lock_guard<std::mutex> g(lock_);
+    if (!format_) return QString(u""_qs);
+    icu::UnicodeString out;
+    format_->format(date.ms, out);
+    return KVRFromUnicodeString(out);
+  }
+
+ private:
+  mutable std::mutex lock_;
+  std::unique_ptr<icu::DateFormat> format_;
+};
+
+struct FormatterSet {
+  std::once_flag made;
+  NumberFormatter plain{NumberKind::plain};
+  NumberFormatter amount{NumberKind::amount};
+  NumberFormatter percentage{NumberKind::percentage};
+  DateFormatter date;
+
+  void reset(const QString& localeName) {
+    const icu::Locale locale = KVRLocaleNamed(localeName);
+    plain.reset(locale);
+    amount.reset(locale);
+    percentage.reset(locale);
+    date.reset(locale);
+  }
+};
+
+FormatterSet& formatters() {
+  static FormatterSet set;
+  std::call_once(set.made, [] { set.reset(QString()); });
+  return set;
+}
+
+}  // namespace
+
+KVRFormatters& KVRFormatters::shared() {
+  static KVRFormatters instance;
+  return instance;
+}
+
+const KVRNumberFormatter& KVRFormatters::currencyFormatter() { return formatters().plain; }
+
+const KVRNumberFormatter& KVRFormatters::currencyFormatterWithFloats() {
+  return formatters().amount;
+}
+
+const KVRNumberFormatter& KVRFormatters::currencyFormatterWithPrefixAndFloats() {
+  return formatters().percentage;
+}
+
+const KVRDateFormatter& KVRFormatters::numberedDateFormatter() { return formatters().date; }
+
+void KVRFormatters::resetLocale(const QString& icuLocale) { formatters().reset(icuLocale); }

@@ -1,0 +1,65 @@
+#include "core/KVRVortelyLogCenter.h"
+
+#include <QDateTime>
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+
+namespace {
+
+struct LogState {
+  std::mutex lock;
+  QStringList lines;
+  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+};
+
+LogState& state() {
+  static LogState s;
+  return s;
+}
+
+}  // namespace
+
+KVRVortelyLogCenter& KVRVortelyLogCenter::sharedInstance() {
+  static KVRVortelyLogCenter center;
+  state();  // the start moment defaults to the first use
+  return center;
+}
+
+void KVRVortelyLogCenter::addLogEntry(const QString& message, bool showInConsole,
+                                      const QString& keyword) {
+  LogState& s = state();
+  const QString stamp =
+      QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss t"));
+  QString line;
+  {
+    std::lock_guard<std::mutex> g(s.lock);
+    const auto elapsed = std::chrono::steady_clock::now() - s.start;
+    const unsigned long secs = static_cast<unsigned long>(
+        std::chrono::duration_cast<std::chrono::seconds>(elapsed).count());
+    line = QStringLiteral("%1 - [%2s] %3 - %4").arg(stamp, QString::number(secs), keyword, message);
+    s.lines.append(line);
+  }
+  if (showInConsole) {
+    const QByteArray text = line.toLocal8Bit();
+    std::fprintf(stderr, "%s\n", text.constData());
+  }
+}
+
+QStringList KVRVortelyLogCenter::lines() const {
+  LogState& s = state();
+  std::lock_guard<std::mutex> g(s.lock);
+  return s.lines;
+}
+
+void KVRVortelyLogCenter::clear() {
+  LogState& s = state();
+  std::lock_guard<std::mutex> g(s.lock);
+  s.lines.clear();
+}
+
+void KVRVortelyLogCenter::markStart() {
+  LogState& s = state();
+  std::lock_guard<std::mutex> g(s.lock);
+  s.start = std::chrono::steady_clock::now();
+}
