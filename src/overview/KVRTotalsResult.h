@@ -2,6 +2,7 @@
 // The totals engine's result: per product (by store id) the totals per country,
 // the overall totals and, on request, the totals per day of the walked span.
 #include <QString>
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -17,10 +18,14 @@ struct KVRProductTotals {
   // One record per day of the walk, in walk order, keyed by the walk's dates.
   std::vector<std::pair<KVRDate, KVRTotalsStruct>> salesByDate;
 
+  // The walk's dates rise strictly, so a day is found by binary search; only a
+  // date equal to one the walk produced finds a record.
   const KVRTotalsStruct* dayRecord(KVRDate d) const {
-    for (const auto& [date, rec] : salesByDate)
-      if (date == d) return &rec;
-    return nullptr;
+    if (!d.isValid()) return nullptr;
+    auto it = std::lower_bound(salesByDate.begin(), salesByDate.end(), d.ms,
+                               [](const auto& e, double ms) { return e.first.ms < ms; });
+    if (it == salesByDate.end() || it->first.ms != d.ms) return nullptr;
+    return &it->second;
   }
 };
 
