@@ -1,0 +1,99 @@
+#pragma once
+// The shared currency table, the user's preferred currency and the cache of
+// exchange rates.
+//
+// The table has one row per money region (US, EU, CA, GB, JP, AU, WW, MX, NZ,
+// NO, CH, CN, DK, SE, SG, TW, HK), in that order; every look-up answers the
+// first matching row, so "USD" finds the US row before the WW row. The ad
+// region "IAD" has no row.
+//
+// Exchange rates are kept per ordered pair of codes. The report codes
+// "USD RoW", "USD - RoW" and "IAD" are dollars and convert as "USD". A pair
+// whose rate is unknown converts with rate 1 (the amount comes back unchanged)
+// and is written to the log once. The rate cache is guarded by a mutex: the
+// converter is used from the history-building worker threads too.
+#include <QString>
+#include <QVariantList>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <map>
+#include <vector>
+
+struct KVRCurrencyRow {
+  QString Label;   // English name of the currency
+  QString Value;   // ISO 4217 code
+  QString Symbol;  // display symbol
+  QString Region;  // money region code
+};
+
+// A bank account the store pays into (user default "FinancialAccounts").
+struct KVRFinancialAccount {
+  QString Label, Owner, Bank, Number, Type, Currency;
+  bool CurrencyLocked = false;
+};
+
+class KVRVortelyCurrencyConverter {
+ public:
+  static const std::vector<KVRCurrencyRow>& currencyValues();
+  // First-row look-ups; null QString when no row matches.
+  static QString currencyRegionForCurrencyValue(const QString& code);
+  static QString currencySymbolForCurrencyRegion(const QString& region);
+  static QString currencySymbolForCurrencyValue(const QString& code);
+  static QString currencyValueForCurrencyRegion(const QString& region);  // "IAD" gives null
+
+  // The code used for rates: "USD RoW", "USD - RoW" and "IAD" give "USD";
+  // any other code is returned as it is.
+  static QString rateCodeForCurrency(const QString& code);
+
+  static KVRVortelyCurrencyConverter& sharedInstance();
+
+  // The user default "PreferedCurrency"; "EUR" when unset or empty.
+  QString preferedCurrency() const;
+  // The symbol of the preferred currency, cached for the code it was looked up
+  // for (a change of the preferred currency is followed). A code without a
+  // table row gives the code itself.
+  QString preferedCurrencySymbol();
+
+  // The amount itself when both codes are equal or the pair has no rate;
+  // otherwise amount times rate, formed in double and rounded once to float.
+  double convertAmount(double amount, const QString& from, const QString& to);
+  float convertAmountToPreferedCurrency(double amount, const QString& from);
+  float floatConvertAmountToPreferedCurrency(float amount, const QString& from);
+
+  // 1 for equal codes; the stored rate of the pair, else 1 / the stored rate of
+  // the reverse pair; 0 when neither is known.
+  double rateFrom(const QString& from, const QString& to) const;
+  // Stores the rate of a pair; a rate that is not a finite positive number
+  // forgets the pair instead.
+  void setRate(const QString& from, const QString& to, double rate);
+  void removeAllRates();
+  int rateCount() const;
+
+  // The rate cache lives in the support folder as "Rates.json", written in one
+  // piece (a failed write leaves the previous file). loadRates replaces the
+  // cache with the file's rates; a missing file changes nothing, a damaged
+  // one is logged and ignored.
+  static QString ratesFilePath();
+  bool saveRates(QString* error = nullptr);
+  void loadRates();
+
+  // The first financial account of the user default "FinancialAccounts" whose
+  // Label equals the text; none for a null label.
+  std::optional<KVRFinancialAccount> financialAccountWithName(const QString& label) const;
+  static std::vector<KVRFinancialAccount> financialAccounts();
+  static QVariantList financialAccountsDefault();
+  static void setFinancialAccountsDefault(const std::vector<KVRFinancialAccount>& accounts);
+
+ private:
+  KVRVortelyCurrencyConverter() = default;
+  // The multiplier of a conversion; nullopt when the codes are equal or the
+  // pair has no rate (the latter logged once).
+  std::optional<double> conversionRate(const QString& from, const QString& to);
+  double rateLocked(const QString& from, const QString& to) const;
+
+  mutable std::mutex lock_;
+  std::map<QString, double> rates_;  // key "FROM>TO"
+  std::set<QString> loggedMissingPairs_;
+  QString cachedSymbolCode_, cachedSymbol_;
+};
