@@ -1,0 +1,85 @@
+#pragma once
+// The curve graph: one or more curves over days, a vertical axis from the data
+// source's signed range, grid and axis labels, optional value labels, the
+// average line, event marks, the last-day mark and a value bubble under the
+// mouse. Everything is pulled from the data source while painting (order in
+// KVRGraphDataSources.h).
+#include <QImage>
+#include <QPointF>
+#include <QWidget>
+#include <optional>
+#include <vector>
+
+#include "graphs/KVRGraphDataSources.h"
+
+// What one paint pulled from the data source.
+struct KVRGraphSnapshot {
+  struct Curve {
+    QColor color;
+    std::vector<KVRDate> dates;
+    std::vector<float> values;
+  };
+  struct Event {
+    QString label;
+    QColor color;
+    KVRDate date;
+    QImage image;
+  };
+  bool loading = false;
+  int numberOfPoints = 0;
+  std::optional<QString> valueLabelFormat;
+  KVRSignedRange range;
+  std::vector<Curve> curves;
+  std::optional<double> averageValue;  // where the average line goes; none: no line
+  KVRDate startDate;
+  KVRDate endDate;
+  std::vector<Event> events;
+};
+
+class KVRVortelyGraphView : public QWidget {
+  Q_OBJECT
+ public:
+  explicit KVRVortelyGraphView(QWidget* parent = nullptr);
+  ~KVRVortelyGraphView() override;
+
+  // Not owned; the data source must outlive the view or be reset to null.
+  void setDataSource(KVRVortelyGraphViewDataSource* dataSource);
+  KVRVortelyGraphViewDataSource* dataSource() const { return dataSource_; }
+  // Kind of graph (the overview uses 2: day curves). Kept for the callers;
+  // every kind is drawn as curves.
+  void setKindOfGraph(int kind);
+  int kindOfGraph() const { return kindOfGraph_; }
+  void setShowValues(bool show);
+  bool showValues() const { return showValues_; }
+  void setShowLastDay(bool show);
+  bool showLastDay() const { return showLastDay_; }
+  void setNeedsDisplay(bool needs = true) { if (needs) update(); }
+
+  // Pulls one snapshot from a data source in the drawing order (without the
+  // axis labels and the bubble, which depend on the geometry).
+  static KVRGraphSnapshot collect(KVRVortelyGraphViewDataSource& dataSource);
+  // Draws the graph into a rectangle of any painter (screen or print).
+  void render(QPainter& painter, const QRectF& rect);
+  // The point under a horizontal position of the widget, -1 when none (tests
+  // and the bubble).
+  int pointIndexAt(qreal x) const;
+  // Shows (or with -1 hides) the value bubble of a point as the mouse does.
+  void setHoveredPoint(int point);
+  int hoveredPoint() const { return hoveredPoint_; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void leaveEvent(QEvent* event) override;
+
+ private:
+  struct Layout;
+  KVRVortelyGraphViewDataSource* dataSource_ = nullptr;
+  int kindOfGraph_ = 2;
+  bool showValues_ = false;
+  bool showLastDay_ = false;
+  int hoveredPoint_ = -1;
+  // Plot rectangle and point count of the last paint, for the mouse.
+  QRectF lastPlotRect_;
+  int lastPointCount_ = 0;
+};
