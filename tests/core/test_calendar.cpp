@@ -1,0 +1,181 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "core/KVRCalendar.h"
+
+namespace {
+
+KVRCalendar& cal() { return KVRCalendar::shared(); }
+
+KVRDate ymd(int y, int m, int d) { return cal().dateFromComponents(KVRDateComponents::ymd(y, m, d)); }
+
+void expectYMD(KVRDate date, int y, int m, int d) {
+  const KVRDateComponents c = cal().components(KVRYearCalendarUnit | KVRMonthCalendarUnit |
+                                                   KVRDayCalendarUnit | KVRHourCalendarUnit,
+                                               date);
+  EXPECT_EQ(c.year, y);
+  EXPECT_EQ(c.month, m);
+  EXPECT_EQ(c.day, d);
+  EXPECT_EQ(c.hour, 0);
+}
+
+// Switches the shared calendar to a zone for one test and back afterwards.
+class ZoneScope {
+ public:
+  explicit ZoneScope(const char* zone) { cal().resetTimeZone(QString::fromLatin1(zone)); }
+  ~ZoneScope() { cal().resetTimeZone(); }
+};
+
+}  // namespace
+
+// The test program runs with TZ=Europe/Paris.
+TEST(Calendar, DateFromComponentsIsLocalMidnight) {
+  // 2012-01-01 00:00 in Paris is 2011-12-31 23:00 UTC.
+  EXPECT_EQ(ymd(2012, 1, 1).ms, 1325372400000.0);
+  EXPECT_EQ(KVRCalendar::sharedGMT().dateFromComponents(KVRDateComponents::ymd(2012, 1, 1)).ms,
+            1325376000000.0);
+  // Summer time: 2012-07-01 00:00 CEST = 2012-06-30 22:00 UTC.
+  EXPECT_EQ(ymd(2012, 7, 1).ms, 1341093600000.0);
+  // Out-of-range fields roll over.
+  expectYMD(ymd(2012, 13, 1), 2013, 1, 1);
+  expectYMD(ymd(2012, 3, 0), 2012, 2, 29);
+}
+
+TEST(Calendar, ComponentsOfADate) {
+  const KVRDate d(1341093600000.0 + 3600000.0 * 13.5);  // 2012-07-01 13:30 local
+  const KVRDateComponents c = cal().components(
+      KVRYearCalendarUnit | KVRMonthCalendarUnit | KVRDayCalendarUnit | KVRHourCalendarUnit |
+          KVRMinuteCalendarUnit | KVRSecondCalendarUnit | KVRWeekdayCalendarUnit,
+      d);
+  EXPECT_EQ(c.year, 2012);
+  EXPECT_EQ(c.month, 7);
+  EXPECT_EQ(c.day, 1);
+  EXPECT_EQ(c.hour, 13);
+  EXPECT_EQ(c.minute, 30);
+  EXPECT_EQ(c.second, 0);
+  EXPECT_EQ(c.weekday, 1);  // a Sunday
+  // Only the asked units are filled (mask 12: year and month).
+  const KVRDateComponents ym = cal().components(12, d);
+  EXPECT_EQ(ym.year, 2012);
+  EXPECT_EQ(ym.month, 7);
+  EXPECT_FALSE(KVRDateComponents::isSet(ym.day));
+  EXPECT_FALSE(KVRDateComponents::isSet(cal().components(12, KVRDate()).year));
+}
+
+TEST(Calendar, AddingMixedUnitsLargestFirst) {
+  KVRDateComponents c;
+  c.month = -1;
+  c.day = 1;
+  expectYMD(cal().dateByAddingComponents(c, ymd(2012, 3, 31)), 2012, 3, 1);
+  expectYMD(cal().dateByAddingComponents(c, ymd(2013, 3, 31)), 2013, 3, 1);
+  KVRDateComponents y;
+  y.year = -1;
+  y.day = 1;
+  expectYMD(cal().dateByAddingComponents(y, ymd(2012, 2, 29)), 2011, 3, 1);
+  // One day across the spring change keeps midnight (a 23-hour day).
+  const KVRDate before = ymd(2012, 3, 25);
+  const KVRDate after = cal().dateByAddingComponents(KVRDateComponents::days(1), before);
+  expectYMD(after, 2012, 3, 26);
+  EXPECT_EQ(after.ms - before.ms, 23 * 3600000.0);
+  // Hours are elapsed time.
+  KVRDateComponents h;
+  h.hour = 24;
+  EXPECT_EQ(cal().dateByAddingComponents(h, before).ms - before.ms, 24 * 3600000.0);
+  // End of month pinning.
+  expectYMD(cal().dateByAddingComponents(KVRDateComponents::months(1), ymd(2012, 1, 31)), 2012, 2, 29);
+  EXPECT_FALSE(cal().dateByAddingComponents(c, KVRDate()).isValid());
+}
+
+TEST(Calendar, DifferencesLargestUnitFirst) {
+  const unsigned ymdUnits = KVRYearCalendarUnit | KVRMonthCalendarUnit | KVRDayCalendarUnit;
+  KVRDateComponents back = cal().components(ymdUnits, ymd(2012, 3, 31), ymd(2011, 4, 1));
+  EXPECT_EQ(back.year, 0);
+  EXPECT_EQ(back.month, -11);
+  EXPECT_EQ(back.day, -29);
+  KVRDateComponents fwd = cal().components(ymdUnits, ymd(2011, 4, 1), ymd(2012, 3, 31));
+  EXPECT_EQ(fwd.year, 0);
+  EXPECT_EQ(fwd.month, 11);
+  EXPECT_EQ(fwd.day, 30);
+  EXPECT_EQ(cal().components(KVRDayCalendarUnit, ymd(2012, 1, 1), ymd(2013, 1, 1)).day, 366);
+  // A day across the 23-hour day still counts as one day.
+  EXPECT_EQ(cal().components(KVRDayCalendarUnit, ymd(2012, 3, 25), ymd(2012, 3, 26)).day, 1);
+  KVRDateComponents yd = cal().components(KVRYearCalendarUnit | KVRDayCalendarUnit,
+                                          ymd(2010, 6, 15), ymd(2012, 6, 20));
+  EXPECT_EQ(yd.year, 2);
+  EXPECT_EQ(yd.day, 5);
+}
+
+TEST(Calendar, CivilDaysAndStartOfDay) {
+  const KVRDate noon(1341093600000.0 + 12 * 3600000.0);  // 2012-07-01 12:00 local
+  EXPECT_EQ(cal().civilDay(noon), KVRCivilDayFromYMD(2012, 7, 1));
+  // 2012-07-01 01:00 local is still 30 June in UTC.
+  const KVRDate early(1341093600000.0 + 3600000.0);
+  EXPECT_EQ(cal().civilDay(early), KVRCivilDayFromYMD(2012, 7, 1));
+  EXPECT_EQ(KVRCalendar::sharedGMT().civilDay(early), KVRCivilDayFromYMD(2012, 6, 30));
+  EXPECT_EQ(cal().startOfDay(noon).ms, 1341093600000.0);
+  EXPECT_EQ(cal().dateFromCivilDay(KVRCivilDayFromYMD(2012, 7, 1)).ms, 1341093600000.0);
+  // Before 1970 as well.
+  const KVRCivilDay old = KVRCivilDayFromYMD(1969, 12, 31);
+  EXPECT_EQ(cal().civilDay(cal().dateFromCivilDay(old)), old);
+  EXPECT_FALSE(cal().startOfDay(KVRDate()).isValid());
+}
+
+TEST(Calendar, CivilDaysAgreeWithTheCalendarForYears) {
+  for (KVRCivilDay day = KVRCivilDayFromYMD(2008, 1, 1); day < KVRCivilDayFromYMD(2014, 1, 1); ++day) {
+    const KVRYMD y = KVRYMDFromCivilDay(day);
+    const KVRDate viaCalendar = ymd(y.year, int(y.month), int(y.day));
+    ASSERT_EQ(cal().dateFromCivilDay(day).ms, viaCalendar.ms) << day;
+    ASSERT_EQ(cal().civilDay(KVRDate(viaCalendar.ms + 86399999.0 - 3600000.0)), day) << day;
+  }
+}
+
+// Walking day by day across a clock change at midnight (both directions):
+// every step lands on the next civil day, and each civil day has exactly one
+// first instant, the one just after the previous day's last.
+TEST(Calendar, DayWalkAcrossMidnightClockChange) {
+  struct Walk { const char* zone; int y, m, d; };
+  for (const Walk w : {Walk{"America/Sao_Paulo", 2018, 10, 20}, Walk{"America/Sao_Paulo", 2019, 2, 1},
+                       Walk{"America/Santiago", 2018, 8, 1}, Walk{"America/Santiago", 2018, 5, 1}}) {
+    SCOPED_TRACE(testing::Message() << w.zone << " " << w.y << "-" << w.m);
+    ZoneScope scope(w.zone);
+    KVRDate d = ymd(w.y, w.m, w.d);
+    KVRCivilDay expected = KVRCivilDayFromYMD(w.y, w.m, w.d);
+    KVRDate previousStart;
+    for (int i = 0; i < 40; ++i) {
+      ASSERT_EQ(cal().civilDay(d), expected) << i;
+      const KVRDate start = cal().dateFromCivilDay(expected);
+      ASSERT_EQ(cal().startOfDay(d).ms, start.ms) << i;
+      ASSERT_EQ(cal().civilDay(start), expected) << i;
+      ASSERT_EQ(cal().civilDay(KVRDate(start.ms - 1)), expected - 1) << i;
+      if (previousStart.isValid()) ASSERT_TRUE(start.isLaterThan(previousStart)) << i;
+      previousStart = start;
+      d = cal().dateByAddingComponents(KVRDateComponents::days(1), d);
+      ++expected;
+    }
+  }
+  // Sao Paulo skipped midnight on 4 November 2018: the day starts at 01:00.
+  ZoneScope scope("America/Sao_Paulo");
+  const KVRDate nov4 = ymd(2018, 11, 4);
+  const KVRDateComponents c = cal().components(KVRDayCalendarUnit | KVRHourCalendarUnit, nov4);
+  EXPECT_EQ(c.day, 4);
+  EXPECT_EQ(c.hour, 1);
+  EXPECT_EQ(nov4.ms, 1541300400000.0);  // 2018-11-04 03:00 UTC
+}
+
+TEST(Calendar, SharedFromManyThreads) {
+  std::vector<std::thread> threads;
+  std::atomic<int> wrong{0};
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&wrong, t] {
+      for (int i = 0; i < 500; ++i) {
+        const KVRCivilDay day = KVRCivilDayFromYMD(2010 + t, 1, 1) + i;
+        if (cal().civilDay(cal().dateFromCivilDay(day)) != day) ++wrong;
+        const KVRDate next = cal().dateByAddingComponents(KVRDateComponents::days(1), cal().dateFromCivilDay(day));
+        if (cal().civilDay(next) != day + 1) ++wrong;
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(wrong.load(), 0);
+}
