@@ -31,6 +31,13 @@ class KVRSharedValuesIndex {
   ViewRef snapshot() const;
 
  private:
+  // Case-insensitive order, ties broken case-sensitively so that the order
+  // is total and the same on every run.
+  struct KeyLess {
+    bool operator()(const QString& a, const QString& b) const;
+  };
+
   mutable std::shared_mutex lock_;
   ViewRef view_ = std::make_shared<View>();
+  std::map<QString, int, KeyLess> keyUses_;  // key -> number of products holding it
 };

@@ -80,6 +80,7 @@ class KVRVortelyManagedProduct : public KVRManagedObject {
 
  private:
   mutable std::mutex valuesLock_;
+  std::mutex buildLock_;  // one history build of the product at a time
   KVRProductValuesRef values_;
   std::atomic<bool> initialized_{false};
   std::atomic<float> totalSales_{0}, totalUpgrades_{0}, totalIncomes_{0};

@@ -1,0 +1,120 @@
+#pragma once
+// The history build of a product, as a pure computation: from the product's
+// sales report lines and ad lines to one totals record per value key
+// ("EU-FR": region code, "-", country code) and civil day, plus the product's
+// all-time totals. KVRVortelyManagedProduct::buildHistoryByDate runs it and
+// installs the result.
+//
+// What is counted
+// - Sales report lines only: lines of daily (1), weekly (2) and monthly free
+//   (3) reports, and lines without a report (or of a report still typed 0).
+//   Lines of financial (4) and payment (5) reports repeat money the sales
+//   reports already hold, so they are left out; ad reports (6) come in through
+//   the ad lines.
+// - Entry types 1 sale, 2 upgrade, 3 refund, 4 in-app purchase; the payment
+//   types (5 to 10) carry no sales and are skipped.
+//
+// Per line, with c = count and u = income per unit (hundredths):
+// - sale and in-app purchase: sales += c; freeSales += c when u is 0, else
+//   paiedSales += c;
+// - upgrade: upgrades += c;
+// - refund: refunds += |c| (a positive count);
+// - the sub-type (promo code, gift purchase, gift redemption, education, new
+//   subscription, renewal) also adds c to its own measure, for every type but
+//   refunds;
+// - money, every type: income += c x u / 100 in the line's currency; the
+//   same amount goes to the record's amount in that currency (one of the 13
+//   kept per record) and the code joins `currencies`; currency += income x
+//   rate, where rate is the converter's current cached rate from the line's
+//   currency to the preferred currency, read once per currency when the build
+//   starts. A currency without a known rate (0) adds nothing to `currency`.
+//   "USD RoW", "USD - RoW" and "IAD" count as "USD".
+// - downloads = sales + upgrades, set once per record when the build ends.
+//
+// Days
+// - A line's day is the civil day of its beginDate in the shared calendar.
+// - A weekly line (weekly report, or a line whose end day is 6 or 7 days
+//   after its begin day) is spread evenly over its seven days from the begin
+//   day: each day gets c / 7, u x c / 100 / 7 and so on (fractional figures).
+// - Daily and weekly reports of the same week hold the same sales: a line
+//   covering several days (weekly lines, and monthly free lines whose end day
+//   is after their begin day) is left out when the product has a daily line
+//   on any day of its span, so a week is never counted twice. A monthly free
+//   line that is counted lands whole on its begin day.
+//
+// Ad lines: per day and value key, iAdSales += revenue (kept in US dollars,
+// as the ad network pays; it never enters `currency` nor the per-currency
+// amounts), requests += requests, impressions += impressions, and the ratios
+// as weighted sums: eCPM += eCPM x impressions, ctr += ctr x impressions,
+// fillRate += fillRate x requests.
+//
+// Value keys: the catalogue's region of the line's country (upper-cased),
+// "-", the country; "WW" when the catalogue has no region for it.
+//
+// Arithmetic: single precision throughout, lines in a fixed order (sales lines
+// by beginDate then objectID, then ad lines by date then objectID; ties keep
+// the relationship order), each addition onto the running value.
+//
+// All-time totals: totalSales adds c of every counted sale and in-app purchase
+// line, totalUpgrades c of every counted upgrade line, totalIncomes the
+// line's income converted to the preferred currency (c x u / 100 x rate), in
+// line order; a weekly line counts once, whole.
+//
+// Records: `date`, `beginDate` and `endDate` are the first instant of the day
+// (shared calendar).
+//
+// The build reads entity objects: callers hold the data manager's context lock.
+#include <QHash>
+#include <QString>
+#include <functional>
+#include <unordered_map>
+#include <vector>
+
+#include "core/KVREntities.h"
+#include "core/KVRProductValues.h"
+
+struct KVRHistory {
+  KVRProductValuesRef values;  // never null after a build
+  float totalSales = 0, totalUpgrades = 0, totalIncomes = 0;
+};
+
+class KVRHistoryBuilder {
+ public:
+  // What the build looks up outside the lines. Each is asked once per distinct
+  // input and remembered for the builder's life, so one builder may serve many
+  // products in a row (a rebuild of all products) as long as rates and the
+  // calendar do not change meanwhile.
+  struct Services {
+    std::function<QString(const QString& country)> regionForCountry;  // empty: unknown
+    std::function<double(const QString& currency)> rateToPreferred;   // 0: unknown
+    std::function<KVRCivilDay(KVRDate)> civilDay;
+    std::function<KVRDate(KVRCivilDay)> dateFromCivilDay;
+  };
+  // The catalogue, the converter (preferred currency read now) and the shared calendar.
+  static Services defaultServices();
+
+  KVRHistoryBuilder();
+  explicit KVRHistoryBuilder(Services services);
+
+  KVRHistory build(const std::vector<KVRReportEntry*>& entries,
+                   const std::vector<KVRiAdReportEntry*>& adEntries);
+
+ private:
+  struct KeyInfo { QString key, region, country; };
+  struct CurrencyInfo { int slot = -1; float rate = 0; KVRCurrencySet set; };
+
+  int keyIndexFor(const QString& country);
+  const CurrencyInfo& currencyFor(const QString& code);
+  KVRCivilDay dayFor(KVRDate date);
+  KVRDate dateForDay(KVRCivilDay day);
+
+  Services services_;
+  std::vector<KeyInfo> keys_;
+  std::unordered_map<uint64_t, int> shortCountryIndex_;  // ASCII codes of up to 4 letters
+  QHash<QString, int> countryIndex_;                      // any other code
+  std::vector<CurrencyInfo> currencies_;
+  std::unordered_map<uint64_t, int> shortCurrencyIndex_;
+  QHash<QString, int> currencyIndex_;
+  std::unordered_map<int64_t, KVRCivilDay> dayOfInstant_;
+  std::unordered_map<KVRCivilDay, KVRDate> dateOfDay_;
+};

@@ -1,0 +1,186 @@
+#include "core/KVRVortelyManagedProduct.h"
+
+#include <algorithm>
+
+#include "core/KVRHistoryBuilder.h"
+#include "core/KVRVortelyCoreDataManager.h"
+
+// ---------------------------------------------------------------- store facts
+
+bool KVRVortelyManagedProduct::isAndroid() const {
+  if (account) return account->isAndroid();
+  // A followed product has no account: its ratings tell its store, the
+  // Android Market rating under the storefront "Android".
+  std::lock_guard<std::mutex> g(ratingsLock_);
+  for (const auto& [country, counts] : ratingCache_)
+    if (country == QLatin1String("Android")) return true;
+  return false;
+}
+
+QImage KVRVortelyManagedProduct::icone() const {
+  if (iconData.isEmpty()) return QImage();
+  return QImage::fromData(iconData);
+}
+
+// ---------------------------------------------------------------- ratings
+
+void KVRVortelyManagedProduct::cacheRatings() {
+  // [0..4] votes of levels 1..5, [5..9] new votes; "" sums every country.
+  std::vector<std::pair<QString, std::array<int, 10>>> cache;
+  cache.emplace_back(QString(), std::array<int, 10>{});
+  for (const KVRRating* r : ratings) {
+    if (!r || !r->allVersions || r->stars < 1 || r->stars > 5) continue;
+    auto it = std::find_if(cache.begin() + 1, cache.end(),
+                           [r](const auto& e) { return e.first == r->country; });
+    if (it == cache.end()) {
+      cache.emplace_back(r->country, std::array<int, 10>{});
+      it = cache.end() - 1;
+    }
+    const size_t level = size_t(r->stars - 1);
+    it->second[level] += r->count;
+    it->second[level + 5] += r->newCount;
+    cache.front().second[level] += r->count;
+    cache.front().second[level + 5] += r->newCount;
+  }
+  std::lock_guard<std::mutex> g(ratingsLock_);
+  ratingCache_ = std::move(cache);
+  ratingsCached_ = true;
+}
+
+namespace {
+std::vector<int> ratingSlice(const std::vector<std::pair<QString, std::array<int, 10>>>& cache,
+                             const QString& country, size_t offset) {
+  std::vector<int> out(5, 0);
+  const QString wanted = country.isEmpty() ? QString() : country;
+  for (const auto& [c, counts] : cache) {
+    if (c.isEmpty() != wanted.isEmpty() || (!wanted.isEmpty() && c != wanted)) continue;
+    for (size_t i = 0; i < 5; ++i) out[i] = counts[i + offset];
+    break;
+  }
+  return out;
+}
+}  // namespace
+
+std::vector<int> KVRVortelyManagedProduct::ratingsForCountry(const QString& country) const {
+  {
+    std::lock_guard<std::mutex> g(ratingsLock_);
+    if (ratingsCached_) return ratingSlice(ratingCache_, country, 0);
+  }
+  // Not loaded yet: read the rows now, under the context lock (taken before
+  // the ratings lock, as the ratings load does).
+  std::lock_guard<std::recursive_mutex> ctx(KVRVortelyCoreDataManager::sharedInstance().contextLock());
+  const_cast<KVRVortelyManagedProduct*>(this)->cacheRatings();
+  std::lock_guard<std::mutex> g(ratingsLock_);
+  return ratingSlice(ratingCache_, country, 0);
+}
+
+std::vector<int> KVRVortelyManagedProduct::newRatingsForCountry(const QString& country) const {
+  {
+    std::lock_guard<std::mutex> g(ratingsLock_);
+    if (ratingsCached_) return ratingSlice(ratingCache_, country, 5);
+  }
+  std::lock_guard<std::recursive_mutex> ctx(KVRVortelyCoreDataManager::sharedInstance().contextLock());
+  const_cast<KVRVortelyManagedProduct*>(this)->cacheRatings();
+  std::lock_guard<std::mutex> g(ratingsLock_);
+  return ratingSlice(ratingCache_, country, 5);
+}
+
+// ---------------------------------------------------------------- history
+
+// The build itself is KVRHistoryBuilder (see there for what is counted and
+// how). It reads the product's lines: the caller holds the data manager's
+// context lock. Builds of one product are serialised, so two threads asking at
+// once compute it once; the values lock is held only to install the result,
+// so readers of the previous snapshot are never held up by a build.
+void KVRVortelyManagedProduct::buildHistoryByDate() {
+  if (initialized()) return;
+  std::lock_guard<std::mutex> build(buildLock_);
+  if (initialized()) return;
+  KVRHistoryBuilder builder;
+  KVRHistory h = builder.build(entries, iAdEntries);
+  publishValues(std::move(h.values), h.totalSales, h.totalUpgrades, h.totalIncomes);
+}
+
+void KVRVortelyManagedProduct::resetHistory() {
+  std::lock_guard<std::mutex> build(buildLock_);
+  std::lock_guard<std::mutex> g(valuesLock_);
+  initialized_.store(false, std::memory_order_release);
+  values_.reset();
+  totalSales_.store(0, std::memory_order_relaxed);
+  totalUpgrades_.store(0, std::memory_order_relaxed);
+  totalIncomes_.store(0, std::memory_order_relaxed);
+  KVRVortelyCoreDataManager::sharedInstance().valuesByCountryAndDate().publish(idStore, nullptr);
+}
+
+KVRProductValuesRef KVRVortelyManagedProduct::valuesByCountryAndDate() const {
+  std::lock_guard<std::mutex> g(valuesLock_);
+  return values_;
+}
+
+void KVRVortelyManagedProduct::publishValues(KVRProductValuesRef values, float totalSales,
+                                             float totalUpgrades, float totalIncomes) {
+  if (!values) values = std::make_shared<KVRProductValues>();
+  std::lock_guard<std::mutex> g(valuesLock_);
+  values_ = values;
+  totalSales_.store(totalSales, std::memory_order_relaxed);
+  totalUpgrades_.store(totalUpgrades, std::memory_order_relaxed);
+  totalIncomes_.store(totalIncomes, std::memory_order_relaxed);
+  // The same snapshot, whole, in the shared index: a shorter rebuild leaves
+  // no day of the previous one behind.
+  KVRVortelyCoreDataManager::sharedInstance().valuesByCountryAndDate().publish(idStore, std::move(values));
+  initialized_.store(true, std::memory_order_release);
+}
+
+// ---------------------------------------------------------------- financial reports
+
+const std::vector<KVRReport*>& KVRVortelyManagedProduct::financialReports() {
+  static const std::vector<KVRReport*> none;
+  KVRVortelyCoreDataManager& dm = KVRVortelyCoreDataManager::sharedInstance();
+  std::lock_guard<std::recursive_mutex> ctx(dm.contextLock());
+  if (!account) return none;
+  if (financialReportsBuilt_) return financialReports_;
+
+  std::vector<KVRReportEntry*> lines;
+  for (KVRReportEntry* e : entries)
+    if (e && e->report && e->report->type == KVRReportTypeFinancial) lines.push_back(e);
+  std::stable_sort(lines.begin(), lines.end(), [](const KVRReportEntry* a, const KVRReportEntry* b) {
+    // Lines without a date go last.
+    if (a->beginDate.isValid() != b->beginDate.isValid()) return a->beginDate.isValid();
+    if (a->beginDate.ms != b->beginDate.ms && a->beginDate.isValid()) return a->beginDate.ms < b->beginDate.ms;
+    return a->objectID < b->objectID;
+  });
+
+  financialReports_.clear();
+  for (KVRReportEntry* e : lines) {
+    KVRReport* r = e->report;
+    if (r->beginDate != e->beginDate || r->endDate != e->endDate) {
+      r->beginDate = e->beginDate;
+      r->endDate = e->endDate;
+      dm.markChanged(r);
+    }
+    if (std::find(financialReports_.begin(), financialReports_.end(), r) == financialReports_.end())
+      financialReports_.push_back(r);
+  }
+  financialReportsBuilt_ = true;
+  return financialReports_;
+}
+
+void KVRVortelyManagedProduct::resetFinancialReports() {
+  std::lock_guard<std::recursive_mutex> ctx(KVRVortelyCoreDataManager::sharedInstance().contextLock());
+  financialReportsBuilt_ = false;
+  financialReports_.clear();
+}
+
+// ---------------------------------------------------------------- partners and costs
+
+void KVRVortelyManagedProduct::addPartnersObject(KVRPartner* p) {
+  if (!p) return;
+  p->product = this;
+  if (std::find(partners.begin(), partners.end(), p) == partners.end()) partners.push_back(p);
+}
+
+void KVRVortelyManagedProduct::addCostsObject(KVRCost* c) {
+  if (!c) return;
+  c->product = this;
+  if (std::find(costs.begin(), costs.end(), c) == costs.end()) costs.push_back(c);
+}
