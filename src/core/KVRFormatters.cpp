@@ -10,7 +10,12 @@
 
 namespace {
 
-bool isPatternSpace(UChar c) { return c == u' ' || c == 0x00A0 || c == 0x202F || c == 0x2009; }
+// Blanks and direction marks that locales put between the currency sign and
+// the number.
+bool isPatternSpace(UChar c) {
+  return c == u' ' || c == 0x00A0 || c == 0x202F || c == 0x2009 || c == 0x200E || c == 0x200F ||
+         c == 0x061C;
+}
 
 // The pattern without its currency sign and the blanks that went with it, so
 // that no symbol and no stray space reach the text.
@@ -23,7 +28,7 @@ icu::UnicodeString withoutCurrencySign(const icu::UnicodeString& pattern) {
       out.append(c);
       continue;
     }
-    // Drop the blanks on the side of the sign away from the number.
+    // Drop the blanks and marks on either side of the sign.
     while (out.length() > 0 && isPatternSpace(out.charAt(out.length() - 1))) out.truncate(out.length() - 1);
     while (i + 1 < n && pattern.charAt(i + 1) == 0x00A4) ++i;  // "¤¤" forms
     while (i + 1 < n && isPatternSpace(pattern.charAt(i + 1))) ++i;
