@@ -1,0 +1,38 @@
+#pragma once
+// The database file's layout: one table per entity, its version (PRAGMA
+// user_version), the identifier that marks the file as ours (PRAGMA
+// application_id), the read-only soundness check run before a file is opened
+// for writing, and the migration steps from older versions.
+#include <QString>
+
+namespace SQLite {
+class Database;
+}
+
+namespace KVRDatabaseSchema {
+
+// The layout this program writes. A file of a later version is refused.
+inline constexpr int kVersion = 1;
+// "VRTY": written in every file this program creates.
+inline constexpr int kApplicationId = 0x56525459;
+
+// What the read-only inspection of an existing file found.
+struct FileCheck {
+  bool sound = false;  // readable, passes the integrity check, ours or empty
+  bool empty = true;   // no table at all: the layout is still to be created
+  int version = 0;     // user_version of the file
+  QString error;       // why the file is refused, when not sound
+};
+
+// Opens the file read-only (it is never written here) and checks that it is an
+// SQLite database that passes PRAGMA quick_check, carries this program's
+// application id (or holds no table at all), and has a version this program
+// knows.
+FileCheck inspect(const QString& path);
+
+// On a read-write connection: creates the tables of an empty file, or migrates
+// an older layout to kVersion, in one transaction. False with a reason when a
+// step fails; the file then keeps its earlier layout.
+bool prepare(SQLite::Database& db, bool empty, int fromVersion, QString* error);
+
+}  // namespace KVRDatabaseSchema

@@ -1,0 +1,1052 @@
+#include "core/KVRVortelyCoreDataManager.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <SQLiteCpp/SQLiteCpp.h>
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <deque>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "catalogue/KVRVortelyCurrencyConverter.h"
+#include "core/KVRDatabasePool.h"
+#include "core/KVRDatabaseSchema.h"
+#include "core/KVRNotifications.h"
+#include "core/KVRVortelyLogCenter.h"
+#include "platform/KVRNotificationCenter.h"
+#include "platform/KVRSupportFolder.h"
+
+namespace {
+
+const QString kLogKeyword = QStringLiteral("Data Manager");
+
+// Small repeated texts (currency and country codes) loaded millions of times:
+// one shared QString per distinct value.
+class StringInterner {
+ public:
+  QString get(const char* utf8) {
+    if (!utf8) return QString();
+    const std::string_view key(utf8);
+    auto it = map_.find(key);
+    if (it != map_.end()) return it->second;
+    keys_.emplace_back(key);
+    QString value = QString::fromUtf8(utf8, qsizetype(key.size()));
+    map_.emplace(std::string_view(keys_.back()), value);
+    return value;
+  }
+  QString get(const QString& s) {
+    if (s.isNull()) return s;
+    const QByteArray utf8 = s.toUtf8();
+    return get(utf8.constData());
+  }
+  void clear() {
+    map_.clear();
+    keys_.clear();
+  }
+
+ private:
+  std::deque<std::string> keys_;  // stable storage of the map's keys
+  std::unordered_map<std::string_view, QString> map_;
+};
+
+// Row id -> object, dense when the ids allow it (they usually do: rowids).
+template <typename T>
+class IdMap {
+ public:
+  void build(const std::vector<T*>& objects) {
+    int64_t maxId = 0;
+    for (T* o : objects) maxId = std::max(maxId, o->objectID);
+    dense_.clear();
+    sparse_.clear();
+    if (maxId <= int64_t(objects.size()) * 4 + 1024) {
+      dense_.assign(size_t(maxId + 1), nullptr);
+      for (T* o : objects) dense_[size_t(o->objectID)] = o;
+    } else {
+      sparse_.reserve(objects.size());
+      for (T* o : objects) sparse_.emplace(o->objectID, o);
+    }
+  }
+  T* find(int64_t id) const {
+    if (!dense_.empty() || sparse_.empty()) {
+      return id > 0 && id < int64_t(dense_.size()) ? dense_[size_t(id)] : nullptr;
+    }
+    auto it = sparse_.find(id);
+    return it == sparse_.end() ? nullptr : it->second;
+  }
+
+ private:
+  std::vector<T*> dense_;
+  std::unordered_map<int64_t, T*> sparse_;
+};
+
+// Columns of dates: REAL milliseconds, NULL when there is no date.
+KVRDate dateColumn(sqlite3_stmt* s, int i) {
+  return sqlite3_column_type(s, i) == SQLITE_NULL ? KVRDate() : KVRDate(sqlite3_column_double(s, i));
+}
+QString textColumn(sqlite3_stmt* s, int i) {
+  const unsigned char* t = sqlite3_column_text(s, i);
+  if (!t) return QString();
+  return QString::fromUtf8(reinterpret_cast<const char*>(t), sqlite3_column_bytes(s, i));
+}
+QByteArray blobColumn(sqlite3_stmt* s, int i) {
+  const void* b = sqlite3_column_blob(s, i);
+  const int n = sqlite3_column_bytes(s, i);
+  return b && n > 0 ? QByteArray(static_cast<const char*>(b), n) : QByteArray();
+}
+
+// Binding helpers on a reused prepared statement.
+void bindDate(SQLite::Statement& st, int i, KVRDate d) {
+  if (d.isValid()) st.bind(i, d.ms); else st.bind(i);
+}
+void bindText(SQLite::Statement& st, int i, const QString& s) {
+  if (s.isNull()) { st.bind(i); return; }
+  const QByteArray u = s.toUtf8();
+  st.bind(i, u.constData());  // copied by SQLite
+}
+// The UTF-8 of the short texts repeated over millions of lines (currency and
+// country codes share their QString data), encoded once per distinct buffer.
+// Valid while the texts it saw stay alive: within one save.
+class Utf8Cache {
+ public:
+  void bind(SQLite::Statement& st, int i, const QString& s) {
+    if (s.isNull()) { st.bind(i); return; }
+    const Key key{s.constData(), s.size()};
+    auto it = map_.find(key);
+    if (it == map_.end()) it = map_.emplace(key, s.toUtf8()).first;
+    st.bindNoCopy(i, it->second.constData());
+  }
+
+ private:
+  struct Key {
+    const QChar* data;
+    qsizetype size;
+    bool operator==(const Key& o) const { return data == o.data && size == o.size; }
+  };
+  struct Hash {
+    size_t operator()(const Key& k) const { return std::hash<const void*>()(k.data) ^ size_t(k.size); }
+  };
+  std::unordered_map<Key, QByteArray, Hash> map_;
+};
+void bindBlob(SQLite::Statement& st, int i, const QByteArray& b) {
+  if (b.isNull()) { st.bind(i); return; }
+  st.bind(i, static_cast<const void*>(b.constData()), int(b.size()));
+}
+void bindId(SQLite::Statement& st, int i, const KVRManagedObject* o) {
+  if (o && o->objectID > 0) st.bind(i, static_cast<int64_t>(o->objectID)); else st.bind(i);
+}
+
+template <typename T>
+void eraseOne(std::vector<T*>& v, const T* x) {
+  auto it = std::find(v.begin(), v.end(), x);
+  if (it != v.end()) v.erase(it);
+}
+template <typename T, typename Set>
+void eraseAll(std::vector<T*>& v, const Set& gone) {
+  v.erase(std::remove_if(v.begin(), v.end(), [&](T* x) { return gone.count(x) != 0; }), v.end());
+}
+
+enum class Kind { None, Account, Product, Report, Entry, IAdEntry, Rating, Cost, Partner };
+
+Kind kindOf(const KVRManagedObject* o) {
+  if (!o) return Kind::None;
+  if (dynamic_cast<const KVRReportEntry*>(o)) return Kind::Entry;
+  if (dynamic_cast<const KVRiAdReportEntry*>(o)) return Kind::IAdEntry;
+  if (dynamic_cast<const KVRReport*>(o)) return Kind::Report;
+  if (dynamic_cast<const KVRVortelyManagedProduct*>(o)) return Kind::Product;
+  if (dynamic_cast<const KVRRating*>(o)) return Kind::Rating;
+  if (dynamic_cast<const KVRStoreAccount*>(o)) return Kind::Account;
+  if (dynamic_cast<const KVRCost*>(o)) return Kind::Cost;
+  if (dynamic_cast<const KVRPartner*>(o)) return Kind::Partner;
+  return Kind::None;
+}
+
+const char* tableOf(Kind k) {
+  switch (k) {
+    case Kind::Account: return "StoreAccount";
+    case Kind::Product: return "Product";
+    case Kind::Report: return "Report";
+    case Kind::Entry: return "ReportEntry";
+    case Kind::IAdEntry: return "iAdReportEntry";
+    case Kind::Rating: return "Rating";
+    case Kind::Cost: return "Cost";
+    case Kind::Partner: return "Partner";
+    case Kind::None: break;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+struct KVRVortelyCoreDataManager::Impl {
+  std::unique_ptr<SQLite::Database> db;
+  QString path;
+
+  KVRDatabasePool<KVRStoreAccount> accountPool{16};
+  KVRDatabasePool<KVRVortelyManagedProduct> productPool{32};
+  KVRDatabasePool<KVRReport> reportPool{1024};
+  KVRDatabasePool<KVRReportEntry> entryPool{32768};
+  KVRDatabasePool<KVRiAdReportEntry> iAdPool{4096};
+  KVRDatabasePool<KVRRating> ratingPool{1024};
+  KVRDatabasePool<KVRCost> costPool{64};
+  KVRDatabasePool<KVRPartner> partnerPool{64};
+
+  std::vector<KVRStoreAccount*> accounts;
+  std::vector<KVRVortelyManagedProduct*> products;
+  std::vector<KVRReport*> reports;
+
+  // Changes waiting for the next save.
+  std::vector<KVRStoreAccount*> newAccounts;
+  std::vector<KVRVortelyManagedProduct*> newProducts;
+  std::vector<KVRReport*> newReports;
+  std::vector<KVRReportEntry*> newEntries;
+  std::vector<KVRiAdReportEntry*> newIAdEntries;
+  std::vector<KVRRating*> newRatings;
+  std::vector<KVRCost*> newCosts;
+  std::vector<KVRPartner*> newPartners;
+  std::unordered_set<KVRManagedObject*> changed;
+  std::unordered_set<const KVRManagedObject*> deleted;  // every object removed from the context
+  std::vector<std::pair<Kind, int64_t>> deletedRows;    // rows to remove from the file
+
+  StringInterner strings;
+
+  bool hasChanges() const {
+    return !newAccounts.empty() || !newProducts.empty() || !newReports.empty() || !newEntries.empty() ||
+           !newIAdEntries.empty() || !newRatings.empty() || !newCosts.empty() || !newPartners.empty() ||
+           !changed.empty() || !deletedRows.empty();
+  }
+
+  void clear() {
+    db.reset();
+    path.clear();
+    accounts.clear();
+    products.clear();
+    reports.clear();
+    newAccounts.clear();
+    newProducts.clear();
+    newReports.clear();
+    newEntries.clear();
+    newIAdEntries.clear();
+    newRatings.clear();
+    newCosts.clear();
+    newPartners.clear();
+    changed.clear();
+    deleted.clear();
+    deletedRows.clear();
+    strings.clear();
+    // Objects last: nothing above refers to them any more.
+    entryPool.clear();
+    iAdPool.clear();
+    ratingPool.clear();
+    costPool.clear();
+    partnerPool.clear();
+    reportPool.clear();
+    productPool.clear();
+    accountPool.clear();
+  }
+
+  void load();
+  void removeFromContext(KVRManagedObject* object);
+  void forget(KVRManagedObject* o, Kind k) {
+    if (!deleted.insert(o).second) return;
+    changed.erase(o);
+    if (o->objectID > 0) deletedRows.emplace_back(k, o->objectID);
+  }
+  void writeChanges();
+};
+
+// ---------------------------------------------------------------------------
+// Loading
+
+void KVRVortelyCoreDataManager::Impl::load() {
+  sqlite3* h = db->getHandle();
+  auto prepare = [h](const char* sql) {
+    sqlite3_stmt* s = nullptr;
+    if (sqlite3_prepare_v2(h, sql, -1, &s, nullptr) != SQLITE_OK) throw SQLite::Exception(h, sqlite3_errcode(h));
+    return std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)>(s, &sqlite3_finalize);
+  };
+  auto finish = [h](int rc) {
+    if (rc != SQLITE_DONE) throw SQLite::Exception(h, rc);
+  };
+  int rc;
+
+  {
+    auto s = prepare("SELECT id, name, developer, login, password, icon FROM StoreAccount ORDER BY id");
+    while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
+      KVRStoreAccount* a = accountPool.create();
+      a->objectID = sqlite3_column_int64(s.get(), 0);
+      a->name = textColumn(s.get(), 1);
+      a->developer = textColumn(s.get(), 2);
+      a->login = textColumn(s.get(), 3);
+      a->password = textColumn(s.get(), 4);
+      a->icon = blobColumn(s.get(), 5);
+      accounts.push_back(a);
+    }
+    finish(rc);
+  }
+  IdMap<KVRStoreAccount> accountById;
+  accountById.build(accounts);
+
+  {
+    auto s = prepare(
+        "SELECT id, account_id, idStore, name, category, bundleIdentifier, version, free, firstDate, lastDate,"
+        " iconData FROM Product ORDER BY id");
+    while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
+      KVRVortelyManagedProduct* p = productPool.create();
+      sqlite3_stmt* q = s.get();
+      p->objectID = sqlite3_column_int64(q, 0);
+      p->account = accountById.find(sqlite3_column_int64(q, 1));
+      p->idStore = sqlite3_column_int64(q, 2);
+      p->name = textColumn(q, 3);
+      p->category = strings.get(reinterpret_cast<const char*>(sqlite3_column_text(q, 4)));
+      p->bundleIdentifier = textColumn(q, 5);
+      p->version = textColumn(q, 6);
+      p->free = sqlite3_column_int(q, 7) != 0;
+      p->firstDate = dateColumn(q, 8);
+      p->lastDate = dateColumn(q, 9);
+      p->iconData = blobColumn(q, 10);
+      if (p->account) p->account->products.push_back(p);
+      products.push_back(p);
+    }
+    finish(rc);
+  }
+  IdMap<KVRVortelyManagedProduct> productById;
+  productById.build(products);
+
+  {
+    auto s = prepare(
+        "SELECT id, account_id, filename, type, beginDate, endDate, status, pointedIncome, pointedDate,"
+        " pointedAccount FROM Report ORDER BY id");
+    while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
+      sqlite3_stmt* q = s.get();
+      KVRReport* r = reportPool.create();
+      r->objectID = sqlite3_column_int64(q, 0);
+      r->account = accountById.find(sqlite3_column_int64(q, 1));
+      r->filename = textColumn(q, 2);
+      r->type = sqlite3_column_int(q, 3);
+      r->beginDate = dateColumn(q, 4);
+      r->endDate = dateColumn(q, 5);
+      r->status = sqlite3_column_int(q, 6);
+      r->pointedIncome = float(sqlite3_column_double(q, 7));
+      r->pointedDate = dateColumn(q, 8);
+      r->pointedAccount = strings.get(reinterpret_cast<const char*>(sqlite3_column_text(q, 9)));
+      reports.push_back(r);
+    }
+    finish(rc);
+  }
+  IdMap<KVRReport> reportById;
+  reportById.build(reports);
+
+  {
+    auto s = prepare(
+        "SELECT id, product_id, report_id, type, subType, count, income, currency, country, beginDate, endDate"
+        " FROM ReportEntry");
+    sqlite3_stmt* q = s.get();
+    int64_t lastReportId = -1;
+    KVRReport* lastReport = nullptr;
+    int64_t lastProductId = -1;
+    KVRVortelyManagedProduct* lastProduct = nullptr;
+    while ((rc = sqlite3_step(q)) == SQLITE_ROW) {
+      KVRReportEntry* e = entryPool.create();
+      e->objectID = sqlite3_column_int64(q, 0);
+      const int64_t productId = sqlite3_column_int64(q, 1);
+      if (productId != lastProductId) {
+        lastProductId = productId;
+        lastProduct = productById.find(productId);
+      }
+      const int64_t reportId = sqlite3_column_int64(q, 2);
+      if (reportId != lastReportId) {
+        lastReportId = reportId;
+        lastReport = reportById.find(reportId);
+      }
+      e->product = lastProduct;
+      e->report = lastReport;
+      e->type = sqlite3_column_int(q, 3);
+      e->subType = sqlite3_column_int(q, 4);
+      e->count = sqlite3_column_int(q, 5);
+      e->income = sqlite3_column_int(q, 6);
+      e->currency = strings.get(reinterpret_cast<const char*>(sqlite3_column_text(q, 7)));
+      e->country = strings.get(reinterpret_cast<const char*>(sqlite3_column_text(q, 8)));
+      e->beginDate = dateColumn(q, 9);
+      e->endDate = dateColumn(q, 10);
+      if (lastProduct) lastProduct->entries.push_back(e);
+      if (lastReport) lastReport->entries.push_back(e);
+    }
+    finish(rc);
+  }
+
+  {
+    auto s = prepare(
+        "SELECT id, product_id, report_id, date, country, revenue, requests, impressions, fillRate, ctr, eCPM"
+        " FROM iAdReportEntry");
+    sqlite3_stmt* q = s.get();
+    while ((rc = sqlite3_step(q)) == SQLITE_ROW) {
+      KVRiAdReportEntry* e = iAdPool.create();
+      e->objectID = sqlite3_column_int64(q, 0);
+      e->product = productById.find(sqlite3_column_int64(q, 1));
+      e->report = reportById.find(sqlite3_column_int64(q, 2));
+      e->date = dateColumn(q, 3);
+      e->country = strings.get(reinterpret_cast<const char*>(sqlite3_column_text(q, 4)));
+      e->revenue = float(sqlite3_column_double(q, 5));
+      e->requests = float(sqlite3_column_double(q, 6));
+      e->impressions = float(sqlite3_column_double(q, 7));
+      e->fillRate = float(sqlite3_column_double(q, 8));
+      e->ctr = float(sqlite3_column_double(q, 9));
+      e->eCPM = float(sqlite3_column_double(q, 10));
+      if (e->product) e->product->iAdEntries.push_back(e);
+    }
+    finish(rc);
+  }
+
+  {
+    auto s = prepare("SELECT id, product_id, country, stars, allVersions, count, newCount FROM Rating");
+    sqlite3_stmt* q = s.get();
+    while ((rc = sqlite3_step(q)) == SQLITE_ROW) {
+      KVRRating* r = ratingPool.create();
+      r->objectID = sqlite3_column_int64(q, 0);
+      r->product = productById.find(sqlite3_column_int64(q, 1));
+      r->country = strings.get(reinterpret_cast<const char*>(sqlite3_column_text(q, 2)));
+      r->stars = sqlite3_column_int(q, 3);
+      r->allVersions = sqlite3_column_int(q, 4) != 0;
+      r->count = sqlite3_column_int(q, 5);
+      r->newCount = sqlite3_column_int(q, 6);
+      if (r->product) r->product->ratings.push_back(r);
+    }
+    finish(rc);
+  }
+
+  {
+    auto s = prepare("SELECT id, product_id, name, value FROM Cost");
+    sqlite3_stmt* q = s.get();
+    while ((rc = sqlite3_step(q)) == SQLITE_ROW) {
+      KVRCost* c = costPool.create();
+      c->objectID = sqlite3_column_int64(q, 0);
+      c->product = productById.find(sqlite3_column_int64(q, 1));
+      c->name = textColumn(q, 2);
+      c->value = sqlite3_column_double(q, 3);
+      if (c->product) c->product->costs.push_back(c);
+    }
+    finish(rc);
+  }
+
+  {
+    auto s = prepare("SELECT id, product_id, name, cost, royalties FROM Partner");
+    sqlite3_stmt* q = s.get();
+    while ((rc = sqlite3_step(q)) == SQLITE_ROW) {
+      KVRPartner* p = partnerPool.create();
+      p->objectID = sqlite3_column_int64(q, 0);
+      p->product = productById.find(sqlite3_column_int64(q, 1));
+      p->name = textColumn(q, 2);
+      p->cost = sqlite3_column_double(q, 3);
+      p->royalties = sqlite3_column_double(q, 4);
+      if (p->product) p->product->partners.push_back(p);
+    }
+    finish(rc);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Deletion
+//
+// Removing an object unlinks it from both sides of every relationship and takes
+// with it what belongs only to it:
+// - a store account: its products and its reports (with everything below them);
+// - a product: its report lines (also removed from their reports), ad lines,
+//   ratings, costs and partners; the reports themselves stay;
+// - a report: its lines (also removed from their products) and its ad lines;
+// - a line, ad line, rating, cost or partner: itself only.
+// The object's memory is kept until the store closes.
+
+void KVRVortelyCoreDataManager::Impl::removeFromContext(KVRManagedObject* object) {
+  const Kind kind = kindOf(object);
+  if (kind == Kind::None || deleted.count(object)) return;
+
+  std::unordered_set<KVRReportEntry*> goneEntries;
+  std::unordered_set<KVRiAdReportEntry*> goneIAd;
+  std::unordered_set<KVRReport*> touchedReports;
+  std::unordered_set<KVRVortelyManagedProduct*> touchedProducts;
+
+  auto dropProduct = [&](KVRVortelyManagedProduct* p) {
+    forget(p, Kind::Product);
+    for (KVRReportEntry* e : p->entries) {
+      if (goneEntries.insert(e).second) {
+        forget(e, Kind::Entry);
+        if (e->report) touchedReports.insert(e->report);
+      }
+    }
+    p->entries.clear();
+    for (KVRiAdReportEntry* e : p->iAdEntries)
+      if (goneIAd.insert(e).second) forget(e, Kind::IAdEntry);
+    p->iAdEntries.clear();
+    for (KVRRating* r : p->ratings) forget(r, Kind::Rating);
+    for (KVRCost* c : p->costs) forget(c, Kind::Cost);
+    for (KVRPartner* x : p->partners) forget(x, Kind::Partner);
+    p->ratings.clear();
+    p->costs.clear();
+    p->partners.clear();
+    if (p->account) eraseOne(p->account->products, p);
+    eraseOne(products, p);
+  };
+  auto dropReport = [&](KVRReport* r) {
+    forget(r, Kind::Report);
+    for (KVRReportEntry* e : r->entries) {
+      if (goneEntries.insert(e).second) {
+        forget(e, Kind::Entry);
+        if (e->product) touchedProducts.insert(e->product);
+      }
+    }
+    r->entries.clear();
+    for (KVRVortelyManagedProduct* p : products) {
+      for (KVRiAdReportEntry* e : p->iAdEntries) {
+        if (e->report == r && goneIAd.insert(e).second) {
+          forget(e, Kind::IAdEntry);
+          touchedProducts.insert(p);
+        }
+      }
+    }
+    eraseOne(reports, r);
+  };
+
+  switch (kind) {
+    case Kind::Account: {
+      auto* a = static_cast<KVRStoreAccount*>(object);
+      forget(a, Kind::Account);
+      const auto owned = a->products;
+      for (KVRVortelyManagedProduct* p : owned) dropProduct(p);
+      a->products.clear();
+      std::vector<KVRReport*> ownReports;
+      for (KVRReport* r : reports)
+        if (r->account == a) ownReports.push_back(r);
+      for (KVRReport* r : ownReports) dropReport(r);
+      eraseOne(accounts, a);
+      break;
+    }
+    case Kind::Product: dropProduct(static_cast<KVRVortelyManagedProduct*>(object)); break;
+    case Kind::Report: dropReport(static_cast<KVRReport*>(object)); break;
+    case Kind::Entry: {
+      auto* e = static_cast<KVRReportEntry*>(object);
+      forget(e, Kind::Entry);
+      if (e->report) eraseOne(e->report->entries, e);
+      if (e->product) eraseOne(e->product->entries, e);
+      break;
+    }
+    case Kind::IAdEntry: {
+      auto* e = static_cast<KVRiAdReportEntry*>(object);
+      forget(e, Kind::IAdEntry);
+      if (e->product) eraseOne(e->product->iAdEntries, e);
+      break;
+    }
+    case Kind::Rating: {
+      auto* r = static_cast<KVRRating*>(object);
+      forget(r, Kind::Rating);
+      if (r->product) eraseOne(r->product->ratings, r);
+      break;
+    }
+    case Kind::Cost: {
+      auto* c = static_cast<KVRCost*>(object);
+      forget(c, Kind::Cost);
+      if (c->product) eraseOne(c->product->costs, c);
+      break;
+    }
+    case Kind::Partner: {
+      auto* x = static_cast<KVRPartner*>(object);
+      forget(x, Kind::Partner);
+      if (x->product) eraseOne(x->product->partners, x);
+      break;
+    }
+    case Kind::None: break;
+  }
+
+  for (KVRReport* r : touchedReports)
+    if (!deleted.count(r)) eraseAll(r->entries, goneEntries);
+  for (KVRVortelyManagedProduct* p : touchedProducts) {
+    if (deleted.count(p)) continue;
+    eraseAll(p->entries, goneEntries);
+    eraseAll(p->iAdEntries, goneIAd);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Saving
+
+void KVRVortelyCoreDataManager::Impl::writeChanges() {
+  SQLite::Database& d = *db;
+  std::vector<KVRManagedObject*> assigned;  // ids given in this save, undone when it fails
+  try {
+    SQLite::Transaction transaction(d);
+
+    for (const auto& [kind, id] : deletedRows) {
+      SQLite::Statement st(d, std::string("DELETE FROM ") + tableOf(kind) + " WHERE id = ?");
+      st.bind(1, static_cast<int64_t>(id));
+      st.exec();
+    }
+
+    auto finishInsert = [&](SQLite::Statement& st, KVRManagedObject* o) {
+      st.exec();
+      st.reset();
+      o->objectID = d.getLastInsertRowid();
+      assigned.push_back(o);
+    };
+    auto live = [&](const KVRManagedObject* o) { return !deleted.count(o) && o->objectID == 0; };
+
+    // Parents first, so that every line can name them.
+    {
+      SQLite::Statement ins(d, "INSERT INTO StoreAccount (name, developer, login, password, icon) VALUES (?,?,?,?,?)");
+      for (KVRStoreAccount* a : newAccounts) {
+        if (!live(a)) continue;
+        bindText(ins, 1, a->name); bindText(ins, 2, a->developer); bindText(ins, 3, a->login);
+        bindText(ins, 4, a->password); bindBlob(ins, 5, a->icon);
+        finishInsert(ins, a);
+      }
+    }
+    auto bindProduct = [](SQLite::Statement& st, KVRVortelyManagedProduct* p) {
+      bindId(st, 1, p->account);
+      st.bind(2, static_cast<int64_t>(p->idStore));
+      bindText(st, 3, p->name); bindText(st, 4, p->category); bindText(st, 5, p->bundleIdentifier);
+      bindText(st, 6, p->version); st.bind(7, p->free ? 1 : 0);
+      bindDate(st, 8, p->firstDate); bindDate(st, 9, p->lastDate); bindBlob(st, 10, p->iconData);
+    };
+    {
+      SQLite::Statement ins(d,
+          "INSERT INTO Product (account_id, idStore, name, category, bundleIdentifier, version, free, firstDate,"
+          " lastDate, iconData) VALUES (?,?,?,?,?,?,?,?,?,?)");
+      for (KVRVortelyManagedProduct* p : newProducts) {
+        if (!live(p)) continue;
+        bindProduct(ins, p);
+        finishInsert(ins, p);
+      }
+    }
+    auto bindReport = [](SQLite::Statement& st, KVRReport* r) {
+      bindId(st, 1, r->account); bindText(st, 2, r->filename); st.bind(3, r->type);
+      bindDate(st, 4, r->beginDate); bindDate(st, 5, r->endDate); st.bind(6, r->status);
+      st.bind(7, double(r->pointedIncome)); bindDate(st, 8, r->pointedDate); bindText(st, 9, r->pointedAccount);
+    };
+    {
+      SQLite::Statement ins(d,
+          "INSERT INTO Report (account_id, filename, type, beginDate, endDate, status, pointedIncome, pointedDate,"
+          " pointedAccount) VALUES (?,?,?,?,?,?,?,?,?)");
+      for (KVRReport* r : newReports) {
+        if (!live(r)) continue;
+        bindReport(ins, r);
+        finishInsert(ins, r);
+      }
+    }
+
+    // A new line listed in a report's or product's lines without pointing back
+    // takes that report or product as its own (both sides of the relationship).
+    {
+      std::unordered_set<const KVRReportEntry*> orphans;
+      for (KVRReportEntry* e : newEntries)
+        if ((!e->report || !e->product) && live(e)) orphans.insert(e);
+      if (!orphans.empty()) {
+        for (KVRReport* r : reports)
+          for (KVRReportEntry* e : r->entries)
+            if (!e->report && orphans.count(e)) e->report = r;
+        for (KVRVortelyManagedProduct* p : products)
+          for (KVRReportEntry* e : p->entries)
+            if (!e->product && orphans.count(e)) e->product = p;
+      }
+    }
+    Utf8Cache codes;
+    auto bindEntry = [&codes](SQLite::Statement& st, KVRReportEntry* e) {
+      bindId(st, 1, e->product); bindId(st, 2, e->report); st.bind(3, e->type); st.bind(4, e->subType);
+      st.bind(5, e->count); st.bind(6, e->income); codes.bind(st, 7, e->currency); codes.bind(st, 8, e->country);
+      bindDate(st, 9, e->beginDate); bindDate(st, 10, e->endDate);
+    };
+    {
+      SQLite::Statement ins(d,
+          "INSERT INTO ReportEntry (product_id, report_id, type, subType, count, income, currency, country,"
+          " beginDate, endDate) VALUES (?,?,?,?,?,?,?,?,?,?)");
+      for (KVRReportEntry* e : newEntries) {
+        if (!live(e)) continue;
+        bindEntry(ins, e);
+        finishInsert(ins, e);
+      }
+    }
+    auto bindIAd = [&codes](SQLite::Statement& st, KVRiAdReportEntry* e) {
+      bindId(st, 1, e->product); bindId(st, 2, e->report); bindDate(st, 3, e->date); codes.bind(st, 4, e->country);
+      st.bind(5, double(e->revenue)); st.bind(6, double(e->requests)); st.bind(7, double(e->impressions));
+      st.bind(8, double(e->fillRate)); st.bind(9, double(e->ctr)); st.bind(10, double(e->eCPM));
+    };
+    {
+      SQLite::Statement ins(d,
+          "INSERT INTO iAdReportEntry (product_id, report_id, date, country, revenue, requests, impressions,"
+          " fillRate, ctr, eCPM) VALUES (?,?,?,?,?,?,?,?,?,?)");
+      for (KVRiAdReportEntry* e : newIAdEntries) {
+        if (!live(e)) continue;
+        bindIAd(ins, e);
+        finishInsert(ins, e);
+      }
+    }
+    auto bindRating = [](SQLite::Statement& st, KVRRating* r) {
+      bindId(st, 1, r->product); bindText(st, 2, r->country); st.bind(3, r->stars);
+      st.bind(4, r->allVersions ? 1 : 0); st.bind(5, r->count); st.bind(6, r->newCount);
+    };
+    {
+      SQLite::Statement ins(d,
+          "INSERT INTO Rating (product_id, country, stars, allVersions, count, newCount) VALUES (?,?,?,?,?,?)");
+      for (KVRRating* r : newRatings) {
+        if (!live(r)) continue;
+        bindRating(ins, r);
+        finishInsert(ins, r);
+      }
+    }
+    auto bindCost = [](SQLite::Statement& st, KVRCost* c) {
+      bindId(st, 1, c->product); bindText(st, 2, c->name); st.bind(3, c->value);
+    };
+    {
+      SQLite::Statement ins(d, "INSERT INTO Cost (product_id, name, value) VALUES (?,?,?)");
+      for (KVRCost* c : newCosts) {
+        if (!live(c)) continue;
+        bindCost(ins, c);
+        finishInsert(ins, c);
+      }
+    }
+    auto bindPartner = [](SQLite::Statement& st, KVRPartner* x) {
+      bindId(st, 1, x->product); bindText(st, 2, x->name); st.bind(3, x->cost); st.bind(4, x->royalties);
+    };
+    {
+      SQLite::Statement ins(d, "INSERT INTO Partner (product_id, name, cost, royalties) VALUES (?,?,?,?)");
+      for (KVRPartner* x : newPartners) {
+        if (!live(x)) continue;
+        bindPartner(ins, x);
+        finishInsert(ins, x);
+      }
+    }
+
+    // Changed objects: every column is rewritten.
+    if (!changed.empty()) {
+      SQLite::Statement upAccount(d, "UPDATE StoreAccount SET name=?, developer=?, login=?, password=?, icon=? WHERE id=?");
+      SQLite::Statement upProduct(d,
+          "UPDATE Product SET account_id=?, idStore=?, name=?, category=?, bundleIdentifier=?, version=?, free=?,"
+          " firstDate=?, lastDate=?, iconData=? WHERE id=?");
+      SQLite::Statement upReport(d,
+          "UPDATE Report SET account_id=?, filename=?, type=?, beginDate=?, endDate=?, status=?, pointedIncome=?,"
+          " pointedDate=?, pointedAccount=? WHERE id=?");
+      SQLite::Statement upEntry(d,
+          "UPDATE ReportEntry SET product_id=?, report_id=?, type=?, subType=?, count=?, income=?, currency=?,"
+          " country=?, beginDate=?, endDate=? WHERE id=?");
+      SQLite::Statement upIAd(d,
+          "UPDATE iAdReportEntry SET product_id=?, report_id=?, date=?, country=?, revenue=?, requests=?,"
+          " impressions=?, fillRate=?, ctr=?, eCPM=? WHERE id=?");
+      SQLite::Statement upRating(d,
+          "UPDATE Rating SET product_id=?, country=?, stars=?, allVersions=?, count=?, newCount=? WHERE id=?");
+      SQLite::Statement upCost(d, "UPDATE Cost SET product_id=?, name=?, value=? WHERE id=?");
+      SQLite::Statement upPartner(d, "UPDATE Partner SET product_id=?, name=?, cost=?, royalties=? WHERE id=?");
+      auto run = [](SQLite::Statement& st, int idIndex, KVRManagedObject* o) {
+        st.bind(idIndex, static_cast<int64_t>(o->objectID));
+        st.exec();
+        st.reset();
+      };
+      for (KVRManagedObject* o : changed) {
+        if (deleted.count(o) || o->objectID <= 0) continue;
+        switch (kindOf(o)) {
+          case Kind::Account: {
+            auto* a = static_cast<KVRStoreAccount*>(o);
+            bindText(upAccount, 1, a->name); bindText(upAccount, 2, a->developer); bindText(upAccount, 3, a->login);
+            bindText(upAccount, 4, a->password); bindBlob(upAccount, 5, a->icon);
+            run(upAccount, 6, o);
+            break;
+          }
+          case Kind::Product: bindProduct(upProduct, static_cast<KVRVortelyManagedProduct*>(o)); run(upProduct, 11, o); break;
+          case Kind::Report: bindReport(upReport, static_cast<KVRReport*>(o)); run(upReport, 10, o); break;
+          case Kind::Entry: bindEntry(upEntry, static_cast<KVRReportEntry*>(o)); run(upEntry, 11, o); break;
+          case Kind::IAdEntry: bindIAd(upIAd, static_cast<KVRiAdReportEntry*>(o)); run(upIAd, 11, o); break;
+          case Kind::Rating: bindRating(upRating, static_cast<KVRRating*>(o)); run(upRating, 7, o); break;
+          case Kind::Cost: bindCost(upCost, static_cast<KVRCost*>(o)); run(upCost, 4, o); break;
+          case Kind::Partner: bindPartner(upPartner, static_cast<KVRPartner*>(o)); run(upPartner, 5, o); break;
+          case Kind::None: break;
+        }
+      }
+    }
+
+    transaction.commit();
+  } catch (...) {
+    for (KVRManagedObject* o : assigned) o->objectID = 0;
+    throw;
+  }
+
+  newAccounts.clear();
+  newProducts.clear();
+  newReports.clear();
+  newEntries.clear();
+  newIAdEntries.clear();
+  newRatings.clear();
+  newCosts.clear();
+  newPartners.clear();
+  changed.clear();
+  deletedRows.clear();
+}
+
+// ---------------------------------------------------------------------------
+
+KVRVortelyCoreDataManager& KVRVortelyCoreDataManager::sharedInstance() {
+  static KVRVortelyCoreDataManager instance;
+  return instance;
+}
+
+KVRVortelyCoreDataManager::KVRVortelyCoreDataManager() : d_(std::make_unique<Impl>()) {}
+KVRVortelyCoreDataManager::~KVRVortelyCoreDataManager() = default;
+
+QString KVRVortelyCoreDataManager::defaultStorePath() {
+  return KVRSupportFolder::file(QStringLiteral("Vortely.sqlite"));
+}
+
+bool KVRVortelyCoreDataManager::openStore(const QString& path, QString* error) {
+  std::lock_guard<std::recursive_mutex> lock(contextLock_);
+  closeStore();
+  auto fail = [&](const QString& why) {
+    d_->clear();
+    if (error) *error = why;
+    KVRVortelyLogCenter::sharedInstance().addLogEntry(why, false, kLogKeyword);
+    return false;
+  };
+  if (path.isEmpty()) return fail(QStringLiteral("No database file was given."));
+
+  // An existing file is first inspected read-only: a file that is not a sound
+  // database of ours is never opened for writing.
+  const QFileInfo info(path);
+  KVRDatabaseSchema::FileCheck check;
+  if (info.exists() && !info.isFile()) return fail(QStringLiteral("\"%1\" is not a file.").arg(path));
+  if (info.exists() && info.size() > 0) {
+    check = KVRDatabaseSchema::inspect(path);
+    if (!check.sound) return fail(check.error);
+  } else {
+    QDir().mkpath(info.absolutePath());
+  }
+
+  try {
+    d_->db = std::make_unique<SQLite::Database>(path.toStdString(), SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE);
+    d_->db->exec("PRAGMA journal_mode = WAL");
+    d_->db->exec("PRAGMA synchronous = FULL");
+    QString why;
+    if (!KVRDatabaseSchema::prepare(*d_->db, check.empty, check.version, &why)) return fail(why);
+    d_->path = path;
+    d_->load();
+  } catch (const std::exception& e) {
+    return fail(QStringLiteral("The database \"%1\" could not be opened (%2).").arg(path, QString::fromUtf8(e.what())));
+  }
+  ratingsLoaded_ = false;
+  KVRVortelyLogCenter::sharedInstance().addLogEntry(
+      QStringLiteral("Opened %1: %2 accounts, %3 products, %4 reports, %5 lines")
+          .arg(path)
+          .arg(d_->accounts.size())
+          .arg(d_->products.size())
+          .arg(d_->reports.size())
+          .arg(d_->entryPool.count()),
+      false, kLogKeyword);
+  return true;
+}
+
+bool KVRVortelyCoreDataManager::isOpen() const {
+  std::lock_guard<std::recursive_mutex> lock(const_cast<std::recursive_mutex&>(contextLock_));
+  return d_->db != nullptr;
+}
+
+QString KVRVortelyCoreDataManager::storePath() const {
+  std::lock_guard<std::recursive_mutex> lock(const_cast<std::recursive_mutex&>(contextLock_));
+  return d_->path;
+}
+
+void KVRVortelyCoreDataManager::closeStore() {
+  std::lock_guard<std::recursive_mutex> lock(contextLock_);
+  valuesIndex_.clear();
+  d_->clear();
+  ratingsLoaded_ = false;
+}
+
+bool KVRVortelyCoreDataManager::save(QString* error) {
+  std::lock_guard<std::recursive_mutex> lock(contextLock_);
+  if (!d_->db) {
+    if (error) *error = QStringLiteral("No database is open.");
+    return false;
+  }
+  if (!d_->hasChanges()) return true;
+  try {
+    d_->writeChanges();
+  } catch (const std::exception& e) {
+    const QString why = QStringLiteral("The database could not be saved (%1).").arg(QString::fromUtf8(e.what()));
+    if (error) *error = why;
+    KVRVortelyLogCenter::sharedInstance().addLogEntry(why, true, kLogKeyword);
+    return false;
+  }
+  return true;
+}
+
+bool KVRVortelyCoreDataManager::hasChanges() const {
+  std::lock_guard<std::recursive_mutex> lock(const_cast<std::recursive_mutex&>(contextLock_));
+  return d_->hasChanges();
+}
+
+std::vector<KVRStoreAccount*> KVRVortelyCoreDataManager::accounts() const {
+  std::lock_guard<std::recursive_mutex> lock(const_cast<std::recursive_mutex&>(contextLock_));
+  return d_->accounts;
+}
+
+std::vector<KVRVortelyManagedProduct*> KVRVortelyCoreDataManager::products() const {
+  std::lock_guard<std::recursive_mutex> lock(const_cast<std::recursive_mutex&>(contextLock_));
+  return d_->products;
+}
+
+std::vector<KVRReport*> KVRVortelyCoreDataManager::reports() const {
+  std::lock_guard<std::recursive_mutex> lock(const_cast<std::recursive_mutex&>(contextLock_));
+  return d_->reports;
+}
+
+std::vector<KVRReport*> KVRVortelyCoreDataManager::paymentReports() {
+  std::lock_guard<std::recursive_mutex> lock(contextLock_);
+  std::vector<KVRReport*> result;
+  for (KVRReport* r : d_->reports)
+    if (r->type == KVRReportTypePayment) result.push_back(r);
+  return result;
+}
+
+KVRReport* KVRVortelyCoreDataManager::reportWithName(const QString& filename) {
+  std::lock_guard<std::recursive_mutex> lock(contextLock_);
+  for (KVRReport* r : d_->reports)
+    if (r->filename == filename) return r;
+  KVRReport* r = insertReport();
+  r->filename = filename;
+  return r;
+}
+
+KVRReportEntry* KVRVortelyCoreDataManager::reportEntryInReport(KVRReport* /*report*/, KVRVortelyManagedProduct* product,
+                                                               KVRDate date, const QString& country,
+                                                               const QString& currency, int type,
+                                                               bool /*forceCreate*/) {
+  std::lock_guard<std::recursive_mutex> lock(contextLock_);
+  KVRReportEntry* e = d_->entryPool.create();
+  d_->newEntries.push_back(e);
+  e->beginDate = date;
+  e->currency = d_->strings.get(currency);
+  e->country = d_->strings.get(country);
+  if (type >= 11) {
+    type -= 10;
+    if (product) {
+      product->category = QStringLiteral("E-Book");
+      markChanged(product);
+    }
+  } else if (type == KVREntryTypeInAppPurchase) {
+    if (product) {
+      product->category = QStringLiteral("In-App Purchase");
+      markChanged(product);
+    }
+  }
+  e->type = type;
+  return e;
+}
+
+float KVRVortelyCoreDataManager::incomeValueForReport(KVRReport* report) {
+  std::lock_guard<std::recursive_mutex> lock(contextLock_);
+  if (!report) return 0.0f;
+  KVRVortelyCurrencyConverter& converter = KVRVortelyCurrencyConverter::sharedInstance();
+  float sum = 0.0f;
+  for (const KVRReportEntry* e : report->entries) {
+    const float amount = float(e->count) * float(e->income);
+    sum += converter.convertAmountToPreferedCurrency(amount, e->currency);
+  }
+  return sum / 100.0f;
+}
+
+void KVRVortelyCoreDataManager::deleteObject(KVRManagedObject* object) {
+  std::lock_guard<std::recursive_mutex> lock(contextLock_);
+  d_->removeFromContext(object);
+}
+
+KVRStoreAccount* KVRVortelyCoreDataManager::insertStoreAccount() {
+  std::lock_guard<std::recursive_mutex> lock(contextLock_);
+  KVRStoreAccount* a = d_->accountPool.create();
+  d_->accounts.push_back(a);
+  d_->newAccounts.push_back(a);
+  return a;
+}
+
+KVRVortelyManagedProduct* KVRVortelyCoreDataManager::insertProduct(KVRStoreAccount* account) {
+  std::lock_guard<std::recursive_mutex> lock(contextLock_);
+  KVRVortelyManagedProduct* p = d_->productPool.create();
+  p->account = account;
+  if (account) account->products.push_back(p);
+  d_->products.push_back(p);
+  d_->newProducts.push_back(p);
+  return p;
+}
+
+KVRReport* KVRVortelyCoreDataManager::insertReport() {
+  std::lock_guard<std::recursive_mutex> lock(contextLock_);
+  KVRReport* r = d_->reportPool.create();
+  d_->reports.push_back(r);
+  d_->newReports.push_back(r);
+  return r;
+}
+
+KVRReportEntry* KVRVortelyCoreDataManager::insertReportEntry(KVRReport* report, KVRVortelyManagedProduct* product) {
+  std::lock_guard<std::recursive_mutex> lock(contextLock_);
+  KVRReportEntry* e = d_->entryPool.create();
+  e->report = report;
+  e->product = product;
+  if (report) report->entries.push_back(e);
+  if (product) product->entries.push_back(e);
+  d_->newEntries.push_back(e);
+  return e;
+}
+
+KVRiAdReportEntry* KVRVortelyCoreDataManager::insertIAdReportEntry(KVRReport* report, KVRVortelyManagedProduct* product) {
+  std::lock_guard<std::recursive_mutex> lock(contextLock_);
+  KVRiAdReportEntry* e = d_->iAdPool.create();
+  e->report = report;
+  e->product = product;
+  if (product) product->iAdEntries.push_back(e);
+  d_->newIAdEntries.push_back(e);
+  return e;
+}
+
+KVRRating* KVRVortelyCoreDataManager::insertRating(KVRVortelyManagedProduct* product) {
+  std::lock_guard<std::recursive_mutex> lock(contextLock_);
+  KVRRating* r = d_->ratingPool.create();
+  r->product = product;
+  if (product) product->ratings.push_back(r);
+  d_->newRatings.push_back(r);
+  return r;
+}
+
+KVRCost* KVRVortelyCoreDataManager::insertCost(KVRVortelyManagedProduct* product) {
+  std::lock_guard<std::recursive_mutex> lock(contextLock_);
+  KVRCost* c = d_->costPool.create();
+  c->product = product;
+  if (product) product->costs.push_back(c);
+  d_->newCosts.push_back(c);
+  return c;
+}
+
+KVRPartner* KVRVortelyCoreDataManager::insertPartner(KVRVortelyManagedProduct* product) {
+  std::lock_guard<std::recursive_mutex> lock(contextLock_);
+  KVRPartner* x = d_->partnerPool.create();
+  x->product = product;
+  if (product) product->partners.push_back(x);
+  d_->newPartners.push_back(x);
+  return x;
+}
+
+void KVRVortelyCoreDataManager::markChanged(KVRManagedObject* object) {
+  std::lock_guard<std::recursive_mutex> lock(contextLock_);
+  // A new object is written whole by the next save anyway.
+  if (!object || object->objectID <= 0 || d_->deleted.count(object)) return;
+  d_->changed.insert(object);
+}
+
+void KVRVortelyCoreDataManager::loadRatings() {
+  bool expected = false;
+  if (!ratingsLoading_.compare_exchange_strong(expected, true)) return;  // one load at a time
+  {
+    std::lock_guard<std::recursive_mutex> lock(contextLock_);
+    for (KVRVortelyManagedProduct* p : d_->products) p->cacheRatings();
+    ratingsLoaded_ = true;
+  }
+  ratingsLoading_ = false;
+  KVRNotificationEnvelope envelope;
+  envelope.NotificationName = KVRVortelyRatingsHaveBeenLoaded;
+  KVRNotificationCenter::defaultCenter().sendNotification(envelope);
+}
