@@ -30,7 +30,13 @@ constexpr const char* kSlotCodes[] = {"USD", "EUR", "AUD", "CAD", "JPY", "GBP", 
 
 }  // namespace
 
+// The table keeps at most 7 characters of a code; every lookup compares the
+// same kept prefix, so a longer code is found again instead of being interned
+// anew on each use (which would fill the table).
+static std::string_view keptPart(std::string_view code) { return code.substr(0, 7); }
+
 int KVRCurrencySet::indexForCode(std::string_view code) {
+  code = keptPart(code);
   CodeTable& t = table();
   const int n = t.count.load(std::memory_order_acquire);
   for (int i = 0; i < n; ++i)
@@ -61,6 +67,7 @@ void KVRCurrencySet::insert(std::string_view code) {
 }
 
 bool KVRCurrencySet::contains(std::string_view code) const {
+  code = keptPart(code);
   CodeTable& t = table();
   const int n = t.count.load(std::memory_order_acquire);
   for (int i = 0; i < n; ++i)

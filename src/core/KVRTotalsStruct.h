@@ -71,6 +71,8 @@ struct KVRTotalsStruct {
   // "income" included.
   float objectForKey(std::string_view key) const;
   float objectForKey(const QString& key) const { return objectForKey(std::string_view(key.toLatin1().constData())); }
+  // A literal name ("sales") would otherwise match both overloads above.
+  float objectForKey(const char* key) const { return objectForKey(std::string_view(key ? key : "")); }
 
   // Adds the other record's amount in one currency (one of the 13) and puts the
   // code into this record's currencies; another code only joins the set.
