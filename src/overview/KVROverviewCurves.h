@@ -1,0 +1,145 @@
+#pragma once
+// Curves and part charts of the overview: the curve builders that turn a day
+// dictionary into curve points, the vertical range of the curve graph, and the
+// answers the curve graph and the six part charts pull while drawing. Every
+// function here is pure: it reads a display record and the state of the
+// screen's controls and changes nothing.
+#include <QColor>
+#include <QString>
+#include <cstdint>
+#include <map>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "core/KVRTotalsStruct.h"
+#include "graphs/KVRGraphDataSources.h"
+#include "overview/KVROverviewTypes.h"
+#include "overview/KVRTotalsResult.h"
+#include "platform/KVRDate.h"
+
+struct KVROverviewDisplay;
+
+// One day of a curve.
+struct KVRCurvePoint {
+  KVRDate date;
+  float count = 0;  // the day's value; for ratio measures the day's quotient
+  float cumul = 0;  // running sum of the undivided day values
+};
+
+// One product's curve when several products are shown.
+struct KVROverviewCurve {
+  std::vector<KVRCurvePoint> curve;
+  QColor color;
+};
+
+// A product's per-day totals, looked up by calendar day.
+class KVRDayTotals {
+ public:
+  KVRDayTotals() = default;
+  explicit KVRDayTotals(const std::vector<std::pair<KVRDate, KVRTotalsStruct>>& salesByDate);
+  const KVRTotalsStruct* find(KVRCivilDay day) const;
+  bool empty() const { return byDay_.empty(); }
+  // The days held, in the order the engine walked them.
+  const std::vector<std::pair<KVRCivilDay, const KVRTotalsStruct*>>& days() const { return ordered_; }
+
+ private:
+  std::unordered_map<KVRCivilDay, const KVRTotalsStruct*> byDay_;
+  std::vector<std::pair<KVRCivilDay, const KVRTotalsStruct*>> ordered_;
+};
+
+// The per-day sums over several products that feed the combined curve: the
+// measure's value of each day, and for ratio measures the day's summed
+// requests ("-req") or impressions ("-impr").
+struct KVRCombinedDayValues {
+  std::map<KVRCivilDay, float> values;
+  std::map<KVRCivilDay, float> requests;
+  std::map<KVRCivilDay, float> impressions;
+
+  // Adds one product's days (the measure `key`). A ratio measure also adds the
+  // day's divisor, but only when the product's period total of that divisor
+  // is not 0.
+  void addProduct(const KVRDayTotals& days, std::string_view key, const KVRTotalsStruct& periodTotals);
+};
+
+// Builds one point per day of the graph range from a product's days. False
+// (and `out` untouched) when the range is missing or reversed.
+bool KVRBuildPointsInCurve(const KVRDayTotals& days, std::string_view key, KVRDate graphStart, KVRDate graphEnd,
+                           std::vector<KVRCurvePoint>* out);
+// The same from combined day values: a day whose summed divisor is not 0 is
+// divided by it (requests first, then impressions).
+bool KVRBuildPointsInCurve(const KVRCombinedDayValues& days, KVRDate graphStart, KVRDate graphEnd,
+                           std::vector<KVRCurvePoint>* out);
+// The points of one product over a shared list of days: an empty list is
+// filled by walking the graph range; a filled list is used as it is. Empty
+// when the range is missing or reversed. No division by combined divisors.
+std::vector<KVRCurvePoint> KVRPointsInCurveWithDates(const KVRDayTotals& days, std::string_view key,
+                                                     std::vector<KVRDate>* dates, KVRDate graphStart,
+                                                     KVRDate graphEnd);
+
+// The state of the screen's controls that the answers depend on.
+struct KVROverviewControlState {
+  bool cumulative = false;  // cumulativeControl shows its segment 1
+  bool perProduct = false;  // combineControl shows its segment 1
+  bool iAd = false;         // the iAd overview
+  int valueTag = 0;
+  QString currencySymbol;
+};
+
+// Vertical axis of the curve graph: bottom (signed) and length.
+using KVRCurveRange = KVRSignedRange;
+
+// --- Curve graph answers ---------------------------------------------------
+bool KVRIsPerProductMode(const KVROverviewDisplay& d, const KVROverviewControlState& s);
+int KVRNumberOfCurves(const KVROverviewDisplay& d, const KVROverviewControlState& s);
+int KVRNumberOfPointsInCurves(const KVROverviewDisplay& d);
+float KVRValueAtIndex(const KVROverviewDisplay& d, const KVROverviewControlState& s, int point, int curve);
+KVRDate KVRDateForPointAtIndex(const KVROverviewDisplay& d, int point);
+QColor KVRColorForCurve(const KVROverviewDisplay& d, const KVROverviewControlState& s, int curve);
+KVRCurveRange KVRMaxRangeForCurves(const KVROverviewDisplay& d, const KVROverviewControlState& s);
+// The same over plain values (the rounding, padding and bottom rules).
+KVRCurveRange KVRMaxRangeForValues(const std::vector<float>& values, bool iAd);
+float KVRMedianValueForGraph(const KVROverviewDisplay& d, const KVROverviewControlState& s);
+bool KVRMedianForce(int valueTag);
+// A value format in which "%@" stands for the value and "%%" for a percent
+// sign: "%@ €" for money, "%@ %%" for percentages; empty for plain numbers.
+QString KVRValueLabelFormat(int valueTag, const QString& currencySymbol);
+QString KVRMouseOverLabel(int valueTag, const QString& currencySymbol);
+QColor KVRMainCurveColor();
+
+// --- Part charts -------------------------------------------------------------
+// One division of a part chart: the values by legend key, the keys in
+// ascending order of value, and the total.
+struct KVRChartDivision {
+  std::map<QString, float> values;
+  std::vector<QString> sortedKeys;
+  float total = 0;
+
+  void add(const QString& key, float v) { values[key] += v; }
+  void sortKeys();  // ascending value, then key
+  int count() const { return int(sortedKeys.size()); }
+  float valueAt(int i) const;    // -1: the total
+  float percentAt(int i) const;  // a fraction of the total; 0 when the total is 0
+};
+
+enum class KVRPartChart {
+  downloads,         // on screen: by product for index 0, by country otherwise
+  revenues,          // on screen, as above
+  printDownloads,    // print layout, by product
+  printRevenues,     // print layout, by product
+  printDownloads2,   // print layout, by country
+  printRevenues2,    // print layout, by country
+};
+
+bool KVRIsRevenueChart(KVRPartChart c);
+bool KVRIsPrintChart(KVRPartChart c);
+const KVRChartDivision& KVRDivisionForChart(const KVROverviewDisplay& d, KVRPartChart c, int index);
+// A two-character key is a country code: its catalogue label, else the
+// lower-case code. Other keys are product legends, returned unchanged.
+QString KVRLegendForKey(const QString& key);
+QString KVRLegendForPart(const KVROverviewDisplay& d, KVRPartChart c, int index, int part);
+QColor KVRColorForChart(KVRPartChart c);
+QString KVRValueLabelFormatForChart(KVRPartChart c, int valueTag, const QString& currencySymbol);
+float KVRRatioForAnimation(KVRPartChart c, float graphAnimatePercent);
+// One step of the grow animation: +0.05 up to exactly 1.0.
+float KVRNextAnimationStep(float graphAnimatePercent);

@@ -1,0 +1,115 @@
+#pragma once
+// The overview display: one completed load plus the controller state it needs,
+// turned into a plain record of everything the overview screen, its charts and
+// its print layout show. Screen, charts and print read the same record, so
+// they always agree.
+#include <QColor>
+#include <QString>
+#include <vector>
+
+#include "overview/KVROverviewCurves.h"
+#include "overview/KVRTotalsResult.h"
+#include "platform/KVRDate.h"
+
+class KVRVortelyManagedProduct;
+
+// The totals of one completed load. With exactly one product the load keeps
+// that product's entries; with none or several the whole results. A slot the
+// load did not fill is null.
+struct KVROverviewTotals {
+  // Exactly one product.
+  const KVRProductTotals* previousEntry = nullptr;  // previous span, totals only
+  const KVRProductTotals* currentEntry = nullptr;   // current period, per day
+  const KVRProductTotals* graphEntry = nullptr;     // graph range, per day (daily period)
+  // None or several products.
+  const KVRTotalsResult* current = nullptr;   // current period, per day
+  const KVRTotalsResult* compared = nullptr;  // compared span, totals only
+  const KVRTotalsResult* previous = nullptr;  // previous span, totals only
+  const KVRTotalsResult* graph = nullptr;     // graph range, per day (daily period)
+};
+
+struct KVROverviewInput {
+  KVROverviewTotals totals;
+  int valueTag = 0;
+  int selectedPeriod = 0;
+  bool iAd = false;  // the iAd overview (no region prefix, ad counter)
+  KVRDate startDate, endDate, graphStartDate, graphEndDate, lastDayDate, currentDayDate;
+  QString regionTitle;  // title of the selected region item
+  bool roundCurrency = false;
+  QString currencySymbol;  // the preferred currency's symbol
+  // The extended selection and the plain selection (any order; sorted by name here).
+  std::vector<KVRVortelyManagedProduct*> extendedProducts;
+  std::vector<KVRVortelyManagedProduct*> selectedProducts;
+  // The curve shown before this display; kept when the graph range is missing.
+  std::vector<KVRCurvePoint> previousPointsInCurve;
+};
+
+struct KVREvolutionDisplay {
+  float previous = 0, current = 0;
+  bool available = false;  // some product of the evolution has an account
+  QString previousText, currentText, differenceText;
+  // The four value fields around the badge: on a rise (or no change) the
+  // previous value sits left of the badge and the current one right of it; on
+  // a fall the other way round.
+  QString lastDayValueLeft, lastDayValueRight, currentDayValueLeft, currentDayValueRight;
+  QString arrowImage;   // "up_arrow", "down_arrow", "noev_arrow" or empty
+  QString badgeImage;   // "evolution_green", "evolution_red", "evolution_blue"
+  QString title;        // the difference text
+  QString alternateTitle;  // the percentage
+};
+
+struct KVROverviewDisplay {
+  int valueTag = 0;
+  bool iAd = false;
+  bool oneProduct = false;
+  QString measureKey;        // the totals field shown
+  QString chartCaption;      // what the left chart shows (camembertDownloadsLabel)
+  QString graphCaption;      // graphLabel (region first in the sales overview)
+
+  // Counter and metric labels.
+  float counterValue = 0;
+  int64_t sales = 0, refunds = 0, upgrades = 0, downloads = 0, requests = 0, impressions = 0;
+  float fillRate = 0;  // a fraction (0.25 = 25 %)
+  float eCPM = 0;      // money per thousand impressions
+  float ctr = 0;       // a fraction
+  QString salesText, refundsText, upgradesText, downloadsText, requestsText, impressionsText;
+  QString fillRateText, eCPMText, ctrText, counterText;
+
+  // Curves.
+  std::vector<KVRCurvePoint> pointsInCurve;
+  std::vector<KVROverviewCurve> curves;
+  float medianValue = KVRNoMedianValue;
+  bool showLastDay = false;
+
+  // Part charts: by product (by country with one product) and by country.
+  KVRChartDivision downloadsPerProduct, revenuesPerProduct, downloadsPerCountry, revenuesPerCountry;
+
+  KVREvolutionDisplay evolution;
+  QString reportsDatesText;    // reportsDatesLabel
+  QString evolutionDatesText;  // evolutionDatesLabel
+};
+
+// The whole display of one load.
+KVROverviewDisplay KVRMakeOverviewDisplay(const KVROverviewInput& in);
+
+// Helpers shared with the boxes and the print.
+// x + 0.5 truncated toward zero, in 64 bits.
+int64_t KVRRounded(float x);
+// The measure key of a value tag ("" outside 0 to 19).
+QString KVRMeasureKeyForTag(int valueTag);
+// The left chart caption and the graph caption of a value tag.
+QString KVRChartCaptionForTag(int valueTag);
+QString KVRGraphCaptionForTag(int valueTag);
+// A date in the short numbered style, "--" when there is none.
+QString KVRFormatDayOrDashes(KVRDate date);
+// Products sorted by name, optionally only the in-app purchases.
+std::vector<KVRVortelyManagedProduct*> KVRSortedByName(std::vector<KVRVortelyManagedProduct*> products);
+
+struct KVRLoadResults;
+// The totals of a completed load, as the display reads them (pointers into
+// `load`, which must outlive the use).
+KVROverviewTotals KVRTotalsFromLoad(const KVRLoadResults& load);
+// The input of one display from a completed load: its totals, spans, value
+// and period tags and product list. The caller adds the region title, the
+// plain selection, the rounding flag, the currency symbol and the previous curve.
+KVROverviewInput KVROverviewInputFromLoad(const KVRLoadResults& load, bool iAd);
