@@ -1,0 +1,300 @@
+#include "overview/KVRTotalsEngine.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <thread>
+
+#include "core/KVRCalendar.h"
+#include "core/KVRVortelyCoreDataManager.h"
+#include "core/KVRVortelyLogCenter.h"
+#include "core/KVRVortelyManagedProduct.h"
+
+namespace {
+
+const QString kLogKeyword = QStringLiteral("Resume Controller");
+
+using Member = float KVRTotalsStruct::*;
+
+// The 13 per-currency amounts, by KVRCurrencySlot.
+constexpr Member kSlotMembers[KVRCurrencySlotCount] = {
+    &KVRTotalsStruct::currencyUSD, &KVRTotalsStruct::currencyEUR, &KVRTotalsStruct::currencyAUD,
+    &KVRTotalsStruct::currencyCAD, &KVRTotalsStruct::currencyJPY, &KVRTotalsStruct::currencyGBP,
+    &KVRTotalsStruct::currencyCHF, &KVRTotalsStruct::currencyNOK, &KVRTotalsStruct::currencyNZD,
+    &KVRTotalsStruct::currencyMXN, &KVRTotalsStruct::currencyCNY, &KVRTotalsStruct::currencySEK,
+    &KVRTotalsStruct::currencyDKK};
+
+// Adds the 19 summed measures of v to a (income is never summed).
+inline void addMeasures(KVRTotalsStruct& a, const KVRTotalsStruct& v) {
+  a.sales = a.sales + v.sales;
+  a.upgrades = a.upgrades + v.upgrades;
+  a.refunds = a.refunds + v.refunds;
+  a.downloads = a.downloads + v.downloads;
+  a.paiedSales = a.paiedSales + v.paiedSales;
+  a.freeSales = a.freeSales + v.freeSales;
+  a.currency = a.currency + v.currency;
+  a.iAdSales = a.iAdSales + v.iAdSales;
+  a.eCPM = a.eCPM + v.eCPM;
+  a.requests = a.requests + v.requests;
+  a.impressions = a.impressions + v.impressions;
+  a.fillRate = a.fillRate + v.fillRate;
+  a.ctr = a.ctr + v.ctr;
+  a.promoCode = a.promoCode + v.promoCode;
+  a.giftPurchase = a.giftPurchase + v.giftPurchase;
+  a.giftRedemption = a.giftRedemption + v.giftRedemption;
+  a.eduStore = a.eduStore + v.eduStore;
+  a.newSubscription = a.newSubscription + v.newSubscription;
+  a.renewal = a.renewal + v.renewal;
+}
+
+// Adds a finished key accumulator: count measures rounded, the others as they are.
+inline void addMeasuresRounded(KVRTotalsStruct& a, const KVRTotalsStruct& k) {
+  a.sales = a.sales + KVRTotalsEngine::roundCount(k.sales);
+  a.upgrades = a.upgrades + KVRTotalsEngine::roundCount(k.upgrades);
+  a.refunds = a.refunds + KVRTotalsEngine::roundCount(k.refunds);
+  a.downloads = a.downloads + KVRTotalsEngine::roundCount(k.downloads);
+  a.paiedSales = a.paiedSales + KVRTotalsEngine::roundCount(k.paiedSales);
+  a.freeSales = a.freeSales + KVRTotalsEngine::roundCount(k.freeSales);
+  a.currency = a.currency + k.currency;
+  a.iAdSales = a.iAdSales + k.iAdSales;
+  a.eCPM = a.eCPM + k.eCPM;
+  a.requests = a.requests + k.requests;
+  a.impressions = a.impressions + k.impressions;
+  a.fillRate = a.fillRate + k.fillRate;
+  a.ctr = a.ctr + k.ctr;
+  a.promoCode = a.promoCode + k.promoCode;
+  a.giftPurchase = a.giftPurchase + k.giftPurchase;
+  a.giftRedemption = a.giftRedemption + k.giftRedemption;
+  a.eduStore = a.eduStore + k.eduStore;
+  a.newSubscription = a.newSubscription + k.newSubscription;
+  a.renewal = a.renewal + k.renewal;
+}
+
+// What one run shares between its products.
+struct Plan {
+  std::vector<KVRDate> walk;
+  std::vector<KVRCivilDay> walkDays;  // the calendar day of each walked date
+  bool consecutive = true;            // walkDays[i] == walkDays[0] + i
+  struct Key {
+    QString valueKey;
+    int country = 0;  // index into countries
+  };
+  std::vector<Key> keys;     // the keys that pass the filter, in visiting order
+  QStringList countries;     // distinct countries of those keys
+  bool onlyTotals = false;
+  std::array<int, 64> slotOfCode{};  // interned currency index -> KVRCurrencySlot or -1
+  const std::atomic<bool>* cancel = nullptr;
+};
+
+// Applies addValueFrom(v, c) for every code c of v's currencies, in one pass:
+// each code touches its own amount once, so the result is the same.
+inline void addCurrencies(KVRTotalsStruct& a, const KVRTotalsStruct& v, const Plan& plan) {
+  a.currencies.unite(v.currencies);
+  for (uint64_t b = v.currencies.bits(); b; b &= b - 1) {
+    const int slot = plan.slotOfCode[__builtin_ctzll(b)];
+    if (slot >= 0) {
+      const Member m = kSlotMembers[slot];
+      a.*m = a.*m + v.*m;
+    }
+  }
+}
+
+bool cancelled(const Plan& plan) {
+  return plan.cancel && plan.cancel->load(std::memory_order_relaxed);
+}
+
+// Sums one product. False when the run was cancelled.
+bool sumProduct(const Plan& plan, const KVRTotalsEngine::ProductInput& in, KVRProductTotals& out) {
+  const size_t dayCount = plan.walk.size();
+  KVRTotalsStruct overall;
+  std::vector<KVRTotalsStruct> countryRecords(size_t(plan.countries.size()));
+  std::vector<char> hasCountry(size_t(plan.countries.size()), 0);
+
+  out.hasSalesByDate = !plan.onlyTotals;
+  const bool perDay = !plan.onlyTotals && dayCount > 0 && !plan.keys.empty();
+  if (perDay) {
+    out.salesByDate.resize(dayCount);
+    for (size_t i = 0; i < dayCount; ++i) out.salesByDate[i].first = plan.walk[i];
+  }
+
+  if (dayCount > 0) {
+    const KVRCivilDay firstDay = plan.walkDays.front();
+    const KVRCivilDay lastDay = plan.walkDays.back();
+    for (const Plan::Key& key : plan.keys) {
+      if (cancelled(plan)) return false;
+      KVRTotalsStruct acc;  // the key accumulator
+      const KVRValueSeries* series = in.values ? in.values->find(key.valueKey) : nullptr;
+      auto addDay = [&](const KVRTotalsStruct& v, size_t i) {
+        addMeasures(acc, v);
+        if (perDay) addMeasures(out.salesByDate[i].second, v);
+        if (!v.currencies.empty()) {
+          addCurrencies(overall, v, plan);
+          if (!plan.onlyTotals) {
+            addCurrencies(acc, v, plan);
+            addCurrencies(out.salesByDate[i].second, v, plan);
+          }
+        }
+      };
+      if (series && !series->days.empty()) {
+        if (plan.consecutive) {
+          auto begin = std::lower_bound(series->days.begin(), series->days.end(), firstDay);
+          for (auto it = begin; it != series->days.end() && *it <= lastDay; ++it) {
+            const size_t pos = size_t(it - series->days.begin());
+            addDay(series->records[pos], size_t(*it - firstDay));
+          }
+        } else {
+          for (size_t i = 0; i < dayCount; ++i)
+            if (const KVRTotalsStruct* v = series->find(plan.walkDays[i])) addDay(*v, i);
+        }
+      }
+      // Key merge.
+      addMeasuresRounded(overall, acc);
+      const size_t c = size_t(key.country);
+      if (!hasCountry[c]) {
+        countryRecords[c] = acc;
+        hasCountry[c] = 1;
+      } else {
+        addMeasuresRounded(countryRecords[c], acc);
+        countryRecords[c].addValuesFrom(acc);
+      }
+    }
+  }
+  if (cancelled(plan)) return false;
+
+  out.totals = overall;
+  for (size_t c = 0; c < hasCountry.size(); ++c)
+    if (hasCountry[c]) out.byCountry.emplace_hint(out.byCountry.end(), plan.countries[int(c)], countryRecords[c]);
+  return true;
+}
+
+}  // namespace
+
+float KVRTotalsEngine::roundCount(float s) {
+  return static_cast<float>(std::trunc(static_cast<double>(s) + 0.5));
+}
+
+QStringList KVRTotalsEngine::sortedValueKeys(QStringList keys) {
+  std::stable_sort(keys.begin(), keys.end(), [](const QString& a, const QString& b) {
+    const int c = QString::compare(a, b, Qt::CaseInsensitive);
+    return c != 0 ? c < 0 : a < b;
+  });
+  return keys;
+}
+
+std::vector<KVRDate> KVRTotalsEngine::dayWalk(KVRDate fromDate, KVRDate toDate) {
+  std::vector<KVRDate> walk;
+  if (!fromDate.isValid() || !toDate.isValid() || fromDate.isLaterThan(toDate)) return walk;
+  KVRCalendar& cal = KVRCalendar::shared();
+  const KVRDateComponents oneDay = KVRDateComponents::days(1);
+  KVRDate d = fromDate;
+  while (d.isValid() && !d.isLaterThan(toDate)) {
+    walk.push_back(d);
+    const KVRDate next = cal.dateByAddingComponents(oneDay, d);
+    if (!next.isLaterThan(d)) break;  // a calendar that cannot step ends the walk
+    d = next;
+  }
+  return walk;
+}
+
+std::optional<KVRTotalsResult> KVRTotalsEngine::run(const QStringList& valueKeys,
+                                                    const std::vector<ProductInput>& products,
+                                                    const QString& region, KVRDate fromDate,
+                                                    KVRDate toDate, bool onlyTotals,
+                                                    const std::atomic<bool>* cancel, int maxThreads) {
+  KVRVortelyLogCenter& log = KVRVortelyLogCenter::sharedInstance();
+  log.addLogEntry(QStringLiteral("totalsForRegion start"), false, kLogKeyword);
+
+  Plan plan;
+  plan.onlyTotals = onlyTotals;
+  plan.cancel = cancel;
+  plan.walk = dayWalk(fromDate, toDate);
+  KVRCalendar& cal = KVRCalendar::shared();
+  plan.walkDays.reserve(plan.walk.size());
+  for (size_t i = 0; i < plan.walk.size(); ++i) {
+    plan.walkDays.push_back(cal.civilDay(plan.walk[i]));
+    if (i > 0 && plan.walkDays[i] != plan.walkDays[0] + KVRCivilDay(i)) plan.consecutive = false;
+  }
+
+  // The keys that pass the filter, in visiting order. A key without "-" names
+  // no country and is not counted.
+  for (const QString& key : sortedValueKeys(valueKeys)) {
+    const int dash = key.indexOf(QLatin1Char('-'));
+    if (dash < 0) continue;
+    if (!region.isNull() && QStringView(key).left(dash) != region) continue;
+    const int next = key.indexOf(QLatin1Char('-'), dash + 1);
+    const QString country = key.mid(dash + 1, next < 0 ? -1 : next - dash - 1);
+    int index = plan.countries.indexOf(country);
+    if (index < 0) {
+      index = int(plan.countries.size());
+      plan.countries << country;
+    }
+    plan.keys.push_back({key, index});
+  }
+  // Countries in ascending order so the per-product maps fill from the end.
+  {
+    QStringList sorted = plan.countries;
+    std::sort(sorted.begin(), sorted.end());
+    std::vector<int> remap(size_t(plan.countries.size()));
+    for (int i = 0; i < plan.countries.size(); ++i)
+      remap[size_t(i)] = int(std::lower_bound(sorted.begin(), sorted.end(), plan.countries[i]) - sorted.begin());
+    for (auto& k : plan.keys) k.country = remap[size_t(k.country)];
+    plan.countries = sorted;
+  }
+  for (int b = 0; b < 64; ++b) {
+    const std::string_view code = KVRCurrencySet::codeForIndex(b);
+    plan.slotOfCode[size_t(b)] = code.empty() ? -1 : KVRCurrencySlotForCode(code);
+  }
+
+  std::vector<KVRProductTotals> totals(products.size());
+  std::atomic<bool> stopped{false};
+  std::atomic<size_t> nextProduct{0};
+  auto worker = [&] {
+    for (;;) {
+      if (stopped.load(std::memory_order_relaxed)) return;
+      const size_t k = nextProduct.fetch_add(1, std::memory_order_relaxed);
+      if (k >= products.size()) return;
+      if (!sumProduct(plan, products[k], totals[k])) {
+        stopped.store(true, std::memory_order_relaxed);
+        return;
+      }
+    }
+  };
+  unsigned threads = maxThreads > 0 ? unsigned(maxThreads) : std::min(8u, std::max(1u, std::thread::hardware_concurrency()));
+  // Small runs are not worth a thread.
+  const size_t work = products.size() * std::max<size_t>(1, plan.walk.size()) * std::max<size_t>(1, plan.keys.size());
+  if (products.size() < 2 || work < 20000) threads = 1;
+  threads = unsigned(std::min<size_t>(threads, products.size()));
+  if (threads <= 1) {
+    worker();
+  } else {
+    std::vector<std::thread> pool;
+    pool.reserve(threads - 1);
+    for (unsigned t = 1; t < threads; ++t) pool.emplace_back(worker);
+    worker();
+    for (auto& t : pool) t.join();
+  }
+  if (stopped.load() || (cancel && cancel->load())) return std::nullopt;
+
+  KVRTotalsResult result;
+  for (size_t k = 0; k < products.size(); ++k)
+    result.insert_or_assign(products[k].idStore, std::move(totals[k]));
+  log.addLogEntry(QStringLiteral("totalsForRegion end"), false, kLogKeyword);
+  return result;
+}
+
+std::optional<KVRTotalsResult> KVRTotalsEngine::totalsForRegion(
+    const QString& region, KVRDate fromDate, KVRDate toDate,
+    const std::vector<KVRVortelyManagedProduct*>& products, bool onlyTotals,
+    const std::atomic<bool>* cancel) {
+  // One consistent snapshot per product for the whole run.
+  std::vector<ProductInput> inputs;
+  inputs.reserve(products.size());
+  for (KVRVortelyManagedProduct* p : products) {
+    if (!p) continue;
+    inputs.push_back({p->idStore, p->valuesByCountryAndDate()});
+  }
+  const KVRSharedValuesIndex::ViewRef view =
+      KVRVortelyCoreDataManager::sharedInstance().valuesByCountryAndDate().snapshot();
+  const QStringList keys = view ? view->valueKeys : QStringList();
+  return run(keys, inputs, region, fromDate, toDate, onlyTotals, cancel);
+}
