@@ -219,11 +219,22 @@ TEST_F(CurrencyConverterTest, FinancialAccountsFromTheDefaults) {
   EXPECT_FALSE(Converter::sharedInstance().financialAccountWithName(QString()).has_value());
   EXPECT_EQ(Converter::financialAccounts().size(), 3u);
 
+  // Read back from the settings file, where the flag is stored as text.
+  const QString ini = qEnvironmentVariable("XDG_CONFIG_HOME") + "/catalogue-tests.ini";
+  KVRUserDefaults::standard().useFile(ini);
+  Converter::setFinancialAccountsDefault({main, dollars});
+  KVRUserDefaults::standard().useFile(ini);
+  const auto reread = Converter::sharedInstance().financialAccountWithName("Main");
+  ASSERT_TRUE(reread.has_value());
+  EXPECT_TRUE(reread->CurrencyLocked);
+  EXPECT_EQ(reread->Owner, "J. Doe");
+  EXPECT_FALSE(Converter::sharedInstance().financialAccountWithName("Dollars")->CurrencyLocked);
+
   // Foreign values in the array are skipped.
   QVariantList list = Converter::financialAccountsDefault();
   list.prepend(QStringLiteral("not an account"));
   KVRUserDefaults::standard().setArray("FinancialAccounts", list);
-  EXPECT_EQ(Converter::financialAccounts().size(), 3u);
+  EXPECT_EQ(Converter::financialAccounts().size(), 2u);
   EXPECT_EQ(Converter::sharedInstance().financialAccountWithName("Dollars")->Bank, "Bank B");
 }
 
