@@ -5,7 +5,7 @@
 // delegate. Days are those of the shared calendar (user's time zone).
 #include <QWidget>
 #include <optional>
-#include <set>
+#include <map>
 #include <vector>
 
 #include "platform/KVRDate.h"
@@ -70,8 +70,8 @@ class KVRCalendarController : public QWidget {
   std::optional<KVRCivilDay> dayAt(const QPointF& pos) const;
 
   KVRCalendarControllerDelegate* delegate_ = nullptr;
-  std::optional<std::vector<KVRDate>> available_;  // nullopt: every day
-  std::set<KVRCivilDay> availableDays_;
+  bool restricted_ = false;  // false: every day may be picked
+  std::map<KVRCivilDay, KVRDate> availableDays_;  // day -> the available date of that day
   KVRDate selected_;
   KVRCivilDay monthStart_ = 0;
   std::optional<KVRCivilDay> hovered_;

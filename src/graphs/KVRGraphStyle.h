@@ -20,7 +20,7 @@ QColor text();
 QColor secondaryText();
 QColor accent();
 
-QFont font(qreal pointSize, bool bold = false);
+QFont uiFont(qreal pointSize, bool bold = false);
 
 // The soft rounded panel every view draws first.
 void drawPanel(QPainter& p, const QRectF& r);

@@ -1,0 +1,85 @@
+#include "graphs/KVRGraphStyle.h"
+
+#include <QPainterPath>
+
+#include "core/KVRFormatters.h"
+#include "platform/KVRLocalization.h"
+
+namespace KVRGraphStyle {
+
+QColor background() { return QColor(250, 251, 253); }
+QColor plotBackground() { return QColor(255, 255, 255); }
+QColor frame() { return QColor(214, 219, 227); }
+QColor grid() { return QColor(232, 235, 240); }
+QColor axisText() { return QColor(128, 134, 145); }
+QColor text() { return QColor(45, 50, 60); }
+QColor secondaryText() { return QColor(110, 117, 130); }
+QColor accent() { return QColor(52, 120, 246); }
+
+QFont uiFont(qreal pointSize, bool bold) {
+  QFont f;
+  f.setPointSizeF(pointSize);
+  f.setBold(bold);
+  f.setStyleStrategy(QFont::PreferAntialias);
+  return f;
+}
+
+void drawPanel(QPainter& p, const QRectF& r) {
+  p.save();
+  p.setRenderHint(QPainter::Antialiasing, true);
+  const QRectF box = r.adjusted(0.5, 0.5, -0.5, -0.5);
+  p.setPen(QPen(frame(), 1));
+  p.setBrush(background());
+  p.drawRoundedRect(box, 6, 6);
+  p.restore();
+}
+
+void drawLoading(QPainter& p, const QRectF& r) {
+  p.save();
+  p.setRenderHint(QPainter::Antialiasing, true);
+  p.setFont(uiFont(11));
+  p.setPen(secondaryText());
+  const QString text = KVRLocalized("Loading...");
+  const QRectF textRect(r.left(), r.center().y() - 22, r.width(), 20);
+  p.drawText(textRect, Qt::AlignCenter, text);
+  // three dots under the text
+  p.setPen(Qt::NoPen);
+  for (int i = 0; i < 3; ++i) {
+    QColor c = accent();
+    c.setAlphaF(0.35 + 0.25 * i);
+    p.setBrush(c);
+    p.drawEllipse(QPointF(r.center().x() + (i - 1) * 12, r.center().y() + 8), 3.2, 3.2);
+  }
+  p.restore();
+}
+
+void drawMessage(QPainter& p, const QRectF& r, const QString& message) {
+  p.save();
+  p.setFont(uiFont(11));
+  p.setPen(axisText());
+  p.drawText(r, Qt::AlignCenter | Qt::TextWordWrap, message);
+  p.restore();
+}
+
+}  // namespace KVRGraphStyle
+
+QString KVRApplyValueFormat(const std::optional<QString>& format, const QString& value) {
+  if (!format || format->isEmpty()) return value;
+  const QString& f = *format;
+  QString out;
+  out.reserve(f.size() + value.size());
+  for (qsizetype i = 0; i < f.size(); ++i) {
+    const QChar c = f.at(i);
+    if (c == u'%' && i + 1 < f.size()) {
+      const QChar n = f.at(i + 1);
+      if (n == u'@') { out += value; ++i; continue; }
+      if (n == u'%') { out += u'%'; ++i; continue; }
+    }
+    out += c;
+  }
+  return out;
+}
+
+QString KVRGraphNumberText(double value) {
+  return KVRFormatters::shared().currencyFormatter().stringFromNumber(value);
+}

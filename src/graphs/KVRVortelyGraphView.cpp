@@ -1,0 +1,439 @@
+#include "graphs/KVRVortelyGraphView.h"
+
+#include <QFontMetricsF>
+#include <QLinearGradient>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <algorithm>
+#include <cmath>
+
+#include "core/KVRFormatters.h"
+#include "graphs/KVRGraphStyle.h"
+#include "platform/KVRLocalization.h"
+
+namespace {
+
+// A round step of about span / ticks: 1, 2, 2.5 or 5 times a power of ten.
+double niceStep(double span, int ticks) {
+  const double raw = span / std::max(1, ticks);
+  if (!(raw > 0) || !std::isfinite(raw)) return 1.0;
+  const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
+  const double n = raw / magnitude;
+  const double nice = n <= 1.0 ? 1.0 : n <= 2.0 ? 2.0 : n <= 2.5 ? 2.5 : n <= 5.0 ? 5.0 : 10.0;
+  return nice * magnitude;
+}
+
+QString dateText(KVRDate date) {
+  if (!date.isValid()) return QString();
+  return KVRFormatters::shared().numberedDateFormatter().stringFromDate(date);
+}
+
+QColor averageColor() { return QColor(232, 118, 38); }
+
+// Text with a soft white halo so that it stays readable over curves.
+void drawHaloText(QPainter& p, const QPointF& baseline, const QString& text, const QColor& color) {
+  QPainterPath path;
+  path.addText(baseline, p.font(), text);
+  p.save();
+  p.setRenderHint(QPainter::Antialiasing, true);
+  p.setPen(QPen(QColor(255, 255, 255, 220), 3.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+  p.setBrush(Qt::NoBrush);
+  p.drawPath(path);
+  p.setPen(Qt::NoPen);
+  p.setBrush(color);
+  p.drawPath(path);
+  p.restore();
+}
+
+}  // namespace
+
+KVRVortelyGraphView::KVRVortelyGraphView(QWidget* parent) : QWidget(parent) {
+  setMouseTracking(true);
+  setAttribute(Qt::WA_OpaquePaintEvent, false);
+  setMinimumSize(120, 80);
+}
+
+KVRVortelyGraphView::~KVRVortelyGraphView() = default;
+
+void KVRVortelyGraphView::setDataSource(KVRVortelyGraphViewDataSource* dataSource) {
+  dataSource_ = dataSource;
+  hoveredPoint_ = -1;
+  update();
+}
+
+void KVRVortelyGraphView::setKindOfGraph(int kind) {
+  kindOfGraph_ = kind;
+  update();
+}
+
+void KVRVortelyGraphView::setShowValues(bool show) {
+  showValues_ = show;
+  update();
+}
+
+void KVRVortelyGraphView::setShowLastDay(bool show) {
+  showLastDay_ = show;
+  update();
+}
+
+KVRGraphSnapshot KVRVortelyGraphView::collect(KVRVortelyGraphViewDataSource& ds) {
+  KVRGraphSnapshot s;
+  if (const auto loading = ds.loadingData(); loading && *loading) {
+    s.loading = true;
+    return s;
+  }
+  s.numberOfPoints = std::max(0, ds.numberOfPointsInCurves());
+  s.valueLabelFormat = ds.valueLabelFormat();
+  s.range = ds.maxRangeForCurves();
+  const int curves = std::max(0, ds.numberOfCurves());
+  s.curves.reserve(curves);
+  double sum = 0;
+  long long count = 0;
+  for (int c = 0; c < curves; ++c) {
+    KVRGraphSnapshot::Curve curve;
+    curve.color = ds.colorForCurve(c);
+    curve.dates.reserve(s.numberOfPoints);
+    curve.values.reserve(s.numberOfPoints);
+    for (int p = 0; p < s.numberOfPoints; ++p) {
+      curve.dates.push_back(ds.dateForPointAtIndex(p, c));
+      const float v = ds.valueAtIndex(p, c);
+      curve.values.push_back(v);
+      if (std::isfinite(v)) {
+        sum += v;
+        ++count;
+      }
+    }
+    s.curves.push_back(std::move(curve));
+  }
+  if (const auto median = ds.medianValue()) {
+    const std::optional<bool> force = ds.medianForce();
+    if (*median != KVRGraphNoMedianValue) {
+      if (force && *force)
+        s.averageValue = *median;
+      else if (count > 0)
+        s.averageValue = sum / static_cast<double>(count);
+    }
+  }
+  s.startDate = ds.startDate();
+  s.endDate = ds.endDate();
+  const int events = std::max(0, ds.numberOfEvents());
+  for (int e = 0; e < events; ++e) {
+    KVRGraphSnapshot::Event ev;
+    ev.label = ds.labelForEventAtIndex(e);
+    ev.color = ds.colorForEventAtIndex(e);
+    ev.date = ds.dateForEventAtIndex(e);
+    ev.image = ds.imageForEventAtIndex(e);
+    s.events.push_back(std::move(ev));
+  }
+  return s;
+}
+
+void KVRVortelyGraphView::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  render(p, QRectF(rect()));
+}
+
+void KVRVortelyGraphView::render(QPainter& p, const QRectF& area) {
+  using namespace KVRGraphStyle;
+  const bool onScreen = p.device() == this;
+  p.save();
+  p.setRenderHint(QPainter::Antialiasing, true);
+  p.setRenderHint(QPainter::TextAntialiasing, true);
+  drawPanel(p, area);
+  if (onScreen) {
+    lastPlotRect_ = QRectF();
+    lastPointCount_ = 0;
+  }
+  if (!dataSource_) {
+    p.restore();
+    return;
+  }
+  const KVRGraphSnapshot s = collect(*dataSource_);
+  if (s.loading) {
+    drawLoading(p, area);
+    p.restore();
+    return;
+  }
+
+  // Vertical axis, in 64 bits then double: the range may exceed 32 bits.
+  const double bottom = static_cast<double>(s.range.location);
+  double span = static_cast<double>(s.range.length);
+  if (!(span > 0)) span = 1.0;
+  const double top = bottom + span;
+  const double step = niceStep(span, 4);
+  std::vector<double> ticks;
+  for (double t = std::ceil(bottom / step) * step; t <= top + step * 1e-9 && ticks.size() < 50; t += step)
+    ticks.push_back(std::abs(t) < step * 1e-9 ? 0.0 : t);
+
+  const QFont axisFont = uiFont(8.5);
+  const QFontMetricsF afm(axisFont);
+  qreal labelWidth = 0;
+  for (double t : ticks) labelWidth = std::max(labelWidth, afm.horizontalAdvance(KVRGraphNumberText(t)));
+
+  const qreal topMargin = s.averageValue ? 22 : 14;
+  QRectF plot(area.left() + labelWidth + 18, area.top() + topMargin, 0, 0);
+  plot.setRight(area.right() - 16);
+  plot.setBottom(area.bottom() - 28);
+  if (plot.width() < 10 || plot.height() < 10) {
+    p.restore();
+    return;
+  }
+  auto yOf = [&](double v) { return plot.bottom() - (v - bottom) / span * plot.height(); };
+  const int n = s.numberOfPoints;
+  const QRectF inner = plot.adjusted(8, 0, -8, 0);
+  auto xOf = [&](int i) {
+    if (n <= 1) return inner.center().x();
+    return inner.left() + inner.width() * static_cast<double>(i) / static_cast<double>(n - 1);
+  };
+  if (onScreen) {
+    lastPlotRect_ = inner;
+    lastPointCount_ = n;
+  }
+
+  // Plot area and horizontal grid with the axis labels.
+  p.setPen(Qt::NoPen);
+  p.setBrush(plotBackground());
+  p.drawRect(plot);
+  p.setFont(axisFont);
+  for (double t : ticks) {
+    const qreal y = std::round(yOf(t)) + 0.5;
+    const bool zero = t == 0.0 && bottom < 0;
+    p.setPen(QPen(zero ? frame().darker(115) : grid(), 1));
+    p.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
+    p.setPen(axisText());
+    p.drawText(QRectF(area.left() + 4, y - 8, labelWidth + 8, 16), Qt::AlignRight | Qt::AlignVCenter,
+               KVRGraphNumberText(t));
+  }
+
+  // Horizontal labels: dates (or the data source's labels) spaced to fit.
+  if (n > 0) {
+    const KVRDate sample = s.curves.empty() ? KVRDate() : s.curves.front().dates.front();
+    const qreal wanted = afm.horizontalAdvance(dateText(sample).isEmpty() ? QStringLiteral("00/00/00")
+                                                                          : dateText(sample)) + 18;
+    const int fit = std::max(1, static_cast<int>(inner.width() / wanted));
+    const int labelStep = std::max(1, static_cast<int>(std::ceil(static_cast<double>(n) / fit)));
+    for (int i = 0; i < n; i += labelStep) {
+      QString label = dataSource_->labelAtIndex(i);
+      if (label.isEmpty() && !s.curves.empty()) label = dateText(s.curves.front().dates[i]);
+      const qreal x = xOf(i);
+      p.setPen(QPen(grid(), 1, Qt::DotLine));
+      if (n > 1) p.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
+      p.setPen(axisText());
+      QRectF lr(x - wanted / 2, plot.bottom() + 6, wanted, 16);
+      if (lr.left() < area.left() + 2) lr.moveLeft(area.left() + 2);
+      if (lr.right() > area.right() - 2) lr.moveRight(area.right() - 2);
+      p.drawText(lr, Qt::AlignHCenter | Qt::AlignTop, label);
+    }
+  }
+  p.setPen(QPen(frame(), 1));
+  p.setBrush(Qt::NoBrush);
+  p.drawLine(QPointF(plot.left(), plot.bottom() + 0.5), QPointF(plot.right(), plot.bottom() + 0.5));
+
+  // Event marks.
+  const bool datedAxis = s.startDate.isValid() && s.endDate.isValid() && s.endDate.isLaterThan(s.startDate);
+  for (const auto& ev : s.events) {
+    if (!ev.date.isValid() || !datedAxis) continue;
+    const double f = (ev.date.ms - s.startDate.ms) / (s.endDate.ms - s.startDate.ms);
+    if (f < 0 || f > 1) continue;
+    const qreal x = n <= 1 ? inner.center().x() : inner.left() + inner.width() * f;
+    const QColor c = ev.color.isValid() ? ev.color : secondaryText();
+    QColor line = c;
+    line.setAlpha(150);
+    p.setPen(QPen(line, 1, Qt::DashLine));
+    p.drawLine(QPointF(x, plot.top() + 4), QPointF(x, plot.bottom()));
+    qreal labelX = x + 4;
+    if (!ev.image.isNull()) {
+      p.drawImage(QRectF(x - 7, plot.top() + 2, 14, 14), ev.image);
+      labelX = x + 9;
+    } else {
+      p.setPen(Qt::NoPen);
+      p.setBrush(c);
+      p.drawEllipse(QPointF(x, plot.top() + 5), 3.5, 3.5);
+    }
+    if (!ev.label.isEmpty()) {
+      p.setFont(uiFont(8));
+      drawHaloText(p, QPointF(labelX, plot.top() + 13), ev.label, c.darker(130));
+    }
+  }
+
+  // Curves, clipped to the plot (values may leave the data source's range).
+  p.save();
+  p.setClipRect(plot.adjusted(-1, -topMargin + 2, 1, 1));
+  const double baselineValue = std::clamp(0.0, bottom, top);
+  const bool single = s.curves.size() == 1;
+  const bool dots = n > 0 && n <= 45 && inner.width() / std::max(1, n) >= 9;
+  for (const auto& curve : s.curves) {
+    const int count = static_cast<int>(std::min<size_t>(curve.values.size(), n));
+    if (count == 0) continue;
+    QColor color = curve.color.isValid() ? curve.color : accent();
+    QPainterPath line;
+    for (int i = 0; i < count; ++i) {
+      const QPointF pt(xOf(i), yOf(curve.values[i]));
+      if (i == 0)
+        line.moveTo(pt);
+      else
+        line.lineTo(pt);
+    }
+    if (single) {
+      QPainterPath fill = line;
+      fill.lineTo(xOf(count - 1), yOf(baselineValue));
+      fill.lineTo(xOf(0), yOf(baselineValue));
+      fill.closeSubpath();
+      QLinearGradient g(0, plot.top(), 0, plot.bottom());
+      QColor a = color, b = color;
+      a.setAlphaF(0.32);
+      b.setAlphaF(0.04);
+      g.setColorAt(0, a);
+      g.setColorAt(1, b);
+      p.setPen(Qt::NoPen);
+      p.setBrush(g);
+      p.drawPath(fill);
+    }
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(color.darker(single ? 112 : 100), single ? 2.2 : 1.8, Qt::SolidLine, Qt::RoundCap,
+                  Qt::RoundJoin));
+    p.drawPath(line);
+    if (count == 1 || dots) {
+      p.setBrush(Qt::white);
+      p.setPen(QPen(color.darker(115), 1.6));
+      for (int i = 0; i < count; ++i) p.drawEllipse(QPointF(xOf(i), yOf(curve.values[i])), 2.8, 2.8);
+    }
+  }
+
+  // Value labels, thinned so that they never overlap.
+  if (showValues_) {
+    p.setFont(uiFont(8));
+    const QFontMetricsF vfm(p.font());
+    for (const auto& curve : s.curves) {
+      const int count = static_cast<int>(std::min<size_t>(curve.values.size(), n));
+      qreal lastRight = -1e9;
+      for (int i = 0; i < count; ++i) {
+        const QString text = KVRApplyValueFormat(s.valueLabelFormat, KVRGraphNumberText(curve.values[i]));
+        const qreal w = vfm.horizontalAdvance(text);
+        const qreal x = xOf(i) - w / 2;
+        if (x < lastRight + 6) continue;
+        lastRight = x + w;
+        const qreal y = std::max(plot.top() + 10, yOf(curve.values[i]) - 7);
+        drawHaloText(p, QPointF(x, y), text, KVRGraphStyle::text());
+      }
+    }
+  }
+  p.restore();  // clip
+
+  // Average line with its caption.
+  if (s.averageValue) {
+    const double avg = *s.averageValue;
+    const qreal y = yOf(avg);
+    if (y >= plot.top() - 1 && y <= plot.bottom() + 1) {
+      p.setPen(QPen(averageColor(), 1.2, Qt::DashLine));
+      p.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
+      const QString value = KVRApplyValueFormat(s.valueLabelFormat, KVRGraphNumberText(std::round(avg * 100.0) / 100.0));
+      const QString caption = KVRApplyValueFormat(KVRLocalized("Average value: %@"), value);
+      p.setFont(uiFont(8, true));
+      const QFontMetricsF cfm(p.font());
+      const QRectF pill(plot.right() - cfm.horizontalAdvance(caption) - 16, y - 18, cfm.horizontalAdvance(caption) + 12, 15);
+      QColor bg = averageColor();
+      bg.setAlpha(235);
+      p.setPen(Qt::NoPen);
+      p.setBrush(bg);
+      p.drawRoundedRect(pill.translated(0, pill.top() < area.top() + 2 ? 20 : 0), 7, 7);
+      p.setPen(Qt::white);
+      p.drawText(pill.translated(0, pill.top() < area.top() + 2 ? 20 : 0), Qt::AlignCenter, caption);
+    }
+  }
+
+  // The last day of a daily view.
+  if (showLastDay_ && n > 0) {
+    for (const auto& curve : s.curves) {
+      if (static_cast<int>(curve.values.size()) < n) continue;
+      const QColor color = curve.color.isValid() ? curve.color : accent();
+      const QPointF pt(xOf(n - 1), std::clamp(yOf(curve.values[n - 1]), plot.top(), plot.bottom()));
+      p.setPen(QPen(color.darker(120), 1, Qt::DotLine));
+      p.drawLine(pt, QPointF(pt.x(), plot.bottom()));
+      QColor halo = color;
+      halo.setAlpha(70);
+      p.setPen(Qt::NoPen);
+      p.setBrush(halo);
+      p.drawEllipse(pt, 7, 7);
+      p.setBrush(Qt::white);
+      p.setPen(QPen(color.darker(125), 2));
+      p.drawEllipse(pt, 3.6, 3.6);
+    }
+  }
+
+  // Value bubble of the point under the mouse.
+  if (onScreen && hoveredPoint_ >= 0 && hoveredPoint_ < n && !s.curves.empty()) {
+    const int i = hoveredPoint_;
+    const qreal x = xOf(i);
+    p.setPen(QPen(QColor(120, 128, 140, 140), 1));
+    p.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
+    QStringList lines;
+    std::vector<QColor> colors;
+    for (size_t c = 0; c < s.curves.size(); ++c) {
+      const auto& curve = s.curves[c];
+      if (static_cast<int>(curve.values.size()) <= i) continue;
+      const QColor color = curve.color.isValid() ? curve.color : accent();
+      const QPointF pt(x, std::clamp(yOf(curve.values[i]), plot.top(), plot.bottom()));
+      p.setBrush(color);
+      p.setPen(QPen(Qt::white, 1.5));
+      p.drawEllipse(pt, 4, 4);
+      const QString unit = dataSource_->mouseOverLabelForCurve(static_cast<int>(c));
+      const QString number = KVRGraphNumberText(curve.values[i]);
+      lines << (unit.isEmpty() ? KVRApplyValueFormat(s.valueLabelFormat, number) : number + u' ' + unit);
+      colors.push_back(color);
+    }
+    const QString title = dateText(s.curves.front().dates[i]);
+    const QFont titleFont = uiFont(8.5, true), lineFont = uiFont(9);
+    const QFontMetricsF tfm(titleFont), lfm(lineFont);
+    qreal w = tfm.horizontalAdvance(title);
+    for (const QString& l : lines) w = std::max(w, lfm.horizontalAdvance(l) + 14);
+    const qreal h = 8 + tfm.height() + lines.size() * (lfm.height() + 1) + 6;
+    QRectF bubble(x + 12, plot.top() + 6, w + 18, h);
+    if (bubble.right() > area.right() - 4) bubble.moveRight(x - 12);
+    p.setPen(QPen(QColor(0, 0, 0, 40), 1));
+    p.setBrush(QColor(255, 255, 255, 245));
+    p.drawRoundedRect(bubble, 6, 6);
+    p.setFont(titleFont);
+    p.setPen(secondaryText());
+    p.drawText(QRectF(bubble.left() + 9, bubble.top() + 5, w, tfm.height()), Qt::AlignLeft, title);
+    p.setFont(lineFont);
+    qreal ly = bubble.top() + 6 + tfm.height() + 1;
+    for (int l = 0; l < lines.size(); ++l) {
+      p.setPen(Qt::NoPen);
+      p.setBrush(colors[l]);
+      p.drawEllipse(QPointF(bubble.left() + 13, ly + lfm.height() / 2), 3.5, 3.5);
+      p.setPen(KVRGraphStyle::text());
+      p.drawText(QRectF(bubble.left() + 22, ly, w, lfm.height()), Qt::AlignLeft, lines[l]);
+      ly += lfm.height() + 1;
+    }
+  }
+  p.restore();
+}
+
+int KVRVortelyGraphView::pointIndexAt(qreal x) const {
+  if (lastPointCount_ <= 0 || lastPlotRect_.isEmpty()) return -1;
+  if (x < lastPlotRect_.left() - 8 || x > lastPlotRect_.right() + 8) return -1;
+  if (lastPointCount_ == 1) return 0;
+  const double f = (x - lastPlotRect_.left()) / lastPlotRect_.width();
+  const int i = static_cast<int>(std::lround(f * (lastPointCount_ - 1)));
+  return std::clamp(i, 0, lastPointCount_ - 1);
+}
+
+void KVRVortelyGraphView::setHoveredPoint(int point) {
+  if (point == hoveredPoint_) return;
+  hoveredPoint_ = point;
+  update();
+}
+
+void KVRVortelyGraphView::mouseMoveEvent(QMouseEvent* event) {
+  const QPointF pos = event->position();
+  const bool inside = lastPlotRect_.adjusted(-8, -30, 8, 0).contains(pos);
+  setHoveredPoint(inside ? pointIndexAt(pos.x()) : -1);
+  QWidget::mouseMoveEvent(event);
+}
+
+void KVRVortelyGraphView::leaveEvent(QEvent* event) {
+  setHoveredPoint(-1);
+  QWidget::leaveEvent(event);
+}
