@@ -1,0 +1,105 @@
+#include "overview/KVROverviewPeriod.h"
+
+#include "core/KVRCalendar.h"
+
+const char* KVRTrendTitleForPeriodTag(int tag) {
+  switch (tag) {
+    case -1: return "Custom trend";
+    case 0: return "Daily trend";
+    case 1: return "Weekly trend";
+    case 7: return "2 weeks trend";
+    case 2: return "Monthly trend";
+    case 3: return "3 months trend";
+    case 4: return "6 months trend";
+    case 5: return "Yearly trend";
+    case 8: return "Current month trend";
+    default: return "Trend";
+  }
+}
+
+KVRPeriodStep KVRPeriodStepForTag(int tag, int dayOfMonthOfE) {
+  KVRPeriodStep s;
+  KVRDateComponents& c = s.components;
+  s.hasStep = true;
+  switch (tag) {
+    case 0: c.day = 0; break;
+    case 1: c.day = -6; break;
+    case 7: c.day = -13; break;
+    case 2: c.month = -1; c.day = 1; break;
+    case 3: c.month = -3; c.day = 1; break;
+    case 4: c.month = -6; c.day = 1; break;
+    case 5: c.year = -1; c.day = 1; break;
+    case 8: c.day = 1 - dayOfMonthOfE; break;
+    default: s.hasStep = false; break;
+  }
+  return s;
+}
+
+bool KVRIsPeriodTag(long long tag) { return tag >= -1 && tag <= 8; }
+
+KVRDate KVRFirstDateFallback() {
+  return KVRCalendar::shared().dateFromComponents(KVRDateComponents::ymd(2008, 7, 10));
+}
+
+std::pair<KVRDate, KVRDate> KVRPreviousSpan(int periodTag, KVRDate s, KVRDate e, KVRDate ld, KVRDate cd) {
+  KVRCalendar& cal = KVRCalendar::shared();
+  if (periodTag == 8) {
+    const KVRDateComponents back = KVRDateComponents::months(-1);
+    return {cal.dateByAddingComponents(back, s), cal.dateByAddingComponents(back, e)};
+  }
+  if (!ld.isValid() || !cd.isValid()) return {KVRDate(), KVRDate()};
+  const KVRDate pe = cal.dateByAddingComponents(KVRDateComponents::days(-1), ld);
+  KVRDateComponents d =
+      cal.components(KVRYearCalendarUnit | KVRMonthCalendarUnit | KVRDayCalendarUnit, cd, ld, 0);
+  return {cal.dateByAddingComponents(d, pe), pe};
+}
+
+QString KVRRegionCodeForTag(int tag) {
+  static const char* const codes[] = {"US", "EU", "CA", "GB", "JP", "AU", "WW", "MX", "NZ",
+                                      "NO", "CH", "CN", "DK", "SE", "SG", "TW", "HK"};
+  if (tag < 0 || tag >= int(sizeof codes / sizeof codes[0])) return QString();
+  return QString::fromLatin1(codes[tag]);
+}
+
+QString KVRMeasureKeyForValueTag(int tag) {
+  static const char* const keys[] = {
+      "sales", "upgrades", "downloads", "refunds", "currency", "freeSales", "paiedSales",
+      "iAdSales", "eCPM", "requests", "impressions", "fillRate", "ctr", "promoCode",
+      "giftRedemption", "giftPurchase", "eduStore", "sales", "newSubscription", "renewal"};
+  if (tag < 0 || tag >= int(sizeof keys / sizeof keys[0])) return QString();
+  return QString::fromLatin1(keys[tag]);
+}
+
+QString KVRFormatWithArguments(const QString& format, const QStringList& arguments) {
+  QString out;
+  out.reserve(format.size() + 32);
+  int next = 0;
+  for (int i = 0; i < format.size(); ++i) {
+    if (format[i] == QLatin1Char('%') && i + 1 < format.size()) {
+      if (format[i + 1] == QLatin1Char('@')) {
+        if (next < arguments.size()) out += arguments[next];
+        ++next;
+        ++i;
+        continue;
+      }
+      if (format[i + 1] == QLatin1Char('%')) {
+        out += QLatin1Char('%');
+        ++i;
+        continue;
+      }
+    }
+    out += format[i];
+  }
+  return out;
+}
+
+QRectF KVRCalendarPopoverFrame(const QRectF& controlFrame, const QPointF& origin, const QSizeF& size) {
+  return QRectF(origin.x() + controlFrame.width() - size.width(), origin.y() + controlFrame.height(),
+                size.width(), size.height());
+}
+
+float KVRConstrainSplitPosition(float proposed, float height) {
+  if (proposed < 200.0f) return 200.0f;
+  if (proposed > height - 250.0f) return height - 250.0f;
+  return proposed;
+}
