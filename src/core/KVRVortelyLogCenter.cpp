@@ -29,8 +29,9 @@ KVRVortelyLogCenter& KVRVortelyLogCenter::sharedInstance() {
 void KVRVortelyLogCenter::addLogEntry(const QString& message, bool showInConsole,
                                       const QString& keyword) {
   LogState& s = state();
+  // The instant in UTC, "2012-07-01 13:30:00 +0000".
   const QString stamp =
-      QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss t"));
+      QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss '+0000'"));
   QString line;
   {
     std::lock_guard<std::mutex> g(s.lock);

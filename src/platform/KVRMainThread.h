@@ -5,7 +5,9 @@
 
 namespace KVRMainThread {
 bool isMainThread();
-// Queues the call on the main thread's event loop; never runs it inline.
+// Queues the call on the main thread's event loop; never runs it inline while
+// an application object exists (without one there is no loop, and it runs at
+// once).
 void post(std::function<void()> fn);
 // Runs the call on the main thread after the delay, from any thread.
 void postAfter(double seconds, std::function<void()> fn);

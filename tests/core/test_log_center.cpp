@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QRegularExpression>
+#include <chrono>
 #include <thread>
 
 #include "core/KVRVortelyLogCenter.h"
@@ -15,7 +16,7 @@ TEST(LogCenter, LineShapeAndOrder) {
   const QStringList lines = log.lines();
   ASSERT_EQ(lines.size(), 2);
   const QRegularExpression shape(
-      QStringLiteral("^.+ - \\[0s\\] Resume Controller - selectedProductDidChange start$"));
+      QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d \\+0000 - \\[0s\\] Resume Controller - selectedProductDidChange start$"));
   EXPECT_TRUE(shape.match(lines[0]).hasMatch()) << lines[0].toStdString();
   // Placeholders in the message are kept as written.
   EXPECT_TRUE(lines[1].endsWith(QStringLiteral("[0s] Reports Controller - 100% done %1")))
@@ -35,5 +36,22 @@ TEST(LogCenter, ManyThreadsLoseNoLine) {
     });
   for (auto& th : threads) th.join();
   EXPECT_EQ(log.lines().size(), 1000);
+  log.clear();
+}
+
+TEST(LogCenter, SecondsSinceStartAndConsoleOnlyWhenAsked) {
+  auto& log = KVRVortelyLogCenter::sharedInstance();
+  log.clear();
+  log.markStart();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  testing::internal::CaptureStderr();
+  log.addLogEntry(QStringLiteral("quiet"), false, QStringLiteral("Financials Controller"));
+  log.addLogEntry(QStringLiteral("loud"), true, QStringLiteral("Financials Controller"));
+  const std::string console = testing::internal::GetCapturedStderr();
+  const QStringList lines = log.lines();
+  ASSERT_EQ(lines.size(), 2);
+  EXPECT_TRUE(lines[0].contains(QStringLiteral(" - [1s] Financials Controller - quiet")));
+  EXPECT_EQ(console.find("quiet"), std::string::npos);
+  EXPECT_NE(console.find("[1s] Financials Controller - loud"), std::string::npos);
   log.clear();
 }
