@@ -4,6 +4,7 @@
 #include <memory>
 #include <unicode/basictz.h>
 #include <unicode/gregocal.h>
+#include <unicode/tztrans.h>
 
 #include "platform/KVRICUSupport.h"
 
@@ -57,6 +58,35 @@ struct KVRCalendar::Impl {
     c->setRepeatedWallTimeOption(UCAL_WALLTIME_FIRST);
     zone = dynamic_cast<const icu::BasicTimeZone*>(&c->getTimeZone());
     cal = std::move(c);
+    span.valid = false;
+  }
+
+  // The span between two clock changes around the last instant looked up, and
+  // the zone's offset there: day lookups in loops hit it almost always.
+  struct OffsetSpan {
+    bool valid = false;
+    double from = 0, to = 0;  // [from, to) in UTC milliseconds
+    double offset = 0;
+  } span;
+
+  void learnSpan(double ms) {
+    span.valid = false;
+    if (!zone) return;
+    icu::TimeZoneTransition tr;
+    const double from = zone->getPreviousTransition(ms, true, tr) ? tr.getTime() : -HUGE_VAL;
+    const double to = zone->getNextTransition(ms, false, tr) ? tr.getTime() : HUGE_VAL;
+    span.from = from;
+    span.to = to;
+    span.offset = offsetAt(ms);
+    span.valid = true;
+  }
+
+  double cachedOffsetAt(double ms) {
+    if (!(span.valid && ms >= span.from && ms < span.to)) {
+      learnSpan(ms);
+      if (!span.valid) return offsetAt(ms);
+    }
+    return span.offset;
   }
 
   // The offset of local wall time from UTC at the instant.
@@ -167,13 +197,20 @@ KVRDate KVRCalendar::startOfDay(KVRDate date) {
 KVRCivilDay KVRCalendar::civilDay(KVRDate date) {
   if (!date.isValid()) return 0;
   std::lock_guard<std::recursive_mutex> g(lock_);
-  const double local = date.ms + d_->offsetAt(date.ms);
+  const double local = date.ms + d_->cachedOffsetAt(date.ms);
   return static_cast<KVRCivilDay>(std::floor(local / kMsPerDay));
 }
 
 KVRDate KVRCalendar::dateFromCivilDay(KVRCivilDay day) {
   std::lock_guard<std::recursive_mutex> g(lock_);
   const double localMidnight = double(day) * kMsPerDay;
+  Impl::OffsetSpan& span = d_->span;
+  if (span.valid) {
+    // A day away from both ends of the span, midnight can be neither skipped
+    // nor repeated: the span's offset answers.
+    const double guess = localMidnight - span.offset;
+    if (guess >= span.from + kMsPerDay && guess < span.to - kMsPerDay) return KVRDate(guess);
+  }
   if (d_->zone) {
     int32_t raw = 0, dst = 0;
     UErrorCode status = U_ZERO_ERROR;
@@ -182,7 +219,11 @@ KVRDate KVRCalendar::dateFromCivilDay(KVRCivilDay day) {
     // Midnight repeated: the first occurrence.
     d_->zone->getOffsetFromLocal(localMidnight, UCAL_TZ_LOCAL_FORMER, UCAL_TZ_LOCAL_FORMER, raw,
                                  dst, status);
-    if (U_SUCCESS(status)) return KVRDate(localMidnight - double(raw) - double(dst));
+    if (U_SUCCESS(status)) {
+      const double t = localMidnight - double(raw) - double(dst);
+      d_->learnSpan(t);
+      return KVRDate(t);
+    }
   }
   const KVRYMD ymd = KVRYMDFromCivilDay(day);
   return d_->dateFromFields(ymd.year, int(ymd.month), int(ymd.day), 0, 0, 0);
