@@ -1,14 +1,24 @@
-// The application's entry point.
+// The application's entry point: starts the application delegate. With
+// "--screenshot <folder>" it instead starts on the offscreen-capable path,
+// waits for the start-up load and writes screenshots of the main window.
 #include <QApplication>
-#include <QMainWindow>
+#include <QStringList>
+
+#include "app/KVRScreenshotRunner.h"
+#include "app/KVRVortelyMainController.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setOrganizationName("Pelliro");
   QApplication::setApplicationName("Vortely");
-  QMainWindow window;
-  window.setWindowTitle("Vortely");
-  window.resize(1200, 730);
-  window.show();
+  // Closing the main window quits, but only after the database was saved.
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  const QStringList args = QApplication::arguments();
+  const int shot = int(args.indexOf(QStringLiteral("--screenshot")));
+  if (shot >= 0 && shot + 1 < args.size()) return KVRRunScreenshots(args.at(shot + 1));
+
+  KVRVortelyMainController controller;
+  controller.applicationDidFinishLaunching();
   return app.exec();
 }

@@ -1,0 +1,517 @@
+#include "app/KVRVortelyMainController.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QInputDialog>
+#include <QLabel>
+#include <QScreen>
+#include <QSplitter>
+#include <QTimer>
+#include <QTreeView>
+#include <QVBoxLayout>
+#include <mutex>
+
+#include "app/KVRBusyOverlay.h"
+#include "app/KVRFinancialStatementsController.h"
+#include "app/KVRMainWindow.h"
+#include "app/KVRPrintCommand.h"
+#include "app/KVRStartupWindow.h"
+#include "core/KVRNotifications.h"
+#include "core/KVRTask.h"
+#include "core/KVRTaskManager.h"
+#include "core/KVRVortelyCoreDataManager.h"
+#include "core/KVRVortelyLogCenter.h"
+#include "core/KVRVortelyManagedProduct.h"
+#include "platform/KVRLocalization.h"
+#include "platform/KVRMainThread.h"
+#include "platform/KVRNotificationCenter.h"
+#include "platform/KVRUserDefaults.h"
+#include "products/KVRVortelyProductListController.h"
+
+namespace {
+const QString kLogKeyword = QStringLiteral("Main Controller");
+const QString kSelectedTabKey = QStringLiteral("KVRVortelySelectedTab");
+const QString kWindowGeometryKey = QStringLiteral("KVRVortelyMainWindowGeometry");
+const QString kSplitterStateKey = QStringLiteral("KVRVortelyMainSplitterState");
+
+void log(const QString& message) { KVRVortelyLogCenter::sharedInstance().addLogEntry(message, false, kLogKeyword); }
+
+QWidget* placeholderPage(const QString& objectName, const QString& text) {
+  auto* page = new QWidget();
+  page->setObjectName(objectName);
+  auto* layout = new QVBoxLayout(page);
+  auto* label = new QLabel(text, page);
+  label->setAlignment(Qt::AlignCenter);
+  label->setStyleSheet(QStringLiteral("color: gray;"));
+  layout->addWidget(label);
+  return page;
+}
+}  // namespace
+
+KVRVortelyMainController::KVRVortelyMainController(QObject* parent)
+    : QObject(parent), alive_(std::make_shared<std::atomic<bool>>(true)) {
+  alertPresenter_ = &KVRShowAlertSheet;
+  saver_ = [](QString* error) { return KVRVortelyCoreDataManager::sharedInstance().save(error); };
+  quitHandler_ = [] { QCoreApplication::quit(); };
+  KVRApplicationServices::setCurrent(this);
+}
+
+KVRVortelyMainController::~KVRVortelyMainController() {
+  alive_->store(false);
+  for (std::thread& t : workers_)
+    if (t.joinable()) t.join();
+  KVRNotificationCenter::defaultCenter().removeObserver(this);
+  if (KVRApplicationServices::current() == this) KVRApplicationServices::setCurrent(nullptr);
+  delete productList_;
+  delete mainWindow_;
+  delete startupWindow_;
+}
+
+void KVRVortelyMainController::runInBackground(std::function<void()> job) {
+  // Finished workers are joined as new ones start; the rest at destruction.
+  workers_.emplace_back(std::move(job));
+}
+
+void KVRVortelyMainController::postToMain(std::function<void()> fn) {
+  std::shared_ptr<std::atomic<bool>> alive = alive_;
+  KVRMainThread::post([alive, fn = std::move(fn)] {
+    if (alive->load()) fn();
+  });
+}
+
+void KVRVortelyMainController::setPrintHandler(int segment, std::function<void()> handler) {
+  printHandlers_[segment] = std::move(handler);
+}
+
+void KVRVortelyMainController::setReportsController(KVRFinancialStatementsController* controller) {
+  reportsController_ = controller;
+  if (controller) setPrintHandler(FinancialSegment, [controller] { controller->print(); });
+}
+
+// ---------------------------------------------------------------------------
+// Start-up
+
+void KVRVortelyMainController::applicationDidFinishLaunching() {
+  KVRVortelyLogCenter::sharedInstance().markStart();
+  log(QStringLiteral("applicationDidFinishLaunching start"));
+
+  mainWindow_ = new KVRMainWindow();
+  buildOverviewScreens();
+  restoreWindowGeometry();
+
+  productList_ = new KVRVortelyProductListController(mainWindow_->productTree());
+  productList_->setCombinedGraphQuery([this] { return isOverviewGraphCombined(); });
+  connect(productList_, &KVRVortelyProductListController::selectionDidChange, this,
+          &KVRVortelyMainController::selectionDidChange);
+  connect(mainWindow_, &KVRMainWindow::segmentChosen, this, &KVRVortelyMainController::setSelectedTabIndex);
+  connect(mainWindow_, &KVRMainWindow::printRequested, this, &KVRVortelyMainController::printDocument);
+  connect(mainWindow_, &KVRMainWindow::exportRequested, this, &KVRVortelyMainController::showExportSheet);
+  connect(mainWindow_, &KVRMainWindow::quitRequested, this, &KVRVortelyMainController::requestQuit);
+
+  startupWindow_ = new KVRStartupWindow();
+  if (showsWindows_) startupWindow_->show();
+
+  // Overview segment while the database opens.
+  startupWindow_->setStatusText(KVRLocalized("Loading database..."));
+  mainWindow_->selectSegment(OverviewSegment);
+  QCoreApplication::processEvents();
+
+  auto& manager = KVRVortelyCoreDataManager::sharedInstance();
+  const QString path = storePath_.isEmpty() ? KVRVortelyCoreDataManager::defaultStorePath() : storePath_;
+  QString error;
+  storeOpened_ = manager.openStore(path, &error);
+  if (!storeOpened_) {
+    // The file is left as it is; the application runs on an empty context and
+    // never saves over it.
+    log(QStringLiteral("openStore failed: %1 (%2)").arg(path, error));
+    alert(KVRLocalized("The database could not be opened"),
+          KVRLocalized("The file “%1” could not be opened: %2\n\nVortely starts without data and leaves the file as it is.")
+              .arg(QDir::toNativeSeparators(path), error));
+  }
+
+  productList_->reloadData();
+  registerObservers();
+
+  const int savedTab = int(KVRUserDefaults::standard().integerForKey(kSelectedTabKey));
+  setSelectedTabIndex(mainWindow_->hasSegment(savedTab) ? savedTab : OverviewSegment);
+  updateNoAccountView();
+  updateNoProductView();
+  startDataLoad();
+}
+
+void KVRVortelyMainController::buildOverviewScreens() {
+  mainWindow_->setSegmentPage(OverviewSegment,
+                              placeholderPage(QStringLiteral("overviewPage"), KVRLocalized("Overview")));
+  mainWindow_->setSegmentPage(FinancialSegment,
+                              placeholderPage(QStringLiteral("financialPage"),
+                                              KVRLocalized("Financial statements are not available yet.")));
+  mainWindow_->setSegmentPage(IAdOverviewSegment,
+                              placeholderPage(QStringLiteral("iAdOverviewPage"), KVRLocalized("iAd Overview")));
+}
+
+void KVRVortelyMainController::restoreWindowGeometry() {
+  auto& defaults = KVRUserDefaults::standard();
+  const QByteArray geometry = defaults.objectForKey(kWindowGeometryKey).toByteArray();
+  QScreen* screen = QGuiApplication::primaryScreen();
+  const QRect available = screen ? screen->availableGeometry() : QRect(0, 0, 1600, 1000);
+  bool restored = !geometry.isEmpty() && mainWindow_->restoreGeometry(geometry);
+  if (restored) {
+    // Fitted to the screen, never below the smallest size.
+    QRect frame = mainWindow_->geometry();
+    frame.setWidth(std::min(std::max(frame.width(), 1200), available.width()));
+    frame.setHeight(std::min(std::max(frame.height(), 730), available.height()));
+    if (!available.intersects(frame)) frame.moveCenter(available.center());
+    mainWindow_->setGeometry(frame);
+  } else {
+    // First start: at least 1200 by 730, centred.
+    const QSize size(std::max(1200, std::min(available.width() * 3 / 4, 1440)),
+                     std::max(730, std::min(available.height() * 3 / 4, 900)));
+    QRect frame(QPoint(0, 0), size);
+    frame.moveCenter(available.center());
+    mainWindow_->setGeometry(frame);
+  }
+  const QByteArray splitter = defaults.objectForKey(kSplitterStateKey).toByteArray();
+  if (!splitter.isEmpty()) mainWindow_->splitter()->restoreState(splitter);
+}
+
+void KVRVortelyMainController::saveWindowState() {
+  if (!mainWindow_) return;
+  auto& defaults = KVRUserDefaults::standard();
+  defaults.setObject(kWindowGeometryKey, mainWindow_->saveGeometry());
+  defaults.setObject(kSplitterStateKey, mainWindow_->splitter()->saveState());
+  defaults.synchronize();
+}
+
+void KVRVortelyMainController::registerObservers() {
+  auto& center = KVRNotificationCenter::defaultCenter();
+  center.addObserver(this, KVRVortelyReconcileHaveBeenUpdated, nullptr,
+                     [this](const KVRNotification&) { rebuildData(KVRLocalized("Applying reconciliation")); });
+  center.addObserver(this, KVRVortelyPreferedCurrencyDidChange, nullptr,
+                     [this](const KVRNotification&) { rebuildData(currencySwitchLabel()); });
+  center.addObserver(this, KVRTaskManagerTaskListDidChange, nullptr,
+                     [this](const KVRNotification&) { updateTaskStatus(); });
+  taskTimer_ = new QTimer(this);
+  taskTimer_->setInterval(250);
+  connect(taskTimer_, &QTimer::timeout, this, &KVRVortelyMainController::updateTaskStatus);
+}
+
+void KVRVortelyMainController::startDataLoad() {
+  startupWindow_->setStatusText(KVRLocalized("Caching graphs values..."));
+  KVRVortelyCurrencyConverter::sharedInstance().loadRates();
+  log(QStringLiteral("startDataLoad start"));
+  const std::vector<KVRVortelyManagedProduct*> products = productList_->allProducts();
+  runInBackground([this, products] {
+    {
+      std::lock_guard<std::recursive_mutex> g(KVRVortelyCoreDataManager::sharedInstance().contextLock());
+      for (KVRVortelyManagedProduct* product : products) product->buildHistoryByDate();
+    }
+    postToMain([this] { finishDataLoad(); });
+  });
+}
+
+void KVRVortelyMainController::finishDataLoad() {
+  log(QStringLiteral("startDataLoad end"));
+  startupWindow_->hide();
+  if (showsWindows_) {
+    mainWindow_->show();
+    mainWindow_->raise();
+    mainWindow_->activateWindow();
+  }
+  startupFinished_ = true;
+  // A first look at something rather than at nothing.
+  if (productList_->selectedProducts().empty() && productList_->selectedAccounts().empty()) {
+    const auto& products = productList_->allProducts();
+    if (productList_->hasAccounts()) {
+      std::vector<KVRStoreAccount*> first;
+      auto* tree = mainWindow_->productTree();
+      const QModelIndex top = tree->model()->index(0, 0);
+      if (top.data(KVRVortelyProductListController::KindRole).toInt() == KVRVortelyProductListController::AccountRow)
+        first.push_back(static_cast<KVRStoreAccount*>(top.data(KVRVortelyProductListController::ObjectRole).value<void*>()));
+      productList_->selectObjects(first, {});
+    } else if (!products.empty()) {
+      productList_->selectObjects({}, {products.front()});
+    }
+  }
+  postSelectedProductDidChange();
+  emit startupDidFinish();
+}
+
+// ---------------------------------------------------------------------------
+// Selection hub
+
+KVRVortelyManagedProduct* KVRVortelyMainController::selectedProduct() {
+  return productList_ ? productList_->selectedProduct() : nullptr;
+}
+std::vector<KVRVortelyManagedProduct*> KVRVortelyMainController::selectedProducts() {
+  return productList_ ? productList_->selectedProducts() : std::vector<KVRVortelyManagedProduct*>();
+}
+std::vector<KVRVortelyManagedProduct*> KVRVortelyMainController::extendedSelectedProducts() {
+  return productList_ ? productList_->extendedSelectedProducts() : std::vector<KVRVortelyManagedProduct*>();
+}
+std::vector<KVRStoreAccount*> KVRVortelyMainController::selectedAccounts() {
+  return productList_ ? productList_->selectedAccounts() : std::vector<KVRStoreAccount*>();
+}
+bool KVRVortelyMainController::isAccountSelected() { return productList_ && productList_->isAccountSelected(); }
+bool KVRVortelyMainController::shouldUpdateRankings() {
+  return startupFinished_ && !(startupWindow_ && startupWindow_->isVisible());
+}
+void KVRVortelyMainController::refreshProductsList() {
+  if (productList_) productList_->refresh();
+}
+
+std::vector<KVRFinancialAccount>& KVRVortelyMainController::financialAccounts() {
+  if (!financialAccountsLoaded_) {
+    financialAccounts_ = KVRVortelyCurrencyConverter::financialAccounts();
+    financialAccountsLoaded_ = true;
+  }
+  return financialAccounts_;
+}
+
+void KVRVortelyMainController::setSelectedTabIndex(int index) {
+  if (!mainWindow_ || !mainWindow_->hasSegment(index)) return;
+  mainWindow_->selectSegment(index);
+  KVRUserDefaults::standard().setInteger(kSelectedTabKey, index);
+}
+
+int KVRVortelyMainController::selectedTabIndex() const { return mainWindow_ ? mainWindow_->selectedSegment() : 0; }
+
+KVRVortelyResumeController* KVRVortelyMainController::resumeController() const {
+  return salesOverview_.controller ? salesOverview_.controller() : nullptr;
+}
+KVRVortelyResumeController* KVRVortelyMainController::resumeiAdController() const {
+  return iAdOverview_.controller ? iAdOverview_.controller() : nullptr;
+}
+bool KVRVortelyMainController::isOverviewGraphCombined() const {
+  return salesOverview_.isOverviewGraphCombined ? salesOverview_.isOverviewGraphCombined() : true;
+}
+
+void KVRVortelyMainController::selectionDidChange() {
+  if (!startupFinished_) return;  // the data load ends with its own announcement
+  postSelectedProductDidChange();
+}
+
+void KVRVortelyMainController::postSelectedProductDidChange() {
+  KVRNotificationCenter::defaultCenter().postNotification(KVRVortelySelectedProductDidChange, this);
+}
+
+// ---------------------------------------------------------------------------
+// Empty states
+
+void KVRVortelyMainController::setOptionsEnabled(bool enabled) {
+  if (salesOverview_.setOptionsEnabled) salesOverview_.setOptionsEnabled(enabled);
+  if (iAdOverview_.setOptionsEnabled) iAdOverview_.setOptionsEnabled(enabled);
+  if (reportsController_) reportsController_->setOptionsEnabled(enabled);
+}
+
+void KVRVortelyMainController::updateNoAccountView() {
+  if (!mainWindow_ || !productList_) return;
+  const bool none = !productList_->hasAccounts() && !productList_->hasProducts();
+  if (none) {
+    mainWindow_->setEmptyState(KVRMainWindow::NoAccountState);
+  } else if (mainWindow_->emptyState() == KVRMainWindow::NoAccountState) {
+    mainWindow_->setEmptyState(KVRMainWindow::NoEmptyState);
+  }
+  setOptionsEnabled(mainWindow_->emptyState() == KVRMainWindow::NoEmptyState);
+}
+
+void KVRVortelyMainController::updateNoProductView() {
+  if (!mainWindow_ || !productList_) return;
+  if (mainWindow_->emptyState() == KVRMainWindow::NoAccountState) return;  // the account view comes first
+  mainWindow_->setEmptyState(productList_->hasProducts() ? KVRMainWindow::NoEmptyState
+                                                         : KVRMainWindow::NoProductState);
+  setOptionsEnabled(mainWindow_->emptyState() == KVRMainWindow::NoEmptyState);
+}
+
+// ---------------------------------------------------------------------------
+// Data rebuild
+
+QString KVRVortelyMainController::currencySwitchLabel() {
+  const QString code = KVRVortelyCurrencyConverter::sharedInstance().preferedCurrency();
+  QString name = code;
+  for (const KVRCurrencyRow& row : KVRVortelyCurrencyConverter::currencyValues())
+    if (row.Value == code) {
+      name = row.Label;
+      break;
+    }
+  return QStringLiteral("%1 %2").arg(KVRLocalized("Switching currency to"), name);
+}
+
+void KVRVortelyMainController::rebuildData(const QString& taskLabel) {
+  if (rebuildTask_) {
+    // One rebuild at a time; the newest request runs after the current one.
+    rebuildPending_ = true;
+    pendingRebuildLabel_ = taskLabel;
+    return;
+  }
+  log(QStringLiteral("rebuildData start: %1").arg(taskLabel));
+  auto task = std::make_shared<KVRTask>(taskLabel, false);
+  rebuildTask_ = task;
+  KVRTaskManager::sharedInstance().registerTask(task);
+  updateTaskStatus();
+  const std::vector<KVRVortelyManagedProduct*> products =
+      productList_ ? productList_->allProducts() : std::vector<KVRVortelyManagedProduct*>();
+  runInBackground([this, task, products] {
+    {
+      std::lock_guard<std::recursive_mutex> g(KVRVortelyCoreDataManager::sharedInstance().contextLock());
+      const size_t count = products.size();
+      for (size_t i = 0; i < count; ++i) {
+        KVRVortelyManagedProduct* product = products[i];
+        product->resetHistory();
+        product->buildHistoryByDate();
+        product->resetFinancialReports();
+        task->setProgress(float(i + 1) / float(count));
+      }
+    }
+    postToMain([this, task] {
+      KVRTaskManager::sharedInstance().unregisterTask(task);
+      rebuildTask_.reset();
+      updateTaskStatus();
+      log(QStringLiteral("rebuildData end"));
+      postSelectedProductDidChange();
+      if (rebuildPending_) {
+        rebuildPending_ = false;
+        rebuildData(pendingRebuildLabel_);
+      }
+    });
+  });
+}
+
+void KVRVortelyMainController::updateTaskStatus() {
+  if (!mainWindow_) return;
+  const auto tasks = KVRTaskManager::sharedInstance().tasks();
+  if (tasks.empty()) {
+    mainWindow_->setTaskStatus(QString(), 0);
+    if (taskTimer_) taskTimer_->stop();
+    return;
+  }
+  mainWindow_->setTaskStatus(tasks.front()->label(), tasks.front()->progress());
+  if (taskTimer_ && !taskTimer_->isActive()) taskTimer_->start();
+}
+
+// ---------------------------------------------------------------------------
+// Print and export
+
+void KVRVortelyMainController::printDocument() {
+  KVRPrintInfo::setShared(KVRPrintInfoForPrintCommand(KVRPrintInfo::shared()));
+  const int segment = selectedTabIndex();
+  switch (segment) {
+    case OverviewSegment:
+    case FinancialSegment:
+    case RankingsSegment:
+    case IAdOverviewSegment: {
+      auto it = printHandlers_.find(segment);
+      if (it != printHandlers_.end() && it->second) it->second();
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+bool KVRVortelyMainController::exportReportsWithInfos(int format, const QString& folder) {
+  const QString title = KVRLocalized("The export failed");
+  if (format < 6 || format > 9) {
+    alert(title, KVRLocalized("This export format is not available."));
+    return false;
+  }
+  if (!reportsController_) {
+    alert(title, KVRLocalized("The financial statements are not available, so there is nothing to export."));
+    return false;
+  }
+  const QFileInfo info(folder);
+  if (folder.isEmpty() || !info.isDir() || !info.isWritable()) {
+    alert(title, KVRLocalized("The folder “%1” cannot be written.").arg(QDir::toNativeSeparators(folder)));
+    return false;
+  }
+  std::vector<KVRVortelyManagedProduct*> filter;
+  const bool filtered = format == 7 || format == 9;
+  if (filtered)
+    for (KVRVortelyManagedProduct* p : extendedSelectedProducts())
+      if (p->account) filter.push_back(p);
+  QString error;
+  const bool ok = format <= 7
+                      ? reportsController_->exportVisibleDatesReportsToPath(folder, filtered ? &filter : nullptr, &error)
+                      : reportsController_->exportYearlyArchiveToPath(folder, filtered ? &filter : nullptr, &error);
+  if (!ok) {
+    alert(title, error.isEmpty() ? KVRLocalized("The files could not be written.") : error);
+    return false;
+  }
+  return true;
+}
+
+void KVRVortelyMainController::showExportSheet() {
+  const QStringList choices = {KVRLocalized("Financial reports of the shown months, all products"),
+                               KVRLocalized("Financial reports of the shown months, selected products"),
+                               KVRLocalized("Yearly archive, all products"),
+                               KVRLocalized("Yearly archive, selected products")};
+  bool ok = false;
+  const QString choice = QInputDialog::getItem(mainWindow_, KVRLocalized("Export"), KVRLocalized("Export:"),
+                                               choices, 0, false, &ok);
+  if (!ok) return;
+  const int format = 6 + int(choices.indexOf(choice));
+  const QString folder = QFileDialog::getExistingDirectory(mainWindow_, KVRLocalized("Export into folder"));
+  if (folder.isEmpty()) return;
+  exportReportsWithInfos(format, folder);
+}
+
+void KVRVortelyMainController::alert(const QString& title, const QString& text) {
+  KVRVortelyLogCenter::sharedInstance().addLogEntry(title + QStringLiteral(": ") + text, false, kLogKeyword);
+  if (alertPresenter_) alertPresenter_(mainWindow_, title, text);
+}
+
+// ---------------------------------------------------------------------------
+// Quit
+
+void KVRVortelyMainController::requestQuit() {
+  if (saving_) return;
+  // End any edit in progress so that its value reaches the objects.
+  if (QWidget* focus = QApplication::focusWidget()) focus->clearFocus();
+  if (mainWindow_) saveWindowState();
+
+  if (!storeOpened_) {
+    // Nothing was loaded from the database file: leave it untouched.
+    if (mainWindow_) mainWindow_->setCloseAllowed(true);
+    quitHandler_();
+    return;
+  }
+
+  saving_ = true;
+  if (mainWindow_) {
+    mainWindow_->setCommandsEnabled(false);
+    mainWindow_->overlay()->cover();
+  }
+  log(QStringLiteral("saveDB start"));
+  auto task = std::make_shared<KVRTask>(KVRLocalized("Saving database"), false);
+  KVRTaskManager::sharedInstance().registerTask(task);
+  updateTaskStatus();
+  std::function<bool(QString*)> saver = saver_;
+  runInBackground([this, task, saver] {
+    QString error;
+    bool ok;
+    {
+      std::lock_guard<std::recursive_mutex> g(KVRVortelyCoreDataManager::sharedInstance().contextLock());
+      ok = saver(&error);
+    }
+    task->setProgress(1.0f);
+    postToMain([this, task, ok, error] {
+      KVRTaskManager::sharedInstance().unregisterTask(task);
+      updateTaskStatus();
+      saving_ = false;
+      log(ok ? QStringLiteral("saveDB end") : QStringLiteral("saveDB failed: %1").arg(error));
+      if (mainWindow_) {
+        mainWindow_->overlay()->uncover();
+        mainWindow_->setCommandsEnabled(true);
+      }
+      if (ok) {
+        if (mainWindow_) mainWindow_->setCloseAllowed(true);
+        quitHandler_();
+      } else {
+        alert(KVRLocalized("The database could not be saved"),
+              KVRLocalized("Your changes could not be written: %1\n\nVortely stays open.").arg(error));
+      }
+    });
+  });
+}

@@ -1,0 +1,154 @@
+#pragma once
+// The application delegate: starts the application (services, start-up
+// window, database, product list, observers, saved segment, the background
+// history build, then the main window), serves the product-list selection to
+// the screens, runs the data rebuilds, the print and export commands, the
+// empty states, and the quit that saves the database first.
+//
+// Everything here runs on the main thread except the bodies of the background
+// jobs (history build, rebuild, save), which hold the database context lock
+// and hand their results back through KVRMainThread::post.
+#include <QObject>
+#include <QString>
+#include <atomic>
+#include <functional>
+#include <map>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "app/KVRAlertPresenter.h"
+#include "catalogue/KVRVortelyCurrencyConverter.h"
+#include "core/KVRApplicationServices.h"
+
+class KVRMainWindow;
+class KVRStartupWindow;
+class KVRTask;
+class KVRVortelyProductListController;
+class KVRVortelyResumeController;
+class KVRFinancialStatementsController;
+
+class KVRVortelyMainController : public QObject, public KVRApplicationServices {
+  Q_OBJECT
+ public:
+  // Segments of the main window's segmented control.
+  enum Segment { OverviewSegment = 0, FinancialSegment = 1, RankingsSegment = 4, IAdOverviewSegment = 5 };
+
+  explicit KVRVortelyMainController(QObject* parent = nullptr);
+  ~KVRVortelyMainController() override;
+
+  // --- Set-up before start (tests, tools) ---
+  void setStorePath(const QString& path) { storePath_ = path; }  // default: the data manager's
+  void setAlertPresenter(KVRAlertPresenter presenter) { alertPresenter_ = std::move(presenter); }
+  void setDatabaseSaver(std::function<bool(QString*)> saver) { saver_ = std::move(saver); }
+  void setQuitHandler(std::function<void()> handler) { quitHandler_ = std::move(handler); }
+  // Whether start-up shows the windows (off for tests that only need the logic).
+  void setShowsWindows(bool shows) { showsWindows_ = shows; }
+  // The screen that prints for a segment (replaces the built-in one).
+  void setPrintHandler(int segment, std::function<void()> handler);
+  void setReportsController(KVRFinancialStatementsController* controller);
+
+  // --- Start-up ---
+  // Runs the start-up up to the background data load, which then finishes on
+  // its own: startupFinished() turns true once the main window is shown.
+  void applicationDidFinishLaunching();
+  bool startupFinished() const { return startupFinished_; }
+  bool storeOpened() const { return storeOpened_; }
+
+  // --- Selection hub (KVRApplicationServices) ---
+  KVRVortelyManagedProduct* selectedProduct() override;
+  std::vector<KVRVortelyManagedProduct*> selectedProducts() override;
+  std::vector<KVRVortelyManagedProduct*> extendedSelectedProducts() override;
+  std::vector<KVRStoreAccount*> selectedAccounts() override;
+  bool isAccountSelected() override;
+  bool shouldUpdateRankings() override;
+  void refreshProductsList() override;
+
+  // The financial accounts, copied once from the user default "FinancialAccounts".
+  std::vector<KVRFinancialAccount>& financialAccounts();
+  void setSelectedTabIndex(int index);
+  int selectedTabIndex() const;
+  KVRVortelyResumeController* resumeController() const;
+  KVRVortelyResumeController* resumeiAdController() const;
+  KVRFinancialStatementsController* reportsController() const { return reportsController_; }
+  bool isOverviewGraphCombined() const;
+
+  // --- Commands ---
+  void printDocument();
+  // Export formats 6 to 9 into a folder; false (and an alert) on failure.
+  bool exportReportsWithInfos(int format, const QString& folder);
+  // File > Export...: asks for the format and the folder, then exports.
+  void showExportSheet();
+
+  // --- Empty states ---
+  void updateNoAccountView();
+  void updateNoProductView();
+
+  // --- Data rebuild (reconciliation, preferred currency) ---
+  void rebuildData(const QString& taskLabel);
+  bool isRebuilding() const { return rebuildTask_ != nullptr; }
+  static QString currencySwitchLabel();
+
+  // --- Quit ---
+  // Commits edits, covers the window, saves on a background thread under the
+  // "Saving database" task, and quits once the save succeeded.
+  void requestQuit();
+  bool isSaving() const { return saving_; }
+
+  KVRMainWindow* mainWindow() const { return mainWindow_; }
+  KVRStartupWindow* startupWindow() const { return startupWindow_; }
+  KVRVortelyProductListController* productList() const { return productList_; }
+
+ signals:
+  void startupDidFinish();
+
+ private:
+  void buildOverviewScreens();
+  void restoreWindowGeometry();
+  void saveWindowState();
+  void registerObservers();
+  void startDataLoad();
+  void finishDataLoad();
+  void selectionDidChange();
+  void postSelectedProductDidChange();
+  void updateTaskStatus();
+  void setOptionsEnabled(bool enabled);
+  void alert(const QString& title, const QString& text);
+  void runInBackground(std::function<void()> job);
+  // Runs fn on the main thread later, unless this controller is gone by then.
+  void postToMain(std::function<void()> fn);
+
+  QString storePath_;
+  KVRAlertPresenter alertPresenter_;
+  std::function<bool(QString*)> saver_;
+  std::function<void()> quitHandler_;
+  bool showsWindows_ = true;
+
+  KVRMainWindow* mainWindow_ = nullptr;
+  KVRStartupWindow* startupWindow_ = nullptr;
+  KVRVortelyProductListController* productList_ = nullptr;
+  KVRFinancialStatementsController* reportsController_ = nullptr;
+  std::map<int, std::function<void()>> printHandlers_;
+
+  // Overview screens: what the shell asks of them.
+  struct OverviewHooks {
+    std::function<void(bool)> setOptionsEnabled;
+    std::function<bool()> isOverviewGraphCombined;
+    std::function<KVRVortelyResumeController*()> controller;
+  };
+  OverviewHooks salesOverview_, iAdOverview_;
+
+  bool financialAccountsLoaded_ = false;
+  std::vector<KVRFinancialAccount> financialAccounts_;
+
+  bool startupFinished_ = false;
+  bool storeOpened_ = false;
+  bool saving_ = false;
+  bool rebuildPending_ = false;
+  QString pendingRebuildLabel_;
+  std::shared_ptr<KVRTask> rebuildTask_;
+
+  std::shared_ptr<std::atomic<bool>> alive_;
+  std::vector<std::thread> workers_;
+  class QTimer* taskTimer_ = nullptr;
+};
