@@ -421,6 +421,8 @@ KVROverviewDisplay KVRMakeOverviewDisplay(const KVROverviewInput& in) {
   KVROverviewDisplay d;
   d.valueTag = in.valueTag;
   d.iAd = in.iAd;
+  d.graphStartDate = in.graphStartDate;
+  d.graphEndDate = in.graphEndDate;
 
   std::vector<KVRVortelyManagedProduct*> products = KVRSortedByName(in.extendedProducts);
   if (in.valueTag == 17)
@@ -497,4 +499,19 @@ KVROverviewInput KVROverviewInputFromLoad(const KVRLoadResults& load, bool iAd) 
   in.currentDayDate = load.currentDayDate;
   in.extendedProducts = load.products;
   return in;
+}
+
+QString KVROverviewPrintSubject(const KVROverviewPrintSelection& s) {
+  QString subject = KVRLocalized("multiple selection");
+  if (s.isAccountSelected) {
+    if (s.accounts.size() == 1 && s.accounts.front()) subject = s.accounts.front()->name;
+  } else if (s.extendedProducts.size() == 1 && s.extendedProducts.front()) {
+    subject = s.extendedProducts.front()->name;
+  }
+  return subject;
+}
+
+QString KVROverviewPrintTitle(const QString& subject, const QString& evolutionDatesText) {
+  const QString dates = evolutionDatesText.isEmpty() ? QStringLiteral("--") : evolutionDatesText.toLower();
+  return KVRLocalized("Overview Report for %1, %2").arg(subject, dates);
 }

@@ -76,6 +76,7 @@ struct KVROverviewDisplay {
   QString fillRateText, eCPMText, ctrText, counterText;
 
   // Curves.
+  KVRDate graphStartDate, graphEndDate;  // the graph's first and last day
   std::vector<KVRCurvePoint> pointsInCurve;
   std::vector<KVROverviewCurve> curves;
   float medianValue = KVRNoMedianValue;
@@ -113,3 +114,32 @@ KVROverviewTotals KVRTotalsFromLoad(const KVRLoadResults& load);
 // and period tags and product list. The caller adds the region title, the
 // plain selection, the rounding flag, the currency symbol and the previous curve.
 KVROverviewInput KVROverviewInputFromLoad(const KVRLoadResults& load, bool iAd);
+
+struct KVRStoreAccount;
+
+// What the overview's print command puts into the print layout besides the
+// display record: the captions of the screen's controls and the report title.
+struct KVROverviewPrintCaptions {
+  QString displayKind;          // title of the selected value item
+  QString displayLatestPeriod;  // title of the selected period item
+  QString displayRegion;        // title of the selected region item; empty in the iAd overview
+  QString displayView;          // "%@, %@": cumulative segment label, combine segment label
+  QString trendLabel;
+  QString revenuesLabel;
+  QString printTitle;           // "Overview Report for %@, %@"
+  bool hideByProduct = false;   // the extended selection holds exactly one product
+  QString kindLabel;            // what the download charts show (the chart caption)
+};
+
+struct KVROverviewPrintSelection {
+  std::vector<KVRVortelyManagedProduct*> extendedProducts;
+  std::vector<KVRStoreAccount*> accounts;
+  bool isAccountSelected = false;
+};
+
+// The subject of the report title: the one selected account's name when an
+// account row is selected, the one product's name when the extended
+// selection holds one product, else "multiple selection".
+QString KVROverviewPrintSubject(const KVROverviewPrintSelection& selection);
+// "Overview Report for <subject>, <evolution dates in lower case>".
+QString KVROverviewPrintTitle(const QString& subject, const QString& evolutionDatesText);

@@ -1,0 +1,446 @@
+#include "financial/KVRPrintView.h"
+
+#include <QDialog>
+#include <QPainter>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <cmath>
+
+#include "graphs/KVRVortelyCamembertGraphView.h"
+#include "graphs/KVRVortelyCounterView.h"
+#include "graphs/KVRVortelyGraphView.h"
+#include "overview/KVROverviewSources.h"
+#include "platform/KVRLocalization.h"
+#include "platform/KVRPrintInfo.h"
+
+namespace {
+
+const QColor kText(0x22, 0x26, 0x2b);
+const QColor kSecondary(0x6b, 0x72, 0x7c);
+const QColor kFrame(0xcf, 0xd4, 0xda);
+const QColor kTitleColor(0x4a, 0x52, 0x5c);
+
+// The screen resolution the layouts are designed at: 1 layout unit is one
+// pixel there and half a point on paper.
+constexpr int kLayoutDpi = 96;
+
+void setColor(QLabel* l, const QColor& c) {
+  QPalette pal = l->palette();
+  pal.setColor(QPalette::WindowText, c);
+  l->setPalette(pal);
+}
+
+}  // namespace
+
+// --- Box, separator ------------------------------------------------------------------
+
+KVRPrintBox::KVRPrintBox(QWidget* parent, const QString& title) : QWidget(parent), title_(title) {}
+
+void KVRPrintBox::setTitle(const QString& title) {
+  title_ = title;
+  placeContent();
+  update();
+}
+
+void KVRPrintBox::setContent(QWidget* content) {
+  content_ = content;
+  if (content_) content_->setParent(this);
+  placeContent();
+}
+
+void KVRPrintBox::placeContent() {
+  if (!content_) return;
+  const int inset = framed_ ? 14 : 6;
+  const int top = title_.isEmpty() ? inset : inset + 30;
+  // Chart boxes reach below their area's edge: keep the content clear of it.
+  const int bottom = framed_ ? inset : 26;
+  content_->setGeometry(QRect(inset, top, std::max(0, width() - 2 * inset), std::max(0, height() - top - bottom)));
+}
+
+void KVRPrintBox::resizeEvent(QResizeEvent*) { placeContent(); }
+
+void KVRPrintBox::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::Antialiasing);
+  if (framed_) {
+    p.setPen(QPen(kFrame, 2));
+    p.setBrush(Qt::white);
+    p.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 12, 12);
+  }
+  if (!title_.isEmpty()) {
+    p.setFont(KVRPrintViewBase::printFont(19, true));
+    p.setPen(kTitleColor);
+    const int inset = framed_ ? 16 : 8;
+    p.drawText(QRect(inset, framed_ ? 10 : 4, width() - 2 * inset, 30), Qt::AlignLeft | Qt::AlignVCenter, title_);
+  }
+}
+
+KVRPrintSeparator::KVRPrintSeparator(QWidget* parent) : QWidget(parent) {}
+
+void KVRPrintSeparator::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.fillRect(rect(), kFrame);
+}
+
+// --- Base ------------------------------------------------------------------------------
+
+KVRPrintViewBase::KVRPrintViewBase(QWidget* parent) : QWidget(parent) {
+  setAttribute(Qt::WA_DontShowOnScreen);
+  QPalette pal = palette();
+  pal.setColor(QPalette::Window, Qt::white);
+  setPalette(pal);
+}
+
+QFont KVRPrintViewBase::printFont(int pixelSize, bool bold) {
+  QFont f(QStringLiteral("DejaVu Sans"));
+  f.setPixelSize(pixelSize);
+  f.setBold(bold);
+  return f;
+}
+
+void KVRPrintViewBase::beginDocument(const QSizeF& printable) { adjustSizingForPrinting(printable); }
+
+void KVRPrintViewBase::beginPageInRect(const QSizeF&) {}
+
+void KVRPrintViewBase::place(QWidget* w, const KVRLayoutRect& r) {
+  if (!w || !w->parentWidget()) return;
+  w->setGeometry(r.toQt(w->parentWidget()->height()));
+}
+
+KVRLayoutRect KVRPrintViewBase::frameOf(const QWidget* w) {
+  if (!w || !w->parentWidget()) return KVRLayoutRect{};
+  return KVRLayoutRect::fromQt(w->geometry(), w->parentWidget()->height());
+}
+
+QLabel* KVRPrintViewBase::makeLabel(QWidget* parent, int pixelSize, bool bold, Qt::Alignment align) {
+  auto* l = new QLabel(parent);
+  l->setFont(printFont(pixelSize, bold));
+  l->setAlignment(align);
+  setColor(l, bold ? kText : kSecondary);
+  return l;
+}
+
+bool KVRPrintViewBase::printTo(QPrinter& printer) {
+  const QSizeF printable = printer.pageLayout().paintRect(QPageLayout::Point).size();
+  beginDocument(printable);
+  QPainter painter;
+  if (!painter.begin(&printer)) return false;
+  beginPageInRect(printable);
+  // One layout unit is half a point.
+  const double scale = printer.resolution() / 72.0 * 0.5;
+  painter.scale(scale, scale);
+  render(&painter, QPoint(), QRegion(), QWidget::DrawChildren);
+  return painter.end();
+}
+
+bool KVRPrintViewBase::print(QWidget* dialogParent) {
+  const KVRPrintInfo info = KVRPrintInfo::shared();
+  QPrinter printer(QPrinter::HighResolution);
+  printer.setResolution(kLayoutDpi);
+  printer.setPageLayout(QPageLayout(info.paperSize, info.orientation, info.margins, QPageLayout::Point));
+  printer.setFullPage(false);
+  if (!info.outputPdfPath.isEmpty()) {
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(info.outputPdfPath);
+  } else {
+    QPrintDialog dialog(&printer, dialogParent);
+    if (dialog.exec() != QDialog::Accepted) return false;
+  }
+  return printTo(printer);
+}
+
+QImage KVRPrintViewBase::renderPage(const QSizeF& printable, double dotsPerPoint) {
+  beginDocument(printable);
+  beginPageInRect(printable);
+  QImage img(QSize(int(std::ceil(printable.width() * dotsPerPoint)), int(std::ceil(printable.height() * dotsPerPoint))),
+             QImage::Format_ARGB32_Premultiplied);
+  img.fill(Qt::white);
+  QPainter painter(&img);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setRenderHint(QPainter::TextAntialiasing);
+  painter.scale(dotsPerPoint * 0.5, dotsPerPoint * 0.5);
+  render(&painter, QPoint(), QRegion(), QWidget::DrawChildren);
+  painter.end();
+  return img;
+}
+
+// --- Overview report -----------------------------------------------------------------
+
+KVROverviewPrintSizes KVRPrintView::originalSizes() {
+  KVROverviewPrintSizes s;
+  s.topBand = KVRLayoutRect{0, 0, 1110, 390};
+  s.summary = KVRLayoutRect{0, 0, 887, 200};
+  s.trend = KVRLayoutRect{0, 0, 203, 200};
+  s.displaySettings = KVRLayoutRect{0, 0, 1110, 84};
+  s.chartArea = KVRLayoutRect{0, 0, 1110, 700};
+  return s;
+}
+
+KVRPrintView::KVRPrintView(QWidget* parent)
+    : KVRPrintViewBase(parent), display_(std::make_unique<KVROverviewDisplay>()) {
+  graphSource_ = std::make_unique<KVROverviewGraphSource>(display_.get(), &printState_);
+  const KVRPartChart charts[4] = {KVRPartChart::printDownloads, KVRPartChart::printRevenues,
+                                  KVRPartChart::printDownloads2, KVRPartChart::printRevenues2};
+  for (int i = 0; i < 4; ++i)
+    chartSources_[i] = std::make_unique<KVROverviewChartSource>(charts[i], display_.get(), &printState_);
+
+  // Subviews 0, 1 and 2 in this order: summary band, chart area, top band.
+  summary_ = new KVRPrintBand(this);
+  chartArea_ = new KVRPrintBand(this);
+  topBand_ = new KVRPrintBand(this);
+  trendBox_ = new KVRPrintBox(this);
+  displaySettingsBox_ = new KVRPrintBox(this);
+  footer_ = makeLabel(this, 14, false, Qt::AlignCenter);
+  footer_->setText(KVRLocalized("Printed with Vortely"));
+
+  const KVROverviewPrintSizes o = originalSizes();
+  summary_->resize(int(o.summary.w), int(o.summary.h));
+  chartArea_->resize(int(o.chartArea.w), int(o.chartArea.h));
+  topBand_->resize(int(o.topBand.w), int(o.topBand.h));
+  trendBox_->resize(int(o.trend.w), int(o.trend.h));
+  displaySettingsBox_->resize(int(o.displaySettings.w), int(o.displaySettings.h));
+
+  buildTopBand();
+  buildSummary();
+  buildTrend();
+  buildDisplaySettings();
+  buildChartArea();
+}
+
+KVRPrintView::~KVRPrintView() {
+  // The views go before their data sources.
+  qDeleteAll(findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly));
+}
+
+const KVROverviewDisplay& KVRPrintView::display() const { return *display_; }
+
+void KVRPrintView::buildTopBand() {
+  prPrintTitle_ = makeLabel(topBand_, 34, true);
+  prGraphLabel_ = makeLabel(topBand_, 20, true);
+  setColor(prGraphLabel_, kTitleColor);
+  auto* graphBox = new KVRPrintBox(topBand_);
+  prLastWeekGraph_ = new KVRVortelyGraphView;
+  prLastWeekGraph_->setKindOfGraph(2);
+  prLastWeekGraph_->setShowValues(true);
+  prLastWeekGraph_->setDataSource(graphSource_.get());
+  graphBox->setContent(prLastWeekGraph_);
+  topBand_->onResize = [this, graphBox](const QSize& s) {
+    prPrintTitle_->setGeometry(0, 0, s.width(), 50);
+    prGraphLabel_->setGeometry(4, 56, s.width() - 8, 30);
+    graphBox->setGeometry(0, 90, s.width(), std::max(0, s.height() - 90));
+  };
+  topBand_->onResize(topBand_->size());
+}
+
+void KVRPrintView::buildSummary() {
+  auto* box = new KVRPrintBox(summary_);
+  auto* inner = new KVRPrintBand;
+  box->setContent(inner);
+  prRevenuesLabel_ = makeLabel(inner, 17, false);
+  prCounterView_ = new KVRVortelyCounterView(inner);
+
+  struct Metric {
+    const char* caption;
+    QLabel** field;
+  };
+  const Metric metrics[] = {
+      {"Sales", &prSalesDatesLabel_},     {"Refunds", &prRefundsLabel_},     {"Upgrades", &prUpgradesLabel_},
+      {"Downloads", &prDownloadsLabel_},  {"Requests", &prRequestsLabel_},   {"Impressions", &prImpressionsLabel_},
+      {"Fill Rate", &prFillRateLabel_},   {"eCPM", &preCPMLabel_},           {"CTR", &prCTRLabel_},
+  };
+  std::vector<std::pair<QLabel*, QLabel*>> cells;
+  for (const Metric& m : metrics) {
+    QLabel* caption = makeLabel(inner, 16, false);
+    caption->setText(KVRLocalized(m.caption));
+    *m.field = makeLabel(inner, 22, true);
+    cells.emplace_back(caption, *m.field);
+  }
+  inner->onResize = [this, cells](const QSize& s) {
+    const int counterW = std::min(330, s.width() / 3);
+    prRevenuesLabel_->setGeometry(4, 0, counterW, 26);
+    const QSize hint = prCounterView_->sizeHint();
+    const int ch = std::min(s.height() - 34, std::max(hint.height(), 60));
+    prCounterView_->setGeometry(0, 30, counterW, std::max(0, ch));
+    const int gx = counterW + 30, gw = std::max(0, s.width() - gx);
+    const int colW = gw / 3, rowH = std::max(1, s.height() / 3);
+    for (size_t i = 0; i < cells.size(); ++i) {
+      const int col = int(i % 3), row = int(i / 3);
+      const int x = gx + col * colW, y = row * rowH;
+      cells[i].first->setGeometry(x, y, colW - 8, 22);
+      cells[i].second->setGeometry(x, y + 22, colW - 8, std::max(0, rowH - 24));
+    }
+  };
+  summary_->onResize = [box](const QSize& s) { box->setGeometry(QRect(QPoint(0, 0), s)); };
+  summary_->onResize(summary_->size());
+}
+
+void KVRPrintView::buildTrend() {
+  auto* inner = new KVRPrintBand;
+  trendBox_->setContent(inner);
+  prTrendLabel_ = makeLabel(inner, 18, true, Qt::AlignHCenter | Qt::AlignVCenter);
+  prDayProgressionImage_ = new QLabel(inner);
+  prDayProgressionImage_->setAlignment(Qt::AlignCenter);
+  prDayVariation_ = makeLabel(inner, 24, true, Qt::AlignCenter);
+  prDayVariationAlternate_ = makeLabel(inner, 16, false, Qt::AlignCenter);
+  prLastDayValueLeft_ = makeLabel(inner, 15, false, Qt::AlignLeft | Qt::AlignVCenter);
+  prCurrentDayValueLeft_ = makeLabel(inner, 15, true, Qt::AlignLeft | Qt::AlignVCenter);
+  prLastDayValueRight_ = makeLabel(inner, 15, false, Qt::AlignRight | Qt::AlignVCenter);
+  prCurrentDayValueRight_ = makeLabel(inner, 15, true, Qt::AlignRight | Qt::AlignVCenter);
+  inner->onResize = [this](const QSize& s) {
+    const int w = s.width();
+    prTrendLabel_->setGeometry(0, 0, w, 24);
+    prDayProgressionImage_->setGeometry(0, 28, w, 40);
+    prDayVariation_->setGeometry(0, 70, w, 32);
+    prDayVariationAlternate_->setGeometry(0, 102, w, 22);
+    const int y = std::max(126, s.height() - 26);
+    for (QLabel* l : {prLastDayValueLeft_, prCurrentDayValueLeft_}) l->setGeometry(0, y, w / 2, 24);
+    for (QLabel* l : {prLastDayValueRight_, prCurrentDayValueRight_}) l->setGeometry(w / 2, y, w - w / 2, 24);
+  };
+}
+
+void KVRPrintView::buildDisplaySettings() {
+  auto* inner = new KVRPrintBand;
+  displaySettingsBox_->setContent(inner);
+  const char* captions[] = {"Value", "Period", "Region", "View"};
+  QLabel** fields[] = {&prDisplayKind_, &prDisplayLatestPeriod_, &prDisplayRegion_, &prDisplayView_};
+  std::vector<std::pair<QLabel*, QLabel*>> cells;
+  for (int i = 0; i < 4; ++i) {
+    QLabel* c = makeLabel(inner, 15, false);
+    c->setText(KVRLocalized(captions[i]));
+    *fields[i] = makeLabel(inner, 18, true);
+    cells.emplace_back(c, *fields[i]);
+  }
+  inner->onResize = [cells](const QSize& s) {
+    const int colW = s.width() / 4;
+    for (size_t i = 0; i < cells.size(); ++i) {
+      cells[i].first->setGeometry(int(i) * colW, 0, colW - 10, 22);
+      cells[i].second->setGeometry(int(i) * colW, 22, colW - 10, std::max(0, s.height() - 22));
+    }
+  };
+}
+
+void KVRPrintView::buildChartArea() {
+  downloads1Label_ = makeLabel(chartArea_, 22, true);
+  revenues1Label_ = makeLabel(chartArea_, 22, true);
+  setColor(downloads1Label_, kTitleColor);
+  setColor(revenues1Label_, kTitleColor);
+  KVRPrintBox** boxes[4] = {&downloads1_, &revenues1_, &downloads2_, &revenues2_};
+  KVRVortelyCamembertGraphView** charts[4] = {&prDownloadsCamembert_, &prRevenuesCamembert_, &prDownloadsCamembert2_,
+                                              &prRevenuesCamembert2_};
+  for (int i = 0; i < 4; ++i) {
+    auto* box = new KVRPrintBox(chartArea_);
+    box->setFramed(false);
+    auto* chart = new KVRVortelyCamembertGraphView;
+    chart->setDataSource(chartSources_[i].get());
+    chart->setShowsDivisionSwitch(false);
+    chart->setGreenBars(i == 1 || i == 3);
+    box->setContent(chart);
+    *boxes[i] = box;
+    *charts[i] = chart;
+  }
+  splitBoxDownloads_ = new KVRPrintSeparator(chartArea_);
+  splitBoxRevenues_ = new KVRPrintSeparator(chartArea_);
+  splitVertical_ = new KVRPrintSeparator(chartArea_);
+}
+
+void KVRPrintView::placeCaptions() {
+  const bool country = hideByProduct_;
+  downloads1Label_->setText(country ? KVRLocalized("%1 by country").arg(kindLabel_)
+                                    : KVRLocalized("%1 by product").arg(kindLabel_));
+  revenues1Label_->setText(country ? KVRLocalized("Division by country") : KVRLocalized("Division by product"));
+  // The second row (by country) carries its division in the boxes' titles.
+  downloads1_->setTitle(QString());
+  revenues1_->setTitle(QString());
+  downloads2_->setTitle(country ? QString() : KVRLocalized("%1 by country").arg(kindLabel_));
+  revenues2_->setTitle(country ? QString() : KVRLocalized("Division by country"));
+  // The captions sit above the first row of boxes.
+  const int top = std::max(0, std::min(downloads1_->y(), revenues1_->y()) - 40);
+  downloads1Label_->setGeometry(downloads1_->x() + 8, top, std::max(0, revenues1_->x() - downloads1_->x() - 16), 34);
+  revenues1Label_->setGeometry(revenues1_->x() + 8, top, std::max(0, chartArea_->width() - revenues1_->x() - 16), 34);
+}
+
+void KVRPrintView::adjustSizingForPrinting(const QSizeF& printable) {
+  KVROverviewPrintSizes s;
+  s.summary = frameOf(summary_);
+  s.chartArea = frameOf(chartArea_);
+  s.topBand = frameOf(topBand_);
+  s.displaySettings = frameOf(displaySettingsBox_);
+  s.trend = frameOf(trendBox_);
+  const KVROverviewPrintLayout L = KVRLayoutOverviewPrint(printable.width(), printable.height(), s, hideByProduct_);
+
+  resize(int(std::lround(L.width)), int(std::lround(L.height)));
+  place(topBand_, L.topBand);
+  place(displaySettingsBox_, L.displaySettings);
+  place(trendBox_, L.trend);
+  place(summary_, L.summary);
+  place(chartArea_, L.chartArea);
+  place(footer_, L.footer);
+
+  place(downloads1_, L.downloads1);
+  place(revenues1_, L.revenues1);
+  for (QWidget* w : {static_cast<QWidget*>(downloads2_), static_cast<QWidget*>(revenues2_), splitBoxDownloads_,
+                     splitBoxRevenues_})
+    w->setVisible(L.secondRowShown);
+  if (L.secondRowShown) {
+    place(downloads2_, L.downloads2);
+    place(revenues2_, L.revenues2);
+    place(splitBoxDownloads_, L.splitDownloads);
+    place(splitBoxRevenues_, L.splitRevenues);
+  }
+  place(splitVertical_, L.splitVertical);
+  placeCaptions();
+}
+
+void KVRPrintView::beginPageInRect(const QSizeF& printable) {
+  // The overview is laid out again at every page.
+  adjustSizingForPrinting(printable);
+  KVRPrintViewBase::beginPageInRect(printable);
+}
+
+void KVRPrintView::fill(const KVROverviewDisplay& display, const KVROverviewControlState& state,
+                        const KVROverviewPrintCaptions& captions) {
+  // The layout's sources read this copy of the record and of the controls' state.
+  *display_ = display;
+  printState_ = state;
+  prLastWeekGraph_->setShowLastDay(display.showLastDay);
+
+  prPrintTitle_->setText(captions.printTitle);
+  prGraphLabel_->setText(display.graphCaption);
+  prCounterView_->setValue(display.counterValue, false);
+  prRevenuesLabel_->setText(captions.revenuesLabel);
+  prSalesDatesLabel_->setText(display.salesText);
+  prRefundsLabel_->setText(display.refundsText);
+  prUpgradesLabel_->setText(display.upgradesText);
+  prDownloadsLabel_->setText(display.downloadsText);
+  prFillRateLabel_->setText(display.fillRateText);
+  preCPMLabel_->setText(display.eCPMText);
+  prCTRLabel_->setText(display.ctrText);
+  prRequestsLabel_->setText(display.requestsText);
+  prImpressionsLabel_->setText(display.impressionsText);
+
+  const KVREvolutionDisplay& e = display.evolution;
+  prTrendLabel_->setText(captions.trendLabel);
+  prDayProgressionImage_->setPixmap(
+      e.arrowImage.isEmpty() ? QPixmap() : QPixmap::fromImage(KVROverviewStockImage(e.arrowImage, QSize(36, 36))));
+  prDayVariation_->setText(e.title);
+  prDayVariationAlternate_->setText(e.title.isEmpty() ? QString() : e.alternateTitle);
+  prLastDayValueLeft_->setText(e.lastDayValueLeft);
+  prLastDayValueRight_->setText(e.lastDayValueRight);
+  prCurrentDayValueLeft_->setText(e.currentDayValueLeft);
+  prCurrentDayValueRight_->setText(e.currentDayValueRight);
+
+  prDisplayKind_->setText(captions.displayKind);
+  prDisplayLatestPeriod_->setText(captions.displayLatestPeriod);
+  prDisplayRegion_->setText(captions.displayRegion.isEmpty() ? QStringLiteral("--") : captions.displayRegion);
+  prDisplayView_->setText(captions.displayView);
+
+  setHideByProduct(captions.hideByProduct);
+  setKindLabel(captions.kindLabel);
+}
+
+bool KVRPrintOverview(const KVROverviewDisplay& display, const KVROverviewControlState& state,
+                      const KVROverviewPrintCaptions& captions, QWidget* dialogParent) {
+  KVRPrintView view;
+  view.fill(display, state, captions);
+  return view.print(dialogParent);
+}

@@ -1,0 +1,194 @@
+#pragma once
+// Print layouts. A print layout is a widget whose coordinates are twice the
+// printable area: it is rendered at half scale into a printer built from the
+// shared print information. The boxes are placed by the layouts' geometry
+// (KVRPrintLayouts.h) at the start of the document, and for the overview again
+// at every page.
+//
+// KVRPrintView is the overview report. Its print twins (counter, metric
+// labels, evolution, curve graph and the four part charts) are filled from the
+// overview's display record with fill(); the overview's print command is
+// KVRPrintOverview().
+#include <QLabel>
+#include <QSizeF>
+#include <QWidget>
+#include <functional>
+#include <memory>
+
+#include "financial/KVRPrintLayouts.h"
+#include "overview/KVROverviewPresenter.h"
+
+class QPainter;
+class QPrinter;
+class KVRVortelyCounterView;
+class KVRVortelyGraphView;
+class KVRVortelyCamembertGraphView;
+class KVROverviewGraphSource;
+class KVROverviewChartSource;
+
+// A framed box of a print layout (with an optional title); its content
+// widget fills it inside a small inset.
+class KVRPrintBox : public QWidget {
+ public:
+  explicit KVRPrintBox(QWidget* parent = nullptr, const QString& title = QString());
+  void setTitle(const QString& title);
+  QString title() const { return title_; }
+  void setContent(QWidget* content);
+  QWidget* content() const { return content_; }
+  void setFramed(bool framed) { framed_ = framed; update(); }
+
+ protected:
+  void paintEvent(QPaintEvent*) override;
+  void resizeEvent(QResizeEvent*) override;
+
+ private:
+  void placeContent();
+  QString title_;
+  QWidget* content_ = nullptr;
+  bool framed_ = true;
+};
+
+// A thin separator line.
+class KVRPrintSeparator : public QWidget {
+ public:
+  explicit KVRPrintSeparator(QWidget* parent = nullptr);
+
+ protected:
+  void paintEvent(QPaintEvent*) override;
+};
+
+// A widget whose children are placed again whenever it is resized.
+class KVRPrintBand : public QWidget {
+ public:
+  explicit KVRPrintBand(QWidget* parent = nullptr) : QWidget(parent) {}
+  std::function<void(const QSize&)> onResize;
+
+ protected:
+  void resizeEvent(QResizeEvent*) override {
+    if (onResize) onResize(size());
+  }
+};
+
+// Common part of the three print layouts.
+class KVRPrintViewBase : public QWidget {
+ public:
+  explicit KVRPrintViewBase(QWidget* parent = nullptr);
+
+  // Lays the boxes out for a printable area of w x h points.
+  virtual void adjustSizingForPrinting(const QSizeF& printable) = 0;
+  // The start of the document: lays out for the printable size.
+  virtual void beginDocument(const QSizeF& printable);
+  // The start of each page.
+  virtual void beginPageInRect(const QSizeF& printable);
+
+  // Prints through the shared print information: to its PDF file when one is
+  // set, else through the print dialog. False when cancelled or failed.
+  bool print(QWidget* dialogParent = nullptr);
+  // Prints into a printer that is already set up (one page).
+  bool printTo(QPrinter& printer);
+  // The laid-out layout rendered at half scale, as on paper (1 unit = 0.5 pt
+  // at the given dots per point).
+  QImage renderPage(const QSizeF& printable, double dotsPerPoint = 1.0);
+
+  static QFont printFont(int pixelSize, bool bold = false);
+
+ protected:
+  void paintEvent(QPaintEvent*) override {}  // the boxes and fields draw themselves
+  // Places a child from layout coordinates (bottom-left origin) in its parent.
+  static void place(QWidget* w, const KVRLayoutRect& r);
+  static KVRLayoutRect frameOf(const QWidget* w);
+  static QLabel* makeLabel(QWidget* parent, int pixelSize, bool bold = false,
+                           Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter);
+};
+
+class KVRPrintView : public KVRPrintViewBase {
+ public:
+  explicit KVRPrintView(QWidget* parent = nullptr);
+  ~KVRPrintView() override;
+
+  void adjustSizingForPrinting(const QSizeF& printable) override;
+  void beginPageInRect(const QSizeF& printable) override;
+
+  void setHideByProduct(bool hide) { hideByProduct_ = hide; }
+  bool hideByProduct() const { return hideByProduct_; }
+  void setKindLabel(const QString& kind) { kindLabel_ = kind; }
+  QString kindLabel() const { return kindLabel_; }
+
+  // Puts one display and the print captions into the layout's fields: the
+  // print twins of the screen get the same values as the screen.
+  void fill(const KVROverviewDisplay& display, const KVROverviewControlState& state,
+            const KVROverviewPrintCaptions& captions);
+  const KVROverviewDisplay& display() const;
+
+  // The layout's elements (outlets).
+  QWidget* summaryBand() const { return summary_; }   // subview 0
+  QWidget* chartArea() const { return chartArea_; }   // subview 1
+  QWidget* topBand() const { return topBand_; }       // subview 2
+  KVRPrintBox* trendBox() const { return trendBox_; }
+  KVRPrintBox* displaySettingsBox() const { return displaySettingsBox_; }
+  KVRPrintBox* downloads1() const { return downloads1_; }
+  KVRPrintBox* downloads2() const { return downloads2_; }
+  KVRPrintBox* revenues1() const { return revenues1_; }
+  KVRPrintBox* revenues2() const { return revenues2_; }
+  QWidget* splitBoxDownloads() const { return splitBoxDownloads_; }
+  QWidget* splitBoxRevenues() const { return splitBoxRevenues_; }
+  QWidget* splitVertical() const { return splitVertical_; }
+  QLabel* footerVortelyLabel() const { return footer_; }
+  QLabel* downloads1Label() const { return downloads1Label_; }
+  QLabel* revenues1Label() const { return revenues1Label_; }
+  QLabel* printTitleLabel() const { return prPrintTitle_; }
+  // The original sizes of the boxes (the layout resource's).
+  static KVROverviewPrintSizes originalSizes();
+
+ private:
+  void buildTopBand();
+  void buildSummary();
+  void buildTrend();
+  void buildDisplaySettings();
+  void buildChartArea();
+  void placeCaptions();
+
+  bool hideByProduct_ = false;
+  QString kindLabel_;
+  std::unique_ptr<KVROverviewDisplay> display_;
+  std::unique_ptr<KVROverviewGraphSource> graphSource_;
+  std::unique_ptr<KVROverviewChartSource> chartSources_[4];
+
+  KVROverviewControlState printState_;
+  KVRPrintBand* summary_ = nullptr;
+  KVRPrintBand* chartArea_ = nullptr;
+  KVRPrintBand* topBand_ = nullptr;
+  KVRPrintBox* trendBox_ = nullptr;
+  KVRPrintBox* displaySettingsBox_ = nullptr;
+  KVRPrintBox *downloads1_ = nullptr, *downloads2_ = nullptr, *revenues1_ = nullptr, *revenues2_ = nullptr;
+  QWidget *splitBoxDownloads_ = nullptr, *splitBoxRevenues_ = nullptr, *splitVertical_ = nullptr;
+  QLabel* footer_ = nullptr;
+  QLabel *downloads1Label_ = nullptr, *revenues1Label_ = nullptr;
+
+ public:
+  // Print twins of the overview screen's fields.
+  QLabel* prPrintTitle_ = nullptr;
+  QLabel* prGraphLabel_ = nullptr;
+  KVRVortelyGraphView* prLastWeekGraph_ = nullptr;
+  KVRVortelyCounterView* prCounterView_ = nullptr;
+  QLabel* prRevenuesLabel_ = nullptr;
+  QLabel *prSalesDatesLabel_ = nullptr, *prRefundsLabel_ = nullptr, *prUpgradesLabel_ = nullptr,
+         *prDownloadsLabel_ = nullptr, *prFillRateLabel_ = nullptr, *preCPMLabel_ = nullptr,
+         *prCTRLabel_ = nullptr, *prRequestsLabel_ = nullptr, *prImpressionsLabel_ = nullptr;
+  QLabel* prTrendLabel_ = nullptr;
+  QLabel* prDayProgressionImage_ = nullptr;
+  QLabel* prDayVariation_ = nullptr;
+  QLabel* prDayVariationAlternate_ = nullptr;
+  QLabel *prLastDayValueLeft_ = nullptr, *prLastDayValueRight_ = nullptr, *prCurrentDayValueLeft_ = nullptr,
+         *prCurrentDayValueRight_ = nullptr;
+  QLabel *prDisplayKind_ = nullptr, *prDisplayLatestPeriod_ = nullptr, *prDisplayRegion_ = nullptr,
+         *prDisplayView_ = nullptr;
+  KVRVortelyCamembertGraphView *prDownloadsCamembert_ = nullptr, *prRevenuesCamembert_ = nullptr,
+                               *prDownloadsCamembert2_ = nullptr, *prRevenuesCamembert2_ = nullptr;
+};
+
+// The overview's print command: fills the print layout with the display and
+// the captions (title, settings, hide flag, kind label) and prints it.
+// False when the print was cancelled or failed.
+bool KVRPrintOverview(const KVROverviewDisplay& display, const KVROverviewControlState& state,
+                      const KVROverviewPrintCaptions& captions, QWidget* dialogParent = nullptr);

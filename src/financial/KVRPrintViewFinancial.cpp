@@ -1,0 +1,53 @@
+#include "financial/KVRPrintViewFinancial.h"
+
+#include "graphs/KVRVortelyBarGraphView.h"
+#include <cmath>
+
+#include "platform/KVRLocalization.h"
+
+KVRPrintViewFinancial::KVRPrintViewFinancial(QWidget* parent) : KVRPrintViewBase(parent) {
+  titleLabel_ = makeLabel(this, 34, true);
+  footer_ = makeLabel(this, 14, false, Qt::AlignCenter);
+  footer_->setText(KVRLocalized("Printed with Vortely"));
+  graphView1_ = new KVRPrintBox(this);
+  graphView2_ = new KVRPrintBox(this);
+  tableView1_ = new KVRPrintBox(this);
+  tableView2_ = new KVRPrintBox(this);
+  tableView3_ = new KVRPrintBox(this);
+  trendBox_ = new KVRPrintBox(this);
+  displaySettingsBox_ = new KVRPrintBox(this);
+  barView_ = new KVRVortelyBarGraphView;
+  graphView2_->setContent(barView_);
+
+  original_.titleHeight = 50;
+  original_.table1Height = 300;
+  original_.table2Height = 300;
+  original_.table3Height = 300;
+  original_.trendWidth = 203;
+  original_.trendHeight = 200;
+}
+
+void KVRPrintViewFinancial::adjustSizingForPrinting(const QSizeF& printable) {
+  trendBox_->hide();
+  displaySettingsBox_->hide();
+  // A new paper size lays the page out again, not only a new orientation.
+  if (laidOut_ == printable) return;
+  laidOut_ = printable;
+  ++passes_;
+
+  const KVRFinancialPrintLayout L = KVRLayoutFinancialPrint(printable.width(), printable.height(), original_);
+  resize(int(std::lround(L.width)), int(std::lround(L.height)));
+  place(titleLabel_, L.title);
+  if (!L.portrait) {
+    place(trendBox_, L.trend);
+    place(displaySettingsBox_, L.displaySettings);
+  }
+  place(tableView1_, L.table1);
+  place(tableView2_, L.table2);
+  place(tableView3_, L.table3);
+  place(graphView1_, L.graph1);
+  place(graphView2_, L.graph2);
+  barView_->setShowValuesInsteadOfPercent(1);
+  place(footer_, L.footer);
+  layout_ = L.portrait ? 1 : 2;
+}

@@ -1,0 +1,26 @@
+#pragma once
+// The rankings' print layout: a title, the ranking curves and the table of
+// positions; stacked on a portrait page, side by side on a landscape one.
+// Whoever prints rankings puts its views into the boxes and calls print().
+#include "financial/KVRPrintView.h"
+
+class KVRPrintViewRankings : public KVRPrintViewBase {
+ public:
+  explicit KVRPrintViewRankings(QWidget* parent = nullptr);
+
+  // Hides the trend and settings boxes and lays the page out, fully, at every
+  // document.
+  void adjustSizingForPrinting(const QSizeF& printable) override;
+
+  QLabel* titleLabel() const { return titleLabel_; }
+  QLabel* footerVortelyLabel() const { return footer_; }
+  KVRPrintBox* graphView() const { return graphView_; }
+  KVRPrintBox* tableView() const { return tableView_; }
+  KVRPrintBox* trendBox() const { return trendBox_; }
+  KVRPrintBox* displaySettingsBox() const { return displaySettingsBox_; }
+
+ private:
+  QLabel* titleLabel_ = nullptr;
+  QLabel* footer_ = nullptr;
+  KVRPrintBox *graphView_ = nullptr, *tableView_ = nullptr, *trendBox_ = nullptr, *displaySettingsBox_ = nullptr;
+};

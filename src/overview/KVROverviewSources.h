@@ -1,0 +1,69 @@
+#pragma once
+// The overview's answers to the graph views, over one display record: the
+// curve graph's data source and one part-chart data source per chart. The
+// screen and the print layout each hold their own, pointed at the same kind
+// of record, so what is printed is what is shown.
+#include <QImage>
+#include <QSize>
+#include <functional>
+
+#include "graphs/KVRGraphDataSources.h"
+#include "overview/KVROverviewCurves.h"
+#include "overview/KVROverviewPresenter.h"
+
+class KVROverviewGraphSource : public KVRVortelyGraphViewDataSource {
+ public:
+  KVROverviewGraphSource(const KVROverviewDisplay* display, const KVROverviewControlState* state)
+      : display_(display), state_(state) {}
+  // While it answers true the graph draws its loading state.
+  std::function<bool()> loading;
+
+  std::optional<bool> loadingData() override;
+  int numberOfPointsInCurves() override;
+  std::optional<QString> valueLabelFormat() override;
+  KVRSignedRange maxRangeForCurves() override;
+  int numberOfCurves() override;
+  QColor colorForCurve(int curve) override;
+  KVRDate dateForPointAtIndex(int point, int curve) override;
+  float valueAtIndex(int point, int curve) override;
+  std::optional<float> medianValue() override;
+  std::optional<bool> medianForce() override;
+  QString mouseOverLabelForCurve(int curve) override;
+  KVRDate startDate() override;
+  KVRDate endDate() override;
+  int numberOfEvents() override { return 0; }
+
+ private:
+  const KVROverviewDisplay* display_;
+  const KVROverviewControlState* state_;
+};
+
+class KVROverviewChartSource : public KVRVortelyCamembertGraphDataSource {
+ public:
+  KVROverviewChartSource(KVRPartChart chart, const KVROverviewDisplay* display,
+                         const KVROverviewControlState* state, const float* animatePercent = nullptr)
+      : chart_(chart), display_(display), state_(state), animatePercent_(animatePercent) {}
+  std::function<bool()> loading;
+  KVRPartChart chart() const { return chart_; }
+
+  std::optional<bool> loadingData() override;
+  int numberOfPartsForCamembertGraph(KVRVortelyCamembertGraphView* view, int index) override;
+  float valueForPartAtIndex(KVRVortelyCamembertGraphView* view, int part, int index) override;
+  QString legendForPartAtIndex(KVRVortelyCamembertGraphView* view, int part, int index) override;
+  std::optional<QString> valueLabelFormatForCamembertGraph(KVRVortelyCamembertGraphView* view) override;
+  float percentForPartAtIndex(KVRVortelyCamembertGraphView* view, int part, int index) override;
+  float ratioForAnimationAtIndex(KVRVortelyCamembertGraphView* view, int index) override;
+  QColor colorForPartAtIndex(KVRVortelyCamembertGraphView* view, int part, int index) override;
+
+ private:
+  KVRPartChart chart_;
+  const KVROverviewDisplay* display_;
+  const KVROverviewControlState* state_;
+  const float* animatePercent_;
+};
+
+// The overview's stock images, drawn: "up_arrow", "down_arrow", "noev_arrow",
+// "evolution_green", "evolution_red", "evolution_blue", "inapp", "ebook",
+// "productMultipleIcon", "productNoIcon", "accountNoIcon",
+// "accountMultipleIcon". A null image for any other name.
+QImage KVROverviewStockImage(const QString& name, const QSize& size, qreal devicePixelRatio = 1.0);
