@@ -5,6 +5,9 @@
 #include <QMetaObject>
 #include <QThread>
 #include <QTimer>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 
 namespace KVRMainThread {
 
@@ -41,7 +44,29 @@ void runAndWait(std::function<void()> fn) {
     fn();
     return;
   }
-  QMetaObject::invokeMethod(app, std::move(fn), Qt::BlockingQueuedConnection);
+  // Queued, then a handshake of our own rather than a blocking connection: the
+  // same effect, and visible to the thread sanitizer.
+  struct Handshake {
+    std::mutex lock;
+    std::condition_variable changed;
+    bool done = false;
+  };
+  auto handshake = std::make_shared<Handshake>();
+  post([fn = std::move(fn), handshake] {
+    struct Signal {  // signals even if the call throws
+      Handshake& h;
+      ~Signal() {
+        {
+          std::lock_guard<std::mutex> g(h.lock);
+          h.done = true;
+        }
+        h.changed.notify_all();
+      }
+    } signal{*handshake};
+    fn();
+  });
+  std::unique_lock<std::mutex> wait(handshake->lock);
+  handshake->changed.wait(wait, [&] { return handshake->done; });
 }
 
 bool waitUntil(const std::function<bool()>& done, double timeoutSeconds) {
