@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QtGlobal>
+#include <atomic>
 #include <thread>
 
 #include "core/KVRCalendar.h"
@@ -179,6 +181,25 @@ TEST(Calendar, DayWalkAcrossMidnightClockChange) {
   EXPECT_EQ(c.day, 4);
   EXPECT_EQ(c.hour, 1);
   EXPECT_EQ(nov4.ms, 1541300400000.0);  // 2018-11-04 03:00 UTC
+}
+
+// Users whose locale prefers another calendar (Buddhist, Persian) still get
+// Gregorian years and twelve months: the month tables are Gregorian.
+TEST(Calendar, AlwaysGregorianWhateverTheLocale) {
+  const QByteArray savedLang = qgetenv("LANG");
+  for (const char* lang : {"th_TH.UTF-8", "fa_IR.UTF-8", "ar_SA.UTF-8"}) {
+    SCOPED_TRACE(lang);
+    qputenv("LANG", lang);
+    cal().resetTimeZone();
+    const KVRDate d = ymd(2012, 3, 21);
+    EXPECT_EQ(d.ms, 1332284400000.0);  // 2012-03-21 00:00 in Paris
+    const KVRDateComponents c = cal().components(KVRYearCalendarUnit | KVRMonthCalendarUnit | KVRDayCalendarUnit, d);
+    EXPECT_EQ(c.year, 2012);
+    EXPECT_EQ(c.month, 3);
+    EXPECT_EQ(c.day, 21);
+  }
+  qputenv("LANG", savedLang);
+  cal().resetTimeZone();
 }
 
 TEST(Calendar, SharedFromManyThreads) {
