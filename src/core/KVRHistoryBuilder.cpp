@@ -51,24 +51,68 @@ struct Slot {
   KVRTotalsStruct record;
 };
 
+// The records being built, reached by value key and day. Lines of one product
+// span a limited range of days, so a dense key x day grid of record indexes
+// serves them without hashing; a grid that would be too large (lines decades
+// apart) falls back to a hash map.
 class SlotTable {
  public:
+  SlotTable(int keyCount, KVRCivilDay firstDay, KVRCivilDay lastDay) : keys_(keyCount), first_(firstDay) {
+    const int64_t span = int64_t(lastDay) - int64_t(firstDay) + 1;
+    if (keyCount > 0 && span > 0 && int64_t(keyCount) * span <= (int64_t(1) << 24)) {
+      span_ = span;
+      grid_.assign(size_t(int64_t(keyCount) * span), -1);
+    }
+  }
+  void reserve(size_t n) { slots_.reserve(dense() ? std::min(n, grid_.size()) : n); }
+  bool dense() const { return span_ > 0; }
+
   KVRTotalsStruct& at(int key, KVRCivilDay day) {
+    if (dense()) {
+      int32_t& index = grid_[size_t(int64_t(key) * span_ + (int64_t(day) - first_))];
+      if (index < 0) {
+        index = int32_t(slots_.size());
+        slots_.push_back(Slot{key, day, KVRTotalsStruct{}});
+      }
+      return slots_[size_t(index)].record;
+    }
     const uint64_t k = (uint64_t(uint32_t(key)) << 32) | uint32_t(day);
-    if (k == lastKey_ && lastIndex_ < slots_.size()) return slots_[lastIndex_].record;
     auto [it, inserted] = index_.try_emplace(k, slots_.size());
     if (inserted) slots_.push_back(Slot{key, day, KVRTotalsStruct{}});
-    lastKey_ = k;
-    lastIndex_ = it->second;
     return slots_[it->second].record;
   }
+
   std::vector<Slot>& entries() { return slots_; }
 
+  // Record indexes by key rank, then day ascending.
+  std::vector<uint32_t> ordered(const std::vector<int>& keyOfRank, const std::vector<int>& rankOfKey) const {
+    std::vector<uint32_t> order;
+    order.reserve(slots_.size());
+    if (dense()) {
+      for (int key : keyOfRank) {
+        const int32_t* row = grid_.data() + int64_t(key) * span_;
+        for (int64_t d = 0; d < span_; ++d)
+          if (row[d] >= 0) order.push_back(uint32_t(row[d]));
+      }
+      return order;
+    }
+    for (size_t i = 0; i < slots_.size(); ++i) order.push_back(uint32_t(i));
+    std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+      const Slot& x = slots_[a];
+      const Slot& y = slots_[b];
+      const int rx = rankOfKey[size_t(x.key)], ry = rankOfKey[size_t(y.key)];
+      return rx != ry ? rx < ry : x.day < y.day;
+    });
+    return order;
+  }
+
  private:
+  int keys_;
+  KVRCivilDay first_;
+  int64_t span_ = 0;
+  std::vector<int32_t> grid_;
   std::vector<Slot> slots_;
   std::unordered_map<uint64_t, size_t> index_;
-  uint64_t lastKey_ = ~uint64_t(0);
-  size_t lastIndex_ = ~size_t(0);
 };
 
 float& subTypeMeasure(KVRTotalsStruct& r, int subType, bool* ok) {
@@ -156,11 +200,15 @@ const KVRHistoryBuilder::CurrencyInfo& KVRHistoryBuilder::currencyFor(const QStr
 }
 
 KVRCivilDay KVRHistoryBuilder::dayFor(KVRDate date) {
+  // Lines come in date order: most ask for the instant the previous one did.
   const int64_t bits = std::bit_cast<int64_t>(date.ms);
+  if (lastInstantValid_ && bits == lastInstant_) return lastDay_;
   auto it = dayOfInstant_.find(bits);
-  if (it != dayOfInstant_.end()) return it->second;
-  const KVRCivilDay day = services_.civilDay(date);
-  dayOfInstant_.emplace(bits, day);
+  const KVRCivilDay day = it != dayOfInstant_.end() ? it->second : services_.civilDay(date);
+  if (it == dayOfInstant_.end()) dayOfInstant_.emplace(bits, day);
+  lastInstant_ = bits;
+  lastDay_ = day;
+  lastInstantValid_ = true;
   return day;
 }
 
@@ -181,10 +229,12 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
   sorted.reserve(entries.size());
   for (const KVRReportEntry* e : entries)
     if (isSalesReportLine(e)) sorted.push_back(e);
-  std::stable_sort(sorted.begin(), sorted.end(), [](const KVRReportEntry* a, const KVRReportEntry* b) {
+  auto lineBefore = [](const KVRReportEntry* a, const KVRReportEntry* b) {
     if (a->beginDate.ms != b->beginDate.ms) return a->beginDate.ms < b->beginDate.ms;
     return a->objectID < b->objectID;
-  });
+  };
+  if (!std::is_sorted(sorted.begin(), sorted.end(), lineBefore))
+    std::stable_sort(sorted.begin(), sorted.end(), lineBefore);
 
   std::vector<Line> lines;
   lines.reserve(sorted.size());
@@ -212,10 +262,46 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
     return it != dailyDays.end() && *it <= last;
   };
 
-  SlotTable table;
+  // Ad lines, in date then objectID order.
+  struct AdLine { const KVRiAdReportEntry* entry; int key; KVRCivilDay day; };
+  std::vector<const KVRiAdReportEntry*> sortedAds;
+  sortedAds.reserve(adEntries.size());
+  for (const KVRiAdReportEntry* a : adEntries)
+    if (a && a->date.isValid()) sortedAds.push_back(a);
+  auto adBefore = [](const KVRiAdReportEntry* a, const KVRiAdReportEntry* b) {
+    if (a->date.ms != b->date.ms) return a->date.ms < b->date.ms;
+    return a->objectID < b->objectID;
+  };
+  if (!std::is_sorted(sortedAds.begin(), sortedAds.end(), adBefore))
+    std::stable_sort(sortedAds.begin(), sortedAds.end(), adBefore);
+  std::vector<AdLine> ads;
+  ads.reserve(sortedAds.size());
+  for (const KVRiAdReportEntry* a : sortedAds) ads.push_back(AdLine{a, keyIndexFor(a->country), dayFor(a->date)});
+
+  // Lines a daily line already holds are dropped before the days are counted.
+  size_t kept = 0;
+  for (const Line& l : lines)
+    if (l.daily || !hasDailyLineIn(l.day, l.last)) lines[kept++] = l;
+  lines.resize(kept);
+
+  KVRCivilDay firstDay = 0, lastDay = -1;
+  bool any = false;
+  auto cover = [&](KVRCivilDay a, KVRCivilDay b) {
+    if (!any) { firstDay = a; lastDay = b; any = true; return; }
+    firstDay = std::min(firstDay, a);
+    lastDay = std::max(lastDay, b);
+  };
+  for (const Line& l : lines) cover(l.day, l.day + l.spread - 1);
+  for (const AdLine& a : ads) cover(a.day, a.day);
+
+  SlotTable table(int(keys_.size()), firstDay, lastDay);
+  {
+    size_t cells = ads.size();
+    for (const Line& l : lines) cells += size_t(l.spread);
+    table.reserve(cells);
+  }
   float totalSales = 0, totalUpgrades = 0, totalIncomes = 0;
   for (const Line& l : lines) {
-    if (!l.daily && hasDailyLineIn(l.day, l.last)) continue;  // the daily lines already hold it
     const KVRReportEntry* e = l.entry;
     const CurrencyInfo& cur = currencyFor(e->currency);
     const float count = float(e->count);
@@ -258,17 +344,9 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
     }
   }
 
-  // Ad lines, in date then objectID order.
-  std::vector<const KVRiAdReportEntry*> ads;
-  ads.reserve(adEntries.size());
-  for (const KVRiAdReportEntry* a : adEntries)
-    if (a && a->date.isValid()) ads.push_back(a);
-  std::stable_sort(ads.begin(), ads.end(), [](const KVRiAdReportEntry* a, const KVRiAdReportEntry* b) {
-    if (a->date.ms != b->date.ms) return a->date.ms < b->date.ms;
-    return a->objectID < b->objectID;
-  });
-  for (const KVRiAdReportEntry* a : ads) {
-    KVRTotalsStruct& r = table.at(keyIndexFor(a->country), dayFor(a->date));
+  for (const AdLine& l : ads) {
+    const KVRiAdReportEntry* a = l.entry;
+    KVRTotalsStruct& r = table.at(l.key, l.day);
     r.iAdSales += a->revenue;
     r.requests += a->requests;
     r.impressions += a->impressions;
@@ -278,38 +356,33 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
   }
 
   // Series by value key, days ascending.
+  std::vector<int> keyOfRank(keys_.size()), rankOfKey(keys_.size());
+  for (size_t i = 0; i < keyOfRank.size(); ++i) keyOfRank[i] = int(i);
+  std::sort(keyOfRank.begin(), keyOfRank.end(),
+            [this](int a, int b) { return keys_[size_t(a)].key < keys_[size_t(b)].key; });
+  for (size_t i = 0; i < keyOfRank.size(); ++i) rankOfKey[size_t(keyOfRank[i])] = int(i);
   std::vector<Slot>& cells = table.entries();
-  std::vector<int> keyRank(keys_.size(), 0);
-  {
-    std::vector<int> order(keys_.size());
-    for (size_t i = 0; i < order.size(); ++i) order[i] = int(i);
-    std::sort(order.begin(), order.end(), [this](int a, int b) { return keys_[size_t(a)].key < keys_[size_t(b)].key; });
-    for (size_t i = 0; i < order.size(); ++i) keyRank[size_t(order[i])] = int(i);
-  }
-  std::vector<uint32_t> order(cells.size());
-  for (size_t i = 0; i < order.size(); ++i) order[i] = uint32_t(i);
-  std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-    const Slot& x = cells[a];
-    const Slot& y = cells[b];
-    const int rx = keyRank[size_t(x.key)], ry = keyRank[size_t(y.key)];
-    return rx != ry ? rx < ry : x.day < y.day;
-  });
+  const std::vector<uint32_t> order = table.ordered(keyOfRank, rankOfKey);
 
+  std::vector<size_t> perKey(keys_.size(), 0);
+  for (const Slot& c : cells) ++perKey[size_t(c.key)];
   auto values = std::make_shared<KVRProductValues>();
   int currentKey = -1;
   for (uint32_t i : order) {
-    Slot& s = cells[i];
-    if (s.key != currentKey) {
-      currentKey = s.key;
-      const KeyInfo& k = keys_[size_t(s.key)];
+    Slot& c = cells[i];
+    if (c.key != currentKey) {
+      currentKey = c.key;
+      const KeyInfo& k = keys_[size_t(c.key)];
       values->series.push_back(KVRValueSeries{k.key, k.region, k.country, {}, {}});
+      values->series.back().days.reserve(perKey[size_t(c.key)]);
+      values->series.back().records.reserve(perKey[size_t(c.key)]);
     }
     KVRValueSeries& series = values->series.back();
-    KVRTotalsStruct& r = s.record;
+    KVRTotalsStruct& r = c.record;
     r.downloads = r.sales + r.upgrades;
-    r.date = r.beginDate = r.endDate = dateForDay(s.day);
-    series.days.push_back(s.day);
-    series.records.push_back(std::move(r));
+    r.date = r.beginDate = r.endDate = dateForDay(c.day);
+    series.days.push_back(c.day);
+    series.records.push_back(r);
   }
 
   history.values = std::move(values);

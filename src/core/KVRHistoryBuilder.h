@@ -116,5 +116,8 @@ class KVRHistoryBuilder {
   std::unordered_map<uint64_t, int> shortCurrencyIndex_;
   QHash<QString, int> currencyIndex_;
   std::unordered_map<int64_t, KVRCivilDay> dayOfInstant_;
+  int64_t lastInstant_ = 0;
+  KVRCivilDay lastDay_ = 0;
+  bool lastInstantValid_ = false;
   std::unordered_map<KVRCivilDay, KVRDate> dateOfDay_;
 };
