@@ -5,6 +5,7 @@
 #include <QMarginsF>
 #include <QPageLayout>
 #include <QPageSize>
+#include <QSizeF>
 #include <QString>
 
 struct KVRPrintInfo {
