@@ -249,8 +249,10 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
       l.last = l.day + 6;
       l.daily = false;
     } else {
-      l.last = std::max(endDay, l.day);
-      l.daily = reportType != KVRReportTypeMonthlyFree && l.last == l.day;
+      // A daily line is daily whatever its end (the same day or the next
+      // midnight); a monthly free line covers its month.
+      l.daily = reportType != KVRReportTypeMonthlyFree;
+      l.last = l.daily ? l.day : std::max(endDay, l.day);
     }
     if (l.daily) dailyDays.push_back(l.day);
     lines.push_back(l);

@@ -36,11 +36,12 @@
 // - A weekly line (weekly report, or a line whose end day is 6 or 7 days
 //   after its begin day) is spread evenly over its seven days from the begin
 //   day: each day gets c / 7, u x c / 100 / 7 and so on (fractional figures).
-// - Daily and weekly reports of the same week hold the same sales: a line
-//   covering several days (weekly lines, and monthly free lines whose end day
-//   is after their begin day) is left out when the product has a daily line
-//   on any day of its span, so a week is never counted twice. A monthly free
-//   line that is counted lands whole on its begin day.
+// - Any other line is a daily line on its begin day, whatever its end date,
+//   except a monthly free line, which covers its begin to end days.
+// - Daily and weekly reports of the same week hold the same sales: a weekly
+//   or monthly free line is left out when the product has a daily line on any
+//   day it covers, so a week is never counted twice. A monthly free line that
+//   is counted lands whole on its begin day.
 //
 // Ad lines: per day and value key, iAdSales += revenue (kept in US dollars,
 // as the ad network pays; it never enters `currency` nor the per-currency

@@ -52,7 +52,9 @@ class KVRVortelyManagedProduct : public KVRManagedObject {
 
   // History. Builds the per-value-key, per-day records from the product's
   // report and ad lines, once; then publishes them in the product's cache and
-  // in the shared values index. Returns at once when already built.
+  // in the shared values index. Returns at once when already built. What is
+  // counted and how: KVRHistoryBuilder. The build reads the product's lines:
+  // the caller holds the data manager's context lock.
   void buildHistoryByDate();
   // Drops the built history so that the next build recomputes it (after new
   // report lines, a new rate or a reconciliation).

@@ -143,6 +143,31 @@ TEST_F(HistoryBuild, WeeklyLineIsNotCountedOverDailyLinesOfTheSameWeek) {
   EXPECT_FLOAT_EQ(p->totalSales(), 9 + 14);
 }
 
+TEST_F(HistoryBuild, DailyLinesEndingAtTheNextMidnightAndMonthlyFreeLines) {
+  auto* p = product(9011);
+  // A daily line whose end is the next midnight is still one day, and it
+  // covers the weekly line of its week.
+  line(p, report(KVRReportTypeWeekly), KVREntryTypeSale, 70, 0, "EUR", "FR", D);
+  auto* d = line(p, report(KVRReportTypeDaily, D + 3), KVREntryTypeSale, 2, 0, "EUR", "FR", D + 3);
+  d->endDate = dateOf(D + 4);
+  // A monthly free line lands whole on its first day when no daily line
+  // falls in its month ...
+  auto* m = line(p, report(KVRReportTypeMonthlyFree, D + 30), KVREntryTypeSale, 31, 0, "EUR", "DE", D + 30);
+  m->endDate = dateOf(D + 60);
+  // ... and is left out when one does.
+  auto* covered = line(p, report(KVRReportTypeMonthlyFree, D - 27), KVREntryTypeSale, 9, 0, "EUR", "DE", D - 27);
+  covered->endDate = dateOf(D + 3);
+
+  auto v = build(p);
+  EXPECT_EQ(v->recordCount(), 2u);
+  ASSERT_TRUE(v->find("EU-FR", D + 3));
+  EXPECT_FLOAT_EQ(v->find("EU-FR", D + 3)->sales, 2);
+  EXPECT_FLOAT_EQ(v->find("EU-FR", D + 3)->freeSales, 2);
+  ASSERT_TRUE(v->find("EU-DE", D + 30));
+  EXPECT_FLOAT_EQ(v->find("EU-DE", D + 30)->sales, 31);
+  EXPECT_FLOAT_EQ(p->totalSales(), 33);
+}
+
 TEST_F(HistoryBuild, CurrencyUsesTheCachedRateToThePreferredCurrency) {
   auto& conv = KVRVortelyCurrencyConverter::sharedInstance();
   conv.setRate("USD", "EUR", 0.5);
