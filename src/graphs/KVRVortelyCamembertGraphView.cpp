@@ -167,7 +167,7 @@ void KVRVortelyCamembertGraphView::render(QPainter& p, const QRectF& area) {
   // Rows: largest part (last index) first, as many as fit.
   const int count = static_cast<int>(s.parts.size());
   const qreal rowHeight = std::clamp(body.height() / count, 17.0, 24.0);
-  int fitting = std::max(1, static_cast<int>(body.height() / rowHeight));
+  int fitting = std::min(count, std::max(1, static_cast<int>(body.height() / rowHeight)));
   const bool more = fitting < count;
   if (more) fitting = std::max(1, fitting - 1);
   float maxShare = 0;

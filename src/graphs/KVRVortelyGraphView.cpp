@@ -31,6 +31,9 @@ QString dateText(KVRDate date) {
 
 QColor averageColor() { return QColor(232, 118, 38); }
 
+// Labels show at most two decimals.
+QString valueText(double v) { return KVRGraphNumberText(std::round(v * 100.0) / 100.0); }
+
 // Text with a soft white halo so that it stays readable over curves.
 void drawHaloText(QPainter& p, const QPointF& baseline, const QString& text, const QColor& color) {
   QPainterPath path;
@@ -242,18 +245,26 @@ void KVRVortelyGraphView::render(QPainter& p, const QRectF& area) {
     line.setAlpha(150);
     p.setPen(QPen(line, 1, Qt::DashLine));
     p.drawLine(QPointF(x, plot.top() + 4), QPointF(x, plot.bottom()));
-    qreal labelX = x + 4;
+    qreal flagLeft = x;
     if (!ev.image.isNull()) {
-      p.drawImage(QRectF(x - 7, plot.top() + 2, 14, 14), ev.image);
-      labelX = x + 9;
+      p.drawImage(QRectF(x - 7, plot.top() + 1, 14, 14), ev.image);
+      flagLeft = x + 9;
     } else {
       p.setPen(Qt::NoPen);
       p.setBrush(c);
-      p.drawEllipse(QPointF(x, plot.top() + 5), 3.5, 3.5);
+      p.drawEllipse(QPointF(x, plot.top() + 8), 3, 3);
+      flagLeft = x + 5;
     }
     if (!ev.label.isEmpty()) {
-      p.setFont(uiFont(8));
-      drawHaloText(p, QPointF(labelX, plot.top() + 13), ev.label, c.darker(130));
+      p.setFont(uiFont(7.5, true));
+      const QFontMetricsF efm(p.font());
+      QRectF flag(flagLeft, plot.top() + 1, efm.horizontalAdvance(ev.label) + 10, 14);
+      if (flag.right() > plot.right()) flag.moveRight(x - 5);
+      p.setPen(Qt::NoPen);
+      p.setBrush(c);
+      p.drawRoundedRect(flag, 4, 4);
+      p.setPen(c.lightnessF() > 0.7 ? KVRGraphStyle::text() : QColor(Qt::white));
+      p.drawText(flag, Qt::AlignCenter, ev.label);
     }
   }
 
@@ -309,9 +320,9 @@ void KVRVortelyGraphView::render(QPainter& p, const QRectF& area) {
       const int count = static_cast<int>(std::min<size_t>(curve.values.size(), n));
       qreal lastRight = -1e9;
       for (int i = 0; i < count; ++i) {
-        const QString text = KVRApplyValueFormat(s.valueLabelFormat, KVRGraphNumberText(curve.values[i]));
+        const QString text = KVRApplyValueFormat(s.valueLabelFormat, valueText(curve.values[i]));
         const qreal w = vfm.horizontalAdvance(text);
-        const qreal x = xOf(i) - w / 2;
+        const qreal x = std::clamp(xOf(i) - w / 2, plot.left() + 2, plot.right() - w - 2);
         if (x < lastRight + 6) continue;
         lastRight = x + w;
         const qreal y = std::max(plot.top() + 10, yOf(curve.values[i]) - 7);
@@ -328,7 +339,7 @@ void KVRVortelyGraphView::render(QPainter& p, const QRectF& area) {
     if (y >= plot.top() - 1 && y <= plot.bottom() + 1) {
       p.setPen(QPen(averageColor(), 1.2, Qt::DashLine));
       p.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
-      const QString value = KVRApplyValueFormat(s.valueLabelFormat, KVRGraphNumberText(std::round(avg * 100.0) / 100.0));
+      const QString value = KVRApplyValueFormat(s.valueLabelFormat, valueText(avg));
       const QString caption = KVRApplyValueFormat(KVRLocalized("Average value: %@"), value);
       p.setFont(uiFont(8, true));
       const QFontMetricsF cfm(p.font());
@@ -379,7 +390,7 @@ void KVRVortelyGraphView::render(QPainter& p, const QRectF& area) {
       p.setPen(QPen(Qt::white, 1.5));
       p.drawEllipse(pt, 4, 4);
       const QString unit = dataSource_->mouseOverLabelForCurve(static_cast<int>(c));
-      const QString number = KVRGraphNumberText(curve.values[i]);
+      const QString number = valueText(curve.values[i]);
       lines << (unit.isEmpty() ? KVRApplyValueFormat(s.valueLabelFormat, number) : number + u' ' + unit);
       colors.push_back(color);
     }

@@ -139,20 +139,22 @@ void KVRRatingsView::render(QPainter& p, const QRectF& area) {
       p.drawText(QRectF(x, area.top(), nfm.horizontalAdvance(plus) + 2, area.height()), Qt::AlignVCenter, plus);
       x += nfm.horizontalAdvance(plus) + 6;
     }
-    const qreal barsWidth = area.right() - 2 - x;
-    if (barsWidth >= 30 && area.height() >= 10) {
-      const qreal rowH = (area.height() - 2) / 5.0;
-      for (int r = 0; r < 5; ++r) {
-        const int level = 4 - r;  // 5 stars at the top
-        const QRectF track(x, area.top() + 1 + r * rowH + rowH * 0.15, barsWidth, std::max<qreal>(1.5, rowH * 0.7));
+    // The five bars in miniature: 1 star on the left to 5 stars on the right.
+    const qreal barsWidth = std::min<qreal>(44, area.right() - 2 - x);
+    if (barsWidth >= 20 && area.height() >= 10) {
+      const qreal slot = barsWidth / 5.0;
+      const QRectF box(x, area.top() + 3, barsWidth, area.height() - 6);
+      int highest = 0;
+      for (int v : votes_) highest = std::max(highest, v);
+      for (int level = 0; level < 5; ++level) {
+        const QRectF track(box.left() + level * slot + 1, box.top(), slot - 2, box.height());
         p.setPen(Qt::NoPen);
-        p.setBrush(emptyStarColor().lighter(106));
-        p.drawRoundedRect(track, track.height() / 2, track.height() / 2);
-        if (total > 0 && votes_[level] > 0) {
+        p.setBrush(emptyStarColor().lighter(104));
+        p.drawRoundedRect(track, 1.5, 1.5);
+        if (highest > 0 && votes_[level] > 0) {
+          const qreal h = std::max<qreal>(2, track.height() * votes_[level] / static_cast<double>(highest));
           p.setBrush(starColor());
-          QRectF bar = track;
-          bar.setWidth(std::max(track.height(), track.width() * votes_[level] / static_cast<double>(total)));
-          p.drawRoundedRect(bar, bar.height() / 2, bar.height() / 2);
+          p.drawRoundedRect(QRectF(track.left(), track.bottom() - h, track.width(), h), 1.5, 1.5);
         }
       }
     }

@@ -1,0 +1,231 @@
+// The curve graph: the order in which it pulls its data source, the loading
+// state, the average line rules, the bubble and the value-format helper.
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QStringList>
+#include <cmath>
+
+#include "graphs/KVRGraphStyle.h"
+#include "graphs/KVRVortelyGraphView.h"
+#include "render_dir.h"
+
+namespace {
+
+class RecordingGraphSource : public KVRVortelyGraphViewDataSource {
+ public:
+  QStringList log;
+  std::optional<bool> loading = false;
+  int points = 3;
+  int curves = 2;
+  std::optional<float> median = 10.0f;
+  std::optional<bool> force = false;
+  int events = 1;
+  KVRSignedRange range{0, 10};
+  std::vector<std::vector<float>> values{{1, 2, 3}, {4, 5, 6}};
+
+  std::optional<bool> loadingData() override { log << "loadingData"; return loading; }
+  int numberOfPointsInCurves() override { log << "numberOfPointsInCurves"; return points; }
+  std::optional<QString> valueLabelFormat() override { log << "valueLabelFormat"; return QStringLiteral("%@ €"); }
+  KVRSignedRange maxRangeForCurves() override { log << "maxRangeForCurves"; return range; }
+  int numberOfCurves() override { log << "numberOfCurves"; return curves; }
+  QColor colorForCurve(int c) override { log << QString("colorForCurve:%1").arg(c); static const QColor colors[] = {QColor(196, 214, 10), QColor(52, 120, 246), QColor(230, 90, 120)};
+    return colors[c % 3];
+  }
+  KVRDate dateForPointAtIndex(int p, int c) override {
+    log << QString("dateForPointAtIndex:%1:%2").arg(p).arg(c);
+    return KVRDate(1.7e12 + p * 86400000.0);
+  }
+  float valueAtIndex(int p, int c) override {
+    log << QString("valueAtIndex:%1:%2").arg(p).arg(c);
+    return values[c % values.size()][p % values[0].size()];
+  }
+  std::optional<float> medianValue() override { log << "medianValue"; return median; }
+  std::optional<bool> medianForce() override { log << "medianForce"; return force; }
+  QString mouseOverLabelForCurve(int c) override { log << QString("mouseOverLabelForCurve:%1").arg(c); return "sales"; }
+  KVRDate startDate() override { log << "startDate"; return KVRDate(1.7e12); }
+  KVRDate endDate() override { log << "endDate"; return KVRDate(1.7e12 + 2 * 86400000.0); }
+  int numberOfEvents() override { log << "numberOfEvents"; return events; }
+  QString labelForEventAtIndex(int e) override { log << QString("labelForEventAtIndex:%1").arg(e); return "v1.1"; }
+  QColor colorForEventAtIndex(int e) override { log << QString("colorForEventAtIndex:%1").arg(e); return Qt::red; }
+  KVRDate dateForEventAtIndex(int e) override { log << QString("dateForEventAtIndex:%1").arg(e); return KVRDate(1.7e12 + 86400000.0); }
+  QImage imageForEventAtIndex(int e) override { log << QString("imageForEventAtIndex:%1").arg(e); return QImage(); }
+  QString labelAtIndex(int i) override { log << QString("labelAtIndex:%1").arg(i); return QString(); }
+};
+
+// The part of a log before the first horizontal-axis label question.
+QStringList withoutAxisLabels(const QStringList& log, QStringList* axis = nullptr) {
+  QStringList head;
+  for (const QString& s : log) {
+    if (s.startsWith("labelAtIndex:")) {
+      if (axis) *axis << s;
+    } else {
+      head << s;
+    }
+  }
+  return head;
+}
+
+}  // namespace
+
+TEST(GraphView, PullsTheDataSourceInDrawingOrder) {
+  RecordingGraphSource ds;
+  KVRVortelyGraphView view;
+  view.resize(500, 240);
+  view.setDataSource(&ds);
+  ds.log.clear();
+  view.grab();
+  QStringList axis;
+  const QStringList head = withoutAxisLabels(ds.log, &axis);
+  const QStringList expected = {
+      "loadingData", "numberOfPointsInCurves", "valueLabelFormat", "maxRangeForCurves", "numberOfCurves",
+      "colorForCurve:0", "dateForPointAtIndex:0:0", "valueAtIndex:0:0", "dateForPointAtIndex:1:0", "valueAtIndex:1:0",
+      "dateForPointAtIndex:2:0", "valueAtIndex:2:0",
+      "colorForCurve:1", "dateForPointAtIndex:0:1", "valueAtIndex:0:1", "dateForPointAtIndex:1:1", "valueAtIndex:1:1",
+      "dateForPointAtIndex:2:1", "valueAtIndex:2:1",
+      "medianValue", "medianForce", "startDate", "endDate", "numberOfEvents",
+      "labelForEventAtIndex:0", "colorForEventAtIndex:0", "dateForEventAtIndex:0", "imageForEventAtIndex:0"};
+  // One paint pulls the whole sequence once, then the axis labels.
+  ASSERT_GE(head.size(), expected.size());
+  EXPECT_EQ(head.mid(0, expected.size()), expected);
+  EXPECT_FALSE(axis.isEmpty());
+  EXPECT_TRUE(ds.log.indexOf(axis.first()) > ds.log.indexOf("imageForEventAtIndex:0"));
+  // The bubble's unit word is asked only while the mouse is over a point.
+  EXPECT_FALSE(ds.log.join(',').contains("mouseOverLabelForCurve"));
+}
+
+TEST(GraphView, LoadingStateAsksNothingElse) {
+  RecordingGraphSource ds;
+  ds.loading = true;
+  KVRVortelyGraphView view;
+  view.resize(300, 160);
+  view.setDataSource(&ds);
+  ds.log.clear();
+  view.grab();
+  ASSERT_FALSE(ds.log.isEmpty());
+  for (const QString& s : ds.log) EXPECT_EQ(s, "loadingData");
+  EXPECT_TRUE(KVRVortelyGraphView::collect(ds).loading);
+}
+
+TEST(GraphView, LoadingNotImplementedOrFalseDraws) {
+  RecordingGraphSource ds;
+  ds.loading = std::nullopt;
+  EXPECT_FALSE(KVRVortelyGraphView::collect(ds).loading);
+  EXPECT_EQ(KVRVortelyGraphView::collect(ds).numberOfPoints, 3);
+}
+
+TEST(GraphView, AverageLineRules) {
+  RecordingGraphSource ds;  // values 1..6, mean 3.5
+  ds.median = 10.0f;
+  ds.force = true;
+  EXPECT_DOUBLE_EQ(*KVRVortelyGraphView::collect(ds).averageValue, 10.0);
+  ds.force = false;
+  EXPECT_DOUBLE_EQ(*KVRVortelyGraphView::collect(ds).averageValue, 3.5);
+  ds.force = std::nullopt;  // not implemented reads as NO
+  EXPECT_DOUBLE_EQ(*KVRVortelyGraphView::collect(ds).averageValue, 3.5);
+  ds.median = 2147483648.0f;
+  ds.force = true;
+  EXPECT_FALSE(KVRVortelyGraphView::collect(ds).averageValue.has_value());
+  ds.median = std::nullopt;
+  ds.log.clear();
+  EXPECT_FALSE(KVRVortelyGraphView::collect(ds).averageValue.has_value());
+  EXPECT_FALSE(ds.log.contains("medianForce"));
+  // No drawn values and no forced value: nothing to average.
+  ds.median = 1.0f;
+  ds.force = false;
+  ds.points = 0;
+  EXPECT_FALSE(KVRVortelyGraphView::collect(ds).averageValue.has_value());
+}
+
+TEST(GraphView, SignedAndWideRangesSurvive) {
+  RecordingGraphSource ds;
+  ds.range = {-5, 5};
+  EXPECT_EQ(KVRVortelyGraphView::collect(ds).range, (KVRSignedRange{-5, 5}));
+  EXPECT_EQ(ds.range.top(), 0);
+  // Beyond 32 bits: the axis must neither overflow nor hang.
+  ds.range = {-3000000000LL, 9000000000LL};
+  ds.values = {{-2.9e9f, 0, 5.9e9f}, {1, 2, 3}};
+  KVRVortelyGraphView view;
+  view.resize(400, 200);
+  view.setDataSource(&ds);
+  view.setShowValues(true);
+  view.setShowLastDay(true);
+  const QImage img = view.grab().toImage();
+  EXPECT_FALSE(img.isNull());
+  // An empty range still draws.
+  ds.range = {0, 0};
+  EXPECT_FALSE(view.grab().toImage().isNull());
+}
+
+TEST(GraphView, BubbleAsksTheUnitWordOfEveryCurve) {
+  RecordingGraphSource ds;
+  KVRVortelyGraphView view;
+  view.resize(500, 240);
+  view.setDataSource(&ds);
+  view.grab();
+  // After a paint the mouse positions map onto the points.
+  EXPECT_EQ(view.pointIndexAt(-100), -1);
+  const int first = view.pointIndexAt(60);
+  const int last = view.pointIndexAt(view.width() - 20);
+  EXPECT_EQ(first, 0);
+  EXPECT_EQ(last, 2);
+  view.setHoveredPoint(1);
+  ds.log.clear();
+  view.grab();
+  EXPECT_TRUE(ds.log.contains("mouseOverLabelForCurve:0"));
+  EXPECT_TRUE(ds.log.contains("mouseOverLabelForCurve:1"));
+  // A hovered point beyond a shrunken curve is ignored.
+  ds.points = 1;
+  view.setHoveredPoint(2);
+  ds.log.clear();
+  view.grab();
+  EXPECT_FALSE(ds.log.join(',').contains("mouseOverLabelForCurve"));
+}
+
+TEST(GraphView, NoDataSourceDrawsAnEmptyPanel) {
+  KVRVortelyGraphView view;
+  view.resize(200, 100);
+  EXPECT_FALSE(view.grab().toImage().isNull());
+  EXPECT_EQ(view.pointIndexAt(50), -1);
+}
+
+TEST(ValueFormat, ReplacesValueAndPercentEscapes) {
+  EXPECT_EQ(KVRApplyValueFormat(QStringLiteral("%@ €"), "12.50"), "12.50 €");
+  EXPECT_EQ(KVRApplyValueFormat(QStringLiteral("%@ %%"), "12.5"), "12.5 %");
+  EXPECT_EQ(KVRApplyValueFormat(QStringLiteral("%@ %"), "12.5"), "12.5 %");
+  EXPECT_EQ(KVRApplyValueFormat(std::nullopt, "7"), "7");
+  EXPECT_EQ(KVRApplyValueFormat(QString(), "7"), "7");
+  EXPECT_EQ(KVRApplyValueFormat(QStringLiteral("Average value: %@"), "3 $"), "Average value: 3 $");
+  // A value that itself holds "%@" is not expanded again.
+  EXPECT_EQ(KVRApplyValueFormat(QStringLiteral("%@!"), "%@"), "%@!");
+}
+
+TEST(GraphView, RendersSampleCurves) {
+  RecordingGraphSource ds;
+  ds.points = 30;
+  ds.curves = 1;
+  ds.values = {{}};
+  for (int i = 0; i < 30; ++i) ds.values[0].push_back(40 + 25 * std::sin(i / 4.0) + (i % 7) * 3);
+  ds.range = {0, 100};
+  ds.median = 0;
+  ds.force = false;
+  KVRVortelyGraphView view;
+  view.resize(720, 260);
+  view.setDataSource(&ds);
+  view.setShowValues(true);
+  view.setShowLastDay(true);
+  view.grab();
+  view.setHoveredPoint(12);
+  const QImage img = view.grab().toImage();
+  ASSERT_FALSE(img.isNull());
+  saveRender(img, "graph_single.png");
+
+  ds.curves = 3;
+  ds.values = {{}, {}, {}};
+  for (int c = 0; c < 3; ++c)
+    for (int i = 0; i < 30; ++i) ds.values[c].push_back(20 + 15 * c + 12 * std::sin(i / (3.0 + c)) - (c == 2 ? 30 : 0));
+  ds.range = {-20, 90};
+  ds.median = 2147483648.0f;
+  view.setShowValues(false);
+  saveRender(view.grab().toImage(), "graph_multi.png");
+}
