@@ -220,8 +220,7 @@ void KVRVortelyMainController::finishDataLoad() {
     mainWindow_->raise();
     mainWindow_->activateWindow();
   }
-  startupFinished_ = true;
-  // A first look at something rather than at nothing.
+  // A first look at something rather than at nothing (announced below).
   if (productList_->selectedProducts().empty() && productList_->selectedAccounts().empty()) {
     const auto& products = productList_->allProducts();
     if (productList_->hasAccounts()) {
@@ -235,6 +234,7 @@ void KVRVortelyMainController::finishDataLoad() {
       productList_->selectObjects({}, {products.front()});
     }
   }
+  startupFinished_ = true;
   postSelectedProductDidChange();
   emit startupDidFinish();
 }

@@ -1,0 +1,501 @@
+// The application delegate: start-up on a real database file, the selection
+// hub, the data rebuild, print set-up, export failures and the quit that
+// saves first.
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTreeView>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <future>
+#include <mutex>
+#include <thread>
+
+#include "app/KVRBusyOverlay.h"
+#include "app/KVRFinancialStatementsController.h"
+#include "app/KVRMainWindow.h"
+#include "app/KVRPrintCommand.h"
+#include "app/KVRStartupWindow.h"
+#include "app/KVRVortelyMainController.h"
+#include "core/KVRNotifications.h"
+#include "core/KVRTaskManager.h"
+#include "core/KVRVortelyCoreDataManager.h"
+#include "platform/KVRMainThread.h"
+#include "platform/KVRNotificationCenter.h"
+#include "platform/KVRUserDefaults.h"
+#include "products/KVRVortelyProductListController.h"
+
+namespace {
+
+KVRVortelyCoreDataManager& dm() { return KVRVortelyCoreDataManager::sharedInstance(); }
+
+QByteArray fileBytes(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+struct Alert {
+  QString title, text;
+};
+
+class MainControllerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
+    path_ = dir_.filePath("Vortely.sqlite");
+    KVRUserDefaults::standard().setInteger("KVRVortelySelectedTab", 0);
+  }
+  void TearDown() override {
+    controller_.reset();
+    dm().closeStore();
+  }
+
+  // Two accounts ("Beta Apps": Gamma and alpha; "Atlas": Orbit) and a
+  // followed product without account, saved to the test's file.
+  void makeDatabase() {
+    QString error;
+    ASSERT_TRUE(dm().openStore(path_, &error)) << error.toStdString();
+    KVRStoreAccount* beta = dm().insertStoreAccount();
+    beta->name = "Beta Apps";
+    KVRStoreAccount* atlas = dm().insertStoreAccount();
+    atlas->name = "Atlas";
+    int64_t id = 100;
+    for (auto [name, account] : {std::pair{"Gamma", beta}, {"alpha", beta}, {"Orbit", atlas},
+                                 {"Followed", static_cast<KVRStoreAccount*>(nullptr)}}) {
+      KVRVortelyManagedProduct* p = dm().insertProduct(account);
+      p->name = name;
+      p->idStore = ++id;
+    }
+    ASSERT_TRUE(dm().save(&error)) << error.toStdString();
+    dm().closeStore();
+  }
+
+  void start() {
+    controller_ = std::make_unique<KVRVortelyMainController>();
+    controller_->setStorePath(path_);
+    controller_->setShowsWindows(false);
+    controller_->setAlertPresenter(
+        [this](QWidget*, const QString& title, const QString& text) { alerts_.push_back({title, text}); });
+    controller_->setQuitHandler([this] { ++quits_; });
+    controller_->applicationDidFinishLaunching();
+    ASSERT_TRUE(KVRMainThread::waitUntil([&] { return controller_->startupFinished(); }, 30));
+  }
+
+  KVRVortelyManagedProduct* product(const QString& name) {
+    for (KVRVortelyManagedProduct* p : dm().products())
+      if (p->name == name) return p;
+    return nullptr;
+  }
+  KVRStoreAccount* account(const QString& name) {
+    for (KVRStoreAccount* a : dm().accounts())
+      if (a->name == name) return a;
+    return nullptr;
+  }
+
+  QTemporaryDir dir_;
+  QString path_;
+  std::unique_ptr<KVRVortelyMainController> controller_;
+  std::vector<Alert> alerts_;
+  int quits_ = 0;
+};
+
+// --- Start-up -------------------------------------------------------------
+
+TEST_F(MainControllerTest, StartupLoadsBuildsAndAnnounces) {
+  makeDatabase();
+  int announcements = 0;
+  int token = 0;
+  KVRNotificationCenter::defaultCenter().addObserver(&token, KVRVortelySelectedProductDidChange, nullptr,
+                                                      [&](const KVRNotification&) { ++announcements; });
+  controller_ = std::make_unique<KVRVortelyMainController>();
+  controller_->setStorePath(path_);
+  controller_->setShowsWindows(false);
+  controller_->applicationDidFinishLaunching();
+  EXPECT_EQ(controller_->startupWindow()->titleText(), "Loading Vortely...");
+  EXPECT_EQ(controller_->startupWindow()->statusText(), "Caching graphs values...");
+  EXPECT_FALSE(controller_->shouldUpdateRankings());
+  ASSERT_TRUE(KVRMainThread::waitUntil([&] { return controller_->startupFinished(); }, 30));
+  KVRNotificationCenter::defaultCenter().removeObserver(&token);
+
+  EXPECT_TRUE(controller_->storeOpened());
+  EXPECT_TRUE(controller_->shouldUpdateRankings());
+  EXPECT_EQ(announcements, 1);
+  for (KVRVortelyManagedProduct* p : dm().products()) EXPECT_TRUE(p->initialized()) << p->name.toStdString();
+  EXPECT_EQ(controller_->mainWindow()->emptyState(), KVRMainWindow::NoEmptyState);
+  EXPECT_EQ(KVRApplicationServices::current(), controller_.get());
+}
+
+TEST_F(MainControllerTest, FirstStartWindowIsLargeEnough) {
+  KVRUserDefaults::standard().removeObjectForKey("KVRVortelyMainWindowGeometry");
+  start();
+  EXPECT_GE(controller_->mainWindow()->width(), 1200);
+  EXPECT_GE(controller_->mainWindow()->height(), 730);
+}
+
+TEST_F(MainControllerTest, EmptyDatabaseShowsTheNoAccountView) {
+  start();
+  EXPECT_EQ(controller_->mainWindow()->emptyState(), KVRMainWindow::NoAccountState);
+  EXPECT_TRUE(alerts_.empty());
+}
+
+TEST_F(MainControllerTest, AccountWithoutProductsShowsTheNoProductView) {
+  QString error;
+  ASSERT_TRUE(dm().openStore(path_, &error));
+  dm().insertStoreAccount()->name = "Lonely";
+  ASSERT_TRUE(dm().save(&error));
+  dm().closeStore();
+  start();
+  EXPECT_EQ(controller_->mainWindow()->emptyState(), KVRMainWindow::NoProductState);
+}
+
+TEST_F(MainControllerTest, DamagedDatabaseIsNamedAndLeftUntouched) {
+  const QByteArray garbage("this is not a database file, but it is the user's file\n");
+  {
+    QFile f(path_);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(garbage);
+  }
+  start();
+  EXPECT_FALSE(controller_->storeOpened());
+  ASSERT_EQ(alerts_.size(), 1u);
+  EXPECT_TRUE(alerts_[0].text.contains(path_)) << alerts_[0].text.toStdString();
+  EXPECT_EQ(controller_->mainWindow()->emptyState(), KVRMainWindow::NoAccountState);
+
+  // Quitting saves nothing over it and does not wait for a save.
+  bool saverCalled = false;
+  controller_->setDatabaseSaver([&](QString*) { return saverCalled = true; });
+  controller_->requestQuit();
+  EXPECT_FALSE(saverCalled);
+  EXPECT_EQ(quits_, 1);
+  EXPECT_EQ(fileBytes(path_), garbage);
+}
+
+TEST_F(MainControllerTest, SavedSegmentIsRestoredAndMissingOnesIgnored) {
+  KVRUserDefaults::standard().setInteger("KVRVortelySelectedTab", 5);
+  start();
+  EXPECT_EQ(controller_->selectedTabIndex(), 5);
+  controller_->setSelectedTabIndex(3);  // no screen there
+  EXPECT_EQ(controller_->selectedTabIndex(), 5);
+  controller_->setSelectedTabIndex(1);
+  EXPECT_EQ(KVRUserDefaults::standard().integerForKey("KVRVortelySelectedTab"), 1);
+  controller_.reset();
+  KVRUserDefaults::standard().setInteger("KVRVortelySelectedTab", 2);
+  start();
+  EXPECT_EQ(controller_->selectedTabIndex(), 0);
+}
+
+// --- Selection hub ---------------------------------------------------------
+
+TEST_F(MainControllerTest, SelectionHubOverAccountsAndProducts) {
+  makeDatabase();
+  start();
+  auto* list = controller_->productList();
+  KVRStoreAccount* beta = account("Beta Apps");
+  KVRStoreAccount* atlas = account("Atlas");
+  KVRVortelyManagedProduct* gamma = product("Gamma");
+  KVRVortelyManagedProduct* alpha = product("alpha");
+  KVRVortelyManagedProduct* orbit = product("Orbit");
+  KVRVortelyManagedProduct* followed = product("Followed");
+
+  // Start-up put the first row (the first account by name) on show.
+  EXPECT_TRUE(controller_->isAccountSelected());
+  EXPECT_EQ(controller_->selectedAccounts(), (std::vector<KVRStoreAccount*>{atlas}));
+
+  int announcements = 0;
+  int token = 0;
+  KVRNotificationCenter::defaultCenter().addObserver(&token, KVRVortelySelectedProductDidChange, nullptr,
+                                                      [&](const KVRNotification&) { ++announcements; });
+  list->selectObjects({beta}, {orbit});
+  EXPECT_EQ(announcements, 1);
+  EXPECT_EQ(controller_->selectedProducts(), (std::vector<KVRVortelyManagedProduct*>{orbit}));
+  EXPECT_EQ(controller_->extendedSelectedProducts(), (std::vector<KVRVortelyManagedProduct*>{orbit, alpha, gamma}));
+  EXPECT_EQ(controller_->selectedAccounts(), (std::vector<KVRStoreAccount*>{atlas, beta}));
+
+  list->selectObjects({}, {followed});
+  EXPECT_EQ(announcements, 2);
+  EXPECT_EQ(controller_->selectedProduct(), followed);
+  EXPECT_FALSE(controller_->isAccountSelected());
+  EXPECT_TRUE(controller_->selectedAccounts().empty());  // a followed product has no account
+
+  list->clearSelection();
+  EXPECT_EQ(controller_->selectedProduct(), nullptr);
+  EXPECT_TRUE(controller_->extendedSelectedProducts().empty());
+  EXPECT_FALSE(controller_->isAccountSelected());
+  KVRNotificationCenter::defaultCenter().removeObserver(&token);
+}
+
+TEST_F(MainControllerTest, FinancialAccountsAreCopiedOnce) {
+  KVRVortelyCurrencyConverter::setFinancialAccountsDefault({{"Bank A", "Me", "First", "123", "Current", "EUR", true}});
+  start();
+  auto& accounts = controller_->financialAccounts();
+  ASSERT_EQ(accounts.size(), 1u);
+  EXPECT_EQ(accounts[0].Label, "Bank A");
+  EXPECT_TRUE(accounts[0].CurrencyLocked);
+  accounts[0].Currency = "USD";  // shared and kept
+  KVRVortelyCurrencyConverter::setFinancialAccountsDefault({});
+  EXPECT_EQ(controller_->financialAccounts().size(), 1u);
+  EXPECT_EQ(controller_->financialAccounts()[0].Currency, "USD");
+}
+
+// --- Rebuild ---------------------------------------------------------------
+
+TEST_F(MainControllerTest, ReconciliationRebuildsUnderATaskAndAnnounces) {
+  makeDatabase();
+  start();
+  int announcements = 0;
+  int token = 0;
+  KVRNotificationCenter::defaultCenter().addObserver(&token, KVRVortelySelectedProductDidChange, nullptr,
+                                                      [&](const KVRNotification&) { ++announcements; });
+  // Hold the context lock so that the task is seen while it waits for it.
+  std::unique_lock<std::recursive_mutex> hold(dm().contextLock());
+  KVRNotificationCenter::defaultCenter().postNotification(KVRVortelyReconcileHaveBeenUpdated);
+  ASSERT_TRUE(controller_->isRebuilding());
+  auto tasks = KVRTaskManager::sharedInstance().tasks();
+  ASSERT_EQ(tasks.size(), 1u);
+  EXPECT_EQ(tasks[0]->label(), "Applying reconciliation");
+  EXPECT_FALSE(tasks[0]->cancelable());
+  EXPECT_EQ(controller_->mainWindow()->taskStatusText(), "Applying reconciliation");
+  // A second request while it runs waits for it rather than running beside it.
+  KVRNotificationCenter::defaultCenter().postNotification(KVRVortelyPreferedCurrencyDidChange);
+  EXPECT_EQ(KVRTaskManager::sharedInstance().tasks().size(), 1u);
+  EXPECT_EQ(announcements, 0);
+  hold.unlock();
+
+  ASSERT_TRUE(KVRMainThread::waitUntil([&] { return announcements == 2 && !controller_->isRebuilding(); }, 30));
+  EXPECT_TRUE(KVRTaskManager::sharedInstance().tasks().empty());
+  KVRMainThread::waitUntil([] { return false; }, 0.1);
+  EXPECT_EQ(controller_->mainWindow()->taskStatusText(), "");
+  for (KVRVortelyManagedProduct* p : dm().products()) EXPECT_TRUE(p->initialized());
+  KVRNotificationCenter::defaultCenter().removeObserver(&token);
+}
+
+TEST_F(MainControllerTest, CurrencySwitchLabelNamesThePreferredCurrency) {
+  KVRUserDefaults::standard().setString("PreferedCurrency", "USD");
+  EXPECT_TRUE(KVRVortelyMainController::currencySwitchLabel().startsWith("Switching currency to "));
+  EXPECT_FALSE(KVRVortelyMainController::currencySwitchLabel().endsWith("USD"));  // the name, not the code
+  KVRUserDefaults::standard().setString("PreferedCurrency", "EUR");
+  EXPECT_EQ(KVRVortelyMainController::currencySwitchLabel(), "Switching currency to Euro");
+  KVRUserDefaults::standard().removeObjectForKey("PreferedCurrency");
+}
+
+// --- Print -----------------------------------------------------------------
+
+TEST(PrintCommand, PortraitGetsTheWideBottomMargin) {
+  KVRPrintInfo in;
+  in.margins = QMarginsF(72, 72, 72, 72);
+  in.outputPdfPath = "/tmp/x.pdf";
+  const KVRPrintInfo out = KVRPrintInfoForPrintCommand(in);
+  EXPECT_TRUE(out.horizontalPaginationFit);
+  EXPECT_TRUE(out.horizontallyCentered);
+  EXPECT_TRUE(out.verticallyCentered);
+  EXPECT_EQ(out.margins, QMarginsF(10, 10, 10, 35));
+  EXPECT_EQ(out.outputPdfPath, "/tmp/x.pdf");  // the rest is kept
+  EXPECT_EQ(out.orientation, QPageLayout::Portrait);
+}
+
+TEST(PrintCommand, LandscapeAndWidePaperGetTheWideRightMargin) {
+  KVRPrintInfo in;
+  in.orientation = QPageLayout::Landscape;
+  EXPECT_EQ(KVRPrintInfoForPrintCommand(in).margins, QMarginsF(10, 10, 35, 10));
+  // Paper that is itself wider than high, in portrait orientation.
+  KVRPrintInfo wide;
+  wide.paperSize = QPageSize(QSizeF(800, 400), QPageSize::Point);
+  EXPECT_EQ(KVRPrintInfoForPrintCommand(wide).margins, QMarginsF(10, 10, 35, 10));
+}
+
+TEST_F(MainControllerTest, PrintInstallsThePageSetUpAndAsksTheShownScreen) {
+  start();
+  const KVRPrintInfo original = KVRPrintInfo::shared();
+  KVRPrintInfo landscape = original;
+  landscape.orientation = QPageLayout::Landscape;
+  KVRPrintInfo::setShared(landscape);
+
+  std::vector<std::pair<int, KVRPrintInfo>> printed;
+  for (int segment : {0, 1, 4, 5})
+    controller_->setPrintHandler(segment, [&, segment] { printed.push_back({segment, KVRPrintInfo::shared()}); });
+
+  controller_->setSelectedTabIndex(5);
+  controller_->printDocument();
+  ASSERT_EQ(printed.size(), 1u);
+  EXPECT_EQ(printed[0].first, 5);
+  EXPECT_EQ(printed[0].second.margins, QMarginsF(10, 10, 35, 10));
+  EXPECT_TRUE(printed[0].second.horizontalPaginationFit);
+  EXPECT_EQ(KVRPrintInfo::shared().margins, QMarginsF(10, 10, 35, 10));  // installed as shared
+
+  KVRPrintInfo::setShared(original);
+  controller_->setSelectedTabIndex(0);
+  controller_->printDocument();
+  ASSERT_EQ(printed.size(), 2u);
+  EXPECT_EQ(printed[1].first, 0);
+  EXPECT_EQ(printed[1].second.margins, QMarginsF(10, 10, 10, 35));
+  KVRPrintInfo::setShared(original);
+}
+
+// --- Export ----------------------------------------------------------------
+
+class FakeReports : public KVRFinancialStatementsController {
+ public:
+  void setOptionsEnabled(bool enabled) override { optionsEnabled = enabled; }
+  void print() override { ++prints; }
+  bool exportVisibleDatesReportsToPath(const QString& folder, const std::vector<KVRVortelyManagedProduct*>* filter,
+                                       QString* error) override {
+    return record(6, folder, filter, error);
+  }
+  bool exportYearlyArchiveToPath(const QString& folder, const std::vector<KVRVortelyManagedProduct*>* filter,
+                                 QString* error) override {
+    return record(8, folder, filter, error);
+  }
+  bool record(int kind, const QString& folder, const std::vector<KVRVortelyManagedProduct*>* filter, QString* error) {
+    calls.push_back({kind, folder, filter != nullptr, filter ? *filter : std::vector<KVRVortelyManagedProduct*>()});
+    if (fail && error) *error = "Disk full";
+    return !fail;
+  }
+  struct Call {
+    int kind;
+    QString folder;
+    bool filtered;
+    std::vector<KVRVortelyManagedProduct*> products;
+  };
+  std::vector<Call> calls;
+  bool fail = false;
+  bool optionsEnabled = false;
+  int prints = 0;
+};
+
+TEST_F(MainControllerTest, ExportWithoutFinancialScreenIsReported) {
+  start();
+  EXPECT_FALSE(controller_->exportReportsWithInfos(6, dir_.path()));
+  ASSERT_EQ(alerts_.size(), 1u);
+  EXPECT_EQ(alerts_[0].title, "The export failed");
+}
+
+TEST_F(MainControllerTest, ExportFormatsReachTheRightExportWithTheRightProducts) {
+  makeDatabase();
+  start();
+  FakeReports reports;
+  controller_->setReportsController(&reports);
+  controller_->productList()->selectObjects({account("Atlas")}, {product("Followed"), product("Gamma")});
+
+  for (int format : {6, 7, 8, 9}) EXPECT_TRUE(controller_->exportReportsWithInfos(format, dir_.path()));
+  ASSERT_EQ(reports.calls.size(), 4u);
+  EXPECT_EQ(reports.calls[0].kind, 6);
+  EXPECT_FALSE(reports.calls[0].filtered);
+  EXPECT_EQ(reports.calls[1].kind, 6);
+  ASSERT_TRUE(reports.calls[1].filtered);
+  // The followed product has no account and is left out.
+  EXPECT_EQ(reports.calls[1].products, (std::vector<KVRVortelyManagedProduct*>{product("Orbit"), product("Gamma")}));
+  EXPECT_EQ(reports.calls[2].kind, 8);
+  EXPECT_FALSE(reports.calls[2].filtered);
+  EXPECT_EQ(reports.calls[3].kind, 8);
+  EXPECT_TRUE(reports.calls[3].filtered);
+  EXPECT_TRUE(alerts_.empty());
+
+  controller_->setSelectedTabIndex(1);
+  controller_->printDocument();
+  EXPECT_EQ(reports.prints, 1);
+  controller_->setReportsController(nullptr);
+}
+
+TEST_F(MainControllerTest, ExportWriteFailuresAreReported) {
+  start();
+  FakeReports reports;
+  controller_->setReportsController(&reports);
+
+  // A folder that does not exist: nothing is attempted.
+  EXPECT_FALSE(controller_->exportReportsWithInfos(8, dir_.filePath("missing/folder")));
+  ASSERT_EQ(alerts_.size(), 1u);
+  EXPECT_TRUE(alerts_[0].text.contains("missing/folder"));
+  EXPECT_TRUE(reports.calls.empty());
+
+  // The exporter itself fails: its reason reaches the user.
+  reports.fail = true;
+  EXPECT_FALSE(controller_->exportReportsWithInfos(6, dir_.path()));
+  ASSERT_EQ(alerts_.size(), 2u);
+  EXPECT_TRUE(alerts_[1].text.contains("Disk full"));
+  controller_->setReportsController(nullptr);
+}
+
+TEST_F(MainControllerTest, EmptyStatesSwitchTheScreensOptions) {
+  start();
+  FakeReports reports;
+  reports.optionsEnabled = true;
+  controller_->setReportsController(&reports);
+  controller_->updateNoAccountView();
+  EXPECT_FALSE(reports.optionsEnabled);
+  controller_->setReportsController(nullptr);
+}
+
+// --- Quit ------------------------------------------------------------------
+
+TEST_F(MainControllerTest, QuitSavesUnderATaskThenQuits) {
+  makeDatabase();
+  start();
+  std::atomic<bool> sawTask{false}, heldLock{false}, onWorker{false};
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  controller_->setDatabaseSaver([&](QString* error) {
+    for (const auto& t : KVRTaskManager::sharedInstance().tasks())
+      if (t->label() == "Saving database" && !t->cancelable()) sawTask = true;
+    onWorker = !KVRMainThread::isMainThread();
+    // The lock is re-entrant: another thread must not get it now.
+    std::thread probe([&] {
+      heldLock = !dm().contextLock().try_lock();
+      if (!heldLock) dm().contextLock().unlock();
+    });
+    probe.join();
+    released.wait();
+    return dm().save(error);
+  });
+  product("Gamma")->name = "Gamma Renamed";
+  dm().markChanged(product("Gamma Renamed"));
+
+  controller_->requestQuit();
+  EXPECT_TRUE(controller_->isSaving());
+  EXPECT_TRUE(controller_->mainWindow()->overlay()->isVisible() || !controller_->mainWindow()->isVisible());
+  EXPECT_FALSE(controller_->mainWindow()->printAction()->isEnabled());
+  controller_->requestQuit();  // a second request while saving does nothing
+  EXPECT_EQ(quits_, 0);
+  release.set_value();
+
+  ASSERT_TRUE(KVRMainThread::waitUntil([&] { return quits_ > 0; }, 30));
+  EXPECT_EQ(quits_, 1);
+  EXPECT_TRUE(sawTask);
+  EXPECT_TRUE(heldLock);
+  EXPECT_TRUE(onWorker);
+  EXPECT_TRUE(KVRTaskManager::sharedInstance().tasks().empty());
+
+  // What the save wrote is there on the next start.
+  controller_.reset();
+  dm().closeStore();
+  QString error;
+  ASSERT_TRUE(dm().openStore(path_, &error));
+  EXPECT_NE(product("Gamma Renamed"), nullptr);
+}
+
+TEST_F(MainControllerTest, FailedSaveKeepsTheApplicationOpen) {
+  start();
+  controller_->setDatabaseSaver([](QString* error) {
+    *error = "The disk is full.";
+    return false;
+  });
+  controller_->requestQuit();
+  ASSERT_TRUE(KVRMainThread::waitUntil([&] { return !controller_->isSaving(); }, 30));
+  EXPECT_EQ(quits_, 0);
+  ASSERT_EQ(alerts_.size(), 1u);
+  EXPECT_EQ(alerts_[0].title, "The database could not be saved");
+  EXPECT_TRUE(alerts_[0].text.contains("The disk is full."));
+  EXPECT_FALSE(controller_->mainWindow()->overlay()->isVisible());
+  EXPECT_TRUE(controller_->mainWindow()->printAction()->isEnabled());
+
+  // Closing the window is refused (it asks to quit instead); a later quit can succeed.
+  EXPECT_FALSE(controller_->mainWindow()->close());
+  ASSERT_TRUE(KVRMainThread::waitUntil([&] { return !controller_->isSaving(); }, 30));
+  controller_->setDatabaseSaver([](QString*) { return true; });
+  controller_->requestQuit();
+  ASSERT_TRUE(KVRMainThread::waitUntil([&] { return quits_ == 1; }, 30));
+  EXPECT_TRUE(controller_->mainWindow()->close());
+}
+
+}  // namespace
