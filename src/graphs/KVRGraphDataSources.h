@@ -9,6 +9,7 @@
 #include <QColor>
 #include <QImage>
 #include <QString>
+#include <climits>
 #include <optional>
 
 #include "platform/KVRDate.h"
@@ -18,7 +19,11 @@
 struct KVRSignedRange {
   long long location = 0;
   long long length = 0;
-  long long top() const { return location + length; }
+  long long top() const {  // saturates instead of overflowing
+    long long t;
+    if (__builtin_add_overflow(location, length, &t)) return length > 0 ? LLONG_MAX : LLONG_MIN;
+    return t;
+  }
   bool operator==(const KVRSignedRange&) const = default;
 };
 

@@ -182,7 +182,13 @@ void KVRVortelyGraphView::render(QPainter& p, const QRectF& area) {
     p.restore();
     return;
   }
-  auto yOf = [&](double v) { return plot.bottom() - (v - bottom) / span * plot.height(); };
+  // Values far outside the axis are pinned a little beyond the plot (and
+  // clipped there); a value that is no number sits on zero.
+  auto yOf = [&](double v) {
+    if (!std::isfinite(v)) v = 0;
+    const double y = plot.bottom() - (v - bottom) / span * plot.height();
+    return std::clamp(y, plot.top() - 2 * plot.height(), plot.bottom() + 2 * plot.height());
+  };
   const int n = s.numberOfPoints;
   const QRectF inner = plot.adjusted(8, 0, -8, 0);
   auto xOf = [&](int i) {

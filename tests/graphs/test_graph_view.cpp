@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QPainter>
 #include <QStringList>
 #include <cmath>
 
@@ -228,4 +229,33 @@ TEST(GraphView, RendersSampleCurves) {
   ds.median = 2147483648.0f;
   view.setShowValues(false);
   saveRender(view.grab().toImage(), "graph_multi.png");
+}
+
+TEST(GraphView, PrintRenderPullsTheSameDataWithoutBubble) {
+  RecordingGraphSource ds;
+  KVRVortelyGraphView view;
+  view.resize(500, 240);
+  view.setDataSource(&ds);
+  view.grab();
+  view.setHoveredPoint(1);
+  QImage page(1000, 480, QImage::Format_ARGB32_Premultiplied);
+  page.fill(Qt::white);
+  ds.log.clear();
+  {
+    QPainter painter(&page);
+    view.render(painter, QRectF(0, 0, 1000, 480));
+  }
+  const QStringList head = withoutAxisLabels(ds.log);
+  EXPECT_EQ(head.first(), "loadingData");
+  EXPECT_TRUE(head.contains("imageForEventAtIndex:0"));
+  EXPECT_FALSE(ds.log.join(',').contains("mouseOverLabelForCurve"));
+  // The print render leaves the mouse geometry of the screen alone.
+  EXPECT_EQ(view.pointIndexAt(60), 0);
+}
+
+TEST(SignedRange, TopSaturates) {
+  EXPECT_EQ((KVRSignedRange{-5, 5}).top(), 0);
+  EXPECT_EQ((KVRSignedRange{-3000000000LL, 9000000000LL}).top(), 6000000000LL);
+  EXPECT_EQ((KVRSignedRange{LLONG_MAX - 1, 10}).top(), LLONG_MAX);
+  EXPECT_EQ((KVRSignedRange{LLONG_MIN + 1, -10}).top(), LLONG_MIN);
 }
