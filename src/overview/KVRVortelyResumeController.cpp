@@ -629,6 +629,7 @@ void KVRVortelyResumeController::backgroundLoadData(LoadRequest request) {
   runningGeneration_.store(request.generation);
   cancelLoad_.store(false);
   loadingData_.store(true);
+  if (loadHook_) loadHook_(request.generation, LoadPhase::Running);
 
   KVRLoadResults r;
   r.generation = request.generation;
@@ -674,6 +675,7 @@ void KVRVortelyResumeController::backgroundLoadData(LoadRequest request) {
 
   loadingData_.store(false);
   loading.unlock();
+  if (loadHook_) loadHook_(r.generation, LoadPhase::HandOver);
 
   if (!cancelLoad_.load()) {
     KVRMainThread::post([this, alive = request.alive, results = std::move(r)]() mutable {

@@ -15,6 +15,7 @@
 #include <QString>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -107,6 +108,11 @@ class KVRVortelyResumeController {
   // Waits (processing main-thread calls) until no load thread of this
   // controller is left; false on time-out.
   bool waitForLoads(double timeoutSeconds);
+  // Tests: called on the load thread when a load starts running (it holds the
+  // loading lock) and when it has released the lock, before the hand-over.
+  enum class LoadPhase { Running, HandOver };
+  using LoadHook = std::function<void(uint64_t generation, LoadPhase phase)>;
+  void setLoadHookForTesting(LoadHook hook) { loadHook_ = std::move(hook); }
 
   // ---- fields
   int selectedPeriod() const { return selectedPeriod_.load(); }
@@ -193,5 +199,6 @@ class KVRVortelyResumeController {
     std::shared_ptr<std::atomic<bool>> done;
   };
   std::list<LoadThread> threads_;
+  LoadHook loadHook_;  // set before loads start; read by load threads
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
