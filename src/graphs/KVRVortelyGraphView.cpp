@@ -318,20 +318,32 @@ void KVRVortelyGraphView::render(QPainter& p, const QRectF& area) {
     }
   }
 
-  // Value labels, thinned so that they never overlap.
+  // Value labels, highest values first, each where it overlaps no label
+  // already placed: every point when there is room, the peaks otherwise.
+  // Several curves share the room.
   if (showValues_) {
     p.setFont(uiFont(8));
     const QFontMetricsF vfm(p.font());
+    std::vector<QRectF> placed;
     for (const auto& curve : s.curves) {
       const int count = static_cast<int>(std::min<size_t>(curve.values.size(), n));
-      qreal lastRight = -1e9;
-      for (int i = 0; i < count; ++i) {
+      std::vector<int> order(count);
+      for (int i = 0; i < count; ++i) order[i] = i;
+      std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+        const float va = std::isfinite(curve.values[a]) ? curve.values[a] : 0.0f;
+        const float vb = std::isfinite(curve.values[b]) ? curve.values[b] : 0.0f;
+        return va > vb;
+      });
+      for (int i : order) {
+        if (placed.size() > 400) break;
         const QString text = KVRApplyValueFormat(s.valueLabelFormat, valueText(curve.values[i]));
         const qreal w = vfm.horizontalAdvance(text);
         const qreal x = std::clamp(xOf(i) - w / 2, plot.left() + 2, plot.right() - w - 2);
-        if (x < lastRight + 6) continue;
-        lastRight = x + w;
         const qreal y = std::max(plot.top() + 10, yOf(curve.values[i]) - 7);
+        // Labels keep apart horizontally (one label per column of the plot).
+        const QRectF box(x - 4, plot.top(), w + 8, plot.height());
+        if (std::any_of(placed.begin(), placed.end(), [&](const QRectF& r) { return r.intersects(box); })) continue;
+        placed.push_back(box);
         drawHaloText(p, QPointF(x, y), text, KVRGraphStyle::text());
       }
     }

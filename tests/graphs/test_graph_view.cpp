@@ -229,6 +229,18 @@ TEST(GraphView, RendersSampleCurves) {
   ds.median = 2147483648.0f;
   view.setShowValues(false);
   saveRender(view.grab().toImage(), "graph_multi.png");
+
+  // A long daily range: labels and dots thin out.
+  ds.points = 120;
+  ds.curves = 1;
+  ds.values = {{}};
+  for (int i = 0; i < 120; ++i) ds.values[0].push_back(300 + 200 * std::sin(i / 9.0) + (i * 37 % 23) * 6);
+  ds.range = {0, 700};
+  ds.median = 0;
+  ds.events = 0;
+  view.setShowValues(true);
+  view.setHoveredPoint(-1);
+  saveRender(view.grab().toImage(), "graph_long.png");
 }
 
 TEST(GraphView, PrintRenderPullsTheSameDataWithoutBubble) {
