@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds, writes the demo sample data into a temporary support folder and
+# takes screenshots of the main window on the offscreen platform:
+# out/screenshots/overview-one-product.png, overview-several-products.png,
+# overview-account.png and iad-overview.png.
+# BUILD_DIR chooses the build folder (default: build).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+BUILD_DIR=${BUILD_DIR:-build}
+cmake -S . -B "$BUILD_DIR" -G Ninja -DVORTELY_BENCH=OFF >/dev/null
+cmake --build "$BUILD_DIR" -j "$(nproc)" --target vortely vortely-sample-data
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+"./$BUILD_DIR/vortely-sample-data" --size demo --out "$WORK/support"
+mkdir -p out/screenshots
+# Private settings and support folder: the user's own are never touched.
+QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$WORK/config" XDG_DATA_HOME="$WORK/data" \
+  VORTELY_SUPPORT_FOLDER="$WORK/support" TZ="${TZ:-Europe/Paris}" LANG="${LANG:-en_US.UTF-8}" \
+  "./$BUILD_DIR/vortely" --screenshot "$PWD/out/screenshots"
+ls -1 out/screenshots/*.png
