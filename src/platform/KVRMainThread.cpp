@@ -6,10 +6,22 @@
 #include <QThread>
 #include <QTimer>
 #include <condition_variable>
+#include <deque>
 #include <memory>
 #include <mutex>
 
 namespace KVRMainThread {
+
+namespace {
+std::mutex& pendingLock() {
+  static std::mutex m;
+  return m;
+}
+std::deque<std::function<void()>>& pending() {
+  static std::deque<std::function<void()>> q;
+  return q;
+}
+}  // namespace
 
 bool isMainThread() {
   QCoreApplication* app = QCoreApplication::instance();
@@ -25,7 +37,24 @@ void post(std::function<void()> fn) {
     fn();
     return;
   }
-  QMetaObject::invokeMethod(app, std::move(fn), Qt::QueuedConnection);
+  // The call waits in a queue of our own, guarded by a standard mutex, and the
+  // event loop is only told to run the next one. Handing the call over under
+  // that mutex makes the hand-over visible to the thread sanitizer, which cannot
+  // see the synchronisation inside Qt's own event queue.
+  {
+    std::lock_guard<std::mutex> g(pendingLock());
+    pending().push_back(std::move(fn));
+  }
+  QMetaObject::invokeMethod(app, [] {
+    std::function<void()> next;
+    {
+      std::lock_guard<std::mutex> g(pendingLock());
+      if (pending().empty()) return;
+      next = std::move(pending().front());
+      pending().pop_front();
+    }
+    next();
+  }, Qt::QueuedConnection);
 }
 
 void postAfter(double seconds, std::function<void()> fn) {
