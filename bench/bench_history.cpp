@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "catalogue/KVRVortelyCurrencyConverter.h"
 #include "core/KVRCalendar.h"
 #include "core/KVRVortelyCoreDataManager.h"
 
@@ -156,6 +157,9 @@ int main(int argc, char** argv) {
       return 1;
     }
     products = dm.products();
+    // The exchange rates of the support folder (point XDG_DATA_HOME at the
+    // sample's data folder to use the sample's own rates).
+    KVRVortelyCurrencyConverter::sharedInstance().loadRates();
     std::printf("database      %s\n", qPrintable(store));
   } else {
     std::printf("no database under %s: synthetic products\n", qPrintable(dataPath));
