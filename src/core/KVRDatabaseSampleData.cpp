@@ -196,7 +196,7 @@ SizeSpec sizeSpec(KVRSampleDataSize size, Rng& rng) {
     case KVRSampleDataSize::Large: {
       s.days = 1826;
       s.countries = 150;
-      s.unitsScale = 28;
+      s.unitsScale = 12;
       s.accounts = {kMain, kEditions, kAndroid,
                     {"Brightwater Apps", "Brightwater Apps", "team@brightwater.example", true, false},
                     {"Northwind Games", "Northwind Games", "office@northwind.example", false, false},
@@ -502,6 +502,8 @@ KVRReportEntry* Generator::line(KVRReport* r, Product& p, int type, int subType,
 
 void Generator::simulateDay(Account& a, KVRCivilDay d) {
   const bool daily = d >= dailyStart_;
+  // Weekly reports cover the oldest part and a few weeks beyond, where both kinds exist.
+  const bool weekly = d < dailyStart_ + 28;
   KVRReport* r = nullptr;
   auto dailyReport = [&]() {
     if (!r) r = report(a, KVRReportTypeDaily, QStringLiteral("S_D_%1_%2.txt").arg(a.vendor, ymd(d, "yyyyMMdd")), d, d);
@@ -525,7 +527,7 @@ void Generator::simulateDay(Account& a, KVRCivilDay d) {
       auto put = [&](int type, int subType, int count, int income) {
         if (count == 0) return;
         if (daily) line(dailyReport(), p, type, subType, count, income, c, d, d);
-        if (subType == KVREntrySubTypeStandard && type != KVREntryTypeRefund)
+        if (weekly && subType == KVREntrySubTypeStandard && type != KVREntryTypeRefund)
           a.week[{pi, int(ci), type, income}] += count;
         if (income != 0 && !a.spec.android) a.month[{c.region, pi, int(ci), type, income}] += count;
       };
@@ -794,7 +796,7 @@ bool Generator::run(KVRSampleDataSummary* summary, QString* error) {
   }
   first_ = last_ - spec_.days + 1;
   first_ -= weekdayMonday0(first_);  // start on a Monday
-  // The oldest weeks come only from weekly reports.
+  // The oldest weeks come only from weekly reports (the first fifth of the span).
   dailyStart_ = first_ + (last_ - first_ + 1) / 5;
   dailyStart_ -= weekdayMonday0(dailyStart_);
   {

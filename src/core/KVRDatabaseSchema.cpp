@@ -47,23 +47,21 @@ QString text(const std::exception& e) { return QString::fromUtf8(e.what()); }
 
 }  // namespace
 
+namespace {
+QString readFailure(const QString& path, const std::exception& e) {
+  if (const auto* se = dynamic_cast<const SQLite::Exception*>(&e)) {
+    if (se->getErrorCode() == SQLITE_NOTADB) return QStringLiteral("The file \"%1\" is not a database.").arg(path);
+    if (se->getErrorCode() == SQLITE_CORRUPT)
+      return QStringLiteral("The database \"%1\" is damaged (%2).").arg(path, text(e));
+  }
+  return QStringLiteral("The database \"%1\" cannot be read (%2).").arg(path, text(e));
+}
+}  // namespace
+
 FileCheck inspect(const QString& path) {
   FileCheck check;
   try {
-    SQLite::Database db(path.toStdString(), SQLite::OPEN_READONLY);
-    {
-      SQLite::Statement q(db, "PRAGMA quick_check");
-      QStringList problems;
-      while (q.executeStep()) {
-        const QString line = QString::fromUtf8(q.getColumn(0).getText());
-        if (line != QLatin1String("ok")) problems << line;
-      }
-      if (!problems.isEmpty()) {
-        check.error = QStringLiteral("The database \"%1\" is damaged (%2).")
-                          .arg(path, problems.mid(0, 3).join(QStringLiteral("; ")));
-        return check;
-      }
-    }
+    SQLite::Database db(path.toStdString(), SQLite::OPEN_READONLY | SQLite::OPEN_NOMUTEX, kBusyTimeoutMs);
     const int appId = db.execAndGet("PRAGMA application_id").getInt();
     check.version = db.execAndGet("PRAGMA user_version").getInt();
     const int tables = db.execAndGet("SELECT count(*) FROM sqlite_master").getInt();
@@ -84,21 +82,29 @@ FileCheck inspect(const QString& path) {
       check.error = QStringLiteral("The database \"%1\" has no layout version.").arg(path);
       return check;
     }
-  } catch (const SQLite::Exception& e) {
-    const int code = e.getErrorCode();
-    if (code == SQLITE_NOTADB)
-      check.error = QStringLiteral("The file \"%1\" is not a database.").arg(path);
-    else if (code == SQLITE_CORRUPT)
-      check.error = QStringLiteral("The database \"%1\" is damaged (%2).").arg(path, text(e));
-    else
-      check.error = QStringLiteral("The database \"%1\" cannot be read (%2).").arg(path, text(e));
-    return check;
   } catch (const std::exception& e) {
-    check.error = QStringLiteral("The database \"%1\" cannot be read (%2).").arg(path, text(e));
+    check.error = readFailure(path, e);
     return check;
   }
   check.sound = true;
   return check;
+}
+
+QString integrityProblems(const QString& path) {
+  try {
+    SQLite::Database db(path.toStdString(), SQLite::OPEN_READONLY | SQLite::OPEN_NOMUTEX, kBusyTimeoutMs);
+    db.exec("PRAGMA mmap_size = 1073741824");  // the check reads every page: map them instead of copying
+    SQLite::Statement q(db, "PRAGMA quick_check");
+    QStringList problems;
+    while (q.executeStep()) {
+      const QString line = QString::fromUtf8(q.getColumn(0).getText());
+      if (line != QLatin1String("ok")) problems << line;
+    }
+    if (problems.isEmpty()) return QString();
+    return QStringLiteral("The database \"%1\" is damaged (%2).").arg(path, problems.mid(0, 3).join(QStringLiteral("; ")));
+  } catch (const std::exception& e) {
+    return readFailure(path, e);
+  }
 }
 
 bool prepare(SQLite::Database& db, bool empty, int fromVersion, QString* error) {

@@ -15,6 +15,8 @@ namespace KVRDatabaseSchema {
 inline constexpr int kVersion = 1;
 // "VRTY": written in every file this program creates.
 inline constexpr int kApplicationId = 0x56525459;
+// How long a connection waits for another one's lock before failing.
+inline constexpr int kBusyTimeoutMs = 10000;
 
 // What the read-only inspection of an existing file found.
 struct FileCheck {
@@ -25,10 +27,12 @@ struct FileCheck {
 };
 
 // Opens the file read-only (it is never written here) and checks that it is an
-// SQLite database that passes PRAGMA quick_check, carries this program's
-// application id (or holds no table at all), and has a version this program
-// knows.
+// SQLite database that carries this program's application id (or holds no
+// table at all) and has a version this program knows.
 FileCheck inspect(const QString& path);
+// Runs PRAGMA quick_check on a read-only connection of its own (any thread);
+// an empty text when the file is sound, else why it is not.
+QString integrityProblems(const QString& path);
 
 // On a read-write connection: creates the tables of an empty file, or migrates
 // an older layout to kVersion, in one transaction. False with a reason when a

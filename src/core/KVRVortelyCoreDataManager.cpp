@@ -7,8 +7,10 @@
 
 #include <algorithm>
 #include <deque>
+#include <future>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -188,7 +190,9 @@ struct KVRVortelyCoreDataManager::Impl {
   KVRDatabasePool<KVRStoreAccount> accountPool{16};
   KVRDatabasePool<KVRVortelyManagedProduct> productPool{32};
   KVRDatabasePool<KVRReport> reportPool{1024};
-  KVRDatabasePool<KVRReportEntry> entryPool{32768};
+  KVRDatabasePool<KVRReportEntry> entryPool{32768};  // lines made in this session
+  std::vector<std::unique_ptr<KVRDatabasePool<KVRReportEntry>>> loadedEntryPools;
+  size_t loadedEntryCount = 0;
   KVRDatabasePool<KVRiAdReportEntry> iAdPool{4096};
   KVRDatabasePool<KVRRating> ratingPool{1024};
   KVRDatabasePool<KVRCost> costPool{64};
@@ -239,6 +243,8 @@ struct KVRVortelyCoreDataManager::Impl {
     strings.clear();
     // Objects last: nothing above refers to them any more.
     entryPool.clear();
+    loadedEntryPools.clear();
+    loadedEntryCount = 0;
     iAdPool.clear();
     ratingPool.clear();
     costPool.clear();
@@ -249,6 +255,7 @@ struct KVRVortelyCoreDataManager::Impl {
   }
 
   void load();
+  void loadEntries(const IdMap<KVRVortelyManagedProduct>& productById, const IdMap<KVRReport>& reportById);
   void removeFromContext(KVRManagedObject* object);
   void forget(KVRManagedObject* o, Kind k) {
     if (!deleted.insert(o).second) return;
@@ -263,6 +270,7 @@ struct KVRVortelyCoreDataManager::Impl {
 
 void KVRVortelyCoreDataManager::Impl::load() {
   sqlite3* h = db->getHandle();
+  db->exec("PRAGMA mmap_size = 1073741824");
   auto prepare = [h](const char* sql) {
     sqlite3_stmt* s = nullptr;
     if (sqlite3_prepare_v2(h, sql, -1, &s, nullptr) != SQLITE_OK) throw SQLite::Exception(h, sqlite3_errcode(h));
@@ -340,43 +348,7 @@ void KVRVortelyCoreDataManager::Impl::load() {
   IdMap<KVRReport> reportById;
   reportById.build(reports);
 
-  {
-    auto s = prepare(
-        "SELECT id, product_id, report_id, type, subType, count, income, currency, country, beginDate, endDate"
-        " FROM ReportEntry");
-    sqlite3_stmt* q = s.get();
-    int64_t lastReportId = -1;
-    KVRReport* lastReport = nullptr;
-    int64_t lastProductId = -1;
-    KVRVortelyManagedProduct* lastProduct = nullptr;
-    while ((rc = sqlite3_step(q)) == SQLITE_ROW) {
-      KVRReportEntry* e = entryPool.create();
-      e->objectID = sqlite3_column_int64(q, 0);
-      const int64_t productId = sqlite3_column_int64(q, 1);
-      if (productId != lastProductId) {
-        lastProductId = productId;
-        lastProduct = productById.find(productId);
-      }
-      const int64_t reportId = sqlite3_column_int64(q, 2);
-      if (reportId != lastReportId) {
-        lastReportId = reportId;
-        lastReport = reportById.find(reportId);
-      }
-      e->product = lastProduct;
-      e->report = lastReport;
-      e->type = sqlite3_column_int(q, 3);
-      e->subType = sqlite3_column_int(q, 4);
-      e->count = sqlite3_column_int(q, 5);
-      e->income = sqlite3_column_int(q, 6);
-      e->currency = strings.get(reinterpret_cast<const char*>(sqlite3_column_text(q, 7)));
-      e->country = strings.get(reinterpret_cast<const char*>(sqlite3_column_text(q, 8)));
-      e->beginDate = dateColumn(q, 9);
-      e->endDate = dateColumn(q, 10);
-      if (lastProduct) lastProduct->entries.push_back(e);
-      if (lastReport) lastReport->entries.push_back(e);
-    }
-    finish(rc);
-  }
+  loadEntries(productById, reportById);
 
   {
     auto s = prepare(
@@ -445,6 +417,114 @@ void KVRVortelyCoreDataManager::Impl::load() {
       if (p->product) p->product->partners.push_back(p);
     }
     finish(rc);
+  }
+}
+
+// Report lines are most of the file: they are read in rowid ranges by a few
+// threads, each on its own read-only connection and into its own block pool,
+// then linked to their products and reports in rowid order, so the
+// relationship vectors come out as a single sequential read would give them.
+void KVRVortelyCoreDataManager::Impl::loadEntries(const IdMap<KVRVortelyManagedProduct>& productById,
+                                                 const IdMap<KVRReport>& reportById) {
+  int64_t minId = 0, maxId = 0;
+  {
+    SQLite::Statement q(*db, "SELECT min(id), max(id) FROM ReportEntry");
+    if (q.executeStep() && !q.getColumn(0).isNull()) {
+      minId = q.getColumn(0).getInt64();
+      maxId = q.getColumn(1).getInt64();
+    } else {
+      return;
+    }
+  }
+  const int64_t rows = maxId - minId + 1;
+  const int parts = rows < 200000 ? 1 : int(std::clamp<unsigned>(std::thread::hardware_concurrency() / 2, 1u, 4u));
+  const std::string file = db->getFilename();
+
+  struct Part {
+    int64_t from = 0, to = 0;
+    std::unique_ptr<KVRDatabasePool<KVRReportEntry>> pool;
+    std::vector<KVRReportEntry*> entries;
+    StringInterner strings;
+    std::string error;
+  };
+  std::vector<Part> work;
+  work.resize(size_t(parts));
+  for (int i = 0; i < parts; ++i) {
+    work[size_t(i)].from = minId + rows * i / parts;
+    work[size_t(i)].to = minId + rows * (i + 1) / parts - 1;
+    work[size_t(i)].pool = std::make_unique<KVRDatabasePool<KVRReportEntry>>(32768);
+  }
+
+  auto read = [&](Part& part, sqlite3* h) {
+    sqlite3_stmt* q = nullptr;
+    const char* sql =
+        "SELECT id, product_id, report_id, type, subType, count, income, currency, country, beginDate, endDate"
+        " FROM ReportEntry WHERE id BETWEEN ? AND ?";
+    if (sqlite3_prepare_v2(h, sql, -1, &q, nullptr) != SQLITE_OK) throw SQLite::Exception(h, sqlite3_errcode(h));
+    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> guard(q, &sqlite3_finalize);
+    sqlite3_bind_int64(q, 1, part.from);
+    sqlite3_bind_int64(q, 2, part.to);
+    part.entries.reserve(size_t(part.to - part.from + 1));
+    int64_t lastReportId = -1, lastProductId = -1;
+    KVRReport* lastReport = nullptr;
+    KVRVortelyManagedProduct* lastProduct = nullptr;
+    int rc;
+    while ((rc = sqlite3_step(q)) == SQLITE_ROW) {
+      KVRReportEntry* e = part.pool->create();
+      e->objectID = sqlite3_column_int64(q, 0);
+      const int64_t productId = sqlite3_column_int64(q, 1);
+      if (productId != lastProductId) {
+        lastProductId = productId;
+        lastProduct = productById.find(productId);
+      }
+      const int64_t reportId = sqlite3_column_int64(q, 2);
+      if (reportId != lastReportId) {
+        lastReportId = reportId;
+        lastReport = reportById.find(reportId);
+      }
+      e->product = lastProduct;
+      e->report = lastReport;
+      e->type = sqlite3_column_int(q, 3);
+      e->subType = sqlite3_column_int(q, 4);
+      e->count = sqlite3_column_int(q, 5);
+      e->income = sqlite3_column_int(q, 6);
+      e->currency = part.strings.get(reinterpret_cast<const char*>(sqlite3_column_text(q, 7)));
+      e->country = part.strings.get(reinterpret_cast<const char*>(sqlite3_column_text(q, 8)));
+      e->beginDate = dateColumn(q, 9);
+      e->endDate = dateColumn(q, 10);
+      part.entries.push_back(e);
+    }
+    if (rc != SQLITE_DONE) throw SQLite::Exception(h, rc);
+  };
+
+  std::vector<std::thread> threads;
+  for (int i = 1; i < parts; ++i) {
+    threads.emplace_back([&, i] {
+      try {
+        SQLite::Database own(file, SQLite::OPEN_READONLY | SQLite::OPEN_NOMUTEX, KVRDatabaseSchema::kBusyTimeoutMs);
+        own.exec("PRAGMA mmap_size = 1073741824");
+        read(work[size_t(i)], own.getHandle());
+      } catch (const std::exception& e) {
+        work[size_t(i)].error = e.what();
+      }
+    });
+  }
+  try {
+    read(work[0], db->getHandle());
+  } catch (const std::exception& e) {
+    work[0].error = e.what();
+  }
+  for (std::thread& t : threads) t.join();
+  for (const Part& part : work)
+    if (!part.error.empty()) throw std::runtime_error(part.error);
+
+  for (Part& part : work) {
+    for (KVRReportEntry* e : part.entries) {
+      if (e->product) e->product->entries.push_back(e);
+      if (e->report) e->report->entries.push_back(e);
+    }
+    loadedEntryCount += part.entries.size();
+    loadedEntryPools.push_back(std::move(part.pool));
   }
 }
 
@@ -807,11 +887,14 @@ bool KVRVortelyCoreDataManager::openStore(const QString& path, QString* error) {
   if (path.isEmpty()) return fail(QStringLiteral("No database file was given."));
 
   // An existing file is first inspected read-only: a file that is not a sound
-  // database of ours is never opened for writing.
+  // database of ours is never opened for writing. The integrity check reads the
+  // whole file, so it runs on its own connection while the objects load from a
+  // read-only one; a failed check throws the loaded objects away.
   const QFileInfo info(path);
   KVRDatabaseSchema::FileCheck check;
   if (info.exists() && !info.isFile()) return fail(QStringLiteral("\"%1\" is not a file.").arg(path));
-  if (info.exists() && info.size() > 0) {
+  const bool existing = info.exists() && info.size() > 0;
+  if (existing) {
     check = KVRDatabaseSchema::inspect(path);
     if (!check.sound) return fail(check.error);
   } else {
@@ -819,13 +902,39 @@ bool KVRVortelyCoreDataManager::openStore(const QString& path, QString* error) {
   }
 
   try {
-    d_->db = std::make_unique<SQLite::Database>(path.toStdString(), SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE);
+    bool loaded = false;
+    if (existing && !check.empty && check.version == KVRDatabaseSchema::kVersion) {
+      std::future<QString> integrity =
+          std::async(std::launch::async, [path] { return KVRDatabaseSchema::integrityProblems(path); });
+      QString loadError;
+      try {
+        d_->db = std::make_unique<SQLite::Database>(path.toStdString(), SQLite::OPEN_READONLY | SQLite::OPEN_NOMUTEX,
+                                                   KVRDatabaseSchema::kBusyTimeoutMs);
+        d_->load();
+        loaded = true;
+      } catch (const std::exception& e) {
+        loadError = QString::fromUtf8(e.what());
+      }
+      const QString problems = integrity.get();
+      if (!problems.isEmpty()) return fail(problems);
+      if (!loaded)
+        return fail(QStringLiteral("The database \"%1\" could not be read (%2).").arg(path, loadError));
+      d_->db.reset();
+    } else if (existing) {
+      const QString problems = KVRDatabaseSchema::integrityProblems(path);
+      if (!problems.isEmpty()) return fail(problems);
+    }
+    // Sound: reopen for writing. SQLite's own mutex is not needed, every use
+    // of the connection is under the context lock.
+    d_->db = std::make_unique<SQLite::Database>(
+        path.toStdString(), SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE | SQLite::OPEN_NOMUTEX,
+        KVRDatabaseSchema::kBusyTimeoutMs);
     d_->db->exec("PRAGMA journal_mode = WAL");
     d_->db->exec("PRAGMA synchronous = FULL");
     QString why;
     if (!KVRDatabaseSchema::prepare(*d_->db, check.empty, check.version, &why)) return fail(why);
     d_->path = path;
-    d_->load();
+    if (!loaded) d_->load();
   } catch (const std::exception& e) {
     return fail(QStringLiteral("The database \"%1\" could not be opened (%2).").arg(path, QString::fromUtf8(e.what())));
   }
@@ -836,7 +945,7 @@ bool KVRVortelyCoreDataManager::openStore(const QString& path, QString* error) {
           .arg(d_->accounts.size())
           .arg(d_->products.size())
           .arg(d_->reports.size())
-          .arg(d_->entryPool.count()),
+          .arg(d_->loadedEntryCount + d_->entryPool.count()),
       false, kLogKeyword);
   return true;
 }
