@@ -1,9 +1,5 @@
-// The shared values index on its own: publishing, removing, key union and
-// copy-on-write views.
+// The shared values index on its own: key union and copy-on-write views.
 #include <gtest/gtest.h>
-
-#include <atomic>
-#include <thread>
 
 #include "core/KVRSharedValuesIndex.h"
 
@@ -62,31 +58,6 @@ TEST(ValuesIndex, ViewsTakenEarlierNeverChange) {
   EXPECT_FLOAT_EQ(after->find("US-US", 100, 7)->sales, 2);
   EXPECT_FALSE(after->find("US-US", 101, 7));
   EXPECT_FALSE(after->find("US-US", 100, 99));
-}
-
-TEST(ValuesIndex, ConcurrentPublishersAndReaders) {
-  KVRSharedValuesIndex index;
-  std::atomic<bool> stop{false};
-  std::atomic<int> bad{0};
-  std::thread reader([&] {
-    while (!stop.load()) {
-      auto view = index.snapshot();
-      // Every published key list matches the products it holds.
-      QStringList keys;
-      for (const auto& [id, v] : view->byProduct)
-        for (const auto& s : v->series)
-          if (!keys.contains(s.valueKey)) keys.append(s.valueKey);
-      if (keys.size() != view->valueKeys.size()) ++bad;
-    }
-  });
-  std::thread writer([&] {
-    for (int i = 0; i < 2000; ++i) index.publish(i % 5, i % 2 ? values({"EU-FR", "US-US"}) : values({"JP-JP"}));
-  });
-  for (int i = 0; i < 2000; ++i) index.publish(10 + i % 3, i % 3 ? values({"AU-AU"}) : nullptr);
-  writer.join();
-  stop = true;
-  reader.join();
-  EXPECT_EQ(bad.load(), 0);
 }
 
 }  // namespace
