@@ -3,7 +3,6 @@
 //   VORTELY_BENCH_DATA   the sample folder (made by vortely-sample-data --size
 //                        large --out <dir>) or the database file itself;
 //                        default build/sample-large
-//   VORTELY_BENCH_THREADS  worker threads for the build (default 1)
 //   VORTELY_BENCH_SYNTHETIC=1  build made-up products in memory instead
 //                        (also used when no database is found)
 //
@@ -16,12 +15,10 @@
 #include <sys/resource.h>
 #include <time.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <thread>
 #include <vector>
 
 #include "catalogue/KVRVortelyCurrencyConverter.h"
@@ -141,8 +138,6 @@ int main(int argc, char** argv) {
 
   const char* dataEnv = std::getenv("VORTELY_BENCH_DATA");
   const QString dataPath = dataEnv ? QString::fromLocal8Bit(dataEnv) : QStringLiteral("build/sample-large");
-  const char* threadsEnv = std::getenv("VORTELY_BENCH_THREADS");
-  const int threads = std::max(1, threadsEnv ? std::atoi(threadsEnv) : 1);
   const bool forceSynthetic = std::getenv("VORTELY_BENCH_SYNTHETIC") != nullptr;
 
   KVRVortelyCoreDataManager& dm = KVRVortelyCoreDataManager::sharedInstance();
@@ -174,23 +169,14 @@ int main(int argc, char** argv) {
   }
   const double loadMB = peakMegabytes();
 
-  // Every product's history, built anew.
-  std::atomic<size_t> next{0};
-  auto work = [&] {
-    for (size_t i = next++; i < products.size(); i = next++) {
-      std::lock_guard<std::recursive_mutex> ctx(dm.contextLock());
-      products[i]->resetHistory();
-      products[i]->buildHistoryByDate();
-    }
-  };
+  // Every product's history, built anew, one after the other (each build
+  // reads its lines under the context lock, as the application's rebuild does).
   const double c2 = cpuSeconds();
   const auto t2 = std::chrono::steady_clock::now();
-  if (threads == 1) {
-    work();
-  } else {
-    std::vector<std::thread> pool;
-    for (int i = 0; i < threads; ++i) pool.emplace_back(work);
-    for (auto& t : pool) t.join();
+  for (KVRVortelyManagedProduct* p : products) {
+    std::lock_guard<std::recursive_mutex> ctx(dm.contextLock());
+    p->resetHistory();
+    p->buildHistoryByDate();
   }
   const auto t3 = std::chrono::steady_clock::now();
   const double c3 = cpuSeconds();
@@ -205,7 +191,6 @@ int main(int argc, char** argv) {
   std::printf("sales lines   %zu\n", lines);
   std::printf("ad lines      %zu\n", adLines);
   std::printf("day records   %zu\n", records);
-  std::printf("threads       %d\n", threads);
   std::printf("load          %.3f s (peak %.0f MB)\n", loadSeconds, loadMB);
   std::printf("history build %.3f s (processor time %.3f s)\n", buildSeconds, c3 - c2);
   std::printf("peak memory   %.0f MB\n", peakMB);
