@@ -44,7 +44,6 @@ void KVRVortelyManagedProduct::cacheRatings() {
   }
   std::lock_guard<std::mutex> g(ratingsLock_);
   ratingCache_ = std::move(cache);
-  ratingsCached_ = true;
 }
 
 namespace {
@@ -61,26 +60,15 @@ std::vector<int> ratingSlice(const std::vector<std::pair<QString, std::array<int
 }
 }  // namespace
 
+// Before the ratings load has filled the cache, every level reads 0: reading
+// the rows here would mean taking the context lock on the main thread while a
+// long rebuild may hold it.
 std::vector<int> KVRVortelyManagedProduct::ratingsForCountry(const QString& country) const {
-  {
-    std::lock_guard<std::mutex> g(ratingsLock_);
-    if (ratingsCached_) return ratingSlice(ratingCache_, country, 0);
-  }
-  // Not loaded yet: read the rows now, under the context lock (taken before
-  // the ratings lock, as the ratings load does).
-  std::lock_guard<std::recursive_mutex> ctx(KVRVortelyCoreDataManager::sharedInstance().contextLock());
-  const_cast<KVRVortelyManagedProduct*>(this)->cacheRatings();
   std::lock_guard<std::mutex> g(ratingsLock_);
   return ratingSlice(ratingCache_, country, 0);
 }
 
 std::vector<int> KVRVortelyManagedProduct::newRatingsForCountry(const QString& country) const {
-  {
-    std::lock_guard<std::mutex> g(ratingsLock_);
-    if (ratingsCached_) return ratingSlice(ratingCache_, country, 5);
-  }
-  std::lock_guard<std::recursive_mutex> ctx(KVRVortelyCoreDataManager::sharedInstance().contextLock());
-  const_cast<KVRVortelyManagedProduct*>(this)->cacheRatings();
   std::lock_guard<std::mutex> g(ratingsLock_);
   return ratingSlice(ratingCache_, country, 5);
 }

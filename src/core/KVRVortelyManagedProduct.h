@@ -43,7 +43,7 @@ class KVRVortelyManagedProduct : public KVRManagedObject {
 
   // Vote counts for the five star levels (1 to 5) of the all-versions slots;
   // country null or empty for all countries. Always five entries, 0 for a
-  // level without a rating row.
+  // level without a rating row; all 0 until cacheRatings has run.
   std::vector<int> ratingsForCountry(const QString& country = QString()) const;
   std::vector<int> newRatingsForCountry(const QString& country = QString()) const;
   // Fills the rating cache from the product's Rating rows (the data manager's
@@ -91,7 +91,6 @@ class KVRVortelyManagedProduct : public KVRManagedObject {
   std::vector<KVRReport*> financialReports_;
 
   mutable std::mutex ratingsLock_;
-  bool ratingsCached_ = false;
   // [country storefront][level 0..4] -> votes / new votes; "" = all countries
   std::vector<std::pair<QString, std::array<int, 10>>> ratingCache_;
 };
