@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <SQLiteCpp/SQLiteCpp.h>
 #include <sqlite3.h>
 
@@ -217,6 +218,11 @@ struct KVRVortelyCoreDataManager::Impl {
 
   StringInterner strings;
 
+  // reportWithName's index of file names.
+  QHash<QString, KVRReport*> reportsByName;
+  size_t reportsIndexed = 0;
+  bool reportsIndexDirty = true;
+
   bool hasChanges() const {
     return !newAccounts.empty() || !newProducts.empty() || !newReports.empty() || !newEntries.empty() ||
            !newIAdEntries.empty() || !newRatings.empty() || !newCosts.empty() || !newPartners.empty() ||
@@ -241,6 +247,9 @@ struct KVRVortelyCoreDataManager::Impl {
     deleted.clear();
     deletedRows.clear();
     strings.clear();
+    reportsByName.clear();
+    reportsIndexed = 0;
+    reportsIndexDirty = true;
     // Objects last: nothing above refers to them any more.
     entryPool.clear();
     loadedEntryPools.clear();
@@ -588,6 +597,7 @@ void KVRVortelyCoreDataManager::Impl::removeFromContext(KVRManagedObject* object
       }
     }
     eraseOne(reports, r);
+    reportsIndexDirty = true;
   };
 
   switch (kind) {
@@ -931,6 +941,8 @@ bool KVRVortelyCoreDataManager::openStore(const QString& path, QString* error) {
         KVRDatabaseSchema::kBusyTimeoutMs);
     d_->db->exec("PRAGMA journal_mode = WAL");
     d_->db->exec("PRAGMA synchronous = FULL");
+    // After a large save the log shrinks back once checkpointed.
+    d_->db->exec("PRAGMA journal_size_limit = 67108864");
     QString why;
     if (!KVRDatabaseSchema::prepare(*d_->db, check.empty, check.version, &why)) return fail(why);
     d_->path = path;
@@ -1015,8 +1027,25 @@ std::vector<KVRReport*> KVRVortelyCoreDataManager::paymentReports() {
 
 KVRReport* KVRVortelyCoreDataManager::reportWithName(const QString& filename) {
   std::lock_guard<std::recursive_mutex> lock(contextLock_);
-  for (KVRReport* r : d_->reports)
-    if (r->filename == filename) return r;
+  // The importer asks once per report file, so the names are indexed: reports
+  // appended since the last question are added; a deletion or a marked change
+  // of a report (its name may have changed) rebuilds the index.
+  Impl& d = *d_;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (d.reportsIndexDirty || d.reportsIndexed > d.reports.size()) {
+      d.reportsByName.clear();
+      d.reportsIndexed = 0;
+      d.reportsIndexDirty = false;
+    }
+    for (; d.reportsIndexed < d.reports.size(); ++d.reportsIndexed) {
+      KVRReport* r = d.reports[d.reportsIndexed];
+      if (!d.reportsByName.contains(r->filename)) d.reportsByName.insert(r->filename, r);  // the first one wins
+    }
+    auto it = d.reportsByName.constFind(filename);
+    if (it == d.reportsByName.constEnd()) break;
+    if (it.value()->filename == filename) return it.value();
+    d.reportsIndexDirty = true;  // renamed behind our back: look again from scratch
+  }
   KVRReport* r = insertReport();
   r->filename = filename;
   return r;
@@ -1141,6 +1170,7 @@ KVRPartner* KVRVortelyCoreDataManager::insertPartner(KVRVortelyManagedProduct* p
 
 void KVRVortelyCoreDataManager::markChanged(KVRManagedObject* object) {
   std::lock_guard<std::recursive_mutex> lock(contextLock_);
+  if (dynamic_cast<KVRReport*>(object)) d_->reportsIndexDirty = true;
   // A new object is written whole by the next save anyway.
   if (!object || object->objectID <= 0 || d_->deleted.count(object)) return;
   d_->changed.insert(object);

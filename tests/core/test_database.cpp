@@ -404,6 +404,22 @@ TEST_F(DatabaseTest, ReportWithNameAndPaymentReports) {
   ASSERT_EQ(payments.size(), 2u);
   EXPECT_EQ(payments[0], a);
   EXPECT_EQ(payments[1], c);
+
+  // Names follow renames (marked), deletions and duplicates (the first one counts).
+  c->filename = "Dev-payment_1";
+  EXPECT_EQ(dm().reportWithName("Dev-payment_1"), a);
+  a->filename = "Dev-payment_old";
+  dm().markChanged(a);
+  EXPECT_EQ(dm().reportWithName("Dev-payment_1"), c);
+  EXPECT_EQ(dm().reportWithName("Dev-payment_old"), a);
+  dm().deleteObject(c);
+  KVRReport* fresh = dm().reportWithName("Dev-payment_1");
+  EXPECT_NE(fresh, c);
+  EXPECT_EQ(fresh->filename, "Dev-payment_1");
+  saveOrDie();
+  reopen();
+  EXPECT_EQ(dm().reportWithName("Dev-daily")->type, KVRReportTypeDaily);
+  EXPECT_EQ(dm().reports().size(), 3u);
 }
 
 TEST_F(DatabaseTest, IncomeValueForReportConvertsEachLine) {
