@@ -325,6 +325,44 @@ TEST_F(DatabaseTest, InsertedThenDeletedObjectsNeverReachTheFile) {
   EXPECT_TRUE(dm().products().empty());
 }
 
+TEST_F(DatabaseTest, FailedSaveWritesNothingAndKeepsTheChangesForTheNextOne) {
+  openOrDie();
+  fillEveryKind();
+  saveOrDie();
+  KVRVortelyManagedProduct* p = productWithStoreId(77);
+  p->name = "Renamed";
+  dm().markChanged(p);
+  KVRReport* r = dm().insertReport();
+  r->filename = "new report";
+  KVRReportEntry* e = dm().insertReportEntry(r, p);
+  e->count = 42;
+  dm().insertCost(p)->name = "New cost";
+  {
+    // Someone else's change makes the last step of the save fail.
+    SQLite::Database other(path_.toStdString(), SQLite::OPEN_READWRITE);
+    other.exec("ALTER TABLE Cost RENAME TO CostAway");
+  }
+  QString error;
+  EXPECT_FALSE(dm().save(&error));
+  EXPECT_FALSE(error.isEmpty());
+  EXPECT_TRUE(dm().hasChanges());
+  EXPECT_EQ(r->objectID, 0);  // the ids given inside the failed transaction are taken back
+  EXPECT_EQ(e->objectID, 0);
+  {
+    SQLite::Database other(path_.toStdString(), SQLite::OPEN_READWRITE);
+    EXPECT_EQ(other.execAndGet("SELECT count(*) FROM Report").getInt(), 1);
+    EXPECT_EQ(other.execAndGet("SELECT name FROM Product WHERE idStore = 77").getString(), "Followed");
+    other.exec("ALTER TABLE CostAway RENAME TO Cost");
+  }
+  saveOrDie();
+  reopen();
+  EXPECT_EQ(productWithStoreId(77)->name, "Renamed");
+  ASSERT_NE(reportNamed("new report"), nullptr);
+  ASSERT_EQ(reportNamed("new report")->entries.size(), 1u);
+  EXPECT_EQ(reportNamed("new report")->entries[0]->count, 42);
+  EXPECT_EQ(productWithStoreId(77)->costs.size(), 1u);
+}
+
 TEST_F(DatabaseTest, LineListedInAReportGetsItOnSave) {
   openOrDie();
   KVRReport* r = dm().insertReport();
