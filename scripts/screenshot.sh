@@ -2,7 +2,8 @@
 # Builds, writes the demo sample data into a temporary support folder and
 # takes screenshots of the main window on the offscreen platform:
 # out/screenshots/overview-one-product.png, overview-several-products.png,
-# overview-account.png and iad-overview.png.
+# overview-several-products-by-product.png, overview-account.png and
+# iad-overview.png.
 # BUILD_DIR chooses the build folder (default: build).
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -71,7 +71,7 @@ KVRMainWindow::KVRMainWindow(QWidget* parent) : QMainWindow(parent) {
   splitter_->setChildrenCollapsible(false);
   productTree_ = new QTreeView(splitter_);
   productTree_->setObjectName(QStringLiteral("productList"));
-  productTree_->setMinimumWidth(180);
+  productTree_->setMinimumWidth(200);
   rightStack_ = new QStackedWidget(splitter_);
   screenStack_ = new QStackedWidget(rightStack_);
   noAccountView_ = makeEmptyView(KVRLocalized("No store account"),
@@ -87,7 +87,7 @@ KVRMainWindow::KVRMainWindow(QWidget* parent) : QMainWindow(parent) {
   splitter_->addWidget(rightStack_);
   splitter_->setStretchFactor(0, 0);
   splitter_->setStretchFactor(1, 1);
-  splitter_->setSizes({240, 960});
+  splitter_->setSizes({260, 940});
   column->addWidget(splitter_, 1);
   setCentralWidget(central);
 

@@ -4,11 +4,15 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QPixmap>
+#include <QPushButton>
+#include <QSplitter>
+#include <algorithm>
 #include <QTextStream>
 #include <vector>
 
 #include "app/KVRMainWindow.h"
 #include "app/KVRVortelyMainController.h"
+#include "overview/KVROverviewScreen.h"
 #include "core/KVRVortelyManagedProduct.h"
 #include "platform/KVRMainThread.h"
 #include "products/KVRVortelyProductListController.h"
@@ -38,7 +42,8 @@ int KVRRunScreenshots(const QString& folder) {
     return 1;
   }
   KVRMainWindow* window = controller.mainWindow();
-  window->resize(1400, 860);
+  window->resize(1480, 900);
+  window->splitter()->setSizes({260, 1220});
   KVRVortelyProductListController* list = controller.productList();
   const auto& products = list->allProducts();
 
@@ -55,25 +60,48 @@ int KVRRunScreenshots(const QString& folder) {
   };
 
   controller.setSelectedTabIndex(KVRVortelyMainController::OverviewSegment);
-  // One product: the first one that is not an in-app purchase.
+  auto isApp = [](const KVRVortelyManagedProduct* p) { return !p->isInAppPurchase() && !p->isEBook(); };
+
+  // One product: the first app.
   KVRVortelyManagedProduct* one = nullptr;
   for (KVRVortelyManagedProduct* p : products)
-    if (!p->isInAppPurchase()) { one = p; break; }
+    if (isApp(p)) { one = p; break; }
   if (!one && !products.empty()) one = products.front();
   if (one) list->selectObjects({}, {one});
   grab(QStringLiteral("overview-one-product"));
 
-  std::vector<KVRVortelyManagedProduct*> several(products.begin(),
-                                                 products.begin() + std::min<size_t>(3, products.size()));
+  // Several products: up to three apps, from as many accounts as possible.
+  std::vector<KVRVortelyManagedProduct*> several;
+  for (int pass = 0; pass < 2 && several.size() < 3; ++pass)
+    for (KVRVortelyManagedProduct* p : products) {
+      if (several.size() >= 3) break;
+      if (!isApp(p) || std::find(several.begin(), several.end(), p) != several.end()) continue;
+      const bool accountTaken = std::any_of(several.begin(), several.end(),
+                                            [p](const KVRVortelyManagedProduct* q) { return q->account == p->account; });
+      if (pass == 0 && accountTaken) continue;
+      several.push_back(p);
+    }
   list->selectObjects({}, several);
   grab(QStringLiteral("overview-several-products"));
+  // The same, one curve per product (the list shows the colour chips).
+  if (KVROverviewScreen* screen = controller.overviewScreen()) {
+    if (QPushButton* byProduct = screen->combineControl()->button(1)) byProduct->click();
+    grab(QStringLiteral("overview-several-products-by-product"));
+    if (QPushButton* combined = screen->combineControl()->button(0)) combined->click();
+  }
 
-  std::vector<KVRStoreAccount*> account;
+  // The account with the most products.
+  KVRStoreAccount* biggest = nullptr;
   for (KVRVortelyManagedProduct* p : products)
-    if (p->account) { account.push_back(p->account); break; }
-  list->selectObjects(account, {});
+    if (p->account && (!biggest || p->account->products.size() > biggest->products.size())) biggest = p->account;
+  list->selectObjects(biggest ? std::vector<KVRStoreAccount*>{biggest} : std::vector<KVRStoreAccount*>{}, {});
   grab(QStringLiteral("overview-account"));
 
+  // iAd overview: the products that carry ads.
+  std::vector<KVRVortelyManagedProduct*> withAds;
+  for (KVRVortelyManagedProduct* p : products)
+    if (!p->iAdEntries.empty()) withAds.push_back(p);
+  list->selectObjects({}, withAds);
   controller.setSelectedTabIndex(KVRVortelyMainController::IAdOverviewSegment);
   grab(QStringLiteral("iad-overview"));
   controller.setSelectedTabIndex(KVRVortelyMainController::OverviewSegment);

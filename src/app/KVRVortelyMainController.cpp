@@ -20,6 +20,9 @@
 #include "app/KVRPrintCommand.h"
 #include "app/KVRStartupWindow.h"
 #include "core/KVRNotifications.h"
+#include "financial/KVRPrintView.h"
+#include "overview/KVROverviewScreen.h"
+#include "overview/KVRVortelyResumeController.h"
 #include "core/KVRTask.h"
 #include "core/KVRTaskManager.h"
 #include "core/KVRVortelyCoreDataManager.h"
@@ -66,8 +69,10 @@ KVRVortelyMainController::~KVRVortelyMainController() {
   KVRNotificationCenter::defaultCenter().removeObserver(this);
   if (KVRApplicationServices::current() == this) KVRApplicationServices::setCurrent(nullptr);
   delete productList_;
-  delete mainWindow_;
+  delete mainWindow_;  // the screens go before their controllers
   delete startupWindow_;
+  iAdController_.reset();
+  salesController_.reset();
 }
 
 void KVRVortelyMainController::runInBackground(std::function<void()> job) {
@@ -143,13 +148,27 @@ void KVRVortelyMainController::applicationDidFinishLaunching() {
 }
 
 void KVRVortelyMainController::buildOverviewScreens() {
-  mainWindow_->setSegmentPage(OverviewSegment,
-                              placeholderPage(QStringLiteral("overviewPage"), KVRLocalized("Overview")));
+  salesController_ = std::make_unique<KVRVortelyResumeController>(nullptr, this);
+  iAdController_ = std::make_unique<KVRVortelyResumeController>(salesController_.get(), this);
+  salesScreen_ = new KVROverviewScreen(salesController_.get(), this);
+  salesScreen_->setObjectName(QStringLiteral("overviewPage"));
+  iAdScreen_ = new KVROverviewScreen(iAdController_.get(), this);
+  iAdScreen_->setObjectName(QStringLiteral("iAdOverviewPage"));
+  mainWindow_->setSegmentPage(OverviewSegment, salesScreen_);
   mainWindow_->setSegmentPage(FinancialSegment,
                               placeholderPage(QStringLiteral("financialPage"),
                                               KVRLocalized("Financial statements are not available yet.")));
-  mainWindow_->setSegmentPage(IAdOverviewSegment,
-                              placeholderPage(QStringLiteral("iAdOverviewPage"), KVRLocalized("iAd Overview")));
+  mainWindow_->setSegmentPage(IAdOverviewSegment, iAdScreen_);
+  salesController_->awakeFromNib();
+  iAdController_->awakeFromNib();
+
+  auto printOverview = [this](KVROverviewScreen* screen) {
+    KVRPrintOverview(screen->display(), screen->controlState(), screen->printCaptions(), mainWindow_);
+  };
+  if (!printHandlers_.count(OverviewSegment))
+    printHandlers_[OverviewSegment] = [this, printOverview] { printOverview(salesScreen_); };
+  if (!printHandlers_.count(IAdOverviewSegment))
+    printHandlers_[IAdOverviewSegment] = [this, printOverview] { printOverview(iAdScreen_); };
 }
 
 void KVRVortelyMainController::restoreWindowGeometry() {
@@ -174,7 +193,7 @@ void KVRVortelyMainController::restoreWindowGeometry() {
     mainWindow_->setGeometry(frame);
   }
   const QByteArray splitter = defaults.objectForKey(kSplitterStateKey).toByteArray();
-  if (!splitter.isEmpty()) mainWindow_->splitter()->restoreState(splitter);
+  splitterRestored_ = !splitter.isEmpty() && mainWindow_->splitter()->restoreState(splitter);
 }
 
 void KVRVortelyMainController::saveWindowState() {
@@ -219,6 +238,10 @@ void KVRVortelyMainController::finishDataLoad() {
     mainWindow_->show();
     mainWindow_->raise();
     mainWindow_->activateWindow();
+  }
+  if (!splitterRestored_) {
+    const int list = 260;
+    mainWindow_->splitter()->setSizes({list, std::max(400, mainWindow_->splitter()->width() - list)});
   }
   // A first look at something rather than at nothing (announced below).
   if (productList_->selectedProducts().empty() && productList_->selectedAccounts().empty()) {
@@ -278,14 +301,10 @@ void KVRVortelyMainController::setSelectedTabIndex(int index) {
 
 int KVRVortelyMainController::selectedTabIndex() const { return mainWindow_ ? mainWindow_->selectedSegment() : 0; }
 
-KVRVortelyResumeController* KVRVortelyMainController::resumeController() const {
-  return salesOverview_.controller ? salesOverview_.controller() : nullptr;
-}
-KVRVortelyResumeController* KVRVortelyMainController::resumeiAdController() const {
-  return iAdOverview_.controller ? iAdOverview_.controller() : nullptr;
-}
+KVRVortelyResumeController* KVRVortelyMainController::resumeController() const { return salesController_.get(); }
+KVRVortelyResumeController* KVRVortelyMainController::resumeiAdController() const { return iAdController_.get(); }
 bool KVRVortelyMainController::isOverviewGraphCombined() const {
-  return salesOverview_.isOverviewGraphCombined ? salesOverview_.isOverviewGraphCombined() : true;
+  return salesController_ ? salesController_->isOverviewGraphCombined() : true;
 }
 
 void KVRVortelyMainController::selectionDidChange() {
@@ -301,8 +320,8 @@ void KVRVortelyMainController::postSelectedProductDidChange() {
 // Empty states
 
 void KVRVortelyMainController::setOptionsEnabled(bool enabled) {
-  if (salesOverview_.setOptionsEnabled) salesOverview_.setOptionsEnabled(enabled);
-  if (iAdOverview_.setOptionsEnabled) iAdOverview_.setOptionsEnabled(enabled);
+  if (salesController_) salesController_->setOptionsEnabled(enabled);
+  if (iAdController_) iAdController_->setOptionsEnabled(enabled);
   if (reportsController_) reportsController_->setOptionsEnabled(enabled);
 }
 

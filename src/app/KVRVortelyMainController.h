@@ -27,6 +27,7 @@ class KVRTask;
 class KVRVortelyProductListController;
 class KVRVortelyResumeController;
 class KVRFinancialStatementsController;
+class KVROverviewScreen;
 
 class KVRVortelyMainController : public QObject, public KVRApplicationServices {
   Q_OBJECT
@@ -98,6 +99,8 @@ class KVRVortelyMainController : public QObject, public KVRApplicationServices {
   KVRMainWindow* mainWindow() const { return mainWindow_; }
   KVRStartupWindow* startupWindow() const { return startupWindow_; }
   KVRVortelyProductListController* productList() const { return productList_; }
+  KVROverviewScreen* overviewScreen() const { return salesScreen_; }
+  KVROverviewScreen* iAdOverviewScreen() const { return iAdScreen_; }
 
  signals:
   void startupDidFinish();
@@ -130,19 +133,17 @@ class KVRVortelyMainController : public QObject, public KVRApplicationServices {
   KVRFinancialStatementsController* reportsController_ = nullptr;
   std::map<int, std::function<void()>> printHandlers_;
 
-  // Overview screens: what the shell asks of them.
-  struct OverviewHooks {
-    std::function<void(bool)> setOptionsEnabled;
-    std::function<bool()> isOverviewGraphCombined;
-    std::function<KVRVortelyResumeController*()> controller;
-  };
-  OverviewHooks salesOverview_, iAdOverview_;
+  // The two overviews: the iAd one has the sales one as data provider.
+  std::unique_ptr<KVRVortelyResumeController> salesController_, iAdController_;
+  KVROverviewScreen* salesScreen_ = nullptr;  // owned by the main window
+  KVROverviewScreen* iAdScreen_ = nullptr;
 
   bool financialAccountsLoaded_ = false;
   std::vector<KVRFinancialAccount> financialAccounts_;
 
   bool startupFinished_ = false;
   bool storeOpened_ = false;
+  bool splitterRestored_ = false;
   bool saving_ = false;
   bool rebuildPending_ = false;
   QString pendingRebuildLabel_;
