@@ -223,9 +223,12 @@ void KVRVortelyMainController::startDataLoad() {
   log(QStringLiteral("startDataLoad start"));
   const std::vector<KVRVortelyManagedProduct*> products = productList_->allProducts();
   runInBackground([this, products] {
-    {
-      std::lock_guard<std::recursive_mutex> g(KVRVortelyCoreDataManager::sharedInstance().contextLock());
-      for (KVRVortelyManagedProduct* product : products) product->buildHistoryByDate();
+    // The lock is taken per product, so the main thread never waits for more
+    // than one product's build.
+    auto& lock = KVRVortelyCoreDataManager::sharedInstance().contextLock();
+    for (KVRVortelyManagedProduct* product : products) {
+      std::lock_guard<std::recursive_mutex> g(lock);
+      product->buildHistoryByDate();
     }
     postToMain([this] { finishDataLoad(); });
   });
@@ -373,16 +376,17 @@ void KVRVortelyMainController::rebuildData(const QString& taskLabel) {
   const std::vector<KVRVortelyManagedProduct*> products =
       productList_ ? productList_->allProducts() : std::vector<KVRVortelyManagedProduct*>();
   runInBackground([this, task, products] {
-    {
-      std::lock_guard<std::recursive_mutex> g(KVRVortelyCoreDataManager::sharedInstance().contextLock());
-      const size_t count = products.size();
-      for (size_t i = 0; i < count; ++i) {
-        KVRVortelyManagedProduct* product = products[i];
+    auto& lock = KVRVortelyCoreDataManager::sharedInstance().contextLock();
+    const size_t count = products.size();
+    for (size_t i = 0; i < count; ++i) {
+      KVRVortelyManagedProduct* product = products[i];
+      {
+        std::lock_guard<std::recursive_mutex> g(lock);
         product->resetHistory();
         product->buildHistoryByDate();
         product->resetFinancialReports();
-        task->setProgress(float(i + 1) / float(count));
       }
+      task->setProgress(float(i + 1) / float(count));
     }
     postToMain([this, task] {
       KVRTaskManager::sharedInstance().unregisterTask(task);
