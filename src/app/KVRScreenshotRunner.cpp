@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/KVRMainWindow.h"
+#include "app/KVRStartupWindow.h"
 #include "app/KVRVortelyMainController.h"
 #include "overview/KVROverviewScreen.h"
 #include "core/KVRVortelyManagedProduct.h"
@@ -37,6 +38,8 @@ int KVRRunScreenshots(const QString& folder) {
     err << "alert: " << title << ": " << text << "\n";
   });
   controller.applicationDidFinishLaunching();
+  if (!controller.startupFinished() && controller.startupWindow()->isVisible())
+    controller.startupWindow()->grab().save(QDir(folder).filePath(QStringLiteral("startup-window.png")));
   if (!KVRMainThread::waitUntil([&] { return controller.startupFinished(); }, 120.0)) {
     err << "start-up did not finish\n";
     return 1;

@@ -64,8 +64,8 @@ KVRVortelyMainController::KVRVortelyMainController(QObject* parent)
 
 KVRVortelyMainController::~KVRVortelyMainController() {
   alive_->store(false);
-  for (std::thread& t : workers_)
-    if (t.joinable()) t.join();
+  for (Worker& w : workers_)
+    if (w.thread.joinable()) w.thread.join();
   KVRNotificationCenter::defaultCenter().removeObserver(this);
   if (KVRApplicationServices::current() == this) KVRApplicationServices::setCurrent(nullptr);
   delete productList_;
@@ -77,7 +77,17 @@ KVRVortelyMainController::~KVRVortelyMainController() {
 
 void KVRVortelyMainController::runInBackground(std::function<void()> job) {
   // Finished workers are joined as new ones start; the rest at destruction.
-  workers_.emplace_back(std::move(job));
+  std::erase_if(workers_, [](Worker& w) {
+    if (!w.done->load()) return false;
+    w.thread.join();
+    return true;
+  });
+  auto done = std::make_shared<std::atomic<bool>>(false);
+  workers_.push_back({std::thread([job = std::move(job), done] {
+                        job();
+                        done->store(true);
+                      }),
+                      done});
 }
 
 void KVRVortelyMainController::postToMain(std::function<void()> fn) {

@@ -150,6 +150,10 @@ class KVRVortelyMainController : public QObject, public KVRApplicationServices {
   std::shared_ptr<KVRTask> rebuildTask_;
 
   std::shared_ptr<std::atomic<bool>> alive_;
-  std::vector<std::thread> workers_;
+  struct Worker {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> done;
+  };
+  std::vector<Worker> workers_;
   class QTimer* taskTimer_ = nullptr;
 };
