@@ -1,12 +1,15 @@
 #include "graphs/KVRCalendarOverlayController.h"
 
 #include <QEvent>
+#include <QKeyEvent>
 #include <QVBoxLayout>
 
 #include "core/KVRCalendar.h"
 
 KVRCalendarOverlayController::KVRCalendarOverlayController(QObject* parent) : QObject(parent) {
-  window_ = new QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+  // A popup closes by itself on a click elsewhere; it also hides when it is
+  // deactivated or on Escape (see eventFilter).
+  window_ = new QWidget(nullptr, Qt::Popup | Qt::FramelessWindowHint);
   window_->setObjectName(QStringLiteral("KVRCalendarOverlay"));
   window_->setAttribute(Qt::WA_ShowWithoutActivating, false);
   auto* layout = new QVBoxLayout(window_);
@@ -55,7 +58,10 @@ bool KVRCalendarOverlayController::isVisible() const { return window_ && window_
 
 bool KVRCalendarOverlayController::eventFilter(QObject* watched, QEvent* event) {
   // The overlay lives only while it is the active window.
-  if (watched == window_ && event->type() == QEvent::WindowDeactivate) window_->hide();
+  if (watched == window_) {
+    if (event->type() == QEvent::WindowDeactivate) window_->hide();
+    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) window_->hide();
+  }
   return QObject::eventFilter(watched, event);
 }
 

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 
 #include <QDateEdit>
+#include <QKeyEvent>
 #include <QMouseEvent>
 
 #include "core/KVRCalendar.h"
@@ -128,6 +129,12 @@ TEST(CalendarOverlay, ShowsThePickerDateAndWritesThePick) {
   EXPECT_EQ(delegate.calls[0].second, dateOf(2026, 3, 20));
   saveRender(overlay.window()->grab().toImage(), "calendar_overlay.png");
 
+  // Escape hides it; showing it again keeps the picker.
+  QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  QCoreApplication::sendEvent(overlay.window(), &escape);
+  EXPECT_FALSE(overlay.isVisible());
+  overlay.showWithFrame(frame, &picker);
+  EXPECT_TRUE(overlay.isVisible());
   // Losing the active state hides the overlay.
   QEvent deactivate(QEvent::WindowDeactivate);
   QCoreApplication::sendEvent(overlay.window(), &deactivate);
