@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QPainter>
+#include <QPicture>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <cmath>
@@ -48,10 +49,20 @@ void KVRPrintBox::setContent(QWidget* content) {
   placeContent();
 }
 
+void KVRPrintBox::setReservesTitleSpace(bool reserve) {
+  reservesTitleSpace_ = reserve;
+  placeContent();
+}
+
+QRect KVRPrintBox::titleRect() const {
+  const int inset = framed_ ? 16 : 8;
+  return QRect(inset, framed_ ? 10 : 4, width() - 2 * inset, 30);
+}
+
 void KVRPrintBox::placeContent() {
   if (!content_) return;
   const int inset = framed_ ? 14 : 6;
-  const int top = title_.isEmpty() ? inset : inset + 30;
+  const int top = title_.isEmpty() && !reservesTitleSpace_ ? inset : inset + 30;
   // Chart boxes reach below their area's edge: keep the content clear of it.
   const int bottom = framed_ ? inset : 26;
   content_->setGeometry(QRect(inset, top, std::max(0, width() - 2 * inset), std::max(0, height() - top - bottom)));
@@ -68,10 +79,9 @@ void KVRPrintBox::paintEvent(QPaintEvent*) {
     p.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 12, 12);
   }
   if (!title_.isEmpty()) {
-    p.setFont(KVRPrintViewBase::printFont(19, true));
+    p.setFont(KVRPrintViewBase::printFont(22, true));
     p.setPen(kTitleColor);
-    const int inset = framed_ ? 16 : 8;
-    p.drawText(QRect(inset, framed_ ? 10 : 4, width() - 2 * inset, 30), Qt::AlignLeft | Qt::AlignVCenter, title_);
+    p.drawText(titleRect(), Qt::AlignLeft | Qt::AlignVCenter, title_);
   }
 }
 
@@ -126,10 +136,36 @@ bool KVRPrintViewBase::printTo(QPrinter& printer) {
   QPainter painter;
   if (!painter.begin(&printer)) return false;
   beginPageInRect(printable);
-  // One layout unit is half a point.
+  // One layout unit is half a point. The widgets are recorded first, so that
+  // the page keeps its text and lines as vectors (a widget rendered straight
+  // into a printer would be turned into a bitmap).
+  QPicture picture;
+  {
+    QPainter recorder(&picture);
+    // Views drawn with translucent gradients, which a PDF page cannot hold,
+    // go onto the page as fine images instead (property "printAsImage").
+    std::vector<QWidget*> images;
+    for (QWidget* w : findChildren<QWidget*>())
+      if (w->property("printAsImage").toBool() && w->isVisibleTo(this)) images.push_back(w);
+    for (QWidget* w : images) w->setVisible(false);
+    render(&recorder, QPoint(), QRegion(), QWidget::DrawChildren);
+    for (QWidget* w : images) {
+      w->setVisible(true);
+      constexpr qreal kImageScale = 4.0;
+      QImage img(w->size() * kImageScale, QImage::Format_ARGB32_Premultiplied);
+      img.setDevicePixelRatio(kImageScale);
+      img.fill(Qt::transparent);
+      {
+        QPainter ip(&img);
+        ip.setRenderHint(QPainter::Antialiasing);
+        w->render(&ip, QPoint(), QRegion(), QWidget::DrawChildren);
+      }
+      recorder.drawImage(QRectF(QPointF(w->mapTo(this, QPoint(0, 0))), QSizeF(w->size())), img);
+    }
+  }
   const double scale = printer.resolution() / 72.0 * 0.5;
   painter.scale(scale, scale);
-  render(&painter, QPoint(), QRegion(), QWidget::DrawChildren);
+  painter.drawPicture(0, 0, picture);
   return painter.end();
 }
 
@@ -223,6 +259,7 @@ void KVRPrintView::buildTopBand() {
   prLastWeekGraph_->setKindOfGraph(2);
   prLastWeekGraph_->setShowValues(true);
   prLastWeekGraph_->setDataSource(graphSource_.get());
+  prLastWeekGraph_->setProperty("printAsImage", true);
   graphBox->setContent(prLastWeekGraph_);
   topBand_->onResize = [this, graphBox](const QSize& s) {
     prPrintTitle_->setGeometry(0, 0, s.width(), 50);
@@ -248,26 +285,32 @@ void KVRPrintView::buildSummary() {
       {"Downloads", &prDownloadsLabel_},  {"Requests", &prRequestsLabel_},   {"Impressions", &prImpressionsLabel_},
       {"Fill Rate", &prFillRateLabel_},   {"eCPM", &preCPMLabel_},           {"CTR", &prCTRLabel_},
   };
-  std::vector<std::pair<QLabel*, QLabel*>> cells;
-  for (const Metric& m : metrics) {
+  for (size_t i = 0; i < std::size(metrics); ++i) {
     QLabel* caption = makeLabel(inner, 16, false);
-    caption->setText(KVRLocalized(m.caption));
-    *m.field = makeLabel(inner, 22, true);
-    cells.emplace_back(caption, *m.field);
+    caption->setText(KVRLocalized(metrics[i].caption));
+    *metrics[i].field = makeLabel(inner, 22, true);
+    // The first four are sales figures, the other five ad figures.
+    metricCells_.push_back(MetricCell{caption, *metrics[i].field, i >= 4});
   }
-  inner->onResize = [this, cells](const QSize& s) {
+  inner->onResize = [this](const QSize& s) {
     const int counterW = std::min(330, s.width() / 3);
     prRevenuesLabel_->setGeometry(4, 0, counterW, 26);
     const QSize hint = prCounterView_->sizeHint();
     const int ch = std::min(s.height() - 34, std::max(hint.height(), 60));
     prCounterView_->setGeometry(0, 30, counterW, std::max(0, ch));
     const int gx = counterW + 30, gw = std::max(0, s.width() - gx);
-    const int colW = gw / 3, rowH = std::max(1, s.height() / 3);
-    for (size_t i = 0; i < cells.size(); ++i) {
-      const int col = int(i % 3), row = int(i / 3);
-      const int x = gx + col * colW, y = row * rowH;
-      cells[i].first->setGeometry(x, y, colW - 8, 22);
-      cells[i].second->setGeometry(x, y + 22, colW - 8, std::max(0, rowH - 24));
+    const int columns = printState_.iAd ? 3 : 4;
+    const int colW = gw / columns, rowH = std::max(1, s.height() / 2);
+    int shown = 0;
+    for (const MetricCell& c : metricCells_) {
+      const bool visible = c.ad == printState_.iAd;
+      c.caption->setVisible(visible);
+      c.value->setVisible(visible);
+      if (!visible) continue;
+      const int x = gx + (shown % columns) * colW, y = (shown / columns) * rowH;
+      c.caption->setGeometry(x, y + 8, colW - 8, 22);
+      c.value->setGeometry(x, y + 32, colW - 8, 34);
+      ++shown;
     }
   };
   summary_->onResize = [box](const QSize& s) { box->setGeometry(QRect(QPoint(0, 0), s)); };
@@ -353,10 +396,13 @@ void KVRPrintView::placeCaptions() {
   revenues1_->setTitle(QString());
   downloads2_->setTitle(country ? QString() : KVRLocalized("%1 by country").arg(kindLabel_));
   revenues2_->setTitle(country ? QString() : KVRLocalized("Division by country"));
-  // The captions sit above the first row of boxes.
-  const int top = std::max(0, std::min(downloads1_->y(), revenues1_->y()) - 40);
-  downloads1Label_->setGeometry(downloads1_->x() + 8, top, std::max(0, revenues1_->x() - downloads1_->x() - 16), 34);
-  revenues1Label_->setGeometry(revenues1_->x() + 8, top, std::max(0, chartArea_->width() - revenues1_->x() - 16), 34);
+  // The captions stand where the first boxes' titles would be, so that every
+  // chart heading of the page lines up with the others.
+  for (auto [caption, box] : {std::pair{downloads1Label_, downloads1_}, std::pair{revenues1Label_, revenues1_}}) {
+    box->setReservesTitleSpace(true);
+    caption->setGeometry(box->titleRect().translated(box->pos()));
+    caption->raise();
+  }
 }
 
 void KVRPrintView::adjustSizingForPrinting(const QSizeF& printable) {
@@ -389,6 +435,15 @@ void KVRPrintView::adjustSizingForPrinting(const QSizeF& printable) {
   }
   place(splitVertical_, L.splitVertical);
   placeCaptions();
+  fitTitle();
+}
+
+void KVRPrintView::fitTitle() {
+  // A long title is set smaller rather than cut.
+  int px = 34;
+  const int room = std::max(1, topBand_->width());
+  while (px > 20 && QFontMetrics(printFont(px, true)).horizontalAdvance(prPrintTitle_->text()) > room) --px;
+  prPrintTitle_->setFont(printFont(px, true));
 }
 
 void KVRPrintView::beginPageInRect(const QSizeF& printable) {
@@ -402,9 +457,12 @@ void KVRPrintView::fill(const KVROverviewDisplay& display, const KVROverviewCont
   // The layout's sources read this copy of the record and of the controls' state.
   *display_ = display;
   printState_ = state;
+  if (auto* band = dynamic_cast<KVRPrintBand*>(prCounterView_->parentWidget()); band && band->onResize)
+    band->onResize(band->size());
   prLastWeekGraph_->setShowLastDay(display.showLastDay);
 
   prPrintTitle_->setText(captions.printTitle);
+  fitTitle();
   prGraphLabel_->setText(display.graphCaption);
   prCounterView_->setValue(display.counterValue, false);
   prRevenuesLabel_->setText(captions.revenuesLabel);
@@ -421,7 +479,7 @@ void KVRPrintView::fill(const KVROverviewDisplay& display, const KVROverviewCont
   const KVREvolutionDisplay& e = display.evolution;
   prTrendLabel_->setText(captions.trendLabel);
   prDayProgressionImage_->setPixmap(
-      e.arrowImage.isEmpty() ? QPixmap() : QPixmap::fromImage(KVROverviewStockImage(e.arrowImage, QSize(36, 36))));
+      e.arrowImage.isEmpty() ? QPixmap() : QPixmap::fromImage(KVROverviewStockImage(e.arrowImage, QSize(36, 36), 4.0)));
   prDayVariation_->setText(e.title);
   prDayVariationAlternate_->setText(e.title.isEmpty() ? QString() : e.alternateTitle);
   prLastDayValueLeft_->setText(e.lastDayValueLeft);

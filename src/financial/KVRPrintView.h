@@ -36,6 +36,10 @@ class KVRPrintBox : public QWidget {
   void setContent(QWidget* content);
   QWidget* content() const { return content_; }
   void setFramed(bool framed) { framed_ = framed; update(); }
+  // Keeps the title's room free when a caption of the layout stands there.
+  void setReservesTitleSpace(bool reserve);
+  // The title's rectangle in the box.
+  QRect titleRect() const;
 
  protected:
   void paintEvent(QPaintEvent*) override;
@@ -46,6 +50,7 @@ class KVRPrintBox : public QWidget {
   QString title_;
   QWidget* content_ = nullptr;
   bool framed_ = true;
+  bool reservesTitleSpace_ = false;
 };
 
 // A thin separator line.
@@ -147,6 +152,7 @@ class KVRPrintView : public KVRPrintViewBase {
   void buildDisplaySettings();
   void buildChartArea();
   void placeCaptions();
+  void fitTitle();
 
   bool hideByProduct_ = false;
   QString kindLabel_;
@@ -155,6 +161,12 @@ class KVRPrintView : public KVRPrintViewBase {
   std::unique_ptr<KVROverviewChartSource> chartSources_[4];
 
   KVROverviewControlState printState_;
+  struct MetricCell {
+    QLabel* caption;
+    QLabel* value;
+    bool ad;  // an ad figure (shown on the ad overview's report)
+  };
+  std::vector<MetricCell> metricCells_;
   KVRPrintBand* summary_ = nullptr;
   KVRPrintBand* chartArea_ = nullptr;
   KVRPrintBand* topBand_ = nullptr;
