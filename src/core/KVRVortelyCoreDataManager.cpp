@@ -939,6 +939,10 @@ bool KVRVortelyCoreDataManager::openStore(const QString& path, QString* error) {
     d_->db = std::make_unique<SQLite::Database>(
         path.toStdString(), SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE | SQLite::OPEN_NOMUTEX,
         KVRDatabaseSchema::kBusyTimeoutMs);
+    // SQLite quietly opens a file it may not write read-only; every later save
+    // would then fail, so say it now.
+    if (sqlite3_db_readonly(d_->db->getHandle(), "main") == 1)
+      return fail(QStringLiteral("The database \"%1\" cannot be written (read-only file or folder).").arg(path));
     d_->db->exec("PRAGMA journal_mode = WAL");
     d_->db->exec("PRAGMA synchronous = FULL");
     // After a large save the log shrinks back once checkpointed.
