@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstddef>
+#include <cstring>
 #include <thread>
+
+#include <QHash>
 
 #include "core/KVRCalendar.h"
 #include "core/KVRVortelyCoreDataManager.h"
@@ -24,27 +28,20 @@ constexpr Member kSlotMembers[KVRCurrencySlotCount] = {
     &KVRTotalsStruct::currencyMXN, &KVRTotalsStruct::currencyCNY, &KVRTotalsStruct::currencySEK,
     &KVRTotalsStruct::currencyDKK};
 
-// Adds the 19 summed measures of v to a (income is never summed).
+// The 20 measure floats lie side by side, income among them: the working
+// accumulators add all 20 in one vector pass and have their income cleared
+// before they reach the result (income is never summed). Every other float
+// gets exactly the same additions as one by one.
+constexpr size_t kMeasuresOffset = offsetof(KVRTotalsStruct, promoCode);
+static_assert(offsetof(KVRTotalsStruct, ctr) == kMeasuresOffset + 19 * sizeof(float));
+static_assert(offsetof(KVRTotalsStruct, income) == kMeasuresOffset + 13 * sizeof(float));
+
 inline void addMeasures(KVRTotalsStruct& a, const KVRTotalsStruct& v) {
-  a.sales = a.sales + v.sales;
-  a.upgrades = a.upgrades + v.upgrades;
-  a.refunds = a.refunds + v.refunds;
-  a.downloads = a.downloads + v.downloads;
-  a.paiedSales = a.paiedSales + v.paiedSales;
-  a.freeSales = a.freeSales + v.freeSales;
-  a.currency = a.currency + v.currency;
-  a.iAdSales = a.iAdSales + v.iAdSales;
-  a.eCPM = a.eCPM + v.eCPM;
-  a.requests = a.requests + v.requests;
-  a.impressions = a.impressions + v.impressions;
-  a.fillRate = a.fillRate + v.fillRate;
-  a.ctr = a.ctr + v.ctr;
-  a.promoCode = a.promoCode + v.promoCode;
-  a.giftPurchase = a.giftPurchase + v.giftPurchase;
-  a.giftRedemption = a.giftRedemption + v.giftRedemption;
-  a.eduStore = a.eduStore + v.eduStore;
-  a.newSubscription = a.newSubscription + v.newSubscription;
-  a.renewal = a.renewal + v.renewal;
+  float x[20], y[20];
+  std::memcpy(x, reinterpret_cast<const char*>(&a) + kMeasuresOffset, sizeof x);
+  std::memcpy(y, reinterpret_cast<const char*>(&v) + kMeasuresOffset, sizeof y);
+  for (int i = 0; i < 20; ++i) x[i] = x[i] + y[i];
+  std::memcpy(reinterpret_cast<char*>(&a) + kMeasuresOffset, x, sizeof x);
 }
 
 // Adds a finished key accumulator: count measures rounded, the others as they are.
@@ -80,6 +77,7 @@ struct Plan {
     int country = 0;  // index into countries
   };
   std::vector<Key> keys;     // the keys that pass the filter, in visiting order
+  QHash<QString, int> keyIndex;  // value key -> position in keys
   QStringList countries;     // distinct countries of those keys
   bool onlyTotals = false;
   std::array<int, 64> slotOfCode{};  // interned currency index -> KVRCurrencySlot or -1
@@ -97,6 +95,17 @@ inline void addCurrencies(KVRTotalsStruct& a, const KVRTotalsStruct& v, const Pl
       a.*m = a.*m + v.*m;
     }
   }
+}
+
+// The position of the first day not before d. Days rise strictly, so
+// days[i] >= days[0] + i: the answer is at most d - days[0], and exactly that
+// when the series has every day (the usual case) - no search needed.
+size_t firstDayNotBefore(const std::vector<KVRCivilDay>& days, KVRCivilDay d) {
+  if (days.empty() || d <= days.front()) return 0;
+  if (d > days.back()) return days.size();
+  const size_t bound = std::min(size_t(d - days.front()), days.size() - 1);
+  if (days[bound - 1] < d) return bound;
+  return size_t(std::lower_bound(days.begin(), days.begin() + long(bound), d) - days.begin());
 }
 
 bool cancelled(const Plan& plan) {
@@ -117,13 +126,22 @@ bool sumProduct(const Plan& plan, const KVRTotalsEngine::ProductInput& in, KVRPr
     for (size_t i = 0; i < dayCount; ++i) out.salesByDate[i].first = plan.walk[i];
   }
 
+  // The product's series of each passing key, found once.
+  std::vector<const KVRValueSeries*> seriesOfKey(plan.keys.size(), nullptr);
+  if (in.values && dayCount > 0)
+    for (const KVRValueSeries& s : in.values->series) {
+      const auto it = plan.keyIndex.constFind(s.valueKey);
+      if (it != plan.keyIndex.constEnd()) seriesOfKey[size_t(*it)] = &s;
+    }
+
   if (dayCount > 0) {
     const KVRCivilDay firstDay = plan.walkDays.front();
     const KVRCivilDay lastDay = plan.walkDays.back();
-    for (const Plan::Key& key : plan.keys) {
+    for (size_t k = 0; k < plan.keys.size(); ++k) {
+      const Plan::Key& key = plan.keys[k];
       if (cancelled(plan)) return false;
       KVRTotalsStruct acc;  // the key accumulator
-      const KVRValueSeries* series = in.values ? in.values->find(key.valueKey) : nullptr;
+      const KVRValueSeries* series = seriesOfKey[k];
       auto addDay = [&](const KVRTotalsStruct& v, size_t i) {
         addMeasures(acc, v);
         if (perDay) addMeasures(out.salesByDate[i].second, v);
@@ -137,17 +155,16 @@ bool sumProduct(const Plan& plan, const KVRTotalsEngine::ProductInput& in, KVRPr
       };
       if (series && !series->days.empty()) {
         if (plan.consecutive) {
-          auto begin = std::lower_bound(series->days.begin(), series->days.end(), firstDay);
-          for (auto it = begin; it != series->days.end() && *it <= lastDay; ++it) {
-            const size_t pos = size_t(it - series->days.begin());
-            addDay(series->records[pos], size_t(*it - firstDay));
-          }
+          const size_t n = series->days.size();
+          for (size_t pos = firstDayNotBefore(series->days, firstDay); pos < n && series->days[pos] <= lastDay; ++pos)
+            addDay(series->records[pos], size_t(series->days[pos] - firstDay));
         } else {
           for (size_t i = 0; i < dayCount; ++i)
             if (const KVRTotalsStruct* v = series->find(plan.walkDays[i])) addDay(*v, i);
         }
       }
       // Key merge.
+      acc.income = 0;
       addMeasuresRounded(overall, acc);
       const size_t c = size_t(key.country);
       if (!hasCountry[c]) {
@@ -161,6 +178,7 @@ bool sumProduct(const Plan& plan, const KVRTotalsEngine::ProductInput& in, KVRPr
   }
   if (cancelled(plan)) return false;
 
+  for (auto& d : out.salesByDate) d.second.income = 0;
   out.totals = overall;
   for (size_t c = 0; c < hasCountry.size(); ++c)
     if (hasCountry[c]) out.byCountry.emplace_hint(out.byCountry.end(), plan.countries[int(c)], countryRecords[c]);
@@ -221,6 +239,7 @@ std::optional<KVRTotalsResult> KVRTotalsEngine::run(const QStringList& valueKeys
     const int dash = key.indexOf(QLatin1Char('-'));
     if (dash < 0) continue;
     if (!region.isNull() && QStringView(key).left(dash) != region) continue;
+    if (plan.keyIndex.contains(key)) continue;  // a key listed twice is visited once
     const int next = key.indexOf(QLatin1Char('-'), dash + 1);
     const QString country = key.mid(dash + 1, next < 0 ? -1 : next - dash - 1);
     int index = plan.countries.indexOf(country);
@@ -228,6 +247,7 @@ std::optional<KVRTotalsResult> KVRTotalsEngine::run(const QStringList& valueKeys
       index = int(plan.countries.size());
       plan.countries << country;
     }
+    plan.keyIndex.insert(key, int(plan.keys.size()));
     plan.keys.push_back({key, index});
   }
   // Countries in ascending order so the per-product maps fill from the end.
@@ -261,8 +281,8 @@ std::optional<KVRTotalsResult> KVRTotalsEngine::run(const QStringList& valueKeys
   };
   unsigned threads = maxThreads > 0 ? unsigned(maxThreads) : std::min(8u, std::max(1u, std::thread::hardware_concurrency()));
   // Small runs are not worth a thread.
-  const size_t work = products.size() * std::max<size_t>(1, plan.walk.size()) * std::max<size_t>(1, plan.keys.size());
-  if (products.size() < 2 || work < 20000) threads = 1;
+  const size_t work = products.size() * (plan.walk.size() + 8) * std::max<size_t>(1, plan.keys.size());
+  if (products.size() < 4 || work < 20000) threads = 1;
   threads = unsigned(std::min<size_t>(threads, products.size()));
   if (threads <= 1) {
     worker();

@@ -1,0 +1,337 @@
+// Overview loads on a large database: median time of a full load (the engine
+// calls one background load makes) for an account's products and for one
+// product, peak memory, and the speed against the plain reference engine.
+//
+//   VORTELY_BENCH_DATA        the sample folder (vortely-sample-data --size large
+//                             --out <dir>) or the database file; default
+//                             build/sample-large
+//   VORTELY_BENCH_SYNTHETIC=1 made-up histories in memory instead (also used
+//                             when no database is found): 200 products, 150
+//                             countries, 5 years
+//   VORTELY_BENCH_NO_REFERENCE=1  skip the reference engine
+//   VORTELY_BENCH_CASE=<text> only the loads whose name holds the text
+//
+// Targets: the 5-year account load under 100 ms, every other load under 20 ms,
+// at least 30 times faster than the reference engine.
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "catalogue/KVRVortelyCurrencyConverter.h"
+#include "core/KVRCalendar.h"
+#include "core/KVRVortelyCoreDataManager.h"
+#include "core/KVRVortelyManagedProduct.h"
+#include "overview/KVROverviewPeriod.h"
+#include "overview/KVROverviewTypes.h"
+#include "overview/KVRTotalsEngine.h"
+// The reference engine is compiled in here.
+#include "../tests/overview/reference_engine.cpp"
+
+namespace {
+
+double peakMegabytes() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return double(u.ru_maxrss) / 1024.0;
+}
+
+QString findStore(const QString& path) {
+  QFileInfo info(path);
+  if (info.isFile()) return info.absoluteFilePath();
+  if (!info.isDir()) return QString();
+  QDirIterator it(path, {"Vortely.sqlite"}, QDir::Files, QDirIterator::Subdirectories);
+  if (it.hasNext()) return it.next();
+  QDirIterator any(path, {"*.sqlite", "*.db"}, QDir::Files, QDirIterator::Subdirectories);
+  return any.hasNext() ? any.next() : QString();
+}
+
+// Made-up histories: each product sells in 30 of 150 countries on about half
+// of the days of five years, in its country's currency.
+struct Synthetic {
+  std::vector<std::unique_ptr<KVRVortelyManagedProduct>> owned;
+  std::unique_ptr<KVRStoreAccount> account = std::make_unique<KVRStoreAccount>();
+
+  std::vector<KVRVortelyManagedProduct*> generate(int productCount, int countryCount, KVRCivilDay first, int days) {
+    const char* regions[] = {"US", "EU", "CA", "GB", "JP", "AU", "WW", "MX"};
+    const char* currencies[] = {"USD", "EUR", "CAD", "GBP", "JPY", "AUD", "USD", "MXN"};
+    std::mt19937 rng(42);
+    std::uniform_int_distribution<int> coin(0, 1), units(0, 12);
+    std::vector<KVRVortelyManagedProduct*> out;
+    account->name = "Synthetic";
+    for (int p = 0; p < productCount; ++p) {
+      owned.push_back(std::make_unique<KVRVortelyManagedProduct>());
+      KVRVortelyManagedProduct* product = owned.back().get();
+      product->idStore = 900000 + p;
+      product->name = QString("Product %1").arg(p, 3, 10, QChar('0'));
+      product->account = account.get();
+      product->firstDate = KVRCalendar::shared().dateFromCivilDay(first);
+      product->lastDate = KVRCalendar::shared().dateFromCivilDay(first + days - 1);
+      account->products.push_back(product);
+      auto values = std::make_shared<KVRProductValues>();
+      std::vector<int> countries(static_cast<size_t>(countryCount));
+      for (int c = 0; c < countryCount; ++c) countries[size_t(c)] = c;
+      std::shuffle(countries.begin(), countries.end(), rng);
+      for (int k = 0; k < 30; ++k) {
+        const int c = countries[size_t(k)];
+        KVRValueSeries s;
+        s.region = regions[c % 8];
+        s.country = QString("%1%2").arg(QChar('A' + c / 26)).arg(QChar('A' + c % 26));
+        s.valueKey = s.region + "-" + s.country;
+        for (int d = 0; d < days; ++d) {
+          if (coin(rng)) continue;
+          KVRTotalsStruct r;
+          r.sales = float(units(rng));
+          r.downloads = r.sales;
+          r.currency = r.sales * 0.7f;
+          r.currencies.insert(currencies[c % 8]);
+          r.currencyAmount(KVRCurrencySlot(KVRCurrencySlotForCode(currencies[c % 8]))) = r.sales * 0.99f;
+          s.days.push_back(first + d);
+          s.records.push_back(r);
+        }
+        values->series.push_back(std::move(s));
+      }
+      std::sort(values->series.begin(), values->series.end(),
+                [](const KVRValueSeries& a, const KVRValueSeries& b) { return a.valueKey < b.valueKey; });
+      product->publishValues(values, 0, 0, 0);
+      out.push_back(product);
+    }
+    return out;
+  }
+};
+
+struct Spans {
+  int tag = 0;
+  KVRDate s, e, gs, ge, ld, cd, ps, pe;
+};
+
+// The spans the overview computes for a period tag (the end day is the last
+// report day).
+Spans spansFor(int tag, KVRDate firstDate, KVRDate lastDate) {
+  KVRCalendar& cal = KVRCalendar::shared();
+  Spans sp;
+  sp.tag = tag;
+  sp.e = cal.startOfDay(lastDate);
+  const KVRPeriodStep step = KVRPeriodStepForTag(tag, cal.components(KVRDayCalendarUnit, sp.e).day);
+  sp.s = tag == KVRPeriodAll ? cal.startOfDay(firstDate)
+                             : (step.hasStep ? cal.dateByAddingComponents(step.components, sp.e) : sp.e);
+  sp.gs = sp.s;
+  sp.ge = sp.e;
+  if (step.isZeroDayStep() && tag != KVRPeriodCurrentMonth)
+    sp.gs = cal.dateByAddingComponents(KVRDateComponents::days(-6), sp.ge);
+  sp.ld = sp.s;
+  sp.cd = sp.e;
+  std::tie(sp.ps, sp.pe) = KVRPreviousSpan(tag, sp.s, sp.e, sp.ld, sp.cd);
+  return sp;
+}
+
+using Engine = std::function<std::optional<KVRTotalsResult>(KVRDate, KVRDate, bool)>;
+
+// The engine calls of one background load.
+std::vector<std::optional<KVRTotalsResult>> runLoad(const Engine& T, size_t productCount, const Spans& sp) {
+  std::vector<std::optional<KVRTotalsResult>> out;
+  if (productCount == 1) {
+    out.push_back(T(sp.ps, sp.pe, true));
+    out.push_back(T(sp.s, sp.e, false));
+    if (sp.tag == 0) out.push_back(T(sp.gs, sp.ge, false));
+  } else {
+    out.push_back(T(sp.s, sp.e, false));
+    if (!(sp.s == sp.ld && sp.e == sp.cd)) out.push_back(T(sp.ld, sp.cd, true));
+    out.push_back(T(sp.ps, sp.pe, true));
+    if (sp.tag == 0) out.push_back(T(sp.gs, sp.ge, false));
+  }
+  return out;
+}
+
+bool identical(const std::optional<KVRTotalsResult>& a, const std::optional<KVRTotalsResult>& b) {
+  if (a.has_value() != b.has_value()) return false;
+  if (!a) return true;
+  if (a->size() != b->size()) return false;
+  for (const auto& [id, pa] : *a) {
+    auto it = b->find(id);
+    if (it == b->end()) return false;
+    const KVRProductTotals& pb = it->second;
+    if (!(pa.totals == pb.totals) || pa.byCountry.size() != pb.byCountry.size() ||
+        pa.salesByDate.size() != pb.salesByDate.size())
+      return false;
+    for (const auto& [c, r] : pa.byCountry) {
+      auto ct = pb.byCountry.find(c);
+      if (ct == pb.byCountry.end() || !(r == ct->second)) return false;
+    }
+    for (size_t i = 0; i < pa.salesByDate.size(); ++i)
+      if (pa.salesByDate[i].first != pb.salesByDate[i].first || !(pa.salesByDate[i].second == pb.salesByDate[i].second))
+        return false;
+  }
+  return true;
+}
+
+double medianMs(const std::function<void()>& fn, int runs) {
+  std::vector<double> t;
+  for (int i = 0; i < runs; ++i) {
+    const auto a = std::chrono::steady_clock::now();
+    fn();
+    t.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - a).count());
+  }
+  std::sort(t.begin(), t.end());
+  return t[t.size() / 2];
+}
+
+struct Case {
+  std::string name;
+  std::vector<KVRVortelyManagedProduct*> products;
+  int tag;
+  QString region;
+  double target;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  QCoreApplication::setOrganizationName("Pelliro");
+  QCoreApplication::setApplicationName("Vortely");
+  benchmark::Initialize(&argc, argv);
+
+  const char* dataEnv = std::getenv("VORTELY_BENCH_DATA");
+  const QString dataPath = dataEnv ? QString::fromLocal8Bit(dataEnv) : QStringLiteral("build/sample-large");
+  const bool forceSynthetic = std::getenv("VORTELY_BENCH_SYNTHETIC") != nullptr;
+  const bool withReference = std::getenv("VORTELY_BENCH_NO_REFERENCE") == nullptr;
+
+  KVRVortelyCoreDataManager& dm = KVRVortelyCoreDataManager::sharedInstance();
+  Synthetic synthetic;
+  std::vector<KVRVortelyManagedProduct*> accountProducts;
+  const QString store = forceSynthetic ? QString() : findStore(dataPath);
+  if (!store.isEmpty()) {
+    QString error;
+    if (!dm.openStore(store, &error)) {
+      std::fprintf(stderr, "cannot open %s: %s\n", qPrintable(store), qPrintable(error));
+      return 1;
+    }
+    KVRVortelyCurrencyConverter::sharedInstance().loadRates();
+    for (KVRVortelyManagedProduct* p : dm.products()) {
+      std::lock_guard<std::recursive_mutex> ctx(dm.contextLock());
+      p->buildHistoryByDate();
+    }
+    // The account with the most products.
+    KVRStoreAccount* best = nullptr;
+    for (KVRStoreAccount* a : dm.accounts())
+      if (!best || a->products.size() > best->products.size()) best = a;
+    if (best) accountProducts = best->products;
+    std::printf("database        %s (%zu products, account \"%s\" with %zu)\n", qPrintable(store), dm.products().size(),
+                best ? qPrintable(best->name) : "", accountProducts.size());
+  } else {
+    const KVRCivilDay last = KVRCivilDayFromYMD(2026, 11, 30);
+    accountProducts = synthetic.generate(200, 150, last - 5 * 365 + 1, 5 * 365);
+    std::printf("synthetic       200 products, 150 countries, 5 years\n");
+  }
+  std::sort(accountProducts.begin(), accountProducts.end(),
+            [](auto* a, auto* b) { return a->name < b->name; });
+  if (accountProducts.empty()) {
+    std::fprintf(stderr, "no products\n");
+    return 1;
+  }
+
+  // Report days of the account, and the product with the most records.
+  KVRDate first, last;
+  size_t records = 0, bestRecords = 0;
+  KVRVortelyManagedProduct* busiest = accountProducts.front();
+  for (auto* p : accountProducts) {
+    if (p->firstDate.isValid() && (!first.isValid() || p->firstDate.isEarlierThan(first))) first = p->firstDate;
+    if (p->lastDate.isValid() && (!last.isValid() || p->lastDate.isLaterThan(last))) last = p->lastDate;
+    const size_t n = p->valuesByCountryAndDate() ? p->valuesByCountryAndDate()->recordCount() : 0;
+    records += n;
+    if (n > bestRecords) bestRecords = n, busiest = p;
+  }
+  const auto view = dm.valuesByCountryAndDate().snapshot();
+  std::printf("day records     %zu in the account, %lld value keys\n", records, (long long)view->valueKeys.size());
+  // "Trend" covers the last five years.
+  const KVRDate fiveYears = KVRCalendar::shared().dateByAddingComponents(
+      [] { KVRDateComponents c; c.year = -5; c.day = 1; return c; }(), KVRCalendar::shared().startOfDay(last));
+  const KVRDate trendFirst = first.isLaterThan(fiveYears) ? first : fiveYears;
+  const double dataMB = peakMegabytes();
+
+  std::vector<Case> cases = {
+      {"account trend 5 years", accountProducts, KVRPeriodAll, QString(), 100},
+      {"account yearly", accountProducts, KVRPeriodYearly, QString(), 20},
+      {"account monthly EU", accountProducts, KVRPeriodMonthly, "EU", 20},
+      {"account daily", accountProducts, KVRPeriodDaily, QString(), 20},
+      {"one product 5 years", {busiest}, KVRPeriodAll, QString(), 20},
+  };
+
+  // VORTELY_BENCH_CASE: run only the loads whose name contains the text.
+  if (const char* only = std::getenv("VORTELY_BENCH_CASE"))
+    cases.erase(std::remove_if(cases.begin(), cases.end(),
+                               [only](const Case& c) { return c.name.find(only) == std::string::npos; }),
+                cases.end());
+  struct Row { double fast = 0, ref = 0; bool same = true; };
+  std::vector<Row> rows(cases.size());
+  auto fastEngine = [](const Case& c) -> Engine {
+    return [&c](KVRDate a, KVRDate b, bool only) {
+      return KVRTotalsEngine::totalsForRegion(c.region, a, b, c.products, only);
+    };
+  };
+  std::vector<Spans> spans;
+  for (const Case& c : cases) spans.push_back(spansFor(c.tag, trendFirst, last));
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const Case& c = cases[i];
+    const Engine fast = fastEngine(c);
+    benchmark::RegisterBenchmark(c.name.c_str(), [fast, sp = spans[i], n = c.products.size()](benchmark::State& st) {
+      for (auto _ : st) benchmark::DoNotOptimize(runLoad(fast, n, sp));
+    })->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(5)->ReportAggregatesOnly(true);
+    rows[i].fast = medianMs([&] { runLoad(fast, c.products.size(), spans[i]); }, 9);
+  }
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  const double fastMB = peakMegabytes();
+
+  if (withReference) {
+    for (size_t i = 0; i < cases.size(); ++i) {
+      const Case& c = cases[i];
+      // The reference reads caches of the load's products, with every value key.
+      std::vector<KVRTotalsEngine::ProductInput> inputs;
+      std::vector<int64_t> ids;
+      for (auto* p : c.products) {
+        inputs.push_back({p->idStore, p->valuesByCountryAndDate()});
+        ids.push_back(p->idStore);
+      }
+      reference::Caches caches = reference::Caches::fromSnapshots(inputs);
+      for (const QString& k : view->valueKeys) caches.shared[k];
+      const Engine ref = [&](KVRDate a, KVRDate b, bool only) {
+        return reference::totalsForRegion(caches, c.region, a, b, ids, only);
+      };
+      std::vector<std::optional<KVRTotalsResult>> r;
+      rows[i].ref = medianMs([&] { r = runLoad(ref, c.products.size(), spans[i]); }, 1);
+      const auto f = runLoad(fastEngine(c), c.products.size(), spans[i]);
+      for (size_t k = 0; k < f.size(); ++k) rows[i].same = rows[i].same && identical(f[k], r[k]);
+    }
+  }
+
+
+  bool ok = true;
+  std::printf("\n%-24s %10s %8s %12s %8s %s\n", "load", "median ms", "target", "reference ms", "ratio", "results");
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const Row& r = rows[i];
+    const double ratio = r.ref > 0 ? r.ref / r.fast : 0;
+    const bool within = r.fast < cases[i].target && (!withReference || (ratio >= 30 && r.same));
+    ok = ok && within;
+    std::printf("%-24s %10.2f %8.0f %12.1f %7.0fx %s%s\n", cases[i].name.c_str(), r.fast, cases[i].target, r.ref, ratio,
+                withReference ? (r.same ? "identical" : "DIFFERENT") : "-", within ? "" : "  OVER TARGET");
+  }
+  std::printf("peak memory     %.0f MB after the fast loads (%.0f MB with the data loaded; %.0f MB with the reference's caches)\n",
+              fastMB, dataMB, peakMegabytes());
+  if (!store.isEmpty()) dm.closeStore();
+  return ok ? 0 : 2;
+}
