@@ -333,6 +333,21 @@ TEST_F(MainControllerTest, PrintInstallsThePageSetUpAndAsksTheShownScreen) {
   KVRPrintInfo::setShared(original);
 }
 
+TEST_F(MainControllerTest, OverviewPrintsToThePdfFileOfThePrintInformation) {
+  makeDatabase();
+  start();
+  const KVRPrintInfo original = KVRPrintInfo::shared();
+  for (int segment : {0, 5}) {
+    KVRPrintInfo info = original;
+    info.outputPdfPath = dir_.filePath(QStringLiteral("overview-%1.pdf").arg(segment));
+    KVRPrintInfo::setShared(info);
+    controller_->setSelectedTabIndex(segment);
+    controller_->printDocument();
+    EXPECT_TRUE(fileBytes(info.outputPdfPath).startsWith("%PDF")) << segment;
+  }
+  KVRPrintInfo::setShared(original);
+}
+
 // --- Export ----------------------------------------------------------------
 
 class FakeReports : public KVRFinancialStatementsController {

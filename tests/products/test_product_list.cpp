@@ -205,13 +205,4 @@ TEST_F(ProductListView, ReloadKeepsTheSelectionOfObjectsStillListed) {
   EXPECT_FALSE(list->isAccountSelected());
 }
 
-TEST_F(ProductListView, ColourChipsFollowTheCombinedSetting) {
-  EXPECT_FALSE(list->showsColorChips());  // no overview asked: combined
-  bool combined = true;
-  list->setCombinedGraphQuery([&] { return combined; });
-  EXPECT_FALSE(list->showsColorChips());
-  combined = false;
-  EXPECT_TRUE(list->showsColorChips());
-}
-
 }  // namespace
