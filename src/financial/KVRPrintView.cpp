@@ -10,6 +10,7 @@
 #include "graphs/KVRVortelyCamembertGraphView.h"
 #include "graphs/KVRVortelyCounterView.h"
 #include "graphs/KVRVortelyGraphView.h"
+#include "overview/KVROverviewScreen.h"
 #include "overview/KVROverviewSources.h"
 #include "platform/KVRLocalization.h"
 #include "platform/KVRPrintInfo.h"
@@ -501,4 +502,8 @@ bool KVRPrintOverview(const KVROverviewDisplay& display, const KVROverviewContro
   KVRPrintView view;
   view.fill(display, state, captions);
   return view.print(dialogParent);
+}
+
+bool KVRPrintOverviewScreen(const KVROverviewScreen& screen, QWidget* dialogParent) {
+  return KVRPrintOverview(screen.display(), screen.controlState(), screen.printCaptions(), dialogParent);
 }

@@ -204,3 +204,10 @@ class KVRPrintView : public KVRPrintViewBase {
 // False when the print was cancelled or failed.
 bool KVRPrintOverview(const KVROverviewDisplay& display, const KVROverviewControlState& state,
                       const KVROverviewPrintCaptions& captions, QWidget* dialogParent = nullptr);
+
+class KVROverviewScreen;
+// The print command of a shown overview screen: its display record, the state
+// of its controls and its captions, printed through the shared print
+// information. What the application's print command sends to the sales
+// overview (segment 0) and to the iAd overview (segment 5).
+bool KVRPrintOverviewScreen(const KVROverviewScreen& screen, QWidget* dialogParent = nullptr);

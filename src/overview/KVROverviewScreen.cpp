@@ -337,15 +337,15 @@ QWidget* KVROverviewScreen::buildSummaryPanel() {
   QLabel* revenues = makeLabel(12, false, kSecondary);
   labels_[QStringLiteral("revenuesLabel")] = revenues;
   counter_ = new KVRVortelyCounterView;
-  counter_->setMinimumSize(230, 54);
+  counter_->setMinimumSize(190, 54);
   counterCol->addWidget(revenues);
   counterCol->addWidget(counter_);
   counterCol->addStretch();
   row->addLayout(counterCol);
 
   auto* metrics = new QGridLayout;
-  metrics->setHorizontalSpacing(22);
-  metrics->setVerticalSpacing(2);
+  metrics->setHorizontalSpacing(14);
+  metrics->setVerticalSpacing(10);
   struct Metric {
     const char* outlet;
     const char* caption;
@@ -354,19 +354,25 @@ QWidget* KVROverviewScreen::buildSummaryPanel() {
                                  {"upgradesLabel", "Upgrades"}, {"downloadsLabel", "Downloads"}};
   const Metric adMetrics[] = {{"requestsLabel", "Requests"}, {"impressionsLabel", "Impressions"},
                               {"fillRateLabel", "Fill Rate"}, {"eCPMLabel", "eCPM"}, {"ctrLabel", "CTR"}};
-  auto addMetric = [&](const Metric& m, int column, bool shown) {
+  // Two figures a row, each a caption over its value.
+  const int columns = 2;
+  int shown = 0;
+  auto addMetric = [&](const Metric& m, bool visible) {
     QLabel* caption = makeLabel(11, false, kSecondary);
     caption->setText(KVRLocalized(m.caption).toUpper());
-    QLabel* value = makeLabel(20, true, kText);
+    QLabel* value = makeLabel(17, true, kText);
     value->setText(QStringLiteral("0"));
     labels_[QString::fromLatin1(m.outlet)] = value;
-    if (!shown) return;  // kept for the display, not laid out on this overview
-    metrics->addWidget(caption, 0, column);
-    metrics->addWidget(value, 1, column);
+    if (!visible) return;  // kept for the display, not laid out on this overview
+    auto* cell = new QVBoxLayout;
+    cell->setSpacing(0);
+    cell->addWidget(caption);
+    cell->addWidget(value);
+    metrics->addLayout(cell, shown / columns, shown % columns);
+    ++shown;
   };
-  int col = 0;
-  for (const Metric& m : salesMetrics) addMetric(m, iAd_ ? 0 : col++, !iAd_);
-  for (const Metric& m : adMetrics) addMetric(m, iAd_ ? col++ : 0, iAd_);
+  for (const Metric& m : salesMetrics) addMetric(m, !iAd_);
+  for (const Metric& m : adMetrics) addMetric(m, iAd_);
   row->addLayout(metrics, 1);
 
   // The evolution: previous span against the compared span.
@@ -408,7 +414,7 @@ QWidget* KVROverviewScreen::buildSummaryPanel() {
   evo->addStretch();
   auto* evoBox = new QWidget;
   evoBox->setLayout(evo);
-  evoBox->setMinimumWidth(400);
+  evoBox->setMinimumWidth(290);
   row->addWidget(evoBox);
   return panel;
 }
@@ -476,7 +482,7 @@ QWidget* KVROverviewScreen::buildChartsPanel() {
 
 QWidget* KVROverviewScreen::buildBoxesColumn() {
   auto* column = new QWidget;
-  column->setFixedWidth(250);
+  column->setFixedWidth(224);
   auto* col = new QVBoxLayout(column);
   col->setContentsMargins(0, 0, 0, 0);
   col->setSpacing(10);
