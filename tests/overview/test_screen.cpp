@@ -14,6 +14,9 @@
 #include "overview/KVROverviewScreen.h"
 #include "overview/KVROverviewTypes.h"
 #include "overview/KVRVortelyResumeController.h"
+#include "core/KVRVortelyCoreDataManager.h"
+#include "platform/KVRMainThread.h"
+#include "platform/KVRUserDefaults.h"
 #include "test_presenter_sample.h"
 
 using namespace display_test;
@@ -174,4 +177,56 @@ TEST(OverviewScreen, AdOverviewLooksAtAdFigures) {
   t.start();
   while (t.elapsed() < 700) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
   saveRender(screen.grab().toImage(), QStringLiteral("overview-screen-iad.png"));
+}
+
+TEST(OverviewScreen, ALoadOfTheControllerReachesTheScreen) {
+  KVRUserDefaults& defaults = KVRUserDefaults::standard();
+  for (const char* suffix : {"SelectedValue", "SelectedScale", "SelectedPeriod", "StartDate", "EndDate"})
+    defaults.removeObjectForKey(QStringLiteral("KVRDashboard") + QString::fromLatin1(suffix));
+  KVRVortelyCoreDataManager::sharedInstance().valuesByCountryAndDate().clear();
+  AppScope scope;
+  Store store;
+  KVRStoreAccount* acc = store.account("Studio");
+  // Two products selling one and two units a day in France.
+  for (int i = 0; i < 2; ++i) {
+    KVRVortelyManagedProduct* p = store.product(700 + i, i ? "Beta" : "Alpha", acc);
+    auto values = std::make_shared<KVRProductValues>();
+    KVRValueSeries series;
+    series.valueKey = QStringLiteral("EU-FR");
+    series.region = QStringLiteral("EU");
+    series.country = QStringLiteral("FR");
+    for (KVRCivilDay d = KVRCivilDayFromYMD(2026, 3, 1); d <= KVRCivilDayFromYMD(2026, 3, 15); ++d) {
+      KVRTotalsStruct r;
+      r.sales = 1.0f + float(i);
+      series.days.push_back(d);
+      series.records.push_back(r);
+    }
+    values->series.push_back(series);
+    p->publishValues(values, 15, 0, 10);
+    p->firstDate = day(2026, 3, 1);
+    p->lastDate = day(2026, 3, 15);
+    scope.app.extended.push_back(p);
+  }
+  scope.app.selected = scope.app.extended;
+  scope.app.accounts = {acc};
+  {
+    KVRVortelyResumeController sales(nullptr, &scope.app);
+    KVROverviewScreen screen(&sales, &scope.app);
+    sales.awakeFromNib();
+    sales.selectedProductDidChange(true);
+    ASSERT_TRUE(sales.waitForLoads(10));
+    KVRMainThread::waitUntil([&] { return sales.displayedLoadCount() > 0; }, 5.0);
+    ASSERT_GT(sales.displayedLoadCount(), 0u);
+    // The daily period: the last report day, and the week before it in the graph.
+    const KVROverviewDisplay& d = screen.display();
+    EXPECT_EQ(d.sales, 3);
+    EXPECT_EQ(screen.label("salesDatesLabel")->text(), "3");
+    ASSERT_EQ(d.pointsInCurve.size(), 7u);
+    EXPECT_FLOAT_EQ(d.pointsInCurve.back().count, 3);
+    EXPECT_EQ(d.curves.size(), 2u);
+    EXPECT_EQ(d.downloadsPerProduct.count(), 2);
+    EXPECT_EQ(d.reportsDatesText, "3/15/26");
+    EXPECT_TRUE(d.showLastDay);
+  }
+  KVRVortelyCoreDataManager::sharedInstance().valuesByCountryAndDate().clear();
 }
