@@ -173,10 +173,13 @@ void KVRVortelyProductListController::reloadWith(const std::vector<KVRStoreAccou
   view_->expandAll();
 
   // Put back what is still listed.
+  const bool hadSelection = !keptAccounts.empty() || !keptProducts.empty();
   std::erase_if(keptAccounts, [&](KVRStoreAccount* a) { return !accountSet.count(a); });
   std::erase_if(keptProducts, [&](KVRVortelyManagedProduct* p) { return !listed.count(p); });
   selectObjects(keptAccounts, keptProducts);
   reloading_ = false;
+  // The selection the screens show may have lost rows: announce it once.
+  if (hadSelection) onSelectionChanged();
 }
 
 std::vector<QStandardItem*> KVRVortelyProductListController::selectedItems() const {

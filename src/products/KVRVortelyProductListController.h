@@ -30,7 +30,8 @@ class KVRVortelyProductListController : public QObject {
   QTreeView* view() const { return view_; }
 
   // Reads the accounts and products of the data manager (under the context
-  // lock) and rebuilds the rows; the selection of objects still present is kept.
+  // lock) and rebuilds the rows; the selection of objects still present is
+  // kept, and announced once when there was one.
   void reloadData();
   // Rebuilds the rows from the given objects (products listed with an account
   // appear under it, the others at the end).

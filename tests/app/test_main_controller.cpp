@@ -480,6 +480,7 @@ TEST_F(MainControllerTest, QuitSavesUnderATaskThenQuits) {
   EXPECT_TRUE(heldLock);
   EXPECT_TRUE(onWorker);
   EXPECT_TRUE(KVRTaskManager::sharedInstance().tasks().empty());
+  EXPECT_TRUE(KVRUserDefaults::standard().hasKey("KVRVortelyMainWindowGeometry"));
 
   // What the save wrote is there on the next start.
   controller_.reset();

@@ -199,7 +199,10 @@ TEST_F(ProductListView, ProductsOfTwoAccounts) {
 
 TEST_F(ProductListView, ReloadKeepsTheSelectionOfObjectsStillListed) {
   list->selectObjects({books}, {zeta});
+  int announcements = 0;
+  QObject::connect(list.get(), &List::selectionDidChange, [&] { ++announcements; });
   list->reloadWith({apps}, {zeta, alpha, loose});
+  EXPECT_EQ(announcements, 1);
   EXPECT_EQ(list->selectedProducts(), (std::vector<P*>{zeta}));
   EXPECT_TRUE(list->selectedAccounts() == (std::vector<KVRStoreAccount*>{apps}));
   EXPECT_FALSE(list->isAccountSelected());
