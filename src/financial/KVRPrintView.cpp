@@ -490,7 +490,7 @@ void KVRPrintView::fill(const KVROverviewDisplay& display, const KVROverviewCont
 
   prDisplayKind_->setText(captions.displayKind);
   prDisplayLatestPeriod_->setText(captions.displayLatestPeriod);
-  prDisplayRegion_->setText(captions.displayRegion.isEmpty() ? QStringLiteral("--") : captions.displayRegion);
+  prDisplayRegion_->setText(captions.displayRegion);
   prDisplayView_->setText(captions.displayView);
 
   setHideByProduct(captions.hideByProduct);

@@ -5,6 +5,7 @@
 #include <QDateEdit>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
@@ -293,7 +294,9 @@ QWidget* KVROverviewScreen::buildToolbar() {
     p->setReadOnly(true);  // dates are chosen in the calendar, never typed
     p->setButtonSymbols(QAbstractSpinBox::NoButtons);
     p->setMinimumWidth(110);
+    // A click anywhere on the picker (its text field included) opens the calendar.
     p->installEventFilter(this);
+    if (QLineEdit* field = p->findChild<QLineEdit*>()) field->installEventFilter(this);
     p->setSpecialValueText(QStringLiteral("--"));
   }
   QLabel* to = makeLabel(12, false, kSecondary);
@@ -846,7 +849,8 @@ KVROverviewPrintCaptions KVROverviewScreen::printCaptions() const {
 // --- Date pickers ---------------------------------------------------------------------------------
 
 bool KVROverviewScreen::eventFilter(QObject* watched, QEvent* event) {
-  auto* picker = qobject_cast<QDateEdit*>(watched);
+  QDateEdit* picker = qobject_cast<QDateEdit*>(watched);
+  if (!picker && watched && watched->parent()) picker = qobject_cast<QDateEdit*>(watched->parent());
   if (picker && (picker == startPicker_ || picker == endPicker_) && event->type() == QEvent::MouseButtonPress &&
       picker->isEnabled()) {
     // The calendar opens right-aligned, just below the picker.

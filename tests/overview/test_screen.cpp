@@ -2,7 +2,10 @@
 // controls' state the graphs read, and a render to look at.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QComboBox>
+#include <QLineEdit>
+#include <QMouseEvent>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -117,6 +120,20 @@ TEST(OverviewScreen, ControlsAsTheControllerSeesThem) {
   EXPECT_TRUE(screen.controlState().perProduct);
   screen.showPeriodTag(-1);
   EXPECT_EQ(screen.periodMatrixPU()->currentData().toInt(), -1);
+
+  // Dates are never typed: a click on a picker's text opens the calendar.
+  screen.show();
+  QLineEdit* field = screen.startDatePicker()->findChild<QLineEdit*>();
+  ASSERT_NE(field, nullptr);
+  QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), field->mapToGlobal(QPointF(5, 5)), Qt::LeftButton,
+                    Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(field, &press);
+  int calendars = 0;
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (w != &screen && w->isVisible()) ++calendars;
+  EXPECT_EQ(calendars, 1);
+  EXPECT_TRUE(screen.startDatePicker()->isReadOnly());
+  screen.hide();
 
   // Start of a reload: the per-product curves and the chart data go.
   KVROverviewDisplay d;
