@@ -142,9 +142,10 @@ void KVRVortelyMainController::applicationDidFinishLaunching() {
     // The file is left as it is; the application runs on an empty context and
     // never saves over it.
     log(QStringLiteral("openStore failed: %1 (%2)").arg(path, error));
-    alert(KVRLocalized("The database could not be opened"),
+    // Shown on the main window once it is on screen.
+    startupAlerts_.push_back({KVRLocalized("The database could not be opened"),
           KVRLocalized("The file “%1” could not be opened: %2\n\nVortely starts without data and leaves the file as it is.")
-              .arg(QDir::toNativeSeparators(path), error));
+              .arg(QDir::toNativeSeparators(path), error)});
   }
 
   productList_->reloadData();
@@ -271,6 +272,8 @@ void KVRVortelyMainController::finishDataLoad() {
     }
   }
   startupFinished_ = true;
+  for (const auto& [title, text] : startupAlerts_) alert(title, text);
+  startupAlerts_.clear();
   postSelectedProductDidChange();
   emit startupDidFinish();
 }

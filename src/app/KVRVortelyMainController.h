@@ -144,6 +144,7 @@ class KVRVortelyMainController : public QObject, public KVRApplicationServices {
   bool startupFinished_ = false;
   bool storeOpened_ = false;
   bool splitterRestored_ = false;
+  std::vector<std::pair<QString, QString>> startupAlerts_;  // title, text
   bool saving_ = false;
   bool rebuildPending_ = false;
   QString pendingRebuildLabel_;
