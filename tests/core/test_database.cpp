@@ -363,6 +363,49 @@ TEST_F(DatabaseTest, FailedSaveWritesNothingAndKeepsTheChangesForTheNextOne) {
   EXPECT_EQ(productWithStoreId(77)->costs.size(), 1u);
 }
 
+TEST_F(DatabaseTest, LargeStoreReadsBackInRowOrder) {
+  // Enough lines for the load to split them between threads.
+  openOrDie();
+  KVRVortelyManagedProduct* a = dm().insertProduct(nullptr);
+  a->idStore = 1;
+  KVRVortelyManagedProduct* b = dm().insertProduct(nullptr);
+  b->idStore = 2;
+  std::vector<KVRReport*> reports;
+  for (int i = 0; i < 300; ++i) reports.push_back(dm().insertReport());
+  const int lines = 260000;
+  for (int i = 0; i < lines; ++i) {
+    KVRReportEntry* e = dm().insertReportEntry(reports[size_t(i / 1000 % 300)], i % 3 ? a : b);
+    e->count = i;
+    e->country = i % 2 ? "US" : "FR";
+  }
+  saveOrDie();
+  reopen();
+  size_t total = 0;
+  for (KVRVortelyManagedProduct* p : dm().products()) {
+    int last = -1;
+    for (KVRReportEntry* e : p->entries) {
+      EXPECT_GT(e->count, last);
+      last = e->count;
+      ASSERT_EQ(e->product, p);
+      ASSERT_EQ(p->idStore == 1, e->count % 3 != 0);
+      ASSERT_EQ(e->country, e->count % 2 ? "US" : "FR");
+    }
+    total += p->entries.size();
+  }
+  EXPECT_EQ(total, size_t(lines));
+  total = 0;
+  for (KVRReport* r : dm().reports()) {
+    int last = -1;
+    for (KVRReportEntry* e : r->entries) {
+      ASSERT_GT(e->count, last);
+      last = e->count;
+      ASSERT_EQ(e->report, r);
+    }
+    total += r->entries.size();
+  }
+  EXPECT_EQ(total, size_t(lines));
+}
+
 TEST_F(DatabaseTest, LineListedInAReportGetsItOnSave) {
   openOrDie();
   KVRReport* r = dm().insertReport();
