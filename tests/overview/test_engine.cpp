@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstring>
 #include <random>
+#include <thread>
 
 #include "core/KVRVortelyCoreDataManager.h"
 #include "core/KVRVortelyLogCenter.h"
@@ -319,5 +320,27 @@ TEST(TotalsEngineReference, RandomDataBitForBit) {
       ASSERT_TRUE(sameResults(KVRTotalsEngine::run(keys, in, region, from, to, onlyTotals, nullptr, 1), pc));
       ASSERT_TRUE(sameResults(KVRTotalsEngine::run(keys, in, region, from, to, onlyTotals, nullptr, 4), pc));
     }
+  }
+}
+
+TEST(TotalsEngineConcurrency, ParallelProductsAndCancelFromAnotherThread) {
+  std::mt19937 rng(99);
+  const Inputs in = randomProducts(rng, 24, civil(2025, 6, 1), 200);
+  const QStringList keys = keysOf(in);
+  const KVRDate from = day(2025, 6, 1), to = day(2025, 12, 31);
+  const auto single = KVRTotalsEngine::run(keys, in, QString(), from, to, false, nullptr, 1);
+  EXPECT_TRUE(sameResults(KVRTotalsEngine::run(keys, in, QString(), from, to, false, nullptr, 8), single));
+
+  // A cancel arriving while the products are summed: none, or (when the run
+  // was quicker) the full result - never a partial one.
+  for (int delayUs : {0, 200, 1000, 5000}) {
+    std::atomic<bool> cancel{false};
+    std::thread canceller([&] {
+      std::this_thread::sleep_for(std::chrono::microseconds(delayUs));
+      cancel.store(true);
+    });
+    const auto r = KVRTotalsEngine::run(keys, in, QString(), from, to, false, &cancel, 8);
+    canceller.join();
+    if (r) EXPECT_TRUE(sameResults(r, single));
   }
 }
