@@ -10,6 +10,7 @@
 #include "core/KVRApplicationServices.h"
 #include "core/KVRFormatters.h"
 #include "core/KVRVortelyManagedProduct.h"
+#include "graphs/KVRVortelyCounterView.h"
 #include "platform/KVRLocalization.h"
 
 namespace {
@@ -47,7 +48,6 @@ bool isAdTag(int tag) { return tag >= 7 && tag <= 12; }
 // The divisor of a ratio tag: requests for the fill rate, impressions otherwise.
 float ratioDivisor(int tag, const KVRTotalsStruct& t) { return tag == 11 ? t.requests : t.impressions; }
 
-float roundedToCents(float v) { return float(std::floor(double(v) * 100.0 + 0.5) / 100.0); }
 
 const KVRProductTotals* entryOf(const KVRTotalsResult* r, const KVRVortelyManagedProduct* p) {
   if (!r) return nullptr;
@@ -361,7 +361,7 @@ float medianFor(const KVROverviewDisplay& d) {
     case 1: return perPoint(double(d.upgrades));
     case 2: return perPoint(double(d.downloads));
     case 3: return perPoint(double(d.refunds));
-    case 4: case 7: return points > 0 ? roundedToCents(d.counterValue) / float(points) : KVRNoMedianValue;
+    case 4: case 7: return points > 0 ? KVRVortelyCounterView::roundedToCents(d.counterValue) / float(points) : KVRNoMedianValue;
     case 8: return d.eCPM;
     case 11: return d.fillRate * 100.0f;
     case 12: return d.ctr * 100.0f;

@@ -38,11 +38,6 @@ QDate toQDate(KVRDate d) {
   return QDate(c.year, c.month, c.day);
 }
 
-KVRDate fromQDate(const QDate& q) {
-  if (!q.isValid()) return KVRDate::none();
-  return KVRCalendar::shared().dateFromComponents(KVRDateComponents::ymd(q.year(), q.month(), q.day()));
-}
-
 QFont uiFont(int pixelSize, bool bold = false) {
   QFont f = QApplication::font();
   f.setPixelSize(pixelSize);
