@@ -111,13 +111,16 @@ TEST_F(MainControllerTest, StartupLoadsBuildsAndAnnounces) {
                                                       [&](const KVRNotification&) { ++announcements; });
   controller_ = std::make_unique<KVRVortelyMainController>();
   controller_->setStorePath(path_);
-  controller_->setShowsWindows(false);
   controller_->applicationDidFinishLaunching();
   EXPECT_EQ(controller_->startupWindow()->titleText(), "Loading Vortely...");
   EXPECT_EQ(controller_->startupWindow()->statusText(), "Caching graphs values...");
+  EXPECT_TRUE(controller_->startupWindow()->isVisible());
+  EXPECT_FALSE(controller_->mainWindow()->isVisible());
   EXPECT_FALSE(controller_->shouldUpdateRankings());
   ASSERT_TRUE(KVRMainThread::waitUntil([&] { return controller_->startupFinished(); }, 30));
   KVRNotificationCenter::defaultCenter().removeObserver(&token);
+  EXPECT_FALSE(controller_->startupWindow()->isVisible());
+  EXPECT_TRUE(controller_->mainWindow()->isVisible());
 
   EXPECT_TRUE(controller_->storeOpened());
   EXPECT_TRUE(controller_->shouldUpdateRankings());
