@@ -36,7 +36,10 @@ int main(int argc, char** argv) {
   const QStringList args = QCoreApplication::arguments();
   for (qsizetype i = 1; i < args.size(); ++i) {
     const QString& a = args[i];
-    if (a == QLatin1String("--help") || a == QLatin1String("-h")) return usage(nullptr);
+    if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
+      usage(nullptr);
+      return 0;
+    }
     if (i + 1 >= args.size()) return usage("an option lacks its value");
     const QString v = args[++i];
     if (a == QLatin1String("--size")) {
