@@ -256,7 +256,8 @@ int main(int argc, char** argv) {
     if (n > bestRecords) bestRecords = n, busiest = p;
   }
   const auto view = dm.valuesByCountryAndDate().snapshot();
-  std::printf("day records     %zu in the account, %lld value keys\n", records, (long long)view->valueKeys.size());
+  std::printf("day records     %zu in the account, %zu in its busiest product, %lld value keys\n", records,
+              bestRecords, (long long)view->valueKeys.size());
   // "Trend" covers the last five years.
   const KVRDate fiveYears = KVRCalendar::shared().dateByAddingComponents(
       [] { KVRDateComponents c; c.year = -5; c.day = 1; return c; }(), KVRCalendar::shared().startOfDay(last));

@@ -5,6 +5,9 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
 #include <thread>
 
 #include <QHash>
@@ -185,6 +188,81 @@ bool sumProduct(const Plan& plan, const KVRTotalsEngine::ProductInput& in, KVRPr
   return true;
 }
 
+// Helper threads kept for the engine's runs, so that a run does not pay for
+// starting threads. A run uses them only when no other run does; otherwise it
+// sums on its own thread.
+class WorkerPool {
+ public:
+  static WorkerPool& shared() {
+    static WorkerPool* pool = new WorkerPool(std::min(7u, std::max(1u, std::thread::hardware_concurrency()) - 1));
+    return *pool;
+  }
+  unsigned helperCount() const { return unsigned(helpers_.size()); }
+
+  // Runs job on the calling thread and on up to `helpers` pool threads; returns
+  // once every one has returned. False (nothing run) when the pool is busy.
+  bool tryRun(unsigned helpers, const std::function<void()>& job) {
+    std::unique_lock<std::mutex> busy(runLock_, std::try_to_lock);
+    if (!busy.owns_lock()) return false;
+    helpers = std::min(helpers, helperCount());
+    {
+      std::lock_guard<std::mutex> g(m_);
+      job_ = &job;
+      wanted_ = helpers;
+      pending_ = helpers;
+      ++generation_;
+    }
+    cv_.notify_all();
+    job();
+    std::unique_lock<std::mutex> g(m_);
+    done_.wait(g, [this] { return pending_ == 0; });
+    job_ = nullptr;
+    return true;
+  }
+
+ private:
+  explicit WorkerPool(unsigned n) {
+    for (unsigned i = 0; i < n; ++i) helpers_.emplace_back([this, i] { loop(i); }).detach();
+  }
+  void loop(unsigned index) {
+    uint64_t seen = 0;
+    for (;;) {
+      const std::function<void()>* job = nullptr;
+      {
+        std::unique_lock<std::mutex> g(m_);
+        cv_.wait(g, [&] { return generation_ != seen; });
+        seen = generation_;
+        if (index >= wanted_) continue;
+        job = job_;
+      }
+      (*job)();
+      std::lock_guard<std::mutex> g(m_);
+      if (--pending_ == 0) done_.notify_all();
+    }
+  }
+
+  std::mutex runLock_;
+  std::mutex m_;
+  std::condition_variable cv_, done_;
+  const std::function<void()>* job_ = nullptr;
+  unsigned wanted_ = 0, pending_ = 0;
+  uint64_t generation_ = 0;
+  std::vector<std::thread> helpers_;
+};
+
+// The sorted value keys of the last run: the shared index hands the same list
+// (the same shared data) until a product publishes new keys.
+QStringList sortedKeysCached(const QStringList& keys) {
+  static std::mutex lock;
+  static QStringList lastInput, lastSorted;
+  std::lock_guard<std::mutex> g(lock);
+  if (lastInput.size() == keys.size() && (lastInput.constData() == keys.constData() || lastInput == keys))
+    return lastSorted;
+  lastSorted = KVRTotalsEngine::sortedValueKeys(keys);
+  lastInput = keys;
+  return lastSorted;
+}
+
 }  // namespace
 
 float KVRTotalsEngine::roundCount(float s) {
@@ -235,20 +313,21 @@ std::optional<KVRTotalsResult> KVRTotalsEngine::run(const QStringList& valueKeys
 
   // The keys that pass the filter, in visiting order. A key without "-" names
   // no country and is not counted.
-  for (const QString& key : sortedValueKeys(valueKeys)) {
+  QHash<QString, int> countryIndex;
+  for (const QString& key : sortedKeysCached(valueKeys)) {
     const int dash = key.indexOf(QLatin1Char('-'));
     if (dash < 0) continue;
     if (!region.isNull() && QStringView(key).left(dash) != region) continue;
     if (plan.keyIndex.contains(key)) continue;  // a key listed twice is visited once
     const int next = key.indexOf(QLatin1Char('-'), dash + 1);
     const QString country = key.mid(dash + 1, next < 0 ? -1 : next - dash - 1);
-    int index = plan.countries.indexOf(country);
-    if (index < 0) {
-      index = int(plan.countries.size());
+    auto found = countryIndex.constFind(country);
+    if (found == countryIndex.constEnd()) {
+      found = countryIndex.insert(country, int(plan.countries.size()));
       plan.countries << country;
     }
     plan.keyIndex.insert(key, int(plan.keys.size()));
-    plan.keys.push_back({key, index});
+    plan.keys.push_back({key, *found});
   }
   // Countries in ascending order so the per-product maps fill from the end.
   {
@@ -279,20 +358,13 @@ std::optional<KVRTotalsResult> KVRTotalsEngine::run(const QStringList& valueKeys
       }
     }
   };
-  unsigned threads = maxThreads > 0 ? unsigned(maxThreads) : std::min(8u, std::max(1u, std::thread::hardware_concurrency()));
+  unsigned threads = maxThreads > 0 ? unsigned(maxThreads) : 8u;
   // Small runs are not worth a thread.
   const size_t work = products.size() * (plan.walk.size() + 8) * std::max<size_t>(1, plan.keys.size());
-  if (products.size() < 4 || work < 20000) threads = 1;
+  if (products.size() < 2 || work < 4000) threads = 1;
   threads = unsigned(std::min<size_t>(threads, products.size()));
-  if (threads <= 1) {
-    worker();
-  } else {
-    std::vector<std::thread> pool;
-    pool.reserve(threads - 1);
-    for (unsigned t = 1; t < threads; ++t) pool.emplace_back(worker);
-    worker();
-    for (auto& t : pool) t.join();
-  }
+  const std::function<void()> job = worker;
+  if (threads <= 1 || !WorkerPool::shared().tryRun(threads - 1, job)) worker();
   if (stopped.load() || (cancel && cancel->load())) return std::nullopt;
 
   KVRTotalsResult result;
