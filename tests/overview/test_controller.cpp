@@ -26,7 +26,9 @@ class ControllerTest : public ::testing::Test {
   }
   void TearDown() override {
     for (auto* c : {sales.get(), iad.get()})
-      if (c) EXPECT_TRUE(c->waitForLoads(10));
+      if (c) {
+        EXPECT_TRUE(c->waitForLoads(10));
+      }
     iad.reset();
     sales.reset();
     KVRVortelyCoreDataManager::sharedInstance().valuesByCountryAndDate().clear();
@@ -229,4 +231,21 @@ TEST_F(ControllerTest, NotificationsReachTheController) {
   const int redraws = controls.chartRedraws;
   c.refreshUI();
   EXPECT_EQ(controls.chartRedraws, redraws);
+}
+
+TEST_F(ControllerTest, WorksWithoutControlsOrServices) {
+  KVRVortelyResumeController bare(nullptr, nullptr, nullptr);
+  bare.awakeFromNib();
+  bare.changeLastPeriod(1);
+  bare.changeSelectedValue(2);
+  bare.changeSelectedValue(17);
+  bare.changeFilteredRegion(1);
+  bare.setOptionsEnabled(false);
+  bare.switchCombined();
+  EXPECT_TRUE(bare.isOverviewGraphCombined());
+  EXPECT_EQ(bare.selectedValueTag(), 17);
+  EXPECT_TRUE(bare.waitForLoads(10));
+  KVRMainThread::waitUntil([&] { return bare.lastLoadResults().has_value(); }, 5);
+  ASSERT_TRUE(bare.lastLoadResults().has_value());
+  EXPECT_TRUE(bare.lastLoadResults()->products.empty());
 }

@@ -33,8 +33,6 @@ std::optional<KVRTotalsResult> runFast(const Inputs& in, const QString& region, 
   return KVRTotalsEngine::run(keys ? *keys : keysOf(in), in, region, from, to, onlyTotals, nullptr, threads);
 }
 
-bool sameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-
 // Bit-exact comparison of two results, with a readable first difference.
 ::testing::AssertionResult sameResults(const std::optional<KVRTotalsResult>& a,
                                        const std::optional<KVRTotalsResult>& b) {
@@ -341,6 +339,8 @@ TEST(TotalsEngineConcurrency, ParallelProductsAndCancelFromAnotherThread) {
     });
     const auto r = KVRTotalsEngine::run(keys, in, QString(), from, to, false, &cancel, 8);
     canceller.join();
-    if (r) EXPECT_TRUE(sameResults(r, single));
+    if (r) {
+      EXPECT_TRUE(sameResults(r, single));
+    }
   }
 }

@@ -32,7 +32,9 @@ class PeriodTest : public ::testing::Test {
     services.selected = {product};
   }
   void TearDown() override {
-    if (controller) EXPECT_TRUE(controller->waitForLoads(10));
+    if (controller) {
+      EXPECT_TRUE(controller->waitForLoads(10));
+    }
   }
   // A controller whose selected account's reports run from first to last.
   KVRVortelyResumeController& make(KVRDate first, KVRDate last, KVRVortelyResumeController* provider = nullptr) {

@@ -72,7 +72,9 @@ class PipelineTest : public ::testing::Test {
   }
   void TearDown() override {
     for (auto* c : {sales.get(), iad.get()})
-      if (c) EXPECT_TRUE(c->waitForLoads(10));
+      if (c) {
+        EXPECT_TRUE(c->waitForLoads(10));
+      }
     iad.reset();
     sales.reset();
     KVRVortelyCoreDataManager::sharedInstance().valuesByCountryAndDate().clear();
