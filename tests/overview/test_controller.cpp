@@ -166,12 +166,9 @@ TEST_F(ControllerTest, ReloadFillsTheProductBox) {
   c.selectedProductDidChange(true);
   EXPECT_EQ(controls.productName, "No product");
   EXPECT_EQ(controls.sales, "--");
-}
 
-TEST_F(ControllerTest, IAdOverviewNeverTouchesTheRevenueItem) {
-  makeSales();
+  // The iAd overview never touches the revenue item.
   iad = std::make_unique<KVRVortelyResumeController>(sales.get(), &services, &iadControls);
-  KVRVortelyManagedProduct* free = built(1, "Free", 0.0f, account);
   iadControls.valueTag = 4;
   iadControls.setValueItemEnabled(4, false);
   select({free});

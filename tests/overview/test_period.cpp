@@ -212,19 +212,12 @@ TEST(OverviewSpans, PreviousSpans) {
   EXPECT_FALSE(pe.isValid());
 }
 
-TEST(OverviewRules, RegionCodesSplitViewAndPopover) {
-  EXPECT_EQ(KVRRegionCodeForTag(0), "US");
-  EXPECT_EQ(KVRRegionCodeForTag(16), "HK");
-  EXPECT_TRUE(KVRRegionCodeForTag(17).isNull());
-  EXPECT_TRUE(KVRRegionCodeForTag(-1).isNull());
+TEST(OverviewRules, SplitViewAndPopover) {
   EXPECT_EQ(KVRVortelyResumeController::constrainSplitPosition(150, 600), 200.0f);
   EXPECT_EQ(KVRVortelyResumeController::constrainSplitPosition(400, 600), 350.0f);
   EXPECT_EQ(KVRVortelyResumeController::constrainSplitPosition(300, 600), 300.0f);
   // Right edges aligned, directly below the picker.
   const QRectF f = KVRCalendarPopoverFrame(QRectF(10, 20, 120, 24), QPointF(500, 300), QSizeF(200, 180));
   EXPECT_EQ(f, QRectF(420, 324, 200, 180));
-  EXPECT_EQ(KVRFormatWithArguments("(from %@ to %@)", {"a", "b"}), "(from a to b)");
   EXPECT_EQ(KVRFormatWithArguments("%@ %%", {"5"}), "5 %");
-  EXPECT_EQ(KVRMeasureKeyForValueTag(17), "sales");
-  EXPECT_TRUE(KVRMeasureKeyForValueTag(20).isNull());
 }
