@@ -412,7 +412,7 @@ QWidget* KVROverviewScreen::buildSummaryPanel() {
   evo->addStretch();
   auto* evoBox = new QWidget;
   evoBox->setLayout(evo);
-  evoBox->setMinimumWidth(290);
+  evoBox->setMinimumWidth(268);
   row->addWidget(evoBox);
   return panel;
 }
@@ -480,7 +480,7 @@ QWidget* KVROverviewScreen::buildChartsPanel() {
 
 QWidget* KVROverviewScreen::buildBoxesColumn() {
   auto* column = new QWidget;
-  column->setFixedWidth(224);
+  column->setFixedWidth(246);
   auto* col = new QVBoxLayout(column);
   col->setContentsMargins(0, 0, 0, 0);
   col->setSpacing(10);
