@@ -252,6 +252,10 @@ void KVRVortelyResumeController::changeLastPeriod(std::optional<int> senderTag) 
   dontUpdatePoints_ = true;
   const KVRDate e = cutToDay(lastDate_.isValid() ? lastDate_ : KVRDate(double(QDateTime::currentMSecsSinceEpoch())));
   setEndDate(e);
+  // A graph range lying after the new end day would hold the end back (the
+  // graph end is never set before the graph start): the preset's graph range
+  // is its current period, so let the start go first.
+  if (graphStartDate_.isLaterThan(endDate_)) setGraphStartDate(endDate_);
   setGraphEndDate(endDate_);
 
   if (senderTag) {

@@ -104,6 +104,19 @@ TEST_F(PeriodTest, WeeklyMonthlyAndCurrentMonthPresets) {
   EXPECT_EQ(controls.trend, "Trend");
 }
 
+TEST_F(PeriodTest, PresetAfterAnEarlierLastReportDayFollowsIt) {
+  auto& c = make(day(2025, 1, 5), day(2026, 3, 18));
+  c.changeLastPeriod(1);
+  // The reports now end before the graph range shown so far.
+  product->lastDate = day(2026, 2, 5);
+  c.setLastDate(day(2026, 2, 5));
+  c.changeLastPeriod(1);
+  EXPECT_EQ(c.currentStartDate(), day(2026, 1, 30));
+  EXPECT_EQ(c.currentEndDate(), day(2026, 2, 5));
+  EXPECT_EQ(c.graphStartDate(), day(2026, 1, 30));
+  EXPECT_EQ(c.graphEndDate(), day(2026, 2, 5));
+}
+
 TEST_F(PeriodTest, CurrentMonthOnTheFirstDayIsOneDayWithoutWeekGraph) {
   auto& c = make(day(2025, 1, 5), day(2026, 3, 1));
   c.changeLastPeriod(8);
