@@ -354,11 +354,20 @@ void KVRPrintView::buildDisplaySettings() {
     *fields[i] = makeLabel(inner, 18, true);
     cells.emplace_back(c, *fields[i]);
   }
+  // A setting without a value (the region of the ad overview) leaves no empty column.
   inner->onResize = [cells](const QSize& s) {
-    const int colW = s.width() / 4;
-    for (size_t i = 0; i < cells.size(); ++i) {
-      cells[i].first->setGeometry(int(i) * colW, 0, colW - 10, 22);
-      cells[i].second->setGeometry(int(i) * colW, 22, colW - 10, std::max(0, s.height() - 22));
+    int shown = 0;
+    for (const auto& c : cells) shown += c.second->text().isEmpty() ? 0 : 1;
+    const int colW = s.width() / std::max(1, shown);
+    int column = 0;
+    for (const auto& [caption, value] : cells) {
+      const bool visible = !value->text().isEmpty();
+      caption->setVisible(visible);
+      value->setVisible(visible);
+      if (!visible) continue;
+      caption->setGeometry(column * colW, 0, colW - 10, 22);
+      value->setGeometry(column * colW, 22, colW - 10, std::max(0, s.height() - 22));
+      ++column;
     }
   };
 }
@@ -492,6 +501,8 @@ void KVRPrintView::fill(const KVROverviewDisplay& display, const KVROverviewCont
   prDisplayLatestPeriod_->setText(captions.displayLatestPeriod);
   prDisplayRegion_->setText(captions.displayRegion);
   prDisplayView_->setText(captions.displayView);
+  if (auto* band = dynamic_cast<KVRPrintBand*>(prDisplayView_->parentWidget()); band && band->onResize)
+    band->onResize(band->size());
 
   setHideByProduct(captions.hideByProduct);
   setKindLabel(captions.kindLabel);

@@ -119,6 +119,7 @@ TEST(PrintOverview, OneProductPrintsCountriesOnly) {
   EXPECT_TRUE(view.splitBoxRevenues()->isHidden());
   EXPECT_EQ(view.downloads1Label()->text(), "Sales by country");
   EXPECT_EQ(view.revenues1Label()->text(), "Division by country");
+  EXPECT_FALSE(view.prDisplayRegion_->isHidden());
   // The print charts draw from the same record as the screen, fully grown.
   const KVRPartChartSnapshot snap = view.prDownloadsCamembert_->collect();
   EXPECT_FALSE(snap.loading);
@@ -141,4 +142,23 @@ TEST(PrintOverview, RankingsLayoutPrintsAtHalfScale) {
   const QSizeF printable = KVRPrintInfo::shared().printableSize();
   EXPECT_EQ(view.size(), QSize(qRound(printable.width() * 2), qRound(printable.height() * 2)));
   EXPECT_TRUE(pdfText(pdf).contains(QStringLiteral("Rankings")));
+}
+
+TEST(PrintOverview, AdReportLeavesTheRegionOut) {
+  Sample s;
+  makeSample(s, 7);
+  s.input.iAd = true;
+  const KVROverviewDisplay d = KVRMakeOverviewDisplay(s.input);
+  KVROverviewControlState state;
+  state.iAd = true;
+  KVROverviewPrintCaptions c = captionsFor(d, false, QStringLiteral("multiple selection"));
+  c.displayRegion.clear();
+  KVRPrintView view;
+  view.fill(d, state, c);
+  view.adjustSizingForPrinting(QSizeF(575, 797));
+  EXPECT_TRUE(view.prDisplayRegion_->isHidden());
+  EXPECT_FALSE(view.prDisplayView_->isHidden());
+  // The ad figures are printed, the sales figures are not.
+  EXPECT_FALSE(view.prFillRateLabel_->isHidden());
+  EXPECT_TRUE(view.prSalesDatesLabel_->isHidden());
 }
