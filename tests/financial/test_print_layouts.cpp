@@ -2,6 +2,10 @@
 // the layouts' own doubled, bottom-left coordinates.
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QImage>
+#include <cstdlib>
+
 #include "financial/KVRPrintLayouts.h"
 #include "financial/KVRPrintViewFinancial.h"
 #include "financial/KVRPrintViewRankings.h"
@@ -163,4 +167,23 @@ TEST(PrintLayouts, RankingsPortraitAndLandscape) {
 TEST(PrintLayouts, QtPlacementOfBottomLeftFrames) {
   EXPECT_EQ((R{30, -10, 460, 980}).toQt(1080), QRect(30, 110, 460, 980));
   EXPECT_EQ(R::fromQt(QRect(30, 110, 460, 980), 1080), (R{30, -10, 460, 980}));
+}
+
+TEST(PrintLayouts, FinancialPageRendersItsBoxes) {
+  KVRPrintViewFinancial view;
+  view.titleLabel()->setText(QStringLiteral("Financial Statements"));
+  const QImage portrait = view.renderPage(QSizeF(575, 797), 1.0);
+  EXPECT_EQ(portrait.size(), QSize(575, 797));
+  // The boxes stand inside the page, the footer at its bottom.
+  EXPECT_TRUE(view.rect().contains(view.graphView1()->geometry()));
+  EXPECT_TRUE(view.rect().contains(view.tableView3()->geometry()));
+  EXPECT_GT(view.footerVortelyLabel()->y(), view.tableView3()->geometry().bottom());
+  const QImage landscape = view.renderPage(QSizeF(797, 575), 1.0);
+  EXPECT_EQ(view.layout(), 2);
+  EXPECT_LT(view.graphView1()->x(), view.tableView1()->x());
+  if (const char* dir = std::getenv("VORTELY_RENDER_DIR"); dir && *dir) {
+    QDir().mkpath(QString::fromLocal8Bit(dir));
+    portrait.save(QString::fromLocal8Bit(dir) + QStringLiteral("/financial-portrait.png"));
+    landscape.save(QString::fromLocal8Bit(dir) + QStringLiteral("/financial-landscape.png"));
+  }
 }
