@@ -101,14 +101,37 @@ inline void addCurrencies(KVRTotalsStruct& a, const KVRTotalsStruct& v, const Pl
 }
 
 // The position of the first day not before d. Days rise strictly, so
-// days[i] >= days[0] + i: the answer is at most d - days[0], and exactly that
-// when the series has every day (the usual case) - no search needed.
+// days[i] >= days[0] + i and days[i] <= days[n-1] - (n-1-i): the answer lies
+// in a window that is a single position when the series has every day (the
+// usual case). Inside the window an interpolation search needs few probes on
+// days spread evenly, and never more than a binary search's.
 size_t firstDayNotBefore(const std::vector<KVRCivilDay>& days, KVRCivilDay d) {
-  if (days.empty() || d <= days.front()) return 0;
-  if (d > days.back()) return days.size();
-  const size_t bound = std::min(size_t(d - days.front()), days.size() - 1);
-  if (days[bound - 1] < d) return bound;
-  return size_t(std::lower_bound(days.begin(), days.begin() + long(bound), d) - days.begin());
+  const size_t n = days.size();
+  if (n == 0 || d <= days.front()) return 0;
+  if (d > days.back()) return n;
+  // Here days[lo - 1] < d <= days[hi] holds with lo >= 1.
+  size_t hi = std::min(size_t(d - days.front()), n - 1);
+  const KVRCivilDay fromBack = days.back() - d;  // >= 0
+  size_t lo = n - 1 > size_t(fromBack) ? n - 1 - size_t(fromBack) : 1;
+  lo = std::max<size_t>(lo, 1);
+  if (days[lo - 1] >= d) return size_t(std::lower_bound(days.begin(), days.begin() + long(lo), d) - days.begin());
+  bool interpolate = true;
+  while (hi > lo) {
+    size_t mid;
+    if (interpolate) {
+      const double span = double(days[hi]) - double(days[lo - 1]);
+      mid = lo - 1 + size_t(double(hi - lo + 1) * (double(d) - double(days[lo - 1])) / span);
+      mid = std::clamp(mid, lo, hi - 1);
+    } else {
+      mid = lo + (hi - lo) / 2;
+    }
+    interpolate = !interpolate;  // alternate, so the worst case stays logarithmic
+    if (days[mid] < d)
+      lo = mid + 1;
+    else
+      hi = mid;
+  }
+  return lo;
 }
 
 bool cancelled(const Plan& plan) {
@@ -116,11 +139,13 @@ bool cancelled(const Plan& plan) {
 }
 
 // Sums one product. False when the run was cancelled.
-bool sumProduct(const Plan& plan, const KVRTotalsEngine::ProductInput& in, KVRProductTotals& out) {
+// countries: the plan's country codes, as copies owned by the calling thread
+// (threads sharing one text would contend on its reference count).
+bool sumProduct(const Plan& plan, const QStringList& countries, const KVRTotalsEngine::ProductInput& in,
+                KVRProductTotals& out) {
   const size_t dayCount = plan.walk.size();
   KVRTotalsStruct overall;
-  std::vector<KVRTotalsStruct> countryRecords(size_t(plan.countries.size()));
-  std::vector<char> hasCountry(size_t(plan.countries.size()), 0);
+  std::vector<KVRTotalsStruct> countryRecords;  // in order of first use
 
   out.hasSalesByDate = !plan.onlyTotals;
   const bool perDay = !plan.onlyTotals && dayCount > 0 && !plan.keys.empty();
@@ -140,7 +165,29 @@ bool sumProduct(const Plan& plan, const KVRTotalsEngine::ProductInput& in, KVRPr
   if (dayCount > 0) {
     const KVRCivilDay firstDay = plan.walkDays.front();
     const KVRCivilDay lastDay = plan.walkDays.back();
-    for (size_t k = 0; k < plan.keys.size(); ++k) {
+    const size_t keyCount = plan.keys.size();
+    // Where the walk enters each series. The series lie apart in memory: ask
+    // for all their first and last days, then for all entry records, before
+    // summing, so that the fetches overlap instead of following one another.
+    std::vector<size_t> entry(keyCount, 0);
+    if (plan.consecutive) {
+      for (const KVRValueSeries* series : seriesOfKey)
+        if (series && !series->days.empty()) {
+          __builtin_prefetch(series->days.data());
+          __builtin_prefetch(series->days.data() + series->days.size() - 1);
+        }
+      for (size_t k = 0; k < keyCount; ++k)
+        if (const KVRValueSeries* series = seriesOfKey[k]) {
+          entry[k] = firstDayNotBefore(series->days, firstDay);
+          if (entry[k] < series->days.size()) {
+            const char* rec = reinterpret_cast<const char*>(&series->records[entry[k]]);
+            for (size_t line = 0; line < sizeof(KVRTotalsStruct); line += 64) __builtin_prefetch(rec + line);
+          }
+        }
+    }
+    std::vector<int> slotOfCountry(size_t(plan.countries.size()), -1);
+    countryRecords.reserve(size_t(plan.countries.size()));
+    for (size_t k = 0; k < keyCount; ++k) {
       const Plan::Key& key = plan.keys[k];
       if (cancelled(plan)) return false;
       KVRTotalsStruct acc;  // the key accumulator
@@ -159,7 +206,7 @@ bool sumProduct(const Plan& plan, const KVRTotalsEngine::ProductInput& in, KVRPr
       if (series && !series->days.empty()) {
         if (plan.consecutive) {
           const size_t n = series->days.size();
-          for (size_t pos = firstDayNotBefore(series->days, firstDay); pos < n && series->days[pos] <= lastDay; ++pos)
+          for (size_t pos = entry[k]; pos < n && series->days[pos] <= lastDay; ++pos)
             addDay(series->records[pos], size_t(series->days[pos] - firstDay));
         } else {
           for (size_t i = 0; i < dayCount; ++i)
@@ -169,22 +216,26 @@ bool sumProduct(const Plan& plan, const KVRTotalsEngine::ProductInput& in, KVRPr
       // Key merge.
       acc.income = 0;
       addMeasuresRounded(overall, acc);
-      const size_t c = size_t(key.country);
-      if (!hasCountry[c]) {
-        countryRecords[c] = acc;
-        hasCountry[c] = 1;
+      int& slot = slotOfCountry[size_t(key.country)];
+      if (slot < 0) {
+        slot = int(countryRecords.size());
+        countryRecords.push_back(acc);
       } else {
-        addMeasuresRounded(countryRecords[c], acc);
-        countryRecords[c].addValuesFrom(acc);
+        KVRTotalsStruct& record = countryRecords[size_t(slot)];
+        addMeasuresRounded(record, acc);
+        record.addValuesFrom(acc);
       }
     }
+    if (cancelled(plan)) return false;
+    for (size_t c = 0; c < slotOfCountry.size(); ++c)
+      if (slotOfCountry[c] >= 0)
+        out.byCountry.emplace_hint(out.byCountry.end(), countries[int(c)],
+                                   std::move(countryRecords[size_t(slotOfCountry[c])]));
   }
   if (cancelled(plan)) return false;
 
   for (auto& d : out.salesByDate) d.second.income = 0;
   out.totals = overall;
-  for (size_t c = 0; c < hasCountry.size(); ++c)
-    if (hasCountry[c]) out.byCountry.emplace_hint(out.byCountry.end(), plan.countries[int(c)], countryRecords[c]);
   return true;
 }
 
@@ -348,11 +399,14 @@ std::optional<KVRTotalsResult> KVRTotalsEngine::run(const QStringList& valueKeys
   std::atomic<bool> stopped{false};
   std::atomic<size_t> nextProduct{0};
   auto worker = [&] {
+    QStringList countries;
+    countries.reserve(plan.countries.size());
+    for (const QString& c : plan.countries) countries << QString(c.constData(), c.size());
     for (;;) {
       if (stopped.load(std::memory_order_relaxed)) return;
       const size_t k = nextProduct.fetch_add(1, std::memory_order_relaxed);
       if (k >= products.size()) return;
-      if (!sumProduct(plan, products[k], totals[k])) {
+      if (!sumProduct(plan, countries, products[k], totals[k])) {
         stopped.store(true, std::memory_order_relaxed);
         return;
       }
