@@ -346,13 +346,18 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
     }
   }
 
+  // The ad network pays in dollars; the screens show its money in the
+  // preferred currency, so revenue and eCPM are converted at the cached dollar
+  // rate (kept in dollars when no rate is known).
+  const float adRate = ads.empty() ? 1.0f : currencyFor(QStringLiteral("USD")).rate;
+  const float adFactor = adRate != 0.0f ? adRate : 1.0f;
   for (const AdLine& l : ads) {
     const KVRiAdReportEntry* a = l.entry;
     KVRTotalsStruct& r = table.at(l.key, l.day);
-    r.iAdSales += a->revenue;
+    r.iAdSales += a->revenue * adFactor;
     r.requests += a->requests;
     r.impressions += a->impressions;
-    r.eCPM += a->eCPM * a->impressions;
+    r.eCPM += (a->eCPM * adFactor) * a->impressions;
     r.ctr += a->ctr * a->impressions;
     r.fillRate += a->fillRate * a->requests;
   }

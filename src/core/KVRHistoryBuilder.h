@@ -43,11 +43,13 @@
 //   day it covers, so a week is never counted twice. A monthly free line that
 //   is counted lands whole on its begin day.
 //
-// Ad lines: per day and value key, iAdSales += revenue (kept in US dollars,
-// as the ad network pays; it never enters `currency` nor the per-currency
-// amounts), requests += requests, impressions += impressions, and the ratios
-// as weighted sums: eCPM += eCPM x impressions, ctr += ctr x impressions,
-// fillRate += fillRate x requests.
+// Ad lines: per day and value key, iAdSales += revenue x the dollar's cached
+// rate to the preferred currency (the ad network pays in dollars; without a
+// known rate the dollars stay as they are; ad money never enters `currency`
+// nor the per-currency amounts), requests += requests, impressions +=
+// impressions, and the ratios as weighted sums: eCPM += (eCPM x the same
+// rate) x impressions, ctr += ctr x impressions, fillRate += fillRate x
+// requests.
 //
 // Value keys: the catalogue's region of the line's country (upper-cased),
 // "-", the country; "WW" when the catalogue has no region for it.

@@ -212,12 +212,25 @@ TEST_F(HistoryBuild, AdLinesAddWeightedRatios) {
   EXPECT_FLOAT_EQ(fr->eCPM, 2.0f * 800 + 4.0f * 200);
   EXPECT_FLOAT_EQ(fr->ctr, 0.5f * 800 + 1.0f * 200);
   EXPECT_FLOAT_EQ(fr->fillRate, 80.0f * 1000 + 40.0f * 500);
-  // Ad revenue stays in dollars, apart from the sales money.
+  // Without a dollar rate the ad money stays in dollars, apart from the sales money.
   EXPECT_FLOAT_EQ(fr->currency, 0);
   EXPECT_FLOAT_EQ(fr->currencyUSD, 0);
   EXPECT_FLOAT_EQ(fr->sales, 0);
   EXPECT_TRUE(v->find("US-US", D + 1));
   EXPECT_FLOAT_EQ(p->totalIncomes(), 0);
+}
+
+TEST_F(HistoryBuild, AdMoneyIsShownInThePreferredCurrency) {
+  KVRVortelyCurrencyConverter::sharedInstance().setRate("USD", "EUR", 0.5);
+  auto* p = product(9010);
+  ad(p, "FR", D, 3.0f, 1000, 800, 2.0f, 0.5f, 80.0f);
+  auto v = build(p);
+  const KVRTotalsStruct* fr = v->find("EU-FR", D);
+  ASSERT_TRUE(fr);
+  EXPECT_FLOAT_EQ(fr->iAdSales, 1.5f);
+  EXPECT_FLOAT_EQ(fr->eCPM, 1.0f * 800);
+  EXPECT_FLOAT_EQ(fr->ctr, 0.5f * 800);  // ratios without money are unchanged
+  EXPECT_FLOAT_EQ(fr->currency, 0);
 }
 
 TEST_F(HistoryBuild, SumsDoNotDependOnTheOrderOfTheRelationship) {
