@@ -257,20 +257,6 @@ void KVRVortelyMainController::finishDataLoad() {
     const int list = 260;
     mainWindow_->splitter()->setSizes({list, std::max(400, mainWindow_->splitter()->width() - list)});
   }
-  // A first look at something rather than at nothing (announced below).
-  if (productList_->selectedProducts().empty() && productList_->selectedAccounts().empty()) {
-    const auto& products = productList_->allProducts();
-    if (productList_->hasAccounts()) {
-      std::vector<KVRStoreAccount*> first;
-      auto* tree = mainWindow_->productTree();
-      const QModelIndex top = tree->model()->index(0, 0);
-      if (top.data(KVRVortelyProductListController::KindRole).toInt() == KVRVortelyProductListController::AccountRow)
-        first.push_back(static_cast<KVRStoreAccount*>(top.data(KVRVortelyProductListController::ObjectRole).value<void*>()));
-      productList_->selectObjects(first, {});
-    } else if (!products.empty()) {
-      productList_->selectObjects({}, {products.front()});
-    }
-  }
   startupFinished_ = true;
   for (const auto& [title, text] : startupAlerts_) alert(title, text);
   startupAlerts_.clear();

@@ -202,9 +202,10 @@ TEST_F(MainControllerTest, SelectionHubOverAccountsAndProducts) {
   KVRVortelyManagedProduct* orbit = product("Orbit");
   KVRVortelyManagedProduct* followed = product("Followed");
 
-  // Start-up put the first row (the first account by name) on show.
-  EXPECT_TRUE(controller_->isAccountSelected());
-  EXPECT_EQ(controller_->selectedAccounts(), (std::vector<KVRStoreAccount*>{atlas}));
+  // Start-up selects nothing by itself.
+  EXPECT_FALSE(controller_->isAccountSelected());
+  EXPECT_TRUE(controller_->selectedAccounts().empty());
+  EXPECT_EQ(controller_->selectedProduct(), nullptr);
 
   int announcements = 0;
   int token = 0;
