@@ -152,6 +152,29 @@ void eraseAll(std::vector<T*>& v, const Set& gone) {
   v.erase(std::remove_if(v.begin(), v.end(), [&](T* x) { return gone.count(x) != 0; }), v.end());
 }
 
+// A new object from its pool, listed among the inserts of the next save.
+template <typename T>
+T* createPending(KVRDatabasePool<T>& pool, std::vector<T*>& pending) {
+  T* o = pool.create();
+  pending.push_back(o);
+  return o;
+}
+// Sets both sides of a to-one relationship: the object's owner, and the object
+// in the owner's list when there is an owner.
+template <typename T, typename Owner>
+void attach(T* object, Owner* T::*ownerOf, Owner* owner, std::vector<T*> Owner::*listOf) {
+  object->*ownerOf = owner;
+  if (owner) (owner->*listOf).push_back(object);
+}
+// A new object belonging to a product (or to none).
+template <typename T>
+T* createForProduct(KVRDatabasePool<T>& pool, std::vector<T*>& pending, KVRVortelyManagedProduct* product,
+                    std::vector<T*> KVRVortelyManagedProduct::*listOf) {
+  T* o = createPending(pool, pending);
+  attach(o, &T::product, product, listOf);
+  return o;
+}
+
 enum class Kind { None, Account, Product, Report, Entry, IAdEntry, Rating, Cost, Partner };
 
 Kind kindOf(const KVRManagedObject* o) {
@@ -285,148 +308,120 @@ void KVRVortelyCoreDataManager::Impl::load() {
     if (sqlite3_prepare_v2(h, sql, -1, &s, nullptr) != SQLITE_OK) throw SQLite::Exception(h, sqlite3_errcode(h));
     return std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)>(s, &sqlite3_finalize);
   };
-  auto finish = [h](int rc) {
+  // Runs a query and hands each of its rows to `row`.
+  auto eachRow = [&](const char* sql, const auto& row) {
+    auto s = prepare(sql);
+    int rc;
+    while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) row(s.get());
     if (rc != SQLITE_DONE) throw SQLite::Exception(h, rc);
   };
-  int rc;
 
-  {
-    auto s = prepare("SELECT id, name, developer, login, password, icon FROM StoreAccount ORDER BY id");
-    while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
-      KVRStoreAccount* a = accountPool.create();
-      a->objectID = sqlite3_column_int64(s.get(), 0);
-      a->name = textColumn(s.get(), 1);
-      a->developer = textColumn(s.get(), 2);
-      a->login = textColumn(s.get(), 3);
-      a->password = textColumn(s.get(), 4);
-      a->icon = blobColumn(s.get(), 5);
-      accounts.push_back(a);
-    }
-    finish(rc);
-  }
+  eachRow("SELECT id, name, developer, login, password, icon FROM StoreAccount ORDER BY id", [&](sqlite3_stmt* q) {
+    KVRStoreAccount* a = accountPool.create();
+    a->objectID = sqlite3_column_int64(q, 0);
+    a->name = textColumn(q, 1);
+    a->developer = textColumn(q, 2);
+    a->login = textColumn(q, 3);
+    a->password = textColumn(q, 4);
+    a->icon = blobColumn(q, 5);
+    accounts.push_back(a);
+  });
   IdMap<KVRStoreAccount> accountById;
   accountById.build(accounts);
 
-  {
-    auto s = prepare(
-        "SELECT id, account_id, idStore, name, category, bundleIdentifier, version, free, firstDate, lastDate,"
-        " iconData FROM Product ORDER BY id");
-    while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
-      KVRVortelyManagedProduct* p = productPool.create();
-      sqlite3_stmt* q = s.get();
-      p->objectID = sqlite3_column_int64(q, 0);
-      p->account = accountById.find(sqlite3_column_int64(q, 1));
-      p->idStore = sqlite3_column_int64(q, 2);
-      p->name = textColumn(q, 3);
-      p->category = strings.get(reinterpret_cast<const char*>(sqlite3_column_text(q, 4)));
-      p->bundleIdentifier = textColumn(q, 5);
-      p->version = textColumn(q, 6);
-      p->free = sqlite3_column_int(q, 7) != 0;
-      p->firstDate = dateColumn(q, 8);
-      p->lastDate = dateColumn(q, 9);
-      p->iconData = blobColumn(q, 10);
-      if (p->account) p->account->products.push_back(p);
-      products.push_back(p);
-    }
-    finish(rc);
-  }
+  const char* productsQuery =
+      "SELECT id, account_id, idStore, name, category, bundleIdentifier, version, free, firstDate, lastDate,"
+      " iconData FROM Product ORDER BY id";
+  eachRow(productsQuery, [&](sqlite3_stmt* q) {
+    KVRVortelyManagedProduct* p = productPool.create();
+    p->objectID = sqlite3_column_int64(q, 0);
+    p->account = accountById.find(sqlite3_column_int64(q, 1));
+    p->idStore = sqlite3_column_int64(q, 2);
+    p->name = textColumn(q, 3);
+    p->category = strings.get(reinterpret_cast<const char*>(sqlite3_column_text(q, 4)));
+    p->bundleIdentifier = textColumn(q, 5);
+    p->version = textColumn(q, 6);
+    p->free = sqlite3_column_int(q, 7) != 0;
+    p->firstDate = dateColumn(q, 8);
+    p->lastDate = dateColumn(q, 9);
+    p->iconData = blobColumn(q, 10);
+    if (p->account) p->account->products.push_back(p);
+    products.push_back(p);
+  });
   IdMap<KVRVortelyManagedProduct> productById;
   productById.build(products);
 
-  {
-    auto s = prepare(
-        "SELECT id, account_id, filename, type, beginDate, endDate, status, pointedIncome, pointedDate,"
-        " pointedAccount FROM Report ORDER BY id");
-    while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
-      sqlite3_stmt* q = s.get();
-      KVRReport* r = reportPool.create();
-      r->objectID = sqlite3_column_int64(q, 0);
-      r->account = accountById.find(sqlite3_column_int64(q, 1));
-      r->filename = textColumn(q, 2);
-      r->type = sqlite3_column_int(q, 3);
-      r->beginDate = dateColumn(q, 4);
-      r->endDate = dateColumn(q, 5);
-      r->status = sqlite3_column_int(q, 6);
-      r->pointedIncome = float(sqlite3_column_double(q, 7));
-      r->pointedDate = dateColumn(q, 8);
-      r->pointedAccount = strings.get(reinterpret_cast<const char*>(sqlite3_column_text(q, 9)));
-      reports.push_back(r);
-    }
-    finish(rc);
-  }
+  const char* reportsQuery =
+      "SELECT id, account_id, filename, type, beginDate, endDate, status, pointedIncome, pointedDate,"
+      " pointedAccount FROM Report ORDER BY id";
+  eachRow(reportsQuery, [&](sqlite3_stmt* q) {
+    KVRReport* r = reportPool.create();
+    r->objectID = sqlite3_column_int64(q, 0);
+    r->account = accountById.find(sqlite3_column_int64(q, 1));
+    r->filename = textColumn(q, 2);
+    r->type = sqlite3_column_int(q, 3);
+    r->beginDate = dateColumn(q, 4);
+    r->endDate = dateColumn(q, 5);
+    r->status = sqlite3_column_int(q, 6);
+    r->pointedIncome = float(sqlite3_column_double(q, 7));
+    r->pointedDate = dateColumn(q, 8);
+    r->pointedAccount = strings.get(reinterpret_cast<const char*>(sqlite3_column_text(q, 9)));
+    reports.push_back(r);
+  });
   IdMap<KVRReport> reportById;
   reportById.build(reports);
 
   loadEntries(productById, reportById);
 
-  {
-    auto s = prepare(
-        "SELECT id, product_id, report_id, date, country, revenue, requests, impressions, fillRate, ctr, eCPM"
-        " FROM iAdReportEntry");
-    sqlite3_stmt* q = s.get();
-    while ((rc = sqlite3_step(q)) == SQLITE_ROW) {
-      KVRiAdReportEntry* e = iAdPool.create();
-      e->objectID = sqlite3_column_int64(q, 0);
-      e->product = productById.find(sqlite3_column_int64(q, 1));
-      e->report = reportById.find(sqlite3_column_int64(q, 2));
-      e->date = dateColumn(q, 3);
-      e->country = strings.get(reinterpret_cast<const char*>(sqlite3_column_text(q, 4)));
-      e->revenue = float(sqlite3_column_double(q, 5));
-      e->requests = float(sqlite3_column_double(q, 6));
-      e->impressions = float(sqlite3_column_double(q, 7));
-      e->fillRate = float(sqlite3_column_double(q, 8));
-      e->ctr = float(sqlite3_column_double(q, 9));
-      e->eCPM = float(sqlite3_column_double(q, 10));
-      if (e->product) e->product->iAdEntries.push_back(e);
-    }
-    finish(rc);
-  }
+  const char* adLinesQuery =
+      "SELECT id, product_id, report_id, date, country, revenue, requests, impressions, fillRate, ctr, eCPM"
+      " FROM iAdReportEntry";
+  eachRow(adLinesQuery, [&](sqlite3_stmt* q) {
+    KVRiAdReportEntry* e = iAdPool.create();
+    e->objectID = sqlite3_column_int64(q, 0);
+    e->product = productById.find(sqlite3_column_int64(q, 1));
+    e->report = reportById.find(sqlite3_column_int64(q, 2));
+    e->date = dateColumn(q, 3);
+    e->country = strings.get(reinterpret_cast<const char*>(sqlite3_column_text(q, 4)));
+    e->revenue = float(sqlite3_column_double(q, 5));
+    e->requests = float(sqlite3_column_double(q, 6));
+    e->impressions = float(sqlite3_column_double(q, 7));
+    e->fillRate = float(sqlite3_column_double(q, 8));
+    e->ctr = float(sqlite3_column_double(q, 9));
+    e->eCPM = float(sqlite3_column_double(q, 10));
+    if (e->product) e->product->iAdEntries.push_back(e);
+  });
 
-  {
-    auto s = prepare("SELECT id, product_id, country, stars, allVersions, count, newCount FROM Rating");
-    sqlite3_stmt* q = s.get();
-    while ((rc = sqlite3_step(q)) == SQLITE_ROW) {
-      KVRRating* r = ratingPool.create();
-      r->objectID = sqlite3_column_int64(q, 0);
-      r->product = productById.find(sqlite3_column_int64(q, 1));
-      r->country = strings.get(reinterpret_cast<const char*>(sqlite3_column_text(q, 2)));
-      r->stars = sqlite3_column_int(q, 3);
-      r->allVersions = sqlite3_column_int(q, 4) != 0;
-      r->count = sqlite3_column_int(q, 5);
-      r->newCount = sqlite3_column_int(q, 6);
-      if (r->product) r->product->ratings.push_back(r);
-    }
-    finish(rc);
-  }
+  eachRow("SELECT id, product_id, country, stars, allVersions, count, newCount FROM Rating", [&](sqlite3_stmt* q) {
+    KVRRating* r = ratingPool.create();
+    r->objectID = sqlite3_column_int64(q, 0);
+    r->product = productById.find(sqlite3_column_int64(q, 1));
+    r->country = strings.get(reinterpret_cast<const char*>(sqlite3_column_text(q, 2)));
+    r->stars = sqlite3_column_int(q, 3);
+    r->allVersions = sqlite3_column_int(q, 4) != 0;
+    r->count = sqlite3_column_int(q, 5);
+    r->newCount = sqlite3_column_int(q, 6);
+    if (r->product) r->product->ratings.push_back(r);
+  });
 
-  {
-    auto s = prepare("SELECT id, product_id, name, value FROM Cost");
-    sqlite3_stmt* q = s.get();
-    while ((rc = sqlite3_step(q)) == SQLITE_ROW) {
-      KVRCost* c = costPool.create();
-      c->objectID = sqlite3_column_int64(q, 0);
-      c->product = productById.find(sqlite3_column_int64(q, 1));
-      c->name = textColumn(q, 2);
-      c->value = sqlite3_column_double(q, 3);
-      if (c->product) c->product->costs.push_back(c);
-    }
-    finish(rc);
-  }
+  eachRow("SELECT id, product_id, name, value FROM Cost", [&](sqlite3_stmt* q) {
+    KVRCost* c = costPool.create();
+    c->objectID = sqlite3_column_int64(q, 0);
+    c->product = productById.find(sqlite3_column_int64(q, 1));
+    c->name = textColumn(q, 2);
+    c->value = sqlite3_column_double(q, 3);
+    if (c->product) c->product->costs.push_back(c);
+  });
 
-  {
-    auto s = prepare("SELECT id, product_id, name, cost, royalties FROM Partner");
-    sqlite3_stmt* q = s.get();
-    while ((rc = sqlite3_step(q)) == SQLITE_ROW) {
-      KVRPartner* p = partnerPool.create();
-      p->objectID = sqlite3_column_int64(q, 0);
-      p->product = productById.find(sqlite3_column_int64(q, 1));
-      p->name = textColumn(q, 2);
-      p->cost = sqlite3_column_double(q, 3);
-      p->royalties = sqlite3_column_double(q, 4);
-      if (p->product) p->product->partners.push_back(p);
-    }
-    finish(rc);
-  }
+  eachRow("SELECT id, product_id, name, cost, royalties FROM Partner", [&](sqlite3_stmt* q) {
+    KVRPartner* p = partnerPool.create();
+    p->objectID = sqlite3_column_int64(q, 0);
+    p->product = productById.find(sqlite3_column_int64(q, 1));
+    p->name = textColumn(q, 2);
+    p->cost = sqlite3_column_double(q, 3);
+    p->royalties = sqlite3_column_double(q, 4);
+    if (p->product) p->product->partners.push_back(p);
+  });
 }
 
 // Report lines are most of the file: they are read in rowid ranges by a few
@@ -599,6 +594,11 @@ void KVRVortelyCoreDataManager::Impl::removeFromContext(KVRManagedObject* object
     eraseOne(reports, r);
     reportsIndexDirty = true;
   };
+  // A line, ad line, rating, cost or partner: itself only, out of its product's list.
+  auto dropFromProduct = [&](auto* o, auto listOf) {
+    forget(o, kind);
+    if (o->product) eraseOne(o->product->*listOf, o);
+  };
 
   switch (kind) {
     case Kind::Account: {
@@ -618,35 +618,16 @@ void KVRVortelyCoreDataManager::Impl::removeFromContext(KVRManagedObject* object
     case Kind::Report: dropReport(static_cast<KVRReport*>(object)); break;
     case Kind::Entry: {
       auto* e = static_cast<KVRReportEntry*>(object);
-      forget(e, Kind::Entry);
+      dropFromProduct(e, &KVRVortelyManagedProduct::entries);
       if (e->report) eraseOne(e->report->entries, e);
-      if (e->product) eraseOne(e->product->entries, e);
       break;
     }
-    case Kind::IAdEntry: {
-      auto* e = static_cast<KVRiAdReportEntry*>(object);
-      forget(e, Kind::IAdEntry);
-      if (e->product) eraseOne(e->product->iAdEntries, e);
+    case Kind::IAdEntry:
+      dropFromProduct(static_cast<KVRiAdReportEntry*>(object), &KVRVortelyManagedProduct::iAdEntries);
       break;
-    }
-    case Kind::Rating: {
-      auto* r = static_cast<KVRRating*>(object);
-      forget(r, Kind::Rating);
-      if (r->product) eraseOne(r->product->ratings, r);
-      break;
-    }
-    case Kind::Cost: {
-      auto* c = static_cast<KVRCost*>(object);
-      forget(c, Kind::Cost);
-      if (c->product) eraseOne(c->product->costs, c);
-      break;
-    }
-    case Kind::Partner: {
-      auto* x = static_cast<KVRPartner*>(object);
-      forget(x, Kind::Partner);
-      if (x->product) eraseOne(x->product->partners, x);
-      break;
-    }
+    case Kind::Rating: dropFromProduct(static_cast<KVRRating*>(object), &KVRVortelyManagedProduct::ratings); break;
+    case Kind::Cost: dropFromProduct(static_cast<KVRCost*>(object), &KVRVortelyManagedProduct::costs); break;
+    case Kind::Partner: dropFromProduct(static_cast<KVRPartner*>(object), &KVRVortelyManagedProduct::partners); break;
     case Kind::None: break;
   }
 
@@ -681,17 +662,23 @@ void KVRVortelyCoreDataManager::Impl::writeChanges() {
       assigned.push_back(o);
     };
     auto live = [&](const KVRManagedObject* o) { return !deleted.count(o) && o->objectID == 0; };
+    // One prepared statement for all the new objects of a kind still in the context.
+    auto insertAll = [&](const char* sql, const auto& objects, const auto& bind) {
+      SQLite::Statement ins(d, sql);
+      for (auto* o : objects) {
+        if (!live(o)) continue;
+        bind(ins, o);
+        finishInsert(ins, o);
+      }
+    };
 
     // Parents first, so that every line can name them.
-    {
-      SQLite::Statement ins(d, "INSERT INTO StoreAccount (name, developer, login, password, icon) VALUES (?,?,?,?,?)");
-      for (KVRStoreAccount* a : newAccounts) {
-        if (!live(a)) continue;
-        bindText(ins, 1, a->name); bindText(ins, 2, a->developer); bindText(ins, 3, a->login);
-        bindText(ins, 4, a->password); bindBlob(ins, 5, a->icon);
-        finishInsert(ins, a);
-      }
-    }
+    auto bindAccount = [](SQLite::Statement& st, KVRStoreAccount* a) {
+      bindText(st, 1, a->name); bindText(st, 2, a->developer); bindText(st, 3, a->login);
+      bindText(st, 4, a->password); bindBlob(st, 5, a->icon);
+    };
+    insertAll("INSERT INTO StoreAccount (name, developer, login, password, icon) VALUES (?,?,?,?,?)", newAccounts,
+              bindAccount);
     auto bindProduct = [](SQLite::Statement& st, KVRVortelyManagedProduct* p) {
       bindId(st, 1, p->account);
       st.bind(2, static_cast<int64_t>(p->idStore));
@@ -699,31 +686,17 @@ void KVRVortelyCoreDataManager::Impl::writeChanges() {
       bindText(st, 6, p->version); st.bind(7, p->free ? 1 : 0);
       bindDate(st, 8, p->firstDate); bindDate(st, 9, p->lastDate); bindBlob(st, 10, p->iconData);
     };
-    {
-      SQLite::Statement ins(d,
-          "INSERT INTO Product (account_id, idStore, name, category, bundleIdentifier, version, free, firstDate,"
-          " lastDate, iconData) VALUES (?,?,?,?,?,?,?,?,?,?)");
-      for (KVRVortelyManagedProduct* p : newProducts) {
-        if (!live(p)) continue;
-        bindProduct(ins, p);
-        finishInsert(ins, p);
-      }
-    }
+    insertAll("INSERT INTO Product (account_id, idStore, name, category, bundleIdentifier, version, free, firstDate,"
+              " lastDate, iconData) VALUES (?,?,?,?,?,?,?,?,?,?)",
+              newProducts, bindProduct);
     auto bindReport = [](SQLite::Statement& st, KVRReport* r) {
       bindId(st, 1, r->account); bindText(st, 2, r->filename); st.bind(3, r->type);
       bindDate(st, 4, r->beginDate); bindDate(st, 5, r->endDate); st.bind(6, r->status);
       st.bind(7, double(r->pointedIncome)); bindDate(st, 8, r->pointedDate); bindText(st, 9, r->pointedAccount);
     };
-    {
-      SQLite::Statement ins(d,
-          "INSERT INTO Report (account_id, filename, type, beginDate, endDate, status, pointedIncome, pointedDate,"
-          " pointedAccount) VALUES (?,?,?,?,?,?,?,?,?)");
-      for (KVRReport* r : newReports) {
-        if (!live(r)) continue;
-        bindReport(ins, r);
-        finishInsert(ins, r);
-      }
-    }
+    insertAll("INSERT INTO Report (account_id, filename, type, beginDate, endDate, status, pointedIncome, pointedDate,"
+              " pointedAccount) VALUES (?,?,?,?,?,?,?,?,?)",
+              newReports, bindReport);
 
     // A new line listed in a report's or product's lines without pointing back
     // takes that report or product as its own (both sides of the relationship).
@@ -746,66 +719,31 @@ void KVRVortelyCoreDataManager::Impl::writeChanges() {
       st.bind(5, e->count); st.bind(6, e->income); codes.bind(st, 7, e->currency); codes.bind(st, 8, e->country);
       bindDate(st, 9, e->beginDate); bindDate(st, 10, e->endDate);
     };
-    {
-      SQLite::Statement ins(d,
-          "INSERT INTO ReportEntry (product_id, report_id, type, subType, count, income, currency, country,"
-          " beginDate, endDate) VALUES (?,?,?,?,?,?,?,?,?,?)");
-      for (KVRReportEntry* e : newEntries) {
-        if (!live(e)) continue;
-        bindEntry(ins, e);
-        finishInsert(ins, e);
-      }
-    }
+    insertAll("INSERT INTO ReportEntry (product_id, report_id, type, subType, count, income, currency, country,"
+              " beginDate, endDate) VALUES (?,?,?,?,?,?,?,?,?,?)",
+              newEntries, bindEntry);
     auto bindIAd = [&codes](SQLite::Statement& st, KVRiAdReportEntry* e) {
       bindId(st, 1, e->product); bindId(st, 2, e->report); bindDate(st, 3, e->date); codes.bind(st, 4, e->country);
       st.bind(5, double(e->revenue)); st.bind(6, double(e->requests)); st.bind(7, double(e->impressions));
       st.bind(8, double(e->fillRate)); st.bind(9, double(e->ctr)); st.bind(10, double(e->eCPM));
     };
-    {
-      SQLite::Statement ins(d,
-          "INSERT INTO iAdReportEntry (product_id, report_id, date, country, revenue, requests, impressions,"
-          " fillRate, ctr, eCPM) VALUES (?,?,?,?,?,?,?,?,?,?)");
-      for (KVRiAdReportEntry* e : newIAdEntries) {
-        if (!live(e)) continue;
-        bindIAd(ins, e);
-        finishInsert(ins, e);
-      }
-    }
+    insertAll("INSERT INTO iAdReportEntry (product_id, report_id, date, country, revenue, requests, impressions,"
+              " fillRate, ctr, eCPM) VALUES (?,?,?,?,?,?,?,?,?,?)",
+              newIAdEntries, bindIAd);
     auto bindRating = [](SQLite::Statement& st, KVRRating* r) {
       bindId(st, 1, r->product); bindText(st, 2, r->country); st.bind(3, r->stars);
       st.bind(4, r->allVersions ? 1 : 0); st.bind(5, r->count); st.bind(6, r->newCount);
     };
-    {
-      SQLite::Statement ins(d,
-          "INSERT INTO Rating (product_id, country, stars, allVersions, count, newCount) VALUES (?,?,?,?,?,?)");
-      for (KVRRating* r : newRatings) {
-        if (!live(r)) continue;
-        bindRating(ins, r);
-        finishInsert(ins, r);
-      }
-    }
+    insertAll("INSERT INTO Rating (product_id, country, stars, allVersions, count, newCount) VALUES (?,?,?,?,?,?)",
+              newRatings, bindRating);
     auto bindCost = [](SQLite::Statement& st, KVRCost* c) {
       bindId(st, 1, c->product); bindText(st, 2, c->name); st.bind(3, c->value);
     };
-    {
-      SQLite::Statement ins(d, "INSERT INTO Cost (product_id, name, value) VALUES (?,?,?)");
-      for (KVRCost* c : newCosts) {
-        if (!live(c)) continue;
-        bindCost(ins, c);
-        finishInsert(ins, c);
-      }
-    }
+    insertAll("INSERT INTO Cost (product_id, name, value) VALUES (?,?,?)", newCosts, bindCost);
     auto bindPartner = [](SQLite::Statement& st, KVRPartner* x) {
       bindId(st, 1, x->product); bindText(st, 2, x->name); st.bind(3, x->cost); st.bind(4, x->royalties);
     };
-    {
-      SQLite::Statement ins(d, "INSERT INTO Partner (product_id, name, cost, royalties) VALUES (?,?,?,?)");
-      for (KVRPartner* x : newPartners) {
-        if (!live(x)) continue;
-        bindPartner(ins, x);
-        finishInsert(ins, x);
-      }
-    }
+    insertAll("INSERT INTO Partner (product_id, name, cost, royalties) VALUES (?,?,?,?)", newPartners, bindPartner);
 
     // Changed objects: every column is rewritten.
     if (!changed.empty()) {
@@ -834,13 +772,7 @@ void KVRVortelyCoreDataManager::Impl::writeChanges() {
       for (KVRManagedObject* o : changed) {
         if (deleted.count(o) || o->objectID <= 0) continue;
         switch (kindOf(o)) {
-          case Kind::Account: {
-            auto* a = static_cast<KVRStoreAccount*>(o);
-            bindText(upAccount, 1, a->name); bindText(upAccount, 2, a->developer); bindText(upAccount, 3, a->login);
-            bindText(upAccount, 4, a->password); bindBlob(upAccount, 5, a->icon);
-            run(upAccount, 6, o);
-            break;
-          }
+          case Kind::Account: bindAccount(upAccount, static_cast<KVRStoreAccount*>(o)); run(upAccount, 6, o); break;
           case Kind::Product: bindProduct(upProduct, static_cast<KVRVortelyManagedProduct*>(o)); run(upProduct, 11, o); break;
           case Kind::Report: bindReport(upReport, static_cast<KVRReport*>(o)); run(upReport, 10, o); break;
           case Kind::Entry: bindEntry(upEntry, static_cast<KVRReportEntry*>(o)); run(upEntry, 11, o); break;
@@ -1100,76 +1032,54 @@ void KVRVortelyCoreDataManager::deleteObject(KVRManagedObject* object) {
 
 KVRStoreAccount* KVRVortelyCoreDataManager::insertStoreAccount() {
   std::lock_guard<std::recursive_mutex> lock(contextLock_);
-  KVRStoreAccount* a = d_->accountPool.create();
+  KVRStoreAccount* a = createPending(d_->accountPool, d_->newAccounts);
   d_->accounts.push_back(a);
-  d_->newAccounts.push_back(a);
   return a;
 }
 
 KVRVortelyManagedProduct* KVRVortelyCoreDataManager::insertProduct(KVRStoreAccount* account) {
   std::lock_guard<std::recursive_mutex> lock(contextLock_);
-  KVRVortelyManagedProduct* p = d_->productPool.create();
-  p->account = account;
-  if (account) account->products.push_back(p);
+  KVRVortelyManagedProduct* p = createPending(d_->productPool, d_->newProducts);
+  attach(p, &KVRVortelyManagedProduct::account, account, &KVRStoreAccount::products);
   d_->products.push_back(p);
-  d_->newProducts.push_back(p);
   return p;
 }
 
 KVRReport* KVRVortelyCoreDataManager::insertReport() {
   std::lock_guard<std::recursive_mutex> lock(contextLock_);
-  KVRReport* r = d_->reportPool.create();
+  KVRReport* r = createPending(d_->reportPool, d_->newReports);
   d_->reports.push_back(r);
-  d_->newReports.push_back(r);
   return r;
 }
 
 KVRReportEntry* KVRVortelyCoreDataManager::insertReportEntry(KVRReport* report, KVRVortelyManagedProduct* product) {
   std::lock_guard<std::recursive_mutex> lock(contextLock_);
-  KVRReportEntry* e = d_->entryPool.create();
-  e->report = report;
-  e->product = product;
-  if (report) report->entries.push_back(e);
-  if (product) product->entries.push_back(e);
-  d_->newEntries.push_back(e);
+  KVRReportEntry* e = createForProduct(d_->entryPool, d_->newEntries, product, &KVRVortelyManagedProduct::entries);
+  attach(e, &KVRReportEntry::report, report, &KVRReport::entries);
   return e;
 }
 
+// An ad line names its report but is not listed in it.
 KVRiAdReportEntry* KVRVortelyCoreDataManager::insertIAdReportEntry(KVRReport* report, KVRVortelyManagedProduct* product) {
   std::lock_guard<std::recursive_mutex> lock(contextLock_);
-  KVRiAdReportEntry* e = d_->iAdPool.create();
+  KVRiAdReportEntry* e = createForProduct(d_->iAdPool, d_->newIAdEntries, product, &KVRVortelyManagedProduct::iAdEntries);
   e->report = report;
-  e->product = product;
-  if (product) product->iAdEntries.push_back(e);
-  d_->newIAdEntries.push_back(e);
   return e;
 }
 
 KVRRating* KVRVortelyCoreDataManager::insertRating(KVRVortelyManagedProduct* product) {
   std::lock_guard<std::recursive_mutex> lock(contextLock_);
-  KVRRating* r = d_->ratingPool.create();
-  r->product = product;
-  if (product) product->ratings.push_back(r);
-  d_->newRatings.push_back(r);
-  return r;
+  return createForProduct(d_->ratingPool, d_->newRatings, product, &KVRVortelyManagedProduct::ratings);
 }
 
 KVRCost* KVRVortelyCoreDataManager::insertCost(KVRVortelyManagedProduct* product) {
   std::lock_guard<std::recursive_mutex> lock(contextLock_);
-  KVRCost* c = d_->costPool.create();
-  c->product = product;
-  if (product) product->costs.push_back(c);
-  d_->newCosts.push_back(c);
-  return c;
+  return createForProduct(d_->costPool, d_->newCosts, product, &KVRVortelyManagedProduct::costs);
 }
 
 KVRPartner* KVRVortelyCoreDataManager::insertPartner(KVRVortelyManagedProduct* product) {
   std::lock_guard<std::recursive_mutex> lock(contextLock_);
-  KVRPartner* x = d_->partnerPool.create();
-  x->product = product;
-  if (product) product->partners.push_back(x);
-  d_->newPartners.push_back(x);
-  return x;
+  return createForProduct(d_->partnerPool, d_->newPartners, product, &KVRVortelyManagedProduct::partners);
 }
 
 void KVRVortelyCoreDataManager::markChanged(KVRManagedObject* object) {
