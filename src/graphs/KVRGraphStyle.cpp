@@ -1,6 +1,8 @@
 #include "graphs/KVRGraphStyle.h"
 
 #include <QPainterPath>
+#include <algorithm>
+#include <cmath>
 
 #include "core/KVRFormatters.h"
 #include "platform/KVRLocalization.h"
@@ -59,6 +61,28 @@ void drawMessage(QPainter& p, const QRectF& r, const QString& message) {
   p.setPen(axisText());
   p.drawText(r, Qt::AlignCenter | Qt::TextWordWrap, message);
   p.restore();
+}
+
+PanelScope::PanelScope(QPainter& p, const QRectF& area) : p_(p) {
+  p.save();
+  p.setRenderHint(QPainter::Antialiasing, true);
+  p.setRenderHint(QPainter::TextAntialiasing, true);
+  drawPanel(p, area);
+}
+
+float animationRatio(float ratio) { return std::isfinite(ratio) ? std::clamp(ratio, 0.0f, 1.0f) : 1.0f; }
+
+QString percentText(float fraction) {
+  if (!std::isfinite(fraction)) fraction = 0;
+  return KVRGraphNumberText(std::round(static_cast<double>(fraction) * 1000.0) / 10.0) + QStringLiteral(" %");
+}
+
+QString valueText(const std::optional<QString>& format, double value) {
+  return KVRApplyValueFormat(format, KVRGraphNumberText(std::round(value * 100.0) / 100.0));
+}
+
+QString partLabel(int showValuesInsteadOfPercent, const std::optional<QString>& format, float value, float percent) {
+  return showValuesInsteadOfPercent == 1 ? valueText(format, value) : percentText(percent);
 }
 
 }  // namespace KVRGraphStyle

@@ -29,6 +29,32 @@ void drawLoading(QPainter& p, const QRectF& r);
 // A centred grey message (for an empty chart).
 void drawMessage(QPainter& p, const QRectF& r, const QString& message);
 
+// What every chart's render does first: saves the painter, turns antialiasing
+// on and draws the panel. The painter is restored when the scope ends, on
+// every way out of the render.
+class PanelScope {
+ public:
+  PanelScope(QPainter& p, const QRectF& area);
+  ~PanelScope() { p_.restore(); }
+  PanelScope(const PanelScope&) = delete;
+  PanelScope& operator=(const PanelScope&) = delete;
+
+ private:
+  QPainter& p_;
+};
+
+// A part's or curve's colour; the accent when it has none.
+inline QColor colorOrAccent(const QColor& c) { return c.isValid() ? c : accent(); }
+// A part's animation ratio within [0, 1]; 1 when it is no number.
+float animationRatio(float ratio);
+// A fraction as a percentage to a tenth: 0.253 -> "25.3 %"; no number counts as 0.
+QString percentText(float fraction);
+// A value rounded to hundredths (labels show at most two decimals), in its
+// format; std::nullopt gives the number alone.
+QString valueText(const std::optional<QString>& format, double value);
+// A part's label: its value (showValuesInsteadOfPercent == 1) or its share.
+QString partLabel(int showValuesInsteadOfPercent, const std::optional<QString>& format, float value, float percent);
+
 }  // namespace KVRGraphStyle
 
 // Applies a value format: every "%@" becomes `value` and every "%%" a percent

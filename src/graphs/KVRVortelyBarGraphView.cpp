@@ -51,19 +51,12 @@ void KVRVortelyBarGraphView::paintEvent(QPaintEvent*) {
 
 void KVRVortelyBarGraphView::render(QPainter& p, const QRectF& area) {
   using namespace KVRGraphStyle;
-  p.save();
-  p.setRenderHint(QPainter::Antialiasing, true);
-  p.setRenderHint(QPainter::TextAntialiasing, true);
-  drawPanel(p, area);
-  if (!dataSource_) {
-    p.restore();
-    return;
-  }
+  const PanelScope panel(p, area);
+  if (!dataSource_) return;
   const KVRBarChartSnapshot s = collect();
   const int count = static_cast<int>(s.parts.size());
   if (count == 0) {
     drawMessage(p, area, KVRLocalized("No data"));
-    p.restore();
     return;
   }
   // A bar of the scale's value fills the height; without a usable scale the
@@ -75,10 +68,7 @@ void KVRVortelyBarGraphView::render(QPainter& p, const QRectF& area) {
   const QFontMetricsF vfm(labelFont), lfm(legendFont), afm(axisFont);
   qreal labelWidth = 0;
   for (const auto& part : s.parts) {
-    const QString text = showValuesInsteadOfPercent_ == 1
-                             ? KVRApplyValueFormat(part.valueLabelFormat, KVRGraphNumberText(std::round(part.value * 100.0) / 100.0))
-                             : KVRGraphNumberText(std::round((std::isfinite(part.percent) ? part.percent : 0.0f) * 1000.0) / 10.0) +
-                                   QStringLiteral(" %");
+    const QString text = partLabel(showValuesInsteadOfPercent_, part.valueLabelFormat, part.value, part.percent);
     labels << text;
     labelWidth = std::max(labelWidth, vfm.horizontalAdvance(text));
   }
@@ -94,10 +84,7 @@ void KVRVortelyBarGraphView::render(QPainter& p, const QRectF& area) {
   const qreal slot = plot.width() / count;
   const bool rotated = labelWidth + 4 > slot;
   plot.setTop(plot.top() + (rotated ? std::min(labelWidth + 6, plot.height() * 0.45) : vfm.height() + 4));
-  if (plot.height() < 10 || slot < 2) {
-    p.restore();
-    return;
-  }
+  if (plot.height() < 10 || slot < 2) return;
   p.setFont(axisFont);
   for (double t : ticks) {
     const qreal y = std::round(plot.bottom() - t / s.scale * plot.height()) + 0.5;
@@ -114,13 +101,12 @@ void KVRVortelyBarGraphView::render(QPainter& p, const QRectF& area) {
   for (int i = 0; i < count; ++i) {
     const auto& part = s.parts[i];
     const qreal cx = plot.left() + slot * (i + 0.5);
-    const float ratio = std::isfinite(part.ratio) ? std::clamp(part.ratio, 0.0f, 1.0f) : 1.0f;
     double fraction = scaled && std::isfinite(part.value) ? part.value / s.scale : 0.0;
-    fraction = std::clamp(fraction, 0.0, 1.0) * ratio;
+    fraction = std::clamp(fraction, 0.0, 1.0) * animationRatio(part.ratio);
     const qreal h = plot.height() * fraction;
     const QRectF bar(cx - barWidth / 2, plot.bottom() - h, barWidth, h);
     if (h > 0.5) {
-      const QColor c = part.color.isValid() ? part.color : accent();
+      const QColor c = colorOrAccent(part.color);
       QLinearGradient g(bar.topLeft(), bar.topRight());
       g.setColorAt(0, c.lighter(108));
       g.setColorAt(1, c.darker(110));
@@ -150,5 +136,4 @@ void KVRVortelyBarGraphView::render(QPainter& p, const QRectF& area) {
     p.drawText(QRectF(cx - slot / 2, plot.bottom() + 5, slot, lfm.height()), Qt::AlignHCenter | Qt::AlignTop,
                lfm.elidedText(part.legend, Qt::ElideRight, slot));
   }
-  p.restore();
 }

@@ -16,11 +16,6 @@ constexpr qreal kHeaderHeight = 30;
 constexpr qreal kSwitchWidth = 168;
 constexpr qreal kSwitchHeight = 20;
 
-QString percentText(float fraction) {
-  if (!std::isfinite(fraction)) fraction = 0;
-  return KVRGraphNumberText(std::round(static_cast<double>(fraction) * 1000.0) / 10.0) + QStringLiteral(" %");
-}
-
 QColor switchColor(bool green) { return green ? QColor(76, 160, 96) : KVRGraphStyle::accent(); }
 
 }  // namespace
@@ -108,18 +103,11 @@ void KVRVortelyCamembertGraphView::paintEvent(QPaintEvent*) {
 
 void KVRVortelyCamembertGraphView::render(QPainter& p, const QRectF& area) {
   using namespace KVRGraphStyle;
-  p.save();
-  p.setRenderHint(QPainter::Antialiasing, true);
-  p.setRenderHint(QPainter::TextAntialiasing, true);
-  drawPanel(p, area);
-  if (!dataSource_) {
-    p.restore();
-    return;
-  }
+  const PanelScope panel(p, area);
+  if (!dataSource_) return;
   const KVRPartChartSnapshot s = collect();
   if (s.loading) {
     drawLoading(p, area);
-    p.restore();
     return;
   }
 
@@ -150,7 +138,7 @@ void KVRVortelyCamembertGraphView::render(QPainter& p, const QRectF& area) {
   if (!s.parts.empty()) {
     p.setFont(uiFont(10, true));
     p.setPen(KVRGraphStyle::text());
-    const QString total = KVRApplyValueFormat(format, KVRGraphNumberText(std::round(s.total * 100.0) / 100.0));
+    const QString total = valueText(format, s.total);
     p.drawText(QRectF(area.left() + 10, area.top() + 2, area.width() - 22, kHeaderHeight), Qt::AlignRight | Qt::AlignVCenter,
                total);
     p.setPen(QPen(grid(), 1));
@@ -160,7 +148,6 @@ void KVRVortelyCamembertGraphView::render(QPainter& p, const QRectF& area) {
   const QRectF body = area.adjusted(10, headerHeight + 6, -12, -8);
   if (s.parts.empty()) {
     drawMessage(p, body, KVRLocalized("No data"));
-    p.restore();
     return;
   }
 
@@ -180,9 +167,7 @@ void KVRVortelyCamembertGraphView::render(QPainter& p, const QRectF& area) {
   qreal labelWidth = 0;
   for (int r = 0; r < fitting; ++r) {
     const auto& part = s.parts[count - 1 - r];
-    const QString label = showValuesInsteadOfPercent_ == 1
-                              ? KVRApplyValueFormat(part.valueLabelFormat, KVRGraphNumberText(std::round(part.value * 100.0) / 100.0))
-                              : percentText(part.percent);
+    const QString label = partLabel(showValuesInsteadOfPercent_, part.valueLabelFormat, part.value, part.percent);
     labels << label;
     labelWidth = std::max(labelWidth, vfm.horizontalAdvance(label));
   }
@@ -203,16 +188,15 @@ void KVRVortelyCamembertGraphView::render(QPainter& p, const QRectF& area) {
     p.drawText(QRectF(body.left(), top, legendWidth, rowHeight), Qt::AlignLeft | Qt::AlignVCenter,
                lfm.elidedText(part.legend, Qt::ElideRight, legendWidth));
     // Bar length relative to the largest share; no share at all draws none.
-    const float ratio = std::isfinite(part.ratio) ? std::clamp(part.ratio, 0.0f, 1.0f) : 1.0f;
     const float share = std::isfinite(part.percent) ? std::abs(part.percent) : 0.0f;
-    const qreal length = maxShare > 0 ? barMax * (share / maxShare) * ratio : 0.0;
+    const qreal length = maxShare > 0 ? barMax * (share / maxShare) * animationRatio(part.ratio) : 0.0;
     const qreal barHeight = std::min<qreal>(12, rowHeight - 6);
     const QRectF track(barLeft, top + (rowHeight - barHeight) / 2, barMax, barHeight);
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(233, 236, 241));
     p.drawRoundedRect(track, barHeight / 2, barHeight / 2);
     if (length > 0.5) {
-      const QColor c = part.color.isValid() ? part.color : accent();
+      const QColor c = colorOrAccent(part.color);
       QLinearGradient g(0, track.top(), 0, track.bottom());
       g.setColorAt(0, c.lighter(112));
       g.setColorAt(1, c.darker(108));
@@ -231,7 +215,6 @@ void KVRVortelyCamembertGraphView::render(QPainter& p, const QRectF& area) {
     p.drawText(QRectF(body.left(), body.top() + fitting * rowHeight, body.width(), rowHeight),
                Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("+ %1").arg(count - fitting));
   }
-  p.restore();
 }
 
 void KVRVortelyCamembertGraphView::mousePressEvent(QMouseEvent* event) {

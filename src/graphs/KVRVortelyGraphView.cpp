@@ -31,9 +31,6 @@ QString dateText(KVRDate date) {
 
 QColor averageColor() { return QColor(232, 118, 38); }
 
-// Labels show at most two decimals.
-QString valueText(double v) { return KVRGraphNumberText(std::round(v * 100.0) / 100.0); }
-
 // Text with a soft white halo so that it stays readable over curves.
 void drawHaloText(QPainter& p, const QPointF& baseline, const QString& text, const QColor& color) {
   QPainterPath path;
@@ -140,22 +137,15 @@ void KVRVortelyGraphView::paintEvent(QPaintEvent*) {
 void KVRVortelyGraphView::render(QPainter& p, const QRectF& area) {
   using namespace KVRGraphStyle;
   const bool onScreen = p.device() == this;
-  p.save();
-  p.setRenderHint(QPainter::Antialiasing, true);
-  p.setRenderHint(QPainter::TextAntialiasing, true);
-  drawPanel(p, area);
+  const PanelScope panel(p, area);
   if (onScreen) {
     lastPlotRect_ = QRectF();
     lastPointCount_ = 0;
   }
-  if (!dataSource_) {
-    p.restore();
-    return;
-  }
+  if (!dataSource_) return;
   const KVRGraphSnapshot s = collect(*dataSource_);
   if (s.loading) {
     drawLoading(p, area);
-    p.restore();
     return;
   }
 
@@ -178,10 +168,7 @@ void KVRVortelyGraphView::render(QPainter& p, const QRectF& area) {
   QRectF plot(area.left() + labelWidth + 18, area.top() + topMargin, 0, 0);
   plot.setRight(area.right() - 16);
   plot.setBottom(area.bottom() - 28);
-  if (plot.width() < 10 || plot.height() < 10) {
-    p.restore();
-    return;
-  }
+  if (plot.width() < 10 || plot.height() < 10) return;
   // Values far outside the axis are pinned a little beyond the plot (and
   // clipped there); a value that is no number sits on zero.
   auto yOf = [&](double v) {
@@ -283,7 +270,7 @@ void KVRVortelyGraphView::render(QPainter& p, const QRectF& area) {
   for (const auto& curve : s.curves) {
     const int count = static_cast<int>(std::min<size_t>(curve.values.size(), n));
     if (count == 0) continue;
-    QColor color = curve.color.isValid() ? curve.color : accent();
+    QColor color = colorOrAccent(curve.color);
     QPainterPath line;
     for (int i = 0; i < count; ++i) {
       const QPointF pt(xOf(i), yOf(curve.values[i]));
@@ -336,7 +323,7 @@ void KVRVortelyGraphView::render(QPainter& p, const QRectF& area) {
       });
       for (int i : order) {
         if (placed.size() > 400) break;
-        const QString text = KVRApplyValueFormat(s.valueLabelFormat, valueText(curve.values[i]));
+        const QString text = valueText(s.valueLabelFormat, curve.values[i]);
         const qreal w = vfm.horizontalAdvance(text);
         const qreal x = std::clamp(xOf(i) - w / 2, plot.left() + 2, plot.right() - w - 2);
         const qreal y = std::max(plot.top() + 10, yOf(curve.values[i]) - 7);
@@ -357,7 +344,7 @@ void KVRVortelyGraphView::render(QPainter& p, const QRectF& area) {
     if (y >= plot.top() - 1 && y <= plot.bottom() + 1) {
       p.setPen(QPen(averageColor(), 1.2, Qt::DashLine));
       p.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
-      const QString value = KVRApplyValueFormat(s.valueLabelFormat, valueText(avg));
+      const QString value = valueText(s.valueLabelFormat, avg);
       const QString caption = KVRApplyValueFormat(KVRLocalized("Average value: %@"), value);
       p.setFont(uiFont(8, true));
       const QFontMetricsF cfm(p.font());
@@ -376,7 +363,7 @@ void KVRVortelyGraphView::render(QPainter& p, const QRectF& area) {
   if (showLastDay_ && n > 0) {
     for (const auto& curve : s.curves) {
       if (static_cast<int>(curve.values.size()) < n) continue;
-      const QColor color = curve.color.isValid() ? curve.color : accent();
+      const QColor color = colorOrAccent(curve.color);
       const QPointF pt(xOf(n - 1), std::clamp(yOf(curve.values[n - 1]), plot.top(), plot.bottom()));
       p.setPen(QPen(color.darker(120), 1, Qt::DotLine));
       p.drawLine(pt, QPointF(pt.x(), plot.bottom()));
@@ -402,14 +389,14 @@ void KVRVortelyGraphView::render(QPainter& p, const QRectF& area) {
     for (size_t c = 0; c < s.curves.size(); ++c) {
       const auto& curve = s.curves[c];
       if (static_cast<int>(curve.values.size()) <= i) continue;
-      const QColor color = curve.color.isValid() ? curve.color : accent();
+      const QColor color = colorOrAccent(curve.color);
       const QPointF pt(x, std::clamp(yOf(curve.values[i]), plot.top(), plot.bottom()));
       p.setBrush(color);
       p.setPen(QPen(Qt::white, 1.5));
       p.drawEllipse(pt, 4, 4);
       const QString unit = dataSource_->mouseOverLabelForCurve(static_cast<int>(c));
-      const QString number = valueText(curve.values[i]);
-      lines << (unit.isEmpty() ? KVRApplyValueFormat(s.valueLabelFormat, number) : number + u' ' + unit);
+      lines << (unit.isEmpty() ? valueText(s.valueLabelFormat, curve.values[i])
+                               : valueText(std::nullopt, curve.values[i]) + u' ' + unit);
       colors.push_back(color);
     }
     const QString title = dateText(s.curves.front().dates[i]);
@@ -437,7 +424,6 @@ void KVRVortelyGraphView::render(QPainter& p, const QRectF& area) {
       ly += lfm.height() + 1;
     }
   }
-  p.restore();
 }
 
 int KVRVortelyGraphView::pointIndexAt(qreal x) const {
