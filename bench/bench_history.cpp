@@ -9,10 +9,6 @@
 // Target: the build of all products in under 5 seconds on one core, peak
 // resident memory under 2 GB.
 #include <QCoreApplication>
-#include <QDir>
-#include <QDirIterator>
-#include <QFileInfo>
-#include <sys/resource.h>
 #include <time.h>
 
 #include <chrono>
@@ -21,7 +17,7 @@
 #include <memory>
 #include <vector>
 
-#include "catalogue/KVRVortelyCurrencyConverter.h"
+#include "bench_common.h"
 #include "core/KVRCalendar.h"
 #include "core/KVRVortelyCoreDataManager.h"
 
@@ -31,22 +27,6 @@ double cpuSeconds() {
   timespec t{};
   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
   return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
-}
-
-double peakMegabytes() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return double(u.ru_maxrss) / 1024.0;  // kilobytes on Linux
-}
-
-QString findStore(const QString& path) {
-  QFileInfo info(path);
-  if (info.isFile()) return info.absoluteFilePath();
-  if (!info.isDir()) return QString();
-  QDirIterator it(path, {"Vortely.sqlite"}, QDir::Files, QDirIterator::Subdirectories);
-  if (it.hasNext()) return it.next();
-  QDirIterator any(path, {"*.sqlite", "*.db"}, QDir::Files, QDirIterator::Subdirectories);
-  return any.hasNext() ? any.next() : QString();
 }
 
 // Made-up products: daily lines for three years in 40 countries, a weekly
@@ -133,31 +113,20 @@ struct Synthetic {
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
-  QCoreApplication::setOrganizationName("Pelliro");
-  QCoreApplication::setApplicationName("Vortely");
-
-  const char* dataEnv = std::getenv("VORTELY_BENCH_DATA");
-  const QString dataPath = dataEnv ? QString::fromLocal8Bit(dataEnv) : QStringLiteral("build/sample-large");
-  const bool forceSynthetic = std::getenv("VORTELY_BENCH_SYNTHETIC") != nullptr;
+  bench::nameApplication();
 
   KVRVortelyCoreDataManager& dm = KVRVortelyCoreDataManager::sharedInstance();
   Synthetic synthetic;
   std::vector<KVRVortelyManagedProduct*> products;
   const auto t0 = std::chrono::steady_clock::now();
-  const QString store = forceSynthetic ? QString() : findStore(dataPath);
+  const bench::Data data = bench::dataFromEnvironment();
+  const QString& store = data.store;
   if (!store.isEmpty()) {
-    QString error;
-    if (!dm.openStore(store, &error)) {
-      std::fprintf(stderr, "cannot open %s: %s\n", qPrintable(store), qPrintable(error));
-      return 1;
-    }
+    if (!bench::openStore(dm, store)) return 1;
     products = dm.products();
-    // The exchange rates of the support folder (point XDG_DATA_HOME at the
-    // sample's data folder to use the sample's own rates).
-    KVRVortelyCurrencyConverter::sharedInstance().loadRates();
     std::printf("database      %s\n", qPrintable(store));
   } else {
-    std::printf("no database under %s: synthetic products\n", qPrintable(dataPath));
+    std::printf("no database under %s: synthetic products\n", qPrintable(data.path));
     synthetic.generate(200, 3 * 365);
     products = synthetic.products;
   }
@@ -167,7 +136,7 @@ int main(int argc, char** argv) {
     lines += p->entries.size();
     adLines += p->iAdEntries.size();
   }
-  const double loadMB = peakMegabytes();
+  const double loadMB = bench::peakMegabytes();
 
   // Every product's history, built anew, one after the other (each build
   // reads its lines under the context lock, as the application's rebuild does).
@@ -186,7 +155,7 @@ int main(int argc, char** argv) {
     if (auto v = p->valuesByCountryAndDate()) records += v->recordCount();
   const double loadSeconds = std::chrono::duration<double>(t1 - t0).count();
   const double buildSeconds = std::chrono::duration<double>(t3 - t2).count();
-  const double peakMB = peakMegabytes();
+  const double peakMB = bench::peakMegabytes();
   std::printf("products      %zu\n", products.size());
   std::printf("sales lines   %zu\n", lines);
   std::printf("ad lines      %zu\n", adLines);

@@ -16,10 +16,6 @@
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QDirIterator>
-#include <QFileInfo>
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -31,7 +27,7 @@
 #include <random>
 #include <vector>
 
-#include "catalogue/KVRVortelyCurrencyConverter.h"
+#include "bench_common.h"
 #include "core/KVRCalendar.h"
 #include "core/KVRVortelyCoreDataManager.h"
 #include "core/KVRVortelyManagedProduct.h"
@@ -42,22 +38,6 @@
 #include "../tests/overview/reference_engine.cpp"
 
 namespace {
-
-double peakMegabytes() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return double(u.ru_maxrss) / 1024.0;
-}
-
-QString findStore(const QString& path) {
-  QFileInfo info(path);
-  if (info.isFile()) return info.absoluteFilePath();
-  if (!info.isDir()) return QString();
-  QDirIterator it(path, {"Vortely.sqlite"}, QDir::Files, QDirIterator::Subdirectories);
-  if (it.hasNext()) return it.next();
-  QDirIterator any(path, {"*.sqlite", "*.db"}, QDir::Files, QDirIterator::Subdirectories);
-  return any.hasNext() ? any.next() : QString();
-}
 
 // Made-up histories: each product sells in 30 of 150 countries on about half
 // of the days of five years, in its country's currency.
@@ -206,26 +186,17 @@ struct Case {
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
-  QCoreApplication::setOrganizationName("Pelliro");
-  QCoreApplication::setApplicationName("Vortely");
+  bench::nameApplication();
   benchmark::Initialize(&argc, argv);
 
-  const char* dataEnv = std::getenv("VORTELY_BENCH_DATA");
-  const QString dataPath = dataEnv ? QString::fromLocal8Bit(dataEnv) : QStringLiteral("build/sample-large");
-  const bool forceSynthetic = std::getenv("VORTELY_BENCH_SYNTHETIC") != nullptr;
   const bool withReference = std::getenv("VORTELY_BENCH_NO_REFERENCE") == nullptr;
 
   KVRVortelyCoreDataManager& dm = KVRVortelyCoreDataManager::sharedInstance();
   Synthetic synthetic;
   std::vector<KVRVortelyManagedProduct*> accountProducts;
-  const QString store = forceSynthetic ? QString() : findStore(dataPath);
+  const QString store = bench::dataFromEnvironment().store;
   if (!store.isEmpty()) {
-    QString error;
-    if (!dm.openStore(store, &error)) {
-      std::fprintf(stderr, "cannot open %s: %s\n", qPrintable(store), qPrintable(error));
-      return 1;
-    }
-    KVRVortelyCurrencyConverter::sharedInstance().loadRates();
+    if (!bench::openStore(dm, store)) return 1;
     for (KVRVortelyManagedProduct* p : dm.products()) {
       std::lock_guard<std::recursive_mutex> ctx(dm.contextLock());
       p->buildHistoryByDate();
@@ -267,7 +238,7 @@ int main(int argc, char** argv) {
   const KVRDate fiveYears = KVRCalendar::shared().dateByAddingComponents(
       [] { KVRDateComponents c; c.year = -5; c.day = 1; return c; }(), KVRCalendar::shared().startOfDay(last));
   const KVRDate trendFirst = first.isLaterThan(fiveYears) ? first : fiveYears;
-  const double dataMB = peakMegabytes();
+  const double dataMB = bench::peakMegabytes();
 
   std::vector<Case> cases = {
       {"account trend 5 years", accountProducts, KVRPeriodAll, QString(), 100},
@@ -301,7 +272,7 @@ int main(int argc, char** argv) {
   }
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  const double fastMB = peakMegabytes();
+  const double fastMB = bench::peakMegabytes();
 
   if (withReference) {
     for (size_t i = 0; i < cases.size(); ++i) {
@@ -338,7 +309,7 @@ int main(int argc, char** argv) {
                 withReference ? (r.same ? "identical" : "DIFFERENT") : "-", within ? "" : "  OVER TARGET");
   }
   std::printf("peak memory     %.0f MB after the fast loads (%.0f MB with the data loaded; %.0f MB with the reference's caches)\n",
-              fastMB, dataMB, peakMegabytes());
+              fastMB, dataMB, bench::peakMegabytes());
   if (!store.isEmpty()) dm.closeStore();
   return ok ? 0 : 2;
 }
