@@ -8,35 +8,14 @@
 #include "platform/KVRMainThread.h"
 #include "platform/KVRNotificationCenter.h"
 #include "platform/KVRUserDefaults.h"
-#include "test_controller_fakes.h"
+#include "test_controller_fixture.h"
 
 using namespace overview_test;
 
 namespace {
 
-class ControllerTest : public ::testing::Test {
+class ControllerTest : public ResumeControllerFixture {
  protected:
-  void SetUp() override {
-    KVRUserDefaults& d = KVRUserDefaults::standard();
-    for (const char* prefix : {"KVRDashboard", "KVRiAd"})
-      for (const char* suffix : {"SelectedValue", "SelectedScale", "SelectedPeriod", "StartDate", "EndDate"})
-        d.removeObjectForKey(QString::fromLatin1(prefix) + QString::fromLatin1(suffix));
-    KVRVortelyCoreDataManager::sharedInstance().valuesByCountryAndDate().clear();
-    account = store.account("Studio");
-  }
-  void TearDown() override {
-    for (auto* c : {sales.get(), iad.get()})
-      if (c) {
-        EXPECT_TRUE(c->waitForLoads(10));
-      }
-    iad.reset();
-    sales.reset();
-    KVRVortelyCoreDataManager::sharedInstance().valuesByCountryAndDate().clear();
-  }
-  KVRVortelyResumeController& makeSales() {
-    sales = std::make_unique<KVRVortelyResumeController>(nullptr, &services, &controls);
-    return *sales;
-  }
   KVRVortelyManagedProduct* built(int64_t id, const QString& name, float income, KVRStoreAccount* acc) {
     KVRVortelyManagedProduct* p = store.product(id, name, acc);
     HistoryBuilder h;
@@ -54,12 +33,6 @@ class ControllerTest : public ::testing::Test {
       if (p->account && std::find(services.accounts.begin(), services.accounts.end(), p->account) == services.accounts.end())
         services.accounts.push_back(p->account);
   }
-
-  ProductStore store;
-  KVRStoreAccount* account = nullptr;
-  FakeServices services;
-  FakeControls controls, iadControls;
-  std::unique_ptr<KVRVortelyResumeController> sales, iad;
 };
 
 }  // namespace
@@ -110,7 +83,7 @@ TEST_F(ControllerTest, RegionChangesReloadOnlyWhenTheCodeChanges) {
 
 TEST_F(ControllerTest, OptionsKeepTheRevenueItemOfTheSalesOverview) {
   auto& c = makeSales();
-  iad = std::make_unique<KVRVortelyResumeController>(sales.get(), &services, &iadControls);
+  makeIad();
   controls.setValueItemEnabled(4, false);
   c.setOptionsEnabled(false);
   EXPECT_FALSE(controls.valuePopUpEnabled);
@@ -168,7 +141,7 @@ TEST_F(ControllerTest, ReloadFillsTheProductBox) {
   EXPECT_EQ(controls.sales, "--");
 
   // The iAd overview never touches the revenue item.
-  iad = std::make_unique<KVRVortelyResumeController>(sales.get(), &services, &iadControls);
+  makeIad();
   iadControls.valueTag = 4;
   iadControls.setValueItemEnabled(4, false);
   select({free});

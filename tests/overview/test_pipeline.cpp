@@ -12,7 +12,7 @@
 #include "overview/KVRVortelyResumeController.h"
 #include "platform/KVRMainThread.h"
 #include "platform/KVRUserDefaults.h"
-#include "test_controller_fakes.h"
+#include "test_controller_fixture.h"
 
 using namespace overview_test;
 using Phase = KVRVortelyResumeController::LoadPhase;
@@ -48,15 +48,10 @@ void settle(KVRVortelyResumeController& c) {
   KVRMainThread::waitUntil([] { return false; }, 0.05);
 }
 
-class PipelineTest : public ::testing::Test {
+class PipelineTest : public ResumeControllerFixture {
  protected:
   void SetUp() override {
-    KVRUserDefaults& d = KVRUserDefaults::standard();
-    for (const char* prefix : {"KVRDashboard", "KVRiAd"})
-      for (const char* suffix : {"SelectedValue", "SelectedScale", "SelectedPeriod", "StartDate", "EndDate"})
-        d.removeObjectForKey(QString::fromLatin1(prefix) + QString::fromLatin1(suffix));
-    KVRVortelyCoreDataManager::sharedInstance().valuesByCountryAndDate().clear();
-    account = store.account("Studio");
+    ResumeControllerFixture::SetUp();
     // Two products selling one unit a day in France, from 1 February to 15 March.
     for (int i = 0; i < 2; ++i) {
       KVRVortelyManagedProduct* p = store.product(100 + i, i ? "Beta" : "Alpha", account);
@@ -70,26 +65,8 @@ class PipelineTest : public ::testing::Test {
     services.extended = services.selected = products;
     services.accounts = {account};
   }
-  void TearDown() override {
-    for (auto* c : {sales.get(), iad.get()})
-      if (c) {
-        EXPECT_TRUE(c->waitForLoads(10));
-      }
-    iad.reset();
-    sales.reset();
-    KVRVortelyCoreDataManager::sharedInstance().valuesByCountryAndDate().clear();
-  }
-  KVRVortelyResumeController& makeSales() {
-    sales = std::make_unique<KVRVortelyResumeController>(nullptr, &services, &controls);
-    return *sales;
-  }
 
-  ProductStore store;
-  KVRStoreAccount* account = nullptr;
   std::vector<KVRVortelyManagedProduct*> products;
-  FakeServices services;
-  FakeControls controls, iadControls;
-  std::unique_ptr<KVRVortelyResumeController> sales, iad;
 };
 
 }  // namespace
@@ -220,7 +197,7 @@ TEST_F(PipelineTest, ReloadForAnotherValueWhileLoadingWaitsForThatLoad) {
 
 TEST_F(PipelineTest, ThreadLoadsOfBothOverviewsNeverOverlap) {
   auto& s = makeSales();
-  iad = std::make_unique<KVRVortelyResumeController>(sales.get(), &services, &iadControls);
+  makeIad();
   std::atomic<int> inside{0}, maxInside{0};
   std::atomic<bool> salesRunning{false};
   Gate gate;
