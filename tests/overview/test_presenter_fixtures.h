@@ -121,12 +121,9 @@ inline std::function<void(KVRTotalsStruct&)> salesOf(float sales, float currency
   };
 }
 
-// An input for the one-product path over a graph range.
-inline KVROverviewInput oneProductInput(KVRVortelyManagedProduct* p, const KVRProductTotals* previous,
-                                        const KVRProductTotals* current, int tag, KVRDate from, KVRDate to) {
+// An input over one range, which is also the graph's, in euros.
+inline KVROverviewInput rangeInput(int tag, KVRDate from, KVRDate to) {
   KVROverviewInput in;
-  in.totals.previousEntry = previous;
-  in.totals.currentEntry = current;
   in.valueTag = tag;
   in.selectedPeriod = 1;
   in.startDate = from;
@@ -136,24 +133,24 @@ inline KVROverviewInput oneProductInput(KVRVortelyManagedProduct* p, const KVRPr
   in.lastDayDate = from;
   in.currentDayDate = to;
   in.currencySymbol = QStringLiteral("€");
+  return in;
+}
+
+// An input for the one-product path over a graph range.
+inline KVROverviewInput oneProductInput(KVRVortelyManagedProduct* p, const KVRProductTotals* previous,
+                                        const KVRProductTotals* current, int tag, KVRDate from, KVRDate to) {
+  KVROverviewInput in = rangeInput(tag, from, to);
+  in.totals.previousEntry = previous;
+  in.totals.currentEntry = current;
   in.extendedProducts = {p};
   return in;
 }
 
 inline KVROverviewInput severalInput(std::vector<KVRVortelyManagedProduct*> products, const KVRTotalsResult* current,
                                      const KVRTotalsResult* previous, int tag, KVRDate from, KVRDate to) {
-  KVROverviewInput in;
+  KVROverviewInput in = rangeInput(tag, from, to);
   in.totals.current = current;
   in.totals.previous = previous;
-  in.valueTag = tag;
-  in.selectedPeriod = 1;
-  in.startDate = from;
-  in.endDate = to;
-  in.graphStartDate = from;
-  in.graphEndDate = to;
-  in.lastDayDate = from;
-  in.currentDayDate = to;
-  in.currencySymbol = QStringLiteral("€");
   in.extendedProducts = std::move(products);
   return in;
 }
