@@ -327,6 +327,8 @@ void KVRVortelyResumeController::setGraphStartDate(KVRDate date) {
       graphStartDate_ = date;
     }
     KVRUserDefaults::standard().setDate(defaultsKey("StartDate"), graphStartDate_);
+    // The picker is bound to the graph start: it shows every change.
+    if (controls_) controls_->setStartPickerDate(graphStartDate_);
   }
   if (!dontUpdatePoints_) {
     dontUpdatePoints_ = true;
@@ -350,6 +352,7 @@ void KVRVortelyResumeController::setGraphEndDate(KVRDate date) {
       graphEndDate_ = date;
     }
     KVRUserDefaults::standard().setDate(defaultsKey("EndDate"), graphEndDate_);
+    if (controls_) controls_->setEndPickerDate(graphEndDate_);
   }
   if (!dontUpdatePoints_) {
     dontUpdatePoints_ = true;

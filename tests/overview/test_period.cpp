@@ -70,6 +70,9 @@ TEST_F(PeriodTest, DailyPeriodShowsAWeekInTheGraph) {
   EXPECT_EQ(KVRUserDefaults::standard().integerForKey("KVRDashboardSelectedPeriod"), 0);
   // The week graph range is kept in the defaults too.
   EXPECT_EQ(KVRUserDefaults::standard().dateForKey("KVRDashboardStartDate"), day(2026, 3, 12));
+  // The pickers show the graph range the period computed.
+  EXPECT_EQ(controls.startPicker, day(2026, 3, 12));
+  EXPECT_EQ(controls.endPicker, day(2026, 3, 18));
   // The day period has no cumulative view (the rule applies with the tag in
   // force when the action starts, so apply once more now that it is 0).
   c.changeLastPeriod(0);
