@@ -131,6 +131,24 @@ QLabel* KVRPrintViewBase::makeLabel(QWidget* parent, int pixelSize, bool bold, Q
   return l;
 }
 
+QLabel* KVRPrintViewBase::makeFooter(QWidget* parent) {
+  QLabel* footer = makeLabel(parent, 14, false, Qt::AlignCenter);
+  footer->setText(KVRLocalized("Printed with Vortely"));
+  return footer;
+}
+
+KVRTitledPrintView::KVRTitledPrintView(QWidget* parent) : KVRPrintViewBase(parent) {
+  titleLabel_ = makeLabel(this, 34, true);
+  footer_ = makeFooter(this);
+  trendBox_ = new KVRPrintBox(this);
+  displaySettingsBox_ = new KVRPrintBox(this);
+}
+
+void KVRTitledPrintView::hideTrendAndSettings() {
+  trendBox_->hide();
+  displaySettingsBox_->hide();
+}
+
 bool KVRPrintViewBase::printTo(QPrinter& printer) {
   const QSizeF printable = printer.pageLayout().paintRect(QPageLayout::Point).size();
   beginDocument(printable);
@@ -227,8 +245,7 @@ KVRPrintView::KVRPrintView(QWidget* parent)
   topBand_ = new KVRPrintBand(this);
   trendBox_ = new KVRPrintBox(this);
   displaySettingsBox_ = new KVRPrintBox(this);
-  footer_ = makeLabel(this, 14, false, Qt::AlignCenter);
-  footer_->setText(KVRLocalized("Printed with Vortely"));
+  footer_ = makeFooter(this);
 
   const KVROverviewPrintSizes o = originalSizes();
   summary_->resize(int(o.summary.w), int(o.summary.h));

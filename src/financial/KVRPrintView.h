@@ -104,6 +104,26 @@ class KVRPrintViewBase : public QWidget {
   static KVRLayoutRect frameOf(const QWidget* w);
   static QLabel* makeLabel(QWidget* parent, int pixelSize, bool bold = false,
                            Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter);
+  // The "Printed with Vortely" line at the foot of every page.
+  static QLabel* makeFooter(QWidget* parent);
+};
+
+// Common part of the financial and rankings layouts: a title line, the footer,
+// and the trend and settings boxes, which both pages keep hidden.
+class KVRTitledPrintView : public KVRPrintViewBase {
+ public:
+  QLabel* titleLabel() const { return titleLabel_; }
+  QLabel* footerVortelyLabel() const { return footer_; }
+  KVRPrintBox* trendBox() const { return trendBox_; }
+  KVRPrintBox* displaySettingsBox() const { return displaySettingsBox_; }
+
+ protected:
+  explicit KVRTitledPrintView(QWidget* parent = nullptr);
+  void hideTrendAndSettings();
+
+  QLabel* titleLabel_ = nullptr;
+  QLabel* footer_ = nullptr;
+  KVRPrintBox *trendBox_ = nullptr, *displaySettingsBox_ = nullptr;
 };
 
 class KVRPrintView : public KVRPrintViewBase {

@@ -3,19 +3,12 @@
 #include "graphs/KVRVortelyBarGraphView.h"
 #include <cmath>
 
-#include "platform/KVRLocalization.h"
-
-KVRPrintViewFinancial::KVRPrintViewFinancial(QWidget* parent) : KVRPrintViewBase(parent) {
-  titleLabel_ = makeLabel(this, 34, true);
-  footer_ = makeLabel(this, 14, false, Qt::AlignCenter);
-  footer_->setText(KVRLocalized("Printed with Vortely"));
+KVRPrintViewFinancial::KVRPrintViewFinancial(QWidget* parent) : KVRTitledPrintView(parent) {
   graphView1_ = new KVRPrintBox(this);
   graphView2_ = new KVRPrintBox(this);
   tableView1_ = new KVRPrintBox(this);
   tableView2_ = new KVRPrintBox(this);
   tableView3_ = new KVRPrintBox(this);
-  trendBox_ = new KVRPrintBox(this);
-  displaySettingsBox_ = new KVRPrintBox(this);
   barView_ = new KVRVortelyBarGraphView;
   graphView2_->setContent(barView_);
 
@@ -28,8 +21,7 @@ KVRPrintViewFinancial::KVRPrintViewFinancial(QWidget* parent) : KVRPrintViewBase
 }
 
 void KVRPrintViewFinancial::adjustSizingForPrinting(const QSizeF& printable) {
-  trendBox_->hide();
-  displaySettingsBox_->hide();
+  hideTrendAndSettings();
   // A new paper size lays the page out again, not only a new orientation.
   if (laidOut_ == printable) return;
   laidOut_ = printable;

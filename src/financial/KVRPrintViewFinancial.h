@@ -6,7 +6,7 @@
 
 class KVRVortelyBarGraphView;
 
-class KVRPrintViewFinancial : public KVRPrintViewBase {
+class KVRPrintViewFinancial : public KVRTitledPrintView {
  public:
   explicit KVRPrintViewFinancial(QWidget* parent = nullptr);
 
@@ -24,15 +24,11 @@ class KVRPrintViewFinancial : public KVRPrintViewBase {
   void setOriginalSizes(const KVRFinancialPrintSizes& sizes) { original_ = sizes; laidOut_ = QSizeF(); }
   const KVRFinancialPrintSizes& originalSizes() const { return original_; }
 
-  QLabel* titleLabel() const { return titleLabel_; }
-  QLabel* footerVortelyLabel() const { return footer_; }
   KVRPrintBox* graphView1() const { return graphView1_; }
   KVRPrintBox* graphView2() const { return graphView2_; }
   KVRPrintBox* tableView1() const { return tableView1_; }
   KVRPrintBox* tableView2() const { return tableView2_; }
   KVRPrintBox* tableView3() const { return tableView3_; }
-  KVRPrintBox* trendBox() const { return trendBox_; }
-  KVRPrintBox* displaySettingsBox() const { return displaySettingsBox_; }
   // The region bar chart, inside the second graph box.
   KVRVortelyBarGraphView* barView() const { return barView_; }
 
@@ -41,10 +37,7 @@ class KVRPrintViewFinancial : public KVRPrintViewBase {
   QSizeF laidOut_;
   int layout_ = 0;
   int passes_ = 0;
-  QLabel* titleLabel_ = nullptr;
-  QLabel* footer_ = nullptr;
   KVRPrintBox *graphView1_ = nullptr, *graphView2_ = nullptr;
   KVRPrintBox *tableView1_ = nullptr, *tableView2_ = nullptr, *tableView3_ = nullptr;
-  KVRPrintBox *trendBox_ = nullptr, *displaySettingsBox_ = nullptr;
   KVRVortelyBarGraphView* barView_ = nullptr;
 };

@@ -2,24 +2,16 @@
 
 #include <cmath>
 
-#include "platform/KVRLocalization.h"
-
-KVRPrintViewRankings::KVRPrintViewRankings(QWidget* parent) : KVRPrintViewBase(parent) {
-  titleLabel_ = makeLabel(this, 34, true);
-  footer_ = makeLabel(this, 14, false, Qt::AlignCenter);
-  footer_->setText(KVRLocalized("Printed with Vortely"));
+KVRPrintViewRankings::KVRPrintViewRankings(QWidget* parent) : KVRTitledPrintView(parent) {
   graphView_ = new KVRPrintBox(this);
   tableView_ = new KVRPrintBox(this);
-  trendBox_ = new KVRPrintBox(this);
-  displaySettingsBox_ = new KVRPrintBox(this);
   titleLabel_->resize(1110, 50);
   trendBox_->resize(203, 200);
   displaySettingsBox_->resize(1110, 84);
 }
 
 void KVRPrintViewRankings::adjustSizingForPrinting(const QSizeF& printable) {
-  trendBox_->hide();
-  displaySettingsBox_->hide();
+  hideTrendAndSettings();
   KVRRankingsPrintSizes s;
   s.titleHeight = titleLabel_->height();
   s.displaySettingsHeight = displaySettingsBox_->height();

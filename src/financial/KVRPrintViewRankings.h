@@ -4,7 +4,7 @@
 // Whoever prints rankings puts its views into the boxes and calls print().
 #include "financial/KVRPrintView.h"
 
-class KVRPrintViewRankings : public KVRPrintViewBase {
+class KVRPrintViewRankings : public KVRTitledPrintView {
  public:
   explicit KVRPrintViewRankings(QWidget* parent = nullptr);
 
@@ -12,15 +12,9 @@ class KVRPrintViewRankings : public KVRPrintViewBase {
   // document.
   void adjustSizingForPrinting(const QSizeF& printable) override;
 
-  QLabel* titleLabel() const { return titleLabel_; }
-  QLabel* footerVortelyLabel() const { return footer_; }
   KVRPrintBox* graphView() const { return graphView_; }
   KVRPrintBox* tableView() const { return tableView_; }
-  KVRPrintBox* trendBox() const { return trendBox_; }
-  KVRPrintBox* displaySettingsBox() const { return displaySettingsBox_; }
 
  private:
-  QLabel* titleLabel_ = nullptr;
-  QLabel* footer_ = nullptr;
-  KVRPrintBox *graphView_ = nullptr, *tableView_ = nullptr, *trendBox_ = nullptr, *displaySettingsBox_ = nullptr;
+  KVRPrintBox *graphView_ = nullptr, *tableView_ = nullptr;
 };
