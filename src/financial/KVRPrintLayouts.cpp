@@ -14,6 +14,18 @@ KVRLayoutRect rect(double x, double y, double w, double h) {
 
 KVRLayoutRect footer(double w) { return rect(20, 2, 2 * w - 40, 18); }
 
+// What every layout starts from: twice the printable size, the orientation (a
+// square page counts as landscape) and the footer.
+template <typename Layout>
+Layout pageLayout(double w, double h) {
+  Layout L;
+  L.width = 2 * w;
+  L.height = 2 * h;
+  L.portrait = h > w;
+  L.footer = footer(w);
+  return L;
+}
+
 }  // namespace
 
 QRect KVRLayoutRect::toQt(double parentHeight) const {
@@ -30,10 +42,7 @@ KVRLayoutRect KVRLayoutRect::fromQt(const QRect& r, double parentHeight) {
 
 KVROverviewPrintLayout KVRLayoutOverviewPrint(double w, double h, const KVROverviewPrintSizes& s,
                                               bool hideByProduct) {
-  KVROverviewPrintLayout L;
-  L.width = 2 * w;
-  L.height = 2 * h;
-  L.portrait = h > w;
+  KVROverviewPrintLayout L = pageLayout<KVROverviewPrintLayout>(w, h);
   L.secondRowShown = !hideByProduct;
   L.countryCaptions = hideByProduct;
   const double W = 2 * w - 40;
@@ -46,7 +55,6 @@ KVROverviewPrintLayout KVRLayoutOverviewPrint(double w, double h, const KVROverv
     L.trend = rect(2 * w - 20 - s.trend.w, 2 * h - 60 - s2h - s0h, s.trend.w, s.trend.h);
     L.summary = rect(20, 2 * h - 60 - s2h - s0h, 2 * w - 60 - s.trend.w, s0h);
     L.chartArea = rect(20, dh + 60, W, 2 * h - 140 - dh - s2h - s0h);
-    L.footer = footer(w);
 
     double B = L.chartArea.h - 100;
     if (!hideByProduct) B *= 0.5;
@@ -92,19 +100,14 @@ KVROverviewPrintLayout KVRLayoutOverviewPrint(double w, double h, const KVROverv
     L.splitRevenues = rect(1 + 3 * k, 10, 2.5, H - 25);
     L.splitVertical = rect(std::trunc(2 * k) + 6, 10, 2.5, H + 75);
   }
-  L.footer = footer(w);
   return L;
 }
 
 KVRFinancialPrintLayout KVRLayoutFinancialPrint(double w, double h, const KVRFinancialPrintSizes& s) {
-  KVRFinancialPrintLayout L;
-  L.width = 2 * w;
-  L.height = 2 * h;
-  L.portrait = h > w;
+  KVRFinancialPrintLayout L = pageLayout<KVRFinancialPrintLayout>(w, h);
   const double W = 2 * w - 40;
   const double t = s.titleHeight, t1 = s.table1Height, t2 = s.table2Height, t3 = s.table3Height;
   L.title = rect(20, 2 * h - 20 - t, W, t);
-  L.footer = footer(w);
   if (L.portrait) {
     L.table1 = rect(20, t2 + 36 + t3, W, t1);
     L.table2 = rect(20, t3 + 38, W, t2);
@@ -127,10 +130,7 @@ KVRFinancialPrintLayout KVRLayoutFinancialPrint(double w, double h, const KVRFin
 }
 
 KVRRankingsPrintLayout KVRLayoutRankingsPrint(double w, double h, const KVRRankingsPrintSizes& s) {
-  KVRRankingsPrintLayout L;
-  L.width = 2 * w;
-  L.height = 2 * h;
-  L.portrait = h > w;
+  KVRRankingsPrintLayout L = pageLayout<KVRRankingsPrintLayout>(w, h);
   const double W = 2 * w - 40;
   const double t = s.titleHeight;
   L.title = rect(20, 2 * h - 20 - t, W, t);
@@ -143,6 +143,5 @@ KVRRankingsPrintLayout KVRLayoutRankingsPrint(double w, double h, const KVRRanki
     L.graph = rect(w + 10, 50, w - 30, 2 * h - 90 - t);
     L.table = rect(20, 50, w - 30, 2 * h - 90 - t);
   }
-  L.footer = footer(w);
   return L;
 }
