@@ -323,6 +323,8 @@ void KVRVortelyGraphView::render(QPainter& p, const QRectF& area) {
       });
       for (int i : order) {
         if (placed.size() > 400) break;
+        // Over long ranges only the peaks are labelled: a row of zeros says nothing.
+        if (count > 31 && curve.values[i] == 0.0f) continue;
         const QString text = valueText(s.valueLabelFormat, curve.values[i]);
         const qreal w = vfm.horizontalAdvance(text);
         const qreal x = std::clamp(xOf(i) - w / 2, plot.left() + 2, plot.right() - w - 2);
