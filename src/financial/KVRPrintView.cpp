@@ -7,6 +7,7 @@
 #include <QPrinter>
 #include <cmath>
 
+#include "graphs/KVRStockImages.h"
 #include "graphs/KVRVortelyCamembertGraphView.h"
 #include "graphs/KVRVortelyCounterView.h"
 #include "graphs/KVRVortelyGraphView.h"
@@ -506,7 +507,7 @@ void KVRPrintView::fill(const KVROverviewDisplay& display, const KVROverviewCont
   const KVREvolutionDisplay& e = display.evolution;
   prTrendLabel_->setText(captions.trendLabel);
   prDayProgressionImage_->setPixmap(
-      e.arrowImage.isEmpty() ? QPixmap() : QPixmap::fromImage(KVROverviewStockImage(e.arrowImage, QSize(36, 36), 4.0)));
+      e.arrowImage.isEmpty() ? QPixmap() : QPixmap::fromImage(KVRStockImage(e.arrowImage, QSize(36, 36), 4.0)));
   prDayVariation_->setText(e.title);
   prDayVariationAlternate_->setText(e.title.isEmpty() ? QString() : e.alternateTitle);
   prLastDayValueLeft_->setText(e.lastDayValueLeft);

@@ -18,6 +18,7 @@
 #include "core/KVRCalendar.h"
 #include "core/KVRVortelyCoreDataManager.h"
 #include "core/KVRVortelyLogCenter.h"
+#include "graphs/KVRStockImages.h"
 #include "graphs/KVRVortelyCamembertGraphView.h"
 #include "graphs/KVRVortelyCounterView.h"
 #include "graphs/KVRVortelyGraphView.h"
@@ -175,7 +176,7 @@ void KVREvolutionBadge::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.setRenderHint(QPainter::Antialiasing);
   const QRect r = rect().adjusted(1, 1, -1, -1);
-  const QImage pill = KVROverviewStockImage(image_, r.size(), devicePixelRatioF());
+  const QImage pill = KVRStockImage(image_, r.size(), devicePixelRatioF());
   if (!pill.isNull()) p.drawImage(r.topLeft(), pill);
   p.setPen(Qt::white);
   p.setFont(uiFont(14, true));
@@ -731,7 +732,7 @@ void KVROverviewScreen::applyDisplay() {
   const KVREvolutionDisplay& e = d.evolution;
   dayProgressionImage_->setPixmap(e.arrowImage.isEmpty()
                                       ? QPixmap()
-                                      : QPixmap::fromImage(KVROverviewStockImage(e.arrowImage, QSize(26, 26))));
+                                      : QPixmap::fromImage(KVRStockImage(e.arrowImage, QSize(26, 26))));
   badge_->setBadge(e.badgeImage, e.title, e.alternateTitle);
   label("lastDayValueLeft")->setText(e.lastDayValueLeft);
   label("lastDayValueRight")->setText(e.lastDayValueRight);
@@ -775,7 +776,7 @@ void KVROverviewScreen::updateBoxes() {
   label("accountNameLabel")->setText(b.accountName);
   QImage accountImage;
   if (!b.accountIconData.isEmpty()) accountImage = QImage::fromData(b.accountIconData);
-  if (accountImage.isNull()) accountImage = KVROverviewStockImage(b.accountIconName, QSize(88, 88));
+  if (accountImage.isNull()) accountImage = KVRStockImage(b.accountIconName, QSize(88, 88));
   accountIcon_->setPixmap(QPixmap::fromImage(accountImage));
   label("accountTotalSalesLabel")->setText(b.accountTotalSales);
   label("accountTotalUpgradesLabel")->setText(b.accountTotalUpgrades);
@@ -784,7 +785,7 @@ void KVROverviewScreen::updateBoxes() {
   globalCounter_->setValue(b.globalCounterValue, true);
 
   const QImage productImage =
-      !b.productImage.isNull() ? b.productImage : KVROverviewStockImage(b.productIconName, QSize(88, 88));
+      !b.productImage.isNull() ? b.productImage : KVRStockImage(b.productIconName, QSize(88, 88));
   productIcon_->setPixmap(QPixmap::fromImage(productImage));
   label("productTotalSalesLabel")->setText(b.productTotalSales);
   label("productTotalUpgradesLabel")->setText(b.productTotalUpgrades);

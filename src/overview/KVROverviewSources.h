@@ -61,9 +61,3 @@ class KVROverviewChartSource : public KVRVortelyCamembertGraphDataSource {
   const KVROverviewControlState* state_;
   const float* animatePercent_;
 };
-
-// The overview's stock images, drawn: "up_arrow", "down_arrow", "noev_arrow",
-// "evolution_green", "evolution_red", "evolution_blue", "inapp", "ebook",
-// "productMultipleIcon", "productNoIcon", "accountNoIcon",
-// "accountMultipleIcon". A null image for any other name.
-QImage KVROverviewStockImage(const QString& name, const QSize& size, qreal devicePixelRatio = 1.0);

@@ -13,6 +13,7 @@
 
 #include "core/KVRVortelyCoreDataManager.h"
 #include "core/KVRVortelyManagedProduct.h"
+#include "graphs/KVRStockImages.h"
 
 namespace {
 
@@ -21,7 +22,15 @@ bool nameLess(const QString& a, const QString& b) {
   return c != 0 ? c < 0 : a < b;
 }
 
-QIcon stockIcon(const char* name) { return QIcon(QStringLiteral(":/images/%1.png").arg(QLatin1String(name))); }
+constexpr QSize kIconSize(20, 20);
+
+// A stock image drawn at the list's icon size, and at twice it for
+// high-density screens.
+QIcon stockIcon(const char* name) {
+  QIcon icon;
+  for (int scale : {1, 2}) icon.addPixmap(QPixmap::fromImage(KVRStockImage(QLatin1String(name), kIconSize * scale)));
+  return icon;
+}
 
 QIcon accountIcon(const KVRStoreAccount* account) {
   if (!account->icon.isEmpty()) {
@@ -77,7 +86,7 @@ KVRVortelyProductListController::KVRVortelyProductListController(QTreeView* view
   view_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   view_->setSelectionBehavior(QAbstractItemView::SelectRows);
   view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  view_->setIconSize(QSize(20, 20));
+  view_->setIconSize(kIconSize);
   view_->setUniformRowHeights(true);
   view_->setItemDelegate(new ProductRowDelegate(this, view_));
   connect(view_->selectionModel(), &QItemSelectionModel::selectionChanged, this,

@@ -1,0 +1,11 @@
+#pragma once
+// The stock images of the overview and the product list, drawn at the size
+// asked: "up_arrow", "down_arrow", "noev_arrow", "evolution_green",
+// "evolution_red", "evolution_blue", "inapp", "ebook", "productMultipleIcon",
+// "productNoIcon", "accountNoIcon", "accountMultipleIcon". A null image for
+// any other name or an empty size.
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+QImage KVRStockImage(const QString& name, const QSize& size, qreal devicePixelRatio = 1.0);
