@@ -61,15 +61,6 @@ QString KVRRegionCodeForTag(int tag) {
   return QString::fromLatin1(codes[tag]);
 }
 
-QString KVRMeasureKeyForValueTag(int tag) {
-  static const char* const keys[] = {
-      "sales", "upgrades", "downloads", "refunds", "currency", "freeSales", "paiedSales",
-      "iAdSales", "eCPM", "requests", "impressions", "fillRate", "ctr", "promoCode",
-      "giftRedemption", "giftPurchase", "eduStore", "sales", "newSubscription", "renewal"};
-  if (tag < 0 || tag >= int(sizeof keys / sizeof keys[0])) return QString();
-  return QString::fromLatin1(keys[tag]);
-}
-
 QString KVRFormatWithArguments(const QString& format, const QStringList& arguments) {
   QString out;
   out.reserve(format.size() + 32);

@@ -46,9 +46,6 @@ std::pair<KVRDate, KVRDate> KVRPreviousSpan(int periodTag, KVRDate startDate, KV
 // Region code of a region pop-up tag; null (all regions) for any other tag.
 QString KVRRegionCodeForTag(int regionTag);
 
-// The measure key of a value tag ("sales" ... "renewal"); null outside 0..19.
-QString KVRMeasureKeyForValueTag(int valueTag);
-
 // Fills each "%@" of an Objective-C style format with the next argument.
 QString KVRFormatWithArguments(const QString& format, const QStringList& arguments);
 
