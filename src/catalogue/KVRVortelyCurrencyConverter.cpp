@@ -80,28 +80,32 @@ const std::vector<KVRCurrencyRow>& KVRVortelyCurrencyConverter::currencyValues()
   return rows;
 }
 
-QString KVRVortelyCurrencyConverter::currencyRegionForCurrencyValue(const QString& code) {
-  for (const KVRCurrencyRow& r : currencyValues())
-    if (r.Value == code) return r.Region;
+namespace {
+
+// The `wanted` column of the first row whose `key` column is `value`.
+QString columnOfFirstRow(const std::vector<KVRCurrencyRow>& rows, QString KVRCurrencyRow::*key, const QString& value,
+                         QString KVRCurrencyRow::*wanted) {
+  for (const KVRCurrencyRow& r : rows)
+    if (r.*key == value) return r.*wanted;
   return QString();
+}
+
+}  // namespace
+
+QString KVRVortelyCurrencyConverter::currencyRegionForCurrencyValue(const QString& code) {
+  return columnOfFirstRow(currencyValues(), &KVRCurrencyRow::Value, code, &KVRCurrencyRow::Region);
 }
 
 QString KVRVortelyCurrencyConverter::currencySymbolForCurrencyRegion(const QString& region) {
-  for (const KVRCurrencyRow& r : currencyValues())
-    if (r.Region == region) return r.Symbol;
-  return QString();
+  return columnOfFirstRow(currencyValues(), &KVRCurrencyRow::Region, region, &KVRCurrencyRow::Symbol);
 }
 
 QString KVRVortelyCurrencyConverter::currencySymbolForCurrencyValue(const QString& code) {
-  for (const KVRCurrencyRow& r : currencyValues())
-    if (r.Value == code) return r.Symbol;
-  return QString();
+  return columnOfFirstRow(currencyValues(), &KVRCurrencyRow::Value, code, &KVRCurrencyRow::Symbol);
 }
 
 QString KVRVortelyCurrencyConverter::currencyValueForCurrencyRegion(const QString& region) {
-  for (const KVRCurrencyRow& r : currencyValues())
-    if (r.Region == region) return r.Value;
-  return QString();
+  return columnOfFirstRow(currencyValues(), &KVRCurrencyRow::Region, region, &KVRCurrencyRow::Value);
 }
 
 QString KVRVortelyCurrencyConverter::rateCodeForCurrency(const QString& code) {
