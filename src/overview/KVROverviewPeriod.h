@@ -46,7 +46,7 @@ std::pair<KVRDate, KVRDate> KVRPreviousSpan(int periodTag, KVRDate startDate, KV
 // Region code of a region pop-up tag; null (all regions) for any other tag.
 QString KVRRegionCodeForTag(int regionTag);
 
-// Fills each "%@" of an Objective-C style format with the next argument.
+// Fills each "%@" placeholder of a format with the next argument.
 QString KVRFormatWithArguments(const QString& format, const QStringList& arguments);
 
 // Where the calendar popover of a date picker goes, in screen coordinates with
