@@ -7,8 +7,11 @@
 #include <cstring>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <string_view>
 #include <thread>
+#include <unordered_map>
 
 #include <QHash>
 
@@ -70,18 +73,33 @@ inline void addMeasuresRounded(KVRTotalsStruct& a, const KVRTotalsStruct& k) {
   a.renewal = a.renewal + k.renewal;
 }
 
+// The keys a run visits and their countries. They depend on the value keys and
+// the region alone, so runs in a row (one load makes several) share them.
+struct KeyPlan {
+  QStringList sortedKeys;  // the sorted value keys it was made from
+  QString region;
+  struct Key {
+    QString valueKey;
+    int country = 0;  // index into countries
+  };
+  std::vector<Key> keys;  // the keys that pass the filter, in visiting order
+  // The same keys in QString order, each with its position in keys: a
+  // product's series come in that order, so one merge pass pairs them.
+  std::vector<std::pair<QString, int>> keysByText;
+  // Distinct countries of those keys, ascending, as interned texts (see
+  // internedText): the records of every product carry them.
+  QStringList countries;
+  // A zero record for each of the countries: every product gets a record for
+  // every country, so its records start as a copy of these.
+  KVRCountryTotals zeroRecords;
+};
+
 // What one run shares between its products.
 struct Plan {
   std::vector<KVRDate> walk;
   std::vector<KVRCivilDay> walkDays;  // the calendar day of each walked date
   bool consecutive = true;            // walkDays[i] == walkDays[0] + i
-  struct Key {
-    QString valueKey;
-    int country = 0;  // index into countries
-  };
-  std::vector<Key> keys;     // the keys that pass the filter, in visiting order
-  QHash<QString, int> keyIndex;  // value key -> position in keys
-  QStringList countries;     // distinct countries of those keys
+  std::shared_ptr<const KeyPlan> keyPlan;
   bool onlyTotals = false;
   std::array<int, 64> slotOfCode{};  // interned currency index -> KVRCurrencySlot or -1
   const std::atomic<bool>* cancel = nullptr;
@@ -138,34 +156,83 @@ bool cancelled(const Plan& plan) {
   return plan.cancel && plan.cancel->load(std::memory_order_relaxed);
 }
 
+// A key's text as UTF-16 code units: comparing these orders texts the way
+// QString's operator< does, without a call per comparison.
+inline std::u16string_view codeUnits(const QString& s) {
+  return {reinterpret_cast<const char16_t*>(s.constData()), size_t(s.size())};
+}
+
+// For each visited key, the position of the product's series of that key (-1
+// when it has none). The series normally rise in QString order; one that does
+// not (or that repeats a key) restarts the search, so any order gives the same
+// pairs, the last series of a key winning.
+std::vector<int> pairSeriesWithKeys(const KeyPlan& kp, const KVRProductValues& values) {
+  std::vector<int> seriesIndex(kp.keys.size(), -1);
+  const auto& keys = kp.keysByText;
+  const size_t n = keys.size();
+  size_t j = 0;
+  std::u16string_view previous;
+  for (size_t i = 0; i < values.series.size(); ++i) {
+    const std::u16string_view text = codeUnits(values.series[i].valueKey);
+    if (i > 0 && !(previous < text)) j = 0;
+    previous = text;
+    while (j < n && codeUnits(keys[j].first) < text) ++j;
+    if (j < n && codeUnits(keys[j].first) == text) seriesIndex[size_t(keys[j].second)] = int(i);
+  }
+  return seriesIndex;
+}
+
+// pairSeriesWithKeys, remembered per thread for the snapshots it has seen with
+// the current key plan: loads in a row sum the same snapshots with the same
+// keys. An entry is used only while its snapshot is alive, so an address in
+// the table is the snapshot it was made for.
+const std::vector<int>& seriesIndexOfKeys(const std::shared_ptr<const KeyPlan>& kp, const KVRProductValuesRef& values) {
+  struct Entry {
+    std::weak_ptr<const KVRProductValues> values;
+    std::vector<int> seriesIndex;
+  };
+  struct Cache {
+    std::shared_ptr<const KeyPlan> keyPlan;
+    std::unordered_map<const KVRProductValues*, Entry> bySnapshot;
+  };
+  thread_local Cache cache;
+  if (cache.keyPlan != kp || cache.bySnapshot.size() > 4096) {
+    cache.bySnapshot.clear();
+    cache.keyPlan = kp;
+  }
+  Entry& e = cache.bySnapshot[values.get()];
+  if (e.values.expired()) {
+    e.values = values;
+    e.seriesIndex = pairSeriesWithKeys(*kp, *values);
+  }
+  return e.seriesIndex;
+}
+
 // Sums one product. False when the run was cancelled.
-// countries: the plan's country codes, as copies owned by the calling thread
-// (threads sharing one text would contend on its reference count).
-bool sumProduct(const Plan& plan, const QStringList& countries, const KVRTotalsEngine::ProductInput& in,
-                KVRProductTotals& out) {
+bool sumProduct(const Plan& plan, const KVRTotalsEngine::ProductInput& in, KVRProductTotals& out) {
+  const KeyPlan& kp = *plan.keyPlan;
   const size_t dayCount = plan.walk.size();
   KVRTotalsStruct overall;
-  std::vector<KVRTotalsStruct> countryRecords;  // in order of first use
 
   out.hasSalesByDate = !plan.onlyTotals;
-  const bool perDay = !plan.onlyTotals && dayCount > 0 && !plan.keys.empty();
+  const bool perDay = !plan.onlyTotals && dayCount > 0 && !kp.keys.empty();
   if (perDay) {
     out.salesByDate.resize(dayCount);
     for (size_t i = 0; i < dayCount; ++i) out.salesByDate[i].first = plan.walk[i];
   }
 
   // The product's series of each passing key, found once.
-  std::vector<const KVRValueSeries*> seriesOfKey(plan.keys.size(), nullptr);
-  if (in.values && dayCount > 0)
-    for (const KVRValueSeries& s : in.values->series) {
-      const auto it = plan.keyIndex.constFind(s.valueKey);
-      if (it != plan.keyIndex.constEnd()) seriesOfKey[size_t(*it)] = &s;
-    }
+  std::vector<const KVRValueSeries*> seriesOfKey(kp.keys.size(), nullptr);
+  if (in.values && dayCount > 0) {
+    const std::vector<int>& seriesIndex = seriesIndexOfKeys(plan.keyPlan, in.values);
+    for (size_t k = 0; k < seriesIndex.size(); ++k)
+      if (seriesIndex[k] >= 0) seriesOfKey[k] = &in.values->series[size_t(seriesIndex[k])];
+  }
 
   if (dayCount > 0) {
     const KVRCivilDay firstDay = plan.walkDays.front();
     const KVRCivilDay lastDay = plan.walkDays.back();
-    const size_t keyCount = plan.keys.size();
+    const size_t keyCount = kp.keys.size();
     // Where the walk enters each series. The series lie apart in memory: ask
     // for all their first and last days, then for all entry records, before
     // summing, so that the fetches overlap instead of following one another.
@@ -185,12 +252,21 @@ bool sumProduct(const Plan& plan, const QStringList& countries, const KVRTotalsE
           }
         }
     }
-    std::vector<int> slotOfCountry(size_t(plan.countries.size()), -1);
-    countryRecords.reserve(size_t(plan.countries.size()));
+    // Every country of a visited key gets a record: lay them all out in
+    // order first, then sum into them.
+    const size_t countryCount = kp.zeroRecords.size();
+    out.byCountry = kp.zeroRecords;
+    std::vector<char> countrySeen(countryCount, 0);
+    KVRTotalsStruct later;  // the key accumulator of a country's later keys
     for (size_t k = 0; k < keyCount; ++k) {
-      const Plan::Key& key = plan.keys[k];
+      const KeyPlan::Key& key = kp.keys[k];
       if (cancelled(plan)) return false;
-      KVRTotalsStruct acc;  // the key accumulator
+      // The key accumulator. A country's first key gives its record as it is,
+      // so that key sums straight into the (still zero) record.
+      char& seen = countrySeen[size_t(key.country)];
+      KVRTotalsStruct& record = out.byCountry.entry(size_t(key.country)).second;
+      if (seen) later = KVRTotalsStruct();
+      KVRTotalsStruct& acc = seen ? later : record;
       const KVRValueSeries* series = seriesOfKey[k];
       auto addDay = [&](const KVRTotalsStruct& v, size_t i) {
         addMeasures(acc, v);
@@ -216,21 +292,12 @@ bool sumProduct(const Plan& plan, const QStringList& countries, const KVRTotalsE
       // Key merge.
       acc.income = 0;
       addMeasuresRounded(overall, acc);
-      int& slot = slotOfCountry[size_t(key.country)];
-      if (slot < 0) {
-        slot = int(countryRecords.size());
-        countryRecords.push_back(acc);
-      } else {
-        KVRTotalsStruct& record = countryRecords[size_t(slot)];
+      if (seen) {
         addMeasuresRounded(record, acc);
         record.addValuesFrom(acc);
       }
+      seen = 1;
     }
-    if (cancelled(plan)) return false;
-    for (size_t c = 0; c < slotOfCountry.size(); ++c)
-      if (slotOfCountry[c] >= 0)
-        out.byCountry.emplace_hint(out.byCountry.end(), countries[int(c)],
-                                   std::move(countryRecords[size_t(slotOfCountry[c])]));
   }
   if (cancelled(plan)) return false;
 
@@ -251,7 +318,10 @@ class WorkerPool {
   unsigned helperCount() const { return unsigned(helpers_.size()); }
 
   // Runs job on the calling thread and on up to `helpers` pool threads; returns
-  // once every one has returned. False (nothing run) when the pool is busy.
+  // once every one that started has returned. False (nothing run) when the
+  // pool is busy. A helper that the system has not yet given a processor when
+  // the calling thread's job returns does not start: job must share its work
+  // out so that whichever threads run it do all of it (the caller's alone too).
   bool tryRun(unsigned helpers, const std::function<void()>& job) {
     std::unique_lock<std::mutex> busy(runLock_, std::try_to_lock);
     if (!busy.owns_lock()) return false;
@@ -260,13 +330,15 @@ class WorkerPool {
       std::lock_guard<std::mutex> g(m_);
       job_ = &job;
       wanted_ = helpers;
-      pending_ = helpers;
+      running_ = 0;
+      open_ = true;
       ++generation_;
     }
     cv_.notify_all();
     job();
     std::unique_lock<std::mutex> g(m_);
-    done_.wait(g, [this] { return pending_ == 0; });
+    open_ = false;
+    done_.wait(g, [this] { return running_ == 0; });
     job_ = nullptr;
     return true;
   }
@@ -283,12 +355,13 @@ class WorkerPool {
         std::unique_lock<std::mutex> g(m_);
         cv_.wait(g, [&] { return generation_ != seen; });
         seen = generation_;
-        if (index >= wanted_) continue;
+        if (index >= wanted_ || !open_) continue;
         job = job_;
+        ++running_;
       }
       (*job)();
       std::lock_guard<std::mutex> g(m_);
-      if (--pending_ == 0) done_.notify_all();
+      if (--running_ == 0) done_.notify_all();
     }
   }
 
@@ -296,7 +369,8 @@ class WorkerPool {
   std::mutex m_;
   std::condition_variable cv_, done_;
   const std::function<void()>* job_ = nullptr;
-  unsigned wanted_ = 0, pending_ = 0;
+  unsigned wanted_ = 0, running_ = 0;
+  bool open_ = false;  // helpers may still start on the current job
   uint64_t generation_ = 0;
   std::vector<std::thread> helpers_;
 };
@@ -314,11 +388,82 @@ QStringList sortedKeysCached(const QStringList& keys) {
   return lastSorted;
 }
 
-}  // namespace
-
-float KVRTotalsEngine::roundCount(float s) {
-  return static_cast<float>(std::trunc(static_cast<double>(s) + 0.5));
+// A text equal to t whose characters are kept for the life of the process and
+// that has no reference count: copies of it, made by every thread for every
+// product's records, share nothing that they write. (Country codes are few.)
+QString internedText(const QString& t) {
+  static std::mutex lock;
+  static QHash<QString, QString> table;
+  std::lock_guard<std::mutex> g(lock);
+  auto it = table.constFind(t);
+  if (it == table.constEnd()) {
+    char16_t* kept = new char16_t[size_t(t.size()) + 1];  // never freed
+    std::memcpy(kept, t.constData(), size_t(t.size()) * sizeof(char16_t));
+    kept[t.size()] = 0;
+    it = table.insert(t, QString::fromRawData(reinterpret_cast<const QChar*>(kept), t.size()));
+  }
+  return *it;
 }
+
+KeyPlan makeKeyPlan(const QStringList& sortedKeys, const QString& region) {
+  KeyPlan kp;
+  kp.sortedKeys = sortedKeys;
+  kp.region = region;
+  // The keys that pass the filter, in visiting order. A key without "-" names
+  // no country and is not counted.
+  QHash<QString, int> countryIndex;
+  QHash<QString, int> keyIndex;
+  for (const QString& key : sortedKeys) {
+    const int dash = key.indexOf(QLatin1Char('-'));
+    if (dash < 0) continue;
+    if (!region.isNull() && QStringView(key).left(dash) != region) continue;
+    if (keyIndex.contains(key)) continue;  // a key listed twice is visited once
+    const int next = key.indexOf(QLatin1Char('-'), dash + 1);
+    const QString country = key.mid(dash + 1, next < 0 ? -1 : next - dash - 1);
+    auto found = countryIndex.constFind(country);
+    if (found == countryIndex.constEnd()) {
+      found = countryIndex.insert(country, int(kp.countries.size()));
+      kp.countries << country;
+    }
+    keyIndex.insert(key, int(kp.keys.size()));
+    kp.keys.push_back({key, *found});
+  }
+  // Countries in ascending order, the order of the per-product records.
+  {
+    QStringList sorted = kp.countries;
+    std::sort(sorted.begin(), sorted.end());
+    std::vector<int> remap(size_t(kp.countries.size()));
+    for (int i = 0; i < kp.countries.size(); ++i)
+      remap[size_t(i)] = int(std::lower_bound(sorted.begin(), sorted.end(), kp.countries[i]) - sorted.begin());
+    for (auto& k : kp.keys) k.country = remap[size_t(k.country)];
+    kp.countries.clear();
+    for (const QString& c : sorted) kp.countries << internedText(c);
+  }
+  kp.zeroRecords.reserve(size_t(kp.countries.size()));
+  for (const QString& c : kp.countries) kp.zeroRecords.append(c, KVRTotalsStruct());
+  kp.keysByText.reserve(kp.keys.size());
+  for (size_t i = 0; i < kp.keys.size(); ++i) kp.keysByText.emplace_back(kp.keys[i].valueKey, int(i));
+  std::sort(kp.keysByText.begin(), kp.keysByText.end(),
+            [](const auto& a, const auto& b) { return codeUnits(a.first) < codeUnits(b.first); });
+  return kp;
+}
+
+// The key plan of the last run, reused while the sorted keys (the same shared
+// list) and the region stay the same. The plan holds the list it was made
+// from, so a list at the same address is that list.
+std::shared_ptr<const KeyPlan> keyPlanCached(const QStringList& sortedKeys, const QString& region) {
+  static std::mutex lock;
+  static std::shared_ptr<const KeyPlan> last;
+  std::lock_guard<std::mutex> g(lock);
+  if (last && last->sortedKeys.size() == sortedKeys.size() && last->sortedKeys.constData() == sortedKeys.constData() &&
+      last->region.isNull() == region.isNull() && last->region == region)
+    return last;
+  last = std::make_shared<const KeyPlan>(makeKeyPlan(sortedKeys, region));
+  return last;
+}
+
+
+}  // namespace
 
 QStringList KVRTotalsEngine::sortedValueKeys(QStringList keys) {
   std::stable_sort(keys.begin(), keys.end(), [](const QString& a, const QString& b) {
@@ -362,34 +507,7 @@ std::optional<KVRTotalsResult> KVRTotalsEngine::run(const QStringList& valueKeys
     if (i > 0 && plan.walkDays[i] != plan.walkDays[0] + KVRCivilDay(i)) plan.consecutive = false;
   }
 
-  // The keys that pass the filter, in visiting order. A key without "-" names
-  // no country and is not counted.
-  QHash<QString, int> countryIndex;
-  for (const QString& key : sortedKeysCached(valueKeys)) {
-    const int dash = key.indexOf(QLatin1Char('-'));
-    if (dash < 0) continue;
-    if (!region.isNull() && QStringView(key).left(dash) != region) continue;
-    if (plan.keyIndex.contains(key)) continue;  // a key listed twice is visited once
-    const int next = key.indexOf(QLatin1Char('-'), dash + 1);
-    const QString country = key.mid(dash + 1, next < 0 ? -1 : next - dash - 1);
-    auto found = countryIndex.constFind(country);
-    if (found == countryIndex.constEnd()) {
-      found = countryIndex.insert(country, int(plan.countries.size()));
-      plan.countries << country;
-    }
-    plan.keyIndex.insert(key, int(plan.keys.size()));
-    plan.keys.push_back({key, *found});
-  }
-  // Countries in ascending order so the per-product maps fill from the end.
-  {
-    QStringList sorted = plan.countries;
-    std::sort(sorted.begin(), sorted.end());
-    std::vector<int> remap(size_t(plan.countries.size()));
-    for (int i = 0; i < plan.countries.size(); ++i)
-      remap[size_t(i)] = int(std::lower_bound(sorted.begin(), sorted.end(), plan.countries[i]) - sorted.begin());
-    for (auto& k : plan.keys) k.country = remap[size_t(k.country)];
-    plan.countries = sorted;
-  }
+  plan.keyPlan = keyPlanCached(sortedKeysCached(valueKeys), region);
   for (int b = 0; b < 64; ++b) {
     const std::string_view code = KVRCurrencySet::codeForIndex(b);
     plan.slotOfCode[size_t(b)] = code.empty() ? -1 : KVRCurrencySlotForCode(code);
@@ -399,14 +517,11 @@ std::optional<KVRTotalsResult> KVRTotalsEngine::run(const QStringList& valueKeys
   std::atomic<bool> stopped{false};
   std::atomic<size_t> nextProduct{0};
   auto worker = [&] {
-    QStringList countries;
-    countries.reserve(plan.countries.size());
-    for (const QString& c : plan.countries) countries << QString(c.constData(), c.size());
     for (;;) {
       if (stopped.load(std::memory_order_relaxed)) return;
       const size_t k = nextProduct.fetch_add(1, std::memory_order_relaxed);
       if (k >= products.size()) return;
-      if (!sumProduct(plan, countries, products[k], totals[k])) {
+      if (!sumProduct(plan, products[k], totals[k])) {
         stopped.store(true, std::memory_order_relaxed);
         return;
       }
@@ -414,7 +529,7 @@ std::optional<KVRTotalsResult> KVRTotalsEngine::run(const QStringList& valueKeys
   };
   unsigned threads = maxThreads > 0 ? unsigned(maxThreads) : 8u;
   // Small runs are not worth a thread.
-  const size_t work = products.size() * (plan.walk.size() + 8) * std::max<size_t>(1, plan.keys.size());
+  const size_t work = products.size() * (plan.walk.size() + 8) * std::max<size_t>(1, plan.keyPlan->keys.size());
   if (products.size() < 2 || work < 4000) threads = 1;
   threads = unsigned(std::min<size_t>(threads, products.size()));
   const std::function<void()> job = worker;

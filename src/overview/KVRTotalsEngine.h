@@ -24,6 +24,7 @@
 #include <QString>
 #include <QStringList>
 #include <atomic>
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -63,7 +64,7 @@ class KVRTotalsEngine {
   static std::vector<KVRDate> dayWalk(KVRDate fromDate, KVRDate toDate);
 
   // Rounding of a count measure: (s + 0.5) truncated toward zero.
-  static float roundCount(float s);
+  static float roundCount(float s) { return static_cast<float>(std::trunc(static_cast<double>(s) + 0.5)); }
 
   // Case-insensitive ascending order (ties broken by the exact text, so the
   // order never depends on the input order).

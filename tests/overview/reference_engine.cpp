@@ -205,7 +205,8 @@ std::optional<KVRTotalsResult> totalsForRegion(const Caches& caches, const QStri
   for (Work& p : work) {
     if (productCacheOrder && cancelled()) continue;
     KVRProductTotals entry;
-    entry.byCountry = std::move(p.entry);
+    entry.byCountry.reserve(p.entry.size());
+    for (const auto& [country, record] : p.entry) entry.byCountry.append(country, record);
     entry.totals = p.totalsGlobal;
     entry.hasSalesByDate = !onlyTotals;
     if (!onlyTotals)
