@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
@@ -50,27 +51,32 @@ inline void addMeasures(KVRTotalsStruct& a, const KVRTotalsStruct& v) {
   std::memcpy(reinterpret_cast<char*>(&a) + kMeasuresOffset, x, sizeof x);
 }
 
-// Adds a finished key accumulator: count measures rounded, the others as they are.
-inline void addMeasuresRounded(KVRTotalsStruct& a, const KVRTotalsStruct& k) {
-  a.sales = a.sales + KVRTotalsEngine::roundCount(k.sales);
-  a.upgrades = a.upgrades + KVRTotalsEngine::roundCount(k.upgrades);
-  a.refunds = a.refunds + KVRTotalsEngine::roundCount(k.refunds);
-  a.downloads = a.downloads + KVRTotalsEngine::roundCount(k.downloads);
-  a.paiedSales = a.paiedSales + KVRTotalsEngine::roundCount(k.paiedSales);
-  a.freeSales = a.freeSales + KVRTotalsEngine::roundCount(k.freeSales);
-  a.currency = a.currency + k.currency;
-  a.iAdSales = a.iAdSales + k.iAdSales;
-  a.eCPM = a.eCPM + k.eCPM;
-  a.requests = a.requests + k.requests;
-  a.impressions = a.impressions + k.impressions;
-  a.fillRate = a.fillRate + k.fillRate;
-  a.ctr = a.ctr + k.ctr;
-  a.promoCode = a.promoCode + k.promoCode;
-  a.giftPurchase = a.giftPurchase + k.giftPurchase;
-  a.giftRedemption = a.giftRedemption + k.giftRedemption;
-  a.eduStore = a.eduStore + k.eduStore;
-  a.newSubscription = a.newSubscription + k.newSubscription;
-  a.renewal = a.renewal + k.renewal;
+// A finished key accumulator's 20 measures as they merge: count measures
+// rounded, the others as they are, income 0 (the accumulator's income is
+// cleared first). Adding these with addMeasures makes the same additions as
+// adding the six counts rounded and the other 13 measures one by one: the
+// income the merge also adds is +0 into an income that is +0 itself.
+struct MergedMeasures {
+  float x[20];
+};
+inline MergedMeasures mergedMeasures(const KVRTotalsStruct& k) {
+  constexpr size_t kCounts[KVRCountMeasureCount] = {
+      (offsetof(KVRTotalsStruct, sales) - kMeasuresOffset) / sizeof(float),
+      (offsetof(KVRTotalsStruct, upgrades) - kMeasuresOffset) / sizeof(float),
+      (offsetof(KVRTotalsStruct, refunds) - kMeasuresOffset) / sizeof(float),
+      (offsetof(KVRTotalsStruct, downloads) - kMeasuresOffset) / sizeof(float),
+      (offsetof(KVRTotalsStruct, paiedSales) - kMeasuresOffset) / sizeof(float),
+      (offsetof(KVRTotalsStruct, freeSales) - kMeasuresOffset) / sizeof(float)};
+  MergedMeasures m;
+  std::memcpy(m.x, reinterpret_cast<const char*>(&k) + kMeasuresOffset, sizeof m.x);
+  for (size_t i : kCounts) m.x[i] = KVRTotalsEngine::roundCount(m.x[i]);
+  return m;
+}
+inline void addMeasures(KVRTotalsStruct& a, const MergedMeasures& m) {
+  float x[20];
+  std::memcpy(x, reinterpret_cast<const char*>(&a) + kMeasuresOffset, sizeof x);
+  for (int i = 0; i < 20; ++i) x[i] = x[i] + m.x[i];
+  std::memcpy(reinterpret_cast<char*>(&a) + kMeasuresOffset, x, sizeof x);
 }
 
 // The keys a run visits and their countries. They depend on the value keys and
@@ -291,9 +297,10 @@ bool sumProduct(const Plan& plan, const KVRTotalsEngine::ProductInput& in, KVRPr
       }
       // Key merge.
       acc.income = 0;
-      addMeasuresRounded(overall, acc);
+      const MergedMeasures merged = mergedMeasures(acc);
+      addMeasures(overall, merged);
       if (seen) {
-        addMeasuresRounded(record, acc);
+        addMeasures(record, merged);
         record.addValuesFrom(acc);
       }
       seen = 1;
@@ -332,7 +339,7 @@ class WorkerPool {
       wanted_ = helpers;
       running_ = 0;
       open_ = true;
-      ++generation_;
+      generation_.store(generation_.load(std::memory_order_relaxed) + 1, std::memory_order_release);
     }
     cv_.notify_all();
     job();
@@ -351,10 +358,17 @@ class WorkerPool {
     uint64_t seen = 0;
     for (;;) {
       const std::function<void()>* job = nullptr;
+      // Runs come in bursts (a load makes several in a row): watch for the
+      // next one for a moment before sleeping, so that it need not wake us.
+      const auto watchUntil = std::chrono::steady_clock::now() + kWatch;
+      for (unsigned i = 1; generation_.load(std::memory_order_acquire) == seen; ++i) {
+        if (i % 64 == 0 && std::chrono::steady_clock::now() > watchUntil) break;
+        relax();
+      }
       {
         std::unique_lock<std::mutex> g(m_);
-        cv_.wait(g, [&] { return generation_ != seen; });
-        seen = generation_;
+        cv_.wait(g, [&] { return generation_.load(std::memory_order_relaxed) != seen; });
+        seen = generation_.load(std::memory_order_relaxed);
         if (index >= wanted_ || !open_) continue;
         job = job_;
         ++running_;
@@ -371,7 +385,15 @@ class WorkerPool {
   const std::function<void()>* job_ = nullptr;
   unsigned wanted_ = 0, running_ = 0;
   bool open_ = false;  // helpers may still start on the current job
-  uint64_t generation_ = 0;
+  std::atomic<uint64_t> generation_{0};  // written under m_
+  static constexpr std::chrono::microseconds kWatch{200};
+  static void relax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#else
+    std::this_thread::yield();
+#endif
+  }
   std::vector<std::thread> helpers_;
 };
 

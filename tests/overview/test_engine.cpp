@@ -344,3 +344,90 @@ TEST(TotalsEngineConcurrency, ParallelProductsAndCancelFromAnotherThread) {
     }
   }
 }
+
+// The records per country: a sorted array that answers like the map it replaces.
+TEST(TotalsResultCountries, OrderLookupsAndInsertion) {
+  KVRCountryTotals t;
+  std::map<QString, KVRTotalsStruct> model;
+  // Inserted out of order, with codes that differ only by case and a prefix.
+  for (const char* c : {"US", "fr", "FR", "F", "Fr", "AT", "US", "ZZ", ""}) {
+    t[c].sales += 1.0f;
+    model[c].sales += 1.0f;
+  }
+  ASSERT_EQ(t.size(), model.size());
+  auto m = model.begin();
+  for (const auto& [code, record] : t) {
+    EXPECT_EQ(code, m->first);
+    EXPECT_EQ(record.sales, m->second.sales);
+    ++m;
+  }
+  EXPECT_EQ(t.at("US").sales, 2.0f);
+  EXPECT_EQ(t.count("fr"), 1u);
+  EXPECT_EQ(t.count("fR"), 0u);
+  EXPECT_TRUE(t.find("DE") == t.end());
+  EXPECT_THROW(t.at("DE"), std::out_of_range);
+  EXPECT_THROW(static_cast<const KVRCountryTotals&>(t).at("DE"), std::out_of_range);
+  EXPECT_EQ(t.size(), model.size());  // lookups insert nothing
+
+  // Appending keeps the order: a code not after the last one is refused.
+  KVRCountryTotals a;
+  KVRTotalsStruct r;
+  r.sales = 3;
+  EXPECT_TRUE(a.append("DE", r));
+  EXPECT_TRUE(a.append("FR", r));
+  EXPECT_FALSE(a.append("FR", r));
+  EXPECT_FALSE(a.append("AT", r));
+  ASSERT_EQ(a.size(), 2u);
+  EXPECT_EQ(a.entry(0).first, "DE");
+  EXPECT_EQ(a.entry(1).first, "FR");
+  a["AT"].sales = 1;  // operator[] still inserts in place
+  EXPECT_EQ(a.entry(0).first, "AT");
+  EXPECT_EQ(a.at("FR").sales, 3.0f);
+}
+
+// The engine pairs a product's series with the keys whatever their order, and
+// remembers the pairs only for a snapshot that is still alive.
+TEST(TotalsEngineRules, SeriesInAnyOrderAndSnapshotsReplaced) {
+  std::mt19937 rng(5);
+  const Inputs sorted = randomProducts(rng, 3, civil(2026, 2, 1), 20);
+  const QStringList keys = keysOf(sorted);
+  const KVRDate from = day(2026, 2, 3), to = day(2026, 2, 12);
+  // The same series reversed (so out of QString order), then with one series
+  // listed twice.
+  Inputs reversed, repeated;
+  for (const auto& p : sorted) {
+    if (!p.values) {
+      reversed.push_back(p);
+      repeated.push_back(p);
+      continue;
+    }
+    auto r = std::make_shared<KVRProductValues>(*p.values);
+    std::reverse(r->series.begin(), r->series.end());
+    reversed.push_back({p.idStore, r});
+    auto twice = std::make_shared<KVRProductValues>(*p.values);
+    twice->series.push_back(twice->series.front());
+    repeated.push_back({p.idStore, twice});
+  }
+  for (const QString& region : {QString(), QString("EU")}) {
+    SCOPED_TRACE(region.toStdString());
+    const auto expected = runReference(sorted, region, from, to, false);
+    EXPECT_TRUE(sameResults(runFast(sorted, region, from, to, false, 1, &keys), expected));
+    EXPECT_TRUE(sameResults(runFast(reversed, region, from, to, false, 1, &keys), expected));
+    EXPECT_TRUE(sameResults(runFast(repeated, region, from, to, false, 1, &keys), expected));
+  }
+
+  // A product's snapshot replaced by one with other keys, between runs with
+  // the same key list: the new snapshot's series are the ones summed.
+  for (int round = 0; round < 4; ++round) {
+    SCOPED_TRACE(round);
+    HistoryBuilder h;
+    h.sales(round % 2 ? "EU-FR" : "EU-DE", civil(2026, 2, 5), float(round + 1));
+    const Inputs in = {{7, h.build()}};
+    const QStringList both = {"EU-DE", "EU-FR"};
+    const auto r = runFast(in, QString(), from, to, true, 1, &both);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->at(7).totals.sales, float(round + 1));
+    EXPECT_EQ(r->at(7).byCountry.at(round % 2 ? "FR" : "DE").sales, float(round + 1));
+    EXPECT_EQ(r->at(7).byCountry.at(round % 2 ? "DE" : "FR").sales, 0.0f);
+  }
+}
