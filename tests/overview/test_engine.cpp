@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <limits>
 #include <random>
 #include <thread>
 
@@ -430,4 +431,43 @@ TEST(TotalsEngineRules, SeriesInAnyOrderAndSnapshotsReplaced) {
     EXPECT_EQ(r->at(7).byCountry.at(round % 2 ? "FR" : "DE").sales, float(round + 1));
     EXPECT_EQ(r->at(7).byCountry.at(round % 2 ? "DE" : "FR").sales, 0.0f);
   }
+}
+
+// Rounding a key's count sums as they merge: halves up, toward zero below
+// zero with the sign of a zero kept, and sums beyond 32-bit integers.
+TEST(TotalsEngineRules, CountRoundingEdgeValues) {
+  HistoryBuilder h;
+  const KVRCivilDay d = civil(2026, 4, 1);
+  h.at("EU-FR", d).sales = 1.25f;       // FR's record starts with 1.25
+  h.at("WW-FR", d).sales = -0.7f;       // rounds to -0
+  h.at("EU-FR", d).downloads = -2.0f;
+  h.at("WW-FR", d).downloads = -1.7f;   // rounds to -1
+  h.at("EU-DE", d).sales = 2.5f;        // 3
+  h.at("EU-DE", d).refunds = -1.5f;     // -1
+  h.at("EU-DE", d).upgrades = 3.0e9f;   // beyond 32-bit integers
+  h.at("EU-DE", d).freeSales = 1.0e20f;
+  h.at("EU-DE", d).paiedSales = std::numeric_limits<float>::infinity();
+  h.at("EU-DE", d).currency = 0.6f;     // not a count: not rounded
+  h.at("EU-DE", d).income = 5.0f;       // never summed
+  h.at("WW-DE", d).sales = 0.49f;       // 0
+  h.at("WW-DE", d).upgrades = 0.5f;     // 1
+  const Inputs in = {{1, h.build()}};
+  const auto r = runFast(in, QString(), day(2026, 4, 1), day(2026, 4, 1), false, 1);
+  ASSERT_TRUE(r);
+  const KVRProductTotals& p = r->at(1);
+  const KVRTotalsStruct& fr = p.byCountry.at("FR");
+  EXPECT_EQ(fr.sales, 1.25f);
+  EXPECT_EQ(fr.downloads, -3.0f);
+  const KVRTotalsStruct& de = p.byCountry.at("DE");
+  EXPECT_EQ(de.sales, 2.5f + 0.0f);  // the first key's sums as they are
+  EXPECT_EQ(de.upgrades, 3.0e9f + 1.0f);
+  EXPECT_EQ(p.totals.sales, 3.0f + 1.0f);  // DE 3 + 0, FR 1 - 0
+  EXPECT_EQ(p.totals.downloads, -2.0f);  // -2 rounds to -1 (toward zero from -1.5), -1.7 to -1
+  EXPECT_EQ(p.totals.refunds, -1.0f);
+  EXPECT_EQ(p.totals.upgrades, KVRTotalsEngine::roundCount(3.0e9f) + 1.0f);
+  EXPECT_EQ(p.totals.freeSales, 1.0e20f);
+  EXPECT_EQ(p.totals.paiedSales, std::numeric_limits<float>::infinity());
+  EXPECT_EQ(p.totals.currency, 0.6f);
+  EXPECT_EQ(p.totals.income, 0.0f);
+  EXPECT_TRUE(sameResults(r, runReference(in, QString(), day(2026, 4, 1), day(2026, 4, 1), false)));
 }
