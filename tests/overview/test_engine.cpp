@@ -434,7 +434,7 @@ TEST(TotalsEngineRules, SeriesInAnyOrderAndSnapshotsReplaced) {
 }
 
 // Rounding a key's count sums as they merge: halves up, toward zero below
-// zero with the sign of a zero kept, and sums beyond 32-bit integers.
+// zero, sums beyond 32-bit integers and infinity.
 TEST(TotalsEngineRules, CountRoundingEdgeValues) {
   HistoryBuilder h;
   const KVRCivilDay d = civil(2026, 4, 1);
