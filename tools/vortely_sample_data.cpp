@@ -13,7 +13,7 @@
 #include <QStringList>
 #include <cstdio>
 
-#include "core/KVRDatabaseSampleData.h"
+#include "sampledata/KVRDatabaseSampleData.h"
 #include "platform/KVRSupportFolder.h"
 
 namespace {

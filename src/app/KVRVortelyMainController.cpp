@@ -26,7 +26,7 @@
 #include "core/KVRTask.h"
 #include "core/KVRTaskManager.h"
 #include "core/KVRVortelyCoreDataManager.h"
-#include "core/KVRVortelyLogCenter.h"
+#include "platform/KVRVortelyLogCenter.h"
 #include "core/KVRVortelyManagedProduct.h"
 #include "platform/KVRLocalization.h"
 #include "platform/KVRMainThread.h"

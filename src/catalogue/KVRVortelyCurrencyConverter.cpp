@@ -8,7 +8,7 @@
 #include <QVariantMap>
 #include <cmath>
 
-#include "core/KVRVortelyLogCenter.h"
+#include "platform/KVRVortelyLogCenter.h"
 #include "platform/KVRSupportFolder.h"
 #include "platform/KVRUserDefaults.h"
 

@@ -19,7 +19,7 @@
 #include "core/KVRDatabasePool.h"
 #include "core/KVRDatabaseSchema.h"
 #include "core/KVRNotifications.h"
-#include "core/KVRVortelyLogCenter.h"
+#include "platform/KVRVortelyLogCenter.h"
 #include "platform/KVRNotificationCenter.h"
 #include "platform/KVRSupportFolder.h"
 

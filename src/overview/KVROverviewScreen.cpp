@@ -17,7 +17,7 @@
 #include "core/KVRApplicationServices.h"
 #include "core/KVRCalendar.h"
 #include "core/KVRVortelyCoreDataManager.h"
-#include "core/KVRVortelyLogCenter.h"
+#include "platform/KVRVortelyLogCenter.h"
 #include "graphs/KVRStockImages.h"
 #include "graphs/KVRVortelyCamembertGraphView.h"
 #include "graphs/KVRVortelyCounterView.h"

@@ -18,7 +18,7 @@
 
 #include "core/KVRCalendar.h"
 #include "core/KVRVortelyCoreDataManager.h"
-#include "core/KVRVortelyLogCenter.h"
+#include "platform/KVRVortelyLogCenter.h"
 #include "core/KVRVortelyManagedProduct.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include "core/KVRFormatters.h"
 #include "core/KVRNotifications.h"
 #include "core/KVRVortelyCoreDataManager.h"
-#include "core/KVRVortelyLogCenter.h"
+#include "platform/KVRVortelyLogCenter.h"
 #include "core/KVRVortelyManagedProduct.h"
 #include "overview/KVROverviewPeriod.h"
 #include "platform/KVRLocalization.h"

@@ -4,7 +4,7 @@
 #include <QFileInfo>
 #include <openssl/evp.h>
 
-#include "core/KVRVortelyLogCenter.h"
+#include "platform/KVRVortelyLogCenter.h"
 #include "platform/KVRSupportFolder.h"
 
 namespace {

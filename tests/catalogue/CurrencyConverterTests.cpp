@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "catalogue/KVRVortelyCurrencyConverter.h"
-#include "core/KVRVortelyLogCenter.h"
+#include "platform/KVRVortelyLogCenter.h"
 #include "platform/KVRUserDefaults.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include "catalogue/KVRVortelyCurrencyConverter.h"
 #include "catalogue/KVRVortelyStoreDataSource.h"
 #include "core/KVRCalendar.h"
-#include "core/KVRDatabaseSampleData.h"
+#include "sampledata/KVRDatabaseSampleData.h"
 #include "core/KVRVortelyCoreDataManager.h"
 #include "reports/KVRVortelyReportsManager.h"
 

@@ -8,7 +8,7 @@
 
 #include "core/KVRCalendar.h"
 #include "core/KVRFormatters.h"
-#include "core/KVRVortelyLogCenter.h"
+#include "platform/KVRVortelyLogCenter.h"
 
 namespace reference {
 

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "core/KVRVortelyCoreDataManager.h"
-#include "core/KVRVortelyLogCenter.h"
+#include "platform/KVRVortelyLogCenter.h"
 #include "overview/KVRTotalsEngine.h"
 #include "reference_engine.h"
 #include "test_controller_fakes.h"

@@ -1,4 +1,4 @@
-#include "core/KVRVortelyLogCenter.h"
+#include "platform/KVRVortelyLogCenter.h"
 
 #include <QDateTime>
 #include <chrono>

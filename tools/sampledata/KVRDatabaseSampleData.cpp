@@ -1,4 +1,4 @@
-#include "core/KVRDatabaseSampleData.h"
+#include "sampledata/KVRDatabaseSampleData.h"
 
 #include <QDate>
 #include <QDir>

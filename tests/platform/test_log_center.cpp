@@ -4,7 +4,7 @@
 #include <chrono>
 #include <thread>
 
-#include "core/KVRVortelyLogCenter.h"
+#include "platform/KVRVortelyLogCenter.h"
 
 TEST(LogCenter, LineShapeAndOrder) {
   auto& log = KVRVortelyLogCenter::sharedInstance();
