@@ -488,7 +488,7 @@ void KVRVortelyResumeController::selectedProductDidChange(bool selectionChanged)
   // Report days of the selected accounts' products. A product without a date
   // does not move the bounds.
   KVRDate first, last;
-  {
+  if (!accounts.empty()) {
     std::lock_guard<std::recursive_mutex> ctx(KVRVortelyCoreDataManager::sharedInstance().contextLock());
     for (KVRStoreAccount* account : accounts) {
       if (!account) continue;
