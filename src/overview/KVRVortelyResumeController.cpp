@@ -512,7 +512,7 @@ void KVRVortelyResumeController::selectedProductDidChange(bool selectionChanged)
 
   if (selectionChanged && someInitialized) {
     dontUpdatePoints_ = true;
-    if (graphEndDate_.isEarlierThan(firstDate_)) {
+    if (graphEndDate_.isEarlierThan(cutToDay(firstDate_))) {
       // The range lies wholly before the new report days (clamping would leave
       // one empty day): it becomes those days. The end goes first, so that the
       // start is never set after it.

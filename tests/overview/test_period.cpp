@@ -293,6 +293,12 @@ TEST_F(PeriodTest, CustomRangeOutsideANewSelectionsReportDaysBecomesThem) {
   select(product);
   EXPECT_EQ(c.graphStartDate(), day(2025, 1, 5));
   EXPECT_EQ(c.graphEndDate(), day(2025, 3, 1));
+  // A range ending on the first report day overlaps it, whatever its hour.
+  product->firstDate = KVRDate(day(2025, 1, 5).ms + 15 * 3600e3);
+  c.pickerDidChangeDate(true, day(2025, 1, 5));
+  select(product);
+  EXPECT_EQ(c.graphStartDate(), day(2025, 1, 5));
+  EXPECT_EQ(c.graphEndDate(), day(2025, 1, 5));
 }
 
 TEST(OverviewSpans, PreviousSpans) {
