@@ -278,13 +278,15 @@ void KVRVortelyCurrencyConverter::resetRatesProblems() {
 std::optional<KVRVortelyCurrencyConverter::Notice> KVRVortelyCurrencyConverter::takeRatesNotice() {
   const QString path = QDir::toNativeSeparators(ratesFilePath());
   std::lock_guard<std::mutex> g(lock_);
-  // A missing pair still missing now (a rate may have come since).
+  // The pairs still missing now (a rate may have come since), by target.
   QStringList missing;
+  std::map<QString, QStringList> sourcesByTarget;
   for (const QString& key : loggedMissingPairs_) {
     const int sep = key.indexOf(QLatin1Char('>'));
     const QString f = key.left(sep), t = key.mid(sep + 1);
     if (f.isEmpty() || t.isEmpty() || rateLocked(f, t) != 0.0) continue;
-    missing << KVRLocalized("%1 to %2").arg(f, t);
+    missing << key;
+    sourcesByTarget[t] << f;
   }
   std::set<QString> problems;
   for (const QString& m : missing) problems.insert(QStringLiteral("missing ") + m);
@@ -298,10 +300,14 @@ std::optional<KVRVortelyCurrencyConverter::Notice> KVRVortelyCurrencyConverter::
   toldProblems_.insert(problems.begin(), problems.end());
 
   QStringList paragraphs;
-  if (!missing.isEmpty())
-    paragraphs << KVRLocalized("No usable exchange rate is known from %1. These amounts are counted "
-                               "unconverted, at a rate of 1, so revenue in other currencies is not exact.")
-                      .arg(listed(missing));
+  if (!missing.isEmpty()) {
+    QStringList conversions;
+    for (const auto& [target, sources] : sourcesByTarget)
+      conversions << KVRLocalized("%1 into %2").arg(listed(sources), target);
+    paragraphs << KVRLocalized("No usable exchange rate converts %1. These amounts are counted unconverted, "
+                               "at a rate of 1, so revenue in other currencies is not exact.")
+                      .arg(conversions.join(QStringLiteral("; ")));
+  }
   if (!ratesFileProblem_.isEmpty())
     paragraphs << KVRLocalized("The exchange rates file “%1” is damaged (%2): none of its rates were used.")
                       .arg(path, ratesFileProblem_);

@@ -308,7 +308,7 @@ TEST_F(MainControllerTest, DamagedRatesAreToldOnceInTheWindow) {
   start();
   ASSERT_EQ(alerts_.size(), 1u);
   EXPECT_EQ(alerts_[0].title, "Some exchange rates are missing or damaged");
-  EXPECT_TRUE(alerts_[0].text.contains("USD to EUR")) << alerts_[0].text.toStdString();
+  EXPECT_TRUE(alerts_[0].text.contains("converts USD into EUR")) << alerts_[0].text.toStdString();
   EXPECT_TRUE(alerts_[0].text.contains("damaged"));
   EXPECT_EQ(product("Orbit")->totalIncomes(), 10.0f);
 
