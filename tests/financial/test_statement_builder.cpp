@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "core/KVRFormatters.h"
 #include "platform/KVRVortelyLogCenter.h"
 #include "statement_fixture.h"
 
@@ -196,6 +197,12 @@ TEST_F(StatementTest, ReconciledPaymentRatioAndTexts) {
   EXPECT_TRUE(gbRecord->isReconciled());
   EXPECT_EQ(gbRecord->pointedAccount, "--");
   EXPECT_EQ(gbRecord->pointedDate, kNow);
+
+  // Amounts are written in the user's locale.
+  KVRFormatters::shared().resetLocale("de_DE");
+  const KVRFinancialStatement german = build(accountSelection({soft}));
+  KVRFormatters::shared().resetLocale();
+  EXPECT_EQ(german.dictForDate(kMar11, u"US")->localIncomeStr, "100,00 $");
 }
 
 TEST_F(StatementTest, IAdPaymentsFillTheAdRowWithoutCoveringMonths) {
@@ -327,7 +334,8 @@ TEST_F(StatementTest, PaymentsOfTwoAccountsAreSummed) {
   EXPECT_FALSE(sum->isReconciled());  // one of the two is not received yet
 
   reconcile(b, 40.0f, "EUR", "Bank");
-  const KVRPaymentRecord* received = build(accountSelection({soft, bright})).dictForDate(kMar11, u"US");
+  const KVRFinancialStatement again = build(accountSelection({soft, bright}));
+  const KVRPaymentRecord* received = again.dictForDate(kMar11, u"US");
   ASSERT_TRUE(received->isReconciled());
   EXPECT_FLOAT_BITS(*received->paymentRatio, 120.0f / 112.5f);
   EXPECT_EQ(received->pointedAccount, "Bank");
