@@ -3,6 +3,7 @@
 #include <QDateTime>
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -62,12 +63,14 @@ int regionOfFileName(const QString& filename) {
   return KVRMoneyRegionForCode(underscore >= 0 ? name.mid(underscore + 1) : name);
 }
 
-bool byIdThenPosition(const KVRManagedObject* a, const KVRManagedObject* b) {
-  // Objects not yet saved (id 0) come after the saved ones.
-  const int64_t x = a->objectID > 0 ? a->objectID : std::numeric_limits<int64_t>::max();
-  const int64_t y = b->objectID > 0 ? b->objectID : std::numeric_limits<int64_t>::max();
-  return x < y;
-}
+// Order by id; objects not yet saved (id 0) come after the saved ones.
+struct ByIdThenPosition {
+  static int64_t key(const KVRManagedObject* o) {
+    return o->objectID > 0 ? o->objectID : std::numeric_limits<int64_t>::max();
+  }
+  bool operator()(const KVRManagedObject* a, const KVRManagedObject* b) const { return key(a) < key(b); }
+};
+constexpr ByIdThenPosition byIdThenPosition;
 
 // The lowest-id line of a type, or null.
 const KVRReportEntry* firstLineOfType(const KVRReport* r, int type) {
@@ -135,14 +138,38 @@ class CurrencyTable {
   explicit CurrencyTable(KVRVortelyCurrencyConverter& converter)
       : converter_(converter), preferred_(converter.preferedCurrency()) {}
 
+  // Lines share the text of their currency (one per distinct code and load),
+  // so the text's address finds its entry; the text itself only for a new one.
   const Entry& of(const QString& code) {
-    if (last_ && (code.constData() == last_->code.constData() || code == last_->code)) return *last_;
-    for (Entry& e : entries_) {
-      if (e.code == code) {
-        last_ = &e;
-        return e;
+    const void* key = code.constData();
+    if (key == lastKey_) return *last_;
+    size_t h = (reinterpret_cast<uintptr_t>(key) >> 3) & (kSlots - 1);
+    for (size_t probes = 0; probes < kSlots; ++probes, h = (h + 1) & (kSlots - 1)) {
+      if (slots_[h].key == key) {
+        lastKey_ = key;
+        return *(last_ = slots_[h].entry);
+      }
+      if (!slots_[h].key) {
+        Entry& e = byText(code);
+        if (used_ < kSlots / 2) {
+          slots_[h] = {key, &e};
+          ++used_;
+        }
+        lastKey_ = key;
+        return *(last_ = &e);
       }
     }
+    return byText(code);
+  }
+
+  float toPreferred(const Entry& e, float amount) {
+    return e.direct ? converter_.floatConvertAmountToPreferedCurrency(amount, e.mapped) : convertWith(e, amount);
+  }
+
+ private:
+  Entry& byText(const QString& code) {
+    for (Entry& e : entries_)
+      if (e.code == code) return e;
     Entry e;
     e.code = code;
     const QString region = KVRVortelyCurrencyConverter::currencyRegionForCurrencyValue(code);
@@ -157,22 +184,25 @@ class CurrencyTable {
       if (std::bit_cast<uint32_t>(expected) != std::bit_cast<uint32_t>(convertWith(e, probe))) e.direct = true;
     }
     entries_.push_back(std::move(e));
-    last_ = &entries_.back();
-    return *last_;
+    return entries_.back();
   }
 
-  float toPreferred(const Entry& e, float amount) {
-    return e.direct ? converter_.floatConvertAmountToPreferedCurrency(amount, e.mapped) : convertWith(e, amount);
-  }
-
- private:
   static float convertWith(const Entry& e, float amount) {
     return e.rate == 0.0 ? amount : float(double(amount) * e.rate);
   }
 
+  static constexpr size_t kSlots = 256;
+  struct Slot {
+    const void* key = nullptr;
+    Entry* entry = nullptr;
+  };
+
   KVRVortelyCurrencyConverter& converter_;
   QString preferred_;
   std::deque<Entry> entries_;
+  std::array<Slot, kSlots> slots_{};
+  size_t used_ = 0;
+  const void* lastKey_ = nullptr;
   Entry* last_ = nullptr;
 };
 
@@ -630,10 +660,10 @@ KVRFinancialStatement KVRFinancialStatementBuilder::build(const KVRFinancialSele
     for (const auto& [serial, byCode] : payments)
       for (const auto& [code, record] : byCode) gathered[serial][code].push_back(record);
   std::map<int, KVRMonthPayments> paymentsByMonth;
-  for (const auto& [serial, byCode] : gathered) {
+  for (auto& [serial, byCode] : gathered) {
     KVRMonthPayments& mp = paymentsByMonth[serial];
-    for (const auto& [code, parts] : byCode) {
-      if (parts.size() == 1) mp.set(code, std::make_shared<const KVRPaymentRecord>(parts.front()->record));
+    for (auto& [code, parts] : byCode) {
+      if (parts.size() == 1) mp.set(code, std::make_shared<const KVRPaymentRecord>(std::move(parts.front()->record)));
       else mp.set(code, std::make_shared<const KVRPaymentRecord>(mergeRecords(code, parts, preferredSymbol)));
     }
   }

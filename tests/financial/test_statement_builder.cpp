@@ -70,6 +70,18 @@ TEST_F(StatementTest, MonthIsBeginDatePlusFifteenDaysInTheCalendar) {
   EXPECT_EQ(st.months[1].date.firstInstant(), day(2011, 4, 1));
 }
 
+TEST_F(StatementTest, MonthOfADayWithoutMidnight) {
+  // Havana skips from 23:59 on 31 March 2012 to 01:00 on 1 April.
+  KVRCalendar::shared().resetTimeZone("America/Havana");
+  line(financial(soft, "V_0412_US.txt", day(2012, 3, 17)), app, 1, 100, "USD");
+  line(financial(soft, "V_0312_US.txt", day(2012, 3, 16)), app, 1, 100, "USD");
+  const KVRFinancialStatement st = build(accountSelection({soft}));
+  ASSERT_EQ(st.months.size(), 2u);
+  EXPECT_EQ(st.months[1].date, (KVRMonthKey{2012, 4}));
+  EXPECT_EQ(KVRMonthKey::containing(st.months[1].date.firstInstant()), (KVRMonthKey{2012, 4}));
+  EXPECT_EQ(KVRMonthKey::containing(KVRDate(st.months[1].date.firstInstant().ms - 1)), (KVRMonthKey{2012, 3}));
+}
+
 TEST_F(StatementTest, SharedReportCountsOnceAndPaymentsMatchTheWholeAccount) {
   KVRVortelyManagedProduct* game = product(soft, 1002);
   KVRVortelyManagedProduct* other = product(soft, 1003);
