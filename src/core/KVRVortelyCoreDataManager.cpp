@@ -1060,6 +1060,20 @@ void KVRVortelyCoreDataManager::deleteObject(KVRManagedObject* object) {
   d_->removeFromContext(object);
 }
 
+void KVRVortelyCoreDataManager::deleteReportsResettingProducts(const std::vector<KVRReport*>& reports) {
+  std::lock_guard<std::recursive_mutex> lock(contextLock_);
+  std::vector<KVRVortelyManagedProduct*> holders;
+  for (KVRReport* r : reports) {
+    if (!r || d_->deleted.count(r)) continue;
+    for (const KVRReportEntry* e : r->entries)
+      if (e->product && std::find(holders.begin(), holders.end(), e->product) == holders.end())
+        holders.push_back(e->product);
+    d_->removeFromContext(r);
+  }
+  for (KVRVortelyManagedProduct* p : holders)
+    if (!d_->deleted.count(p)) p->resetFinancialReports();
+}
+
 KVRStoreAccount* KVRVortelyCoreDataManager::insertStoreAccount() {
   std::lock_guard<std::recursive_mutex> lock(contextLock_);
   KVRStoreAccount* a = createPending(d_->accountPool, d_->newAccounts);

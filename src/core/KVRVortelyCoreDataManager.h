@@ -58,6 +58,10 @@ class KVRVortelyCoreDataManager {
   // Sum of count x income of the report's lines in the preferred currency, / 100.
   float incomeValueForReport(KVRReport* report);
   void deleteObject(KVRManagedObject* object);
+  // Deletes the reports with their lines; every product that held one of
+  // their lines forgets its financial reports (they are listed again on next
+  // use). Reports already deleted are skipped.
+  void deleteReportsResettingProducts(const std::vector<KVRReport*>& reports);
 
   // Inserting objects (they are saved with the next save).
   KVRStoreAccount* insertStoreAccount();

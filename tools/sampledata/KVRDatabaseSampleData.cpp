@@ -529,7 +529,8 @@ void Generator::simulateDay(Account& a, KVRCivilDay d) {
         if (daily) line(dailyReport(), p, type, subType, count, income, c, d, d);
         if (weekly && subType == KVREntrySubTypeStandard && type != KVREntryTypeRefund)
           a.week[{pi, int(ci), type, income}] += count;
-        if (income != 0 && !a.spec.android) a.month[{c.region, pi, int(ci), type, income}] += count;
+        // Android accounts get one earnings report a month for every region.
+        if (income != 0) a.month[{a.spec.android ? QString() : c.region, pi, int(ci), type, income}] += count;
       };
       const int units = p.rng.poisson(lam);
       if (p.spec.subscription) {
@@ -623,7 +624,7 @@ void Generator::flushFiscalMonth(Account& a, const FiscalMonth& m) {
     // Most payments older than a few days are reconciled with the bank statement.
     const bool reconciled = payDay + 10 <= last_ && mix(hashText(a.spec.name + region), uint64_t(m.begin)) % 5 != 0;
     if (reconciled) {
-      const bool euros = currency != QLatin1String("USD");
+      const bool euros = currency != QLatin1String("USD") && currency != QLatin1String("IAD");
       const QString bank = euros ? QStringLiteral("EUR") : QStringLiteral("USD");
       const double value = double(amount) / 100.0 * currencyFacts(currency).usdValue / currencyFacts(bank).usdValue;
       r->status = KVRReportStatusPointed;
@@ -634,20 +635,57 @@ void Generator::flushFiscalMonth(Account& a, const FiscalMonth& m) {
     }
   };
 
-  // Financial reports, one per money region.
-  std::map<QString, std::vector<std::pair<std::tuple<QString, int, int, int, int>, int>>> byRegion;
+  // Financial reports, one per money region; for an Android account one a
+  // month, its lines in the buyers' currencies.
+  using MonthLine = std::pair<std::tuple<QString, int, int, int, int>, int>;
+  std::map<QString, std::vector<MonthLine>> byRegion;
   for (const auto& kv : a.month) byRegion[std::get<0>(kv.first)].push_back(kv);
-  for (const auto& [region, lines] : byRegion) {
+  const int monthIndex = int(&m - fiscal_.data());
+  const bool mainAccount = &a == &accounts_.front();
+  for (auto& [region, lines] : byRegion) {
+    const bool android = region.isEmpty();
     const QString currency = KVRVortelyCurrencyConverter::currencyValueForCurrencyRegion(region).isEmpty()
                                  ? QStringLiteral("USD")
                                  : KVRVortelyCurrencyConverter::currencyValueForCurrencyRegion(region);
-    const QString fileName = QStringLiteral("%1_%2_%3.txt").arg(a.vendor, mmyy, region);
-    KVRReport* r = report(a, KVRReportTypeFinancial, fileName, m.begin, m.end);
+    // One month of the main account where refunds outweigh the sales in Canada.
+    if (mainAccount && region == QLatin1String("CA") && monthIndex == int(fiscal_.size()) / 2) {
+      int64_t sales = 0;
+      const MonthLine* biggest = nullptr;
+      for (const MonthLine& l : lines) {
+        sales += int64_t(l.second) * std::get<4>(l.first);
+        if (l.second > 0 && (!biggest || l.second > biggest->second)) biggest = &l;
+      }
+      if (biggest) {
+        auto key = biggest->first;
+        std::get<3>(key) = KVREntryTypeRefund;
+        lines.emplace_back(key, -int(sales / std::get<4>(key)) - 3);
+      }
+    }
+    const KVRCivilDay begin = android ? KVRCivilDayFromYMD(m.year, unsigned(m.month), 1) : m.begin;
+    const KVRCivilDay end = android ? KVRCivilDayFromYMD(m.month == 12 ? m.year + 1 : m.year,
+                                                         unsigned(m.month % 12 + 1), 1) - 1
+                                    : m.end;
+    const QString fileName = android ? QStringLiteral("Earnings_%1_%2%3.txt")
+                                           .arg(a.vendor)
+                                           .arg(m.year)
+                                           .arg(m.month, 2, 10, QLatin1Char('0'))
+                                     : QStringLiteral("%1_%2_%3.txt").arg(a.vendor, mmyy, region);
+    KVRReport* r = report(a, KVRReportTypeFinancial, fileName, begin, end);
+    // A few reports of another vendor's archive, put aside by the statement.
+    KVRReport* zuvo = nullptr;
+    QString zuvoFileName;
+    if (mainAccount && region == QLatin1String("US") &&
+        (monthIndex == int(fiscal_.size()) / 4 || monthIndex == int(fiscal_.size()) / 2 + 1)) {
+      zuvoFileName = QStringLiteral("Sales_%1_US.txt").arg(mmyy);
+      zuvo = report(a, KVRReportTypeFinancial, zuvoFileName, begin, end);
+      zuvo->filename = QStringLiteral("Zuvo-") + zuvoFileName;
+    }
     QByteArray file =
         "Start Date\tEnd Date\tUPC\tISRC/ISBN\tVendor Identifier\tQuantity\tPartner Share\tExtended Partner Share\t"
         "Partner Share Currency\tSales or Return\tStore Identifier\tDeveloper\tTitle\tPublisher\tGrid\t"
         "Product Type Identifier\tOther Identifier\tCountry Of Sale\tPre-order Flag\tPromo Code\tCustomer Price\t"
         "Customer Currency\n";
+    const QByteArray header = file;
     int64_t total = 0;
     int units = 0;
     for (const auto& [key, count] : lines) {
@@ -655,14 +693,28 @@ void Generator::flushFiscalMonth(Account& a, const FiscalMonth& m) {
       if (count == 0) continue;
       Product& p = products_[size_t(pi)];
       const Country& c = countries_[size_t(ci)];
+      const QString lineCurrency = !android ? currency
+                                   : c.region == QLatin1String("WW") && c.currency == QLatin1String("USD")
+                                       ? QStringLiteral("USD RoW")
+                                       : c.currency;
       KVRReportEntry* e = dm_.insertReportEntry(r, p.obj);
       e->type = type;
       e->count = count;
       e->income = income;
-      e->currency = currency;
+      e->currency = lineCurrency;
       e->country = c.code;
-      e->beginDate = date(m.begin);
-      e->endDate = date(m.end);
+      e->beginDate = date(begin);
+      e->endDate = date(end);
+      if (zuvo && units < 40) {
+        KVRReportEntry* copy = dm_.insertReportEntry(zuvo, p.obj);
+        copy->type = type;
+        copy->count = count;
+        copy->income = income;
+        copy->currency = lineCurrency;
+        copy->country = c.code;
+        copy->beginDate = e->beginDate;
+        copy->endDate = e->endDate;
+      }
       total += int64_t(count) * income;
       units += count;
       const QString kind = p.spec.kind == Kind::InApp ? QStringLiteral("IA1")
@@ -671,7 +723,7 @@ void Generator::flushFiscalMonth(Account& a, const FiscalMonth& m) {
                                                       : QStringLiteral("1");
       const QStringList fields = {fileDate, fileEnd, QString(), QString(), p.obj->bundleIdentifier,
                                   QString::number(count), QString::number(income / 100.0, 'f', 2),
-                                  QString::number(count * (income / 100.0), 'f', 2), currency,
+                                  QString::number(count * (income / 100.0), 'f', 2), lineCurrency,
                                   type == KVREntryTypeRefund ? QStringLiteral("R") : QStringLiteral("S"),
                                   QString::number(p.obj->idStore), a.spec.developer, p.spec.name, a.spec.developer,
                                   QString(), kind, QString(), c.code, QString(), QString(),
@@ -679,18 +731,31 @@ void Generator::flushFiscalMonth(Account& a, const FiscalMonth& m) {
       file += fields.join(QLatin1Char('\t')).toUtf8() + '\n';
     }
     file += QStringLiteral("Total_Amount\t%1\n").arg(QString::number(total / 100.0, 'f', 2)).toUtf8();
-    (void)units;
-    QFile out(a.financialFolder + QLatin1Char('/') + fileName);
-    if (!out.open(QIODevice::WriteOnly) || out.write(file) != file.size())
-      fileError_ = QStringLiteral("Cannot write %1").arg(out.fileName());
-    ++files_;
+    auto writeFile = [&](const QString& name, const QByteArray& bytes) {
+      QFile out(a.financialFolder + QLatin1Char('/') + name);
+      if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size())
+        fileError_ = QStringLiteral("Cannot write %1").arg(out.fileName());
+      ++files_;
+    };
+    writeFile(fileName, file);
+    if (zuvo) {
+      // The archive's copy: the header and the lines of the copied products.
+      QByteArray copy = header;
+      const QList<QByteArray> rows = file.split('\n');
+      int64_t copied = 0;
+      for (qsizetype i = 1; i < rows.size() && i <= qsizetype(zuvo->entries.size()); ++i) copy += rows[i] + '\n';
+      for (const KVRReportEntry* e : zuvo->entries) copied += int64_t(e->count) * e->income;
+      copy += QStringLiteral("Total_Amount\t%1\n").arg(QString::number(copied / 100.0, 'f', 2)).toUtf8();
+      writeFile(zuvoFileName, copy);
+    }
+    if (android) continue;  // Android payouts are not imported
 
-    // The region's balance, paid once it passes the threshold (about 150 dollars).
-    if (total <= 0) continue;
+    // The region's balance (a month of refunds lowers it), paid once it
+    // passes the threshold (about 150 dollars).
     const int64_t prior = a.balance[region];
     a.balance[region] = prior + total;
     const int64_t threshold = int64_t(150.0 / currencyFacts(currency).usdValue * 100.0);
-    if (!paid || prior + total < threshold) continue;
+    if (!paid || total <= 0 || prior + total < threshold) continue;
     int64_t withholding = 0, tax = 0;
     if (region == QLatin1String("JP")) {
       withholding = -(total * 2) / 100;  // Japan pays less than it reports
@@ -708,7 +773,7 @@ void Generator::flushFiscalMonth(Account& a, const FiscalMonth& m) {
     const int64_t prior = a.adBalance;
     a.adBalance += current;
     if (paid && current > 0 && a.adBalance >= 15000) {
-      payment(QStringLiteral("IAD"), QStringLiteral("USD"), prior, current, 0, 0);
+      payment(QStringLiteral("IAD"), QStringLiteral("IAD"), prior, current, 0, 0);
       a.adBalance = 0;
     }
   }

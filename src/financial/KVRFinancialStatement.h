@@ -1,0 +1,200 @@
+#pragma once
+// The financial statement: everything the financial screens show, built in
+// one piece from the selection and the store by KVRFinancialStatementBuilder.
+//
+//  - the region row table of every year with financial reports (year income
+//    per region in the preferred currency and in the report currencies);
+//  - one month record per month, ascending: three region vectors (preferred
+//    income, local income, units) and the payment records of the month;
+//  - the payment records: what a payment pays for its own month (payment
+//    form) and for the earlier months it also covers (prior-month form),
+//    shared by every month cell that shows them;
+//  - the index (month, region) -> financial report of the selected products;
+//  - the store changes the build asks for (payment reports' begin dates, the
+//    deletion of reports put aside), which the builder applies.
+//
+// Months are keyed by (year, month); an instant is made of a month only at
+// the edges (date pickers, texts), as the first instant of the month in the
+// application calendar.
+//
+// The statement points at reports of the data manager's context: it is
+// dropped when the store closes. Main thread.
+#include <QString>
+#include <QStringView>
+#include <array>
+#include <compare>
+#include <map>
+#include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "financial/KVRFinancialsByRegion.h"
+#include "platform/KVRDate.h"
+
+struct KVRReport;
+
+// A calendar month.
+struct KVRMonthKey {
+  int year = 0;
+  int month = 0;  // 1 = January ... 12 = December
+
+  constexpr auto operator<=>(const KVRMonthKey&) const = default;
+  constexpr bool isValid() const { return month >= 1 && month <= 12; }
+  // Months counted from year 0, so that keys step by one.
+  constexpr int serial() const { return year * 12 + (month - 1); }
+  static constexpr KVRMonthKey fromSerial(int s) {
+    const int y = s >= 0 ? s / 12 : -((-s + 11) / 12);
+    return {y, s - y * 12 + 1};
+  }
+  constexpr KVRMonthKey previous() const { return fromSerial(serial() - 1); }
+  constexpr KVRMonthKey next() const { return fromSerial(serial() + 1); }
+
+  // The first instant of the month in the application calendar.
+  KVRDate firstInstant() const;
+  // The month a date falls in, in the application calendar; none without a date.
+  static std::optional<KVRMonthKey> containing(KVRDate date);
+  // The month of a financial report or a payment line: the month of its begin
+  // date plus 15 days, so that a report beginning on the 20th counts for the
+  // following month. None without a date.
+  static std::optional<KVRMonthKey> ofReportDate(KVRDate beginDate);
+};
+
+// One row of a region row table.
+struct KVRRegionRow {
+  QString label;      // Label: translated
+  QString shortDesc;  // ShortDesc: the region code ("" for row 0)
+  float income = 0;       // Income: preferred currency
+  float incomeLocal = 0;  // IncomeLocal: report currencies
+};
+using KVRRegionRowTable = std::array<KVRRegionRow, KVRFinancialRegionCount>;
+// The 19 rows with their labels and codes and zero amounts.
+KVRRegionRowTable KVRMakeRegionRowTable();
+
+// What a payment means for one month and one region.
+//
+// Payment form (paymentReport set): the payment of this month by one account.
+// Prior-month form (no paymentReport, paymentMonth set): an earlier month that
+// the payment of paymentMonth also covers; localIncome is then this month's
+// estimate for the region. Payments of several selected accounts for the same
+// month and region are summed into one record that names no single report
+// (paymentReport null, payingReports lists them).
+struct KVRPaymentRecord {
+  KVRReport* paymentReport = nullptr;       // PaymentReport
+  std::optional<KVRMonthKey> paymentMonth;  // PaymentMonth
+  float localIncome = 0;                    // LocalIncome: payment currency
+  QString localCurrency;                    // LocalCurrency: "" when the payment line has none
+  QString localIncomeStr;                   // LocalIncomeStr: amount and symbol (payment form)
+  float income = 0;                         // Income: preferred currency
+  QString incomeStr;                        // IncomeStr (payment form)
+  std::optional<float> jpRatio;             // JPRatio (payment form)
+  // Reconciled: the money received is known. PaymentRatio = received /
+  // Income; PointedIncome in the preferred currency.
+  std::optional<float> paymentRatio;        // PaymentRatio
+  float pointedIncome = 0;                  // PointedIncome, when reconciled
+  QString pointedIncomeStr;                 // PointedIncomeStr, when reconciled (payment form)
+  KVRDate pointedDate;                      // PointedDate, when reconciled (payment form)
+  QString pointedAccount;                   // PointedAccount, when reconciled (payment form)
+  std::vector<KVRMonthKey> priorMonths;     // PriorMonths: newest first (payment form)
+  // The payment reports this record comes from (for a prior-month form, the
+  // payment that covers the month).
+  std::vector<KVRReport*> payingReports;
+
+  bool isPaymentForm() const { return paymentReport != nullptr; }
+  bool isReconciled() const { return paymentRatio.has_value(); }
+  float jpRatioOrOne() const { return jpRatio.value_or(1.0f); }
+  float paymentRatioOrOne() const { return paymentRatio.value_or(1.0f); }
+};
+using KVRPaymentRecordRef = std::shared_ptr<const KVRPaymentRecord>;
+
+// The payment records of one month, by region code.
+class KVRMonthPayments {
+ public:
+  bool empty() const;
+  const KVRPaymentRecord* forRow(int row) const;  // rows 0 to 18
+  const KVRPaymentRecord* forCode(QStringView code) const;
+  KVRPaymentRecordRef sharedForCode(QStringView code) const;
+  // Every (code, record): the table's rows in row order, then other codes.
+  std::vector<std::pair<QString, KVRPaymentRecordRef>> all() const;
+  // Stores (or with null removes) the record of a code.
+  void set(const QString& code, KVRPaymentRecordRef record);
+
+ private:
+  std::array<KVRPaymentRecordRef, KVRFinancialRegionCount> rows_;
+  std::vector<std::pair<QString, KVRPaymentRecordRef>> others_;  // codes outside the table
+};
+
+// One month of the statement.
+struct KVRFinancialMonth {
+  KVRMonthKey date;                  // Date
+  KVRFinancialsByRegion income;      // Income: preferred currency, selected products
+  KVRFinancialsByRegion incomeLocal; // IncomeLocal: report currencies, selected products
+  KVRFinancialsByRegion units;       // Units: selected products
+  KVRMonthPayments payments;         // Payments (empty when no payment concerns the month)
+};
+
+// Store changes a build asks for; KVRFinancialStatementBuilder::applyStoreChanges
+// makes them under the context lock.
+struct KVRStatementStoreChanges {
+  // Payment reports whose begin date becomes their Payment line's.
+  std::vector<std::pair<KVRReport*, KVRDate>> paymentBeginDates;
+  // Financial reports put aside (file name beginning with "Zuvo"): deleted
+  // with their lines.
+  std::vector<KVRReport*> reportsToDelete;
+  bool empty() const { return paymentBeginDates.empty() && reportsToDelete.empty(); }
+};
+
+// The financial reports of the selected products by month and region.
+struct KVRFinancialReportIndex {
+  int firstSerial = 0;  // KVRMonthKey::serial() of the first month held
+  int monthCount = 0;
+  std::vector<KVRReport*> byMonthAndRow;   // monthCount x 19 (row 0 unused)
+  std::vector<KVRReport*> androidByMonth;  // monthCount
+
+  // The report of a row (1 to 18), else the Android report of the month; null when none.
+  KVRReport* find(KVRMonthKey month, int row) const;
+};
+
+class KVRFinancialStatement {
+ public:
+  // financialsByYear: region row table of every year with financial reports
+  // (2010 and 2011, zero, when there is none), ascending.
+  std::map<int, KVRRegionRowTable> financialsByYear;
+  // displayedFinancialsMonthly: one record per month, ascending, each month once.
+  std::vector<KVRFinancialMonth> months;
+  KVRStatementStoreChanges storeChanges;
+
+  // --- Years
+  std::vector<int> years() const;
+  // The year to show: the one on show when it is still a year of the
+  // statement, else the latest.
+  int chosenYear(std::optional<int> shownYear) const;
+  const KVRRegionRowTable* yearTable(int year) const;
+
+  // --- Months
+  // The index of the month's record; when there is none, -1 if a record is
+  // at or after the month, else the record count.
+  int indexOfMonth(int month, int year) const;
+  std::optional<KVRMonthKey> compsForIndex(int index) const;
+  const KVRFinancialMonth* monthRecord(KVRMonthKey month) const;
+  // The first of the three months on show after a rebuild: the remembered
+  // month's index, kept within the records as a month jump keeps it
+  // (at most count - 3, at least 0); without one, the last three months.
+  int firstShownMonth(std::optional<KVRMonthKey> remembered) const;
+
+  // --- Look-ups
+  // The financial report of the selected products for a month and a region
+  // code: a report whose file name ends in the region, else an Android report
+  // of the month (those answer for every region); null when none. Of several,
+  // the earliest (begin date, then id).
+  KVRReport* financialReportForMonth(KVRMonthKey month, QStringView regionCode) const;
+  // The payment record of a month and region code; null when none.
+  const KVRPaymentRecord* dictForDate(KVRMonthKey month, QStringView regionCode) const;
+  // The financial reports of the month records first .. first + count - 1
+  // (indexes outside the records skipped), regions 1 to 18, each once, in
+  // month then region order.
+  std::vector<KVRReport*> reportsOfMonths(int first, int count) const;
+
+  // The index (month, region) -> financial report, filled by the builder.
+  KVRFinancialReportIndex reportIndex;
+};

@@ -1,0 +1,80 @@
+#pragma once
+// Builds the financial statement (KVRFinancialStatement) from the product-list
+// selection and the store.
+//
+// Financial reports (type 4) of the selected products, each once, in begin
+// date order (then id), their lines in id order:
+//  - a report whose file name begins with "Zuvo" is put aside (deleted by
+//    applyStoreChanges);
+//  - a report's month is its begin date + 15 days; its region the part of its
+//    file name after the last "_" (extension removed), else each line's from
+//    its currency ("WW" for a currency without region); a line with neither
+//    counts nowhere;
+//  - a line's amount is (count x income, single precision, + 0.0001 in double)
+//    / 100 in the report currency, converted once into the preferred currency;
+//    the selected products' lines add to the month's vectors and to the year
+//    tables, in single precision, in that order.
+// Payment reports (type 5) of the selected accounts, in the begin date order
+// of their Payment lines (then id), each account on its own:
+//  - paid amount, conversion, reconciliation ratio, Japanese ratio against the
+//    account's estimate (every line of every financial report of the account,
+//    whatever products are selected);
+//  - a payment larger than its month's estimate also covers the months before
+//    it, as long as the remainder is above 0 and above that month's estimate
+//    plus one hundredth, never into a month paid on its own;
+//  - payments of several accounts for one month and region are summed.
+// Months: those of the selected products' reports, with the payment months
+// merged in when an account row is selected. iAd payments add to the year's
+// "IAD" row (and to "All"), and fill the month's IAD slots when only an account
+// is selected.
+//
+// Everything runs on the calling thread; the store is read under the context
+// lock and not changed by build().
+#include <QString>
+#include <functional>
+#include <vector>
+
+#include "financial/KVRFinancialStatement.h"
+#include "platform/KVRDate.h"
+
+class KVRApplicationServices;
+class KVRVortelyCoreDataManager;
+class KVRVortelyManagedProduct;
+struct KVRStoreAccount;
+
+// What the statement is built for: the product list's selection.
+struct KVRFinancialSelection {
+  std::vector<KVRVortelyManagedProduct*> products;  // extendedSelectedProducts
+  std::vector<KVRStoreAccount*> accounts;           // selectedAccounts
+  bool productsSelected = false;                    // selectedProducts is not empty
+  bool accountSelected = false;                     // isAccountSelected
+
+  static KVRFinancialSelection fromServices(KVRApplicationServices& services);
+};
+
+class KVRFinancialStatementBuilder {
+ public:
+  // The shared data manager by default.
+  KVRFinancialStatementBuilder();
+  explicit KVRFinancialStatementBuilder(KVRVortelyCoreDataManager& dataManager);
+
+  // The statement of the selection. `now` dates a reconciled payment that has
+  // no date of its own (the current time when not given).
+  KVRFinancialStatement build(const KVRFinancialSelection& selection, KVRDate now = KVRDate()) const;
+
+  // Makes the statement's store changes under the context lock: the payment
+  // reports' begin dates, and the deletion of the reports put aside with
+  // their lines (the products that listed them forget their financial
+  // reports). True when anything changed.
+  bool applyStoreChanges(const KVRStatementStoreChanges& changes) const;
+
+  // build, then applyStoreChanges, then, when anything changed, `save` (the
+  // application's save of the database, one transaction). A failed save
+  // leaves its reason in *error; the statement is returned either way.
+  KVRFinancialStatement rebuild(const KVRFinancialSelection& selection,
+                                const std::function<bool(QString*)>& save, QString* error,
+                                KVRDate now = KVRDate()) const;
+
+ private:
+  KVRVortelyCoreDataManager& dm_;
+};

@@ -1,0 +1,97 @@
+#include "financial/KVRReportValueTransformers.h"
+
+#include <memory>
+#include <mutex>
+#include <unicode/datefmt.h>
+
+#include "catalogue/KVRVortelyCurrencyConverter.h"
+#include "core/KVRApplicationServices.h"
+#include "core/KVREntities.h"
+#include "platform/KVRICUSupport.h"
+
+namespace {
+
+std::unique_lock<std::recursive_mutex> formatterGuard() {
+  if (KVRApplicationServices* app = KVRApplicationServices::current())
+    return std::unique_lock<std::recursive_mutex>(app->formatterLock());
+  return {};
+}
+
+float lineAmount(const KVRReportEntry& line) { return float(line.count) * float(line.income) / 100.0f; }
+
+QString amountText(float amount, const QString& symbol) {
+  return QString::asprintf("%.02f ", double(amount)) + symbol;
+}
+
+// The date transformer's own formatter, made on first use; used and replaced
+// under the formatter lock only.
+std::unique_ptr<icu::DateFormat>& dateFormat() {
+  static std::unique_ptr<icu::DateFormat> format;
+  return format;
+}
+
+}  // namespace
+
+float KVRIncomeForCompare(const KVRReportEntry& line) { return lineAmount(line); }
+
+QString KVRReportIncomeTransformer::transformedValue(const KVRReportEntry& line) {
+  if (line.income == 0) return QStringLiteral("--");
+  QString symbol = KVRVortelyCurrencyConverter::currencySymbolForCurrencyValue(line.currency);
+  if (symbol.isEmpty()) symbol = line.currency;
+  return amountText(lineAmount(line), symbol);
+}
+
+QString KVRReportConvertIncomeTransformer::transformedValue(const KVRReportEntry& line) {
+  if (line.income == 0) return QStringLiteral("--");
+  KVRVortelyCurrencyConverter& converter = KVRVortelyCurrencyConverter::sharedInstance();
+  return amountText(converter.floatConvertAmountToPreferedCurrency(lineAmount(line), line.currency),
+                    converter.preferedCurrencySymbol());
+}
+
+QString KVRReportDateTransformer::transformedValue(KVRDate beginDate, KVRDate endDate) {
+  if (!beginDate.isValid()) return QString(u""_qs);
+  auto guard = formatterGuard();
+  std::unique_ptr<icu::DateFormat>& format = dateFormat();
+  if (!format) {
+    icu::Locale locale = KVRUserLocale();
+    UErrorCode status = U_ZERO_ERROR;
+    locale.setKeywordValue("calendar", "gregorian", status);
+    format.reset(icu::DateFormat::createDateInstance(icu::DateFormat::kMedium, locale));
+    if (!format) return QString(u""_qs);
+    format->adoptTimeZone(KVRUserTimeZone().release());
+  }
+  auto text = [&](KVRDate d) {
+    icu::UnicodeString out;
+    format->format(d.ms, out);
+    return KVRFromUnicodeString(out);
+  };
+  if (!endDate.isValid() || endDate == beginDate) return text(beginDate);
+  return text(beginDate) + u'-' + text(endDate);
+}
+
+QString KVRReportDateTransformer::transformedValue(const KVRReport& report) {
+  return transformedValue(report.beginDate, report.endDate);
+}
+
+QString KVRReportDateTransformer::transformedValue(const KVRReportEntry& line) {
+  return transformedValue(line.beginDate, line.endDate);
+}
+
+void KVRReportDateTransformer::resetFormatter() {
+  auto guard = formatterGuard();
+  dateFormat().reset();
+}
+
+QString KVRDownloadTypeTransformer::transformedValue(int entryType) {
+  switch (entryType) {
+    case KVREntryTypeSale: return QStringLiteral("Sale");
+    case KVREntryTypeUpgrade: return QStringLiteral("Upgrade");
+    case KVREntryTypeRefund: return QStringLiteral("Refund");
+    case KVREntryTypePriorBalance: return QStringLiteral("Prior Balance");
+    case KVREntryTypeCurrentMonth: return QStringLiteral("Current Month");
+    case KVREntryTypeWithholdingTax: return QStringLiteral("Withholding Tax");
+    case KVREntryTypeGstJctTax: return QStringLiteral("GST/JCT Tax");
+    case KVREntryTypePayment: return QStringLiteral("Payment");
+    default: return QStringLiteral("?");
+  }
+}
