@@ -492,6 +492,7 @@ void KVRPrintView::fill(const KVROverviewDisplay& display, const KVROverviewCont
   prPrintTitle_->setText(captions.printTitle);
   fitTitle();
   prGraphLabel_->setText(display.graphCaption);
+  prCounterView_->setWholeUnits(display.roundCurrency);
   prCounterView_->setValue(display.counterValue, false);
   prRevenuesLabel_->setText(captions.revenuesLabel);
   prSalesDatesLabel_->setText(display.salesText);

@@ -45,7 +45,7 @@ struct KVROverviewInput {
 };
 
 struct KVREvolutionDisplay {
-  float previous = 0, current = 0;
+  double previous = 0, current = 0;
   bool available = false;  // some product of the evolution has an account
   QString previousText, currentText, differenceText;
   // The four value fields around the badge: on a rise (or no change) the
@@ -66,12 +66,14 @@ struct KVROverviewDisplay {
   QString chartCaption;      // what the left chart shows (camembertDownloadsLabel)
   QString graphCaption;      // graphLabel (region first in the sales overview)
 
-  // Counter and metric labels.
-  float counterValue = 0;
+  // Counter and metric labels. Sums over products are made in double
+  // precision from the engine's totals; money is rounded only by its text.
+  double counterValue = 0;
+  bool roundCurrency = false;  // money shown in whole units
   int64_t sales = 0, refunds = 0, upgrades = 0, downloads = 0, requests = 0, impressions = 0;
-  float fillRate = 0;  // a fraction (0.25 = 25 %)
-  float eCPM = 0;      // money per thousand impressions
-  float ctr = 0;       // a fraction
+  double fillRate = 0;  // a fraction (0.25 = 25 %)
+  double eCPM = 0;      // money per thousand impressions
+  double ctr = 0;       // a fraction
   QString salesText, refundsText, upgradesText, downloadsText, requestsText, impressionsText;
   QString fillRateText, eCPMText, ctrText, counterText;
 
@@ -79,7 +81,7 @@ struct KVROverviewDisplay {
   KVRDate graphStartDate, graphEndDate;  // the graph's first and last day
   std::vector<KVRCurvePoint> pointsInCurve;
   std::vector<KVROverviewCurve> curves;
-  float medianValue = KVRNoMedianValue;
+  double medianValue = KVRNoMedianValue;
   bool showLastDay = false;
 
   // Part charts: by product (by country with one product) and by country.

@@ -572,6 +572,8 @@ void KVROverviewScreen::refreshState() {
   state_.valueTag = selectedValueTag();
   state_.iAd = iAd_;
   state_.currencySymbol = KVRVortelyCurrencyConverter::sharedInstance().preferedCurrencySymbol();
+  KVRApplicationServices* app = services();
+  state_.roundCurrency = app && app->roundCurrencyValues();
 }
 
 KVROverviewControlState KVROverviewScreen::controlState() const {
@@ -716,6 +718,7 @@ void KVROverviewScreen::showDisplay(const KVROverviewDisplay& display) {
 
 void KVROverviewScreen::applyDisplay() {
   const KVROverviewDisplay& d = display_;
+  counter_->setWholeUnits(d.roundCurrency);
   counter_->setValue(d.counterValue, true);
   label("salesDatesLabel")->setText(d.salesText);
   label("refundsLabel")->setText(d.refundsText);
@@ -782,6 +785,7 @@ void KVROverviewScreen::updateBoxes() {
   label("accountTotalUpgradesLabel")->setText(b.accountTotalUpgrades);
   label("accountTotalIncomeLabel")->setText(b.accountTotalIncome);
   label("accountCurrencySymbol")->setText(b.accountCurrencySymbol);
+  globalCounter_->setWholeUnits(b.roundCurrency);
   globalCounter_->setValue(b.globalCounterValue, true);
 
   const QImage productImage =
