@@ -110,6 +110,7 @@ void KVRVortelyCamembertGraphView::render(QPainter& p, const QRectF& area) {
   using namespace KVRGraphStyle;
   const PanelScope panel(p, area);
   lastRows_.clear();
+  lastTotalRect_ = QRectF();
   if (!dataSource_) return;
   const KVRPartChartSnapshot s = collect();
   if (s.loading) {
@@ -147,11 +148,16 @@ void KVRVortelyCamembertGraphView::render(QPainter& p, const QRectF& area) {
   const std::optional<QString> format =
       s.parts.empty() ? std::nullopt : s.parts.front().valueLabelFormat;
   if (!s.parts.empty()) {
-    p.setFont(uiFont(10, true));
-    p.setPen(KVRGraphStyle::text());
+    // The total, right of the switch; a long one is set smaller, never over it.
     const QString total = valueText(format, s.total, s.wholeMoney);
-    p.drawText(QRectF(area.left() + 10, area.top() + 2, area.width() - 22, kHeaderHeight), Qt::AlignRight | Qt::AlignVCenter,
-               total);
+    const qreal left = showSwitch ? switchRect().translated(area.topLeft()).right() + 8 : area.left() + 10;
+    const QRectF totalRect(left, area.top() + 2, std::max<qreal>(0, area.right() - 12 - left), kHeaderHeight);
+    qreal size = 10;
+    while (size > 5 && QFontMetricsF(uiFont(size, true)).horizontalAdvance(total) > totalRect.width()) size -= 0.5;
+    p.setFont(uiFont(size, true));
+    p.setPen(KVRGraphStyle::text());
+    p.drawText(totalRect, Qt::AlignRight | Qt::AlignVCenter, total);
+    lastTotalRect_ = QFontMetricsF(p.font()).boundingRect(totalRect, Qt::AlignRight | Qt::AlignVCenter, total);
     p.setPen(QPen(grid(), 1));
     p.drawLine(QPointF(area.left() + 8, area.top() + headerHeight + 0.5),
                QPointF(area.right() - 8, area.top() + headerHeight + 0.5));

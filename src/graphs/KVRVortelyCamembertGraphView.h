@@ -71,8 +71,9 @@ class KVRVortelyCamembertGraphView : public QWidget {
   void render(QPainter& painter, const QRectF& rect);
   // The switch's rectangle in widget coordinates (empty when hidden).
   QRectF switchRect() const;
-  // The rows of the last render, largest part first.
+  // The rows of the last render, largest part first, and where its total went.
   const std::vector<KVRPartChartRow>& lastRows() const { return lastRows_; }
+  QRectF lastTotalRect() const { return lastTotalRect_; }
   // The whole legend of the row under a point of the widget (its tooltip);
   // empty when there is none.
   QString legendAt(const QPointF& pos) const;
@@ -93,4 +94,5 @@ class KVRVortelyCamembertGraphView : public QWidget {
   bool showsDivisionSwitch_ = true;
   bool productDivisionShown_ = true;  // the first division lists products
   std::vector<KVRPartChartRow> lastRows_;
+  QRectF lastTotalRect_;
 };

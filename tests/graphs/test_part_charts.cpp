@@ -265,6 +265,12 @@ TEST(PartChart, DrawsEachBarInItsColourAndLengthWithItsShare) {
   ASSERT_FALSE(view.lastRows().empty());
   EXPECT_LT(view.lastRows().size(), 40u);
   EXPECT_EQ(view.lastRows().front().label, "400.00 €");
+  // A total of ten digits beside the switch: set smaller, never over it.
+  ds.totalValue = 1661378656.0f;
+  view.resize(300, 200);
+  view.grab();
+  EXPECT_FALSE(view.lastTotalRect().intersects(view.switchRect()));
+  EXPECT_LE(view.lastTotalRect().right(), view.width());
   ds.loading = true;
   saveRender(view.grab().toImage(), "parts_loading.png");
   EXPECT_TRUE(view.lastRows().empty());
