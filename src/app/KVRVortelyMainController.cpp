@@ -173,9 +173,7 @@ void KVRVortelyMainController::buildOverviewScreens() {
   salesController_->awakeFromNib();
   iAdController_->awakeFromNib();
 
-  auto printOverview = [this](KVROverviewScreen* screen) {
-    KVRPrintOverview(screen->display(), screen->controlState(), screen->printCaptions(), mainWindow_);
-  };
+  auto printOverview = [this](KVROverviewScreen* screen) { KVRPrintOverviewScreen(*screen, mainWindow_); };
   if (!printHandlers_.count(OverviewSegment))
     printHandlers_[OverviewSegment] = [this, printOverview] { printOverview(salesScreen_); };
   if (!printHandlers_.count(IAdOverviewSegment))

@@ -7,6 +7,7 @@
 #include <QString>
 #include <vector>
 
+#include "graphs/KVREvolutionView.h"
 #include "overview/KVROverviewCurves.h"
 #include "overview/KVRTotalsResult.h"
 #include "platform/KVRDate.h"
@@ -44,18 +45,14 @@ struct KVROverviewInput {
   std::vector<KVRCurvePoint> previousPointsInCurve;
 };
 
-struct KVREvolutionDisplay {
+// The evolution: the texts the evolution view shows (arrow, badge image,
+// difference and percentage, and the four value fields: on a rise, or no
+// change, the previous value sits left of the badge and the current one right
+// of it; on a fall the other way round), and the figures they come from.
+struct KVREvolutionDisplay : KVREvolutionTexts {
   double previous = 0, current = 0;
   bool available = false;  // some product of the evolution has an account
   QString previousText, currentText, differenceText;
-  // The four value fields around the badge: on a rise (or no change) the
-  // previous value sits left of the badge and the current one right of it; on
-  // a fall the other way round.
-  QString lastDayValueLeft, lastDayValueRight, currentDayValueLeft, currentDayValueRight;
-  QString arrowImage;   // "up_arrow", "down_arrow", "noev_arrow" or empty
-  QString badgeImage;   // "evolution_green", "evolution_red", "evolution_blue"
-  QString title;        // the difference text
-  QString alternateTitle;  // the percentage
 };
 
 struct KVROverviewDisplay {
@@ -131,6 +128,14 @@ struct KVROverviewPrintCaptions {
   QString printTitle;           // "Overview Report for %@, %@"
   bool hideByProduct = false;   // the extended selection holds exactly one product
   QString kindLabel;            // what the download charts show (the chart caption)
+};
+
+// One print of the overview: the display record, the state of the controls
+// the graphs read, and the captions.
+struct KVROverviewPrintJob {
+  KVROverviewDisplay display;
+  KVROverviewControlState state;
+  KVROverviewPrintCaptions captions;
 };
 
 struct KVROverviewPrintSelection {
