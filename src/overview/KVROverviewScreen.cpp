@@ -207,7 +207,11 @@ QWidget* KVROverviewScreen::buildToolbar() {
 
   auto* titles = new QVBoxLayout;
   titles->setSpacing(0);
-  QLabel* name = makeLabel(20, true, kText);
+  // A long name is set smaller, then elided in the middle: it never pushes
+  // the pop-ups (or the product list) aside.
+  KVRFittingLabel* name = makeFigure(20, true, kText);
+  name->setMinimumPixelSize(15);
+  name->setElidesName(true);
   QLabel* dates = makeLabel(12, false, kSecondary);
   labels_[QStringLiteral("productNameLabel")] = name;
   labels_[QStringLiteral("reportsDatesLabel")] = dates;

@@ -353,9 +353,17 @@ TEST(OverviewScreen, NineDigitFiguresFitTheSmallestWindow) {
   screen->showDisplay(d);
   screen->updateBoxes();
   screen->setTrendLabel(QStringLiteral("Monthly trend"));
+  const QString longName = QStringLiteral("Skyline Sketch Professional Edition for Architects and Interior Designers (Mac)");
+  screen->setProductNameLabel(longName);
   QCoreApplication::processEvents();
   // The product list keeps its width.
   EXPECT_EQ(list->width(), listWidth);
+  // A long name is elided in the middle, keeping what tells it apart.
+  auto* name = static_cast<KVRFittingLabel*>(screen->label("productNameLabel"));
+  window.grab();
+  EXPECT_NE(name->shownText(), longName);
+  EXPECT_TRUE(name->shownText().endsWith("(Mac)"));
+  EXPECT_EQ(name->toolTip(), longName);
 
   // The evolution: every part in its own place, every digit shown.
   const KVREvolutionLayout e = screen->evolutionView()->currentLayout();
