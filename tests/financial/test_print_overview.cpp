@@ -213,6 +213,12 @@ TEST(PrintOverview, CaptionsChartsAndSeparatorsKeepApartOnEveryPage) {
         }
         // No empty band above the charts: the first captions stand at the top.
         EXPECT_LT(highest, 20) << page;
+        // The summary box's figures fill it: two rows, the second in its lower half.
+        QWidget* summary = view.summaryBand();
+        const QRect low(view.prDownloadsLabel_->mapTo(summary, QPoint(0, 0)), view.prDownloadsLabel_->size());
+        const QRect high(view.prSalesDatesLabel_->mapTo(summary, QPoint(0, 0)), view.prSalesDatesLabel_->size());
+        EXPECT_GT(low.top(), high.bottom()) << page;
+        EXPECT_GT(low.bottom(), summary->height() * 0.6) << page;
       }
 }
 
