@@ -96,6 +96,13 @@ TEST(OverviewCurves, GraphAnswersFollowTheControls) {
   EXPECT_EQ(KVRValueLabelFormat(4, "€"), "%@ €");
   EXPECT_EQ(KVRValueLabelFormat(12, "€"), "%@ %%");
   EXPECT_TRUE(KVRValueLabelFormat(0, "€").isEmpty());
+  // Rounded money: whole units for revenues on the curve and on a revenue
+  // chart; eCPM keeps its cents.
+  EXPECT_TRUE(KVRCurveValuesInWholeUnits(4, true));
+  EXPECT_FALSE(KVRCurveValuesInWholeUnits(8, true));
+  EXPECT_FALSE(KVRCurveValuesInWholeUnits(4, false));
+  EXPECT_TRUE(KVRChartValuesInWholeUnits(KVRPartChart::printRevenues2, 0, true));
+  EXPECT_FALSE(KVRChartValuesInWholeUnits(KVRPartChart::downloads, 8, true));
   EXPECT_EQ(KVRMouseOverLabel(17, "€"), "sales");
   EXPECT_EQ(KVRMouseOverLabel(8, "€"), "€");
   EXPECT_TRUE(KVRMouseOverLabel(9, "€").isEmpty());
