@@ -91,6 +91,14 @@ void KVRPrintViewBase::beginDocument(const QSizeF& printable) { adjustSizingForP
 
 void KVRPrintViewBase::beginPageInRect(const QSizeF&) {}
 
+void KVRPrintViewBase::layOutContents() {
+  // findChildren lists parents before their children.
+  for (QWidget* w : findChildren<QWidget*>()) {
+    if (auto* box = dynamic_cast<KVRPrintBox*>(w)) box->placeContent();
+    else if (auto* band = dynamic_cast<KVRPrintBand*>(w)) band->layOut();
+  }
+}
+
 void KVRPrintViewBase::place(QWidget* w, const KVRLayoutRect& r) {
   if (!w || !w->parentWidget()) return;
   w->setGeometry(r.toQt(w->parentWidget()->height()));
@@ -444,6 +452,7 @@ void KVRPrintView::adjustSizingForPrinting(const QSizeF& printable) {
   place(splitVertical_, L.splitVertical);
   chartContents_ = KVRLayoutOverviewChartContents(L);
   placeCaptions();
+  layOutContents();
   fitTitle();
 }
 

@@ -36,13 +36,14 @@ class KVRPrintBox : public QWidget {
   void setContent(QWidget* content);
   QWidget* content() const { return content_; }
   void setFramed(bool framed) { framed_ = framed; update(); }
+  // Places the content for the box's present size.
+  void placeContent();
 
  protected:
   void paintEvent(QPaintEvent*) override;
   void resizeEvent(QResizeEvent*) override;
 
  private:
-  void placeContent();
   QWidget* content_ = nullptr;
   bool framed_ = true;
 };
@@ -61,6 +62,10 @@ class KVRPrintBand : public QWidget {
  public:
   explicit KVRPrintBand(QWidget* parent = nullptr) : QWidget(parent) {}
   std::function<void(const QSize&)> onResize;
+  // Places the children for the band's present size.
+  void layOut() {
+    if (onResize) onResize(size());
+  }
 
  protected:
   void resizeEvent(QResizeEvent*) override {
@@ -93,6 +98,10 @@ class KVRPrintViewBase : public QWidget {
 
  protected:
   void paintEvent(QPaintEvent*) override {}  // the boxes and fields draw themselves
+  // Places the contents of every box and band for their present sizes, from
+  // the outside in. A layout that is never shown gets no resize events until
+  // it is drawn; this places everything at once.
+  void layOutContents();
   // Places a child from layout coordinates (bottom-left origin) in its parent.
   static void place(QWidget* w, const KVRLayoutRect& r);
   static KVRLayoutRect frameOf(const QWidget* w);
