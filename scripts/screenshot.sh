@@ -19,7 +19,7 @@ trap 'rm -rf "$WORK"' EXIT
 mkdir -p out/screenshots
 # Private settings and support folder: the user's own are never touched.
 QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$WORK/config" XDG_DATA_HOME="$WORK/data" \
-  VORTELY_SUPPORT_FOLDER="$WORK/support" TZ="${TZ:-Europe/Paris}" LANG="${LANG:-en_US.UTF-8}" \
+  VORTELY_SUPPORT_FOLDER="$WORK/support" TZ="${TZ:-Europe/Paris}" LC_ALL="${SCREENSHOT_LOCALE:-en_US.UTF-8}" \
   "./$BUILD_DIR/vortely" --screenshot "$PWD/out/screenshots"
 for pdf in out/screenshots/print-overview-*.pdf; do
   pdftoppm -png -r 110 -singlefile "$pdf" "${pdf%.pdf}"
