@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <mutex>
 
 #include "catalogue/KVRVortelyCurrencyConverter.h"
 #include "catalogue/KVRVortelyStoreDataSource.h"
@@ -69,86 +70,132 @@ class DayCoverage {
   std::vector<uint8_t> bits_;
 };
 
-struct Slot {
-  int key;
-  KVRCivilDay day;
-  KVRTotalsStruct record;
-};
-
-// The records being built, reached by value key and day. Lines of one product
-// span a limited range of days, so a dense key x day grid of record indexes
-// serves them without hashing; a grid that would be too large (lines decades
-// apart) falls back to a hash map.
-class SlotTable {
- public:
-  SlotTable(int keyCount, KVRCivilDay firstDay, KVRCivilDay lastDay) : keys_(keyCount), first_(firstDay) {
-    const int64_t span = int64_t(lastDay) - int64_t(firstDay) + 1;
-    if (keyCount > 0 && span > 0 && int64_t(keyCount) * span <= (int64_t(1) << 24)) {
-      span_ = span;
-      grid_.assign(size_t(int64_t(keyCount) * span), -1);
-    }
-  }
-  void reserve(size_t n) { slots_.reserve(dense() ? std::min(n, grid_.size()) : n); }
-  bool dense() const { return span_ > 0; }
-
-  KVRTotalsStruct& at(int key, KVRCivilDay day) {
-    if (dense()) {
-      int32_t& index = grid_[size_t(int64_t(key) * span_ + (int64_t(day) - first_))];
-      if (index < 0) {
-        index = int32_t(slots_.size());
-        slots_.push_back(Slot{key, day, KVRTotalsStruct{}});
-      }
-      return slots_[size_t(index)].record;
-    }
-    const uint64_t k = (uint64_t(uint32_t(key)) << 32) | uint32_t(day);
-    auto [it, inserted] = index_.try_emplace(k, slots_.size());
-    if (inserted) slots_.push_back(Slot{key, day, KVRTotalsStruct{}});
-    return slots_[it->second].record;
-  }
-
-  std::vector<Slot>& entries() { return slots_; }
-
-  // Record indexes by key rank, then day ascending.
-  std::vector<uint32_t> ordered(const std::vector<int>& keyOfRank, const std::vector<int>& rankOfKey) const {
-    std::vector<uint32_t> order;
-    order.reserve(slots_.size());
-    if (dense()) {
-      for (int key : keyOfRank) {
-        const int32_t* row = grid_.data() + int64_t(key) * span_;
-        for (int64_t d = 0; d < span_; ++d)
-          if (row[d] >= 0) order.push_back(uint32_t(row[d]));
-      }
-      return order;
-    }
-    for (size_t i = 0; i < slots_.size(); ++i) order.push_back(uint32_t(i));
-    std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-      const Slot& x = slots_[a];
-      const Slot& y = slots_[b];
-      const int rx = rankOfKey[size_t(x.key)], ry = rankOfKey[size_t(y.key)];
-      return rx != ry ? rx < ry : x.day < y.day;
-    });
-    return order;
-  }
-
- private:
-  int keys_;
-  KVRCivilDay first_;
-  int64_t span_ = 0;
-  std::vector<int32_t> grid_;
-  std::vector<Slot> slots_;
-  std::unordered_map<uint64_t, size_t> index_;
-};
-
-float& subTypeMeasure(KVRTotalsStruct& r, int subType, bool* ok) {
-  *ok = true;
+// The record field a sub-type also feeds, or -1.
+int subTypeField(int subType) {
   switch (subType) {
-    case KVREntrySubTypePromoCode: return r.promoCode;
-    case KVREntrySubTypeGiftPurchase: return r.giftPurchase;
-    case KVREntrySubTypeGiftRedemption: return r.giftRedemption;
-    case KVREntrySubTypeEducation: return r.eduStore;
-    case KVREntrySubTypeNewSubscription: return r.newSubscription;
-    case KVREntrySubTypeRenewal: return r.renewal;
-    default: *ok = false; return r.promoCode;
+    case KVREntrySubTypePromoCode: return KVRRecordField::promoCode;
+    case KVREntrySubTypeGiftPurchase: return KVRRecordField::giftPurchase;
+    case KVREntrySubTypeGiftRedemption: return KVRRecordField::giftRedemption;
+    case KVREntrySubTypeEducation: return KVRRecordField::eduStore;
+    case KVREntrySubTypeNewSubscription: return KVRRecordField::newSubscription;
+    case KVREntrySubTypeRenewal: return KVRRecordField::renewal;
+    default: return -1;
+  }
+}
+
+// Key texts are few and every product repeats them: one copy for all.
+QString internedKeyText(const QString& text) {
+  static std::mutex lock;
+  static QHash<QString, QString> table;
+  std::lock_guard<std::mutex> g(lock);
+  auto it = table.constFind(text);
+  if (it == table.constEnd()) it = table.insert(text, text);
+  return *it;
+}
+
+uint32_t floatBits(float f) {
+  uint32_t b;
+  std::memcpy(&b, &f, sizeof b);
+  return b;
+}
+
+// What the lines of one value key touch, and the layout of its series while
+// it is summed: one float column per field that gets additions of its own;
+// a field whose additions are always those of another field shares that
+// field's column.
+struct KeyWork {
+  bool sale = false, paid = false, free = false, upgrade = false, refund = false, ads = false;
+  uint8_t subTypes = 0;      // bit per sub-type field written
+  uint16_t slotMask = 0;       // bit per currency slot written
+  bool noSlotMoney = false;  // a line in a currency without an amount of its own
+  bool oneRate = true;       // every line converts at `rate`
+  bool anyRate = false;
+  float rate = 1.0f;
+  uint32_t count = 0;        // records
+  uint32_t first = 0;        // number of its first record in the product
+  int8_t column[KVRRecordField::count];  // -1: the field stays zero
+  bool writes[KVRRecordField::count];    // the field adds into its column itself
+  uint16_t stride = 0;                   // bytes per row while summing
+
+  void noteRate(float r) {
+    if (!anyRate) rate = r, anyRate = true;
+    else if (floatBits(r) != floatBits(rate)) oneRate = false;
+  }
+
+  void layOut() {
+    std::fill(std::begin(column), std::end(column), int8_t(-1));
+    std::fill(std::begin(writes), std::end(writes), false);
+    int8_t next = 0;
+    auto own = [&](int f) {
+      column[f] = next++;
+      writes[f] = true;
+    };
+    auto share = [&](int f, int with) { column[f] = column[with]; };
+    namespace F = KVRRecordField;
+    if (sale) {
+      own(F::sales);
+      // Every sale adds to paid or to free sales as well: when all of them
+      // are of one kind, that measure takes exactly the additions of sales.
+      if (paid && free) own(F::paiedSales), own(F::freeSales);
+      else if (paid) share(F::paiedSales, F::sales);
+      else if (free) share(F::freeSales, F::sales);
+    }
+    if (upgrade) own(F::upgrades);
+    // downloads = sales + upgrades, and x + 0 is x.
+    if (sale && upgrade) own(F::downloads);
+    else if (sale) share(F::downloads, F::sales);
+    else if (upgrade) share(F::downloads, F::upgrades);
+    if (refund) own(F::refunds);
+    for (int f = 0; f < 6; ++f)
+      if (subTypes & (1u << f)) own(F::promoCode + f);
+    if (sale || upgrade || refund) {
+      own(F::income);
+      // An amount takes the income's additions when every line is in its
+      // currency; the preferred-currency amount does when every rate is 1.
+      const bool oneSlot = slotMask != 0 && (slotMask & (slotMask - 1)) == 0 && !noSlotMoney;
+      for (int s = 0; s < KVRCurrencySlotCount; ++s) {
+        if (!(slotMask & (1u << s))) continue;
+        if (oneSlot) share(F::firstSlot + s, F::income);
+        else own(F::firstSlot + s);
+      }
+      if (oneRate && anyRate && rate == 1.0f) share(F::currency, F::income);
+      else own(F::currency);
+    }
+    if (ads)
+      for (int f : {F::iAdSales, F::eCPM, F::requests, F::impressions, F::fillRate, F::ctr}) own(f);
+    stride = uint16_t(next * sizeof(float));
+  }
+};
+
+// The narrowest exact form of a column's values.
+uint8_t encodingOf(const float* rows, size_t n, size_t strideFloats, int column, bool* allZero) {
+  bool zero = true, whole = true;
+  float lo = 0, hi = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const float v = rows[i * strideFloats + size_t(column)];
+    const uint32_t b = floatBits(v);
+    if (b == 0) continue;
+    zero = false;
+    // -0 and fractions stay floats (NaN fails the comparison too).
+    if (b == 0x80000000u || !(v == std::trunc(v)) || std::fabs(v) > 32768.0f) {
+      whole = false;
+      break;
+    }
+    lo = std::min(lo, v);
+    hi = std::max(hi, v);
+  }
+  *allZero = zero;
+  if (zero || !whole) return KVRSeriesRecords::kFloat;
+  if (lo >= -128.0f && hi <= 127.0f) return KVRSeriesRecords::kInt8;
+  if (lo >= -32768.0f && hi <= 32767.0f) return KVRSeriesRecords::kInt16;
+  return KVRSeriesRecords::kFloat;
+}
+
+size_t widthOf(uint8_t encoding) {
+  switch (encoding & KVRSeriesRecords::kEncodingMask) {
+    case KVRSeriesRecords::kInt16: return 2;
+    case KVRSeriesRecords::kInt8: return 1;
+    default: return 4;
   }
 }
 
@@ -193,7 +240,7 @@ int KVRHistoryBuilder::keyIndexFor(const QString& rawCountry) {
     if (keys_[i].key == key) index = int(i);
   if (index < 0) {
     index = int(keys_.size());
-    keys_.push_back(KeyInfo{key, region, country});
+    keys_.push_back(KeyInfo{internedKeyText(key), internedKeyText(region), internedKeyText(country)});
   }
   if (packed) shortCountryIndex_.emplace(packed, index);
   else countryIndex_.insert(rawCountry, index);
@@ -236,14 +283,6 @@ KVRCivilDay KVRHistoryBuilder::dayFor(KVRDate date) {
   lastDay_ = day;
   lastInstantValid_ = true;
   return day;
-}
-
-KVRDate KVRHistoryBuilder::dateForDay(KVRCivilDay day) {
-  auto it = dateOfDay_.find(day);
-  if (it != dateOfDay_.end()) return it->second;
-  const KVRDate date = services_.dateFromCivilDay ? services_.dateFromCivilDay(day) : KVRDate();
-  dateOfDay_.emplace(day, date);
-  return date;
 }
 
 KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
@@ -317,35 +356,29 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
   for (const Line& l : lines) cover(l.day, l.day + l.spread - 1);
   for (const AdLine& a : ads) cover(a.day, a.day);
 
-  SlotTable table(int(keys_.size()), firstDay, lastDay);
-  {
-    size_t cells = ads.size();
-    for (const Line& l : lines) cells += size_t(l.spread);
-    table.reserve(cells);
-  }
+  // The days of the span the daily reports leave to each line (0: the line
+  // counts nowhere), its currency, and the all-time totals.
+  std::vector<int> uncoveredOf(lines.size());
+  std::vector<int> currencyOf(lines.size(), -1);  // index in currencies_, which grows
   float totalSales = 0, totalUpgrades = 0, totalIncomes = 0;
-  for (const Line& l : lines) {
-    // The days of the span the daily reports leave to this line.
+  for (size_t li = 0; li < lines.size(); ++li) {
+    const Line& l = lines[li];
     int uncovered = l.spread;
     if (!l.daily)
       for (int i = 0; i < l.spread; ++i)
         if (coverage.covers(l.day + i)) --uncovered;
+    uncoveredOf[li] = uncovered;
     if (uncovered == 0) continue;
-
     const KVRReportEntry* e = l.entry;
     const CurrencyInfo& cur = currencyFor(e->currency);
+    currencyOf[li] = int(&cur - currencies_.data());
     const float count = float(e->count);
     const float lineIncome = count * float(e->income) / 100.0f;
-    const float divisor = float(l.spread);
-    const float dayCount = l.spread == 1 ? count : count / divisor;
-    const float dayIncome = l.spread == 1 ? lineIncome : lineIncome / divisor;
-    const float dayCurrency = dayIncome * cur.rate;
     // The line's part of the all-time totals: whole when no day of its span
     // is covered, else uncovered / spread of it, rounded once.
     const bool whole = uncovered == l.spread;
     const float countPart = whole ? count : float(double(e->count) * uncovered / l.spread);
     const float incomePart = whole ? lineIncome : float(double(lineIncome) * uncovered / l.spread);
-
     switch (e->type) {
       case KVREntryTypeSale:
       case KVREntryTypeInAppPurchase: totalSales += countPart; break;
@@ -353,76 +386,255 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
       default: break;
     }
     totalIncomes += incomePart * cur.rate;
-
-    for (int i = 0; i < l.spread; ++i) {
-      if (!l.daily && coverage.covers(l.day + i)) continue;
-      KVRTotalsStruct& r = table.at(l.key, l.day + i);
-      switch (e->type) {
-        case KVREntryTypeSale:
-        case KVREntryTypeInAppPurchase:
-          r.sales += dayCount;
-          if (e->income == 0) r.freeSales += dayCount;
-          else r.paiedSales += dayCount;
-          break;
-        case KVREntryTypeUpgrade: r.upgrades += dayCount; break;
-        case KVREntryTypeRefund: r.refunds += std::fabs(dayCount); break;
-        default: break;
-      }
-      if (e->type != KVREntryTypeRefund && e->subType != KVREntrySubTypeStandard) {
-        bool ok = false;
-        float& m = subTypeMeasure(r, e->subType, &ok);
-        if (ok) m += dayCount;
-      }
-      r.income += dayIncome;
-      if (cur.slot >= 0) r.currencyAmount(KVRCurrencySlot(cur.slot)) += dayIncome;
-      r.currencies.unite(cur.set);
-      r.currency += dayCurrency;
-    }
   }
-
   // The ad network pays in dollars; the screens show its money in the
   // preferred currency, so revenue and eCPM are converted at the cached dollar
   // rate (kept in dollars when no rate is known).
   const float adFactor = ads.empty() ? 1.0f : currencyFor(QStringLiteral("USD")).rate;
-  for (const AdLine& l : ads) {
-    const KVRiAdReportEntry* a = l.entry;
-    KVRTotalsStruct& r = table.at(l.key, l.day);
-    r.iAdSales += a->revenue * adFactor;
-    r.requests += a->requests;
-    r.impressions += a->impressions;
-    r.eCPM += (a->eCPM * adFactor) * a->impressions;
-    r.ctr += a->ctr * a->impressions;
-    r.fillRate += a->fillRate * a->requests;
+
+  // Records by value key and day: a dense key x day grid of record numbers
+  // when the lines' days allow it, else a hash map.
+  const size_t keyCount = keys_.size();
+  const int64_t span = any ? int64_t(lastDay) - int64_t(firstDay) + 1 : 0;
+  const bool dense = keyCount > 0 && span > 0 && int64_t(keyCount) * span <= (int64_t(1) << 24);
+  std::unordered_map<uint64_t, int32_t> sparse;
+  if (dense) grid_.assign(size_t(int64_t(keyCount) * span), -1);
+  auto cellOf = [&](int key, KVRCivilDay day) -> int32_t& {
+    if (dense) return grid_[size_t(int64_t(key) * span + (int64_t(day) - firstDay))];
+    return sparse.try_emplace((uint64_t(uint32_t(key)) << 32) | uint32_t(day), -1).first->second;
+  };
+  constexpr int32_t kMarked = -2;
+
+  // First pass: which records exist and what each key's lines touch.
+  std::vector<KeyWork> work(keyCount);
+  for (size_t li = 0; li < lines.size(); ++li) {
+    if (uncoveredOf[li] == 0) continue;
+    const Line& l = lines[li];
+    const KVRReportEntry* e = l.entry;
+    const CurrencyInfo& cur = currencies_[size_t(currencyOf[li])];
+    KeyWork& k = work[size_t(l.key)];
+    switch (e->type) {
+      case KVREntryTypeSale:
+      case KVREntryTypeInAppPurchase:
+        k.sale = true;
+        (e->income == 0 ? k.free : k.paid) = true;
+        break;
+      case KVREntryTypeUpgrade: k.upgrade = true; break;
+      case KVREntryTypeRefund: k.refund = true; break;
+      default: break;
+    }
+    if (e->type != KVREntryTypeRefund && e->subType != KVREntrySubTypeStandard) {
+      const int f = subTypeField(e->subType);
+      if (f >= 0) k.subTypes |= uint8_t(1u << (f - KVRRecordField::promoCode));
+    }
+    if (cur.slot >= 0) k.slotMask |= uint16_t(1u << cur.slot);
+    else k.noSlotMoney = true;
+    k.noteRate(cur.rate);
+    for (int i = 0; i < l.spread; ++i) {
+      if (!l.daily && coverage.covers(l.day + i)) continue;
+      int32_t& cell = cellOf(l.key, l.day + i);
+      if (cell == -1) cell = kMarked, ++k.count;
+    }
+  }
+  for (const AdLine& a : ads) {
+    KeyWork& k = work[size_t(a.key)];
+    k.ads = true;
+    int32_t& cell = cellOf(a.key, a.day);
+    if (cell == -1) cell = kMarked, ++k.count;
   }
 
-  // Series by value key, days ascending.
-  std::vector<int> keyOfRank(keys_.size()), rankOfKey(keys_.size());
-  for (size_t i = 0; i < keyOfRank.size(); ++i) keyOfRank[i] = int(i);
+  // Series by value key, days ascending, each laid out once at its size.
+  std::vector<int> keyOfRank(keyCount);
+  for (size_t i = 0; i < keyCount; ++i) keyOfRank[i] = int(i);
   std::sort(keyOfRank.begin(), keyOfRank.end(),
             [this](int a, int b) { return keys_[size_t(a)].key < keys_[size_t(b)].key; });
-  for (size_t i = 0; i < keyOfRank.size(); ++i) rankOfKey[size_t(keyOfRank[i])] = int(i);
-  std::vector<Slot>& cells = table.entries();
-  const std::vector<uint32_t> order = table.ordered(keyOfRank, rankOfKey);
-
-  std::vector<size_t> perKey(keys_.size(), 0);
-  for (const Slot& c : cells) ++perKey[size_t(c.key)];
   auto values = std::make_shared<KVRProductValues>();
-  int currentKey = -1;
-  for (uint32_t i : order) {
-    Slot& c = cells[i];
-    if (c.key != currentKey) {
-      currentKey = c.key;
-      const KeyInfo& k = keys_[size_t(c.key)];
-      values->series.push_back(KVRValueSeries{k.key, k.region, k.country, {}, {}});
-      values->series.back().days.reserve(perKey[size_t(c.key)]);
-      values->series.back().records.reserve(perKey[size_t(c.key)]);
+  values->dateOfDay = services_.dateFromCivilDay;
+  std::vector<int> seriesOfKey(keyCount, -1);
+  uint32_t records = 0;
+  for (int key : keyOfRank) {
+    KeyWork& k = work[size_t(key)];
+    if (k.count == 0) continue;
+    k.layOut();
+    k.first = records;
+    records += k.count;
+    seriesOfKey[size_t(key)] = int(values->series.size());
+    const KeyInfo& info = keys_[size_t(key)];
+    values->series.push_back(KVRValueSeries{info.key, info.region, info.country, {}, {}});
+  }
+  cellSets_.assign(records, KVRCurrencySet());
+  std::vector<float*> rowOf(records, nullptr);
+  {
+    // Number the records of each key in day order.
+    std::vector<std::vector<std::pair<KVRCivilDay, int32_t*>>> cellsOfKey;
+    if (!dense) {
+      cellsOfKey.resize(keyCount);
+      for (auto& [packed, cell] : sparse) cellsOfKey[size_t(packed >> 32)].emplace_back(KVRCivilDay(uint32_t(packed)), &cell);
+      for (auto& v : cellsOfKey) std::sort(v.begin(), v.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     }
-    KVRValueSeries& series = values->series.back();
-    KVRTotalsStruct& r = c.record;
-    r.downloads = r.sales + r.upgrades;
-    r.date = r.beginDate = r.endDate = dateForDay(c.day);
-    series.days.push_back(c.day);
-    series.records.push_back(r);
+    for (size_t key = 0; key < keyCount; ++key) {
+      const KeyWork& k = work[key];
+      if (k.count == 0) continue;
+      KVRValueSeries& series = values->series[size_t(seriesOfKey[key])];
+      series.records.count_ = k.count;
+      series.records.rows_.allocateZeroed(size_t(k.count) * k.stride);
+      series.days.reserve(k.count);
+      uint32_t next = k.first;
+      auto take = [&](KVRCivilDay day, int32_t& cell) {
+        rowOf[next] = reinterpret_cast<float*>(series.records.rows_.data() + size_t(next - k.first) * k.stride);
+        cell = int32_t(next++);
+        series.days.push_back(day);
+      };
+      if (dense) {
+        int32_t* row = grid_.data() + int64_t(key) * span;
+        for (int64_t d = 0; d < span; ++d)
+          if (row[d] == kMarked) take(KVRCivilDay(firstDay + d), row[d]);
+      } else {
+        for (auto& [day, cell] : cellsOfKey[key]) take(day, *cell);
+      }
+    }
+  }
+
+  // Second pass: the lines summed straight into the rows, in line order.
+  for (size_t li = 0; li < lines.size(); ++li) {
+    if (uncoveredOf[li] == 0) continue;
+    const Line& l = lines[li];
+    const KVRReportEntry* e = l.entry;
+    const CurrencyInfo& cur = currencies_[size_t(currencyOf[li])];
+    const KeyWork& k = work[size_t(l.key)];
+    const float count = float(e->count);
+    const float lineIncome = count * float(e->income) / 100.0f;
+    const float divisor = float(l.spread);
+    const float dayCount = l.spread == 1 ? count : count / divisor;
+    const float dayIncome = l.spread == 1 ? lineIncome : lineIncome / divisor;
+    const float dayCurrency = dayIncome * cur.rate;
+    const int subField = e->type != KVREntryTypeRefund && e->subType != KVREntrySubTypeStandard
+                             ? subTypeField(e->subType) : -1;
+    const int slotField = cur.slot >= 0 ? KVRRecordField::firstSlot + cur.slot : -1;
+    for (int i = 0; i < l.spread; ++i) {
+      if (!l.daily && coverage.covers(l.day + i)) continue;
+      const int32_t cell = cellOf(l.key, l.day + i);
+      float* r = rowOf[size_t(cell)];
+      auto add = [&](int f, float v) {
+        if (k.writes[f]) r[k.column[f]] += v;
+      };
+      switch (e->type) {
+        case KVREntryTypeSale:
+        case KVREntryTypeInAppPurchase:
+          add(KVRRecordField::sales, dayCount);
+          add(e->income == 0 ? KVRRecordField::freeSales : KVRRecordField::paiedSales, dayCount);
+          break;
+        case KVREntryTypeUpgrade: add(KVRRecordField::upgrades, dayCount); break;
+        case KVREntryTypeRefund: add(KVRRecordField::refunds, std::fabs(dayCount)); break;
+        default: break;
+      }
+      if (subField >= 0) add(subField, dayCount);
+      add(KVRRecordField::income, dayIncome);
+      if (slotField >= 0) add(slotField, dayIncome);
+      cellSets_[size_t(cell)].unite(cur.set);
+      add(KVRRecordField::currency, dayCurrency);
+    }
+  }
+  for (const AdLine& l : ads) {
+    const KVRiAdReportEntry* a = l.entry;
+    const KeyWork& k = work[size_t(l.key)];
+    float* r = rowOf[size_t(cellOf(l.key, l.day))];
+    r[k.column[KVRRecordField::iAdSales]] += a->revenue * adFactor;
+    r[k.column[KVRRecordField::requests]] += a->requests;
+    r[k.column[KVRRecordField::impressions]] += a->impressions;
+    r[k.column[KVRRecordField::eCPM]] += (a->eCPM * adFactor) * a->impressions;
+    r[k.column[KVRRecordField::ctr]] += a->ctr * a->impressions;
+    r[k.column[KVRRecordField::fillRate]] += a->fillRate * a->requests;
+  }
+
+  // Each series narrowed in place: fields that stayed zero leave the row,
+  // whole numbers shrink to 8 or 16 bits, and the preferred-currency amount
+  // is read as income x rate when that gives every record's amount.
+  namespace F = KVRRecordField;
+  for (size_t key = 0; key < keyCount; ++key) {
+    const KeyWork& k = work[key];
+    if (k.count == 0) continue;
+    KVRSeriesRecords& recs = values->series[size_t(seriesOfKey[key])].records;
+    float* rows = reinterpret_cast<float*>(recs.rows_.data());
+    const size_t n = k.count, width = k.stride / sizeof(float);
+    if (k.writes[F::downloads])
+      for (size_t i = 0; i < n; ++i)
+        rows[i * width + size_t(k.column[F::downloads])] =
+            rows[i * width + size_t(k.column[F::sales])] + rows[i * width + size_t(k.column[F::upgrades])];
+
+    const size_t columns = width;
+    std::vector<uint8_t> encoding(columns, KVRSeriesRecords::kFloat);
+    std::vector<bool> dropped(columns, false);
+    for (size_t c = 0; c < columns; ++c) {
+      bool zero = false;
+      encoding[c] = encodingOf(rows, n, width, int(c), &zero);
+      dropped[c] = zero;
+    }
+    bool scaledCurrency = false;
+    if (k.writes[F::currency] && k.oneRate && k.anyRate && !dropped[size_t(k.column[F::currency])]) {
+      const size_t ci = size_t(k.column[F::currency]), ii = size_t(k.column[F::income]);
+      scaledCurrency = true;
+      for (size_t i = 0; i < n && scaledCurrency; ++i)
+        scaledCurrency = floatBits(rows[i * width + ii] * k.rate) == floatBits(rows[i * width + ci]);
+      if (scaledCurrency) dropped[ci] = true;
+    }
+    // The kept columns, floats first (then 16 and 8 bits), in column order.
+    std::vector<uint16_t> offset(columns, 0);
+    uint16_t stride = 0;
+    for (size_t pass = 0; pass < 3; ++pass)
+      for (size_t c = 0; c < columns; ++c)
+        if (!dropped[c] && size_t(encoding[c]) == pass) {
+          offset[c] = stride;
+          stride = uint16_t(stride + widthOf(encoding[c]));
+        }
+    std::vector<KVRSeriesRecords::FieldOp> ops;
+    for (int f = 0; f < F::count; ++f) {
+      const int c = k.column[f];
+      if (f == F::currency && scaledCurrency) {
+        const size_t ii = size_t(k.column[F::income]);
+        if (!dropped[ii])
+          ops.push_back({uint8_t(f), uint8_t(encoding[ii] | KVRSeriesRecords::kScaled), offset[ii]});
+        continue;
+      }
+      if (c < 0 || dropped[size_t(c)]) continue;
+      ops.push_back({uint8_t(f), encoding[size_t(c)], offset[size_t(c)]});
+    }
+    // Rows rewritten front to back: a narrowed row never reaches the next
+    // wide row.
+    uint8_t* bytes = recs.rows_.data();
+    std::vector<float> wide(columns);
+    for (size_t i = 0; i < n; ++i) {
+      std::memcpy(wide.data(), bytes + i * k.stride, k.stride);
+      uint8_t* out = bytes + i * stride;
+      for (size_t c = 0; c < columns; ++c) {
+        if (dropped[c]) continue;
+        const float v = wide[c];
+        switch (encoding[c]) {
+          case KVRSeriesRecords::kInt16: {
+            const int16_t x = int16_t(v);
+            std::memcpy(out + offset[c], &x, sizeof x);
+            break;
+          }
+          case KVRSeriesRecords::kInt8: out[offset[c]] = uint8_t(int8_t(v)); break;
+          default: std::memcpy(out + offset[c], &v, sizeof v); break;
+        }
+      }
+    }
+    recs.rows_.resize(n * stride);
+    recs.stride_ = stride;
+    recs.scale_ = scaledCurrency ? k.rate : 1.0f;
+    recs.setOps(std::move(ops));
+    // Currency sets.
+    recs.count_ = 0;
+    std::vector<uint8_t> index(n);
+    bool uniform = true;
+    for (size_t i = 0; i < n; ++i) {
+      index[i] = recs.setIndexFor(cellSets_[k.first + i]);
+      recs.count_ = uint32_t(i + 1);
+      uniform = uniform && index[i] == 0;
+    }
+    recs.count_ = uint32_t(n);
+    if (!uniform) recs.setIndex_ = std::move(index);
   }
 
   history.values = std::move(values);

@@ -76,7 +76,15 @@
 // precision (exact whenever that part is whole: 70 x 3 / 7 adds 30).
 //
 // Records: `date`, `beginDate` and `endDate` are the first instant of the day
-// (shared calendar).
+// (shared calendar); the compact series keep them as the day alone and give
+// them back with KVRProductValues::find.
+//
+// Storage (KVRProductValues.h): the build counts each value key's days and
+// the measures its lines touch, lays out every series once at its final
+// size, sums the lines straight into those rows, then narrows each field to
+// its smallest exact form in place. A builder keeps its working tables from
+// one product to the next, so a rebuild of many products touches fresh
+// memory only for the records it keeps.
 //
 // The build reads entity objects: callers hold the data manager's context lock.
 #include <QHash>
@@ -124,7 +132,6 @@ class KVRHistoryBuilder {
   int keyIndexFor(const QString& country);
   const CurrencyInfo& currencyFor(const QString& code);
   KVRCivilDay dayFor(KVRDate date);
-  KVRDate dateForDay(KVRCivilDay day);
 
   Services services_;
   std::vector<KeyInfo> keys_;
@@ -137,5 +144,7 @@ class KVRHistoryBuilder {
   int64_t lastInstant_ = 0;
   KVRCivilDay lastDay_ = 0;
   bool lastInstantValid_ = false;
-  std::unordered_map<KVRCivilDay, KVRDate> dateOfDay_;
+  // Working tables kept from one build to the next.
+  std::vector<int32_t> grid_;            // key x day -> record number
+  std::vector<KVRCurrencySet> cellSets_;  // record number -> currency set
 };

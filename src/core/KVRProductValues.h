@@ -4,46 +4,315 @@
 // one totals record per day. A published KVRProductValues is never modified:
 // a rebuild makes a new one and swaps it in whole, so readers on any thread can
 // keep using the one they took.
+//
+// Storage. A product has millions of day records in all, each of which would
+// take a whole totals record (33 floats, the currency set and three dates)
+// while it uses a handful of its measures. A series therefore keeps only what
+// its records carry:
+// - its days as 16-bit offsets from the first one;
+// - one packed row per day holding only the fields that are not zero in some
+//   record of the series, each in the narrowest exact form: a float, or a
+//   16- or 8-bit integer when every value of the field is a whole number in
+//   that range (turned back into the very same float);
+// - fields whose every value equals another field's share its column (paid
+//   sales and sales when every sale is paid, an amount and the income when
+//   every line is in that currency), and the preferred-currency amount may be
+//   read as the income times the series' one exchange rate when that product
+//   gives every record's amount bit for bit;
+// - the currency sets as one set for the series, or a small table of sets and
+//   an index per day when the days differ.
+// Reading a record back gives every float bit for bit as the build made it.
 #include <QString>
-#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <initializer_list>
+#include <iterator>
+#include <map>
 #include <memory>
+#include <mutex>
+#include <span>
 #include <vector>
 
 #include "core/KVRTotalsStruct.h"
 #include "platform/KVRDate.h"
 
+// The 33 float fields of a totals record that a day record may carry, by their
+// position in the record: the 20 measures in declaration order, then the 13
+// currency amounts in KVRCurrencySlot order.
+namespace KVRRecordField {
+enum : uint8_t {
+  promoCode, giftPurchase, giftRedemption, eduStore, newSubscription, renewal, downloads, sales,
+  upgrades, currency, refunds, paiedSales, freeSales, income, iAdSales, eCPM, requests, impressions,
+  fillRate, ctr, firstSlot, count = firstSlot + KVRCurrencySlotCount,
+};
+}  // namespace KVRRecordField
+
+static_assert(offsetof(KVRTotalsStruct, promoCode) == 0);
+static_assert(offsetof(KVRTotalsStruct, ctr) == KVRRecordField::ctr * sizeof(float));
+static_assert(offsetof(KVRTotalsStruct, income) == KVRRecordField::income * sizeof(float));
+static_assert(offsetof(KVRTotalsStruct, currency) == KVRRecordField::currency * sizeof(float));
+static_assert(offsetof(KVRTotalsStruct, currencyUSD) == KVRRecordField::firstSlot * sizeof(float));
+static_assert(offsetof(KVRTotalsStruct, currencyDKK) == (KVRRecordField::count - 1) * sizeof(float));
+
+// The record's 33 fields as one array.
+inline float* KVRRecordFloats(KVRTotalsStruct& r) { return &r.promoCode; }
+inline const float* KVRRecordFloats(const KVRTotalsStruct& r) { return &r.promoCode; }
+
+// The days of a series: ascending, no repeats, kept as offsets from the first.
+class KVRSeriesDays {
+ public:
+  KVRSeriesDays() = default;
+  KVRSeriesDays(std::initializer_list<KVRCivilDay> days) {
+    for (KVRCivilDay d : days) push_back(d);
+  }
+
+  size_t size() const { return wide_ ? wideDays_.size() : offsets_.size(); }
+  bool empty() const { return size() == 0; }
+  KVRCivilDay operator[](size_t i) const { return wide_ ? wideDays_[i] : base_ + KVRCivilDay(offsets_[i]); }
+  KVRCivilDay front() const { return (*this)[0]; }
+  KVRCivilDay back() const { return (*this)[size() - 1]; }
+  void reserve(size_t n) { wide_ ? wideDays_.reserve(n) : offsets_.reserve(n); }
+  // Appends a day after the last one.
+  void push_back(KVRCivilDay day);
+  // The position of the first day not before `day` (size() when none).
+  size_t lowerBound(KVRCivilDay day) const;
+  // The position of `day`, -1 when the series has no record that day.
+  ptrdiff_t indexOf(KVRCivilDay day) const {
+    const size_t i = lowerBound(day);
+    return i < size() && (*this)[i] == day ? ptrdiff_t(i) : -1;
+  }
+  size_t byteSize() const { return offsets_.capacity() * sizeof(uint16_t) + wideDays_.capacity() * sizeof(KVRCivilDay); }
+
+  class const_iterator {
+   public:
+    using iterator_category = std::random_access_iterator_tag;
+    using value_type = KVRCivilDay;
+    using difference_type = ptrdiff_t;
+    using pointer = void;
+    using reference = KVRCivilDay;
+    const_iterator() = default;
+    const_iterator(const KVRSeriesDays* d, size_t i) : d_(d), i_(i) {}
+    KVRCivilDay operator*() const { return (*d_)[i_]; }
+    KVRCivilDay operator[](difference_type n) const { return (*d_)[size_t(difference_type(i_) + n)]; }
+    const_iterator& operator++() { ++i_; return *this; }
+    const_iterator operator++(int) { auto t = *this; ++i_; return t; }
+    const_iterator& operator--() { --i_; return *this; }
+    const_iterator& operator+=(difference_type n) { i_ = size_t(difference_type(i_) + n); return *this; }
+    const_iterator& operator-=(difference_type n) { i_ = size_t(difference_type(i_) - n); return *this; }
+    const_iterator operator+(difference_type n) const { auto t = *this; return t += n; }
+    const_iterator operator-(difference_type n) const { auto t = *this; return t -= n; }
+    difference_type operator-(const const_iterator& o) const { return difference_type(i_) - difference_type(o.i_); }
+    bool operator==(const const_iterator& o) const { return i_ == o.i_; }
+    auto operator<=>(const const_iterator& o) const { return i_ <=> o.i_; }
+
+   private:
+    const KVRSeriesDays* d_ = nullptr;
+    size_t i_ = 0;
+  };
+  const_iterator begin() const { return {this, 0}; }
+  const_iterator end() const { return {this, size()}; }
+
+ private:
+  friend class KVRHistoryBuilder;
+  void widen();
+
+  KVRCivilDay base_ = 0;  // the first day
+  bool wide_ = false;     // a span beyond 16 bits: whole days instead
+  std::vector<uint16_t> offsets_;
+  std::vector<KVRCivilDay> wideDays_;
+};
+
+// A growable block of bytes that a build can fill in place and then shorten
+// where it lies.
+class KVRByteBuffer {
+ public:
+  KVRByteBuffer() = default;
+  KVRByteBuffer(const KVRByteBuffer& o) { assign(o.data_, o.size_); }
+  KVRByteBuffer(KVRByteBuffer&& o) noexcept : data_(o.data_), size_(o.size_) {
+    o.data_ = nullptr;
+    o.size_ = 0;
+  }
+  KVRByteBuffer& operator=(KVRByteBuffer o) noexcept {
+    std::swap(data_, o.data_);
+    std::swap(size_, o.size_);
+    return *this;
+  }
+  ~KVRByteBuffer() { std::free(data_); }
+
+  uint8_t* data() { return data_; }
+  const uint8_t* data() const { return data_; }
+  size_t size() const { return size_; }
+  // n zero bytes (any earlier content is dropped).
+  void allocateZeroed(size_t n);
+  // Keeps the first min(n, size()) bytes; new bytes are zero. Shortening
+  // keeps the block in place.
+  void resize(size_t n);
+
+ private:
+  void assign(const uint8_t* p, size_t n);
+  uint8_t* data_ = nullptr;
+  size_t size_ = 0;
+};
+
+// The records of a series, one packed row per day (see the top of the file).
+class KVRSeriesRecords {
+ public:
+  // How a field is read from a row.
+  enum Encoding : uint8_t {
+    kFloat = 0,
+    kInt16 = 1,
+    kInt8 = 2,
+    kEncodingMask = 3,
+    kScaled = 0x80,  // the value read times the series' scale
+  };
+  // One stored field: where its value lies in a row and how it is read.
+  struct FieldOp {
+    uint8_t field;     // KVRRecordField
+    uint8_t encoding;  // Encoding, possibly with kScaled
+    uint16_t offset;   // byte offset in the row
+  };
+
+  KVRSeriesRecords() = default;
+  KVRSeriesRecords(std::initializer_list<KVRTotalsStruct> records) {
+    for (const KVRTotalsStruct& r : records) push_back(r);
+  }
+
+  size_t size() const { return count_; }
+  bool empty() const { return count_ == 0; }
+  // Appends a record (after the last day). Hand-made values use it; the
+  // history build fills its series in place.
+  void push_back(const KVRTotalsStruct& record);
+  void reserve(size_t) {}
+  // Record i as a whole totals record, every float as stored; its dates are
+  // not kept here (see KVRProductValues::find).
+  KVRTotalsStruct operator[](size_t i) const;
+  KVRTotalsStruct front() const { return (*this)[0]; }
+  KVRTotalsStruct back() const { return (*this)[count_ - 1]; }
+
+  class const_iterator {
+   public:
+    using iterator_category = std::input_iterator_tag;
+    using value_type = KVRTotalsStruct;
+    using difference_type = ptrdiff_t;
+    using pointer = void;
+    using reference = KVRTotalsStruct;
+    const_iterator() = default;
+    const_iterator(const KVRSeriesRecords* r, size_t i) : r_(r), i_(i) {}
+    KVRTotalsStruct operator*() const { return (*r_)[i_]; }
+    const_iterator& operator++() { ++i_; return *this; }
+    const_iterator operator++(int) { auto t = *this; ++i_; return t; }
+    bool operator==(const const_iterator& o) const { return i_ == o.i_; }
+
+   private:
+    const KVRSeriesRecords* r_ = nullptr;
+    size_t i_ = 0;
+  };
+  const_iterator begin() const { return {this, 0}; }
+  const_iterator end() const { return {this, count_}; }
+
+  // ---- Raw reading, for the totals engine.
+  const uint8_t* row(size_t i) const { return rows_.data() + i * stride_; }
+  size_t stride() const { return stride_; }
+  float scale() const { return scale_; }
+  // The stored measures other than income, in field order.
+  std::span<const FieldOp> measureOps() const { return {ops_.data(), measureOps_}; }
+  // The income, when stored.
+  const FieldOp* incomeOp() const { return hasIncome_ ? &ops_[measureOps_] : nullptr; }
+  // The stored currency amounts, in slot order.
+  std::span<const FieldOp> slotOps() const {
+    return {ops_.data() + measureOps_ + hasIncome_, ops_.size() - measureOps_ - hasIncome_};
+  }
+  std::span<const FieldOp> allOps() const { return ops_; }
+  // Every record has the same currency set (then set(i) is that set).
+  bool uniformSets() const { return setIndex_.empty(); }
+  const KVRCurrencySet& set(size_t i) const {
+    return setIndex_.empty() ? firstSet_ : setIndex_[i] == 0 ? firstSet_ : otherSets_[setIndex_[i] - 1u];
+  }
+  static float read(const uint8_t* row, FieldOp op, float scale) {
+    float v;
+    switch (op.encoding & kEncodingMask) {
+      case kInt16: {
+        int16_t x;
+        std::memcpy(&x, row + op.offset, sizeof x);
+        v = float(x);
+        break;
+      }
+      case kInt8: v = float(int8_t(row[op.offset])); break;
+      default: std::memcpy(&v, row + op.offset, sizeof v); break;
+    }
+    if (op.encoding & kScaled) v = v * scale;
+    return v;
+  }
+  // Bytes held (rows, field table, sets).
+  size_t byteSize() const;
+
+ private:
+  friend class KVRHistoryBuilder;
+  // Lays the records out again with float columns for the given fields.
+  void relayout(const std::vector<KVRTotalsStruct>& records, uint64_t fields);
+  void setOps(std::vector<FieldOp> ops);  // sorts them into measures, income, amounts
+  uint8_t setIndexFor(const KVRCurrencySet& s);
+
+  uint32_t count_ = 0;
+  uint16_t stride_ = 0;
+  uint8_t measureOps_ = 0;
+  uint8_t hasIncome_ = 0;
+  float scale_ = 1.0f;
+  std::vector<FieldOp> ops_;
+  KVRByteBuffer rows_;
+  KVRCurrencySet firstSet_;
+  std::vector<KVRCurrencySet> otherSets_;
+  std::vector<uint8_t> setIndex_;  // empty: every record has firstSet_
+};
+
 struct KVRValueSeries {
   QString valueKey;  // "%@-%@": region then country
   QString region;    // the part before "-"
   QString country;   // the part after "-"
-  std::vector<KVRCivilDay> days;          // ascending, no repeats
-  std::vector<KVRTotalsStruct> records;   // records[i] is the day days[i]
+  KVRSeriesDays days;         // ascending, no repeats
+  KVRSeriesRecords records;   // records[i] is the day days[i]
 
-  const KVRTotalsStruct* find(KVRCivilDay day) const {
-    auto it = std::lower_bound(days.begin(), days.end(), day);
-    if (it == days.end() || *it != day) return nullptr;
-    return &records[size_t(it - days.begin())];
-  }
+  // The position of a day's record, -1 when there is none.
+  ptrdiff_t indexOf(KVRCivilDay day) const { return days.indexOf(day); }
+  size_t byteSize() const { return sizeof(*this) + days.byteSize() + records.byteSize(); }
 };
 
 struct KVRProductValues {
   std::vector<KVRValueSeries> series;  // sorted by valueKey (QString ordering)
+  // The first instant of a day, for the dates of records read with find();
+  // unset: records without dates.
+  std::function<KVRDate(KVRCivilDay)> dateOfDay;
 
-  const KVRValueSeries* find(const QString& valueKey) const {
-    auto it = std::lower_bound(series.begin(), series.end(), valueKey,
-                               [](const KVRValueSeries& s, const QString& k) { return s.valueKey < k; });
-    if (it == series.end() || it->valueKey != valueKey) return nullptr;
-    return &*it;
-  }
-  const KVRTotalsStruct* find(const QString& valueKey, KVRCivilDay day) const {
-    const KVRValueSeries* s = find(valueKey);
-    return s ? s->find(day) : nullptr;
-  }
+  const KVRValueSeries* find(const QString& valueKey) const;
+  // A day's record as a whole totals record (with its dates), or null. The
+  // record stays valid as long as these values live.
+  const KVRTotalsStruct* find(const QString& valueKey, KVRCivilDay day) const;
   size_t recordCount() const {
     size_t n = 0;
     for (const auto& s : series) n += s.records.size();
     return n;
   }
+  // Bytes held by the series.
+  size_t byteSize() const;
+
+ private:
+  // Records handed out by find(), made on first request. A copy of the values
+  // starts without any.
+  struct ReadRecords {
+    std::mutex lock;
+    std::map<std::pair<const KVRValueSeries*, size_t>, std::unique_ptr<KVRTotalsStruct>> records;
+  };
+  struct ReadRecordsHolder {
+    ReadRecordsHolder() = default;
+    ReadRecordsHolder(const ReadRecordsHolder&) {}
+    ReadRecordsHolder& operator=(const ReadRecordsHolder&) { return *this; }
+    std::once_flag once;
+    std::unique_ptr<ReadRecords> p;
+  };
+  mutable ReadRecordsHolder read_;
 };
 
 using KVRProductValuesRef = std::shared_ptr<const KVRProductValues>;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <condition_variable>
 #include <functional>
+#include <span>
 #include <memory>
 #include <mutex>
 #include <string_view>
@@ -43,13 +44,6 @@ constexpr size_t kMeasuresOffset = offsetof(KVRTotalsStruct, promoCode);
 static_assert(offsetof(KVRTotalsStruct, ctr) == kMeasuresOffset + 19 * sizeof(float));
 static_assert(offsetof(KVRTotalsStruct, income) == kMeasuresOffset + 13 * sizeof(float));
 
-inline void addMeasures(KVRTotalsStruct& a, const KVRTotalsStruct& v) {
-  float x[20], y[20];
-  std::memcpy(x, reinterpret_cast<const char*>(&a) + kMeasuresOffset, sizeof x);
-  std::memcpy(y, reinterpret_cast<const char*>(&v) + kMeasuresOffset, sizeof y);
-  for (int i = 0; i < 20; ++i) x[i] = x[i] + y[i];
-  std::memcpy(reinterpret_cast<char*>(&a) + kMeasuresOffset, x, sizeof x);
-}
 
 // A finished key accumulator's 20 measures as they merge: count measures
 // rounded, the others as they are, income 0 (the accumulator's income is
@@ -108,55 +102,9 @@ struct Plan {
   std::shared_ptr<const KeyPlan> keyPlan;
   bool onlyTotals = false;
   std::array<int, 64> slotOfCode{};  // interned currency index -> KVRCurrencySlot or -1
+  std::array<uint64_t, KVRCurrencySlotCount> slotBit{};  // a slot's code in a currency set, 0: none yet
   const std::atomic<bool>* cancel = nullptr;
 };
-
-// Applies addValueFrom(v, c) for every code c of v's currencies, in one pass:
-// each code touches its own amount once, so the result is the same.
-inline void addCurrencies(KVRTotalsStruct& a, const KVRTotalsStruct& v, const Plan& plan) {
-  a.currencies.unite(v.currencies);
-  for (uint64_t b = v.currencies.bits(); b; b &= b - 1) {
-    const int slot = plan.slotOfCode[__builtin_ctzll(b)];
-    if (slot >= 0) {
-      const Member m = kSlotMembers[slot];
-      a.*m = a.*m + v.*m;
-    }
-  }
-}
-
-// The position of the first day not before d. Days rise strictly, so
-// days[i] >= days[0] + i and days[i] <= days[n-1] - (n-1-i): the answer lies
-// in a window that is a single position when the series has every day (the
-// usual case). Inside the window an interpolation search needs few probes on
-// days spread evenly, and never more than a binary search's.
-size_t firstDayNotBefore(const std::vector<KVRCivilDay>& days, KVRCivilDay d) {
-  const size_t n = days.size();
-  if (n == 0 || d <= days.front()) return 0;
-  if (d > days.back()) return n;
-  // Here days[lo - 1] < d <= days[hi] holds with lo >= 1.
-  size_t hi = std::min(size_t(d - days.front()), n - 1);
-  const KVRCivilDay fromBack = days.back() - d;  // >= 0
-  size_t lo = n - 1 > size_t(fromBack) ? n - 1 - size_t(fromBack) : 1;
-  lo = std::max<size_t>(lo, 1);
-  if (days[lo - 1] >= d) return size_t(std::lower_bound(days.begin(), days.begin() + long(lo), d) - days.begin());
-  bool interpolate = true;
-  while (hi > lo) {
-    size_t mid;
-    if (interpolate) {
-      const double span = double(days[hi]) - double(days[lo - 1]);
-      mid = lo - 1 + size_t(double(hi - lo + 1) * (double(d) - double(days[lo - 1])) / span);
-      mid = std::clamp(mid, lo, hi - 1);
-    } else {
-      mid = lo + (hi - lo) / 2;
-    }
-    interpolate = !interpolate;  // alternate, so the worst case stays logarithmic
-    if (days[mid] < d)
-      lo = mid + 1;
-    else
-      hi = mid;
-  }
-  return lo;
-}
 
 bool cancelled(const Plan& plan) {
   return plan.cancel && plan.cancel->load(std::memory_order_relaxed);
@@ -214,6 +162,92 @@ const std::vector<int>& seriesIndexOfKeys(const std::shared_ptr<const KeyPlan>& 
   return e.seriesIndex;
 }
 
+// Adds a series' records into a key accumulator, the overall accumulator and
+// the day accumulators, as adding each whole record would: a field that is
+// zero in every record of the series has nothing to add (a sum that starts at
+// +0 never becomes -0, so adding a zero leaves it as it is), and a currency
+// amount is added, like addValueFrom does, only for the codes of the record's
+// own set.
+class SeriesSum {
+ public:
+  SeriesSum(const KVRSeriesRecords& recs, const Plan& plan, KVRTotalsStruct& acc, KVRTotalsStruct& overall,
+            KVRProductTotals& out)
+      : recs_(recs), plan_(plan), acc_(acc), overall_(overall), out_(out),
+        measures_(recs.measureOps()), scale_(recs.scale()) {
+    if (recs.uniformSets()) {
+      const KVRCurrencySet& set = recs.set(0);
+      money_ = !set.empty();
+      if (money_) slots_ = liveSlots(set, &slotCount_);
+    }
+  }
+
+  // Record `pos` of the series for day `day` of the walk.
+  void add(size_t pos, size_t day) {
+    const uint8_t* row = recs_.row(pos);
+    float* a = KVRRecordFloats(acc_);
+    if (plan_.onlyTotals) {
+      for (const KVRSeriesRecords::FieldOp& op : measures_) a[op.field] += KVRSeriesRecords::read(row, op, scale_);
+    } else {
+      float* d = KVRRecordFloats(out_.salesByDate[day].second);
+      for (const KVRSeriesRecords::FieldOp& op : measures_) {
+        const float v = KVRSeriesRecords::read(row, op, scale_);
+        a[op.field] += v;
+        d[op.field] += v;
+      }
+    }
+    if (recs_.uniformSets()) {
+      if (money_) addAmounts(row, recs_.set(0), slots_.data(), slotCount_, day);
+    } else {
+      const KVRCurrencySet& set = recs_.set(pos);
+      if (!set.empty()) {
+        size_t n = 0;
+        const auto live = liveSlots(set, &n);
+        addAmounts(row, set, live.data(), n, day);
+      }
+    }
+  }
+
+ private:
+  std::array<KVRSeriesRecords::FieldOp, KVRCurrencySlotCount> liveSlots(const KVRCurrencySet& set, size_t* n) const {
+    std::array<KVRSeriesRecords::FieldOp, KVRCurrencySlotCount> live{};
+    *n = 0;
+    for (const KVRSeriesRecords::FieldOp& op : recs_.slotOps())
+      if (set.bits() & plan_.slotBit[op.field - KVRRecordField::firstSlot]) live[(*n)++] = op;
+    return live;
+  }
+  void addAmounts(const uint8_t* row, const KVRCurrencySet& set, const KVRSeriesRecords::FieldOp* live, size_t n,
+                  size_t day) {
+    float* o = KVRRecordFloats(overall_);
+    overall_.currencies.unite(set);
+    if (plan_.onlyTotals) {
+      for (size_t i = 0; i < n; ++i) o[live[i].field] += KVRSeriesRecords::read(row, live[i], scale_);
+      return;
+    }
+    KVRTotalsStruct& dayRecord = out_.salesByDate[day].second;
+    acc_.currencies.unite(set);
+    dayRecord.currencies.unite(set);
+    float* a = KVRRecordFloats(acc_);
+    float* d = KVRRecordFloats(dayRecord);
+    for (size_t i = 0; i < n; ++i) {
+      const float v = KVRSeriesRecords::read(row, live[i], scale_);
+      o[live[i].field] += v;
+      a[live[i].field] += v;
+      d[live[i].field] += v;
+    }
+  }
+
+  const KVRSeriesRecords& recs_;
+  const Plan& plan_;
+  KVRTotalsStruct& acc_;
+  KVRTotalsStruct& overall_;
+  KVRProductTotals& out_;
+  std::span<const KVRSeriesRecords::FieldOp> measures_;
+  float scale_;
+  bool money_ = false;
+  std::array<KVRSeriesRecords::FieldOp, KVRCurrencySlotCount> slots_{};
+  size_t slotCount_ = 0;
+};
+
 // Sums one product. False when the run was cancelled.
 bool sumProduct(const Plan& plan, const KVRTotalsEngine::ProductInput& in, KVRProductTotals& out) {
   const KeyPlan& kp = *plan.keyPlan;
@@ -239,23 +273,18 @@ bool sumProduct(const Plan& plan, const KVRTotalsEngine::ProductInput& in, KVRPr
     const KVRCivilDay firstDay = plan.walkDays.front();
     const KVRCivilDay lastDay = plan.walkDays.back();
     const size_t keyCount = kp.keys.size();
-    // Where the walk enters each series. The series lie apart in memory: ask
-    // for all their first and last days, then for all entry records, before
-    // summing, so that the fetches overlap instead of following one another.
-    std::vector<size_t> entry(keyCount, 0);
+    // The records each series has in the walk. The series lie apart in
+    // memory: find all the ranges first, asking for each range's first row,
+    // then sum, so that the fetches overlap instead of following one another.
+    std::vector<std::pair<uint32_t, uint32_t>> range(keyCount, {0, 0});
     if (plan.consecutive) {
-      for (const KVRValueSeries* series : seriesOfKey)
-        if (series && !series->days.empty()) {
-          __builtin_prefetch(series->days.data());
-          __builtin_prefetch(series->days.data() + series->days.size() - 1);
-        }
       for (size_t k = 0; k < keyCount; ++k)
         if (const KVRValueSeries* series = seriesOfKey[k]) {
-          entry[k] = firstDayNotBefore(series->days, firstDay);
-          if (entry[k] < series->days.size()) {
-            const char* rec = reinterpret_cast<const char*>(&series->records[entry[k]]);
-            for (size_t line = 0; line < sizeof(KVRTotalsStruct); line += 64) __builtin_prefetch(rec + line);
-          }
+          const size_t from = series->days.lowerBound(firstDay);
+          const size_t to = lastDay == firstDay ? from + (from < series->days.size() && series->days[from] == firstDay)
+                                                : series->days.lowerBound(lastDay + 1);
+          range[k] = {uint32_t(from), uint32_t(to)};
+          if (from < to) __builtin_prefetch(series->records.row(from));
         }
     }
     // Every country of a visited key gets a record: lay them all out in
@@ -273,26 +302,14 @@ bool sumProduct(const Plan& plan, const KVRTotalsEngine::ProductInput& in, KVRPr
       KVRTotalsStruct& record = out.byCountry.entry(size_t(key.country)).second;
       if (seen) later = KVRTotalsStruct();
       KVRTotalsStruct& acc = seen ? later : record;
-      const KVRValueSeries* series = seriesOfKey[k];
-      auto addDay = [&](const KVRTotalsStruct& v, size_t i) {
-        addMeasures(acc, v);
-        if (perDay) addMeasures(out.salesByDate[i].second, v);
-        if (!v.currencies.empty()) {
-          addCurrencies(overall, v, plan);
-          if (!plan.onlyTotals) {
-            addCurrencies(acc, v, plan);
-            addCurrencies(out.salesByDate[i].second, v, plan);
-          }
-        }
-      };
-      if (series && !series->days.empty()) {
+      if (const KVRValueSeries* series = seriesOfKey[k]; series && !series->days.empty()) {
+        SeriesSum sum(series->records, plan, acc, overall, out);
         if (plan.consecutive) {
-          const size_t n = series->days.size();
-          for (size_t pos = entry[k]; pos < n && series->days[pos] <= lastDay; ++pos)
-            addDay(series->records[pos], size_t(series->days[pos] - firstDay));
+          const KVRSeriesDays& days = series->days;
+          for (size_t pos = range[k].first; pos < range[k].second; ++pos) sum.add(pos, size_t(days[pos] - firstDay));
         } else {
           for (size_t i = 0; i < dayCount; ++i)
-            if (const KVRTotalsStruct* v = series->find(plan.walkDays[i])) addDay(*v, i);
+            if (const ptrdiff_t pos = series->days.indexOf(plan.walkDays[i]); pos >= 0) sum.add(size_t(pos), i);
         }
       }
       // Key merge.
@@ -523,6 +540,7 @@ std::optional<KVRTotalsResult> KVRTotalsEngine::run(const QStringList& valueKeys
   for (int b = 0; b < 64; ++b) {
     const std::string_view code = KVRCurrencySet::codeForIndex(b);
     plan.slotOfCode[size_t(b)] = code.empty() ? -1 : KVRCurrencySlotForCode(code);
+    if (plan.slotOfCode[size_t(b)] >= 0) plan.slotBit[size_t(plan.slotOfCode[size_t(b)])] = uint64_t(1) << b;
   }
 
   std::vector<KVRProductTotals> totals(products.size());
