@@ -443,7 +443,8 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
     if (cell == -1) cell = kMarked, ++k.count;
   }
 
-  // Series by value key, days ascending, each laid out once at its size.
+  // Series by value key, days ascending. Each key's records are summed in
+  // the working table (float columns), kept from one build to the next.
   std::vector<int> keyOfRank(keyCount);
   for (size_t i = 0; i < keyCount; ++i) keyOfRank[i] = int(i);
   std::sort(keyOfRank.begin(), keyOfRank.end(),
@@ -451,18 +452,25 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
   auto values = std::make_shared<KVRProductValues>();
   values->dateOfDay = services_.dateFromCivilDay;
   std::vector<int> seriesOfKey(keyCount, -1);
+  std::vector<size_t> tableOffset(keyCount, 0);  // in floats
   uint32_t records = 0;
+  size_t tableSize = 0;
   for (int key : keyOfRank) {
     KeyWork& k = work[size_t(key)];
     if (k.count == 0) continue;
     k.layOut();
     k.first = records;
     records += k.count;
+    tableOffset[size_t(key)] = tableSize;
+    tableSize += size_t(k.count) * (k.stride / sizeof(float));
     seriesOfKey[size_t(key)] = int(values->series.size());
     const KeyInfo& info = keys_[size_t(key)];
     values->series.push_back(KVRValueSeries{info.key, info.region, info.country, {}, {}});
   }
+  values->series.shrink_to_fit();
+  table_.assign(tableSize, 0.0f);
   cellSets_.assign(records, KVRCurrencySet());
+  dayOf_.resize(records);
   std::vector<float*> rowOf(records, nullptr);
   {
     // Number the records of each key in day order.
@@ -475,15 +483,13 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
     for (size_t key = 0; key < keyCount; ++key) {
       const KeyWork& k = work[key];
       if (k.count == 0) continue;
-      KVRValueSeries& series = values->series[size_t(seriesOfKey[key])];
-      series.records.count_ = k.count;
-      series.records.rows_.allocateZeroed(size_t(k.count) * k.stride);
-      series.days.reserve(k.count);
       uint32_t next = k.first;
+      const size_t width = k.stride / sizeof(float);
+      float* rows = table_.data() + tableOffset[key];
       auto take = [&](KVRCivilDay day, int32_t& cell) {
-        rowOf[next] = reinterpret_cast<float*>(series.records.rows_.data() + size_t(next - k.first) * k.stride);
+        rowOf[next] = rows + size_t(next - k.first) * width;
+        dayOf_[next] = day;
         cell = int32_t(next++);
-        series.days.push_back(day);
       };
       if (dense) {
         int32_t* row = grid_.data() + int64_t(key) * span;
@@ -547,68 +553,89 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
     r[k.column[KVRRecordField::fillRate]] += a->fillRate * a->requests;
   }
 
-  // Each series narrowed in place: fields that stayed zero leave the row,
-  // whole numbers shrink to 8 or 16 bits, and the preferred-currency amount
-  // is read as income x rate when that gives every record's amount.
+  // Each series written once at its final size: fields that stayed zero
+  // leave the row, whole numbers shrink to 8 or 16 bits, downloads are read as
+  // sales + upgrades (the build's own sum), and the preferred-currency amount
+  // as income x rate when that gives every record's amount bit for bit.
   namespace F = KVRRecordField;
   for (size_t key = 0; key < keyCount; ++key) {
     const KeyWork& k = work[key];
     if (k.count == 0) continue;
-    KVRSeriesRecords& recs = values->series[size_t(seriesOfKey[key])].records;
-    float* rows = reinterpret_cast<float*>(recs.rows_.data());
+    KVRValueSeries& series = values->series[size_t(seriesOfKey[key])];
+    KVRSeriesRecords& recs = series.records;
+    const float* rows = table_.data() + tableOffset[key];
     const size_t n = k.count, width = k.stride / sizeof(float);
-    if (k.writes[F::downloads])
-      for (size_t i = 0; i < n; ++i)
-        rows[i * width + size_t(k.column[F::downloads])] =
-            rows[i * width + size_t(k.column[F::sales])] + rows[i * width + size_t(k.column[F::upgrades])];
+    series.days.assign(dayOf_.data() + k.first, n);
 
-    const size_t columns = width;
-    std::vector<uint8_t> encoding(columns, KVRSeriesRecords::kFloat);
-    std::vector<bool> dropped(columns, false);
-    for (size_t c = 0; c < columns; ++c) {
+    std::vector<uint8_t> encoding(width, KVRSeriesRecords::kFloat);
+    std::vector<char> kept(width, 0);
+    for (size_t c = 0; c < width; ++c) {
       bool zero = false;
       encoding[c] = encodingOf(rows, n, width, int(c), &zero);
-      dropped[c] = zero;
+      kept[c] = !zero;
     }
     bool scaledCurrency = false;
-    if (k.writes[F::currency] && k.oneRate && k.anyRate && !dropped[size_t(k.column[F::currency])]) {
+    if (k.writes[F::currency] && k.oneRate && k.anyRate && kept[size_t(k.column[F::currency])]) {
       const size_t ci = size_t(k.column[F::currency]), ii = size_t(k.column[F::income]);
-      scaledCurrency = true;
+      scaledCurrency = kept[ii];
       for (size_t i = 0; i < n && scaledCurrency; ++i)
         scaledCurrency = floatBits(rows[i * width + ii] * k.rate) == floatBits(rows[i * width + ci]);
-      if (scaledCurrency) dropped[ci] = true;
+      if (scaledCurrency) kept[ci] = 0;
     }
+    if (k.writes[F::downloads]) kept[size_t(k.column[F::downloads])] = 0;  // never stored: a sum
     // The kept columns, floats first (then 16 and 8 bits), in column order.
-    std::vector<uint16_t> offset(columns, 0);
+    std::vector<uint16_t> offset(width, 0);
     uint16_t stride = 0;
-    for (size_t pass = 0; pass < 3; ++pass)
-      for (size_t c = 0; c < columns; ++c)
-        if (!dropped[c] && size_t(encoding[c]) == pass) {
+    for (uint8_t pass = 0; pass < 3; ++pass)
+      for (size_t c = 0; c < width; ++c)
+        if (kept[c] && encoding[c] == pass) {
           offset[c] = stride;
           stride = uint16_t(stride + widthOf(encoding[c]));
         }
+    auto opOf = [&](int f, KVRSeriesRecords::FieldOp* op) {
+      const int c = k.column[f];
+      if (c < 0 || !kept[size_t(c)]) return false;
+      *op = {uint8_t(f), encoding[size_t(c)], offset[size_t(c)], 0, 0, 0};
+      return true;
+    };
     std::vector<KVRSeriesRecords::FieldOp> ops;
     for (int f = 0; f < F::count; ++f) {
-      const int c = k.column[f];
+      KVRSeriesRecords::FieldOp op{};
       if (f == F::currency && scaledCurrency) {
-        const size_t ii = size_t(k.column[F::income]);
-        if (!dropped[ii])
-          ops.push_back({uint8_t(f), uint8_t(encoding[ii] | KVRSeriesRecords::kScaled), offset[ii]});
-        continue;
+        if (opOf(F::income, &op)) {
+          op.field = uint8_t(f);
+          op.encoding |= KVRSeriesRecords::kScaled;
+          ops.push_back(op);
+        }
+      } else if (f == F::downloads && k.writes[F::downloads]) {
+        KVRSeriesRecords::FieldOp a{}, b{};
+        const bool hasA = opOf(F::sales, &a), hasB = opOf(F::upgrades, &b);
+        if (hasA && hasB) {
+          op = {uint8_t(f), uint8_t(a.encoding | KVRSeriesRecords::kSum), a.offset, b.encoding, 0, b.offset};
+          ops.push_back(op);
+        } else if (hasA || hasB) {
+          op = hasA ? a : b;  // x + 0 is x
+          op.field = uint8_t(f);
+          ops.push_back(op);
+        }
+      } else if (opOf(f, &op)) {
+        ops.push_back(op);
       }
-      if (c < 0 || dropped[size_t(c)]) continue;
-      ops.push_back({uint8_t(f), encoding[size_t(c)], offset[size_t(c)]});
     }
-    // Rows rewritten front to back: a narrowed row never reaches the next
-    // wide row.
-    uint8_t* bytes = recs.rows_.data();
-    std::vector<float> wide(columns);
-    for (size_t i = 0; i < n; ++i) {
-      std::memcpy(wide.data(), bytes + i * k.stride, k.stride);
-      uint8_t* out = bytes + i * stride;
-      for (size_t c = 0; c < columns; ++c) {
-        if (dropped[c]) continue;
-        const float v = wide[c];
+    KVRSeriesRecords::sortOps(ops, &recs.measureOps_, &recs.hasIncome_);
+    recs.opCount_ = uint8_t(ops.size());
+    recs.stride_ = stride;
+    recs.scale_ = scaledCurrency ? k.rate : 1.0f;
+    recs.count_ = uint32_t(n);
+    recs.capacity_ = uint32_t(n);
+    recs.block_.allocateZeroed(ops.size() * sizeof(KVRSeriesRecords::FieldOp) + n * stride);
+    std::memcpy(recs.block_.data(), ops.data(), ops.size() * sizeof(KVRSeriesRecords::FieldOp));
+    uint8_t* out = recs.block_.data() + ops.size() * sizeof(KVRSeriesRecords::FieldOp);
+    for (size_t i = 0; i < n; ++i, out += stride) {
+      const float* in = rows + i * width;
+      for (size_t c = 0; c < width; ++c) {
+        if (!kept[c]) continue;
+        const float v = in[c];
         switch (encoding[c]) {
           case KVRSeriesRecords::kInt16: {
             const int16_t x = int16_t(v);
@@ -620,21 +647,7 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
         }
       }
     }
-    recs.rows_.resize(n * stride);
-    recs.stride_ = stride;
-    recs.scale_ = scaledCurrency ? k.rate : 1.0f;
-    recs.setOps(std::move(ops));
-    // Currency sets.
-    recs.count_ = 0;
-    std::vector<uint8_t> index(n);
-    bool uniform = true;
-    for (size_t i = 0; i < n; ++i) {
-      index[i] = recs.setIndexFor(cellSets_[k.first + i]);
-      recs.count_ = uint32_t(i + 1);
-      uniform = uniform && index[i] == 0;
-    }
-    recs.count_ = uint32_t(n);
-    if (!uniform) recs.setIndex_ = std::move(index);
+    for (size_t i = 0; i < n; ++i) recs.noteSet(i, cellSets_[k.first + i]);
   }
 
   history.values = std::move(values);

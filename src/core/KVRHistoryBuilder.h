@@ -80,11 +80,12 @@
 // them back with KVRProductValues::find.
 //
 // Storage (KVRProductValues.h): the build counts each value key's days and
-// the measures its lines touch, lays out every series once at its final
-// size, sums the lines straight into those rows, then narrows each field to
-// its smallest exact form in place. A builder keeps its working tables from
-// one product to the next, so a rebuild of many products touches fresh
-// memory only for the records it keeps.
+// the measures its lines touch, sums the lines into a working table with a
+// float column per measure that gets additions of its own, then writes each
+// series once, at its final size, with every field in its smallest exact
+// form. A builder keeps its working tables from one product to the next, so
+// a rebuild of many products touches fresh memory only for the records it
+// keeps.
 //
 // The build reads entity objects: callers hold the data manager's context lock.
 #include <QHash>
@@ -146,5 +147,7 @@ class KVRHistoryBuilder {
   bool lastInstantValid_ = false;
   // Working tables kept from one build to the next.
   std::vector<int32_t> grid_;            // key x day -> record number
+  std::vector<float> table_;              // the records being summed, float columns
   std::vector<KVRCurrencySet> cellSets_;  // record number -> currency set
+  std::vector<KVRCivilDay> dayOf_;        // record number -> day
 };

@@ -3,82 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-// ---------------------------------------------------------------- days
-
-void KVRSeriesDays::push_back(KVRCivilDay day) {
-  if (!wide_) {
-    if (offsets_.empty()) base_ = day;
-    const int64_t off = int64_t(day) - int64_t(base_);
-    if (off >= 0 && off <= 0xFFFF) {
-      offsets_.push_back(uint16_t(off));
-      return;
-    }
-    widen();
-  }
-  wideDays_.push_back(day);
-}
-
-void KVRSeriesDays::widen() {
-  wideDays_.reserve(offsets_.size() + 1);
-  for (uint16_t o : offsets_) wideDays_.push_back(base_ + KVRCivilDay(o));
-  offsets_.clear();
-  offsets_.shrink_to_fit();
-  wide_ = true;
-}
-
-namespace {
-
-// The position of the first day not before d, days rising strictly. Since
-// days[i] >= days[0] + i and days[i] <= days[n-1] - (n-1-i), the answer lies
-// in a window that is a single position when the series has every day; inside
-// it an interpolation search needs few probes on evenly spread days, and never
-// more than a binary search's.
-template <typename DayAt>
-size_t firstDayNotBefore(size_t n, const DayAt& dayAt, int64_t d) {
-  if (n == 0 || d <= dayAt(0)) return 0;
-  const int64_t first = dayAt(0), last = dayAt(n - 1);
-  if (d > last) return n;
-  // Here dayAt(lo - 1) < d <= dayAt(hi) holds with lo >= 1.
-  size_t hi = std::min(size_t(d - first), n - 1);
-  const int64_t fromBack = last - d;
-  size_t lo = int64_t(n - 1) > fromBack ? n - 1 - size_t(fromBack) : 1;
-  lo = std::max<size_t>(lo, 1);
-  if (dayAt(lo - 1) >= d) {
-    size_t a = 0, b = lo;  // binary search in [0, lo)
-    while (a < b) {
-      const size_t m = a + (b - a) / 2;
-      if (dayAt(m) < d) a = m + 1;
-      else b = m;
-    }
-    return a;
-  }
-  bool interpolate = true;
-  while (hi > lo) {
-    size_t mid;
-    if (interpolate) {
-      const double lowDay = double(dayAt(lo - 1));
-      const double span = double(dayAt(hi)) - lowDay;
-      mid = lo - 1 + size_t(double(hi - lo + 1) * (double(d) - lowDay) / span);
-      mid = std::clamp(mid, lo, hi - 1);
-    } else {
-      mid = lo + (hi - lo) / 2;
-    }
-    interpolate = !interpolate;  // alternate, so the worst case stays logarithmic
-    if (dayAt(mid) < d) lo = mid + 1;
-    else hi = mid;
-  }
-  return lo;
-}
-
-}  // namespace
-
-size_t KVRSeriesDays::lowerBound(KVRCivilDay day) const {
-  if (wide_)
-    return firstDayNotBefore(wideDays_.size(), [this](size_t i) { return int64_t(wideDays_[i]); }, day);
-  const int64_t off = int64_t(day) - int64_t(base_);
-  return firstDayNotBefore(offsets_.size(), [this](size_t i) { return int64_t(offsets_[i]); }, off);
-}
-
 // ---------------------------------------------------------------- byte buffer
 
 void KVRByteBuffer::allocateZeroed(size_t n) {
@@ -110,6 +34,171 @@ void KVRByteBuffer::assign(const uint8_t* p, size_t n) {
   size_ = n;
 }
 
+// ---------------------------------------------------------------- days
+
+namespace {
+
+// The position of the first day not before d, days rising strictly. Since
+// days[i] >= days[0] + i and days[i] <= days[n-1] - (n-1-i), the answer lies
+// in a window that is a single position when the series has every day; inside
+// it an interpolation search needs few probes on evenly spread days, and never
+// more than a binary search's.
+template <typename DayAt>
+size_t firstDayNotBefore(size_t n, const DayAt& dayAt, int64_t d) {
+  if (n == 0 || d <= dayAt(0)) return 0;
+  const int64_t first = dayAt(0), last = dayAt(n - 1);
+  if (d > last) return n;
+  // Here dayAt(lo - 1) < d <= dayAt(hi) holds with lo >= 1.
+  size_t hi = size_t(std::min<int64_t>(d - first, int64_t(n) - 1));
+  const int64_t fromBack = last - d;
+  size_t lo = int64_t(n - 1) > fromBack ? n - 1 - size_t(fromBack) : 1;
+  lo = std::max<size_t>(lo, 1);
+  if (dayAt(lo - 1) >= d) {
+    size_t a = 0, b = lo;  // binary search in [0, lo)
+    while (a < b) {
+      const size_t m = a + (b - a) / 2;
+      if (dayAt(m) < d) a = m + 1;
+      else b = m;
+    }
+    return a;
+  }
+  bool interpolate = true;
+  while (hi > lo) {
+    size_t mid;
+    if (interpolate) {
+      const double lowDay = double(dayAt(lo - 1));
+      const double span = double(dayAt(hi)) - lowDay;
+      mid = lo - 1 + size_t(double(hi - lo + 1) * (double(d) - lowDay) / span);
+      mid = std::clamp(mid, lo, hi - 1);
+    } else {
+      mid = lo + (hi - lo) / 2;
+    }
+    interpolate = !interpolate;  // alternate, so the worst case stays logarithmic
+    if (dayAt(mid) < d) lo = mid + 1;
+    else hi = mid;
+  }
+  return lo;
+}
+
+// The position of the k-th set bit of b (k counted from 0).
+int selectBit(uint64_t b, unsigned k) {
+  for (; k > 0; --k) b &= b - 1;
+  return __builtin_ctzll(b);
+}
+
+}  // namespace
+
+KVRCivilDay KVRSeriesDays::operator[](size_t i) const {
+  switch (form_) {
+    case kOffsets: return base_ + KVRCivilDay(offsets()[i]);
+    case kWide: return wide()[i];
+    case kBitmap: break;
+  }
+  // The word holding the i-th day: the last whose count of earlier days is
+  // not above i.
+  const uint16_t* r = ranks();
+  size_t lo = 0, hi = words_;
+  while (hi - lo > 1) {
+    const size_t mid = lo + (hi - lo) / 2;
+    if (r[mid] <= i) lo = mid;
+    else hi = mid;
+  }
+  return base_ + KVRCivilDay(lo * 64 + size_t(selectBit(bits()[lo], unsigned(i - r[lo]))));
+}
+
+size_t KVRSeriesDays::lowerBound(KVRCivilDay day) const {
+  switch (form_) {
+    case kOffsets: {
+      const uint16_t* o = offsets();
+      return firstDayNotBefore(count_, [o](size_t i) { return int64_t(o[i]); }, int64_t(day) - int64_t(base_));
+    }
+    case kWide: {
+      const KVRCivilDay* w = wide();
+      return firstDayNotBefore(count_, [w](size_t i) { return int64_t(w[i]); }, int64_t(day));
+    }
+    case kBitmap: break;
+  }
+  const int64_t off = int64_t(day) - int64_t(base_);
+  if (off <= 0) return 0;
+  if (off >= int64_t(words_) * 64) return count_;
+  const size_t word = size_t(off / 64);
+  const uint64_t before = bits()[word] & ((uint64_t(1) << (off % 64)) - 1);
+  return size_t(ranks()[word]) + size_t(__builtin_popcountll(before));
+}
+
+void KVRSeriesDays::assign(const KVRCivilDay* days, size_t n) {
+  count_ = uint32_t(n);
+  capacity_ = uint32_t(n);
+  words_ = 0;
+  if (n == 0) {
+    form_ = kOffsets;
+    data_ = KVRByteBuffer();
+    return;
+  }
+  base_ = days[0];
+  const int64_t span = int64_t(days[n - 1]) - int64_t(days[0]) + 1;
+  if (span > 0x10000) {
+    form_ = kWide;
+    data_.allocateZeroed(n * sizeof(KVRCivilDay));
+    std::memcpy(data_.data(), days, n * sizeof(KVRCivilDay));
+    return;
+  }
+  const size_t words = size_t((span + 63) / 64);
+  if (words * (sizeof(uint64_t) + sizeof(uint16_t)) < n * sizeof(uint16_t)) {
+    form_ = kBitmap;
+    words_ = uint32_t(words);
+    data_.allocateZeroed(words * (sizeof(uint64_t) + sizeof(uint16_t)));
+    auto* b = reinterpret_cast<uint64_t*>(data_.data());
+    for (size_t i = 0; i < n; ++i) {
+      const size_t off = size_t(days[i] - base_);
+      b[off / 64] |= uint64_t(1) << (off % 64);
+    }
+    auto* r = reinterpret_cast<uint16_t*>(data_.data() + words * sizeof(uint64_t));
+    uint32_t before = 0;
+    for (size_t w = 0; w < words; ++w) {
+      r[w] = uint16_t(before);
+      before += uint32_t(__builtin_popcountll(b[w]));
+    }
+    return;
+  }
+  form_ = kOffsets;
+  data_.allocateZeroed(n * sizeof(uint16_t));
+  auto* o = reinterpret_cast<uint16_t*>(data_.data());
+  for (size_t i = 0; i < n; ++i) o[i] = uint16_t(days[i] - base_);
+}
+
+void KVRSeriesDays::push_back(KVRCivilDay day) {
+  if (form_ == kBitmap) {
+    // Days made by a build, extended by hand: as plain days again.
+    std::vector<KVRCivilDay> all(begin(), end());
+    form_ = kWide;
+    count_ = capacity_ = 0;
+    data_ = KVRByteBuffer();
+    for (KVRCivilDay d : all) push_back(d);
+  }
+  if (form_ == kOffsets && count_ > 0) {
+    const int64_t off = int64_t(day) - int64_t(base_);
+    if (off < 0 || off > 0xFFFF) {
+      // Beyond 16 bits of days: whole days.
+      std::vector<KVRCivilDay> all(begin(), end());
+      data_.resize(0);
+      data_.resize(std::max<size_t>(all.size() * 2, 4) * sizeof(KVRCivilDay));
+      std::memcpy(data_.data(), all.data(), all.size() * sizeof(KVRCivilDay));
+      capacity_ = uint32_t(data_.size() / sizeof(KVRCivilDay));
+      form_ = kWide;
+    }
+  }
+  if (count_ == 0 && form_ == kOffsets) base_ = day;
+  const size_t width = form_ == kWide ? sizeof(KVRCivilDay) : sizeof(uint16_t);
+  if (count_ == capacity_) {
+    capacity_ = std::max<uint32_t>(4, capacity_ * 2);
+    data_.resize(size_t(capacity_) * width);
+  }
+  if (form_ == kWide) reinterpret_cast<KVRCivilDay*>(data_.data())[count_] = day;
+  else reinterpret_cast<uint16_t*>(data_.data())[count_] = uint16_t(day - base_);
+  ++count_;
+}
+
 // ---------------------------------------------------------------- records
 
 namespace {
@@ -130,27 +219,57 @@ uint32_t bitsOf(float f) {
 
 }  // namespace
 
-void KVRSeriesRecords::setOps(std::vector<FieldOp> ops) {
-  std::sort(ops.begin(), ops.end(), [](const FieldOp& a, const FieldOp& b) { return opRank(a.field) < opRank(b.field); });
-  measureOps_ = 0;
-  hasIncome_ = 0;
-  for (const FieldOp& op : ops) {
-    if (op.field == KVRRecordField::income) hasIncome_ = 1;
-    else if (!isSlotField(op.field)) ++measureOps_;
-  }
-  ops.shrink_to_fit();
-  ops_ = std::move(ops);
+KVRSeriesRecords::KVRSeriesRecords(const KVRSeriesRecords& o)
+    : count_(o.count_), capacity_(o.capacity_), stride_(o.stride_), opCount_(o.opCount_),
+      measureOps_(o.measureOps_), hasIncome_(o.hasIncome_), scale_(o.scale_), firstSet_(o.firstSet_),
+      sets_(o.sets_ ? std::make_unique<SetTable>(*o.sets_) : nullptr), block_(o.block_) {}
+
+KVRSeriesRecords& KVRSeriesRecords::operator=(KVRSeriesRecords o) noexcept {
+  std::swap(count_, o.count_);
+  std::swap(capacity_, o.capacity_);
+  std::swap(stride_, o.stride_);
+  std::swap(opCount_, o.opCount_);
+  std::swap(measureOps_, o.measureOps_);
+  std::swap(hasIncome_, o.hasIncome_);
+  std::swap(scale_, o.scale_);
+  std::swap(firstSet_, o.firstSet_);
+  std::swap(sets_, o.sets_);
+  std::swap(block_, o.block_);
+  return *this;
 }
 
-uint8_t KVRSeriesRecords::setIndexFor(const KVRCurrencySet& s) {
-  if (count_ == 0 || s == firstSet_) {
-    if (count_ == 0) firstSet_ = s;
-    return 0;
+void KVRSeriesRecords::sortOps(std::vector<FieldOp>& ops, uint8_t* measures, uint8_t* income) {
+  std::sort(ops.begin(), ops.end(), [](const FieldOp& a, const FieldOp& b) { return opRank(a.field) < opRank(b.field); });
+  *measures = 0;
+  *income = 0;
+  for (const FieldOp& op : ops) {
+    if (op.field == KVRRecordField::income) *income = 1;
+    else if (!isSlotField(op.field)) ++*measures;
   }
-  for (size_t i = 0; i < otherSets_.size(); ++i)
-    if (otherSets_[i] == s) return uint8_t(i + 1);
-  otherSets_.push_back(s);
-  return uint8_t(otherSets_.size());
+}
+
+void KVRSeriesRecords::noteSet(size_t i, const KVRCurrencySet& s) {
+  if (i == 0) {
+    firstSet_ = s;
+    sets_.reset();
+    return;
+  }
+  if (!sets_) {
+    if (s == firstSet_) return;
+    sets_ = std::make_unique<SetTable>();
+    sets_->index.assign(i, 0);
+  }
+  uint8_t k = 0;
+  if (!(s == firstSet_)) {
+    auto it = std::find(sets_->others.begin(), sets_->others.end(), s);
+    if (it == sets_->others.end()) {
+      sets_->others.push_back(s);
+      it = sets_->others.end() - 1;
+    }
+    k = uint8_t(it - sets_->others.begin() + 1);
+  }
+  sets_->index.resize(i);
+  sets_->index.push_back(k);
 }
 
 void KVRSeriesRecords::relayout(const std::vector<KVRTotalsStruct>& records, uint64_t fields) {
@@ -158,41 +277,49 @@ void KVRSeriesRecords::relayout(const std::vector<KVRTotalsStruct>& records, uin
   uint16_t offset = 0;
   for (int f = 0; f < KVRRecordField::count; ++f) {
     if (!(fields & (uint64_t(1) << f))) continue;
-    ops.push_back(FieldOp{uint8_t(f), kFloat, offset});
+    ops.push_back(FieldOp{uint8_t(f), kFloat, offset, 0, 0, 0});
     offset = uint16_t(offset + sizeof(float));
   }
+  sortOps(ops, &measureOps_, &hasIncome_);
+  opCount_ = uint8_t(ops.size());
   stride_ = offset;
   scale_ = 1.0f;
-  setOps(std::move(ops));
-  rows_.allocateZeroed(size_t(stride_) * records.size());
+  count_ = uint32_t(records.size());
+  capacity_ = std::max<uint32_t>(count_, 4);
+  block_.allocateZeroed(opsBytes() + size_t(stride_) * capacity_);
+  std::memcpy(block_.data(), ops.data(), opsBytes());
   for (size_t i = 0; i < records.size(); ++i) {
-    uint8_t* row = rows_.data() + i * stride_;
+    uint8_t* r = block_.data() + opsBytes() + i * stride_;
     const float* x = KVRRecordFloats(records[i]);
-    for (const FieldOp& op : ops_) std::memcpy(row + op.offset, &x[op.field], sizeof(float));
+    for (const FieldOp& op : ops) std::memcpy(r + op.offset, &x[op.field], sizeof(float));
   }
 }
 
 void KVRSeriesRecords::push_back(const KVRTotalsStruct& record) {
   // The fields this record needs that no column holds yet.
   uint64_t stored = 0;
-  for (const FieldOp& op : ops_) stored |= uint64_t(1) << op.field;
+  bool plain = true;
+  for (const FieldOp& op : allOps()) {
+    stored |= uint64_t(1) << op.field;
+    plain = plain && op.encoding == kFloat;
+  }
   uint64_t needed = stored;
   const float* x = KVRRecordFloats(record);
   for (int f = 0; f < KVRRecordField::count; ++f)
     if (bitsOf(x[f]) != 0) needed |= uint64_t(1) << f;
-  const bool plain = std::all_of(ops_.begin(), ops_.end(), [](const FieldOp& op) { return op.encoding == kFloat; });
   if (needed != stored || !plain) {
     std::vector<KVRTotalsStruct> all;
     all.reserve(count_ + 1u);
     for (size_t i = 0; i < count_; ++i) all.push_back((*this)[i]);
     relayout(all, needed);
   }
-  rows_.resize(size_t(stride_) * (count_ + 1u));
-  uint8_t* row = rows_.data() + size_t(stride_) * count_;
-  for (const FieldOp& op : ops_) std::memcpy(row + op.offset, &x[op.field], sizeof(float));
-  const uint8_t set = setIndexFor(record.currencies);
-  if (set != 0 && setIndex_.empty()) setIndex_.assign(count_, 0);
-  if (!setIndex_.empty()) setIndex_.push_back(set);
+  if (count_ == capacity_) {
+    capacity_ = std::max<uint32_t>(4, capacity_ * 2);
+    block_.resize(opsBytes() + size_t(stride_) * capacity_);
+  }
+  uint8_t* r = block_.data() + opsBytes() + size_t(stride_) * count_;
+  for (const FieldOp& op : allOps()) std::memcpy(r + op.offset, &x[op.field], sizeof(float));
+  noteSet(count_, record.currencies);
   ++count_;
 }
 
@@ -200,14 +327,15 @@ KVRTotalsStruct KVRSeriesRecords::operator[](size_t i) const {
   KVRTotalsStruct r;
   float* x = KVRRecordFloats(r);
   const uint8_t* p = row(i);
-  for (const FieldOp& op : ops_) x[op.field] = read(p, op, scale_);
+  for (const FieldOp& op : allOps()) x[op.field] = read(p, op, scale_);
   r.currencies = set(i);
   return r;
 }
 
 size_t KVRSeriesRecords::byteSize() const {
-  return rows_.size() + ops_.capacity() * sizeof(FieldOp) + otherSets_.capacity() * sizeof(KVRCurrencySet) +
-         setIndex_.capacity();
+  size_t n = block_.size();
+  if (sets_) n += sizeof(SetTable) + sets_->others.capacity() * sizeof(KVRCurrencySet) + sets_->index.capacity();
+  return n;
 }
 
 // ---------------------------------------------------------------- values

@@ -29,6 +29,7 @@
 #include <cstring>
 #include <functional>
 #include <initializer_list>
+#include <algorithm>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -61,7 +62,40 @@ static_assert(offsetof(KVRTotalsStruct, currencyDKK) == (KVRRecordField::count -
 inline float* KVRRecordFloats(KVRTotalsStruct& r) { return &r.promoCode; }
 inline const float* KVRRecordFloats(const KVRTotalsStruct& r) { return &r.promoCode; }
 
-// The days of a series: ascending, no repeats, kept as offsets from the first.
+// A block of bytes owned alone (copies copy it).
+class KVRByteBuffer {
+ public:
+  KVRByteBuffer() = default;
+  KVRByteBuffer(const KVRByteBuffer& o) { assign(o.data_, o.size_); }
+  KVRByteBuffer(KVRByteBuffer&& o) noexcept : data_(o.data_), size_(o.size_) {
+    o.data_ = nullptr;
+    o.size_ = 0;
+  }
+  KVRByteBuffer& operator=(KVRByteBuffer o) noexcept {
+    std::swap(data_, o.data_);
+    std::swap(size_, o.size_);
+    return *this;
+  }
+  ~KVRByteBuffer() { std::free(data_); }
+
+  uint8_t* data() { return data_; }
+  const uint8_t* data() const { return data_; }
+  size_t size() const { return size_; }
+  // n zero bytes (any earlier content is dropped).
+  void allocateZeroed(size_t n);
+  // Keeps the first min(n, size()) bytes; new bytes are zero.
+  void resize(size_t n);
+
+ private:
+  void assign(const uint8_t* p, size_t n);
+  uint8_t* data_ = nullptr;
+  size_t size_ = 0;
+};
+
+// The days of a series: ascending, no repeats. Kept as 16-bit offsets from
+// the first day, or, when that is smaller, as a bitmap of the days from the
+// first to the last with the count of days before each 64-day word; whole
+// days when the series spans more than 16 bits of days.
 class KVRSeriesDays {
  public:
   KVRSeriesDays() = default;
@@ -69,12 +103,12 @@ class KVRSeriesDays {
     for (KVRCivilDay d : days) push_back(d);
   }
 
-  size_t size() const { return wide_ ? wideDays_.size() : offsets_.size(); }
-  bool empty() const { return size() == 0; }
-  KVRCivilDay operator[](size_t i) const { return wide_ ? wideDays_[i] : base_ + KVRCivilDay(offsets_[i]); }
+  size_t size() const { return count_; }
+  bool empty() const { return count_ == 0; }
+  KVRCivilDay operator[](size_t i) const;
   KVRCivilDay front() const { return (*this)[0]; }
-  KVRCivilDay back() const { return (*this)[size() - 1]; }
-  void reserve(size_t n) { wide_ ? wideDays_.reserve(n) : offsets_.reserve(n); }
+  KVRCivilDay back() const { return (*this)[count_ - 1]; }
+  void reserve(size_t) {}
   // Appends a day after the last one.
   void push_back(KVRCivilDay day);
   // The position of the first day not before `day` (size() when none).
@@ -82,9 +116,14 @@ class KVRSeriesDays {
   // The position of `day`, -1 when the series has no record that day.
   ptrdiff_t indexOf(KVRCivilDay day) const {
     const size_t i = lowerBound(day);
-    return i < size() && (*this)[i] == day ? ptrdiff_t(i) : -1;
+    return i < count_ && (*this)[i] == day ? ptrdiff_t(i) : -1;
   }
-  size_t byteSize() const { return offsets_.capacity() * sizeof(uint16_t) + wideDays_.capacity() * sizeof(KVRCivilDay); }
+  // Calls f(position, day) for each day from `from` to `to` (both included),
+  // in order.
+  template <typename F>
+  void visit(KVRCivilDay from, KVRCivilDay to, F&& f) const;
+  size_t byteSize() const { return data_.size(); }
+  const void* address() const { return data_.data(); }
 
   class const_iterator {
    public:
@@ -113,48 +152,24 @@ class KVRSeriesDays {
     size_t i_ = 0;
   };
   const_iterator begin() const { return {this, 0}; }
-  const_iterator end() const { return {this, size()}; }
+  const_iterator end() const { return {this, count_}; }
 
  private:
   friend class KVRHistoryBuilder;
-  void widen();
+  enum Form : uint8_t { kOffsets, kBitmap, kWide };
+  // Lays out sorted days in the smallest form.
+  void assign(const KVRCivilDay* days, size_t n);
+  const uint16_t* offsets() const { return reinterpret_cast<const uint16_t*>(data_.data()); }
+  const KVRCivilDay* wide() const { return reinterpret_cast<const KVRCivilDay*>(data_.data()); }
+  const uint64_t* bits() const { return reinterpret_cast<const uint64_t*>(data_.data()); }
+  const uint16_t* ranks() const { return reinterpret_cast<const uint16_t*>(data_.data() + words_ * sizeof(uint64_t)); }
 
   KVRCivilDay base_ = 0;  // the first day
-  bool wide_ = false;     // a span beyond 16 bits: whole days instead
-  std::vector<uint16_t> offsets_;
-  std::vector<KVRCivilDay> wideDays_;
-};
-
-// A growable block of bytes that a build can fill in place and then shorten
-// where it lies.
-class KVRByteBuffer {
- public:
-  KVRByteBuffer() = default;
-  KVRByteBuffer(const KVRByteBuffer& o) { assign(o.data_, o.size_); }
-  KVRByteBuffer(KVRByteBuffer&& o) noexcept : data_(o.data_), size_(o.size_) {
-    o.data_ = nullptr;
-    o.size_ = 0;
-  }
-  KVRByteBuffer& operator=(KVRByteBuffer o) noexcept {
-    std::swap(data_, o.data_);
-    std::swap(size_, o.size_);
-    return *this;
-  }
-  ~KVRByteBuffer() { std::free(data_); }
-
-  uint8_t* data() { return data_; }
-  const uint8_t* data() const { return data_; }
-  size_t size() const { return size_; }
-  // n zero bytes (any earlier content is dropped).
-  void allocateZeroed(size_t n);
-  // Keeps the first min(n, size()) bytes; new bytes are zero. Shortening
-  // keeps the block in place.
-  void resize(size_t n);
-
- private:
-  void assign(const uint8_t* p, size_t n);
-  uint8_t* data_ = nullptr;
-  size_t size_ = 0;
+  uint32_t count_ = 0;
+  uint32_t capacity_ = 0;  // days room (offsets and whole days)
+  uint32_t words_ = 0;     // bitmap words
+  Form form_ = kOffsets;
+  KVRByteBuffer data_;
 };
 
 // The records of a series, one packed row per day (see the top of the file).
@@ -166,24 +181,31 @@ class KVRSeriesRecords {
     kInt16 = 1,
     kInt8 = 2,
     kEncodingMask = 3,
-    kScaled = 0x80,  // the value read times the series' scale
+    kScaled = 0x40,  // the value read times the series' scale
+    kSum = 0x80,     // the value read plus the second value read
   };
-  // One stored field: where its value lies in a row and how it is read.
+  // One field: where its value lies in a row and how it is read.
   struct FieldOp {
-    uint8_t field;     // KVRRecordField
-    uint8_t encoding;  // Encoding, possibly with kScaled
-    uint16_t offset;   // byte offset in the row
+    uint8_t field;      // KVRRecordField
+    uint8_t encoding;   // Encoding, possibly with kScaled or kSum
+    uint16_t offset;    // byte offset in the row
+    uint8_t encoding2;  // the second value of a sum
+    uint8_t unused = 0;
+    uint16_t offset2;
   };
 
   KVRSeriesRecords() = default;
   KVRSeriesRecords(std::initializer_list<KVRTotalsStruct> records) {
     for (const KVRTotalsStruct& r : records) push_back(r);
   }
+  KVRSeriesRecords(const KVRSeriesRecords& o);
+  KVRSeriesRecords(KVRSeriesRecords&&) noexcept = default;
+  KVRSeriesRecords& operator=(KVRSeriesRecords o) noexcept;
 
   size_t size() const { return count_; }
   bool empty() const { return count_ == 0; }
   // Appends a record (after the last day). Hand-made values use it; the
-  // history build fills its series in place.
+  // history build writes its series whole.
   void push_back(const KVRTotalsStruct& record);
   void reserve(size_t) {}
   // Record i as a whole totals record, every float as stored; its dates are
@@ -214,35 +236,43 @@ class KVRSeriesRecords {
   const_iterator end() const { return {this, count_}; }
 
   // ---- Raw reading, for the totals engine.
-  const uint8_t* row(size_t i) const { return rows_.data() + i * stride_; }
+  const uint8_t* row(size_t i) const { return block_.data() + opsBytes() + i * stride_; }
   size_t stride() const { return stride_; }
   float scale() const { return scale_; }
-  // The stored measures other than income, in field order.
-  std::span<const FieldOp> measureOps() const { return {ops_.data(), measureOps_}; }
-  // The income, when stored.
-  const FieldOp* incomeOp() const { return hasIncome_ ? &ops_[measureOps_] : nullptr; }
-  // The stored currency amounts, in slot order.
+  std::span<const FieldOp> allOps() const { return {ops(), opCount_}; }
+  // The measures other than income, in field order.
+  std::span<const FieldOp> measureOps() const { return {ops(), measureOps_}; }
+  // The income, when not zero.
+  const FieldOp* incomeOp() const { return hasIncome_ ? ops() + measureOps_ : nullptr; }
+  // The currency amounts that are not zero, in slot order.
   std::span<const FieldOp> slotOps() const {
-    return {ops_.data() + measureOps_ + hasIncome_, ops_.size() - measureOps_ - hasIncome_};
+    return {ops() + measureOps_ + hasIncome_, size_t(opCount_ - measureOps_ - hasIncome_)};
   }
-  std::span<const FieldOp> allOps() const { return ops_; }
   // Every record has the same currency set (then set(i) is that set).
-  bool uniformSets() const { return setIndex_.empty(); }
+  bool uniformSets() const { return !sets_; }
   const KVRCurrencySet& set(size_t i) const {
-    return setIndex_.empty() ? firstSet_ : setIndex_[i] == 0 ? firstSet_ : otherSets_[setIndex_[i] - 1u];
+    if (!sets_) return firstSet_;
+    const uint8_t k = sets_->index[i];
+    return k == 0 ? firstSet_ : sets_->others[k - 1u];
   }
-  static float read(const uint8_t* row, FieldOp op, float scale) {
-    float v;
-    switch (op.encoding & kEncodingMask) {
+  static float readOne(const uint8_t* row, uint8_t encoding, uint16_t offset) {
+    switch (encoding & kEncodingMask) {
       case kInt16: {
         int16_t x;
-        std::memcpy(&x, row + op.offset, sizeof x);
-        v = float(x);
-        break;
+        std::memcpy(&x, row + offset, sizeof x);
+        return float(x);
       }
-      case kInt8: v = float(int8_t(row[op.offset])); break;
-      default: std::memcpy(&v, row + op.offset, sizeof v); break;
+      case kInt8: return float(int8_t(row[offset]));
+      default: {
+        float v;
+        std::memcpy(&v, row + offset, sizeof v);
+        return v;
+      }
     }
+  }
+  static float read(const uint8_t* row, const FieldOp& op, float scale) {
+    float v = readOne(row, op.encoding, op.offset);
+    if (op.encoding & kSum) v = v + readOne(row, op.encoding2, op.offset2);
     if (op.encoding & kScaled) v = v * scale;
     return v;
   }
@@ -251,22 +281,58 @@ class KVRSeriesRecords {
 
  private:
   friend class KVRHistoryBuilder;
+  struct SetTable {
+    std::vector<KVRCurrencySet> others;  // sets other than firstSet_
+    std::vector<uint8_t> index;          // per record: 0 firstSet_, k others[k - 1]
+  };
+  const FieldOp* ops() const { return reinterpret_cast<const FieldOp*>(block_.data()); }
+  size_t opsBytes() const { return size_t(opCount_) * sizeof(FieldOp); }
   // Lays the records out again with float columns for the given fields.
   void relayout(const std::vector<KVRTotalsStruct>& records, uint64_t fields);
-  void setOps(std::vector<FieldOp> ops);  // sorts them into measures, income, amounts
-  uint8_t setIndexFor(const KVRCurrencySet& s);
+  // Sorts the fields into measures, income, amounts; sets the counts.
+  static void sortOps(std::vector<FieldOp>& ops, uint8_t* measures, uint8_t* income);
+  void noteSet(size_t i, const KVRCurrencySet& s);
 
   uint32_t count_ = 0;
+  uint32_t capacity_ = 0;  // rows room
   uint16_t stride_ = 0;
+  uint8_t opCount_ = 0;
   uint8_t measureOps_ = 0;
   uint8_t hasIncome_ = 0;
   float scale_ = 1.0f;
-  std::vector<FieldOp> ops_;
-  KVRByteBuffer rows_;
   KVRCurrencySet firstSet_;
-  std::vector<KVRCurrencySet> otherSets_;
-  std::vector<uint8_t> setIndex_;  // empty: every record has firstSet_
+  std::unique_ptr<SetTable> sets_;  // null: every record has firstSet_
+  KVRByteBuffer block_;             // the field table, then the rows
 };
+
+template <typename F>
+void KVRSeriesDays::visit(KVRCivilDay from, KVRCivilDay to, F&& f) const {
+  if (count_ == 0 || to < from) return;
+  size_t pos = lowerBound(from);
+  if (form_ != kBitmap) {
+    for (; pos < count_; ++pos) {
+      const KVRCivilDay d = (*this)[pos];
+      if (d > to) break;
+      f(pos, d);
+    }
+    return;
+  }
+  if (pos >= count_) return;
+  // Set bits from `from` on, word by word.
+  const int64_t start = std::max<int64_t>(0, int64_t(from) - int64_t(base_));
+  const int64_t stop = int64_t(to) - int64_t(base_);  // last offset wanted
+  const uint64_t* w = bits();
+  for (size_t word = size_t(start / 64); word < words_ && int64_t(word) * 64 <= stop; ++word) {
+    uint64_t b = w[word];
+    if (int64_t(word) == start / 64) b &= ~uint64_t(0) << (start % 64);
+    while (b) {
+      const int64_t off = int64_t(word) * 64 + __builtin_ctzll(b);
+      if (off > stop) return;
+      f(pos++, KVRCivilDay(base_ + off));
+      b &= b - 1;
+    }
+  }
+}
 
 struct KVRValueSeries {
   QString valueKey;  // "%@-%@": region then country

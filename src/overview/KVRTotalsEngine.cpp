@@ -276,15 +276,11 @@ bool sumProduct(const Plan& plan, const KVRTotalsEngine::ProductInput& in, KVRPr
     // The records each series has in the walk. The series lie apart in
     // memory: find all the ranges first, asking for each range's first row,
     // then sum, so that the fetches overlap instead of following one another.
-    std::vector<std::pair<uint32_t, uint32_t>> range(keyCount, {0, 0});
     if (plan.consecutive) {
       for (size_t k = 0; k < keyCount; ++k)
         if (const KVRValueSeries* series = seriesOfKey[k]) {
           const size_t from = series->days.lowerBound(firstDay);
-          const size_t to = lastDay == firstDay ? from + (from < series->days.size() && series->days[from] == firstDay)
-                                                : series->days.lowerBound(lastDay + 1);
-          range[k] = {uint32_t(from), uint32_t(to)};
-          if (from < to) __builtin_prefetch(series->records.row(from));
+          if (from < series->days.size()) __builtin_prefetch(series->records.row(from));
         }
     }
     // Every country of a visited key gets a record: lay them all out in
@@ -305,8 +301,7 @@ bool sumProduct(const Plan& plan, const KVRTotalsEngine::ProductInput& in, KVRPr
       if (const KVRValueSeries* series = seriesOfKey[k]; series && !series->days.empty()) {
         SeriesSum sum(series->records, plan, acc, overall, out);
         if (plan.consecutive) {
-          const KVRSeriesDays& days = series->days;
-          for (size_t pos = range[k].first; pos < range[k].second; ++pos) sum.add(pos, size_t(days[pos] - firstDay));
+          series->days.visit(firstDay, lastDay, [&](size_t pos, KVRCivilDay d) { sum.add(pos, size_t(d - firstDay)); });
         } else {
           for (size_t i = 0; i < dayCount; ++i)
             if (const ptrdiff_t pos = series->days.indexOf(plan.walkDays[i]); pos >= 0) sum.add(size_t(pos), i);
