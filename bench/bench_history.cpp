@@ -150,16 +150,17 @@ int main(int argc, char** argv) {
   const auto t3 = std::chrono::steady_clock::now();
   const double c3 = cpuSeconds();
 
-  size_t records = 0;
+  size_t records = 0, valueBytes = 0;
   for (auto* p : products)
-    if (auto v = p->valuesByCountryAndDate()) records += v->recordCount();
+    if (auto v = p->valuesByCountryAndDate()) records += v->recordCount(), valueBytes += v->byteSize();
   const double loadSeconds = std::chrono::duration<double>(t1 - t0).count();
   const double buildSeconds = std::chrono::duration<double>(t3 - t2).count();
   const double peakMB = bench::peakMegabytes();
   std::printf("products      %zu\n", products.size());
   std::printf("sales lines   %zu\n", lines);
   std::printf("ad lines      %zu\n", adLines);
-  std::printf("day records   %zu\n", records);
+  std::printf("day records   %zu (%.1f MB, %.1f bytes each)\n", records, valueBytes / 1048576.0,
+              records ? double(valueBytes) / double(records) : 0.0);
   std::printf("load          %.3f s (peak %.0f MB)\n", loadSeconds, loadMB);
   std::printf("history build %.3f s (processor time %.3f s)\n", buildSeconds, c3 - c2);
   std::printf("peak memory   %.0f MB\n", peakMB);
