@@ -165,10 +165,9 @@ QString integrityProblems(const QString& path, const BusyWait& wait) {
   try {
     const std::unique_ptr<SQLite::Database> connection = openReadOnly(path, wait);
     SQLite::Database& db = *connection;
-    // The check reads every page once: through a modest page cache rather
-    // than mapped, since mapped pages would count as the process's memory.
+    // The check reads every page once: through the page cache rather than
+    // mapped, since mapped pages would count as the process's memory.
     db.exec("PRAGMA mmap_size = 0");
-    db.exec("PRAGMA cache_size = -8192");
     SQLite::Statement q(db, "PRAGMA quick_check");
     QStringList problems;
     while (q.executeStep()) {

@@ -6,6 +6,9 @@
 #include <cstring>
 #include <mutex>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include "catalogue/KVRVortelyCurrencyConverter.h"
 #include "catalogue/KVRVortelyStoreDataSource.h"
 #include "core/KVRCalendar.h"
@@ -39,10 +42,12 @@ bool isSalesReportLine(const KVRReportEntry* e) {
 // One line once its days and value key are known.
 struct Line {
   const KVRReportEntry* entry;
-  int key;
-  KVRCivilDay day;  // first day
-  int spread;       // days of its span: 1 for a daily line
-  bool daily;       // a line of a daily report (or of no report): one day, always counted
+  int32_t key;
+  KVRCivilDay day;        // first day
+  int16_t spread;         // days of its span: 1 for a daily line
+  int16_t uncovered = 0;  // days of the span no daily report covers (0: counts nowhere)
+  int16_t currency = -1;  // index in the builder's currencies
+  bool daily;             // a line of a daily report (or of no report): one day, always counted
 };
 
 // Longest span a monthly free line is spread over; beyond it the dates are
@@ -53,7 +58,7 @@ constexpr int kLongestSpread = 366;
 // they span.
 class DayCoverage {
  public:
-  explicit DayCoverage(std::vector<KVRCivilDay> days) {
+  explicit DayCoverage(const std::vector<KVRCivilDay>& days) {
     if (days.empty()) return;
     const auto [lo, hi] = std::minmax_element(days.begin(), days.end());
     first_ = *lo;
@@ -201,6 +206,63 @@ size_t widthOf(uint8_t encoding) {
 
 }  // namespace
 
+// The block holding one product's series: mapped at a size none of them can
+// make it exceed, handed out in slices from its start, and cut to what the
+// slices took. Pages never written take no memory.
+class KVRProductBlock {
+ public:
+  explicit KVRProductBlock(size_t bound) {
+    if (bound == 0) return;
+    mapped_ = pageRounded(bound);
+    void* p = ::mmap(nullptr, mapped_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    base_ = static_cast<uint8_t*>(p);
+    *length_ = mapped_;
+    owner_ = std::shared_ptr<uint8_t>(base_, [length = length_](uint8_t* q) {
+      if (*length) ::munmap(q, *length);
+    });
+  }
+  // `bytes` (zero) at the block's end, which then moves on by `reserve`.
+  KVRByteBuffer take(size_t reserve, size_t bytes) {
+    KVRByteBuffer b;
+    if (bytes == 0) return b;
+    b.borrow(std::shared_ptr<uint8_t>(owner_, base_ + used_), bytes);
+    used_ += reserve;
+    return b;
+  }
+  // Gives back the pages after the last slice.
+  void finish() {
+    if (!base_) return;
+    const size_t keep = pageRounded(used_);
+    if (keep < mapped_) ::munmap(base_ + keep, mapped_ - keep);
+    *length_ = keep;
+  }
+
+ private:
+  static size_t pageRounded(size_t n) {
+    static const size_t page = size_t(::sysconf(_SC_PAGESIZE));
+    return (n + page - 1) / page * page;
+  }
+  uint8_t* base_ = nullptr;
+  size_t mapped_ = 0, used_ = 0;
+  std::shared_ptr<size_t> length_ = std::make_shared<size_t>(0);  // what the owner unmaps
+  std::shared_ptr<uint8_t> owner_;
+};
+
+// Working tables kept from one build to the next.
+struct KVRHistoryBuilder::Scratch {
+  std::vector<Line> lines;        // in relationship order
+  std::vector<uint32_t> byDate;   // their order by date
+  std::vector<uint32_t> lineOrder;       // lines grouped by value key
+  std::vector<KVRCivilDay> coveredDays;
+  std::vector<int32_t> grid;             // day -> record number of the key being summed
+  std::vector<float> table;              // its records being summed, float columns
+  std::vector<KVRCurrencySet> cellSets;  // its records' currency sets
+  std::vector<KVRCivilDay> dayOf;        // its days
+};
+
+KVRHistoryBuilder::~KVRHistoryBuilder() = default;
+
 KVRHistoryBuilder::Services KVRHistoryBuilder::defaultServices() {
   Services s;
   s.regionForCountry = [](const QString& country) {
@@ -219,7 +281,8 @@ KVRHistoryBuilder::Services KVRHistoryBuilder::defaultServices() {
 
 KVRHistoryBuilder::KVRHistoryBuilder() : KVRHistoryBuilder(defaultServices()) {}
 
-KVRHistoryBuilder::KVRHistoryBuilder(Services services) : services_(std::move(services)) {}
+KVRHistoryBuilder::KVRHistoryBuilder(Services services)
+    : services_(std::move(services)), scratch_(std::make_unique<Scratch>()) {}
 
 int KVRHistoryBuilder::keyIndexFor(const QString& rawCountry) {
   const uint64_t packed = packShortCode(rawCountry);
@@ -291,24 +354,17 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
   KVRHistory history;
 
   // Sales lines, in date then objectID order (relationship order on ties).
-  std::vector<const KVRReportEntry*> sorted;
-  sorted.reserve(entries.size());
-  for (const KVRReportEntry* e : entries)
-    if (isSalesReportLine(e)) sorted.push_back(e);
-  auto lineBefore = [](const KVRReportEntry* a, const KVRReportEntry* b) {
-    if (a->beginDate.ms != b->beginDate.ms) return a->beginDate.ms < b->beginDate.ms;
-    return a->objectID < b->objectID;
-  };
-  if (!std::is_sorted(sorted.begin(), sorted.end(), lineBefore))
-    std::stable_sort(sorted.begin(), sorted.end(), lineBefore);
-
-  std::vector<Line> lines;
-  lines.reserve(sorted.size());
-  std::vector<KVRCivilDay> coveredDays;
+  Scratch& w = *scratch_;
+  std::vector<Line>& lines = w.lines;
+  lines.clear();
+  lines.reserve(entries.size());
+  std::vector<KVRCivilDay>& coveredDays = w.coveredDays;
+  coveredDays.clear();
   for (const KVRReport* r : accountReports)
     if (r && r->type == KVRReportTypeDaily && r->beginDate.isValid()) coveredDays.push_back(dayFor(r->beginDate));
-  for (const KVRReportEntry* e : sorted) {
-    Line l{e, keyIndexFor(e->country), dayFor(e->beginDate), 1, true};
+  for (const KVRReportEntry* e : entries) {
+    if (!isSalesReportLine(e)) continue;
+    Line l{e, keyIndexFor(e->country), dayFor(e->beginDate), 1, 0, -1, true};
     const KVRCivilDay endDay = e->endDate.isValid() ? dayFor(e->endDate) : l.day;
     const int reportType = e->report ? e->report->type : KVRReportTypeNew;
     if (reportType == KVRReportTypeWeekly || endDay - l.day == 6 || endDay - l.day == 7) {
@@ -320,7 +376,7 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
       KVRCivilDay last = endDay;
       if (last > l.day && KVRYMDFromCivilDay(last).day == KVRYMDFromCivilDay(l.day).day) --last;
       const int64_t span = int64_t(last) - int64_t(l.day) + 1;
-      l.spread = span >= 1 && span <= kLongestSpread ? int(span) : 1;
+      l.spread = int16_t(span >= 1 && span <= kLongestSpread ? span : 1);
       l.daily = false;
     }
     // Any other line is a daily line, whatever its end (the same day or the
@@ -328,7 +384,19 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
     if (l.daily) coveredDays.push_back(l.day);
     lines.push_back(l);
   }
-  const DayCoverage coverage(std::move(coveredDays));
+  auto lineBefore = [](const Line& a, const Line& b) {
+    if (a.entry->beginDate.ms != b.entry->beginDate.ms) return a.entry->beginDate.ms < b.entry->beginDate.ms;
+    return a.entry->objectID < b.entry->objectID;
+  };
+  // The order of the lines: by date, then objectID, then relationship order.
+  std::vector<uint32_t>& byDate = w.byDate;
+  byDate.resize(lines.size());
+  for (size_t i = 0; i < lines.size(); ++i) byDate[i] = uint32_t(i);
+  auto before = [&](uint32_t a, uint32_t b) {
+    return lineBefore(lines[a], lines[b]) || (!lineBefore(lines[b], lines[a]) && a < b);
+  };
+  if (!std::is_sorted(byDate.begin(), byDate.end(), before)) std::sort(byDate.begin(), byDate.end(), before);
+  const DayCoverage coverage(coveredDays);
 
   // Ad lines, in date then objectID order.
   struct AdLine { const KVRiAdReportEntry* entry; int key; KVRCivilDay day; };
@@ -358,20 +426,18 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
 
   // The days of the span the daily reports leave to each line (0: the line
   // counts nowhere), its currency, and the all-time totals.
-  std::vector<int> uncoveredOf(lines.size());
-  std::vector<int> currencyOf(lines.size(), -1);  // index in currencies_, which grows
   float totalSales = 0, totalUpgrades = 0, totalIncomes = 0;
-  for (size_t li = 0; li < lines.size(); ++li) {
-    const Line& l = lines[li];
+  for (const uint32_t li : byDate) {
+    Line& l = lines[li];
     int uncovered = l.spread;
     if (!l.daily)
       for (int i = 0; i < l.spread; ++i)
         if (coverage.covers(l.day + i)) --uncovered;
-    uncoveredOf[li] = uncovered;
+    l.uncovered = int16_t(uncovered);
     if (uncovered == 0) continue;
     const KVRReportEntry* e = l.entry;
     const CurrencyInfo& cur = currencyFor(e->currency);
-    currencyOf[li] = int(&cur - currencies_.data());
+    l.currency = int16_t(&cur - currencies_.data());
     const float count = float(e->count);
     const float lineIncome = count * float(e->income) / 100.0f;
     // The line's part of the all-time totals: whole when no day of its span
@@ -392,181 +458,171 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
   // rate (kept in dollars when no rate is known).
   const float adFactor = ads.empty() ? 1.0f : currencyFor(QStringLiteral("USD")).rate;
 
-  // Records by value key and day: a dense key x day grid of record numbers
-  // when the lines' days allow it, else a hash map.
+  // The lines grouped by value key, each group in line order: the additions
+  // into any record come from its key's lines only, in line order.
   const size_t keyCount = keys_.size();
+  std::vector<uint32_t> lineStart(keyCount + 1, 0), adStart(keyCount + 1, 0);
+  for (const Line& l : lines)
+    if (l.uncovered) ++lineStart[size_t(l.key) + 1];
+  for (const AdLine& a : ads) ++adStart[size_t(a.key) + 1];
+  for (size_t k = 0; k < keyCount; ++k) {
+    lineStart[k + 1] += lineStart[k];
+    adStart[k + 1] += adStart[k];
+  }
+  std::vector<uint32_t>& lineOrder = w.lineOrder;
+  lineOrder.resize(lineStart[keyCount]);
+  std::vector<uint32_t> adOrder(adStart[keyCount]);
+  {
+    std::vector<uint32_t> next(lineStart.begin(), lineStart.end() - 1), nextAd(adStart.begin(), adStart.end() - 1);
+    for (const uint32_t i : byDate)
+      if (lines[i].uncovered) lineOrder[next[size_t(lines[i].key)]++] = i;
+    for (size_t i = 0; i < ads.size(); ++i) adOrder[nextAd[size_t(ads[i].key)]++] = uint32_t(i);
+  }
+
+  // The product's series go into one block, mapped at a size no series can
+  // exceed (untouched pages take no memory) and cut to what they took.
+  namespace F = KVRRecordField;
+  auto align8 = [](size_t n) { return (n + 7) & ~size_t(7); };
+  size_t bound = 0;
+  for (size_t key = 0; key < keyCount; ++key) {
+    size_t records = adStart[key + 1] - adStart[key];
+    for (uint32_t i = lineStart[key]; i < lineStart[key + 1]; ++i) records += size_t(lines[lineOrder[i]].uncovered);
+    if (records == 0) continue;
+    bound += align8(records * sizeof(KVRCivilDay)) +
+             align8(F::count * sizeof(KVRSeriesRecords::FieldOp) + records * F::count * sizeof(float));
+  }
+  KVRProductBlock block(bound);
+
+  // Day -> record number of the key being summed: a dense array over the
+  // product's days, or a hash map when they lie centuries apart.
   const int64_t span = any ? int64_t(lastDay) - int64_t(firstDay) + 1 : 0;
-  const bool dense = keyCount > 0 && span > 0 && int64_t(keyCount) * span <= (int64_t(1) << 24);
-  std::unordered_map<uint64_t, int32_t> sparse;
-  if (dense) grid_.assign(size_t(int64_t(keyCount) * span), -1);
-  auto cellOf = [&](int key, KVRCivilDay day) -> int32_t& {
-    if (dense) return grid_[size_t(int64_t(key) * span + (int64_t(day) - firstDay))];
-    return sparse.try_emplace((uint64_t(uint32_t(key)) << 32) | uint32_t(day), -1).first->second;
+  const bool dense = span > 0 && span <= (int64_t(1) << 22);
+  if (dense) w.grid.assign(size_t(span), -1);
+  std::unordered_map<KVRCivilDay, int32_t> sparse;
+  auto cellOf = [&](KVRCivilDay day) -> int32_t& {
+    if (dense) return w.grid[size_t(int64_t(day) - firstDay)];
+    return sparse.try_emplace(day, -1).first->second;
   };
   constexpr int32_t kMarked = -2;
 
-  // First pass: which records exist and what each key's lines touch.
-  std::vector<KeyWork> work(keyCount);
-  for (size_t li = 0; li < lines.size(); ++li) {
-    if (uncoveredOf[li] == 0) continue;
-    const Line& l = lines[li];
-    const KVRReportEntry* e = l.entry;
-    const CurrencyInfo& cur = currencies_[size_t(currencyOf[li])];
-    KeyWork& k = work[size_t(l.key)];
-    switch (e->type) {
-      case KVREntryTypeSale:
-      case KVREntryTypeInAppPurchase:
-        k.sale = true;
-        (e->income == 0 ? k.free : k.paid) = true;
-        break;
-      case KVREntryTypeUpgrade: k.upgrade = true; break;
-      case KVREntryTypeRefund: k.refund = true; break;
-      default: break;
-    }
-    if (e->type != KVREntryTypeRefund && e->subType != KVREntrySubTypeStandard) {
-      const int f = subTypeField(e->subType);
-      if (f >= 0) k.subTypes |= uint8_t(1u << (f - KVRRecordField::promoCode));
-    }
-    if (cur.slot >= 0) k.slotMask |= uint16_t(1u << cur.slot);
-    else k.noSlotMoney = true;
-    k.noteRate(cur.rate);
-    for (int i = 0; i < l.spread; ++i) {
-      if (!l.daily && coverage.covers(l.day + i)) continue;
-      int32_t& cell = cellOf(l.key, l.day + i);
-      if (cell == -1) cell = kMarked, ++k.count;
-    }
-  }
-  for (const AdLine& a : ads) {
-    KeyWork& k = work[size_t(a.key)];
-    k.ads = true;
-    int32_t& cell = cellOf(a.key, a.day);
-    if (cell == -1) cell = kMarked, ++k.count;
-  }
-
-  // Series by value key, days ascending. Each key's records are summed in
-  // the working table (float columns), kept from one build to the next.
   std::vector<int> keyOfRank(keyCount);
   for (size_t i = 0; i < keyCount; ++i) keyOfRank[i] = int(i);
   std::sort(keyOfRank.begin(), keyOfRank.end(),
             [this](int a, int b) { return keys_[size_t(a)].key < keys_[size_t(b)].key; });
   auto values = std::make_shared<KVRProductValues>();
   values->dateOfDay = services_.dateFromCivilDay;
-  std::vector<int> seriesOfKey(keyCount, -1);
-  std::vector<size_t> tableOffset(keyCount, 0);  // in floats
-  uint32_t records = 0;
-  size_t tableSize = 0;
-  for (int key : keyOfRank) {
-    KeyWork& k = work[size_t(key)];
-    if (k.count == 0) continue;
-    k.layOut();
-    k.first = records;
-    records += k.count;
-    tableOffset[size_t(key)] = tableSize;
-    tableSize += size_t(k.count) * (k.stride / sizeof(float));
-    seriesOfKey[size_t(key)] = int(values->series.size());
-    const KeyInfo& info = keys_[size_t(key)];
-    values->series.push_back(KVRValueSeries{info.key, info.region, info.country, {}, {}});
-  }
-  values->series.shrink_to_fit();
-  table_.assign(tableSize, 0.0f);
-  cellSets_.assign(records, KVRCurrencySet());
-  dayOf_.resize(records);
-  std::vector<float*> rowOf(records, nullptr);
   {
-    // Number the records of each key in day order.
-    std::vector<std::vector<std::pair<KVRCivilDay, int32_t*>>> cellsOfKey;
-    if (!dense) {
-      cellsOfKey.resize(keyCount);
-      for (auto& [packed, cell] : sparse) cellsOfKey[size_t(packed >> 32)].emplace_back(KVRCivilDay(uint32_t(packed)), &cell);
-      for (auto& v : cellsOfKey) std::sort(v.begin(), v.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    }
-    for (size_t key = 0; key < keyCount; ++key) {
-      const KeyWork& k = work[key];
-      if (k.count == 0) continue;
-      uint32_t next = k.first;
-      const size_t width = k.stride / sizeof(float);
-      float* rows = table_.data() + tableOffset[key];
-      auto take = [&](KVRCivilDay day, int32_t& cell) {
-        rowOf[next] = rows + size_t(next - k.first) * width;
-        dayOf_[next] = day;
-        cell = int32_t(next++);
-      };
-      if (dense) {
-        int32_t* row = grid_.data() + int64_t(key) * span;
-        for (int64_t d = 0; d < span; ++d)
-          if (row[d] == kMarked) take(KVRCivilDay(firstDay + d), row[d]);
-      } else {
-        for (auto& [day, cell] : cellsOfKey[key]) take(day, *cell);
-      }
-    }
+    size_t withRecords = 0;
+    for (size_t key = 0; key < keyCount; ++key)
+      withRecords += lineStart[key + 1] > lineStart[key] || adStart[key + 1] > adStart[key];
+    values->series.reserve(withRecords);
   }
 
-  // Second pass: the lines summed straight into the rows, in line order.
-  for (size_t li = 0; li < lines.size(); ++li) {
-    if (uncoveredOf[li] == 0) continue;
-    const Line& l = lines[li];
-    const KVRReportEntry* e = l.entry;
-    const CurrencyInfo& cur = currencies_[size_t(currencyOf[li])];
-    const KeyWork& k = work[size_t(l.key)];
-    const float count = float(e->count);
-    const float lineIncome = count * float(e->income) / 100.0f;
-    const float divisor = float(l.spread);
-    const float dayCount = l.spread == 1 ? count : count / divisor;
-    const float dayIncome = l.spread == 1 ? lineIncome : lineIncome / divisor;
-    const float dayCurrency = dayIncome * cur.rate;
-    const int subField = e->type != KVREntryTypeRefund && e->subType != KVREntrySubTypeStandard
-                             ? subTypeField(e->subType) : -1;
-    const int slotField = cur.slot >= 0 ? KVRRecordField::firstSlot + cur.slot : -1;
-    for (int i = 0; i < l.spread; ++i) {
-      if (!l.daily && coverage.covers(l.day + i)) continue;
-      const int32_t cell = cellOf(l.key, l.day + i);
-      float* r = rowOf[size_t(cell)];
-      auto add = [&](int f, float v) {
-        if (k.writes[f]) r[k.column[f]] += v;
-      };
+  for (const int key : keyOfRank) {
+    const uint32_t* keyLines = lineOrder.data() + lineStart[size_t(key)];
+    const size_t lineCount = lineStart[size_t(key) + 1] - lineStart[size_t(key)];
+    const uint32_t* keyAds = adOrder.data() + adStart[size_t(key)];
+    const size_t adCount = adStart[size_t(key) + 1] - adStart[size_t(key)];
+    if (lineCount == 0 && adCount == 0) continue;
+
+    // What the key's lines touch, and its days.
+    KeyWork k;
+    std::vector<KVRCivilDay>& days = w.dayOf;
+    days.clear();
+    auto mark = [&](KVRCivilDay day) {
+      int32_t& cell = cellOf(day);
+      if (cell == -1) cell = kMarked, days.push_back(day);
+    };
+    for (size_t j = 0; j < lineCount; ++j) {
+      const Line& l = lines[keyLines[j]];
+      const KVRReportEntry* e = l.entry;
+      const CurrencyInfo& cur = currencies_[size_t(l.currency)];
       switch (e->type) {
         case KVREntryTypeSale:
         case KVREntryTypeInAppPurchase:
-          add(KVRRecordField::sales, dayCount);
-          add(e->income == 0 ? KVRRecordField::freeSales : KVRRecordField::paiedSales, dayCount);
+          k.sale = true;
+          (e->income == 0 ? k.free : k.paid) = true;
           break;
-        case KVREntryTypeUpgrade: add(KVRRecordField::upgrades, dayCount); break;
-        case KVREntryTypeRefund: add(KVRRecordField::refunds, std::fabs(dayCount)); break;
+        case KVREntryTypeUpgrade: k.upgrade = true; break;
+        case KVREntryTypeRefund: k.refund = true; break;
         default: break;
       }
-      if (subField >= 0) add(subField, dayCount);
-      add(KVRRecordField::income, dayIncome);
-      if (slotField >= 0) add(slotField, dayIncome);
-      cellSets_[size_t(cell)].unite(cur.set);
-      add(KVRRecordField::currency, dayCurrency);
+      if (e->type != KVREntryTypeRefund && e->subType != KVREntrySubTypeStandard) {
+        const int f = subTypeField(e->subType);
+        if (f >= 0) k.subTypes |= uint8_t(1u << (f - F::promoCode));
+      }
+      if (cur.slot >= 0) k.slotMask |= uint16_t(1u << cur.slot);
+      else k.noSlotMoney = true;
+      k.noteRate(cur.rate);
+      for (int i = 0; i < l.spread; ++i)
+        if (l.daily || !coverage.covers(l.day + i)) mark(l.day + i);
     }
-  }
-  for (const AdLine& l : ads) {
-    const KVRiAdReportEntry* a = l.entry;
-    const KeyWork& k = work[size_t(l.key)];
-    float* r = rowOf[size_t(cellOf(l.key, l.day))];
-    r[k.column[KVRRecordField::iAdSales]] += a->revenue * adFactor;
-    r[k.column[KVRRecordField::requests]] += a->requests;
-    r[k.column[KVRRecordField::impressions]] += a->impressions;
-    r[k.column[KVRRecordField::eCPM]] += (a->eCPM * adFactor) * a->impressions;
-    r[k.column[KVRRecordField::ctr]] += a->ctr * a->impressions;
-    r[k.column[KVRRecordField::fillRate]] += a->fillRate * a->requests;
-  }
+    k.ads = adCount > 0;
+    for (size_t j = 0; j < adCount; ++j) mark(ads[keyAds[j]].day);
+    std::sort(days.begin(), days.end());
+    const size_t n = days.size();
+    for (size_t i = 0; i < n; ++i) cellOf(days[i]) = int32_t(i);
+    k.count = uint32_t(n);
+    k.layOut();
 
-  // Each series written once at its final size: fields that stayed zero
-  // leave the row, whole numbers shrink to 8 or 16 bits, downloads are read as
-  // sales + upgrades (the build's own sum), and the preferred-currency amount
-  // as income x rate when that gives every record's amount bit for bit.
-  namespace F = KVRRecordField;
-  for (size_t key = 0; key < keyCount; ++key) {
-    const KeyWork& k = work[key];
-    if (k.count == 0) continue;
-    KVRValueSeries& series = values->series[size_t(seriesOfKey[key])];
-    KVRSeriesRecords& recs = series.records;
-    const float* rows = table_.data() + tableOffset[key];
-    const size_t n = k.count, width = k.stride / sizeof(float);
-    series.days.assign(dayOf_.data() + k.first, n);
+    // The records summed in float columns, the lines in line order.
+    const size_t width = k.stride / sizeof(float);
+    w.table.assign(n * width, 0.0f);
+    w.cellSets.assign(n, KVRCurrencySet());
+    float* rows = w.table.data();
+    for (size_t j = 0; j < lineCount; ++j) {
+      const Line& l = lines[keyLines[j]];
+      const KVRReportEntry* e = l.entry;
+      const CurrencyInfo& cur = currencies_[size_t(l.currency)];
+      const float count = float(e->count);
+      const float lineIncome = count * float(e->income) / 100.0f;
+      const float divisor = float(l.spread);
+      const float dayCount = l.spread == 1 ? count : count / divisor;
+      const float dayIncome = l.spread == 1 ? lineIncome : lineIncome / divisor;
+      const float dayCurrency = dayIncome * cur.rate;
+      const int subField = e->type != KVREntryTypeRefund && e->subType != KVREntrySubTypeStandard
+                               ? subTypeField(e->subType) : -1;
+      const int slotField = cur.slot >= 0 ? F::firstSlot + cur.slot : -1;
+      for (int i = 0; i < l.spread; ++i) {
+        if (!l.daily && coverage.covers(l.day + i)) continue;
+        const int32_t cell = cellOf(l.day + i);
+        float* r = rows + size_t(cell) * width;
+        auto add = [&](int f, float v) {
+          if (k.writes[f]) r[k.column[f]] += v;
+        };
+        switch (e->type) {
+          case KVREntryTypeSale:
+          case KVREntryTypeInAppPurchase:
+            add(F::sales, dayCount);
+            add(e->income == 0 ? F::freeSales : F::paiedSales, dayCount);
+            break;
+          case KVREntryTypeUpgrade: add(F::upgrades, dayCount); break;
+          case KVREntryTypeRefund: add(F::refunds, std::fabs(dayCount)); break;
+          default: break;
+        }
+        if (subField >= 0) add(subField, dayCount);
+        add(F::income, dayIncome);
+        if (slotField >= 0) add(slotField, dayIncome);
+        w.cellSets[size_t(cell)].unite(cur.set);
+        add(F::currency, dayCurrency);
+      }
+    }
+    for (size_t j = 0; j < adCount; ++j) {
+      const AdLine& l = ads[keyAds[j]];
+      const KVRiAdReportEntry* a = l.entry;
+      float* r = rows + size_t(cellOf(l.day)) * width;
+      r[k.column[F::iAdSales]] += a->revenue * adFactor;
+      r[k.column[F::requests]] += a->requests;
+      r[k.column[F::impressions]] += a->impressions;
+      r[k.column[F::eCPM]] += (a->eCPM * adFactor) * a->impressions;
+      r[k.column[F::ctr]] += a->ctr * a->impressions;
+      r[k.column[F::fillRate]] += a->fillRate * a->requests;
+    }
 
+    // The series written once at its final size: fields that stayed zero
+    // leave the row, whole numbers shrink to 8 or 16 bits, downloads are read
+    // as sales + upgrades (the build's own sum), and the preferred-currency
+    // amount as income x rate when that gives every record's amount bit for bit.
     std::vector<uint8_t> encoding(width, KVRSeriesRecords::kFloat);
     std::vector<char> kept(width, 0);
     for (size_t c = 0; c < width; ++c) {
@@ -611,8 +667,7 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
         KVRSeriesRecords::FieldOp a{}, b{};
         const bool hasA = opOf(F::sales, &a), hasB = opOf(F::upgrades, &b);
         if (hasA && hasB) {
-          op = {uint8_t(f), uint8_t(a.encoding | KVRSeriesRecords::kSum), a.offset, b.encoding, 0, b.offset};
-          ops.push_back(op);
+          ops.push_back({uint8_t(f), uint8_t(a.encoding | KVRSeriesRecords::kSum), a.offset, b.encoding, 0, b.offset});
         } else if (hasA || hasB) {
           op = hasA ? a : b;  // x + 0 is x
           op.field = uint8_t(f);
@@ -622,15 +677,25 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
         ops.push_back(op);
       }
     }
+
+    const KeyInfo& info = keys_[size_t(key)];
+    values->series.push_back(KVRValueSeries{info.key, info.region, info.country, {}, {}});
+    KVRValueSeries& series = values->series.back();
+    const size_t daysBytes = KVRSeriesDays::layoutBytes(days.data(), n);
+    series.days.assign(days.data(), n, block.take(align8(daysBytes), daysBytes));
+    KVRSeriesRecords& recs = series.records;
     KVRSeriesRecords::sortOps(ops, &recs.measureOps_, &recs.hasIncome_);
     recs.opCount_ = uint8_t(ops.size());
     recs.stride_ = stride;
     recs.scale_ = scaledCurrency ? k.rate : 1.0f;
     recs.count_ = uint32_t(n);
     recs.capacity_ = uint32_t(n);
-    recs.block_.allocateZeroed(ops.size() * sizeof(KVRSeriesRecords::FieldOp) + n * stride);
-    std::memcpy(recs.block_.data(), ops.data(), ops.size() * sizeof(KVRSeriesRecords::FieldOp));
-    uint8_t* out = recs.block_.data() + ops.size() * sizeof(KVRSeriesRecords::FieldOp);
+    const size_t opsBytes = ops.size() * sizeof(KVRSeriesRecords::FieldOp);
+    const size_t recordsBytes = opsBytes + n * stride;
+    recs.block_ = block.take(align8(recordsBytes), recordsBytes);
+    uint8_t* out = const_cast<uint8_t*>(recs.block_.data());  // this build's own, still unshared
+    if (recordsBytes) std::memcpy(out, ops.data(), opsBytes);
+    out += opsBytes;
     for (size_t i = 0; i < n; ++i, out += stride) {
       const float* in = rows + i * width;
       for (size_t c = 0; c < width; ++c) {
@@ -647,8 +712,10 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
         }
       }
     }
-    for (size_t i = 0; i < n; ++i) recs.noteSet(i, cellSets_[k.first + i]);
+    for (size_t i = 0; i < n; ++i) recs.noteSet(i, w.cellSets[i]);
+    for (KVRCivilDay d : days) cellOf(d) = -1;
   }
+  block.finish();
 
   history.values = std::move(values);
   history.totalSales = totalSales;

@@ -91,6 +91,7 @@
 #include <QHash>
 #include <QString>
 #include <functional>
+#include <memory>
 #include <unordered_map>
 #include <vector>
 
@@ -119,6 +120,7 @@ class KVRHistoryBuilder {
 
   KVRHistoryBuilder();
   explicit KVRHistoryBuilder(Services services);
+  ~KVRHistoryBuilder();
 
   // `accountReports`: the reports of the product's account; its daily
   // reports (others are ignored) tell which days daily reports cover.
@@ -145,9 +147,6 @@ class KVRHistoryBuilder {
   int64_t lastInstant_ = 0;
   KVRCivilDay lastDay_ = 0;
   bool lastInstantValid_ = false;
-  // Working tables kept from one build to the next.
-  std::vector<int32_t> grid_;            // key x day -> record number
-  std::vector<float> table_;              // the records being summed, float columns
-  std::vector<KVRCurrencySet> cellSets_;  // record number -> currency set
-  std::vector<KVRCivilDay> dayOf_;        // record number -> day
+  struct Scratch;  // working tables kept from one build to the next
+  std::unique_ptr<Scratch> scratch_;
 };

@@ -3,34 +3,31 @@
 #include <algorithm>
 #include <cmath>
 
+#include <sys/mman.h>
+
 // ---------------------------------------------------------------- byte buffer
 
+std::shared_ptr<uint8_t> KVRByteBuffer::allocateBlock(size_t n) {
+  if (n == 0) return nullptr;
+  if (n >= (size_t(64) << 10)) {
+    void* p = ::mmap(nullptr, n, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    return std::shared_ptr<uint8_t>(static_cast<uint8_t*>(p), [n](uint8_t* q) { ::munmap(q, n); });
+  }
+  auto* p = static_cast<uint8_t*>(std::calloc(n, 1));
+  if (!p) throw std::bad_alloc();
+  return std::shared_ptr<uint8_t>(p, [](uint8_t* q) { std::free(q); });
+}
+
 void KVRByteBuffer::allocateZeroed(size_t n) {
-  std::free(data_);
-  data_ = n ? static_cast<uint8_t*>(std::calloc(n, 1)) : nullptr;
-  if (n && !data_) throw std::bad_alloc();
+  bytes_ = allocateBlock(n);
   size_ = n;
 }
 
 void KVRByteBuffer::resize(size_t n) {
-  if (n == size_) return;
-  if (n == 0) {
-    std::free(data_);
-    data_ = nullptr;
-    size_ = 0;
-    return;
-  }
-  auto* p = static_cast<uint8_t*>(std::realloc(data_, n));
-  if (!p) throw std::bad_alloc();
-  if (n > size_) std::memset(p + size_, 0, n - size_);
-  data_ = p;
-  size_ = n;
-}
-
-void KVRByteBuffer::assign(const uint8_t* p, size_t n) {
-  data_ = n ? static_cast<uint8_t*>(std::malloc(n)) : nullptr;
-  if (n && !data_) throw std::bad_alloc();
-  if (n) std::memcpy(data_, p, n);
+  std::shared_ptr<uint8_t> next = allocateBlock(n);
+  if (n && bytes_) std::memcpy(next.get(), bytes_.get(), std::min(n, size_));
+  bytes_ = std::move(next);
   size_ = n;
 }
 
@@ -126,45 +123,70 @@ size_t KVRSeriesDays::lowerBound(KVRCivilDay day) const {
   return size_t(ranks()[word]) + size_t(__builtin_popcountll(before));
 }
 
-void KVRSeriesDays::assign(const KVRCivilDay* days, size_t n) {
+namespace {
+
+enum class DayForm { offsets, bitmap, wide };
+
+DayForm dayFormFor(const KVRCivilDay* days, size_t n, size_t* bytes) {
+  if (n == 0) return *bytes = 0, DayForm::offsets;
+  const int64_t span = int64_t(days[n - 1]) - int64_t(days[0]) + 1;
+  if (span > 0x10000) return *bytes = n * sizeof(KVRCivilDay), DayForm::wide;
+  const size_t words = size_t((span + 63) / 64);
+  const size_t bitmap = words * (sizeof(uint64_t) + sizeof(uint16_t));
+  if (bitmap < n * sizeof(uint16_t)) return *bytes = bitmap, DayForm::bitmap;
+  return *bytes = n * sizeof(uint16_t), DayForm::offsets;
+}
+
+}  // namespace
+
+size_t KVRSeriesDays::layoutBytes(const KVRCivilDay* days, size_t n) {
+  size_t bytes = 0;
+  dayFormFor(days, n, &bytes);
+  return bytes;
+}
+
+void KVRSeriesDays::assign(const KVRCivilDay* days, size_t n, KVRByteBuffer storage) {
   count_ = uint32_t(n);
   capacity_ = uint32_t(n);
   words_ = 0;
+  size_t bytes = 0;
+  const DayForm form = dayFormFor(days, n, &bytes);
+  data_ = std::move(storage);
   if (n == 0) {
     form_ = kOffsets;
-    data_ = KVRByteBuffer();
     return;
   }
   base_ = days[0];
-  const int64_t span = int64_t(days[n - 1]) - int64_t(days[0]) + 1;
-  if (span > 0x10000) {
-    form_ = kWide;
-    data_.allocateZeroed(n * sizeof(KVRCivilDay));
-    std::memcpy(data_.data(), days, n * sizeof(KVRCivilDay));
-    return;
-  }
-  const size_t words = size_t((span + 63) / 64);
-  if (words * (sizeof(uint64_t) + sizeof(uint16_t)) < n * sizeof(uint16_t)) {
-    form_ = kBitmap;
-    words_ = uint32_t(words);
-    data_.allocateZeroed(words * (sizeof(uint64_t) + sizeof(uint16_t)));
-    auto* b = reinterpret_cast<uint64_t*>(data_.data());
-    for (size_t i = 0; i < n; ++i) {
-      const size_t off = size_t(days[i] - base_);
-      b[off / 64] |= uint64_t(1) << (off % 64);
+  uint8_t* out = const_cast<uint8_t*>(data_.data());  // the caller's zeroed slice
+  switch (form) {
+    case DayForm::wide:
+      form_ = kWide;
+      std::memcpy(out, days, n * sizeof(KVRCivilDay));
+      return;
+    case DayForm::bitmap: {
+      form_ = kBitmap;
+      const size_t words = size_t((int64_t(days[n - 1]) - int64_t(base_) + 64) / 64);
+      words_ = uint32_t(words);
+      auto* b = reinterpret_cast<uint64_t*>(out);
+      for (size_t i = 0; i < n; ++i) {
+        const size_t off = size_t(days[i] - base_);
+        b[off / 64] |= uint64_t(1) << (off % 64);
+      }
+      auto* r = reinterpret_cast<uint16_t*>(out + words * sizeof(uint64_t));
+      uint32_t before = 0;
+      for (size_t w = 0; w < words; ++w) {
+        r[w] = uint16_t(before);
+        before += uint32_t(__builtin_popcountll(b[w]));
+      }
+      return;
     }
-    auto* r = reinterpret_cast<uint16_t*>(data_.data() + words * sizeof(uint64_t));
-    uint32_t before = 0;
-    for (size_t w = 0; w < words; ++w) {
-      r[w] = uint16_t(before);
-      before += uint32_t(__builtin_popcountll(b[w]));
+    case DayForm::offsets: {
+      form_ = kOffsets;
+      auto* o = reinterpret_cast<uint16_t*>(out);
+      for (size_t i = 0; i < n; ++i) o[i] = uint16_t(days[i] - base_);
+      return;
     }
-    return;
   }
-  form_ = kOffsets;
-  data_.allocateZeroed(n * sizeof(uint16_t));
-  auto* o = reinterpret_cast<uint16_t*>(data_.data());
-  for (size_t i = 0; i < n; ++i) o[i] = uint16_t(days[i] - base_);
 }
 
 void KVRSeriesDays::push_back(KVRCivilDay day) {

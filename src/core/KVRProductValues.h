@@ -62,33 +62,33 @@ static_assert(offsetof(KVRTotalsStruct, currencyDKK) == (KVRRecordField::count -
 inline float* KVRRecordFloats(KVRTotalsStruct& r) { return &r.promoCode; }
 inline const float* KVRRecordFloats(const KVRTotalsStruct& r) { return &r.promoCode; }
 
-// A block of bytes owned alone (copies copy it).
+// A block of bytes: owned alone, or a slice of a larger block that many
+// share (the storage of a whole product's series, made in one piece).
+// Copies share the bytes; changing them through data() first makes the block
+// one's own.
 class KVRByteBuffer {
  public:
-  KVRByteBuffer() = default;
-  KVRByteBuffer(const KVRByteBuffer& o) { assign(o.data_, o.size_); }
-  KVRByteBuffer(KVRByteBuffer&& o) noexcept : data_(o.data_), size_(o.size_) {
-    o.data_ = nullptr;
-    o.size_ = 0;
+  const uint8_t* data() const { return bytes_.get(); }
+  uint8_t* data() {
+    if (bytes_ && bytes_.use_count() > 1) resize(size_);
+    return bytes_.get();
   }
-  KVRByteBuffer& operator=(KVRByteBuffer o) noexcept {
-    std::swap(data_, o.data_);
-    std::swap(size_, o.size_);
-    return *this;
-  }
-  ~KVRByteBuffer() { std::free(data_); }
-
-  uint8_t* data() { return data_; }
-  const uint8_t* data() const { return data_; }
   size_t size() const { return size_; }
-  // n zero bytes (any earlier content is dropped).
+  // n zero bytes of one's own (any earlier content is dropped).
   void allocateZeroed(size_t n);
-  // Keeps the first min(n, size()) bytes; new bytes are zero.
+  // One's own block of n bytes keeping the first min(n, size()); new bytes zero.
   void resize(size_t n);
+  // A slice of a shared block.
+  void borrow(std::shared_ptr<uint8_t> slice, size_t n) {
+    bytes_ = std::move(slice);
+    size_ = n;
+  }
+  // A zeroed block of n bytes, mapped straight from the system when large
+  // (so that it takes exactly its pages, and gives them back when released).
+  static std::shared_ptr<uint8_t> allocateBlock(size_t n);
 
  private:
-  void assign(const uint8_t* p, size_t n);
-  uint8_t* data_ = nullptr;
+  std::shared_ptr<uint8_t> bytes_;
   size_t size_ = 0;
 };
 
@@ -157,8 +157,10 @@ class KVRSeriesDays {
  private:
   friend class KVRHistoryBuilder;
   enum Form : uint8_t { kOffsets, kBitmap, kWide };
-  // Lays out sorted days in the smallest form.
-  void assign(const KVRCivilDay* days, size_t n);
+  // The bytes the smallest form of sorted days takes; then the days laid out
+  // in that form in `storage`, a zeroed slice of that many bytes.
+  static size_t layoutBytes(const KVRCivilDay* days, size_t n);
+  void assign(const KVRCivilDay* days, size_t n, KVRByteBuffer storage);
   const uint16_t* offsets() const { return reinterpret_cast<const uint16_t*>(data_.data()); }
   const KVRCivilDay* wide() const { return reinterpret_cast<const KVRCivilDay*>(data_.data()); }
   const uint64_t* bits() const { return reinterpret_cast<const uint64_t*>(data_.data()); }

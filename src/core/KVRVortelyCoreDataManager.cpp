@@ -535,7 +535,9 @@ void KVRVortelyCoreDataManager::Impl::loadEntries(const IdMap<KVRVortelyManagedP
   std::vector<LinePart> parts;
 
   // Straight from the pages, when the table is laid out as expected. The
-  // caller's read transaction keeps the file as it is meanwhile.
+  // caller's read transaction keeps the file as it is meanwhile. False, with
+  // the reason, when the lines are to be read through SQLite.
+  std::string why;
   auto readFromPages = [&]() -> bool {
     // Where each column lies in a row; the id is the rowid.
     static const char* const kColumns[] = {"product_id", "report_id", "type", "subType", "count",
@@ -555,14 +557,14 @@ void KVRVortelyCoreDataManager::Impl::loadEntries(const IdMap<KVRVortelyManagedP
           if (name == kColumns[c]) position[c] = cid;
       }
     }
-    if (!rowidKey || std::find(std::begin(position), std::end(position), -1) != std::end(position)) return false;
+    if (!rowidKey || std::find(std::begin(position), std::end(position), -1) != std::end(position))
+      return why = "unexpected columns", false;
     uint32_t root = 0;
     {
       SQLite::Statement q(*db, "SELECT rootpage FROM sqlite_schema WHERE type = 'table' AND name = 'ReportEntry'");
-      if (!q.executeStep()) return false;
+      if (!q.executeStep()) return why = "no table", false;
       root = uint32_t(q.getColumn(0).getInt64());
     }
-    std::string why;
     std::unique_ptr<KVRTableFileReader> reader = KVRTableFileReader::open(file, &why);
     std::vector<uint32_t> leaves;
     if (!reader || !reader->leafPages(root, &leaves, &why)) return false;
@@ -572,6 +574,7 @@ void KVRVortelyCoreDataManager::Impl::loadEntries(const IdMap<KVRVortelyManagedP
     auto read = [&](size_t i) {
       LinePart& part = parts[i];
       LineValues v;
+      std::string partWhy;
       using Value = KVRTableFileReader::Value;
       // Integer columns read as sqlite3_column_int would: NULL or missing 0.
       auto integer = [](const Value* vals, size_t count, int col, int64_t* out) {
@@ -616,8 +619,8 @@ void KVRVortelyCoreDataManager::Impl::loadEntries(const IdMap<KVRVortelyManagedP
             makeLine(part, v, productById, reportById);
             return true;
           },
-          &why);
-      if (!ok) part.error = why.empty() ? std::string("unreadable") : why;
+          &partWhy);
+      if (!ok) part.error = partWhy.empty() ? std::string("unreadable") : partWhy;
       part.flushRuns();
     };
     std::vector<std::thread> threads;
@@ -625,12 +628,7 @@ void KVRVortelyCoreDataManager::Impl::loadEntries(const IdMap<KVRVortelyManagedP
     read(0);
     for (std::thread& t : threads) t.join();
     for (const LinePart& part : parts)
-      if (!part.error.empty()) {
-        KVRVortelyLogCenter::sharedInstance().addLogEntry(
-            QStringLiteral("Report lines read through SQLite (%1)").arg(QString::fromStdString(part.error)), false,
-            kLogKeyword);
-        return false;
-      }
+      if (!part.error.empty()) return why = part.error, false;
     return true;
   };
 
@@ -705,7 +703,11 @@ void KVRVortelyCoreDataManager::Impl::loadEntries(const IdMap<KVRVortelyManagedP
       if (!part.error.empty()) throw std::runtime_error(part.error);
   };
 
-  if (!readFromPages()) readWithSQLite();
+  if (!readFromPages()) {
+    KVRVortelyLogCenter::sharedInstance().addLogEntry(
+        QStringLiteral("Report lines read through SQLite (%1)").arg(QString::fromStdString(why)), false, kLogKeyword);
+    readWithSQLite();
+  }
 
   // Each product's and report's list made once at its size, then filled in
   // rowid order.
