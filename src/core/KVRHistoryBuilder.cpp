@@ -684,8 +684,8 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
     const size_t daysBytes = KVRSeriesDays::layoutBytes(days.data(), n);
     series.days.assign(days.data(), n, block.take(align8(daysBytes), daysBytes));
     KVRSeriesRecords& recs = series.records;
-    KVRSeriesRecords::sortOps(ops, &recs.measureOps_, &recs.hasIncome_);
-    recs.opCount_ = uint8_t(ops.size());
+    for (size_t i = 0; i < n; ++i) recs.noteSet(i, w.cellSets[i]);
+    recs.arrangeOps(ops);
     recs.stride_ = stride;
     recs.scale_ = scaledCurrency ? k.rate : 1.0f;
     recs.count_ = uint32_t(n);
@@ -712,7 +712,6 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
         }
       }
     }
-    for (size_t i = 0; i < n; ++i) recs.noteSet(i, w.cellSets[i]);
     for (KVRCivilDay d : days) cellOf(d) = -1;
   }
   block.finish();

@@ -157,6 +157,7 @@ void KVRSeriesDays::assign(const KVRCivilDay* days, size_t n, KVRByteBuffer stor
     return;
   }
   base_ = days[0];
+  last_ = days[n - 1];
   uint8_t* out = const_cast<uint8_t*>(data_.data());  // the caller's zeroed slice
   switch (form) {
     case DayForm::wide:
@@ -219,6 +220,7 @@ void KVRSeriesDays::push_back(KVRCivilDay day) {
   if (form_ == kWide) reinterpret_cast<KVRCivilDay*>(data_.data())[count_] = day;
   else reinterpret_cast<uint16_t*>(data_.data())[count_] = uint16_t(day - base_);
   ++count_;
+  last_ = day;
 }
 
 // ---------------------------------------------------------------- records
@@ -226,12 +228,6 @@ void KVRSeriesDays::push_back(KVRCivilDay day) {
 namespace {
 
 bool isSlotField(int field) { return field >= KVRRecordField::firstSlot; }
-
-// Order of the field table: measures but income, income, currency amounts.
-int opRank(int field) {
-  if (field == KVRRecordField::income) return KVRRecordField::firstSlot * 2;
-  return isSlotField(field) ? KVRRecordField::firstSlot * 2 + field : field;
-}
 
 uint32_t bitsOf(float f) {
   uint32_t b;
@@ -242,8 +238,9 @@ uint32_t bitsOf(float f) {
 }  // namespace
 
 KVRSeriesRecords::KVRSeriesRecords(const KVRSeriesRecords& o)
-    : count_(o.count_), capacity_(o.capacity_), stride_(o.stride_), opCount_(o.opCount_),
-      measureOps_(o.measureOps_), hasIncome_(o.hasIncome_), scale_(o.scale_), firstSet_(o.firstSet_),
+    : count_(o.count_), capacity_(o.capacity_), stride_(o.stride_), opCount_(o.opCount_), floats_(o.floats_),
+      int16s_(o.int16s_), int8s_(o.int8s_), others_(o.others_), hasIncome_(o.hasIncome_),
+      firstSetSlots_(o.firstSetSlots_), scale_(o.scale_), firstSet_(o.firstSet_),
       sets_(o.sets_ ? std::make_unique<SetTable>(*o.sets_) : nullptr), block_(o.block_) {}
 
 KVRSeriesRecords& KVRSeriesRecords::operator=(KVRSeriesRecords o) noexcept {
@@ -251,8 +248,12 @@ KVRSeriesRecords& KVRSeriesRecords::operator=(KVRSeriesRecords o) noexcept {
   std::swap(capacity_, o.capacity_);
   std::swap(stride_, o.stride_);
   std::swap(opCount_, o.opCount_);
-  std::swap(measureOps_, o.measureOps_);
+  std::swap(floats_, o.floats_);
+  std::swap(int16s_, o.int16s_);
+  std::swap(int8s_, o.int8s_);
+  std::swap(others_, o.others_);
   std::swap(hasIncome_, o.hasIncome_);
+  std::swap(firstSetSlots_, o.firstSetSlots_);
   std::swap(scale_, o.scale_);
   std::swap(firstSet_, o.firstSet_);
   std::swap(sets_, o.sets_);
@@ -260,14 +261,51 @@ KVRSeriesRecords& KVRSeriesRecords::operator=(KVRSeriesRecords o) noexcept {
   return *this;
 }
 
-void KVRSeriesRecords::sortOps(std::vector<FieldOp>& ops, uint8_t* measures, uint8_t* income) {
-  std::sort(ops.begin(), ops.end(), [](const FieldOp& a, const FieldOp& b) { return opRank(a.field) < opRank(b.field); });
-  *measures = 0;
-  *income = 0;
+namespace {
+
+constexpr const char* kSlotCode[KVRCurrencySlotCount] = {"USD", "EUR", "AUD", "CAD", "JPY", "GBP", "CHF",
+                                                          "NOK", "NZD", "MXN", "CNY", "SEK", "DKK"};
+
+// The group of a measure: how it is read.
+int readKind(const KVRSeriesRecords::FieldOp& op) {
+  if (op.encoding & (KVRSeriesRecords::kSum | KVRSeriesRecords::kScaled)) return 3;
+  return op.encoding & KVRSeriesRecords::kEncodingMask;  // float 0, 16-bit 1, 8-bit 2
+}
+
+}  // namespace
+
+void KVRSeriesRecords::arrangeOps(std::vector<FieldOp>& ops) {
+  auto rank = [this](const FieldOp& op) {
+    if (op.field == KVRRecordField::income) return 1000;
+    if (isSlotField(op.field)) {
+      const bool inFirst = firstSet_.contains(kSlotCode[op.field - KVRRecordField::firstSlot]);
+      return 2000 + (inFirst ? 0 : 100) + op.field;
+    }
+    return readKind(op) * 100 + op.field;
+  };
+  std::sort(ops.begin(), ops.end(), [&](const FieldOp& a, const FieldOp& b) { return rank(a) < rank(b); });
+  floats_ = int16s_ = int8s_ = others_ = hasIncome_ = firstSetSlots_ = 0;
   for (const FieldOp& op : ops) {
-    if (op.field == KVRRecordField::income) *income = 1;
-    else if (!isSlotField(op.field)) ++*measures;
+    const int r = rank(op);
+    if (r == 1000) hasIncome_ = 1;
+    else if (r >= 2000 && r < 2100) ++firstSetSlots_;
+    else if (r < 1000) {
+      switch (r / 100) {
+        case 0: ++floats_; break;
+        case 1: ++int16s_; break;
+        case 2: ++int8s_; break;
+        default: ++others_; break;
+      }
+    }
   }
+  opCount_ = uint8_t(ops.size());
+}
+
+void KVRSeriesRecords::arrangeOpsInPlace() {
+  if (opCount_ == 0) return;
+  std::vector<FieldOp> table(ops(), ops() + opCount_);
+  arrangeOps(table);
+  std::memcpy(block_.data(), table.data(), opsBytes());
 }
 
 void KVRSeriesRecords::noteSet(size_t i, const KVRCurrencySet& s) {
@@ -302,8 +340,7 @@ void KVRSeriesRecords::relayout(const std::vector<KVRTotalsStruct>& records, uin
     ops.push_back(FieldOp{uint8_t(f), kFloat, offset, 0, 0, 0});
     offset = uint16_t(offset + sizeof(float));
   }
-  sortOps(ops, &measureOps_, &hasIncome_);
-  opCount_ = uint8_t(ops.size());
+  arrangeOps(ops);
   stride_ = offset;
   scale_ = 1.0f;
   count_ = uint32_t(records.size());
@@ -343,6 +380,7 @@ void KVRSeriesRecords::push_back(const KVRTotalsStruct& record) {
   for (const FieldOp& op : allOps()) std::memcpy(r + op.offset, &x[op.field], sizeof(float));
   noteSet(count_, record.currencies);
   ++count_;
+  if (count_ == 1 || needed != stored || !plain) arrangeOpsInPlace();  // the first set is known now
 }
 
 KVRTotalsStruct KVRSeriesRecords::operator[](size_t i) const {
@@ -383,6 +421,29 @@ const KVRTotalsStruct* KVRProductValues::find(const QString& valueKey, KVRCivilD
     if (dateOfDay) slot->date = slot->beginDate = slot->endDate = dateOfDay(day);
   }
   return slot.get();
+}
+
+const KVRProductValues::Extent& KVRProductValues::extent() const {
+  std::call_once(extent_.once, [this] {
+    Extent e;
+    for (const KVRValueSeries& s : series) {
+      if (s.days.empty()) continue;
+      e.records += s.days.size();
+      const KVRCivilDay a = s.days.front(), b = s.days.back();
+      if (e.first > e.last) e.first = a, e.last = b;
+      e.first = std::min(e.first, a);
+      e.last = std::max(e.last, b);
+    }
+    e.recentDays.assign(series.size(), 0);
+    e.recentFirst.assign(series.size(), 0);
+    for (size_t i = 0; i < series.size(); ++i) {
+      e.recentFirst[i] = uint32_t(series[i].days.lowerBound(e.last - 63));
+      series[i].days.visit(e.last - 63, e.last,
+                           [&](size_t, KVRCivilDay d) { e.recentDays[i] |= uint64_t(1) << (e.last - d); });
+    }
+    extent_.extent = std::move(e);
+  });
+  return extent_.extent;
 }
 
 size_t KVRProductValues::byteSize() const {

@@ -106,8 +106,8 @@ class KVRSeriesDays {
   size_t size() const { return count_; }
   bool empty() const { return count_ == 0; }
   KVRCivilDay operator[](size_t i) const;
-  KVRCivilDay front() const { return (*this)[0]; }
-  KVRCivilDay back() const { return (*this)[count_ - 1]; }
+  KVRCivilDay front() const { return base_; }
+  KVRCivilDay back() const { return last_; }
   void reserve(size_t) {}
   // Appends a day after the last one.
   void push_back(KVRCivilDay day);
@@ -118,10 +118,23 @@ class KVRSeriesDays {
     const size_t i = lowerBound(day);
     return i < count_ && (*this)[i] == day ? ptrdiff_t(i) : -1;
   }
+  // The positions [first, last) of the days from `from` to `to`, both included.
+  std::pair<size_t, size_t> range(KVRCivilDay from, KVRCivilDay to) const {
+    if (count_ == 0 || to < from || to < base_ || from > last_) return {0, 0};
+    const size_t a = lowerBound(from);
+    if (form_ != kBitmap && (a == count_ || (*this)[a] > to)) return {a, a};
+    return {a, to >= back() ? size_t(count_) : lowerBound(to + 1)};
+  }
   // Calls f(position, day) for each day from `from` to `to` (both included),
   // in order.
   template <typename F>
-  void visit(KVRCivilDay from, KVRCivilDay to, F&& f) const;
+  void visit(KVRCivilDay from, KVRCivilDay to, F&& f) const {
+    const auto [a, b] = range(from, to);
+    visitRange(a, b, from, f);
+  }
+  // The same over positions found by range(from, ...).
+  template <typename F>
+  void visitRange(size_t first, size_t last, KVRCivilDay from, F&& f) const;
   size_t byteSize() const { return data_.size(); }
   const void* address() const { return data_.data(); }
 
@@ -167,6 +180,7 @@ class KVRSeriesDays {
   const uint16_t* ranks() const { return reinterpret_cast<const uint16_t*>(data_.data() + words_ * sizeof(uint64_t)); }
 
   KVRCivilDay base_ = 0;  // the first day
+  KVRCivilDay last_ = 0;  // the last day
   uint32_t count_ = 0;
   uint32_t capacity_ = 0;  // days room (offsets and whole days)
   uint32_t words_ = 0;     // bitmap words
@@ -242,14 +256,22 @@ class KVRSeriesRecords {
   size_t stride() const { return stride_; }
   float scale() const { return scale_; }
   std::span<const FieldOp> allOps() const { return {ops(), opCount_}; }
-  // The measures other than income, in field order.
-  std::span<const FieldOp> measureOps() const { return {ops(), measureOps_}; }
+  // The measures other than income that are not zero: those read as floats,
+  // as 16-bit and as 8-bit whole numbers, and those worked out (sums and
+  // products), each group in field order.
+  std::span<const FieldOp> measureOps() const { return {ops(), measureCount()}; }
+  std::span<const FieldOp> floatMeasures() const { return {ops(), floats_}; }
+  std::span<const FieldOp> int16Measures() const { return {ops() + floats_, int16s_}; }
+  std::span<const FieldOp> int8Measures() const { return {ops() + floats_ + int16s_, int8s_}; }
+  std::span<const FieldOp> otherMeasures() const { return {ops() + floats_ + int16s_ + int8s_, others_}; }
   // The income, when not zero.
-  const FieldOp* incomeOp() const { return hasIncome_ ? ops() + measureOps_ : nullptr; }
-  // The currency amounts that are not zero, in slot order.
+  const FieldOp* incomeOp() const { return hasIncome_ ? ops() + measureCount() : nullptr; }
+  // The currency amounts that are not zero: first those whose code is in the
+  // first record's set, then the others, each group in slot order.
   std::span<const FieldOp> slotOps() const {
-    return {ops() + measureOps_ + hasIncome_, size_t(opCount_ - measureOps_ - hasIncome_)};
+    return {ops() + measureCount() + hasIncome_, size_t(opCount_ - measureCount() - hasIncome_)};
   }
+  std::span<const FieldOp> firstSetSlotOps() const { return {ops() + measureCount() + hasIncome_, firstSetSlots_}; }
   // Every record has the same currency set (then set(i) is that set).
   bool uniformSets() const { return !sets_; }
   const KVRCurrencySet& set(size_t i) const {
@@ -291,16 +313,21 @@ class KVRSeriesRecords {
   size_t opsBytes() const { return size_t(opCount_) * sizeof(FieldOp); }
   // Lays the records out again with float columns for the given fields.
   void relayout(const std::vector<KVRTotalsStruct>& records, uint64_t fields);
-  // Sorts the fields into measures, income, amounts; sets the counts.
-  static void sortOps(std::vector<FieldOp>& ops, uint8_t* measures, uint8_t* income);
+  size_t measureCount() const { return size_t(floats_) + int16s_ + int8s_ + others_; }
+  // Puts the fields in the order the groups above read them (the first
+  // record's set known) and counts the groups.
+  void arrangeOps(std::vector<FieldOp>& ops);
+  // The same on the table already in the block.
+  void arrangeOpsInPlace();
   void noteSet(size_t i, const KVRCurrencySet& s);
 
   uint32_t count_ = 0;
   uint32_t capacity_ = 0;  // rows room
   uint16_t stride_ = 0;
   uint8_t opCount_ = 0;
-  uint8_t measureOps_ = 0;
+  uint8_t floats_ = 0, int16s_ = 0, int8s_ = 0, others_ = 0;  // the measure groups
   uint8_t hasIncome_ = 0;
+  uint8_t firstSetSlots_ = 0;
   float scale_ = 1.0f;
   KVRCurrencySet firstSet_;
   std::unique_ptr<SetTable> sets_;  // null: every record has firstSet_
@@ -308,31 +335,29 @@ class KVRSeriesRecords {
 };
 
 template <typename F>
-void KVRSeriesDays::visit(KVRCivilDay from, KVRCivilDay to, F&& f) const {
-  if (count_ == 0 || to < from) return;
-  size_t pos = lowerBound(from);
-  if (form_ != kBitmap) {
-    for (; pos < count_; ++pos) {
-      const KVRCivilDay d = (*this)[pos];
-      if (d > to) break;
-      f(pos, d);
+void KVRSeriesDays::visitRange(size_t first, size_t last, KVRCivilDay from, F&& f) const {
+  if (first >= last) return;
+  switch (form_) {
+    case kOffsets: {
+      const uint16_t* o = offsets();
+      for (size_t pos = first; pos < last; ++pos) f(pos, base_ + KVRCivilDay(o[pos]));
+      return;
     }
-    return;
+    case kWide: {
+      const KVRCivilDay* w = wide();
+      for (size_t pos = first; pos < last; ++pos) f(pos, w[pos]);
+      return;
+    }
+    case kBitmap: break;
   }
-  if (pos >= count_) return;
   // Set bits from `from` on, word by word.
   const int64_t start = std::max<int64_t>(0, int64_t(from) - int64_t(base_));
-  const int64_t stop = int64_t(to) - int64_t(base_);  // last offset wanted
   const uint64_t* w = bits();
-  for (size_t word = size_t(start / 64); word < words_ && int64_t(word) * 64 <= stop; ++word) {
+  size_t pos = first;
+  for (size_t word = size_t(start / 64); word < words_ && pos < last; ++word) {
     uint64_t b = w[word];
     if (int64_t(word) == start / 64) b &= ~uint64_t(0) << (start % 64);
-    while (b) {
-      const int64_t off = int64_t(word) * 64 + __builtin_ctzll(b);
-      if (off > stop) return;
-      f(pos++, KVRCivilDay(base_ + off));
-      b &= b - 1;
-    }
+    for (; b && pos < last; b &= b - 1) f(pos++, KVRCivilDay(base_ + int64_t(word) * 64 + __builtin_ctzll(b)));
   }
 }
 
@@ -365,6 +390,18 @@ struct KVRProductValues {
   }
   // Bytes held by the series.
   size_t byteSize() const;
+  // How many records, the first and last day of any series (first > last
+  // when there is none), and for each series which of the 64 days up to that
+  // last day it has a record on (bit i: the day i days before the last), so
+  // that a short walk over the latest days finds the series it meets without
+  // opening the others; worked out on first request.
+  struct Extent {
+    size_t records = 0;
+    KVRCivilDay first = 1, last = 0;
+    std::vector<uint64_t> recentDays;    // by series
+    std::vector<uint32_t> recentFirst;   // by series: the position of its first record of those days
+  };
+  const Extent& extent() const;
 
  private:
   // Records handed out by find(), made on first request. A copy of the values
@@ -381,6 +418,14 @@ struct KVRProductValues {
     std::unique_ptr<ReadRecords> p;
   };
   mutable ReadRecordsHolder read_;
+  struct ExtentHolder {
+    ExtentHolder() = default;
+    ExtentHolder(const ExtentHolder&) {}
+    ExtentHolder& operator=(const ExtentHolder&) { return *this; }
+    std::once_flag once;
+    Extent extent;
+  };
+  mutable ExtentHolder extent_;
 };
 
 using KVRProductValuesRef = std::shared_ptr<const KVRProductValues>;

@@ -18,6 +18,7 @@
 #include <QHash>
 
 #include "core/KVRCalendar.h"
+#include "core/KVRProcessors.h"
 #include "core/KVRVortelyCoreDataManager.h"
 #include "platform/KVRVortelyLogCenter.h"
 #include "core/KVRVortelyManagedProduct.h"
@@ -53,6 +54,14 @@ static_assert(offsetof(KVRTotalsStruct, income) == kMeasuresOffset + 13 * sizeof
 struct MergedMeasures {
   float x[20];
 };
+// KVRTotalsEngine::roundCount without a call: for |x + 0.5| under 2^31 the
+// truncation toward zero is the conversion to a whole number, which gives
+// back the very same float.
+inline float roundCountQuickly(float s) {
+  const double x = double(s) + 0.5;
+  if (x > -2147483648.0 && x < 2147483648.0) return float(int64_t(x));
+  return KVRTotalsEngine::roundCount(s);
+}
 inline MergedMeasures mergedMeasures(const KVRTotalsStruct& k) {
   constexpr size_t kCounts[KVRCountMeasureCount] = {
       (offsetof(KVRTotalsStruct, sales) - kMeasuresOffset) / sizeof(float),
@@ -63,14 +72,19 @@ inline MergedMeasures mergedMeasures(const KVRTotalsStruct& k) {
       (offsetof(KVRTotalsStruct, freeSales) - kMeasuresOffset) / sizeof(float)};
   MergedMeasures m;
   std::memcpy(m.x, reinterpret_cast<const char*>(&k) + kMeasuresOffset, sizeof m.x);
-  for (size_t i : kCounts) m.x[i] = KVRTotalsEngine::roundCount(m.x[i]);
+  for (size_t i : kCounts) m.x[i] = roundCountQuickly(m.x[i]);
   return m;
 }
 inline void addMeasures(KVRTotalsStruct& a, const MergedMeasures& m) {
-  float x[20];
-  std::memcpy(x, reinterpret_cast<const char*>(&a) + kMeasuresOffset, sizeof x);
-  for (int i = 0; i < 20; ++i) x[i] = x[i] + m.x[i];
-  std::memcpy(reinterpret_cast<char*>(&a) + kMeasuresOffset, x, sizeof x);
+  typedef float Float4 __attribute__((vector_size(16)));
+  char* x = reinterpret_cast<char*>(&a) + kMeasuresOffset;
+  for (size_t i = 0; i < 20; i += 4) {
+    Float4 p, q;
+    std::memcpy(&p, x + i * sizeof(float), sizeof p);
+    std::memcpy(&q, m.x + i, sizeof q);
+    p = p + q;
+    std::memcpy(x + i * sizeof(float), &p, sizeof p);
+  }
 }
 
 // The keys a run visits and their countries. They depend on the value keys and
@@ -80,7 +94,8 @@ struct KeyPlan {
   QString region;
   struct Key {
     QString valueKey;
-    int country = 0;  // index into countries
+    int country = 0;          // index into countries
+    bool firstOfCountry = true;  // no earlier key of the walk has its country
   };
   std::vector<Key> keys;  // the keys that pass the filter, in visiting order
   // The same keys in QString order, each with its position in keys: a
@@ -92,6 +107,8 @@ struct KeyPlan {
   // A zero record for each of the countries: every product gets a record for
   // every country, so its records start as a copy of these.
   KVRCountryTotals zeroRecords;
+  // The countries that more than one key passes.
+  std::vector<int> countriesOfSeveralKeys;
 };
 
 // What one run shares between its products.
@@ -162,91 +179,102 @@ const std::vector<int>& seriesIndexOfKeys(const std::shared_ptr<const KeyPlan>& 
   return e.seriesIndex;
 }
 
-// Adds a series' records into a key accumulator, the overall accumulator and
-// the day accumulators, as adding each whole record would: a field that is
+// Adds records of a series (positions `pos`, each for the walk's day in
+// `day`) into a key accumulator, the overall accumulator and the day
+// accumulators, as adding each whole record in turn would: a field that is
 // zero in every record of the series has nothing to add (a sum that starts at
 // +0 never becomes -0, so adding a zero leaves it as it is), and a currency
-// amount is added, like addValueFrom does, only for the codes of the record's
-// own set.
-class SeriesSum {
- public:
-  SeriesSum(const KVRSeriesRecords& recs, const Plan& plan, KVRTotalsStruct& acc, KVRTotalsStruct& overall,
-            KVRProductTotals& out)
-      : recs_(recs), plan_(plan), acc_(acc), overall_(overall), out_(out),
-        measures_(recs.measureOps()), scale_(recs.scale()) {
-    if (recs.uniformSets()) {
-      const KVRCurrencySet& set = recs.set(0);
-      money_ = !set.empty();
-      if (money_) slots_ = liveSlots(set, &slotCount_);
-    }
+// amount is added, like addValueFrom does, only for the codes of the
+// record's own set. Field by field: each accumulator still gets its additions
+// one record after the other, and a field's running sum stays in a register.
+void sumRecords(const KVRSeriesRecords& recs, const Plan& plan, const uint32_t* pos, const uint32_t* day, size_t n,
+                KVRTotalsStruct& acc, KVRTotalsStruct& overall, KVRProductTotals& out) {
+  if (n == 0) return;
+  const bool perDay = !plan.onlyTotals;
+  thread_local std::vector<const uint8_t*> rows;
+  thread_local std::vector<float*> days;
+  rows.resize(n);
+  days.resize(n);
+  for (size_t i = 0; i < n; ++i) {
+    rows[i] = recs.row(pos[i]);
+    days[i] = perDay ? KVRRecordFloats(out.salesByDate[day[i]].second) : nullptr;
   }
-
-  // Record `pos` of the series for day `day` of the walk.
-  void add(size_t pos, size_t day) {
-    const uint8_t* row = recs_.row(pos);
-    float* a = KVRRecordFloats(acc_);
-    if (plan_.onlyTotals) {
-      for (const KVRSeriesRecords::FieldOp& op : measures_) a[op.field] += KVRSeriesRecords::read(row, op, scale_);
+  const float scale = recs.scale();
+  float* a = KVRRecordFloats(acc);
+  auto column = [&](const KVRSeriesRecords::FieldOp& op, auto read) {
+    float sum = a[op.field];
+    if (perDay) {
+      for (size_t i = 0; i < n; ++i) {
+        const float v = read(rows[i]);
+        sum += v;
+        days[i][op.field] += v;
+      }
     } else {
-      float* d = KVRRecordFloats(out_.salesByDate[day].second);
-      for (const KVRSeriesRecords::FieldOp& op : measures_) {
-        const float v = KVRSeriesRecords::read(row, op, scale_);
+      for (size_t i = 0; i < n; ++i) sum += read(rows[i]);
+    }
+    a[op.field] = sum;
+  };
+  for (const KVRSeriesRecords::FieldOp& op : recs.floatMeasures())
+    column(op, [o = op.offset](const uint8_t* r) {
+      float v;
+      std::memcpy(&v, r + o, sizeof v);
+      return v;
+    });
+  for (const KVRSeriesRecords::FieldOp& op : recs.int16Measures())
+    column(op, [o = op.offset](const uint8_t* r) {
+      int16_t x;
+      std::memcpy(&x, r + o, sizeof x);
+      return float(x);
+    });
+  for (const KVRSeriesRecords::FieldOp& op : recs.int8Measures())
+    column(op, [o = op.offset](const uint8_t* r) { return float(int8_t(r[o])); });
+  for (const KVRSeriesRecords::FieldOp& op : recs.otherMeasures())
+    column(op, [&op, scale](const uint8_t* r) { return KVRSeriesRecords::read(r, op, scale); });
+
+  // Currency amounts, for the codes of each record's set.
+  float* o = KVRRecordFloats(overall);
+  if (recs.uniformSets()) {
+    const KVRCurrencySet& set = recs.set(0);
+    if (set.empty()) return;
+    overall.currencies.unite(set);
+    if (perDay) {
+      acc.currencies.unite(set);
+      for (size_t i = 0; i < n; ++i) out.salesByDate[day[i]].second.currencies.unite(set);
+    }
+    for (const KVRSeriesRecords::FieldOp& op : recs.firstSetSlotOps()) {
+      float so = o[op.field], sa = a[op.field];
+      for (size_t i = 0; i < n; ++i) {
+        const float v = KVRSeriesRecords::read(rows[i], op, scale);
+        so += v;
+        if (perDay) {
+          sa += v;
+          days[i][op.field] += v;
+        }
+      }
+      o[op.field] = so;
+      if (perDay) a[op.field] = sa;
+    }
+    return;
+  }
+  for (size_t i = 0; i < n; ++i) {
+    const KVRCurrencySet& set = recs.set(pos[i]);
+    if (set.empty()) continue;
+    overall.currencies.unite(set);
+    if (perDay) {
+      acc.currencies.unite(set);
+      out.salesByDate[day[i]].second.currencies.unite(set);
+    }
+    for (const KVRSeriesRecords::FieldOp& op : recs.slotOps()) {
+      if (!(set.bits() & plan.slotBit[op.field - KVRRecordField::firstSlot])) continue;
+      const float v = KVRSeriesRecords::read(rows[i], op, scale);
+      o[op.field] += v;
+      if (perDay) {
         a[op.field] += v;
-        d[op.field] += v;
-      }
-    }
-    if (recs_.uniformSets()) {
-      if (money_) addAmounts(row, recs_.set(0), slots_.data(), slotCount_, day);
-    } else {
-      const KVRCurrencySet& set = recs_.set(pos);
-      if (!set.empty()) {
-        size_t n = 0;
-        const auto live = liveSlots(set, &n);
-        addAmounts(row, set, live.data(), n, day);
+        days[i][op.field] += v;
       }
     }
   }
-
- private:
-  std::array<KVRSeriesRecords::FieldOp, KVRCurrencySlotCount> liveSlots(const KVRCurrencySet& set, size_t* n) const {
-    std::array<KVRSeriesRecords::FieldOp, KVRCurrencySlotCount> live{};
-    *n = 0;
-    for (const KVRSeriesRecords::FieldOp& op : recs_.slotOps())
-      if (set.bits() & plan_.slotBit[op.field - KVRRecordField::firstSlot]) live[(*n)++] = op;
-    return live;
-  }
-  void addAmounts(const uint8_t* row, const KVRCurrencySet& set, const KVRSeriesRecords::FieldOp* live, size_t n,
-                  size_t day) {
-    float* o = KVRRecordFloats(overall_);
-    overall_.currencies.unite(set);
-    if (plan_.onlyTotals) {
-      for (size_t i = 0; i < n; ++i) o[live[i].field] += KVRSeriesRecords::read(row, live[i], scale_);
-      return;
-    }
-    KVRTotalsStruct& dayRecord = out_.salesByDate[day].second;
-    acc_.currencies.unite(set);
-    dayRecord.currencies.unite(set);
-    float* a = KVRRecordFloats(acc_);
-    float* d = KVRRecordFloats(dayRecord);
-    for (size_t i = 0; i < n; ++i) {
-      const float v = KVRSeriesRecords::read(row, live[i], scale_);
-      o[live[i].field] += v;
-      a[live[i].field] += v;
-      d[live[i].field] += v;
-    }
-  }
-
-  const KVRSeriesRecords& recs_;
-  const Plan& plan_;
-  KVRTotalsStruct& acc_;
-  KVRTotalsStruct& overall_;
-  KVRProductTotals& out_;
-  std::span<const KVRSeriesRecords::FieldOp> measures_;
-  float scale_;
-  bool money_ = false;
-  std::array<KVRSeriesRecords::FieldOp, KVRCurrencySlotCount> slots_{};
-  size_t slotCount_ = 0;
-};
+}
 
 // Sums one product. False when the run was cancelled.
 bool sumProduct(const Plan& plan, const KVRTotalsEngine::ProductInput& in, KVRProductTotals& out) {
@@ -262,7 +290,8 @@ bool sumProduct(const Plan& plan, const KVRTotalsEngine::ProductInput& in, KVRPr
   }
 
   // The product's series of each passing key, found once.
-  std::vector<const KVRValueSeries*> seriesOfKey(kp.keys.size(), nullptr);
+  thread_local std::vector<const KVRValueSeries*> seriesOfKey;
+  seriesOfKey.assign(kp.keys.size(), nullptr);
   if (in.values && dayCount > 0) {
     const std::vector<int>& seriesIndex = seriesIndexOfKeys(plan.keyPlan, in.values);
     for (size_t k = 0; k < seriesIndex.size(); ++k)
@@ -276,47 +305,102 @@ bool sumProduct(const Plan& plan, const KVRTotalsEngine::ProductInput& in, KVRPr
     // The records each series has in the walk. The series lie apart in
     // memory: find all the ranges first, asking for each range's first row,
     // then sum, so that the fetches overlap instead of following one another.
-    if (plan.consecutive) {
-      for (size_t k = 0; k < keyCount; ++k)
-        if (const KVRValueSeries* series = seriesOfKey[k]) {
-          const size_t from = series->days.lowerBound(firstDay);
-          if (from < series->days.size()) __builtin_prefetch(series->records.row(from));
-        }
-    }
-    // Every country of a visited key gets a record: lay them all out in
-    // order first, then sum into them.
-    const size_t countryCount = kp.zeroRecords.size();
-    out.byCountry = kp.zeroRecords;
-    std::vector<char> countrySeen(countryCount, 0);
-    KVRTotalsStruct later;  // the key accumulator of a country's later keys
+    // The keys whose series have records in the walk, and where the walk
+    // enters and leaves each of them. The series lie apart in memory: find
+    // all the ranges first, asking for each range's first row, then sum, so
+    // that the fetches overlap instead of following one another.
+    struct Visit {
+      uint32_t key, first, last;
+    };
+    thread_local std::vector<Visit> visits;
+    visits.clear();
+    // A walk within the product's 64 latest days passes over the series
+    // without a record in it by their bit of those days.
+    const KVRProductValues::Extent* extent = in.values ? &in.values->extent() : nullptr;
+    uint64_t recent = 0;
+    const bool byRecentDays = extent && plan.consecutive && extent->first <= extent->last &&
+                              firstDay >= extent->last - 63 && !extent->recentDays.empty();
+    if (byRecentDays)
+      for (KVRCivilDay d = firstDay; d <= std::min(lastDay, extent->last); ++d) recent |= uint64_t(1) << (extent->last - d);
+    const std::vector<int>* seriesIndex = in.values ? &seriesIndexOfKeys(plan.keyPlan, in.values) : nullptr;
     for (size_t k = 0; k < keyCount; ++k) {
-      const KeyPlan::Key& key = kp.keys[k];
+      const KVRValueSeries* series = seriesOfKey[k];
+      if (!series) continue;
+      if (byRecentDays) {
+        // The positions from the series' bits of the latest days: records
+        // before the walk, and up to its end.
+        const size_t i = size_t((*seriesIndex)[k]);
+        const uint64_t days = extent->recentDays[i];
+        if (!(days & recent)) continue;
+        const int before = extent->last - firstDay + 1;  // bits of the days before the walk start here
+        const int upTo = std::max(0, extent->last - lastDay);
+        const uint32_t a = extent->recentFirst[i] + uint32_t(before >= 64 ? 0 : __builtin_popcountll(days >> before));
+        const uint32_t b = extent->recentFirst[i] + uint32_t(__builtin_popcountll(days >> upTo));
+        visits.push_back({uint32_t(k), a, b});
+        __builtin_prefetch(series->records.row(a));
+        continue;
+      }
+      if (series->days.empty()) continue;
+      if (!plan.consecutive) {
+        visits.push_back({uint32_t(k), 0, 0});
+        continue;
+      }
+      const auto [a, b] = series->days.range(firstDay, lastDay);
+      if (a == b) continue;
+      visits.push_back({uint32_t(k), uint32_t(a), uint32_t(b)});
+      __builtin_prefetch(series->records.row(a));
+    }
+    // Every country of a passing key gets a record: lay them all out in
+    // order first, then sum into them. A key without records in the walk
+    // adds nothing (its merge would add zeros, which change no sum).
+    out.byCountry.assignFrom(kp.zeroRecords);
+    KVRTotalsStruct later;  // the key accumulator of a country's later keys
+    for (const Visit& v : visits) {
       if (cancelled(plan)) return false;
+      const KeyPlan::Key& key = kp.keys[v.key];
+      const KVRValueSeries* series = seriesOfKey[v.key];
       // The key accumulator. A country's first key gives its record as it is,
       // so that key sums straight into the (still zero) record.
-      char& seen = countrySeen[size_t(key.country)];
       KVRTotalsStruct& record = out.byCountry.entry(size_t(key.country)).second;
-      if (seen) later = KVRTotalsStruct();
-      KVRTotalsStruct& acc = seen ? later : record;
-      if (const KVRValueSeries* series = seriesOfKey[k]; series && !series->days.empty()) {
-        SeriesSum sum(series->records, plan, acc, overall, out);
-        if (plan.consecutive) {
-          series->days.visit(firstDay, lastDay, [&](size_t pos, KVRCivilDay d) { sum.add(pos, size_t(d - firstDay)); });
-        } else {
-          for (size_t i = 0; i < dayCount; ++i)
-            if (const ptrdiff_t pos = series->days.indexOf(plan.walkDays[i]); pos >= 0) sum.add(size_t(pos), i);
+      if (!key.firstOfCountry) later = KVRTotalsStruct();
+      KVRTotalsStruct& acc = key.firstOfCountry ? record : later;
+      // The records of the walk in this series: positions and days.
+      thread_local std::vector<uint32_t> positions, walkDays;
+      positions.clear();
+      walkDays.clear();
+      auto take = [&](size_t pos, size_t day) {
+        positions.push_back(uint32_t(pos));
+        walkDays.push_back(uint32_t(day));
+      };
+      if (byRecentDays) {
+        // The days from the bits: the walk's days, earliest first.
+        uint64_t days = extent->recentDays[size_t((*seriesIndex)[v.key])] & recent;
+        size_t pos = v.first;
+        while (days) {
+          const int bit = 63 - __builtin_clzll(days);
+          take(pos++, size_t(extent->last - bit - firstDay));
+          days &= ~(uint64_t(1) << bit);
         }
+      } else if (plan.consecutive) {
+        series->days.visitRange(v.first, v.last, firstDay,
+                                [&](size_t pos, KVRCivilDay d) { take(pos, size_t(d - firstDay)); });
+      } else {
+        for (size_t i = 0; i < dayCount; ++i)
+          if (const ptrdiff_t pos = series->days.indexOf(plan.walkDays[i]); pos >= 0) take(size_t(pos), i);
       }
+      sumRecords(series->records, plan, positions.data(), walkDays.data(), positions.size(), acc, overall, out);
       // Key merge.
       acc.income = 0;
       const MergedMeasures merged = mergedMeasures(acc);
       addMeasures(overall, merged);
-      if (seen) {
+      if (!key.firstOfCountry) {
         addMeasures(record, merged);
         record.addValuesFrom(acc);
       }
-      seen = 1;
     }
+    // A country's later keys make its record's currency set, with or
+    // without records.
+    for (int c : kp.countriesOfSeveralKeys) out.byCountry.entry(size_t(c)).second.currencies.make();
   }
   if (cancelled(plan)) return false;
 
@@ -327,11 +411,13 @@ bool sumProduct(const Plan& plan, const KVRTotalsEngine::ProductInput& in, KVRPr
 
 // Helper threads kept for the engine's runs, so that a run does not pay for
 // starting threads. A run uses them only when no other run does; otherwise it
-// sums on its own thread.
+// sums on its own thread. Idle helpers sleep on a condition variable: they
+// never spin, so they take no processor time from the thread that sums, also
+// when they share its processor.
 class WorkerPool {
  public:
   static WorkerPool& shared() {
-    static WorkerPool* pool = new WorkerPool(std::min(7u, std::max(1u, std::thread::hardware_concurrency()) - 1));
+    static WorkerPool* pool = new WorkerPool(7);
     return *pool;
   }
   unsigned helperCount() const { return unsigned(helpers_.size()); }
@@ -351,7 +437,7 @@ class WorkerPool {
       wanted_ = helpers;
       running_ = 0;
       open_ = true;
-      generation_.store(generation_.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+      ++generation_;
     }
     cv_.notify_all();
     job();
@@ -370,17 +456,10 @@ class WorkerPool {
     uint64_t seen = 0;
     for (;;) {
       const std::function<void()>* job = nullptr;
-      // Runs come in bursts (a load makes several in a row): watch for the
-      // next one for a moment before sleeping, so that it need not wake us.
-      const auto watchUntil = std::chrono::steady_clock::now() + kWatch;
-      for (unsigned i = 1; generation_.load(std::memory_order_acquire) == seen; ++i) {
-        if (i % 64 == 0 && std::chrono::steady_clock::now() > watchUntil) break;
-        relax();
-      }
       {
         std::unique_lock<std::mutex> g(m_);
-        cv_.wait(g, [&] { return generation_.load(std::memory_order_relaxed) != seen; });
-        seen = generation_.load(std::memory_order_relaxed);
+        cv_.wait(g, [&] { return generation_ != seen; });
+        seen = generation_;
         if (index >= wanted_ || !open_) continue;
         job = job_;
         ++running_;
@@ -397,17 +476,34 @@ class WorkerPool {
   const std::function<void()>* job_ = nullptr;
   unsigned wanted_ = 0, running_ = 0;
   bool open_ = false;  // helpers may still start on the current job
-  std::atomic<uint64_t> generation_{0};  // written under m_
-  static constexpr std::chrono::microseconds kWatch{200};
-  static void relax() {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#else
-    std::this_thread::yield();
-#endif
-  }
+  uint64_t generation_ = 0;
   std::vector<std::thread> helpers_;
 };
+
+// What a run costs on one thread, roughly, in nanoseconds: the records it
+// adds, and the records it makes (a record per country of every passing key
+// and one per day of the walk, for each product). Measured on the large
+// sample; only the order of magnitude matters.
+double estimatedNanoseconds(const Plan& plan, const std::vector<KVRTotalsEngine::ProductInput>& products,
+                            size_t allKeys) {
+  constexpr double kPerRecordAdded = 12, kPerRecordMade = 20, kPerProduct = 1500;
+  const KeyPlan& kp = *plan.keyPlan;
+  if (plan.walk.empty()) return double(products.size()) * kPerProduct;
+  const double keyShare = allKeys ? double(kp.keys.size()) / double(allKeys) : 0.0;
+  const KVRCivilDay first = plan.walkDays.front(), last = plan.walkDays.back();
+  double added = 0;
+  for (const KVRTotalsEngine::ProductInput& p : products) {
+    if (!p.values) continue;
+    const KVRProductValues::Extent& e = p.values->extent();
+    if (e.first > e.last) continue;
+    const double span = double(e.last - e.first + 1);
+    const double overlap = double(std::min(last, e.last)) - double(std::max(first, e.first)) + 1;
+    if (overlap > 0) added += double(e.records) * std::min(1.0, overlap / span) * keyShare;
+  }
+  const double made = double(products.size()) *
+                      double(kp.zeroRecords.size() + (plan.onlyTotals ? 0 : plan.walk.size()));
+  return added * kPerRecordAdded + made * kPerRecordMade + double(products.size()) * kPerProduct;
+}
 
 // The sorted value keys of the last run: the shared index hands the same list
 // (the same shared data) until a product publishes new keys.
@@ -472,6 +568,12 @@ KeyPlan makeKeyPlan(const QStringList& sortedKeys, const QString& region) {
     for (auto& k : kp.keys) k.country = remap[size_t(k.country)];
     kp.countries.clear();
     for (const QString& c : sorted) kp.countries << internedText(c);
+  }
+  {
+    std::vector<int> keysOfCountry(size_t(kp.countries.size()), 0);
+    for (KeyPlan::Key& k : kp.keys) k.firstOfCountry = keysOfCountry[size_t(k.country)]++ == 0;
+    for (size_t c = 0; c < keysOfCountry.size(); ++c)
+      if (keysOfCountry[c] > 1) kp.countriesOfSeveralKeys.push_back(int(c));
   }
   kp.zeroRecords.reserve(size_t(kp.countries.size()));
   for (const QString& c : kp.countries) kp.zeroRecords.append(c, KVRTotalsStruct());
@@ -552,10 +654,18 @@ std::optional<KVRTotalsResult> KVRTotalsEngine::run(const QStringList& valueKeys
       }
     }
   };
-  unsigned threads = maxThreads > 0 ? unsigned(maxThreads) : 8u;
-  // Small runs are not worth a thread.
-  const size_t work = products.size() * (plan.walk.size() + 8) * std::max<size_t>(1, plan.keyPlan->keys.size());
-  if (products.size() < 2 || work < 4000) threads = 1;
+  // Threads from the work: a run one thread does in about a millisecond wakes
+  // no helper (waking them costs as much as they save), a longer one takes a
+  // thread per half millisecond of work, up to the processors the process may
+  // run on. A count given by the caller is taken as it is.
+  unsigned threads = 1;
+  if (maxThreads > 0) {
+    threads = unsigned(maxThreads);
+  } else {
+    const double ns = estimatedNanoseconds(plan, products, size_t(valueKeys.size()));
+    if (ns > 1.0e6) threads = unsigned(std::min(8.0, std::ceil(ns / 0.5e6)));
+    threads = std::min(threads, KVRAvailableProcessors());
+  }
   threads = unsigned(std::min<size_t>(threads, products.size()));
   const std::function<void()> job = worker;
   if (threads <= 1 || !WorkerPool::shared().tryRun(threads - 1, job)) worker();

@@ -61,6 +61,13 @@ class KVRCountryTotals {
     return it->second;
   }
 
+  // Makes the records those of `prototype` (the same countries, its records):
+  // a whole array written at once.
+  void assignFrom(const KVRCountryTotals& prototype) {
+    entries_.clear();
+    entries_.reserve(prototype.size());
+    for (const value_type& e : prototype.entries_) entries_.emplace_back(e.first, e.second);
+  }
   // Adds a record for a country that sorts after every country present (the
   // way a builder that visits countries in order fills the array); false, and
   // nothing added, when it does not.
