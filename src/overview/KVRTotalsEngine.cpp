@@ -191,14 +191,25 @@ void sumRecords(const KVRSeriesRecords& recs, const Plan& plan, const uint32_t* 
                 KVRTotalsStruct& acc, KVRTotalsStruct& overall, KVRProductTotals& out) {
   if (n == 0) return;
   const bool perDay = !plan.onlyTotals;
-  thread_local std::vector<const uint8_t*> rows;
-  thread_local std::vector<float*> days;
-  rows.resize(n);
-  days.resize(n);
-  for (size_t i = 0; i < n; ++i) {
-    rows[i] = recs.row(pos[i]);
-    days[i] = perDay ? KVRRecordFloats(out.salesByDate[day[i]].second) : nullptr;
+  // The rows and day records, on the stack for the usual short runs.
+  constexpr size_t kOnStack = 64;
+  const uint8_t* rowsOnStack[kOnStack];
+  float* daysOnStack[kOnStack];
+  thread_local std::vector<const uint8_t*> rowsOnHeap;
+  thread_local std::vector<float*> daysOnHeap;
+  const uint8_t** rows = rowsOnStack;
+  float** days = daysOnStack;
+  if (n > kOnStack) {
+    rowsOnHeap.resize(n);
+    daysOnHeap.resize(n);
+    rows = rowsOnHeap.data();
+    days = daysOnHeap.data();
   }
+  const uint8_t* first = recs.row(0);
+  const size_t stride = recs.stride();
+  for (size_t i = 0; i < n; ++i) rows[i] = first + pos[i] * stride;
+  if (perDay)
+    for (size_t i = 0; i < n; ++i) days[i] = KVRRecordFloats(out.salesByDate[day[i]].second);
   const float scale = recs.scale();
   float* a = KVRRecordFloats(acc);
   auto column = [&](const KVRSeriesRecords::FieldOp& op, auto read) {
@@ -289,14 +300,9 @@ bool sumProduct(const Plan& plan, const KVRTotalsEngine::ProductInput& in, KVRPr
     for (size_t i = 0; i < dayCount; ++i) out.salesByDate[i].first = plan.walk[i];
   }
 
-  // The product's series of each passing key, found once.
-  thread_local std::vector<const KVRValueSeries*> seriesOfKey;
-  seriesOfKey.assign(kp.keys.size(), nullptr);
-  if (in.values && dayCount > 0) {
-    const std::vector<int>& seriesIndex = seriesIndexOfKeys(plan.keyPlan, in.values);
-    for (size_t k = 0; k < seriesIndex.size(); ++k)
-      if (seriesIndex[k] >= 0) seriesOfKey[k] = &in.values->series[size_t(seriesIndex[k])];
-  }
+  // The position of the product's series of each passing key (-1: none).
+  const std::vector<int>* seriesIndex =
+      in.values && dayCount > 0 ? &seriesIndexOfKeys(plan.keyPlan, in.values) : nullptr;
 
   if (dayCount > 0) {
     const KVRCivilDay firstDay = plan.walkDays.front();
@@ -310,7 +316,7 @@ bool sumProduct(const Plan& plan, const KVRTotalsEngine::ProductInput& in, KVRPr
     // all the ranges first, asking for each range's first row, then sum, so
     // that the fetches overlap instead of following one another.
     struct Visit {
-      uint32_t key, first, last;
+      uint32_t key, series, first, last;
     };
     thread_local std::vector<Visit> visits;
     visits.clear();
@@ -322,32 +328,32 @@ bool sumProduct(const Plan& plan, const KVRTotalsEngine::ProductInput& in, KVRPr
                               firstDay >= extent->last - 63 && !extent->recentDays.empty();
     if (byRecentDays)
       for (KVRCivilDay d = firstDay; d <= std::min(lastDay, extent->last); ++d) recent |= uint64_t(1) << (extent->last - d);
-    const std::vector<int>* seriesIndex = in.values ? &seriesIndexOfKeys(plan.keyPlan, in.values) : nullptr;
-    for (size_t k = 0; k < keyCount; ++k) {
-      const KVRValueSeries* series = seriesOfKey[k];
-      if (!series) continue;
+    for (size_t k = 0; seriesIndex && k < keyCount; ++k) {
+      const int index = (*seriesIndex)[k];
+      if (index < 0) continue;
+      const size_t i = size_t(index);
       if (byRecentDays) {
         // The positions from the series' bits of the latest days: records
         // before the walk, and up to its end.
-        const size_t i = size_t((*seriesIndex)[k]);
         const uint64_t days = extent->recentDays[i];
         if (!(days & recent)) continue;
         const int before = extent->last - firstDay + 1;  // bits of the days before the walk start here
         const int upTo = std::max(0, extent->last - lastDay);
         const uint32_t a = extent->recentFirst[i] + uint32_t(before >= 64 ? 0 : __builtin_popcountll(days >> before));
         const uint32_t b = extent->recentFirst[i] + uint32_t(__builtin_popcountll(days >> upTo));
-        visits.push_back({uint32_t(k), a, b});
-        __builtin_prefetch(series->records.row(a));
+        visits.push_back({uint32_t(k), uint32_t(i), a, b});
+        __builtin_prefetch(&in.values->series[i].records);
         continue;
       }
+      const KVRValueSeries* series = &in.values->series[i];
       if (series->days.empty()) continue;
       if (!plan.consecutive) {
-        visits.push_back({uint32_t(k), 0, 0});
+        visits.push_back({uint32_t(k), uint32_t(i), 0, 0});
         continue;
       }
       const auto [a, b] = series->days.range(firstDay, lastDay);
       if (a == b) continue;
-      visits.push_back({uint32_t(k), uint32_t(a), uint32_t(b)});
+      visits.push_back({uint32_t(k), uint32_t(i), uint32_t(a), uint32_t(b)});
       __builtin_prefetch(series->records.row(a));
     }
     // Every country of a passing key gets a record: lay them all out in
@@ -358,7 +364,7 @@ bool sumProduct(const Plan& plan, const KVRTotalsEngine::ProductInput& in, KVRPr
     for (const Visit& v : visits) {
       if (cancelled(plan)) return false;
       const KeyPlan::Key& key = kp.keys[v.key];
-      const KVRValueSeries* series = seriesOfKey[v.key];
+      const KVRValueSeries* series = &in.values->series[v.series];
       // The key accumulator. A country's first key gives its record as it is,
       // so that key sums straight into the (still zero) record.
       KVRTotalsStruct& record = out.byCountry.entry(size_t(key.country)).second;
@@ -374,7 +380,7 @@ bool sumProduct(const Plan& plan, const KVRTotalsEngine::ProductInput& in, KVRPr
       };
       if (byRecentDays) {
         // The days from the bits: the walk's days, earliest first.
-        uint64_t days = extent->recentDays[size_t((*seriesIndex)[v.key])] & recent;
+        uint64_t days = extent->recentDays[v.series] & recent;
         size_t pos = v.first;
         while (days) {
           const int bit = 63 - __builtin_clzll(days);
