@@ -240,8 +240,9 @@ void displaySeveralProducts(const KVROverviewInput& in, KVROverviewDisplay& d, s
   // chart by product and the chart by country of the same measure show the
   // same total (the engine's totals may lose cents against its country parts).
   double revenueTotal = 0, ratioNumerators = 0, ratioDivisors = 0;
-  std::vector<KVRDate> dates;
-  KVRCombinedDayValues combined;
+  // The graph range is walked once for every curve.
+  const KVRGraphDays range(in.graphStartDate, in.graphEndDate);
+  KVRCombinedDayValues combined(range);
 
   for (const KVRVortelyManagedProduct* p : products) {
     const KVRProductTotals* entry = entryOf(A, p);
@@ -302,11 +303,10 @@ void displaySeveralProducts(const KVROverviewInput& in, KVROverviewDisplay& d, s
     pRequests += PT.requests;
     pImpressions += PT.impressions;
 
-    // The product's curve over the shared list of days, and the combined sums.
+    // The product's curve over the days of the range, and the combined sums.
     const KVRProductTotals* dayEntry = G ? entryOf(G, p) : entry;
     const KVRDayTotals days = dayEntry ? KVRDayTotals(dayEntry->salesByDate) : KVRDayTotals();
-    d.curves.push_back(KVROverviewCurve{
-        KVRPointsInCurveWithDates(days, key, &dates, in.graphStartDate, in.graphEndDate), p->curveColor});
+    d.curves.push_back(KVROverviewCurve{KVRPointsInCurve(days, key, range), p->curveColor});
     combined.addProduct(days, key, T);
 
     // Part charts by country.
@@ -347,8 +347,7 @@ void displaySeveralProducts(const KVROverviewInput& in, KVROverviewDisplay& d, s
   d.evolution.current = cur;
   d.evolution.previous = prev;
 
-  if (!KVRBuildPointsInCurve(combined, in.graphStartDate, in.graphEndDate, &d.pointsInCurve))
-    d.pointsInCurve = in.previousPointsInCurve;
+  if (!combined.buildPoints(&d.pointsInCurve)) d.pointsInCurve = in.previousPointsInCurve;
 
   d.counterValue = in.iAd ? revenueTotal : sumCurrency;
   d.sales = sumSales;
