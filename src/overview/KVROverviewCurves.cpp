@@ -274,11 +274,14 @@ QString KVRMouseOverLabel(int valueTag, const QString& currencySymbol) {
 // --- Part charts -------------------------------------------------------------------
 
 void KVRChartDivision::sortKeys() {
+  // The keys in their order, with their values at hand for the sort.
+  std::vector<std::pair<double, const QString*>> order;
+  order.reserve(values.size());
+  for (const auto& [k, v] : values) order.emplace_back(v, &k);
+  std::stable_sort(order.begin(), order.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
   sortedKeys.clear();
-  sortedKeys.reserve(values.size());
-  for (const auto& [k, v] : values) sortedKeys.push_back(k);
-  std::stable_sort(sortedKeys.begin(), sortedKeys.end(),
-                   [this](const QString& a, const QString& b) { return values.at(a) < values.at(b); });
+  sortedKeys.reserve(order.size());
+  for (const auto& [v, k] : order) sortedKeys.push_back(*k);
 }
 
 double KVRChartDivision::valueAt(int i) const {

@@ -118,6 +118,7 @@ struct KVROverviewControlState {
   int valueTag = 0;
   QString currencySymbol;
   bool roundCurrency = false;  // money shown in whole units
+  bool operator==(const KVROverviewControlState&) const = default;
 };
 
 // Vertical axis of the curve graph: bottom (signed) and length.
