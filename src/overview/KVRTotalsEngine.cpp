@@ -105,8 +105,8 @@ struct KeyPlan {
   // internedText): the records of every product carry them.
   QStringList countries;
   // A zero record for each of the countries: every product gets a record for
-  // every country, so its records start as a copy of these.
-  KVRCountryTotals zeroRecords;
+  // every country, so its records start laid over these.
+  std::shared_ptr<const KVRCountryTotals> zeroRecords;
   // The countries that more than one key passes.
   std::vector<int> countriesOfSeveralKeys;
 };
@@ -356,10 +356,11 @@ bool sumProduct(const Plan& plan, const KVRTotalsEngine::ProductInput& in, KVRPr
       visits.push_back({uint32_t(k), uint32_t(i), uint32_t(a), uint32_t(b)});
       __builtin_prefetch(series->records.row(a));
     }
-    // Every country of a passing key gets a record: lay them all out in
-    // order first, then sum into them. A key without records in the walk
-    // adds nothing (its merge would add zeros, which change no sum).
+    // Every country of a passing key gets a record: the zero records first,
+    // then the sums into those of the countries met. A key without records in
+    // the walk adds nothing (its merge would add zeros, which change no sum).
     out.byCountry.assignFrom(kp.zeroRecords);
+    out.byCountry.reserveChanged(visits.size() + kp.countriesOfSeveralKeys.size());
     KVRTotalsStruct later;  // the key accumulator of a country's later keys
     for (const Visit& v : visits) {
       if (cancelled(plan)) return false;
@@ -487,12 +488,12 @@ class WorkerPool {
 };
 
 // What a run costs on one thread, roughly, in nanoseconds: the records it
-// adds, and the records it makes (a record per country of every passing key
-// and one per day of the walk, for each product). Measured on the large
-// sample; only the order of magnitude matters.
+// adds, the records it makes (one per day of the walk for each product), and
+// the zero records of the countries it lays under each product's. Measured on
+// the large sample; only the order of magnitude matters.
 double estimatedNanoseconds(const Plan& plan, const std::vector<KVRTotalsEngine::ProductInput>& products,
                             size_t allKeys) {
-  constexpr double kPerRecordAdded = 12, kPerRecordMade = 20, kPerProduct = 1500;
+  constexpr double kPerRecordAdded = 12, kPerRecordMade = 20, kPerRecordLaid = 1, kPerProduct = 1500;
   const KeyPlan& kp = *plan.keyPlan;
   if (plan.walk.empty()) return double(products.size()) * kPerProduct;
   const double keyShare = allKeys ? double(kp.keys.size()) / double(allKeys) : 0.0;
@@ -506,9 +507,10 @@ double estimatedNanoseconds(const Plan& plan, const std::vector<KVRTotalsEngine:
     const double overlap = double(std::min(last, e.last)) - double(std::max(first, e.first)) + 1;
     if (overlap > 0) added += double(e.records) * std::min(1.0, overlap / span) * keyShare;
   }
-  const double made = double(products.size()) *
-                      double(kp.zeroRecords.size() + (plan.onlyTotals ? 0 : plan.walk.size()));
-  return added * kPerRecordAdded + made * kPerRecordMade + double(products.size()) * kPerProduct;
+  const double made = double(products.size()) * (plan.onlyTotals ? 0.0 : double(plan.walk.size()));
+  const double laid = double(products.size()) * double(kp.zeroRecords->size());
+  return added * kPerRecordAdded + made * kPerRecordMade + laid * kPerRecordLaid +
+         double(products.size()) * kPerProduct;
 }
 
 // The sorted value keys of the last run: the shared index hands the same list
@@ -581,8 +583,10 @@ KeyPlan makeKeyPlan(const QStringList& sortedKeys, const QString& region) {
     for (size_t c = 0; c < keysOfCountry.size(); ++c)
       if (keysOfCountry[c] > 1) kp.countriesOfSeveralKeys.push_back(int(c));
   }
-  kp.zeroRecords.reserve(size_t(kp.countries.size()));
-  for (const QString& c : kp.countries) kp.zeroRecords.append(c, KVRTotalsStruct());
+  auto zeros = std::make_shared<KVRCountryTotals>();
+  zeros->reserve(size_t(kp.countries.size()));
+  for (const QString& c : kp.countries) zeros->append(c, KVRTotalsStruct());
+  kp.zeroRecords = std::move(zeros);
   kp.keysByText.reserve(kp.keys.size());
   for (size_t i = 0; i < kp.keys.size(); ++i) kp.keysByText.emplace_back(kp.keys[i].valueKey, int(i));
   std::sort(kp.keysByText.begin(), kp.keysByText.end(),
