@@ -130,18 +130,26 @@ void KVRVortelyManagedProduct::buildHistories(const std::vector<KVRVortelyManage
   for (size_t t = 0; t < threads; ++t) builders.push_back(std::make_unique<KVRHistoryBuilder>());
   std::recursive_mutex& context = KVRVortelyCoreDataManager::sharedInstance().contextLock();
   const size_t batch = threads == 1 ? 1 : threads * 2;
+  // Largest first, so that the products of a batch take about as long as
+  // each other and its threads end together.
+  std::vector<KVRVortelyManagedProduct*> order = products;
+  {
+    std::lock_guard<std::recursive_mutex> g(context);
+    auto size = [](const KVRVortelyManagedProduct* p) { return p ? p->entries.size() + p->iAdEntries.size() : 0; };
+    std::stable_sort(order.begin(), order.end(), [&](auto* a, auto* b) { return size(a) > size(b); });
+  }
   static const std::vector<KVRReport*> kNone;
-  for (size_t first = 0; first < products.size(); first += batch) {
-    const size_t last = std::min(products.size(), first + batch);
+  for (size_t first = 0; first < order.size(); first += batch) {
+    const size_t last = std::min(order.size(), first + batch);
     std::lock_guard<std::recursive_mutex> g(context);
     const auto daily = dailyReportsByAccount();
     if (rebuild)
       for (size_t i = first; i < last; ++i)
-        if (products[i]) products[i]->resetHistory();
+        if (order[i]) order[i]->resetHistory();
     std::atomic<size_t> next{first};
     auto work = [&](size_t t) {
       for (size_t i; (i = next.fetch_add(1)) < last;) {
-        KVRVortelyManagedProduct* p = products[i];
+        KVRVortelyManagedProduct* p = order[i];
         if (!p) continue;
         auto it = p->account ? daily.find(p->account) : daily.end();
         p->buildHistoryWith(*builders[t], it == daily.end() ? kNone : it->second);
@@ -153,7 +161,7 @@ void KVRVortelyManagedProduct::buildHistories(const std::vector<KVRVortelyManage
     for (std::thread& h : helpers) h.join();
     if (afterEach)
       for (size_t i = first; i < last; ++i)
-        if (products[i]) afterEach(products[i]);
+        if (order[i]) afterEach(order[i]);
   }
 }
 

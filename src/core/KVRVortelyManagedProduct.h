@@ -60,10 +60,11 @@ class KVRVortelyManagedProduct : public KVRManagedObject {
   void buildHistoryByDate();
   // Builds the histories of many products as buildHistoryByDate builds each
   // (anew for every one when `rebuild`), on as many threads as the process may
-  // run on, at most four. The data manager's context lock is taken by the calling thread
-  // for one batch of a few products at a time (so another thread never waits
-  // for more than a batch), and `afterEach` runs on the calling thread, under
-  // that lock, for each product once its batch is built.
+  // run on, at most four, the products with the most lines first. The data
+  // manager's context lock is taken by the calling thread for one batch of a
+  // few products at a time (so another thread never waits for more than a
+  // batch), and `afterEach` runs on the calling thread, under that lock, for
+  // each product once its batch is built.
   static void buildHistories(const std::vector<KVRVortelyManagedProduct*>& products, bool rebuild = false,
                              const std::function<void(KVRVortelyManagedProduct*)>& afterEach = {});
   // Marks the built history out of date, so that the next build recomputes it
