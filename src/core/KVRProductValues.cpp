@@ -441,6 +441,14 @@ const KVRProductValues::Extent& KVRProductValues::extent() const {
       series[i].days.visit(e.last - 63, e.last,
                            [&](size_t, KVRCivilDay d) { e.recentDays[i] |= uint64_t(1) << (e.last - d); });
     }
+    e.recentStart.assign(65, 0);
+    for (const uint64_t days : e.recentDays)
+      for (uint64_t b = days; b; b &= b - 1) ++e.recentStart[size_t(__builtin_ctzll(b)) + 1];
+    for (size_t d = 0; d < 64; ++d) e.recentStart[d + 1] += e.recentStart[d];
+    e.recentSeries.resize(e.recentStart[64]);
+    std::vector<uint32_t> fill(e.recentStart.begin(), e.recentStart.end() - 1);
+    for (size_t i = 0; i < e.recentDays.size(); ++i)
+      for (uint64_t b = e.recentDays[i]; b; b &= b - 1) e.recentSeries[fill[size_t(__builtin_ctzll(b))]++] = uint32_t(i);
     extent_.extent = std::move(e);
   });
   return extent_.extent;

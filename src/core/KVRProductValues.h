@@ -394,12 +394,18 @@ struct KVRProductValues {
   // when there is none), and for each series which of the 64 days up to that
   // last day it has a record on (bit i: the day i days before the last), so
   // that a short walk over the latest days finds the series it meets without
-  // opening the others; worked out on first request.
+  // opening the others, and for each of those days the series it has a
+  // record on; worked out on first request.
   struct Extent {
     size_t records = 0;
     KVRCivilDay first = 1, last = 0;
     std::vector<uint64_t> recentDays;    // by series
     std::vector<uint32_t> recentFirst;   // by series: the position of its first record of those days
+    // The series with a record on each of those days, ascending: those of
+    // the day i days before the last are recentSeries[recentStart[i]] up to
+    // recentSeries[recentStart[i + 1]] (65 starts).
+    std::vector<uint32_t> recentStart;
+    std::vector<uint32_t> recentSeries;
   };
   const Extent& extent() const;
 

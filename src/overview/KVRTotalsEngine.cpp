@@ -127,6 +127,15 @@ bool cancelled(const Plan& plan) {
   return plan.cancel && plan.cancel->load(std::memory_order_relaxed);
 }
 
+// The set bits of a word, without a library call on processors the build
+// does not assume to count them.
+inline int popcount64(uint64_t x) {
+  x = x - ((x >> 1) & 0x5555555555555555ULL);
+  x = (x & 0x3333333333333333ULL) + ((x >> 2) & 0x3333333333333333ULL);
+  x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0FULL;
+  return int((x * 0x0101010101010101ULL) >> 56);
+}
+
 // A key's text as UTF-16 code units: comparing these orders texts the way
 // QString's operator< does, without a call per comparison.
 inline std::u16string_view codeUnits(const QString& s) {
@@ -153,14 +162,22 @@ std::vector<int> pairSeriesWithKeys(const KeyPlan& kp, const KVRProductValues& v
   return seriesIndex;
 }
 
-// pairSeriesWithKeys, remembered per thread for the snapshots it has seen with
-// the current key plan: loads in a row sum the same snapshots with the same
-// keys. An entry is used only while its snapshot is alive, so an address in
-// the table is the snapshot it was made for.
-const std::vector<int>& seriesIndexOfKeys(const std::shared_ptr<const KeyPlan>& kp, const KVRProductValuesRef& values) {
+// A product's series paired with the visited keys both ways: for each key the
+// position of its series (-1: none), for each series its key (-1: not
+// visited).
+struct SeriesPairs {
+  std::vector<int> seriesIndex;
+  std::vector<int> keyOfSeries;
+};
+
+// The pairs, remembered per thread for the snapshots it has seen with the
+// current key plan: loads in a row sum the same snapshots with the same keys.
+// An entry is used only while its snapshot is alive, so an address in the
+// table is the snapshot it was made for.
+const SeriesPairs& seriesPairs(const std::shared_ptr<const KeyPlan>& kp, const KVRProductValuesRef& values) {
   struct Entry {
     std::weak_ptr<const KVRProductValues> values;
-    std::vector<int> seriesIndex;
+    SeriesPairs pairs;
   };
   struct Cache {
     std::shared_ptr<const KeyPlan> keyPlan;
@@ -174,9 +191,12 @@ const std::vector<int>& seriesIndexOfKeys(const std::shared_ptr<const KeyPlan>& 
   Entry& e = cache.bySnapshot[values.get()];
   if (e.values.expired()) {
     e.values = values;
-    e.seriesIndex = pairSeriesWithKeys(*kp, *values);
+    e.pairs.seriesIndex = pairSeriesWithKeys(*kp, *values);
+    e.pairs.keyOfSeries.assign(values->series.size(), -1);
+    for (size_t k = 0; k < e.pairs.seriesIndex.size(); ++k)
+      if (e.pairs.seriesIndex[k] >= 0) e.pairs.keyOfSeries[size_t(e.pairs.seriesIndex[k])] = int(k);
   }
-  return e.seriesIndex;
+  return e.pairs;
 }
 
 // Adds records of a series (positions `pos`, each for the walk's day in
@@ -300,21 +320,17 @@ bool sumProduct(const Plan& plan, const KVRTotalsEngine::ProductInput& in, KVRPr
     for (size_t i = 0; i < dayCount; ++i) out.salesByDate[i].first = plan.walk[i];
   }
 
-  // The position of the product's series of each passing key (-1: none).
-  const std::vector<int>* seriesIndex =
-      in.values && dayCount > 0 ? &seriesIndexOfKeys(plan.keyPlan, in.values) : nullptr;
+  // The product's series paired with the passing keys.
+  const SeriesPairs* pairs = in.values && dayCount > 0 ? &seriesPairs(plan.keyPlan, in.values) : nullptr;
 
   if (dayCount > 0) {
     const KVRCivilDay firstDay = plan.walkDays.front();
     const KVRCivilDay lastDay = plan.walkDays.back();
     const size_t keyCount = kp.keys.size();
-    // The records each series has in the walk. The series lie apart in
-    // memory: find all the ranges first, asking for each range's first row,
-    // then sum, so that the fetches overlap instead of following one another.
-    // The keys whose series have records in the walk, and where the walk
-    // enters and leaves each of them. The series lie apart in memory: find
-    // all the ranges first, asking for each range's first row, then sum, so
-    // that the fetches overlap instead of following one another.
+    // The keys whose series have records in the walk, in key order, and where
+    // the walk enters and leaves each of them. The series lie apart in memory:
+    // find all the ranges first, asking for each range's first row, then sum,
+    // so that the fetches overlap instead of following one another.
     struct Visit {
       uint32_t key, series, first, last;
     };
@@ -328,33 +344,59 @@ bool sumProduct(const Plan& plan, const KVRTotalsEngine::ProductInput& in, KVRPr
                               firstDay >= extent->last - 63 && !extent->recentDays.empty();
     if (byRecentDays)
       for (KVRCivilDay d = firstDay; d <= std::min(lastDay, extent->last); ++d) recent |= uint64_t(1) << (extent->last - d);
-    for (size_t k = 0; seriesIndex && k < keyCount; ++k) {
-      const int index = (*seriesIndex)[k];
-      if (index < 0) continue;
-      const size_t i = size_t(index);
-      if (byRecentDays) {
-        // The positions from the series' bits of the latest days: records
-        // before the walk, and up to its end.
-        const uint64_t days = extent->recentDays[i];
-        if (!(days & recent)) continue;
-        const int before = extent->last - firstDay + 1;  // bits of the days before the walk start here
-        const int upTo = std::max(0, extent->last - lastDay);
-        const uint32_t a = extent->recentFirst[i] + uint32_t(before >= 64 ? 0 : __builtin_popcountll(days >> before));
-        const uint32_t b = extent->recentFirst[i] + uint32_t(__builtin_popcountll(days >> upTo));
-        visits.push_back({uint32_t(k), uint32_t(i), a, b});
-        __builtin_prefetch(&in.values->series[i].records);
-        continue;
+    // The positions from a series' bits of the latest days: its records
+    // before the walk, and up to its end.
+    auto visitRecent = [&](size_t k, size_t i) {
+      const uint64_t days = extent->recentDays[i];
+      const int before = extent->last - firstDay + 1;  // bits of the days before the walk start here
+      const int upTo = std::max(0, extent->last - lastDay);
+      const uint32_t a = extent->recentFirst[i] + uint32_t(before >= 64 ? 0 : popcount64(days >> before));
+      const uint32_t b = extent->recentFirst[i] + uint32_t(popcount64(days >> upTo));
+      visits.push_back({uint32_t(k), uint32_t(i), a, b});
+      __builtin_prefetch(&in.values->series[i].records);
+    };
+    // The series with a record on the walk's days, when they are fewer than
+    // the keys: found from the lists of the latest days, then put in key order.
+    size_t listed = 0;
+    if (byRecentDays && pairs)
+      for (uint64_t b = recent; b; b &= b - 1) {
+        const int day = __builtin_ctzll(b);
+        listed += extent->recentStart[size_t(day) + 1] - extent->recentStart[size_t(day)];
       }
-      const KVRValueSeries* series = &in.values->series[i];
-      if (series->days.empty()) continue;
-      if (!plan.consecutive) {
-        visits.push_back({uint32_t(k), uint32_t(i), 0, 0});
-        continue;
+    if (byRecentDays && pairs && listed < keyCount) {
+      thread_local std::vector<std::pair<uint32_t, uint32_t>> met;  // key, series
+      met.clear();
+      for (uint64_t b = recent; b; b &= b - 1) {
+        const int day = __builtin_ctzll(b);
+        for (uint32_t j = extent->recentStart[size_t(day)]; j < extent->recentStart[size_t(day) + 1]; ++j) {
+          const uint32_t i = extent->recentSeries[j];
+          const int k = pairs->keyOfSeries[i];
+          if (k >= 0) met.emplace_back(uint32_t(k), i);
+        }
       }
-      const auto [a, b] = series->days.range(firstDay, lastDay);
-      if (a == b) continue;
-      visits.push_back({uint32_t(k), uint32_t(i), uint32_t(a), uint32_t(b)});
-      __builtin_prefetch(series->records.row(a));
+      std::sort(met.begin(), met.end());
+      met.erase(std::unique(met.begin(), met.end()), met.end());
+      for (const auto& [k, i] : met) visitRecent(k, i);
+    } else {
+      for (size_t k = 0; pairs && k < keyCount; ++k) {
+        const int index = pairs->seriesIndex[k];
+        if (index < 0) continue;
+        const size_t i = size_t(index);
+        if (byRecentDays) {
+          if (extent->recentDays[i] & recent) visitRecent(k, i);
+          continue;
+        }
+        const KVRValueSeries* series = &in.values->series[i];
+        if (series->days.empty()) continue;
+        if (!plan.consecutive) {
+          visits.push_back({uint32_t(k), uint32_t(i), 0, 0});
+          continue;
+        }
+        const auto [a, b] = series->days.range(firstDay, lastDay);
+        if (a == b) continue;
+        visits.push_back({uint32_t(k), uint32_t(i), uint32_t(a), uint32_t(b)});
+        __builtin_prefetch(series->records.row(a));
+      }
     }
     // Every country of a passing key gets a record: the zero records first,
     // then the sums into those of the countries met. A key without records in
