@@ -57,6 +57,7 @@ QWidget* placeholderPage(const QString& objectName, const QString& text) {
 KVRVortelyMainController::KVRVortelyMainController(QObject* parent)
     : QObject(parent), alive_(std::make_shared<std::atomic<bool>>(true)) {
   alertPresenter_ = &KVRShowAlertSheet;
+  noticePresenter_ = &KVRShowNoticeSheet;
   saver_ = [](QString* error) { return KVRVortelyCoreDataManager::sharedInstance().save(error); };
   quitHandler_ = [] { QCoreApplication::quit(); };
   KVRApplicationServices::setCurrent(this);
@@ -477,14 +478,16 @@ bool KVRVortelyMainController::exportReportsWithInfos(int format, const QString&
   if (filtered)
     for (KVRVortelyManagedProduct* p : extendedSelectedProducts())
       if (p->account) filter.push_back(p);
-  QString error;
-  const bool ok = format <= 7
-                      ? reportsController_->exportVisibleDatesReportsToPath(folder, filtered ? &filter : nullptr, &error)
-                      : reportsController_->exportYearlyArchiveToPath(folder, filtered ? &filter : nullptr, &error);
-  if (!ok) {
-    alert(title, error.isEmpty() ? KVRLocalized("The files could not be written.") : error);
+  const KVRExportOutcome outcome =
+      format <= 7 ? reportsController_->exportVisibleDatesReportsToPath(folder, filtered ? &filter : nullptr)
+                  : reportsController_->exportYearlyArchiveToPath(folder, filtered ? &filter : nullptr);
+  if (outcome.kind != KVRExportOutcome::Written) {
+    alert(outcome.title.isEmpty() ? title : outcome.title,
+          outcome.text.isEmpty() ? KVRLocalized("The files could not be written.") : outcome.text);
     return false;
   }
+  log(outcome.title + QStringLiteral(": ") + outcome.text);
+  if (noticePresenter_) noticePresenter_(mainWindow_, outcome.title, outcome.text);
   return true;
 }
 

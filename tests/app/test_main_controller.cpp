@@ -80,6 +80,8 @@ class MainControllerTest : public ::testing::Test {
     controller_->setShowsWindows(false);
     controller_->setAlertPresenter(
         [this](QWidget*, const QString& title, const QString& text) { alerts_.push_back({title, text}); });
+    controller_->setNoticePresenter(
+        [this](QWidget*, const QString& title, const QString& text) { notices_.push_back({title, text}); });
     controller_->setQuitHandler([this] { ++quits_; });
     controller_->applicationDidFinishLaunching();
     ASSERT_TRUE(KVRMainThread::waitUntil([&] { return controller_->startupFinished(); }, 30));
@@ -100,6 +102,7 @@ class MainControllerTest : public ::testing::Test {
   QString path_;
   std::unique_ptr<KVRVortelyMainController> controller_;
   std::vector<Alert> alerts_;
+  std::vector<Alert> notices_;
   int quits_ = 0;
 };
 
@@ -473,18 +476,19 @@ class FakeReports : public KVRFinancialStatementsController {
     ++prints;
     return true;
   }
-  bool exportVisibleDatesReportsToPath(const QString& folder, const std::vector<KVRVortelyManagedProduct*>* filter,
-                                       QString* error) override {
-    return record(6, folder, filter, error);
+  KVRExportOutcome exportVisibleDatesReportsToPath(const QString& folder,
+                                                  const std::vector<KVRVortelyManagedProduct*>* filter) override {
+    return record(6, folder, filter);
   }
-  bool exportYearlyArchiveToPath(const QString& folder, const std::vector<KVRVortelyManagedProduct*>* filter,
-                                 QString* error) override {
-    return record(8, folder, filter, error);
+  KVRExportOutcome exportYearlyArchiveToPath(const QString& folder,
+                                             const std::vector<KVRVortelyManagedProduct*>* filter) override {
+    return record(8, folder, filter);
   }
-  bool record(int kind, const QString& folder, const std::vector<KVRVortelyManagedProduct*>* filter, QString* error) {
+  KVRExportOutcome record(int kind, const QString& folder, const std::vector<KVRVortelyManagedProduct*>* filter) {
     calls.push_back({kind, folder, filter != nullptr, filter ? *filter : std::vector<KVRVortelyManagedProduct*>()});
-    if (fail && error) *error = "Disk full";
-    return !fail;
+    if (fail) return {KVRExportOutcome::Failed, "The export failed", "Disk full"};
+    if (nothing) return {KVRExportOutcome::NothingWritten, "Nothing was exported", "No month in 2013"};
+    return {KVRExportOutcome::Written, "Export finished", "Written into " + folder};
   }
   struct Call {
     int kind;
@@ -494,6 +498,7 @@ class FakeReports : public KVRFinancialStatementsController {
   };
   std::vector<Call> calls;
   bool fail = false;
+  bool nothing = false;
   bool optionsEnabled = false;
   int prints = 0;
 };
@@ -525,6 +530,10 @@ TEST_F(MainControllerTest, ExportFormatsReachTheRightExportWithTheRightProducts)
   EXPECT_EQ(reports.calls[3].kind, 8);
   EXPECT_TRUE(reports.calls[3].filtered);
   EXPECT_TRUE(alerts_.empty());
+  // Each ends with a notice of what was written where.
+  ASSERT_EQ(notices_.size(), 4u);
+  EXPECT_EQ(notices_[3].title, "Export finished");
+  EXPECT_EQ(notices_[3].text, "Written into " + dir_.path());
 
   controller_->setSelectedTabIndex(1);
   controller_->printDocument();
@@ -548,6 +557,14 @@ TEST_F(MainControllerTest, ExportWriteFailuresAreReported) {
   EXPECT_FALSE(controller_->exportReportsWithInfos(6, dir_.path()));
   ASSERT_EQ(alerts_.size(), 2u);
   EXPECT_TRUE(alerts_[1].text.contains("Disk full"));
+  // Nothing to export is said too, as a warning.
+  reports.fail = false;
+  reports.nothing = true;
+  EXPECT_FALSE(controller_->exportReportsWithInfos(8, dir_.path()));
+  ASSERT_EQ(alerts_.size(), 3u);
+  EXPECT_EQ(alerts_[2].title, "Nothing was exported");
+  EXPECT_EQ(alerts_[2].text, "No month in 2013");
+  EXPECT_TRUE(notices_.empty());
   controller_->setReportsController(nullptr);
 }
 
