@@ -12,7 +12,9 @@ class KVRFinancialStatementsController {
   virtual ~KVRFinancialStatementsController() = default;
 
   virtual void setOptionsEnabled(bool enabled) = 0;
-  virtual void print() = 0;
+  // False when nothing was printed: with a reason when the print failed, none
+  // when the user cancelled it.
+  virtual bool print(QString* error) = 0;
 
   // Both write into the folder; filterProducts null exports every product.
   // They answer false with a reason when the files could not be written.

@@ -19,13 +19,15 @@ KVRStartupWindow::KVRStartupWindow(QWidget* parent)
   f.setBold(true);
   title_->setFont(f);
   status_ = new QLabel(this);
+  status_->setWordWrap(true);  // a wait for the database takes two lines
+  status_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   auto* bar = new QProgressBar(this);
   bar->setRange(0, 0);
   bar->setTextVisible(false);
   layout->addWidget(title_);
   layout->addWidget(bar);
   layout->addWidget(status_);
-  setFixedSize(360, 120);
+  setFixedSize(360, 136);
   if (QScreen* screen = QGuiApplication::primaryScreen())
     move(screen->availableGeometry().center() - rect().center());
 }

@@ -97,13 +97,13 @@ void KVRVortelyMainController::postToMain(std::function<void()> fn) {
   });
 }
 
-void KVRVortelyMainController::setPrintHandler(int segment, std::function<void()> handler) {
+void KVRVortelyMainController::setPrintHandler(int segment, PrintHandler handler) {
   printHandlers_[segment] = std::move(handler);
 }
 
 void KVRVortelyMainController::setReportsController(KVRFinancialStatementsController* controller) {
   reportsController_ = controller;
-  if (controller) setPrintHandler(FinancialSegment, [controller] { controller->print(); });
+  if (controller) setPrintHandler(FinancialSegment, [controller](QString* error) { return controller->print(error); });
 }
 
 // ---------------------------------------------------------------------------
@@ -129,15 +129,27 @@ void KVRVortelyMainController::applicationDidFinishLaunching() {
   startupWindow_ = new KVRStartupWindow();
   if (showsWindows_) startupWindow_->show();
 
-  // Overview segment while the database opens.
+  // Overview segment while the database opens. It opens on a worker thread,
+  // so that the start-up window stays alive, and says so when another program
+  // holds the file's lock.
   startupWindow_->setStatusText(KVRLocalized("Loading database..."));
   mainWindow_->selectSegment(OverviewSegment);
-  QCoreApplication::processEvents();
 
-  auto& manager = KVRVortelyCoreDataManager::sharedInstance();
   const QString path = storePath_.isEmpty() ? KVRVortelyCoreDataManager::defaultStorePath() : storePath_;
-  QString error;
-  storeOpened_ = manager.openStore(path, &error);
+  auto waiting = [this] {
+    postToMain([this] {
+      startupWindow_->setStatusText(KVRLocalized("Waiting for the database: another program is using it..."));
+    });
+  };
+  runInBackground([this, path, waiting] {
+    QString error;
+    const bool opened = KVRVortelyCoreDataManager::sharedInstance().openStore(path, &error, waiting);
+    postToMain([this, opened, path, error] { storeDidOpen(opened, path, error); });
+  });
+}
+
+void KVRVortelyMainController::storeDidOpen(bool opened, const QString& path, const QString& error) {
+  storeOpened_ = opened;
   if (!storeOpened_) {
     // The file is left as it is; the application runs on an empty context and
     // never saves over it.
@@ -173,13 +185,17 @@ void KVRVortelyMainController::buildOverviewScreens() {
   salesController_->awakeFromNib();
   iAdController_->awakeFromNib();
 
-  auto printOverview = [this](KVROverviewScreen* screen) {
-    KVRPrintOverview(screen->display(), screen->controlState(), screen->printCaptions(), mainWindow_);
+  auto printOverview = [this](KVROverviewScreen* screen, QString* error) {
+    return KVRPrintOverview(screen->display(), screen->controlState(), screen->printCaptions(), mainWindow_, error);
   };
   if (!printHandlers_.count(OverviewSegment))
-    printHandlers_[OverviewSegment] = [this, printOverview] { printOverview(salesScreen_); };
+    printHandlers_[OverviewSegment] = [this, printOverview](QString* error) {
+      return printOverview(salesScreen_, error);
+    };
   if (!printHandlers_.count(IAdOverviewSegment))
-    printHandlers_[IAdOverviewSegment] = [this, printOverview] { printOverview(iAdScreen_); };
+    printHandlers_[IAdOverviewSegment] = [this, printOverview](QString* error) {
+      return printOverview(iAdScreen_, error);
+    };
 }
 
 void KVRVortelyMainController::restoreWindowGeometry() {
@@ -425,7 +441,10 @@ void KVRVortelyMainController::printDocument() {
     case RankingsSegment:
     case IAdOverviewSegment: {
       auto it = printHandlers_.find(segment);
-      if (it != printHandlers_.end() && it->second) it->second();
+      if (it == printHandlers_.end() || !it->second) break;
+      QString error;
+      // A failed print is reported as a failed export is; a cancelled one is not.
+      if (!it->second(&error) && !error.isEmpty()) alert(KVRLocalized("The print failed"), error);
       break;
     }
     default:

@@ -45,13 +45,17 @@ class KVRVortelyMainController : public QObject, public KVRApplicationServices {
   void setQuitHandler(std::function<void()> handler) { quitHandler_ = std::move(handler); }
   // Whether start-up shows the windows (off for tests that only need the logic).
   void setShowsWindows(bool shows) { showsWindows_ = shows; }
-  // The screen that prints for a segment (replaces the built-in one).
-  void setPrintHandler(int segment, std::function<void()> handler);
+  // What prints a segment (replaces the built-in one): false when nothing was
+  // printed, with the reason in *error when the print failed (none when the
+  // user cancelled it).
+  using PrintHandler = std::function<bool(QString* error)>;
+  void setPrintHandler(int segment, PrintHandler handler);
   void setReportsController(KVRFinancialStatementsController* controller);
 
   // --- Start-up ---
-  // Runs the start-up up to the background data load, which then finishes on
-  // its own: startupFinished() turns true once the main window is shown.
+  // Shows the start-up window and opens the database on a worker thread; the
+  // start-up then goes on by itself (product list, data load): startupFinished()
+  // turns true once the main window is shown.
   void applicationDidFinishLaunching();
   bool startupFinished() const { return startupFinished_; }
   bool storeOpened() const { return storeOpened_; }
@@ -106,6 +110,8 @@ class KVRVortelyMainController : public QObject, public KVRApplicationServices {
   void startupDidFinish();
 
  private:
+  // The rest of the start-up, once the database has been opened (or refused).
+  void storeDidOpen(bool opened, const QString& path, const QString& error);
   void buildOverviewScreens();
   void restoreWindowGeometry();
   void saveWindowState();
@@ -131,7 +137,7 @@ class KVRVortelyMainController : public QObject, public KVRApplicationServices {
   KVRStartupWindow* startupWindow_ = nullptr;
   KVRVortelyProductListController* productList_ = nullptr;
   KVRFinancialStatementsController* reportsController_ = nullptr;
-  std::map<int, std::function<void()>> printHandlers_;
+  std::map<int, PrintHandler> printHandlers_;
 
   // The two overviews: the iAd one has the sales one as data provider.
   std::unique_ptr<KVRVortelyResumeController> salesController_, iAdController_;

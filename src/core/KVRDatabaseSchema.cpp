@@ -3,8 +3,12 @@
 #include <SQLiteCpp/SQLiteCpp.h>
 #include <sqlite3.h>
 
+#include <QFile>
+#include <QFileInfo>
 #include <QStringList>
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace KVRDatabaseSchema {
@@ -47,8 +51,72 @@ QString text(const std::exception& e) { return QString::fromUtf8(e.what()); }
 
 }  // namespace
 
+void waitWhenBusy(SQLite::Database& db, const BusyWait& wait) {
+  constexpr int kStepMs = 20;
+  sqlite3_busy_handler(
+      db.getHandle(),
+      [](void* arg, int calls) -> int {
+        const BusyWait& w = *static_cast<const BusyWait*>(arg);
+        if (calls == 0 && w.waiting) w.waiting();
+        if (calls * kStepMs >= w.timeoutMs) return 0;  // give up: SQLITE_BUSY
+        sqlite3_sleep(kStepMs);
+        return 1;
+      },
+      const_cast<BusyWait*>(&wait));
+}
+
+bool isBusy(const std::exception& e) {
+  const auto* se = dynamic_cast<const SQLite::Exception*>(&e);
+  return se && ((se->getErrorCode() & 0xff) == SQLITE_BUSY || (se->getErrorCode() & 0xff) == SQLITE_LOCKED);
+}
+
+QString busyFailure(const QString& path, const BusyWait& wait) {
+  return QStringLiteral("The database \"%1\" is in use by another program: it was still locked after %2 seconds.")
+      .arg(path)
+      .arg(wait.timeoutMs / 1000.0);
+}
+
 namespace {
-QString readFailure(const QString& path, const std::exception& e) {
+
+// A read-only connection that waits for another program's lock as told.
+std::unique_ptr<SQLite::Database> openReadOnly(const QString& path, const BusyWait& wait) {
+  auto db = std::make_unique<SQLite::Database>(path.toStdString(), SQLite::OPEN_READONLY | SQLite::OPEN_NOMUTEX);
+  waitWhenBusy(*db, wait);
+  return db;
+}
+
+uint32_t bigEndian(const QByteArray& bytes, int offset, int size) {
+  uint32_t v = 0;
+  for (int i = 0; i < size; ++i) v = (v << 8) | uint8_t(bytes[offset + i]);
+  return v;
+}
+
+// The header counts the file's pages (when its change counter and its
+// "valid for" counter agree); a file shorter than that has lost its end. While
+// a write-ahead log with frames lies beside it, the log may hold those pages.
+QString lostEndProblem(const QString& path) {
+  QFile f(path);
+  if (!f.open(QIODevice::ReadOnly)) return QString();
+  const QByteArray header = f.read(100);
+  if (header.size() < 100 || !header.startsWith(QByteArray("SQLite format 3", 16))) return QString();
+  uint32_t pageSize = bigEndian(header, 16, 2);
+  if (pageSize == 1) pageSize = 65536;
+  const uint32_t pages = bigEndian(header, 28, 4);
+  if (pageSize < 512 || (pageSize & (pageSize - 1)) != 0 || pages == 0) return QString();
+  if (bigEndian(header, 24, 4) != bigEndian(header, 92, 4)) return QString();
+  const qint64 expected = qint64(pages) * pageSize;
+  if (f.size() >= expected) return QString();
+  if (QFileInfo(path + QStringLiteral("-wal")).size() > 0) return QString();
+  return QStringLiteral("The database \"%1\" is damaged (the file holds %2 bytes where its header counts %3 pages "
+                        "of %4 bytes: its end is missing).")
+      .arg(path)
+      .arg(f.size())
+      .arg(pages)
+      .arg(pageSize);
+}
+
+QString readFailure(const QString& path, const std::exception& e, const BusyWait& wait) {
+  if (isBusy(e)) return busyFailure(path, wait);
   if (const auto* se = dynamic_cast<const SQLite::Exception*>(&e)) {
     if (se->getErrorCode() == SQLITE_NOTADB) return QStringLiteral("The file \"%1\" is not a database.").arg(path);
     if (se->getErrorCode() == SQLITE_CORRUPT)
@@ -58,10 +126,13 @@ QString readFailure(const QString& path, const std::exception& e) {
 }
 }  // namespace
 
-FileCheck inspect(const QString& path) {
+FileCheck inspect(const QString& path, const BusyWait& wait) {
   FileCheck check;
+  check.error = lostEndProblem(path);
+  if (!check.error.isEmpty()) return check;
   try {
-    SQLite::Database db(path.toStdString(), SQLite::OPEN_READONLY | SQLite::OPEN_NOMUTEX, kBusyTimeoutMs);
+    const std::unique_ptr<SQLite::Database> connection = openReadOnly(path, wait);
+    SQLite::Database& db = *connection;
     const int appId = db.execAndGet("PRAGMA application_id").getInt();
     check.version = db.execAndGet("PRAGMA user_version").getInt();
     const int tables = db.execAndGet("SELECT count(*) FROM sqlite_master").getInt();
@@ -83,16 +154,17 @@ FileCheck inspect(const QString& path) {
       return check;
     }
   } catch (const std::exception& e) {
-    check.error = readFailure(path, e);
+    check.error = readFailure(path, e, wait);
     return check;
   }
   check.sound = true;
   return check;
 }
 
-QString integrityProblems(const QString& path) {
+QString integrityProblems(const QString& path, const BusyWait& wait) {
   try {
-    SQLite::Database db(path.toStdString(), SQLite::OPEN_READONLY | SQLite::OPEN_NOMUTEX, kBusyTimeoutMs);
+    const std::unique_ptr<SQLite::Database> connection = openReadOnly(path, wait);
+    SQLite::Database& db = *connection;
     db.exec("PRAGMA mmap_size = 1073741824");  // the check reads every page: map them instead of copying
     SQLite::Statement q(db, "PRAGMA quick_check");
     QStringList problems;
@@ -103,7 +175,7 @@ QString integrityProblems(const QString& path) {
     if (problems.isEmpty()) return QString();
     return QStringLiteral("The database \"%1\" is damaged (%2).").arg(path, problems.mid(0, 3).join(QStringLiteral("; ")));
   } catch (const std::exception& e) {
-    return readFailure(path, e);
+    return readFailure(path, e, wait);
   }
 }
 

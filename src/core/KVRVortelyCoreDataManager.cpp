@@ -1,6 +1,7 @@
 #include "core/KVRVortelyCoreDataManager.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <SQLiteCpp/SQLiteCpp.h>
@@ -208,6 +209,8 @@ const char* tableOf(Kind k) {
 }  // namespace
 
 struct KVRVortelyCoreDataManager::Impl {
+  // How the kept connection waits for another program's lock; outlives it.
+  KVRDatabaseSchema::BusyWait busyWait;
   std::unique_ptr<SQLite::Database> db;
   QString path;
 
@@ -810,18 +813,39 @@ KVRVortelyCoreDataManager& KVRVortelyCoreDataManager::sharedInstance() {
   return instance;
 }
 
-KVRVortelyCoreDataManager::KVRVortelyCoreDataManager() : d_(std::make_unique<Impl>()) {}
+KVRVortelyCoreDataManager::KVRVortelyCoreDataManager()
+    : d_(std::make_unique<Impl>()), busyTimeoutMs_(KVRDatabaseSchema::kBusyTimeoutMs) {}
 KVRVortelyCoreDataManager::~KVRVortelyCoreDataManager() = default;
 
 QString KVRVortelyCoreDataManager::defaultStorePath() {
   return KVRSupportFolder::file(QStringLiteral("Vortely.sqlite"));
 }
 
-bool KVRVortelyCoreDataManager::openStore(const QString& path, QString* error) {
+bool KVRVortelyCoreDataManager::openStore(const QString& path, QString* error, std::function<void()> waitingForLock) {
   std::lock_guard<std::recursive_mutex> lock(contextLock_);
   closeStore();
+  // The inspection connections wait likewise, and say so once.
+  KVRDatabaseSchema::BusyWait wait;
+  wait.timeoutMs = busyTimeoutMs_.load();
+  {
+    auto told = std::make_shared<std::atomic<bool>>(false);
+    if (waitingForLock)
+      wait.waiting = [told, waitingForLock] {
+        if (!told->exchange(true)) waitingForLock();
+      };
+  }
+  d_->busyWait = wait;
+  // A refused file keeps nothing of ours beside it: the read-only connections
+  // of the inspection make a log and a shared-memory file for a file in
+  // write-ahead mode, and they go again unless they were there before.
+  const QString wal = path + QStringLiteral("-wal"), shm = path + QStringLiteral("-shm");
+  const bool walBefore = QFileInfo::exists(wal), shmBefore = QFileInfo::exists(shm);
   auto fail = [&](const QString& why) {
     d_->clear();
+    if (!path.isEmpty()) {
+      if (!walBefore) QFile::remove(wal);
+      if (!shmBefore) QFile::remove(shm);
+    }
     if (error) *error = why;
     KVRVortelyLogCenter::sharedInstance().addLogEntry(why, false, kLogKeyword);
     return false;
@@ -837,7 +861,7 @@ bool KVRVortelyCoreDataManager::openStore(const QString& path, QString* error) {
   if (info.exists() && !info.isFile()) return fail(QStringLiteral("\"%1\" is not a file.").arg(path));
   const bool existing = info.exists() && info.size() > 0;
   if (existing) {
-    check = KVRDatabaseSchema::inspect(path);
+    check = KVRDatabaseSchema::inspect(path, wait);
     if (!check.sound) return fail(check.error);
   } else {
     QDir().mkpath(info.absolutePath());
@@ -846,16 +870,17 @@ bool KVRVortelyCoreDataManager::openStore(const QString& path, QString* error) {
   try {
     bool loaded = false;
     if (existing && !check.empty && check.version == KVRDatabaseSchema::kVersion) {
-      std::future<QString> integrity =
-          std::async(std::launch::async, [path] { return KVRDatabaseSchema::integrityProblems(path); });
+      std::future<QString> integrity = std::async(
+          std::launch::async, [path, &wait] { return KVRDatabaseSchema::integrityProblems(path, wait); });
       QString loadError;
       try {
-        d_->db = std::make_unique<SQLite::Database>(path.toStdString(), SQLite::OPEN_READONLY | SQLite::OPEN_NOMUTEX,
-                                                   KVRDatabaseSchema::kBusyTimeoutMs);
+        d_->db = std::make_unique<SQLite::Database>(path.toStdString(), SQLite::OPEN_READONLY | SQLite::OPEN_NOMUTEX);
+        KVRDatabaseSchema::waitWhenBusy(*d_->db, d_->busyWait);
         d_->load();
         loaded = true;
       } catch (const std::exception& e) {
-        loadError = QString::fromUtf8(e.what());
+        loadError = KVRDatabaseSchema::isBusy(e) ? KVRDatabaseSchema::busyFailure(path, wait)
+                                                 : QString::fromUtf8(e.what());
       }
       const QString problems = integrity.get();
       if (!problems.isEmpty()) return fail(problems);
@@ -863,14 +888,14 @@ bool KVRVortelyCoreDataManager::openStore(const QString& path, QString* error) {
         return fail(QStringLiteral("The database \"%1\" could not be read (%2).").arg(path, loadError));
       d_->db.reset();
     } else if (existing) {
-      const QString problems = KVRDatabaseSchema::integrityProblems(path);
+      const QString problems = KVRDatabaseSchema::integrityProblems(path, wait);
       if (!problems.isEmpty()) return fail(problems);
     }
     // Sound: reopen for writing. SQLite's own mutex is not needed, every use
     // of the connection is under the context lock.
     d_->db = std::make_unique<SQLite::Database>(
-        path.toStdString(), SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE | SQLite::OPEN_NOMUTEX,
-        KVRDatabaseSchema::kBusyTimeoutMs);
+        path.toStdString(), SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE | SQLite::OPEN_NOMUTEX);
+    KVRDatabaseSchema::waitWhenBusy(*d_->db, d_->busyWait);
     // SQLite quietly opens a file it may not write read-only; every later save
     // would then fail, so say it now.
     if (sqlite3_db_readonly(d_->db->getHandle(), "main") == 1)
@@ -884,8 +909,11 @@ bool KVRVortelyCoreDataManager::openStore(const QString& path, QString* error) {
     d_->path = path;
     if (!loaded) d_->load();
   } catch (const std::exception& e) {
+    if (KVRDatabaseSchema::isBusy(e)) return fail(KVRDatabaseSchema::busyFailure(path, wait));
     return fail(QStringLiteral("The database \"%1\" could not be opened (%2).").arg(path, QString::fromUtf8(e.what())));
   }
+  // Saves wait for another program's lock without telling anyone.
+  d_->busyWait.waiting = nullptr;
   ratingsLoaded_ = false;
   KVRVortelyLogCenter::sharedInstance().addLogEntry(
       QStringLiteral("Opened %1: %2 accounts, %3 products, %4 reports, %5 lines")
@@ -925,7 +953,9 @@ bool KVRVortelyCoreDataManager::save(QString* error) {
   try {
     d_->writeChanges();
   } catch (const std::exception& e) {
-    const QString why = QStringLiteral("The database could not be saved (%1).").arg(QString::fromUtf8(e.what()));
+    const QString why = KVRDatabaseSchema::isBusy(e)
+                            ? KVRDatabaseSchema::busyFailure(d_->path, d_->busyWait)
+                            : QStringLiteral("The database could not be saved (%1).").arg(QString::fromUtf8(e.what()));
     if (error) *error = why;
     KVRVortelyLogCenter::sharedInstance().addLogEntry(why, true, kLogKeyword);
     return false;

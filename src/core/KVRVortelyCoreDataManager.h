@@ -5,6 +5,7 @@
 // Saves write every change in one transaction.
 #include <QString>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -20,9 +21,15 @@ class KVRVortelyCoreDataManager {
   // The database file in the support folder.
   static QString defaultStorePath();
   // Opens (creating when missing) the database and loads its objects. A file
-  // that is not a database, or is damaged, is left untouched: false with a
-  // reason in *error, and the context stays empty.
-  bool openStore(const QString& path, QString* error);
+  // that is not a database, or is damaged, is left untouched (no log or
+  // shared-memory file is left beside it): false with a reason in *error, and
+  // the context stays empty. While another program holds the file's lock it
+  // waits up to the busy time-out, telling waitingForLock once when it starts
+  // waiting (from one of the threads of the open). Any thread; it holds the
+  // context lock throughout.
+  bool openStore(const QString& path, QString* error, std::function<void()> waitingForLock = {});
+  // How long an open or a save waits for another program's lock (10 s).
+  void setBusyTimeoutMs(int ms) { busyTimeoutMs_.store(ms); }
   bool isOpen() const;
   QString storePath() const;
   void closeStore();
@@ -72,6 +79,8 @@ class KVRVortelyCoreDataManager {
   // on the main thread. At most one load runs at a time.
   void loadRatings();
   bool ratingsLoaded() const { return ratingsLoaded_.load(); }
+  // Whether a ratings load has begun (it may still wait for the context lock).
+  bool ratingsLoading() const { return ratingsLoading_.load(); }
 
   // The shared values index of every product's built history.
   KVRSharedValuesIndex& valuesByCountryAndDate() { return valuesIndex_; }
@@ -84,5 +93,6 @@ class KVRVortelyCoreDataManager {
   std::recursive_mutex contextLock_;
   std::atomic<bool> ratingsLoaded_{false};
   std::atomic<bool> ratingsLoading_{false};
+  std::atomic<int> busyTimeoutMs_;
   KVRSharedValuesIndex valuesIndex_;
 };

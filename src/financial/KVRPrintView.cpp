@@ -189,7 +189,7 @@ bool KVRPrintViewBase::printTo(QPrinter& printer) {
   return painter.end();
 }
 
-bool KVRPrintViewBase::print(QWidget* dialogParent) {
+bool KVRPrintViewBase::print(QWidget* dialogParent, QString* error) {
   const KVRPrintInfo info = KVRPrintInfo::shared();
   QPrinter printer(QPrinter::HighResolution);
   printer.setResolution(kLayoutDpi);
@@ -202,7 +202,19 @@ bool KVRPrintViewBase::print(QWidget* dialogParent) {
     QPrintDialog dialog(&printer, dialogParent);
     if (dialog.exec() != QDialog::Accepted) return false;
   }
-  return printTo(printer);
+  auto fail = [&] {
+    if (error) {
+      if (printer.outputFormat() == QPrinter::PdfFormat)
+        *error = KVRLocalized("The file “%1” could not be written.").arg(printer.outputFileName());
+      else if (printer.printerName().isEmpty() || !printer.isValid())
+        *error = KVRLocalized("No printer is available. Choose a printer, or print to a PDF file.");
+      else
+        *error = KVRLocalized("The printer “%1” could not be used.").arg(printer.printerName());
+    }
+    return false;
+  };
+  if (printer.outputFormat() == QPrinter::NativeFormat && !printer.isValid()) return fail();
+  return printTo(printer) || fail();
 }
 
 QImage KVRPrintViewBase::renderPage(const QSizeF& printable, double dotsPerPoint) {
@@ -527,10 +539,10 @@ void KVRPrintView::fill(const KVROverviewDisplay& display, const KVROverviewCont
 }
 
 bool KVRPrintOverview(const KVROverviewDisplay& display, const KVROverviewControlState& state,
-                      const KVROverviewPrintCaptions& captions, QWidget* dialogParent) {
+                      const KVROverviewPrintCaptions& captions, QWidget* dialogParent, QString* error) {
   KVRPrintView view;
   view.fill(display, state, captions);
-  return view.print(dialogParent);
+  return view.print(dialogParent, error);
 }
 
 bool KVRPrintOverviewScreen(const KVROverviewScreen& screen, QWidget* dialogParent) {

@@ -87,8 +87,10 @@ class KVRPrintViewBase : public QWidget {
   virtual void beginPageInRect(const QSizeF& printable);
 
   // Prints through the shared print information: to its PDF file when one is
-  // set, else through the print dialog. False when cancelled or failed.
-  bool print(QWidget* dialogParent = nullptr);
+  // set, else through the print dialog. False when cancelled or failed; a
+  // failure (file not writable, no usable printer) also gives its reason in
+  // *error, a cancellation none.
+  bool print(QWidget* dialogParent = nullptr, QString* error = nullptr);
   // Prints into a printer that is already set up (one page).
   bool printTo(QPrinter& printer);
   // The laid-out layout rendered at half scale, as on paper (1 unit = 0.5 pt
@@ -221,9 +223,10 @@ class KVRPrintView : public KVRPrintViewBase {
 
 // The overview's print command: fills the print layout with the display and
 // the captions (title, settings, hide flag, kind label) and prints it.
-// False when the print was cancelled or failed.
+// False when the print was cancelled or failed (with the reason in *error).
 bool KVRPrintOverview(const KVROverviewDisplay& display, const KVROverviewControlState& state,
-                      const KVROverviewPrintCaptions& captions, QWidget* dialogParent = nullptr);
+                      const KVROverviewPrintCaptions& captions, QWidget* dialogParent = nullptr,
+                      QString* error = nullptr);
 
 class KVROverviewScreen;
 // The print command of a shown overview screen: its display record, the state

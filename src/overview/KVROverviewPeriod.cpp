@@ -41,6 +41,25 @@ KVRDate KVRFirstDateFallback() {
   return KVRCalendar::shared().dateFromComponents(KVRDateComponents::ymd(2008, 7, 10));
 }
 
+std::pair<KVRDate, KVRDate> KVRGraphDateBounds(KVRDate first, KVRDate last, KVRDate now) {
+  KVRCalendar& cal = KVRCalendar::shared();
+  const KVRDate lower = first.isValid() ? cal.startOfDay(first) : KVRFirstDateFallback();
+  KVRDate upper = cal.startOfDay(last.isValid() ? last : now);
+  if (upper.isEarlierThan(lower)) upper = lower;
+  return {lower, upper};
+}
+
+KVRDate KVRClampDate(KVRDate date, KVRDate lower, KVRDate upper) {
+  if (date.isEarlierThan(lower)) return lower;
+  if (date.isLaterThan(upper)) return upper;
+  return date;
+}
+
+std::pair<KVRDate, KVRDate> KVRGraphRangeWithin(KVRDate start, KVRDate end, KVRDate lower, KVRDate upper) {
+  if (end.isEarlierThan(lower) || start.isLaterThan(upper)) return {lower, upper};
+  return {KVRClampDate(start, lower, upper), KVRClampDate(end, lower, upper)};
+}
+
 std::pair<KVRDate, KVRDate> KVRPreviousSpan(int periodTag, KVRDate s, KVRDate e, KVRDate ld, KVRDate cd) {
   KVRCalendar& cal = KVRCalendar::shared();
   if (periodTag == 8) {

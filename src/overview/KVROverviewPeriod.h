@@ -36,6 +36,18 @@ bool KVRIsPeriodTag(long long tag);
 // The first day used when no report day is known: 10 July 2008, midnight.
 KVRDate KVRFirstDateFallback();
 
+// The days a stored or picked graph date is held to, both included: the report
+// days (first .. last, cut to their days) when they are known; an end that is
+// not known is the first-date fallback or today (the later of today and the
+// known first day).
+std::pair<KVRDate, KVRDate> KVRGraphDateBounds(KVRDate firstReportDay, KVRDate lastReportDay, KVRDate now);
+// A date held to [lower, upper]; a missing date stays missing.
+KVRDate KVRClampDate(KVRDate date, KVRDate lower, KVRDate upper);
+// A stored graph range held to [lower, upper]: each end clamped, and a range
+// lying wholly outside the bounds becomes the bounds themselves rather than
+// one day at their edge. Missing ends stay missing.
+std::pair<KVRDate, KVRDate> KVRGraphRangeWithin(KVRDate start, KVRDate end, KVRDate lower, KVRDate upper);
+
 // The previous span (ps, pe) of a load: for the current-month period the
 // current period one month earlier; otherwise the span that ends the day before
 // the compared span (ld .. cd) and has its calendar length. Missing dates give

@@ -55,13 +55,19 @@ KVRVortelyResumeController::KVRVortelyResumeController(KVRVortelyResumeControlle
                                                        KVRApplicationServices* services,
                                                        KVRResumeControls* controls)
     : dataProvider_(dataProvider), services_(services), controls_(controls),
-      loadingLock_(std::make_shared<std::mutex>()) {}
+      loadingLock_(std::make_shared<std::mutex>()),
+      // The iAd overview runs its loads under the sales overview's lock.
+      loadsLock_(dataProvider ? dataProvider->loadingLock() : loadingLock_) {}
 
 KVRVortelyResumeController::~KVRVortelyResumeController() {
   KVRNotificationCenter::defaultCenter().removeObserver(this);
-  alive_.reset();  // queued displays of this controller are dropped
+  alive_.reset();  // queued starts and displays of this controller are dropped
   shuttingDown_.store(true);
-  cancelLoad_.store(true);
+  {
+    std::lock_guard<std::mutex> q(queueLock_);
+    waitingRequest_.reset();
+    cancelLoad_.store(true);
+  }
   for (LoadThread& t : threads_)
     if (t.thread.joinable()) t.thread.join();
 }
@@ -107,10 +113,15 @@ void KVRVortelyResumeController::updatePeriod() {
   if (controls_) controls_->showPeriodTag(int(period));
 
   if (period == KVRPeriodCustom) {
+    // Stored dates may be anything (year 1 to 9999 would ask for millions of
+    // days): they are held to the report days, or to the stores' years.
+    const auto [lower, upper] = graphDateBounds();
+    const auto [start, end] = KVRGraphRangeWithin(defaults.dateForKey(defaultsKey("StartDate")),
+                                                  defaults.dateForKey(defaultsKey("EndDate")), lower, upper);
     dontUpdatePoints_ = true;
-    setGraphEndDate(defaults.dateForKey(defaultsKey("EndDate")));
+    setGraphEndDate(end);
     dontUpdatePoints_ = false;
-    setGraphStartDate(defaults.dateForKey(defaultsKey("StartDate")));
+    setGraphStartDate(start);
   }
   if (controls_) controls_->resetCounter();
 }
@@ -367,7 +378,13 @@ void KVRVortelyResumeController::setGraphEndDate(KVRDate date) {
   }
 }
 
+std::pair<KVRDate, KVRDate> KVRVortelyResumeController::graphDateBounds() const {
+  return KVRGraphDateBounds(firstDate_, lastDate_, KVRDate(double(QDateTime::currentMSecsSinceEpoch())));
+}
+
 void KVRVortelyResumeController::pickerDidChangeDate(bool isEndPicker, KVRDate date) {
+  const auto [lower, upper] = graphDateBounds();
+  date = KVRClampDate(date, lower, upper);
   if (isEndPicker)
     setGraphEndDate(date);
   else
@@ -396,11 +413,10 @@ std::vector<KVRVortelyManagedProduct*> KVRVortelyResumeController::loadProducts(
 void KVRVortelyResumeController::selectedProductDidChange(bool selectionChanged) {
   KVRVortelyLogCenter::sharedInstance().addLogEntry(QStringLiteral("selectedProductDidChange start"), false,
                                                     kLogKeyword);
-  if (loadingData_.load() && !dontUpdateTotals_) {
-    cancelLoad_.store(true);
-    // Whatever load runs now displays nothing, also when it has already
-    // released the loading lock and its display is on its way.
-    cancelledGeneration_ = std::max(cancelledGeneration_, runningGeneration_.load());
+  if (!dontUpdateTotals_) {
+    // The running load is older than the request this reload makes: abandon it.
+    std::lock_guard<std::mutex> q(queueLock_);
+    if (loadingData_.load()) cancelLoad_.store(true);
   }
 
   if (controls_) controls_->clearCurvesAndCharts();
@@ -472,7 +488,7 @@ void KVRVortelyResumeController::selectedProductDidChange(bool selectionChanged)
   // Report days of the selected accounts' products. A product without a date
   // does not move the bounds.
   KVRDate first, last;
-  {
+  if (!accounts.empty()) {
     std::lock_guard<std::recursive_mutex> ctx(KVRVortelyCoreDataManager::sharedInstance().contextLock());
     for (KVRStoreAccount* account : accounts) {
       if (!account) continue;
@@ -496,8 +512,20 @@ void KVRVortelyResumeController::selectedProductDidChange(bool selectionChanged)
 
   if (selectionChanged && someInitialized) {
     dontUpdatePoints_ = true;
-    setGraphStartDate(laterOf(graphStartDate_, firstDate_));
-    setGraphEndDate(earlierOf(graphEndDate_, lastDate_));
+    if (graphEndDate_.isEarlierThan(cutToDay(firstDate_))) {
+      // The range lies wholly before the new report days (clamping would leave
+      // one empty day): it becomes those days. The end goes first, so that the
+      // start is never set after it.
+      setGraphEndDate(lastDate_.isValid() ? lastDate_ : firstDate_);
+      setGraphStartDate(firstDate_);
+    } else if (graphStartDate_.isLaterThan(lastDate_)) {
+      // Wholly after them: likewise, the start first.
+      setGraphStartDate(firstDate_.isValid() ? firstDate_ : lastDate_);
+      setGraphEndDate(lastDate_);
+    } else {
+      setGraphStartDate(laterOf(graphStartDate_, firstDate_));
+      setGraphEndDate(earlierOf(graphEndDate_, lastDate_));
+    }
     dontUpdatePoints_ = false;
   }
   if (controls_) {
@@ -541,15 +569,12 @@ void KVRVortelyResumeController::selectedProductDidChange(bool selectionChanged)
   medianValue_ = KVRNoMedianValue;
 
   if (dontUpdateTotals_) {
-    if (!loadingData_.load()) displayLastResultsAgain();
+    // With a load on its way, its own display shows the new value.
+    if (displayedGeneration_ == requestCounter_ && !loadingData_.load()) displayLastResultsAgain();
     return;
   }
   if (controls_) controls_->updateBoxes();
-  startBackgroundLoad();
-  std::weak_ptr<int> alive = alive_;
-  KVRMainThread::postAfter(0.6, [this, alive] {
-    if (alive.lock()) refreshUI();
-  });
+  requestLoad();
 }
 
 void KVRVortelyResumeController::refreshUI() {
@@ -598,29 +623,53 @@ bool KVRVortelyResumeController::waitForLoads(double timeoutSeconds) {
   return KVRMainThread::waitUntil(
       [this] {
         reapFinishedThreads();
-        return threads_.empty();
+        return !startPosted_ && threads_.empty() && deliveries_.load() == 0;
       },
       timeoutSeconds);
 }
 
+void KVRVortelyResumeController::requestLoad() {
+  ++requestCounter_;
+  // Every reload of this turn of the event loop (a date pick makes several)
+  // ends in the one load started when the turn is over.
+  if (startPosted_) return;
+  startPosted_ = true;
+  std::weak_ptr<int> alive = alive_;
+  KVRMainThread::post([this, alive] {
+    if (alive.lock()) startBackgroundLoad();
+  });
+}
+
 void KVRVortelyResumeController::startBackgroundLoad() {
+  startPosted_ = false;
   reapFinishedThreads();
   LoadRequest request;
-  request.generation = ++requestCounter_;
+  request.generation = requestCounter_;
   request.valueTag = selectedValueTag();
   request.products = loadProducts(request.valueTag);
-  // The iAd overview runs its loads under the sales overview's lock.
-  request.loadingLock = dataProvider_ ? dataProvider_->loadingLock() : loadingLock_;
   request.alive = alive_;
+  std::shared_ptr<std::mutex> loadingLock = loadsLock_;
 
-  auto done = std::make_shared<std::atomic<bool>>(false);
-  LoadThread t;
-  t.done = done;
-  t.thread = std::thread([this, request = std::move(request), done]() mutable {
-    backgroundLoadData(std::move(request));
-    done->store(true);
+  bool startThread = false;
+  {
+    std::lock_guard<std::mutex> q(queueLock_);
+    waitingRequest_ = std::move(request);  // a request still waiting never runs
+    if (!loadThreadActive_) loadThreadActive_ = startThread = true;
+  }
+  if (startThread) {
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    LoadThread t;
+    t.done = done;
+    t.thread = std::thread([this, loadingLock, done] {
+      loadThreadMain(loadingLock);
+      done->store(true);
+    });
+    threads_.push_back(std::move(t));
+  }
+  std::weak_ptr<int> alive = alive_;
+  KVRMainThread::postAfter(0.6, [this, alive] {
+    if (alive.lock()) refreshUI();
   });
-  threads_.push_back(std::move(t));
 }
 
 std::optional<KVRTotalsResult> KVRVortelyResumeController::totalsForRegion(
@@ -629,13 +678,28 @@ std::optional<KVRTotalsResult> KVRVortelyResumeController::totalsForRegion(
   return KVRTotalsEngine::totalsForRegion(region, fromDate, toDate, products, onlyTotals, &cancelLoad_);
 }
 
-void KVRVortelyResumeController::backgroundLoadData(LoadRequest request) {
-  std::unique_lock<std::mutex> loading(*request.loadingLock);
-  while (loadingData_.load()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  if (shuttingDown_.load()) return;
-  runningGeneration_.store(request.generation);
-  cancelLoad_.store(false);
-  loadingData_.store(true);
+void KVRVortelyResumeController::loadThreadMain(std::shared_ptr<std::mutex> loadingLock) {
+  for (;;) {
+    // The request is taken only once the lock is held, so that a request
+    // replaced while this thread waited for it never runs.
+    std::unique_lock<std::mutex> loading(*loadingLock);
+    LoadRequest request;
+    {
+      std::lock_guard<std::mutex> q(queueLock_);
+      if (!waitingRequest_ || shuttingDown_.load()) {
+        loadThreadActive_ = false;
+        return;
+      }
+      request = std::move(*waitingRequest_);
+      waitingRequest_.reset();
+      cancelLoad_.store(false);
+      loadingData_.store(true);
+    }
+    backgroundLoadData(std::move(request), loading);
+  }
+}
+
+void KVRVortelyResumeController::backgroundLoadData(LoadRequest request, std::unique_lock<std::mutex>& loading) {
   if (loadHook_) loadHook_(request.generation, LoadPhase::Running);
 
   KVRLoadResults r;
@@ -680,22 +744,34 @@ void KVRVortelyResumeController::backgroundLoadData(LoadRequest request) {
       r.graph = T(r.graphStartDate, r.graphEndDate, false);
   }
 
-  loadingData_.store(false);
+  bool cancelled;
+  {
+    std::lock_guard<std::mutex> q(queueLock_);
+    cancelled = cancelLoad_.load();
+    loadingData_.store(false);
+  }
   loading.unlock();
   if (loadHook_) loadHook_(r.generation, LoadPhase::HandOver);
 
-  if (!cancelLoad_.load()) {
-    KVRMainThread::post([this, alive = request.alive, results = std::move(r)]() mutable {
-      if (alive.lock()) finishLoad(std::move(results));
-    });
-  }
+  // An abandoned load may hold partial results: it shows nothing, a newer
+  // request follows it.
+  if (cancelled) return;
+  deliveries_.fetch_add(1);
+  KVRMainThread::post([this, alive = request.alive, results = std::move(r)]() mutable {
+    if (!alive.lock()) return;
+    deliveries_.fetch_sub(1);
+    finishLoad(std::move(results));
+  });
 }
 
 void KVRVortelyResumeController::finishLoad(KVRLoadResults results) {
-  // Cancelled after it released the loading lock: a newer load follows.
-  if (results.generation <= cancelledGeneration_) return;
+  // Only the newest request's results are shown: an older load that ended
+  // after a newer request was made would put old figures under the new
+  // selection's header.
+  if (results.generation != requestCounter_) return;
   // A value change made while the load ran is shown with these totals.
   results.valueTag = selectedValueTag();
+  displayedGeneration_ = results.generation;
   lastResults_ = std::move(results);
   ++displayedCount_;
   if (controls_) controls_->displayLoad(*lastResults_);

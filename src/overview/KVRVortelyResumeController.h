@@ -7,11 +7,15 @@
 // Main-thread object, no widget: the screen implements KVRResumeControls and
 // is set with setControls(); a null controls pointer is tolerated.
 //
-// Threads: each load request starts a thread of its own; one loading lock
-// (the sales overview's, shared by the iAd overview) runs at most one load at
-// a time in the application. The load copies the spans under uiLock, calls the
-// engine up to four times and posts the results by value to the main thread,
-// where they are displayed unless the load was cancelled meanwhile.
+// Threads: the reloads of one turn of the event loop make one load request,
+// started when the turn ends. The request goes to this controller's load
+// thread, which runs one request at a time under the loading lock (the sales
+// overview's, shared by the iAd overview, so at most one load runs in the
+// application). A request waiting for the lock is replaced by a newer one and
+// never runs; a newer request also abandons the running load. The load copies
+// the spans under uiLock, calls the engine up to four times and posts the
+// results by value to the main thread, where only the newest request's results
+// are displayed: the screen always ends on the last request.
 #include <QString>
 #include <atomic>
 #include <cstdint>
@@ -21,6 +25,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "overview/KVROverviewTypes.h"
@@ -91,6 +96,8 @@ class KVRVortelyResumeController {
 
   // ---- reload and load
   // The common reload; selectionChanged is true for the selection notification.
+  // The load it asks for starts at the end of the current turn of the event
+  // loop, together with those of the other reloads of that turn.
   void selectedProductDidChange(bool selectionChanged);
   // Marks the charts and graph for redisplay while a load runs.
   void refreshUI();
@@ -105,8 +112,8 @@ class KVRVortelyResumeController {
   // Load requests made, and loads displayed so far (tests, diagnostics).
   uint64_t loadRequestCount() const { return requestCounter_; }
   uint64_t displayedLoadCount() const { return displayedCount_; }
-  // Waits (processing main-thread calls) until no load thread of this
-  // controller is left; false on time-out.
+  // Waits (processing main-thread calls) until every requested load has run
+  // and its results have reached the main thread; false on time-out.
   bool waitForLoads(double timeoutSeconds);
   // Tests: called on the load thread when a load starts running (it holds the
   // loading lock) and when it has released the lock, before the hand-over.
@@ -150,14 +157,17 @@ class KVRVortelyResumeController {
     uint64_t generation = 0;
     std::vector<KVRVortelyManagedProduct*> products;
     int valueTag = 0;
-    std::shared_ptr<std::mutex> loadingLock;
     std::weak_ptr<int> alive;  // expires with the controller
   };
+  void requestLoad();
   void startBackgroundLoad();
-  void backgroundLoadData(LoadRequest request);
+  void loadThreadMain(std::shared_ptr<std::mutex> loadingLock);
+  void backgroundLoadData(LoadRequest request, std::unique_lock<std::mutex>& loading);
   void finishLoad(KVRLoadResults results);
   void displayLastResultsAgain();
   void selectValueTag(int tag);
+  // The days a stored or picked graph date is held to.
+  std::pair<KVRDate, KVRDate> graphDateBounds() const;
   void setTrendTitle(const char* english);
   KVRDate cutToDay(KVRDate d) const;
   std::vector<KVRVortelyManagedProduct*> loadProducts(int valueTag) const;
@@ -170,6 +180,7 @@ class KVRVortelyResumeController {
 
   mutable std::mutex uiLock_;
   std::shared_ptr<std::mutex> loadingLock_;
+  std::shared_ptr<std::mutex> loadsLock_;  // the lock this controller's loads take
 
   std::atomic<int> selectedPeriod_{0};
   long long selectedScale_ = 0;
@@ -187,12 +198,19 @@ class KVRVortelyResumeController {
   std::atomic<bool> cancelLoad_{false};
   std::atomic<bool> shuttingDown_{false};
 
-  // Load bookkeeping (main thread, except runningGeneration_).
-  uint64_t requestCounter_ = 0;
-  uint64_t cancelledGeneration_ = 0;  // loads up to this one display nothing
+  // Load bookkeeping (main thread).
+  uint64_t requestCounter_ = 0;       // the newest request's generation
+  uint64_t displayedGeneration_ = 0;  // the request whose results are on screen
   uint64_t displayedCount_ = 0;
-  std::atomic<uint64_t> runningGeneration_{0};
+  bool startPosted_ = false;  // the start of the requested load is queued
   std::optional<KVRLoadResults> lastResults_;
+  std::atomic<int> deliveries_{0};  // results posted, not yet on the main thread
+
+  // The hand-over to the load thread, guarded by queueLock_: the one request
+  // waiting to run (a newer one replaces it) and whether the thread is alive.
+  std::mutex queueLock_;
+  std::optional<LoadRequest> waitingRequest_;
+  bool loadThreadActive_ = false;
 
   struct LoadThread {
     std::thread thread;

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTreeView>
+#include <SQLiteCpp/SQLiteCpp.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -19,6 +20,7 @@
 #include "app/KVRPrintCommand.h"
 #include "app/KVRStartupWindow.h"
 #include "app/KVRVortelyMainController.h"
+#include "core/KVRDatabaseSchema.h"
 #include "core/KVRNotifications.h"
 #include "core/KVRTaskManager.h"
 #include "core/KVRVortelyCoreDataManager.h"
@@ -113,7 +115,7 @@ TEST_F(MainControllerTest, StartupLoadsBuildsAndAnnounces) {
   controller_->setStorePath(path_);
   controller_->applicationDidFinishLaunching();
   EXPECT_EQ(controller_->startupWindow()->titleText(), "Loading Vortely...");
-  EXPECT_EQ(controller_->startupWindow()->statusText(), "Caching graphs values...");
+  EXPECT_EQ(controller_->startupWindow()->statusText(), "Loading database...");
   EXPECT_TRUE(controller_->startupWindow()->isVisible());
   EXPECT_FALSE(controller_->mainWindow()->isVisible());
   EXPECT_FALSE(controller_->shouldUpdateRankings());
@@ -128,6 +130,44 @@ TEST_F(MainControllerTest, StartupLoadsBuildsAndAnnounces) {
   for (KVRVortelyManagedProduct* p : dm().products()) EXPECT_TRUE(p->initialized()) << p->name.toStdString();
   EXPECT_EQ(controller_->mainWindow()->emptyState(), KVRMainWindow::NoEmptyState);
   EXPECT_EQ(KVRApplicationServices::current(), controller_.get());
+}
+
+TEST_F(MainControllerTest, LockedDatabaseKeepsTheStartUpWindowAliveAndSaysWhatWaits) {
+  makeDatabase();
+  auto other = std::make_unique<SQLite::Database>(path_.toStdString(), SQLite::OPEN_READWRITE);
+  other->exec("PRAGMA locking_mode = EXCLUSIVE");
+  other->exec("BEGIN EXCLUSIVE");
+  controller_ = std::make_unique<KVRVortelyMainController>();
+  controller_->setStorePath(path_);
+  controller_->setShowsWindows(false);
+  controller_->setAlertPresenter(
+      [this](QWidget*, const QString& title, const QString& text) { alerts_.push_back({title, text}); });
+  controller_->applicationDidFinishLaunching();
+  // The main thread goes on while the database waits: the window tells why.
+  const QString waitText = "Waiting for the database: another program is using it...";
+  const bool told =
+      KVRMainThread::waitUntil([&] { return controller_->startupWindow()->statusText() == waitText; }, 10);
+  EXPECT_TRUE(told);
+  EXPECT_FALSE(controller_->startupFinished());
+  other.reset();
+  ASSERT_TRUE(KVRMainThread::waitUntil([&] { return controller_->startupFinished(); }, 30));
+  EXPECT_TRUE(controller_->storeOpened());
+  EXPECT_TRUE(alerts_.empty());
+  EXPECT_NE(product("Gamma"), nullptr);
+  controller_.reset();
+  dm().closeStore();
+
+  // Still locked when the wait ends: the start-up goes on without data, and
+  // the alert names the other program.
+  other = std::make_unique<SQLite::Database>(path_.toStdString(), SQLite::OPEN_READWRITE);
+  other->exec("PRAGMA locking_mode = EXCLUSIVE");
+  other->exec("BEGIN EXCLUSIVE");
+  dm().setBusyTimeoutMs(300);
+  start();
+  dm().setBusyTimeoutMs(KVRDatabaseSchema::kBusyTimeoutMs);
+  EXPECT_FALSE(controller_->storeOpened());
+  ASSERT_EQ(alerts_.size(), 1u);
+  EXPECT_TRUE(alerts_[0].text.contains("in use by another program")) << alerts_[0].text.toStdString();
 }
 
 TEST_F(MainControllerTest, FirstStartWindowIsLargeEnough) {
@@ -318,7 +358,10 @@ TEST_F(MainControllerTest, PrintInstallsThePageSetUpAndAsksTheShownScreen) {
 
   std::vector<std::pair<int, KVRPrintInfo>> printed;
   for (int segment : {0, 1, 4, 5})
-    controller_->setPrintHandler(segment, [&, segment] { printed.push_back({segment, KVRPrintInfo::shared()}); });
+    controller_->setPrintHandler(segment, [&, segment](QString*) {
+      printed.push_back({segment, KVRPrintInfo::shared()});
+      return true;
+    });
 
   controller_->setSelectedTabIndex(5);
   controller_->printDocument();
@@ -349,6 +392,31 @@ TEST_F(MainControllerTest, OverviewPrintsToThePdfFileOfThePrintInformation) {
     controller_->printDocument();
     EXPECT_TRUE(fileBytes(info.outputPdfPath).startsWith("%PDF")) << segment;
   }
+  EXPECT_TRUE(alerts_.empty());
+
+  // A PDF file that cannot be written is reported, as a failed export is.
+  KVRPrintInfo info = original;
+  info.outputPdfPath = dir_.filePath(QStringLiteral("missing/folder/overview.pdf"));
+  KVRPrintInfo::setShared(info);
+  controller_->setSelectedTabIndex(0);
+  controller_->printDocument();
+  ASSERT_EQ(alerts_.size(), 1u);
+  EXPECT_EQ(alerts_[0].title, "The print failed");
+  EXPECT_TRUE(alerts_[0].text.contains("missing/folder/overview.pdf")) << alerts_[0].text.toStdString();
+
+  // A cancelled print says nothing; a screen's own failure is shown with its reason.
+  controller_->setPrintHandler(5, [](QString*) { return false; });
+  controller_->setPrintHandler(1, [](QString* error) {
+    *error = "No printer is available.";
+    return false;
+  });
+  controller_->setSelectedTabIndex(5);
+  controller_->printDocument();
+  EXPECT_EQ(alerts_.size(), 1u);
+  controller_->setSelectedTabIndex(1);
+  controller_->printDocument();
+  ASSERT_EQ(alerts_.size(), 2u);
+  EXPECT_EQ(alerts_[1].text, "No printer is available.");
   KVRPrintInfo::setShared(original);
 }
 
@@ -357,7 +425,10 @@ TEST_F(MainControllerTest, OverviewPrintsToThePdfFileOfThePrintInformation) {
 class FakeReports : public KVRFinancialStatementsController {
  public:
   void setOptionsEnabled(bool enabled) override { optionsEnabled = enabled; }
-  void print() override { ++prints; }
+  bool print(QString*) override {
+    ++prints;
+    return true;
+  }
   bool exportVisibleDatesReportsToPath(const QString& folder, const std::vector<KVRVortelyManagedProduct*>* filter,
                                        QString* error) override {
     return record(6, folder, filter, error);

@@ -3,6 +3,7 @@
 // were, and the helper operations keep the context consistent.
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
@@ -15,6 +16,7 @@
 #include <thread>
 
 #include "catalogue/KVRVortelyCurrencyConverter.h"
+#include "core/KVRDatabaseSchema.h"
 #include "core/KVRNotifications.h"
 #include "core/KVRVortelyCoreDataManager.h"
 #include "platform/KVRMainThread.h"
@@ -542,16 +544,20 @@ TEST_F(DatabaseTest, LoadRatingsRunsOnceAtATimeAndAnnouncesOnTheMainThread) {
                                                        EXPECT_EQ(n.object, nullptr);
                                                      });
   EXPECT_FALSE(dm().ratingsLoaded());
-  std::thread first, second;
+  std::thread first;
   {
     // While the first load waits for the context lock, a second call returns
-    // at once without loading.
+    // at once without loading. The second call is made here, where the
+    // (re-entrant) lock is held: should it load after all, it shows as loaded
+    // ratings instead of waiting for ever.
     std::lock_guard<std::recursive_mutex> hold(dm().contextLock());
     first = std::thread([] { dm().loadRatings(); });
-    QThread::msleep(100);
-    second = std::thread([] { dm().loadRatings(); });
-    second.join();
-    EXPECT_FALSE(dm().ratingsLoaded());
+    const bool firstWaits = KVRMainThread::waitUntil([] { return dm().ratingsLoading(); }, 10.0);
+    EXPECT_TRUE(firstWaits) << "the first load never started";
+    if (firstWaits) {
+      dm().loadRatings();
+      EXPECT_FALSE(dm().ratingsLoaded());
+    }
   }
   first.join();
   EXPECT_TRUE(dm().ratingsLoaded());
@@ -581,7 +587,8 @@ class DatabaseRefusalTest : public DatabaseTest {
     EXPECT_TRUE(dm().products().empty());
     EXPECT_TRUE(dm().reports().empty());
     EXPECT_EQ(fileBytes(path_), original);
-    EXPECT_FALSE(QFile::exists(path_ + "-wal") && QFileInfo(path_ + "-wal").size() > 0);
+    EXPECT_FALSE(QFile::exists(path_ + "-wal"));
+    EXPECT_FALSE(QFile::exists(path_ + "-shm"));
     // Refusing again changes nothing either.
     EXPECT_FALSE(dm().openStore(path_, &error));
     EXPECT_EQ(fileBytes(path_), original);
@@ -630,6 +637,26 @@ TEST_F(DatabaseRefusalTest, TruncatedDatabase) {
   expectRefusedAndUntouched(cut, "damaged");
 }
 
+TEST_F(DatabaseRefusalTest, DatabaseShorterThanItsPages) {
+  // After a deletion the last pages are free, so the integrity check reads
+  // nothing on them: the missing end is seen by the header's page count.
+  writeSavedStore();
+  {
+    SQLite::Database raw(path_.toStdString(), SQLite::OPEN_READWRITE);
+    raw.exec("DELETE FROM ReportEntry WHERE id > 50");
+  }
+  ASSERT_FALSE(QFile::exists(path_ + "-wal"));
+  const QByteArray whole = fileBytes(path_);
+  for (int lost : {100, 4000}) {
+    const QByteArray cut = whole.left(whole.size() - lost);
+    QFile f(path_);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(cut);
+    f.close();
+    expectRefusedAndUntouched(cut, "its end is missing");
+  }
+}
+
 TEST_F(DatabaseRefusalTest, DatabaseCutInsideItsHeader) {
   const QByteArray cut = writeSavedStore().left(60);
   QFile f(path_);
@@ -659,6 +686,49 @@ TEST_F(DatabaseRefusalTest, SomeoneElsesDatabase) {
     raw.exec("INSERT INTO notes VALUES ('keep me')");
   }
   expectRefusedAndUntouched(fileBytes(path_), "not a Vortely database");
+}
+
+TEST_F(DatabaseTest, LockedDatabaseIsWaitedForThenExplained) {
+  openOrDie();
+  dm().insertStoreAccount()->name = "Kept";
+  saveOrDie();
+  dm().closeStore();
+  // Another program holds the file's lock.
+  auto other = std::make_unique<SQLite::Database>(path_.toStdString(), SQLite::OPEN_READWRITE);
+  other->exec("PRAGMA locking_mode = EXCLUSIVE");
+  other->exec("BEGIN EXCLUSIVE");
+
+  // The open waits, says so once, and goes on when the lock is let go.
+  std::atomic<int> told{0};
+  std::atomic<bool> opened{false};
+  QString error;
+  std::thread opener([&] {
+    opened = dm().openStore(path_, &error, [&] { ++told; });
+  });
+  const bool waited = KVRMainThread::waitUntil([&] { return told.load() > 0; }, 10.0);
+  other.reset();
+  opener.join();
+  EXPECT_TRUE(waited);
+  EXPECT_EQ(told.load(), 1);
+  ASSERT_TRUE(opened.load()) << error.toStdString();
+  ASSERT_EQ(dm().accounts().size(), 1u);
+  dm().closeStore();
+
+  // Still locked when the wait ends: the reason names the other program, and
+  // the file is left as it was.
+  other = std::make_unique<SQLite::Database>(path_.toStdString(), SQLite::OPEN_READWRITE);
+  other->exec("PRAGMA locking_mode = EXCLUSIVE");
+  other->exec("BEGIN EXCLUSIVE");
+  const QByteArray locked = fileBytes(path_);
+  dm().setBusyTimeoutMs(200);
+  EXPECT_FALSE(dm().openStore(path_, &error));
+  dm().setBusyTimeoutMs(KVRDatabaseSchema::kBusyTimeoutMs);
+  EXPECT_TRUE(error.contains("in use by another program")) << error.toStdString();
+  EXPECT_FALSE(dm().isOpen());
+  EXPECT_EQ(fileBytes(path_), locked);
+  other.reset();
+  openOrDie();
+  EXPECT_EQ(dm().accounts().size(), 1u);
 }
 
 TEST_F(DatabaseTest, EmptyFileAndMissingFolderMakeANewStore) {

@@ -206,6 +206,101 @@ TEST_F(PeriodTest, SettingsAreRestoredPerInstance) {
   EXPECT_TRUE(sales.waitForLoads(10));
 }
 
+TEST_F(PeriodTest, StoredAndPickedCustomDatesAreHeldToTheReportDays) {
+  KVRUserDefaults& d = KVRUserDefaults::standard();
+  auto restore = [&](KVRDate start, KVRDate end, KVRDate first, KVRDate last) {
+    d.setInteger("KVRDashboardSelectedPeriod", -1);
+    d.setDate("KVRDashboardStartDate", start);
+    d.setDate("KVRDashboardEndDate", end);
+    if (controller) EXPECT_TRUE(controller->waitForLoads(10));
+    auto& c = make(first, last);
+    c.awakeFromNib();
+    EXPECT_TRUE(c.waitForLoads(10));
+    return std::pair{c.graphStartDate(), c.graphEndDate()};
+  };
+  using Range = std::pair<KVRDate, KVRDate>;
+  // Years 1 to 9999: the report days, and the load covers only them.
+  EXPECT_EQ(restore(day(1, 6, 1), day(9999, 12, 31), day(2025, 1, 5), day(2026, 3, 18)),
+            Range(day(2025, 1, 5), day(2026, 3, 18)));
+  EXPECT_EQ(controller->currentStartDate(), day(2025, 1, 5));
+  EXPECT_EQ(controller->currentEndDate(), day(2026, 3, 18));
+  ASSERT_FALSE(controls.displays.empty());
+  EXPECT_EQ(controls.displays.back().startDate, day(2025, 1, 5));
+  EXPECT_EQ(d.dateForKey("KVRDashboardStartDate"), day(2025, 1, 5));
+  // A range overlapping the report days keeps its part inside them.
+  EXPECT_EQ(restore(day(2024, 6, 1), day(2025, 3, 1), day(2025, 1, 5), day(2026, 3, 18)),
+            Range(day(2025, 1, 5), day(2025, 3, 1)));
+  // A range wholly before them becomes them, not their first day alone.
+  EXPECT_EQ(restore(day(2001, 1, 1), day(2001, 2, 1), day(2025, 1, 5), day(2026, 3, 18)),
+            Range(day(2025, 1, 5), day(2026, 3, 18)));
+  // No report day known yet: the stores' years, up to today.
+  const QDate today = QDate::currentDate();
+  EXPECT_EQ(restore(day(1, 6, 1), day(9999, 12, 31), KVRDate(), KVRDate()),
+            Range(day(2008, 7, 10), day(today.year(), today.month(), today.day())));
+
+  // Picked dates likewise.
+  auto& c = make(day(2025, 1, 5), KVRDate(day(2026, 3, 18).ms + 15 * 3600e3));
+  c.pickerDidChangeDate(true, day(9999, 12, 31));
+  EXPECT_EQ(c.graphEndDate(), day(2026, 3, 18));
+  c.pickerDidChangeDate(false, day(1, 6, 1));
+  EXPECT_EQ(c.graphStartDate(), day(2025, 1, 5));
+  EXPECT_EQ(c.currentStartDate(), day(2025, 1, 5));
+  EXPECT_EQ(c.currentEndDate(), day(2026, 3, 18));
+  c.pickerDidChangeDate(false, day(2025, 6, 1));
+  EXPECT_EQ(c.graphStartDate(), day(2025, 6, 1));
+}
+
+TEST_F(PeriodTest, CustomRangeOutsideANewSelectionsReportDaysBecomesThem) {
+  // Two accounts, one product each, with report days years apart.
+  KVRStoreAccount* old = store.account("Old");
+  KVRVortelyManagedProduct* retired = store.product(78, "Retired", old);
+  for (KVRVortelyManagedProduct* p : {product, retired}) {
+    HistoryBuilder h;
+    h.sales("EU-FR", civil(2026, 3, 1), 1);
+    p->publishValues(h.build(), 1, 0, 1);
+  }
+  retired->firstDate = day(2019, 4, 1);
+  retired->lastDate = day(2020, 6, 30);
+  auto& c = make(day(2025, 1, 5), day(2026, 3, 18));
+  auto select = [&](KVRVortelyManagedProduct* p) {
+    services.extended = services.selected = {p};
+    services.accounts = {p->account};
+    c.selectedProductDidChange(true);
+  };
+  select(product);
+  c.pickerDidChangeDate(false, day(2026, 3, 1));
+  c.pickerDidChangeDate(true, day(2026, 3, 10));
+  // Wholly after the new report days.
+  select(retired);
+  EXPECT_EQ(c.graphStartDate(), day(2019, 4, 1));
+  EXPECT_EQ(c.graphEndDate(), day(2020, 6, 30));
+  EXPECT_EQ(c.currentStartDate(), day(2019, 4, 1));
+  EXPECT_EQ(c.currentEndDate(), day(2020, 6, 30));
+  KVRUserDefaults& d = KVRUserDefaults::standard();
+  EXPECT_EQ(d.dateForKey("KVRDashboardStartDate"), day(2019, 4, 1));
+  EXPECT_EQ(d.dateForKey("KVRDashboardEndDate"), day(2020, 6, 30));
+  // Wholly before them.
+  c.pickerDidChangeDate(false, day(2019, 5, 1));
+  c.pickerDidChangeDate(true, day(2019, 5, 31));
+  select(product);
+  EXPECT_EQ(c.graphStartDate(), day(2025, 1, 5));
+  EXPECT_EQ(c.graphEndDate(), day(2026, 3, 18));
+  EXPECT_EQ(controls.startPicker, day(2025, 1, 5));
+  EXPECT_EQ(controls.endPicker, day(2026, 3, 18));
+  // Overlapping: only the part outside goes.
+  c.pickerDidChangeDate(false, day(2025, 1, 5));
+  c.pickerDidChangeDate(true, day(2025, 3, 1));
+  select(product);
+  EXPECT_EQ(c.graphStartDate(), day(2025, 1, 5));
+  EXPECT_EQ(c.graphEndDate(), day(2025, 3, 1));
+  // A range ending on the first report day overlaps it, whatever its hour.
+  product->firstDate = KVRDate(day(2025, 1, 5).ms + 15 * 3600e3);
+  c.pickerDidChangeDate(true, day(2025, 1, 5));
+  select(product);
+  EXPECT_EQ(c.graphStartDate(), day(2025, 1, 5));
+  EXPECT_EQ(c.graphEndDate(), day(2025, 1, 5));
+}
+
 TEST(OverviewSpans, PreviousSpans) {
   // Current month, 1 to 15 March: the same days of February.
   auto [ps, pe] = KVRPreviousSpan(8, day(2026, 3, 1), day(2026, 3, 15), day(2026, 3, 1), day(2026, 3, 15));

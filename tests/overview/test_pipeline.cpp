@@ -7,6 +7,8 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "core/KVRVortelyCoreDataManager.h"
 #include "overview/KVRVortelyResumeController.h"
@@ -43,10 +45,31 @@ bool waitFor(const std::function<bool()>& done) {
 }
 
 // Lets the queued hand-overs reach the main thread.
-void settle(KVRVortelyResumeController& c) {
-  EXPECT_TRUE(c.waitForLoads(10));
-  KVRMainThread::waitUntil([] { return false; }, 0.05);
+void settle(KVRVortelyResumeController& c) { EXPECT_TRUE(c.waitForLoads(10)); }
+
+// Runs every main-thread call queued so far (the turn of the event loop ends).
+void endTurn() {
+  bool reached = false;
+  KVRMainThread::post([&] { reached = true; });
+  ASSERT_TRUE(KVRMainThread::waitUntil([&] { return reached; }, 10));
 }
+
+// The generations of the loads that ran, in order.
+struct RunLog {
+  std::mutex m;
+  std::vector<uint64_t> runs;
+  KVRVortelyResumeController::LoadHook hook() {
+    return [this](uint64_t g, Phase phase) {
+      if (phase != Phase::Running) return;
+      std::lock_guard<std::mutex> l(m);
+      runs.push_back(g);
+    };
+  }
+  std::vector<uint64_t> take() {
+    std::lock_guard<std::mutex> l(m);
+    return std::exchange(runs, {});
+  }
+};
 
 class PipelineTest : public ResumeControllerFixture {
  protected:
@@ -150,27 +173,95 @@ TEST_F(PipelineTest, ReloadWhileALoadRunsOnlyTheSecondDisplays) {
   EXPECT_FALSE(c.loadingData());
 }
 
-TEST_F(PipelineTest, CancelSeenAfterTheLockWasReleasedDisplaysNothing) {
-  // The first load is cancelled while it runs, but by the time it looks at the
-  // flag the next load has already cleared it: only the next one may display.
+TEST_F(PipelineTest, ReloadsWaitingForTheLockRunOnlyTheLastOne) {
+  // While another load holds the shared loading lock, each overview receives a
+  // burst of selection changes, one per turn of the event loop, alternating
+  // between the two products: only the last request of each overview runs,
+  // and what each displays is the last selection.
+  auto& s = makeSales();
+  makeIad();
+  RunLog salesRuns, iadRuns;
+  s.setLoadHookForTesting(salesRuns.hook());
+  iad->setLoadHookForTesting(iadRuns.hook());
+  for (int burst : {2, 40}) {
+    controls.displays.clear();
+    iadControls.displays.clear();
+    {
+      std::lock_guard<std::mutex> otherLoad(*s.loadingLock());
+      for (int i = 0; i < burst; ++i) {
+        services.extended = services.selected = {products[size_t(i % 2)]};
+        s.selectedProductDidChange(true);
+        iad->selectedProductDidChange(true);
+        endTurn();
+      }
+      EXPECT_FALSE(s.loadingData());
+      EXPECT_FALSE(iad->loadingData());
+    }
+    settle(s);
+    settle(*iad);
+    EXPECT_EQ(salesRuns.take(), std::vector<uint64_t>{s.loadRequestCount()}) << burst;
+    EXPECT_EQ(iadRuns.take(), std::vector<uint64_t>{iad->loadRequestCount()}) << burst;
+    for (FakeControls* fc : {&controls, &iadControls}) {
+      ASSERT_EQ(fc->displays.size(), 1u) << burst;
+      ASSERT_EQ(fc->displays[0].products.size(), 1u);
+      EXPECT_EQ(fc->displays[0].products[0], products[1]) << burst;  // the last selection
+      EXPECT_EQ(fc->productName, "Beta");
+      ASSERT_TRUE(fc->displays[0].productCurrent);
+    }
+  }
+}
+
+TEST_F(PipelineTest, ReloadsOfOneTurnStartOneLoad) {
+  auto& c = makeSales();
+  RunLog runs;
+  c.setLoadHookForTesting(runs.hook());
+  services.extended = services.selected = {products[0]};
+  c.selectedProductDidChange(true);
+  services.extended = services.selected = {products[1]};
+  c.selectedProductDidChange(true);
+  settle(c);
+  EXPECT_EQ(runs.take(), std::vector<uint64_t>{2});
+  ASSERT_EQ(controls.displays.size(), 1u);
+  EXPECT_EQ(controls.displays[0].products, std::vector<KVRVortelyManagedProduct*>{products[1]});
+
+  // A date pick reloads from several setters: still one load, over the new dates.
+  c.pickerDidChangeDate(false, day(2026, 3, 1));
+  settle(c);
+  EXPECT_EQ(runs.take().size(), 1u);
+  ASSERT_EQ(controls.displays.size(), 2u);
+  EXPECT_EQ(controls.displays[1].startDate, day(2026, 3, 1));
+  EXPECT_EQ(controls.displays[1].graphStartDate, day(2026, 3, 1));
+}
+
+TEST_F(PipelineTest, ReloadAfterALoadEndedDropsThatLoadsResults) {
+  // The first load has finished and released the lock, its results are on the
+  // way to the main thread, when a new selection is made: the old results
+  // are not shown under the new selection, the new load's are.
   auto& c = makeSales();
   Gate gate;
-  std::atomic<uint64_t> running{0};
+  std::atomic<bool> handingOver{false};
   c.setLoadHookForTesting([&](uint64_t g, Phase phase) {
-    if (phase == Phase::Running) {
-      running.store(g);
-      if (g == 1) gate.wait();
-    } else if (g == 1) {
-      for (int i = 0; i < 1000 && running.load() != 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    if (phase != Phase::HandOver || g != 1) return;
+    handingOver.store(true);
+    gate.wait();
   });
-  c.selectedProductDidChange(false);
-  ASSERT_TRUE(waitFor([&] { return running.load() == 1; }));
-  c.selectedProductDidChange(false);
+  services.extended = services.selected = {products[0]};
+  c.selectedProductDidChange(true);
+  ASSERT_TRUE(waitFor([&] { return handingOver.load(); }));
+  EXPECT_FALSE(c.cancelLoadFlag());  // it had ended: nothing to cancel
+  services.extended = services.selected = {products[1]};
+  c.selectedProductDidChange(true);
+  endTurn();
   gate.open();
   settle(c);
   ASSERT_EQ(controls.displays.size(), 1u);
   EXPECT_EQ(controls.displays[0].generation, 2u);
+  EXPECT_EQ(controls.displays[0].products, std::vector<KVRVortelyManagedProduct*>{products[1]});
+  // A value change now redisplays the newest results, not the dropped ones.
+  controls.valueTag = 2;
+  c.changeSelectedValue();
+  ASSERT_EQ(controls.displays.size(), 2u);
+  EXPECT_EQ(controls.displays[1].generation, 2u);
 }
 
 TEST_F(PipelineTest, ReloadForAnotherValueWhileLoadingWaitsForThatLoad) {
