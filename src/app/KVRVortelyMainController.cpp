@@ -274,6 +274,9 @@ void KVRVortelyMainController::finishDataLoad() {
     mainWindow_->splitter()->setSizes({list, std::max(400, mainWindow_->splitter()->width() - list)});
   }
   startupFinished_ = true;
+  // Rates that were missing or damaged for the build: told once, on the window.
+  if (auto notice = KVRVortelyCurrencyConverter::sharedInstance().takeRatesNotice())
+    startupAlerts_.push_back({notice->title, notice->text});
   for (const auto& [title, text] : startupAlerts_) alert(title, text);
   startupAlerts_.clear();
   postSelectedProductDidChange();
@@ -408,6 +411,8 @@ void KVRVortelyMainController::rebuildData(const QString& taskLabel) {
       rebuildTask_.reset();
       updateTaskStatus();
       log(QStringLiteral("rebuildData end"));
+      if (auto notice = KVRVortelyCurrencyConverter::sharedInstance().takeRatesNotice())
+        alert(notice->title, notice->text);
       postSelectedProductDidChange();
       if (rebuildPending_) {
         rebuildPending_ = false;

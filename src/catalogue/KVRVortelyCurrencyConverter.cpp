@@ -4,10 +4,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <QDir>
 #include <QSaveFile>
 #include <QVariantMap>
 #include <cmath>
 
+#include "platform/KVRLocalization.h"
 #include "platform/KVRVortelyLogCenter.h"
 #include "platform/KVRSupportFolder.h"
 #include "platform/KVRUserDefaults.h"
@@ -22,7 +24,26 @@ constexpr int kRatesFileVersion = 1;
 
 QString pairKey(const QString& from, const QString& to) { return from + QLatin1Char('>') + to; }
 
-bool isUsableRate(double rate) { return std::isfinite(rate) && rate > 0.0; }
+// Beyond this a rate, or its inverse, is taken for damage: no two currencies
+// of the stores are a million times apart.
+constexpr double kLargestRate = 1e6;
+
+// Why a rate read from the file is refused; empty when it is usable.
+QString refusal(const QJsonValue& v) {
+  if (!v.isDouble()) return QStringLiteral("not a number");
+  const double rate = v.toDouble();
+  if (!std::isfinite(rate)) return QStringLiteral("not a number");
+  if (rate <= 0.0) return QStringLiteral("zero or negative");
+  if (rate > kLargestRate) return QStringLiteral("too large");
+  if (rate < 1.0 / kLargestRate) return QStringLiteral("too small");
+  return QString();
+}
+
+// "A, B, C and 4 more": at most `shown` items of a list.
+QString listed(const QStringList& items, int shown = 8) {
+  if (items.size() <= shown) return items.join(QStringLiteral(", "));
+  return KVRLocalized("%1 and %2 more").arg(items.mid(0, shown).join(QStringLiteral(", "))).arg(items.size() - shown);
+}
 
 void log(const QString& message) {
   KVRVortelyLogCenter::sharedInstance().addLogEntry(message, false, kLogKeyword);
@@ -124,7 +145,19 @@ KVRVortelyCurrencyConverter& KVRVortelyCurrencyConverter::sharedInstance() {
 
 QString KVRVortelyCurrencyConverter::preferedCurrency() const {
   const QString code = KVRUserDefaults::standard().stringForKey(kPreferedCurrencyKey);
-  return code.isEmpty() ? QStringLiteral("EUR") : code;
+  if (code.isEmpty()) return QStringLiteral("EUR");
+  if (!currencyRegionForCurrencyValue(code).isNull()) return code;
+  // Any text can be stored in the default; one that is no currency of the
+  // table would convert nothing.
+  bool logIt = false;
+  {
+    std::lock_guard<std::mutex> g(lock_);
+    logIt = loggedUnknownPreferred_ != code;
+    loggedUnknownPreferred_ = code;
+  }
+  if (logIt)
+    log(QStringLiteral("The preferred currency \"%1\" is not a known currency: EUR is used instead").arg(code));
+  return QStringLiteral("EUR");
 }
 
 QString KVRVortelyCurrencyConverter::preferedCurrencySymbol() {
@@ -153,6 +186,30 @@ double KVRVortelyCurrencyConverter::rateFrom(const QString& from, const QString&
   return rateLocked(f, t);
 }
 
+bool KVRVortelyCurrencyConverter::noteMissingPairLocked(const QString& from, const QString& to) {
+  return loggedMissingPairs_.insert(pairKey(from, to)).second;
+}
+
+namespace {
+void logMissingPair(const QString& f, const QString& t) {
+  log(QStringLiteral("No exchange rate from %1 to %2: amounts are left unconverted")
+          .arg(f.isEmpty() ? QStringLiteral("(none)") : f, t.isEmpty() ? QStringLiteral("(none)") : t));
+}
+}  // namespace
+
+double KVRVortelyCurrencyConverter::rateFromNotingMissing(const QString& from, const QString& to) {
+  const QString f = rateCodeForCurrency(from), t = rateCodeForCurrency(to);
+  bool logIt = false;
+  double rate = 0.0;
+  {
+    std::lock_guard<std::mutex> g(lock_);
+    rate = rateLocked(f, t);
+    if (rate == 0.0) logIt = noteMissingPairLocked(f, t);
+  }
+  if (logIt) logMissingPair(f, t);
+  return rate;
+}
+
 std::optional<double> KVRVortelyCurrencyConverter::conversionRate(const QString& from,
                                                                   const QString& to) {
   const QString f = rateCodeForCurrency(from), t = rateCodeForCurrency(to);
@@ -162,11 +219,9 @@ std::optional<double> KVRVortelyCurrencyConverter::conversionRate(const QString&
     std::lock_guard<std::mutex> g(lock_);
     const double rate = rateLocked(f, t);
     if (rate != 0.0) return rate;
-    logIt = loggedMissingPairs_.insert(pairKey(f, t)).second;
+    logIt = noteMissingPairLocked(f, t);
   }
-  if (logIt)
-    log(QStringLiteral("No exchange rate from %1 to %2: amounts are left unconverted")
-            .arg(f.isEmpty() ? QStringLiteral("(none)") : f, t.isEmpty() ? QStringLiteral("(none)") : t));
+  if (logIt) logMissingPair(f, t);
   return std::nullopt;
 }
 
@@ -189,19 +244,78 @@ float KVRVortelyCurrencyConverter::floatConvertAmountToPreferedCurrency(float am
   return static_cast<float>(static_cast<double>(amount) * *rate);
 }
 
+bool KVRVortelyCurrencyConverter::isUsableRate(double rate) {
+  return std::isfinite(rate) && rate > 0.0 && rate <= kLargestRate && rate >= 1.0 / kLargestRate;
+}
+
 void KVRVortelyCurrencyConverter::setRate(const QString& from, const QString& to, double rate) {
   const QString f = rateCodeForCurrency(from), t = rateCodeForCurrency(to);
   if (f == t) return;
   std::lock_guard<std::mutex> g(lock_);
-  if (isUsableRate(rate))
+  if (isUsableRate(rate)) {
     rates_[pairKey(f, t)] = rate;
-  else
+    loggedMissingPairs_.erase(pairKey(f, t));
+    loggedMissingPairs_.erase(pairKey(t, f));
+  } else {
     rates_.erase(pairKey(f, t));
+  }
 }
 
 void KVRVortelyCurrencyConverter::removeAllRates() {
   std::lock_guard<std::mutex> g(lock_);
   rates_.clear();
+}
+
+void KVRVortelyCurrencyConverter::resetRatesProblems() {
+  std::lock_guard<std::mutex> g(lock_);
+  loggedMissingPairs_.clear();
+  ratesFileProblem_.clear();
+  ratesFileMissing_ = false;
+  refusedRates_.clear();
+  toldProblems_.clear();
+}
+
+std::optional<KVRVortelyCurrencyConverter::Notice> KVRVortelyCurrencyConverter::takeRatesNotice() {
+  const QString path = QDir::toNativeSeparators(ratesFilePath());
+  std::lock_guard<std::mutex> g(lock_);
+  // The pairs still missing now (a rate may have come since), by target.
+  QStringList missing;
+  std::map<QString, QStringList> sourcesByTarget;
+  for (const QString& key : loggedMissingPairs_) {
+    const int sep = key.indexOf(QLatin1Char('>'));
+    const QString f = key.left(sep), t = key.mid(sep + 1);
+    if (f.isEmpty() || t.isEmpty() || rateLocked(f, t) != 0.0) continue;
+    missing << key;
+    sourcesByTarget[t] << f;
+  }
+  std::set<QString> problems;
+  for (const QString& m : missing) problems.insert(QStringLiteral("missing ") + m);
+  if (!ratesFileProblem_.isEmpty()) problems.insert(QStringLiteral("file ") + ratesFileProblem_);
+  for (const QString& r : refusedRates_) problems.insert(QStringLiteral("refused ") + r);
+  // A missing file matters only when some amount needed a rate.
+  if (ratesFileMissing_ && !missing.isEmpty()) problems.insert(QStringLiteral("no file"));
+  bool anythingNew = false;
+  for (const QString& p : problems) anythingNew = anythingNew || !toldProblems_.count(p);
+  if (!anythingNew) return std::nullopt;
+  toldProblems_.insert(problems.begin(), problems.end());
+
+  QStringList paragraphs;
+  if (!missing.isEmpty()) {
+    QStringList conversions;
+    for (const auto& [target, sources] : sourcesByTarget)
+      conversions << KVRLocalized("%1 into %2").arg(listed(sources), target);
+    paragraphs << KVRLocalized("No usable exchange rate converts %1. These amounts are counted unconverted, "
+                               "at a rate of 1, so revenue in other currencies is not exact.")
+                      .arg(conversions.join(QStringLiteral("; ")));
+  }
+  if (!ratesFileProblem_.isEmpty())
+    paragraphs << KVRLocalized("The exchange rates file “%1” is damaged (%2): none of its rates were used.")
+                      .arg(path, ratesFileProblem_);
+  else if (ratesFileMissing_ && !missing.isEmpty())
+    paragraphs << KVRLocalized("The exchange rates file “%1” is missing.").arg(path);
+  if (!refusedRates_.isEmpty())
+    paragraphs << KVRLocalized("These rates of “%1” were refused: %2.").arg(path, listed(refusedRates_));
+  return Notice{KVRLocalized("Some exchange rates are missing or damaged"), paragraphs.join(QStringLiteral("\n\n"))};
 }
 
 int KVRVortelyCurrencyConverter::rateCount() const {
@@ -247,37 +361,54 @@ bool KVRVortelyCurrencyConverter::saveRates(QString* error) {
 
 void KVRVortelyCurrencyConverter::loadRates() {
   const QString path = ratesFilePath();
+  auto fileProblem = [this](const QString& problem, bool missing) {
+    std::lock_guard<std::mutex> g(lock_);
+    ratesFileProblem_ = problem;
+    ratesFileMissing_ = missing;
+    refusedRates_.clear();
+  };
   QFile file(path);
-  if (!file.exists()) return;
+  if (!file.exists()) {
+    log(QStringLiteral("No exchange rates file %1").arg(path));
+    fileProblem(QString(), true);
+    return;
+  }
   if (!file.open(QIODevice::ReadOnly)) {
     log(QStringLiteral("Could not read the exchange rates file %1: %2").arg(path, file.errorString()));
+    fileProblem(file.errorString(), false);
     return;
   }
   QJsonParseError parseError;
-  const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &parseError);
+  const QByteArray data = file.readAll();
+  const QJsonDocument doc = QJsonDocument::fromJson(data, &parseError);
   if (doc.isNull() || !doc.isObject() || !doc.object().value(QStringLiteral("rates")).isObject()) {
-    log(QStringLiteral("Ignoring the damaged exchange rates file %1 (%2)")
-            .arg(path, parseError.error == QJsonParseError::NoError ? QStringLiteral("unexpected content")
-                                                                      : parseError.errorString()));
+    const QString why = data.trimmed().isEmpty() ? QStringLiteral("empty")
+                        : parseError.error == QJsonParseError::NoError ? QStringLiteral("unexpected content")
+                                                                        : parseError.errorString();
+    log(QStringLiteral("Ignoring the damaged exchange rates file %1 (%2)").arg(path, why));
+    fileProblem(why, false);
     return;
   }
   std::map<QString, double> loaded;
-  int skipped = 0;
+  QStringList refused;
   const QJsonObject rates = doc.object().value(QStringLiteral("rates")).toObject();
   for (auto it = rates.begin(); it != rates.end(); ++it) {
     const QString key = it.key();
     const int sep = key.indexOf(QLatin1Char('>'));
-    const double rate = it.value().toDouble(0.0);
-    if (sep <= 0 || sep == key.size() - 1 || !it.value().isDouble() || !isUsableRate(rate)) {
-      ++skipped;
+    QString why = sep <= 0 || sep == key.size() - 1 ? QStringLiteral("not a currency pair") : refusal(it.value());
+    if (!why.isEmpty()) {
+      refused << QStringLiteral("%1 (%2)").arg(key, why);
       continue;
     }
-    loaded[key] = rate;
+    loaded[key] = it.value().toDouble();
   }
-  if (skipped)
-    log(QStringLiteral("Skipped %1 unreadable rate(s) in %2").arg(skipped).arg(path));
+  if (!refused.isEmpty())
+    log(QStringLiteral("Refused %1 rate(s) in %2: %3").arg(refused.size()).arg(path, refused.join(QStringLiteral(", "))));
   std::lock_guard<std::mutex> g(lock_);
   rates_ = std::move(loaded);
+  ratesFileProblem_.clear();
+  ratesFileMissing_ = false;
+  refusedRates_ = refused;
 }
 
 // ---------------------------------------------------------------- financial accounts

@@ -8,11 +8,16 @@
 // region "IAD" has no row.
 //
 // Exchange rates are kept per ordered pair of codes. The report codes
-// "USD RoW", "USD - RoW" and "IAD" are dollars and convert as "USD". A pair
-// whose rate is unknown converts with rate 1 (the amount comes back unchanged)
-// and is written to the log once. The rate cache is guarded by a mutex: the
-// converter is used from the history-building worker threads too.
+// "USD RoW", "USD - RoW" and "IAD" are dollars and convert as "USD". Only
+// usable rates are kept: finite, positive, and neither the rate nor its
+// inverse beyond 10^6 (a rate of 1e-40 would turn amounts into infinities
+// through its inverse). A pair without a usable rate converts with rate 1
+// (the amount comes back unchanged), is written to the log once and is
+// remembered for the rates notice, which tells the user once, in the window,
+// which rates are missing or damaged. The rate cache is guarded by a mutex:
+// the converter is used from the history-building worker threads too.
 #include <QString>
+#include <QStringList>
 #include <QVariantList>
 #include <mutex>
 #include <optional>
@@ -48,7 +53,8 @@ class KVRVortelyCurrencyConverter {
 
   static KVRVortelyCurrencyConverter& sharedInstance();
 
-  // The user default "PreferedCurrency"; "EUR" when unset or empty.
+  // The user default "PreferedCurrency"; "EUR" when unset, empty or not a
+  // currency of the table (then written to the log, once per value).
   QString preferedCurrency() const;
   // The symbol of the preferred currency, cached for the code it was looked up
   // for (a change of the preferred currency is followed). A code without a
@@ -64,16 +70,34 @@ class KVRVortelyCurrencyConverter {
   // 1 for equal codes; the stored rate of the pair, else 1 / the stored rate of
   // the reverse pair; 0 when neither is known.
   double rateFrom(const QString& from, const QString& to) const;
-  // Stores the rate of a pair; a rate that is not a finite positive number
-  // forgets the pair instead.
+  // The same, for a computation that will count a pair without a rate at 1:
+  // such a pair is logged once and remembered for the rates notice.
+  double rateFromNotingMissing(const QString& from, const QString& to);
+  // Whether a rate can be kept: finite, positive, and neither it nor its
+  // inverse beyond 10^6.
+  static bool isUsableRate(double rate);
+  // Stores the rate of a pair; a rate that is not usable forgets the pair
+  // instead.
   void setRate(const QString& from, const QString& to, double rate);
   void removeAllRates();
   int rateCount() const;
 
+  // What the user is told about the rates, once: a title and a text naming
+  // the missing pairs and what was wrong with the rates file (damaged,
+  // refused rates, or missing while rates were needed). Empty when all is
+  // well or every current problem was already told.
+  struct Notice {
+    QString title, text;
+  };
+  std::optional<Notice> takeRatesNotice();
+  // Forgets the problems seen and told (tests).
+  void resetRatesProblems();
+
   // The rate cache lives in the support folder as "Rates.json", written in one
   // piece (a failed write leaves the previous file). loadRates replaces the
-  // cache with the file's rates; a missing file changes nothing, a damaged
-  // one is logged and ignored.
+  // cache with the file's usable rates and refuses the others; a missing file
+  // changes nothing, a damaged one (empty, truncated, not JSON) is ignored;
+  // each is logged and kept for the rates notice.
   static QString ratesFilePath();
   bool saveRates(QString* error = nullptr);
   void loadRates();
@@ -92,8 +116,18 @@ class KVRVortelyCurrencyConverter {
   std::optional<double> conversionRate(const QString& from, const QString& to);
   double rateLocked(const QString& from, const QString& to) const;
 
+  // The pair is remembered as missing; true the first time.
+  bool noteMissingPairLocked(const QString& from, const QString& to);
+
   mutable std::mutex lock_;
   std::map<QString, double> rates_;  // key "FROM>TO"
   std::set<QString> loggedMissingPairs_;
   QString cachedSymbolCode_, cachedSymbol_;
+  mutable QString loggedUnknownPreferred_;
+
+  // Problems of the rates, for the notice.
+  QString ratesFileProblem_;      // what was wrong with the file; empty when none
+  bool ratesFileMissing_ = false;
+  QStringList refusedRates_;      // "USD>EUR (not a number)"
+  std::set<QString> toldProblems_;
 };

@@ -38,23 +38,24 @@ struct KVRCalendar::Impl {
   std::unique_ptr<icu::GregorianCalendar> cal;
   const icu::BasicTimeZone* zone = nullptr;  // owned by cal; null if not a BasicTimeZone
 
-  void build(const QString& ianaZone) {
+  void build() {
     std::unique_ptr<icu::TimeZone> tz =
-        gmt ? std::unique_ptr<icu::TimeZone>(icu::TimeZone::getGMT()->clone())
-            : KVRUserTimeZone(ianaZone);
+        gmt ? std::unique_ptr<icu::TimeZone>(icu::TimeZone::getGMT()->clone()) : KVRUserTimeZone();
     UErrorCode status = U_ZERO_ERROR;
     // Always Gregorian, whatever calendar the locale prefers: the month and
     // day tables of the application have twelve months.
-    auto c = std::make_unique<icu::GregorianCalendar>(tz.release(), KVRUserLocale(), status);
+    auto c = std::make_unique<icu::GregorianCalendar>(tz.release(), KVRUserLocale(KVRLocaleCategory::dates),
+                                                      status);
     if (U_FAILURE(status)) {
       status = U_ZERO_ERROR;
       c = std::make_unique<icu::GregorianCalendar>(status);
     }
     c->setGregorianChange(kProlepticChange, status);
     c->setLenient(true);
-    // A wall time skipped by a clock change (midnight on some days) resolves
-    // to the first instant after the gap.
-    c->setSkippedWallTimeOption(UCAL_WALLTIME_NEXT_VALID);
+    // A skipped wall time moves forward by the gap's length (read with the
+    // offset in force before the change); a repeated one is its first
+    // occurrence. dateFromLocalTime reads clock changes the same way.
+    c->setSkippedWallTimeOption(UCAL_WALLTIME_LAST);
     c->setRepeatedWallTimeOption(UCAL_WALLTIME_FIRST);
     zone = dynamic_cast<const icu::BasicTimeZone*>(&c->getTimeZone());
     cal = std::move(c);
@@ -97,7 +98,7 @@ struct KVRCalendar::Impl {
     return U_SUCCESS(status) ? double(raw) + double(dst) : 0.0;
   }
 
-  KVRDate dateFromFields(int y, int m, int d, int h, int mi, int s) {
+  KVRDate dateFromFields(int y, int m, int d, int h, int mi, int s, int ms = 0) {
     UErrorCode status = U_ZERO_ERROR;
     cal->clear();
     cal->set(UCAL_EXTENDED_YEAR, y);
@@ -106,14 +107,47 @@ struct KVRCalendar::Impl {
     cal->set(UCAL_HOUR_OF_DAY, h);
     cal->set(UCAL_MINUTE, mi);
     cal->set(UCAL_SECOND, s);
+    cal->set(UCAL_MILLISECOND, ms);
     const UDate t = cal->getTime(status);
     return U_SUCCESS(status) ? KVRDate(t) : KVRDate();
+  }
+
+  // The instant of a local wall time, given as milliseconds from 1970-01-01
+  // 00:00 wall time. A wall time skipped by a clock change is read with the
+  // offset in force before the change (forward by the gap's length), a
+  // repeated one is its first occurrence: the calendar's own rule.
+  KVRDate dateFromLocalTime(double local) {
+    if (span.valid) {
+      // A day away from both ends of the span, the wall time can be neither
+      // skipped nor repeated: the span's offset answers.
+      const double guess = local - span.offset;
+      if (guess >= span.from + kMsPerDay && guess < span.to - kMsPerDay) return KVRDate(guess);
+    }
+    if (zone) {
+      int32_t raw = 0, dst = 0;
+      UErrorCode status = U_ZERO_ERROR;
+      zone->getOffsetFromLocal(local, UCAL_TZ_LOCAL_FORMER, UCAL_TZ_LOCAL_FORMER, raw, dst, status);
+      if (U_SUCCESS(status)) {
+        const double t = local - double(raw) - double(dst);
+        learnSpan(t);
+        return KVRDate(t);
+      }
+    }
+    const double dayNumber = std::floor(local / kMsPerDay);
+    const KVRYMD ymd = KVRYMDFromCivilDay(KVRCivilDay(dayNumber));
+    const int64_t inDay = int64_t(local - dayNumber * kMsPerDay);
+    return dateFromFields(ymd.year, int(ymd.month), int(ymd.day), int(inDay / 3600000),
+                          int(inDay / 60000 % 60), int(inDay / 1000 % 60), int(inDay % 1000));
+  }
+
+  KVRCivilDay civilDayOf(double ms) {
+    return static_cast<KVRCivilDay>(std::floor((ms + cachedOffsetAt(ms)) / kMsPerDay));
   }
 };
 
 KVRCalendar::KVRCalendar(bool gmt) : d_(new Impl) {
   d_->gmt = gmt;
-  d_->build(QString());
+  d_->build();
 }
 
 KVRCalendar::~KVRCalendar() { delete d_; }
@@ -128,9 +162,10 @@ KVRCalendar& KVRCalendar::sharedGMT() {
   return calendar;
 }
 
-void KVRCalendar::resetTimeZone(const QString& ianaZone) {
+void KVRCalendar::resetTimeZone(const QString& zoneName) {
   std::lock_guard<std::recursive_mutex> g(lock_);
-  d_->build(ianaZone);
+  if (!d_->gmt) KVRResetUserTimeZone(zoneName);
+  d_->build();
 }
 
 KVRDate KVRCalendar::dateByAddingComponents(const KVRDateComponents& c, KVRDate date) {
@@ -197,34 +232,31 @@ KVRDate KVRCalendar::startOfDay(KVRDate date) {
 KVRCivilDay KVRCalendar::civilDay(KVRDate date) {
   if (!date.isValid()) return 0;
   std::lock_guard<std::recursive_mutex> g(lock_);
-  const double local = date.ms + d_->cachedOffsetAt(date.ms);
-  return static_cast<KVRCivilDay>(std::floor(local / kMsPerDay));
+  return d_->civilDayOf(date.ms);
 }
 
 KVRDate KVRCalendar::dateFromCivilDay(KVRCivilDay day) {
   std::lock_guard<std::recursive_mutex> g(lock_);
-  const double localMidnight = double(day) * kMsPerDay;
-  Impl::OffsetSpan& span = d_->span;
-  if (span.valid) {
-    // A day away from both ends of the span, midnight can be neither skipped
-    // nor repeated: the span's offset answers.
-    const double guess = localMidnight - span.offset;
-    if (guess >= span.from + kMsPerDay && guess < span.to - kMsPerDay) return KVRDate(guess);
+  return d_->dateFromLocalTime(double(day) * kMsPerDay);
+}
+
+std::vector<KVRDate> KVRCalendar::dayWalk(KVRDate from, KVRDate to) {
+  std::vector<KVRDate> walk;
+  if (!from.isValid() || !to.isValid() || from.isLaterThan(to)) return walk;
+  std::lock_guard<std::recursive_mutex> g(lock_);
+  const KVRCivilDay first = d_->civilDayOf(from.ms);
+  const KVRCivilDay last = d_->civilDayOf(to.ms);
+  // from's wall time, as milliseconds into its day.
+  const double timeOfDay = from.ms + d_->cachedOffsetAt(from.ms) - double(first) * kMsPerDay;
+  walk.reserve(size_t(int64_t(last) - int64_t(first) + 1));
+  walk.push_back(from);
+  for (KVRCivilDay day = first + 1; day <= last; ++day) {
+    KVRDate d = d_->dateFromLocalTime(double(day) * kMsPerDay + timeOfDay);
+    // A clock change late in the day can push that wall time into the next
+    // day: the day is then walked at its first instant. A day the zone
+    // skipped whole (Apia, 30 December 2011) has no instant and is not walked.
+    if (d_->civilDayOf(d.ms) != day) d = d_->dateFromLocalTime(double(day) * kMsPerDay);
+    if (d_->civilDayOf(d.ms) == day) walk.push_back(d);
   }
-  if (d_->zone) {
-    int32_t raw = 0, dst = 0;
-    UErrorCode status = U_ZERO_ERROR;
-    // Midnight skipped by a clock change: read it with the offset in force
-    // before the change, which lands on the first instant after the gap.
-    // Midnight repeated: the first occurrence.
-    d_->zone->getOffsetFromLocal(localMidnight, UCAL_TZ_LOCAL_FORMER, UCAL_TZ_LOCAL_FORMER, raw,
-                                 dst, status);
-    if (U_SUCCESS(status)) {
-      const double t = localMidnight - double(raw) - double(dst);
-      d_->learnSpan(t);
-      return KVRDate(t);
-    }
-  }
-  const KVRYMD ymd = KVRYMDFromCivilDay(day);
-  return d_->dateFromFields(ymd.year, int(ymd.month), int(ymd.day), 0, 0, 0);
+  return walk;
 }

@@ -2,8 +2,16 @@
 // The shared calendars: Gregorian, in the user's locale and time zone (shared)
 // or in GMT (sharedGMT), on ICU. Every operation takes the calendar's lock, so
 // any thread may call them.
+//
+// Clock changes, one rule everywhere (the platform calendar's): a wall time
+// that a clock change skips moves forward by the length of the gap (00:00 on
+// a day whose clocks go from 00:00 to 01:00 is 01:00, 02:30 in a 02:00-03:00
+// gap is 03:30); a wall time that occurs twice is its first occurrence. This
+// holds for dates made from components, for additions and for the day
+// helpers alike.
 #include <QString>
 #include <mutex>
+#include <vector>
 
 #include "platform/KVRDate.h"
 
@@ -27,12 +35,19 @@ class KVRCalendar {
   KVRDate startOfDay(KVRDate date);           // the date cut to its day
   KVRCivilDay civilDay(KVRDate date);         // the calendar day the date falls on
   KVRDate dateFromCivilDay(KVRCivilDay day);  // midnight (or the day's first instant)
+  // The days from the day of `from` to the day of `to`, both included, one
+  // date per calendar day: `from` itself, then each following day at from's
+  // wall time. Stepping by calendar day rather than adding a day to the
+  // previous date keeps every day, also where a clock change moved one day's
+  // date off midnight. Empty when a date is missing or `from` is later than `to`.
+  std::vector<KVRDate> dayWalk(KVRDate from, KVRDate to);
 
   std::recursive_mutex& calendarLock() { return lock_; }
 
-  // Re-reads the time zone and locale from the environment (TZ, LANG) or the
-  // given IANA zone; tests use it.
-  void resetTimeZone(const QString& ianaZone = QString());
+  // Resolves the user's time zone again (KVRResetUserTimeZone: from the
+  // environment, or the given zone name or POSIX rule) and re-reads the locale;
+  // the shared date formatter follows. Tests use it.
+  void resetTimeZone(const QString& zoneName = QString());
 
  private:
   KVRCalendar(bool gmt);

@@ -1,9 +1,12 @@
 #include "core/KVRFormatters.h"
 
+#include <cmath>
 #include <memory>
 #include <mutex>
 #include <unicode/datefmt.h>
+#include <unicode/dcfmtsym.h>
 #include <unicode/decimfmt.h>
+#include <unicode/gregocal.h>
 #include <unicode/numfmt.h>
 
 #include "platform/KVRICUSupport.h"
@@ -38,6 +41,9 @@ icu::UnicodeString withoutCurrencySign(const icu::UnicodeString& pattern) {
 
 enum class NumberKind { plain, amount, percentage };
 
+// What a figure that is not a number (or is infinite) reads as on screen.
+const QString kNotAFigure = QStringLiteral("--");
+
 std::unique_ptr<icu::NumberFormat> makeNumberFormat(NumberKind kind, const icu::Locale& locale) {
   UErrorCode status = U_ZERO_ERROR;
   std::unique_ptr<icu::NumberFormat> f;
@@ -55,6 +61,15 @@ std::unique_ptr<icu::NumberFormat> makeNumberFormat(NumberKind kind, const icu::
             icu::NumberFormat::createInstance(locale, UNUM_DECIMAL, st));
         if (auto* pdf = dynamic_cast<icu::DecimalFormat*>(plain.get()); U_SUCCESS(st) && pdf) {
           pdf->applyPattern(withoutCurrencySign(pattern), st);
+          // Amounts take the locale's money separators, which some locales
+          // set apart from those of plain numbers (fr_CH writes its francs
+          // with a point, de_AT groups euros with a point).
+          icu::DecimalFormatSymbols symbols(*pdf->getDecimalFormatSymbols());
+          symbols.setSymbol(icu::DecimalFormatSymbols::kDecimalSeparatorSymbol,
+                            symbols.getSymbol(icu::DecimalFormatSymbols::kMonetarySeparatorSymbol));
+          symbols.setSymbol(icu::DecimalFormatSymbols::kGroupingSeparatorSymbol,
+                            symbols.getSymbol(icu::DecimalFormatSymbols::kMonetaryGroupingSeparatorSymbol));
+          pdf->setDecimalFormatSymbols(symbols);
           if (U_SUCCESS(st)) f = std::move(plain);
         }
       }
@@ -88,6 +103,7 @@ class NumberFormatter final : public KVRNumberFormatter {
   }
 
   QString stringFromNumber(double value) const override {
+    if (!std::isfinite(value)) return kNotAFigure;
     std::lock_guard<std::mutex> g(lock_);
     if (!format_) return QString();
     icu::UnicodeString out;
@@ -101,26 +117,53 @@ class NumberFormatter final : public KVRNumberFormatter {
   std::unique_ptr<icu::NumberFormat> format_;
 };
 
+// Gregorian in every locale, in the user's time zone, like the shared
+// calendar: a date's label names the day the calendar files it under.
 class DateFormatter final : public KVRDateFormatter {
  public:
   void reset(const icu::Locale& locale) {
     std::lock_guard<std::mutex> g(lock_);
-    format_.reset(icu::DateFormat::createDateInstance(icu::DateFormat::kShort, locale));
-    if (format_) format_->adoptTimeZone(KVRUserTimeZone().release());
+    UErrorCode status = U_ZERO_ERROR;
+    icu::Locale gregorian(locale);
+    gregorian.setKeywordValue("calendar", "gregorian", status);
+    if (U_FAILURE(status)) gregorian = locale;
+    locale_ = gregorian;
+    format_.reset(icu::DateFormat::createDateInstance(icu::DateFormat::kShort, locale_));
+    zoneGeneration_ = 0;
+    followZone();
   }
 
   QString stringFromDate(KVRDate date) const override {
     if (!date.isValid()) return QString(u""_qs);
     std::lock_guard<std::mutex> g(lock_);
     if (!format_) return QString(u""_qs);
+    followZone();
     icu::UnicodeString out;
     format_->format(date.ms, out);
     return KVRFromUnicodeString(out);
   }
 
  private:
+  // Takes the user's zone again when it was resolved anew since the last use.
+  void followZone() const {
+    const uint64_t generation = KVRUserTimeZoneGeneration();
+    if (!format_ || generation == zoneGeneration_) return;
+    UErrorCode status = U_ZERO_ERROR;
+    auto calendar = std::make_unique<icu::GregorianCalendar>(KVRUserTimeZone().release(), locale_, status);
+    if (U_SUCCESS(status)) {
+      // Proleptic, as the shared calendar is.
+      calendar->setGregorianChange(-8.64e15, status);
+      format_->adoptCalendar(calendar.release());
+    } else {
+      format_->adoptTimeZone(KVRUserTimeZone().release());
+    }
+    zoneGeneration_ = generation;
+  }
+
   mutable std::mutex lock_;
+  icu::Locale locale_;
   std::unique_ptr<icu::DateFormat> format_;
+  mutable uint64_t zoneGeneration_ = 0;
 };
 
 struct FormatterSet {
@@ -130,12 +173,14 @@ struct FormatterSet {
   NumberFormatter percentage{NumberKind::percentage};
   DateFormatter date;
 
+  // Figures follow the numbers locale (LC_NUMERIC), dates the dates locale
+  // (LC_TIME); a locale named here serves both.
   void reset(const QString& localeName) {
-    const icu::Locale locale = KVRLocaleNamed(localeName);
-    plain.reset(locale);
-    amount.reset(locale);
-    percentage.reset(locale);
-    date.reset(locale);
+    const icu::Locale numbers = KVRLocaleNamed(localeName, KVRLocaleCategory::numbers);
+    plain.reset(numbers);
+    amount.reset(numbers);
+    percentage.reset(numbers);
+    date.reset(KVRLocaleNamed(localeName, KVRLocaleCategory::dates));
   }
 };
 

@@ -1,7 +1,9 @@
 #pragma once
-// The four shared formatters, on ICU in the user's locale. Callers serialise
-// their use with the application's formatterLock; each formatter also locks
-// itself, so a caller that forgets is still safe.
+// The four shared formatters, on ICU in the user's locale: figures in the
+// numbers locale (LC_NUMERIC), dates in the dates locale (LC_TIME), LC_ALL
+// over both. Callers serialise their use with the application's
+// formatterLock; each formatter also locks itself, so a caller that forgets
+// is still safe. A figure that is not a finite number reads "--".
 #include <QString>
 
 #include "platform/KVRDate.h"
@@ -23,11 +25,13 @@ class KVRFormatters {
   static KVRFormatters& shared();
   // Decimal style, nothing else set: counts and rounded money.
   const KVRNumberFormatter& currencyFormatter();
-  // Currency style with exactly two fraction digits and no currency symbol.
+  // Currency style with exactly two fraction digits and no currency symbol,
+  // with the locale's money separators.
   const KVRNumberFormatter& currencyFormatterWithFloats();
   // Decimal, no sign ever written, at most two fraction digits.
   const KVRNumberFormatter& currencyFormatterWithPrefixAndFloats();
-  // Short date style, no time, the user's locale and the local time zone.
+  // Short date style, no time, the user's locale, always Gregorian, in the
+  // user's time zone (the shared calendar's).
   const KVRDateFormatter& numberedDateFormatter();
 
   // Rebuilds the formatters for a locale such as "en_US" or "fr_FR" (tests);

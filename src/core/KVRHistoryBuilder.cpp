@@ -39,10 +39,34 @@ bool isSalesReportLine(const KVRReportEntry* e) {
 struct Line {
   const KVRReportEntry* entry;
   int key;
-  KVRCivilDay day;
-  int spread;        // 7 for a weekly line, else 1
-  KVRCivilDay last;  // last day the line covers (for the daily-coverage test)
-  bool daily;        // covers one day only
+  KVRCivilDay day;  // first day
+  int spread;       // days of its span: 1 for a daily line
+  bool daily;       // a line of a daily report (or of no report): one day, always counted
+};
+
+// Longest span a monthly free line is spread over; beyond it the dates are
+// taken for damage and the line lands on its first day.
+constexpr int kLongestSpread = 366;
+
+// The days covered by the account's daily reports, as a bitmap over the range
+// they span.
+class DayCoverage {
+ public:
+  explicit DayCoverage(std::vector<KVRCivilDay> days) {
+    if (days.empty()) return;
+    const auto [lo, hi] = std::minmax_element(days.begin(), days.end());
+    first_ = *lo;
+    bits_.assign(size_t(int64_t(*hi) - int64_t(*lo) + 1), 0);
+    for (KVRCivilDay d : days) bits_[size_t(d - first_)] = 1;
+  }
+  bool covers(KVRCivilDay day) const {
+    const int64_t i = int64_t(day) - int64_t(first_);
+    return i >= 0 && i < int64_t(bits_.size()) && bits_[size_t(i)];
+  }
+
+ private:
+  KVRCivilDay first_ = 0;
+  std::vector<uint8_t> bits_;
 };
 
 struct Slot {
@@ -137,7 +161,9 @@ KVRHistoryBuilder::Services KVRHistoryBuilder::defaultServices() {
   };
   const QString preferred = KVRVortelyCurrencyConverter::sharedInstance().preferedCurrency();
   s.rateToPreferred = [preferred](const QString& code) {
-    return KVRVortelyCurrencyConverter::sharedInstance().rateFrom(code, preferred);
+    KVRVortelyCurrencyConverter& converter = KVRVortelyCurrencyConverter::sharedInstance();
+    // A missing rate is counted at 1: the converter remembers it for the notice.
+    return code.isEmpty() ? converter.rateFrom(code, preferred) : converter.rateFromNotingMissing(code, preferred);
   };
   s.civilDay = [](KVRDate d) { return KVRCalendar::shared().civilDay(d); };
   s.dateFromCivilDay = [](KVRCivilDay day) { return KVRCalendar::shared().dateFromCivilDay(day); };
@@ -191,7 +217,7 @@ const KVRHistoryBuilder::CurrencyInfo& KVRHistoryBuilder::currencyFor(const QStr
   if (!code.isEmpty()) info.set.insert(view);
   info.set.make();
   const double rate = services_.rateToPreferred ? services_.rateToPreferred(code) : 0.0;
-  info.rate = std::isfinite(rate) && rate > 0 ? float(rate) : 0.0f;
+  info.rate = KVRVortelyCurrencyConverter::isUsableRate(rate) ? float(rate) : 1.0f;
   const int index = int(currencies_.size());
   currencies_.push_back(info);
   if (packed) shortCurrencyIndex_.emplace(packed, index);
@@ -221,7 +247,8 @@ KVRDate KVRHistoryBuilder::dateForDay(KVRCivilDay day) {
 }
 
 KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
-                                    const std::vector<KVRiAdReportEntry*>& adEntries) {
+                                    const std::vector<KVRiAdReportEntry*>& adEntries,
+                                    const std::vector<KVRReport*>& accountReports) {
   KVRHistory history;
 
   // Sales lines, in date then objectID order (relationship order on ties).
@@ -238,31 +265,31 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
 
   std::vector<Line> lines;
   lines.reserve(sorted.size());
-  std::vector<KVRCivilDay> dailyDays;
+  std::vector<KVRCivilDay> coveredDays;
+  for (const KVRReport* r : accountReports)
+    if (r && r->type == KVRReportTypeDaily && r->beginDate.isValid()) coveredDays.push_back(dayFor(r->beginDate));
   for (const KVRReportEntry* e : sorted) {
-    Line l{e, keyIndexFor(e->country), dayFor(e->beginDate), 1, 0, true};
+    Line l{e, keyIndexFor(e->country), dayFor(e->beginDate), 1, true};
     const KVRCivilDay endDay = e->endDate.isValid() ? dayFor(e->endDate) : l.day;
     const int reportType = e->report ? e->report->type : KVRReportTypeNew;
-    const bool weekly = reportType == KVRReportTypeWeekly || endDay - l.day == 6 || endDay - l.day == 7;
-    if (weekly) {
+    if (reportType == KVRReportTypeWeekly || endDay - l.day == 6 || endDay - l.day == 7) {
       l.spread = 7;
-      l.last = l.day + 6;
       l.daily = false;
-    } else {
-      // A daily line is daily whatever its end (the same day or the next
-      // midnight); a monthly free line covers its month.
-      l.daily = reportType != KVRReportTypeMonthlyFree;
-      l.last = l.daily ? l.day : std::max(endDay, l.day);
+    } else if (reportType == KVRReportTypeMonthlyFree) {
+      // Its begin to end days; an end on the same day of a later month is
+      // the first instant after the span.
+      KVRCivilDay last = endDay;
+      if (last > l.day && KVRYMDFromCivilDay(last).day == KVRYMDFromCivilDay(l.day).day) --last;
+      const int64_t span = int64_t(last) - int64_t(l.day) + 1;
+      l.spread = span >= 1 && span <= kLongestSpread ? int(span) : 1;
+      l.daily = false;
     }
-    if (l.daily) dailyDays.push_back(l.day);
+    // Any other line is a daily line, whatever its end (the same day or the
+    // next midnight).
+    if (l.daily) coveredDays.push_back(l.day);
     lines.push_back(l);
   }
-  std::sort(dailyDays.begin(), dailyDays.end());
-  dailyDays.erase(std::unique(dailyDays.begin(), dailyDays.end()), dailyDays.end());
-  auto hasDailyLineIn = [&dailyDays](KVRCivilDay first, KVRCivilDay last) {
-    auto it = std::lower_bound(dailyDays.begin(), dailyDays.end(), first);
-    return it != dailyDays.end() && *it <= last;
-  };
+  const DayCoverage coverage(std::move(coveredDays));
 
   // Ad lines, in date then objectID order.
   struct AdLine { const KVRiAdReportEntry* entry; int key; KVRCivilDay day; };
@@ -279,12 +306,6 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
   std::vector<AdLine> ads;
   ads.reserve(sortedAds.size());
   for (const KVRiAdReportEntry* a : sortedAds) ads.push_back(AdLine{a, keyIndexFor(a->country), dayFor(a->date)});
-
-  // Lines a daily line already holds are dropped before the days are counted.
-  size_t kept = 0;
-  for (const Line& l : lines)
-    if (l.daily || !hasDailyLineIn(l.day, l.last)) lines[kept++] = l;
-  lines.resize(kept);
 
   KVRCivilDay firstDay = 0, lastDay = -1;
   bool any = false;
@@ -304,6 +325,13 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
   }
   float totalSales = 0, totalUpgrades = 0, totalIncomes = 0;
   for (const Line& l : lines) {
+    // The days of the span the daily reports leave to this line.
+    int uncovered = l.spread;
+    if (!l.daily)
+      for (int i = 0; i < l.spread; ++i)
+        if (coverage.covers(l.day + i)) --uncovered;
+    if (uncovered == 0) continue;
+
     const KVRReportEntry* e = l.entry;
     const CurrencyInfo& cur = currencyFor(e->currency);
     const float count = float(e->count);
@@ -312,16 +340,22 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
     const float dayCount = l.spread == 1 ? count : count / divisor;
     const float dayIncome = l.spread == 1 ? lineIncome : lineIncome / divisor;
     const float dayCurrency = dayIncome * cur.rate;
+    // The line's part of the all-time totals: whole when no day of its span
+    // is covered, else uncovered / spread of it, rounded once.
+    const bool whole = uncovered == l.spread;
+    const float countPart = whole ? count : float(double(e->count) * uncovered / l.spread);
+    const float incomePart = whole ? lineIncome : float(double(lineIncome) * uncovered / l.spread);
 
     switch (e->type) {
       case KVREntryTypeSale:
-      case KVREntryTypeInAppPurchase: totalSales += count; break;
-      case KVREntryTypeUpgrade: totalUpgrades += count; break;
+      case KVREntryTypeInAppPurchase: totalSales += countPart; break;
+      case KVREntryTypeUpgrade: totalUpgrades += countPart; break;
       default: break;
     }
-    if (cur.rate != 0.0f) totalIncomes += lineIncome * cur.rate;
+    totalIncomes += incomePart * cur.rate;
 
     for (int i = 0; i < l.spread; ++i) {
+      if (!l.daily && coverage.covers(l.day + i)) continue;
       KVRTotalsStruct& r = table.at(l.key, l.day + i);
       switch (e->type) {
         case KVREntryTypeSale:
@@ -342,15 +376,14 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
       r.income += dayIncome;
       if (cur.slot >= 0) r.currencyAmount(KVRCurrencySlot(cur.slot)) += dayIncome;
       r.currencies.unite(cur.set);
-      if (cur.rate != 0.0f) r.currency += dayCurrency;
+      r.currency += dayCurrency;
     }
   }
 
   // The ad network pays in dollars; the screens show its money in the
   // preferred currency, so revenue and eCPM are converted at the cached dollar
   // rate (kept in dollars when no rate is known).
-  const float adRate = ads.empty() ? 1.0f : currencyFor(QStringLiteral("USD")).rate;
-  const float adFactor = adRate != 0.0f ? adRate : 1.0f;
+  const float adFactor = ads.empty() ? 1.0f : currencyFor(QStringLiteral("USD")).rate;
   for (const AdLine& l : ads) {
     const KVRiAdReportEntry* a = l.entry;
     KVRTotalsStruct& r = table.at(l.key, l.day);

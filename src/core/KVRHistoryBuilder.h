@@ -27,21 +27,31 @@
 //   kept per record) and the code joins `currencies`; currency += income x
 //   rate, where rate is the converter's current cached rate from the line's
 //   currency to the preferred currency, read once per currency when the build
-//   starts. A currency without a known rate (0) adds nothing to `currency`.
-//   "USD RoW", "USD - RoW" and "IAD" count as "USD".
+//   starts. A currency without a usable rate counts at rate 1 (the converter
+//   remembers the pair, and the user is told). "USD RoW", "USD - RoW" and
+//   "IAD" count as "USD".
 // - downloads = sales + upgrades, set once per record when the build ends.
 //
 // Days
 // - A line's day is the civil day of its beginDate in the shared calendar.
-// - A weekly line (weekly report, or a line whose end day is 6 or 7 days
-//   after its begin day) is spread evenly over its seven days from the begin
-//   day: each day gets c / 7, u x c / 100 / 7 and so on (fractional figures).
-// - Any other line is a daily line on its begin day, whatever its end date,
-//   except a monthly free line, which covers its begin to end days.
-// - Daily and weekly reports of the same week hold the same sales: a weekly
-//   or monthly free line is left out when the product has a daily line on any
-//   day it covers, so a week is never counted twice. A monthly free line that
-//   is counted lands whole on its begin day.
+// - A daily line (a line of a daily report, of no report or of a report still
+//   typed 0, that is not weekly by its dates) lands whole on its begin day,
+//   whatever its end (the same day or the next midnight).
+// - A spread line covers a span of days: a weekly line (weekly report, or a
+//   line whose end day is 6 or 7 days after its begin day) the seven days from
+//   its begin day; a monthly free line its begin to end days (an end on the
+//   same day of a later month is taken as the first instant after the span;
+//   a span beyond a year, or reversed, is its begin day alone).
+// - Daily and weekly (or monthly) reports of the same days hold the same
+//   sales. The days covered by daily reports are the days of the account's
+//   daily reports and of the product's daily lines: a day with a daily report
+//   but no line of the product sold nothing. A spread line of span n gives
+//   each day of its span that no daily report covers one n-th share of every
+//   figure (c / n, c x u / 100 / n, ...: fractional figures), and nothing to
+//   the covered days. So 70 sales over a week whose daily reports cover four
+//   days count 10 on each of the three other days: 30, which with the daily
+//   lines' own figures for the four days counts the week once, no sale twice
+//   and none lost.
 //
 // Ad lines: per day and value key, iAdSales += revenue x the dollar's cached
 // rate to the preferred currency (the ad network pays in dollars; without a
@@ -61,7 +71,9 @@
 // All-time totals: totalSales adds c of every counted sale and in-app purchase
 // line, totalUpgrades c of every counted upgrade line, totalIncomes the
 // line's income converted to the preferred currency (c x u / 100 x rate), in
-// line order; a weekly line counts once, whole.
+// line order. A spread line adds its part once: c whole when no day of its
+// span is covered, else c x uncovered days / n, rounded once to single
+// precision (exact whenever that part is whole: 70 x 3 / 7 adds 30).
 //
 // Records: `date`, `beginDate` and `endDate` are the first instant of the day
 // (shared calendar).
@@ -89,7 +101,7 @@ class KVRHistoryBuilder {
   // calendar do not change meanwhile.
   struct Services {
     std::function<QString(const QString& country)> regionForCountry;  // empty: unknown
-    std::function<double(const QString& currency)> rateToPreferred;   // 0: unknown
+    std::function<double(const QString& currency)> rateToPreferred;   // 0: unknown (counts as 1)
     std::function<KVRCivilDay(KVRDate)> civilDay;
     std::function<KVRDate(KVRCivilDay)> dateFromCivilDay;
   };
@@ -99,8 +111,11 @@ class KVRHistoryBuilder {
   KVRHistoryBuilder();
   explicit KVRHistoryBuilder(Services services);
 
+  // `accountReports`: the reports of the product's account; its daily
+  // reports (others are ignored) tell which days daily reports cover.
   KVRHistory build(const std::vector<KVRReportEntry*>& entries,
-                   const std::vector<KVRiAdReportEntry*>& adEntries);
+                   const std::vector<KVRiAdReportEntry*>& adEntries,
+                   const std::vector<KVRReport*>& accountReports = {});
 
  private:
   struct KeyInfo { QString key, region, country; };

@@ -10,9 +10,11 @@
 namespace {
 
 // Interned currency codes: append-only, read without a lock once published.
+// A code is written whole before the count that publishes it moves on, and is
+// never changed afterwards.
 struct CodeTable {
   std::mutex lock;
-  std::array<std::array<char, 8>, 64> codes{};
+  std::array<std::string, 64> codes;
   std::atomic<int> count{0};
 };
 CodeTable& table() {
@@ -30,26 +32,17 @@ constexpr const char* kSlotCodes[] = {"USD", "EUR", "AUD", "CAD", "JPY", "GBP", 
 
 }  // namespace
 
-// The table keeps at most 7 characters of a code; every lookup compares the
-// same kept prefix, so a longer code is found again instead of being interned
-// anew on each use (which would fill the table).
-static std::string_view keptPart(std::string_view code) { return code.substr(0, 7); }
-
 int KVRCurrencySet::indexForCode(std::string_view code) {
-  code = keptPart(code);
   CodeTable& t = table();
   const int n = t.count.load(std::memory_order_acquire);
   for (int i = 0; i < n; ++i)
-    if (code == std::string_view(t.codes[i].data())) return i;
+    if (code == t.codes[size_t(i)]) return i;
   std::lock_guard<std::mutex> g(t.lock);
   const int m = t.count.load(std::memory_order_relaxed);
   for (int i = n; i < m; ++i)
-    if (code == std::string_view(t.codes[i].data())) return i;
-  if (m >= 64) return -1;
-  auto& slot = t.codes[m];
-  const size_t len = std::min(code.size(), slot.size() - 1);
-  std::memcpy(slot.data(), code.data(), len);
-  slot[len] = '\0';
+    if (code == t.codes[size_t(i)]) return i;
+  if (m >= int(t.codes.size())) return -1;
+  t.codes[size_t(m)].assign(code.data(), code.size());
   t.count.store(m + 1, std::memory_order_release);
   return m;
 }
@@ -57,7 +50,7 @@ int KVRCurrencySet::indexForCode(std::string_view code) {
 std::string_view KVRCurrencySet::codeForIndex(int index) {
   CodeTable& t = table();
   if (index < 0 || index >= t.count.load(std::memory_order_acquire)) return {};
-  return std::string_view(t.codes[index].data());
+  return std::string_view(t.codes[size_t(index)]);
 }
 
 void KVRCurrencySet::insert(std::string_view code) {
@@ -67,11 +60,10 @@ void KVRCurrencySet::insert(std::string_view code) {
 }
 
 bool KVRCurrencySet::contains(std::string_view code) const {
-  code = keptPart(code);
   CodeTable& t = table();
   const int n = t.count.load(std::memory_order_acquire);
   for (int i = 0; i < n; ++i)
-    if (code == std::string_view(t.codes[i].data())) return bits_ & (uint64_t{1} << i);
+    if (code == t.codes[size_t(i)]) return bits_ & (uint64_t{1} << i);
   return false;
 }
 

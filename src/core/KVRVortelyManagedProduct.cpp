@@ -76,29 +76,27 @@ std::vector<int> KVRVortelyManagedProduct::newRatingsForCountry(const QString& c
 // ---------------------------------------------------------------- history
 
 // The build itself is KVRHistoryBuilder (see there for what is counted and
-// how). It reads the product's lines: the caller holds the data manager's
-// context lock. Builds of one product are serialised, so two threads asking at
-// once compute it once; the values lock is held only to install the result,
-// so readers of the previous snapshot are never held up by a build.
+// how). It reads the product's lines and its account's reports: the caller
+// holds the data manager's context lock. Builds of one product are
+// serialised, so two threads asking at once compute it once. The new values
+// are built aside while readers keep the previous snapshot; the values lock is
+// held only to swap them in, so a reader never sees the product emptied.
 void KVRVortelyManagedProduct::buildHistoryByDate() {
-  if (initialized()) return;
+  if (initialized() && !stale_.load(std::memory_order_acquire)) return;
   std::lock_guard<std::mutex> build(buildLock_);
-  if (initialized()) return;
+  if (initialized() && !stale_.load(std::memory_order_acquire)) return;
+  // A reset arriving during this build asks for another one.
+  stale_.store(false, std::memory_order_release);
+  std::vector<KVRReport*> accountReports;
+  if (account)
+    for (KVRReport* r : KVRVortelyCoreDataManager::sharedInstance().reports())
+      if (r && r->account == account && r->type == KVRReportTypeDaily) accountReports.push_back(r);
   KVRHistoryBuilder builder;
-  KVRHistory h = builder.build(entries, iAdEntries);
+  KVRHistory h = builder.build(entries, iAdEntries, accountReports);
   publishValues(std::move(h.values), h.totalSales, h.totalUpgrades, h.totalIncomes);
 }
 
-void KVRVortelyManagedProduct::resetHistory() {
-  std::lock_guard<std::mutex> build(buildLock_);
-  std::lock_guard<std::mutex> g(valuesLock_);
-  initialized_.store(false, std::memory_order_release);
-  values_.reset();
-  totalSales_.store(0, std::memory_order_relaxed);
-  totalUpgrades_.store(0, std::memory_order_relaxed);
-  totalIncomes_.store(0, std::memory_order_relaxed);
-  KVRVortelyCoreDataManager::sharedInstance().valuesByCountryAndDate().publish(idStore, nullptr);
-}
+void KVRVortelyManagedProduct::resetHistory() { stale_.store(true, std::memory_order_release); }
 
 KVRProductValuesRef KVRVortelyManagedProduct::valuesByCountryAndDate() const {
   std::lock_guard<std::mutex> g(valuesLock_);

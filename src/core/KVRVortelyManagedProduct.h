@@ -52,12 +52,16 @@ class KVRVortelyManagedProduct : public KVRManagedObject {
 
   // History. Builds the per-value-key, per-day records from the product's
   // report and ad lines, once; then publishes them in the product's cache and
-  // in the shared values index. Returns at once when already built. What is
-  // counted and how: KVRHistoryBuilder. The build reads the product's lines:
-  // the caller holds the data manager's context lock.
+  // in the shared values index. Returns at once when already built and not
+  // reset since. What is counted and how: KVRHistoryBuilder. The build reads
+  // the product's lines and its account's reports: the caller holds the data
+  // manager's context lock.
   void buildHistoryByDate();
-  // Drops the built history so that the next build recomputes it (after new
-  // report lines, a new rate or a reconciliation).
+  // Marks the built history out of date, so that the next build recomputes it
+  // (after new report lines, a new rate or a reconciliation). The current
+  // values stay in place, for the product and in the shared index, until the
+  // new ones replace them whole: a load meanwhile reads the old figures, never
+  // an empty product.
   void resetHistory();
   bool initialized() const { return initialized_.load(std::memory_order_acquire); }
   // The product values cache: an immutable snapshot, null before the first build.
@@ -85,6 +89,7 @@ class KVRVortelyManagedProduct : public KVRManagedObject {
   std::mutex buildLock_;  // one history build of the product at a time
   KVRProductValuesRef values_;
   std::atomic<bool> initialized_{false};
+  std::atomic<bool> stale_{false};  // reset since the last build
   std::atomic<float> totalSales_{0}, totalUpgrades_{0}, totalIncomes_{0};
 
   bool financialReportsBuilt_ = false;

@@ -12,19 +12,12 @@ namespace {
 bool isDividedByRequests(std::string_view key) { return key == "fillRate"; }
 bool isDividedByImpressions(std::string_view key) { return key == "eCPM" || key == "ctr"; }
 
-// Walks the days of the graph range, both ends included. False when the range
-// is missing or reversed.
+// Walks the days of the graph range, both ends included, as the totals
+// engine walks its span. False when the range is missing or reversed.
 template <typename F>
 bool walkGraphRange(KVRDate start, KVRDate end, F&& visit) {
   if (!start.isValid() || !end.isValid() || start.isLaterThan(end)) return false;
-  KVRCalendar& cal = KVRCalendar::shared();
-  const KVRDateComponents oneDay = KVRDateComponents::days(1);
-  for (KVRDate d = start; !d.isLaterThan(end);) {
-    visit(d);
-    const KVRDate next = cal.dateByAddingComponents(oneDay, d);
-    if (!next.isLaterThan(d)) break;  // a calendar that does not move on ends the walk
-    d = next;
-  }
+  for (KVRDate d : KVRCalendar::shared().dayWalk(start, end)) visit(d);
   return true;
 }
 

@@ -496,18 +496,8 @@ QStringList KVRTotalsEngine::sortedValueKeys(QStringList keys) {
 }
 
 std::vector<KVRDate> KVRTotalsEngine::dayWalk(KVRDate fromDate, KVRDate toDate) {
-  std::vector<KVRDate> walk;
-  if (!fromDate.isValid() || !toDate.isValid() || fromDate.isLaterThan(toDate)) return walk;
-  KVRCalendar& cal = KVRCalendar::shared();
-  const KVRDateComponents oneDay = KVRDateComponents::days(1);
-  KVRDate d = fromDate;
-  while (d.isValid() && !d.isLaterThan(toDate)) {
-    walk.push_back(d);
-    const KVRDate next = cal.dateByAddingComponents(oneDay, d);
-    if (!next.isLaterThan(d)) break;  // a calendar that cannot step ends the walk
-    d = next;
-  }
-  return walk;
+  // By calendar day, both ends included, whatever clock changes the zone has.
+  return KVRCalendar::shared().dayWalk(fromDate, toDate);
 }
 
 std::optional<KVRTotalsResult> KVRTotalsEngine::run(const QStringList& valueKeys,

@@ -58,9 +58,9 @@ class KVRTotalsEngine {
                                             bool onlyTotals, const std::atomic<bool>* cancel = nullptr,
                                             int maxThreads = 0);
 
-  // fromDate, then each following day (one calendar day added at a time, the
-  // time of day kept) up to toDate included; empty when a date is missing or
-  // fromDate is later than toDate.
+  // fromDate, then each following calendar day at fromDate's time of day, up
+  // to toDate's day included (KVRCalendar::dayWalk); empty when a date is
+  // missing or fromDate is later than toDate.
   static std::vector<KVRDate> dayWalk(KVRDate fromDate, KVRDate toDate);
 
   // Rounding of a count measure: (s + 0.5) truncated toward zero.

@@ -315,6 +315,50 @@ TEST_F(MainControllerTest, ReconciliationRebuildsUnderATaskAndAnnounces) {
   KVRNotificationCenter::defaultCenter().removeObserver(&token);
 }
 
+// Damaged rates are told once, in the window, naming what is wrong: not again
+// at the next rebuild, and the amounts without a rate still count (at 1).
+TEST_F(MainControllerTest, DamagedRatesAreToldOnceInTheWindow) {
+  auto& converter = KVRVortelyCurrencyConverter::sharedInstance();
+  converter.removeAllRates();
+  converter.resetRatesProblems();
+  KVRUserDefaults::standard().setString("PreferedCurrency", "EUR");
+  makeDatabase();
+  {
+    QString error;
+    ASSERT_TRUE(dm().openStore(path_, &error));
+    KVRReport* daily = dm().insertReport();
+    daily->type = KVRReportTypeDaily;
+    daily->account = account("Atlas");
+    daily->beginDate = daily->endDate = KVRDate(1325376000000.0);
+    KVRReportEntry* e = dm().insertReportEntry(daily, product("Orbit"));
+    e->type = KVREntryTypeSale;
+    e->count = 4;
+    e->income = 250;
+    e->currency = "USD";
+    e->country = "US";
+    e->beginDate = e->endDate = daily->beginDate;
+    ASSERT_TRUE(dm().save(&error)) << error.toStdString();
+    dm().closeStore();
+  }
+  QFile rates(KVRVortelyCurrencyConverter::ratesFilePath());
+  ASSERT_TRUE(rates.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  rates.write("{\"version\":1,\"rates\":{\"USD>EUR\":");
+  rates.close();
+
+  start();
+  ASSERT_EQ(alerts_.size(), 1u);
+  EXPECT_EQ(alerts_[0].title, "Some exchange rates are missing or damaged");
+  EXPECT_TRUE(alerts_[0].text.contains("converts USD into EUR")) << alerts_[0].text.toStdString();
+  EXPECT_TRUE(alerts_[0].text.contains("damaged"));
+  EXPECT_EQ(product("Orbit")->totalIncomes(), 10.0f);
+
+  KVRNotificationCenter::defaultCenter().postNotification(KVRVortelyReconcileHaveBeenUpdated);
+  ASSERT_TRUE(KVRMainThread::waitUntil([&] { return !controller_->isRebuilding(); }, 30));
+  EXPECT_EQ(alerts_.size(), 1u);
+  QFile::remove(KVRVortelyCurrencyConverter::ratesFilePath());
+  converter.resetRatesProblems();
+}
+
 TEST_F(MainControllerTest, CurrencySwitchLabelNamesThePreferredCurrency) {
   KVRUserDefaults::standard().setString("PreferedCurrency", "USD");
   EXPECT_TRUE(KVRVortelyMainController::currencySwitchLabel().startsWith("Switching currency to "));

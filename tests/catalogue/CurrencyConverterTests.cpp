@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
 #include <thread>
 #include <vector>
 
@@ -131,9 +132,17 @@ TEST_F(CurrencyConverterTest, PreferedCurrencyAndSymbolFollowTheDefault) {
   KVRUserDefaults::standard().setString("PreferedCurrency", "");
   EXPECT_EQ(c.preferedCurrency(), "EUR");
   EXPECT_EQ(c.preferedCurrencySymbol(), QString::fromUtf8("€"));
-  // A code without a table row shows the code itself, never an empty symbol.
+  // Any text can sit in the default: one that is no currency of the table
+  // falls back to the euro, with one log line per value.
+  const int before = logLinesContaining("\"BRL\" is not a known currency");
   KVRUserDefaults::standard().setString("PreferedCurrency", "BRL");
-  EXPECT_EQ(c.preferedCurrencySymbol(), "BRL");
+  EXPECT_EQ(c.preferedCurrency(), "EUR");
+  EXPECT_EQ(c.preferedCurrencySymbol(), QString::fromUtf8("€"));
+  c.setRate("USD", "EUR", 0.5);
+  EXPECT_EQ(c.convertAmountToPreferedCurrency(10, "USD"), 5.0f);
+  EXPECT_EQ(logLinesContaining("\"BRL\" is not a known currency"), before + 1);
+  KVRUserDefaults::standard().setString("PreferedCurrency", "usd");
+  EXPECT_EQ(c.preferedCurrency(), "EUR");
 }
 
 TEST_F(CurrencyConverterTest, RatesSurviveASaveAndLoad) {
@@ -170,15 +179,86 @@ TEST_F(CurrencyConverterTest, DamagedRatesFileIsIgnored) {
   EXPECT_EQ(logLinesContaining("damaged exchange rates"), before + 4);
 
   // Unreadable entries are skipped, the good ones kept.
-  writeFile(R"({"version":1,"rates":{"USD>EUR":0.5,"CAD>EUR":-1,"bad":2,"GBP>EUR":"x","JPY>":3}})");
+  writeFile(R"({"version":1,"rates":{"USD>EUR":0.5,"CAD>EUR":-1,"bad":2,"GBP>EUR":"x","JPY>":3,)"
+            R"("NOK>EUR":0,"SEK>EUR":1e-40,"DKK>EUR":2e6,"CHF>EUR":1e-6,"MXN>EUR":null}})");
   c.loadRates();
-  EXPECT_EQ(c.rateCount(), 1);
+  EXPECT_EQ(c.rateCount(), 2);
   EXPECT_EQ(c.rateFrom("USD", "EUR"), 0.5);
+  EXPECT_EQ(c.rateFrom("CHF", "EUR"), 1e-6);  // exactly 10^6 the other way: still usable
 
   // No file at all leaves the cache as it is.
   QFile::remove(path);
   c.loadRates();
   EXPECT_EQ(c.rateFrom("USD", "EUR"), 0.5);
+}
+
+// Rates that would poison the figures never enter the cache, whichever way
+// they come, and nothing converted reads NaN or an infinity.
+TEST_F(CurrencyConverterTest, OddRatesAreRefusedAndMissingOnesCountAtOne) {
+  Converter& c = Converter::sharedInstance();
+  for (double odd : {std::nan(""), HUGE_VAL, -HUGE_VAL, 0.0, -0.5, 1e-40, 1e-7, 1.5e6, 1e300}) {
+    c.setRate("SEK", "EUR", odd);
+    EXPECT_EQ(c.rateFrom("SEK", "EUR"), 0.0) << odd;
+    EXPECT_EQ(c.rateFrom("EUR", "SEK"), 0.0) << odd;
+    EXPECT_EQ(c.floatConvertAmountToPreferedCurrency(3e38f, "SEK"), 3e38f) << odd;
+    EXPECT_FALSE(Converter::isUsableRate(odd)) << odd;
+  }
+  c.setRate("SEK", "EUR", 1e6);
+  EXPECT_EQ(c.rateFrom("EUR", "SEK"), 1e-6);
+  EXPECT_TRUE(std::isfinite(c.convertAmount(1e30, "EUR", "SEK")));
+}
+
+// The user is told once, in words, what is wrong with the rates: the file's
+// damage, the rates refused, the pairs that had to count at 1.
+TEST_F(CurrencyConverterTest, RatesNoticeNamesTheProblemsOnce) {
+  Converter& c = Converter::sharedInstance();
+  c.resetRatesProblems();
+  const QString path = Converter::ratesFilePath();
+  const auto writeFile = [&](const QByteArray& data) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(data);
+  };
+
+  // No file and nothing to convert: nothing to tell.
+  c.loadRates();
+  EXPECT_FALSE(c.takeRatesNotice());
+  // No file, and an amount in dollars to convert: the pair and the file.
+  EXPECT_EQ(c.rateFromNotingMissing("USD", "EUR"), 0.0);
+  auto notice = c.takeRatesNotice();
+  ASSERT_TRUE(notice);
+  EXPECT_EQ(notice->title, "Some exchange rates are missing or damaged");
+  EXPECT_TRUE(notice->text.contains("converts USD into EUR")) << notice->text.toStdString();
+  EXPECT_TRUE(notice->text.contains("Rates.json")) << notice->text.toStdString();
+  EXPECT_TRUE(notice->text.contains("missing"));
+  EXPECT_FALSE(c.takeRatesNotice());  // told once
+
+  for (const QByteArray& junk : {QByteArray(""), QByteArray("{\"version\":1,\"rates\":{\"USD>EUR\":0.7"),
+                                 QByteArray("{\"version\":1,\"rates\":{\"USD>EUR\":NaN}}")}) {
+    c.resetRatesProblems();
+    writeFile(junk);
+    c.loadRates();
+    notice = c.takeRatesNotice();
+    ASSERT_TRUE(notice) << junk.toStdString();
+    EXPECT_TRUE(notice->text.contains("damaged")) << notice->text.toStdString();
+  }
+
+  c.resetRatesProblems();
+  writeFile(R"({"version":1,"rates":{"GBP>EUR":1.1,"USD>EUR":1e-40,"JPY>EUR":"0.007"}})");
+  c.loadRates();
+  c.rateFromNotingMissing("USD", "EUR");
+  c.rateFromNotingMissing("GBP", "EUR");
+  notice = c.takeRatesNotice();
+  ASSERT_TRUE(notice);
+  EXPECT_TRUE(notice->text.contains("USD>EUR (too small)")) << notice->text.toStdString();
+  EXPECT_TRUE(notice->text.contains("JPY>EUR (not a number)"));
+  EXPECT_TRUE(notice->text.contains("converts USD into EUR")) << notice->text.toStdString();
+  // A new missing pair is news; what was told is told again with it.
+  c.rateFromNotingMissing("JPY", "EUR");
+  notice = c.takeRatesNotice();
+  ASSERT_TRUE(notice);
+  EXPECT_TRUE(notice->text.contains("converts JPY, USD into EUR")) << notice->text.toStdString();
+  c.resetRatesProblems();
 }
 
 TEST_F(CurrencyConverterTest, ConcurrentUseFromWorkerThreads) {

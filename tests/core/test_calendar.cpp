@@ -218,3 +218,63 @@ TEST(Calendar, SharedFromManyThreads) {
   for (auto& th : threads) th.join();
   EXPECT_EQ(wrong.load(), 0);
 }
+
+// A wall time in a spring-forward gap moves forward by the gap's length, the
+// same way whether the date is made from components, reached by an addition
+// or asked for as a day's first instant.
+TEST(Calendar, WallTimeInAGapMovesForwardByTheGap) {
+  auto at = [](int y, int m, int d, int h, int mi) {
+    KVRDateComponents c = KVRDateComponents::ymd(y, m, d);
+    c.hour = h;
+    c.minute = mi;
+    return c;
+  };
+  auto utc = [&](int y, int m, int d, int h, int mi) {
+    return KVRCalendar::sharedGMT().dateFromComponents(at(y, m, d, h, mi)).ms;
+  };
+  // Paris, 29 March 2026: 02:00 to 03:00 is skipped; 02:30 is 03:30 CEST.
+  EXPECT_EQ(cal().dateFromComponents(at(2026, 3, 29, 2, 30)).ms, utc(2026, 3, 29, 1, 30));
+  EXPECT_EQ(cal().dateByAddingComponents(KVRDateComponents::days(1), cal().dateFromComponents(at(2026, 3, 28, 2, 30))).ms,
+            utc(2026, 3, 29, 1, 30));
+  KVRDateComponents month;
+  month.month = 1;
+  EXPECT_EQ(cal().dateByAddingComponents(month, cal().dateFromComponents(at(2026, 2, 28, 2, 15))).ms,
+            utc(2026, 3, 28, 1, 15));  // no gap on the 28th
+  // A wall time that occurs twice is its first occurrence (02:30 CEST).
+  EXPECT_EQ(cal().dateFromComponents(at(2026, 10, 25, 2, 30)).ms, utc(2026, 10, 25, 0, 30));
+
+  // Santiago, 12 August 2018: 00:00 to 01:00 is skipped; 00:30 is 01:30.
+  ZoneScope santiago("America/Santiago");
+  const double firstInstant = cal().dateFromCivilDay(KVRCivilDayFromYMD(2018, 8, 12)).ms;
+  EXPECT_EQ(firstInstant, utc(2018, 8, 12, 4, 0));
+  EXPECT_EQ(cal().dateFromComponents(KVRDateComponents::ymd(2018, 8, 12)).ms, firstInstant);
+  EXPECT_EQ(cal().dateFromComponents(at(2018, 8, 12, 0, 30)).ms, utc(2018, 8, 12, 4, 30));
+  EXPECT_EQ(cal().dateByAddingComponents(KVRDateComponents::days(1), cal().dateFromComponents(at(2018, 8, 11, 0, 30))).ms,
+            utc(2018, 8, 12, 4, 30));
+}
+
+// The day walk lists every calendar day from the first to the last, both
+// included, also across days that start at 01:00, and starting on one.
+TEST(Calendar, DayWalkKeepsEveryDayWhereMidnightIsSkipped) {
+  struct Span { const char* zone; int y, m, d, days; };
+  for (const Span s : {Span{"America/Santiago", 2018, 8, 1, 40}, Span{"America/Santiago", 2018, 8, 12, 9},
+                       Span{"Asia/Beirut", 2019, 3, 20, 30}, Span{"Asia/Beirut", 2019, 3, 31, 1},
+                       Span{"America/Sao_Paulo", 2018, 10, 20, 200}, Span{"", 2026, 3, 20, 240}}) {
+    SCOPED_TRACE(testing::Message() << s.zone << " " << s.y << "-" << s.m << "-" << s.d);
+    ZoneScope scope(s.zone);
+    const KVRCivilDay first = KVRCivilDayFromYMD(s.y, s.m, s.d), last = first + s.days - 1;
+    const KVRDate from = cal().dateFromCivilDay(first), to = cal().dateFromCivilDay(last);
+    const std::vector<KVRDate> walk = cal().dayWalk(from, to);
+    ASSERT_EQ(walk.size(), size_t(s.days));
+    EXPECT_EQ(walk.front(), from);
+    for (size_t i = 0; i < walk.size(); ++i) ASSERT_EQ(cal().civilDay(walk[i]), first + KVRCivilDay(i)) << i;
+  }
+  // Each date keeps the first one's time of day; reversed or missing dates walk nothing.
+  const KVRDate noon(cal().dateFromCivilDay(KVRCivilDayFromYMD(2026, 3, 27)).ms + 12 * 3600000.0);
+  const std::vector<KVRDate> walk = cal().dayWalk(noon, cal().dateFromCivilDay(KVRCivilDayFromYMD(2026, 3, 30)));
+  ASSERT_EQ(walk.size(), 4u);
+  EXPECT_EQ(cal().components(KVRHourCalendarUnit, walk[2]).hour, 12);  // after the change to summer time
+  EXPECT_EQ(cal().components(KVRHourCalendarUnit, walk[3]).hour, 12);
+  EXPECT_TRUE(cal().dayWalk(walk[1], walk[0]).empty());
+  EXPECT_TRUE(cal().dayWalk(KVRDate(), walk[0]).empty());
+}

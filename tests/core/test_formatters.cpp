@@ -1,7 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <QByteArray>
+#include <cmath>
+#include <cstdlib>
+#include <ctime>
+#include <limits>
 #include <thread>
 
+#include "core/KVRCalendar.h"
 #include "core/KVRFormatters.h"
 
 namespace {
@@ -14,6 +20,25 @@ class FormattersTest : public ::testing::Test {
 };
 
 const QChar kNarrowNoBreakSpace(0x202F);
+
+// Sets an environment variable for one scope.
+class EnvScope {
+ public:
+  EnvScope(const char* name, const char* value) : name_(name), had_(std::getenv(name) != nullptr) {
+    if (had_) saved_ = std::getenv(name);
+    if (value) setenv(name, value, 1);
+    else unsetenv(name);
+  }
+  ~EnvScope() {
+    if (had_) setenv(name_, saved_.constData(), 1);
+    else unsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  bool had_;
+  QByteArray saved_;
+};
 
 }  // namespace
 
@@ -97,4 +122,85 @@ TEST_F(FormattersTest, SafeWithoutTheCallersLock) {
     });
   for (auto& th : threads) th.join();
   EXPECT_EQ(wrong.load(), 0);
+}
+
+// Amounts take the separators the locale uses for money, which differ from
+// those of plain numbers in some locales.
+TEST_F(FormattersTest, AmountsUseTheLocalesMoneySeparators) {
+  f().resetLocale(QStringLiteral("fr_CH"));
+  EXPECT_EQ(f().currencyFormatterWithFloats().stringFromNumber(1234567.891),
+            QStringLiteral("1") + kNarrowNoBreakSpace + QStringLiteral("234") + kNarrowNoBreakSpace +
+                QStringLiteral("567.89"));
+  EXPECT_EQ(f().currencyFormatter().stringFromNumber(1234.5),
+            QStringLiteral("1") + kNarrowNoBreakSpace + QStringLiteral("234,5"));
+  f().resetLocale(QStringLiteral("de_AT"));
+  EXPECT_EQ(f().currencyFormatterWithFloats().stringFromNumber(-1234567.891), QStringLiteral("-1.234.567,89"));
+  f().resetLocale(QStringLiteral("de_CH"));
+  EXPECT_EQ(f().currencyFormatterWithFloats().stringFromNumber(1234567.891), QString::fromUtf8("1’234’567.89"));
+}
+
+TEST_F(FormattersTest, NonFiniteFiguresReadAsDashes) {
+  for (const char* loc : {"en_US", "fr_FR"}) {
+    f().resetLocale(QString::fromLatin1(loc));
+    for (double v : {std::numeric_limits<double>::quiet_NaN(), HUGE_VAL, -HUGE_VAL}) {
+      EXPECT_EQ(f().currencyFormatter().stringFromNumber(v), "--") << loc;
+      EXPECT_EQ(f().currencyFormatterWithFloats().stringFromNumber(v), "--") << loc;
+      EXPECT_EQ(f().currencyFormatterWithPrefixAndFloats().stringFromNumber(v), "--") << loc;
+    }
+    EXPECT_NE(f().currencyFormatterWithFloats().stringFromNumber(3.4e38), "--");
+  }
+}
+
+// Dates are Gregorian whatever calendar the locale prefers, so that a label
+// names the day the calendar files the figures under.
+TEST_F(FormattersTest, NumberedDatesAreGregorianInEveryLocale) {
+  const KVRDate newYear(1325374200000.0);  // 2012-01-01 00:30 in Paris
+  f().resetLocale(QStringLiteral("th_TH"));  // Buddhist era: 2555
+  EXPECT_EQ(f().numberedDateFormatter().stringFromDate(newYear), QStringLiteral("1/1/12"));
+  f().resetLocale(QStringLiteral("ja_JP@calendar=japanese"));  // Heisei 24
+  EXPECT_EQ(f().numberedDateFormatter().stringFromDate(newYear), QStringLiteral("2012/01/01"));
+  f().resetLocale(QStringLiteral("fa_IR"));  // Persian year 1390
+  EXPECT_TRUE(f().numberedDateFormatter().stringFromDate(newYear).contains(QString::fromUtf8("۲۰۱۲")))
+      << f().numberedDateFormatter().stringFromDate(newYear).toStdString();
+  f().resetLocale(QStringLiteral("ar_SA"));  // Hijri year 1433
+  EXPECT_TRUE(f().numberedDateFormatter().stringFromDate(newYear).contains(QString::fromUtf8("٢٠١٢")))
+      << f().numberedDateFormatter().stringFromDate(newYear).toStdString();
+}
+
+// Figures follow LC_NUMERIC, dates LC_TIME, and LC_ALL both.
+TEST_F(FormattersTest, FiguresFollowLcNumericAndDatesLcTime) {
+  const KVRDate newYear(1325374200000.0);
+  EnvScope lang("LANG", "en_US.UTF-8");
+  EnvScope all("LC_ALL", nullptr);
+  EnvScope numeric("LC_NUMERIC", "fr_FR.UTF-8");
+  EnvScope time("LC_TIME", "de_DE.UTF-8");
+  f().resetLocale();
+  EXPECT_EQ(f().currencyFormatterWithFloats().stringFromNumber(1234.5),
+            QStringLiteral("1") + kNarrowNoBreakSpace + QStringLiteral("234,50"));
+  EXPECT_EQ(f().numberedDateFormatter().stringFromDate(newYear), QStringLiteral("01.01.12"));
+  EnvScope over("LC_ALL", "en_US.UTF-8");
+  f().resetLocale();
+  EXPECT_EQ(f().currencyFormatterWithFloats().stringFromNumber(1234.5), QStringLiteral("1,234.50"));
+  EXPECT_EQ(f().numberedDateFormatter().stringFromDate(newYear), QStringLiteral("1/1/12"));
+}
+
+// One zone for the calendar and the date formatter, also when TZ holds a
+// POSIX rule: 2026-07-01 22:30 UTC is 00:30 on 2 July in Central European
+// summer time, for both.
+TEST_F(FormattersTest, DatesAndCalendarShareTheZoneOfAPosixRule) {
+  f().resetLocale(QStringLiteral("en_US"));
+  const KVRDate lateEvening(1782945000000.0);  // 2026-07-01 22:30 UTC
+  for (const char* tz : {"CET-1CEST,M3.5.0,M10.5.0/3", "<+03>-3"}) {
+    SCOPED_TRACE(tz);
+    EnvScope scope("TZ", tz);
+    KVRCalendar::shared().resetTimeZone();
+    EXPECT_EQ(KVRCalendar::shared().civilDay(lateEvening), KVRCivilDayFromYMD(2026, 7, 2));
+    EXPECT_EQ(f().numberedDateFormatter().stringFromDate(lateEvening), QStringLiteral("7/2/26"));
+    EXPECT_EQ(KVRCalendar::shared().components(KVRHourCalendarUnit, lateEvening).hour, tz[0] == 'C' ? 0 : 1);
+  }
+  KVRCalendar::shared().resetTimeZone();
+  EXPECT_EQ(f().numberedDateFormatter().stringFromDate(lateEvening), QStringLiteral("7/2/26"));  // Paris
+  KVRCalendar::shared().resetTimeZone(QStringLiteral("America/New_York"));
+  EXPECT_EQ(f().numberedDateFormatter().stringFromDate(lateEvening), QStringLiteral("7/1/26"));
+  KVRCalendar::shared().resetTimeZone();
 }

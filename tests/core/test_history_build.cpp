@@ -13,9 +13,11 @@ class HistoryBuild : public HistoryFixture {
   void SetUp() override {
     KVRUserDefaults::standard().setString("PreferedCurrency", "EUR");
     KVRVortelyCurrencyConverter::sharedInstance().removeAllRates();
+    KVRVortelyCurrencyConverter::sharedInstance().resetRatesProblems();
   }
   void TearDown() override {
     KVRVortelyCurrencyConverter::sharedInstance().removeAllRates();
+    KVRVortelyCurrencyConverter::sharedInstance().resetRatesProblems();
     KVRUserDefaults::standard().removeObjectForKey("PreferedCurrency");
     HistoryFixture::TearDown();
   }
@@ -127,45 +129,87 @@ TEST_F(HistoryBuild, WeeklyLineSpreadsOverSevenFractionalDays) {
   EXPECT_FLOAT_EQ(p->totalUpgrades(), 3);
 }
 
-TEST_F(HistoryBuild, WeeklyLineIsNotCountedOverDailyLinesOfTheSameWeek) {
+// A week whose daily reports cover four days: the weekly line counts its
+// sevenths on the three other days only, whether or not the product sold on
+// the covered days (the account's daily report of a day without the product
+// says it sold nothing).
+TEST_F(HistoryBuild, WeeklyLineCountsOnTheDaysNoDailyReportCovers) {
   auto* p = product(9004);
+  std::vector<KVRReport*> accountReports;
+  for (int i = 0; i < 4; ++i) accountReports.push_back(report(KVRReportTypeDaily, D + i));
+  accountReports.push_back(report(KVRReportTypeWeekly, D));
   line(p, report(KVRReportTypeWeekly), KVREntryTypeSale, 70, 100, "EUR", "FR", D);
-  line(p, report(KVRReportTypeDaily, D + 2), KVREntryTypeSale, 9, 100, "EUR", "US", D + 2);
-  // The next week has no daily data: its weekly line counts.
+  line(p, report(KVRReportTypeWeekly), KVREntryTypeUpgrade, 10, 0, "EUR", "DE", D);
+  line(p, accountReports[0], KVREntryTypeSale, 12, 100, "EUR", "FR", D);
+  line(p, accountReports[2], KVREntryTypeSale, 9, 100, "USD", "US", D + 2);
+  // The next week has no daily report: its weekly line counts whole.
   line(p, report(KVRReportTypeWeekly, D + 7), KVREntryTypeSale, 14, 100, "EUR", "FR", D + 7);
 
-  auto v = build(p);
-  EXPECT_EQ(v->find("EU-FR", D), nullptr);
-  EXPECT_EQ(v->find("EU-FR", D + 6), nullptr);
-  ASSERT_TRUE(v->find("EU-FR", D + 7));
-  EXPECT_FLOAT_EQ(v->find("EU-FR", D + 7)->sales, 2);
-  EXPECT_FLOAT_EQ(v->find("US-US", D + 2)->sales, 9);
-  EXPECT_FLOAT_EQ(p->totalSales(), 9 + 14);
+  const KVRHistory h = KVRHistoryBuilder().build(p->entries, p->iAdEntries, accountReports);
+  const KVRProductValues& v = *h.values;
+  ASSERT_TRUE(v.find("EU-FR", D));
+  EXPECT_EQ(v.find("EU-FR", D)->sales, 12.0f);  // the daily line alone
+  for (int i = 1; i < 4; ++i) EXPECT_EQ(v.find("EU-FR", D + i), nullptr) << i;
+  for (int i = 4; i < 7; ++i) {
+    const KVRTotalsStruct* r = v.find("EU-FR", D + i);
+    ASSERT_TRUE(r) << i;
+    EXPECT_EQ(r->sales, 10.0f);
+    EXPECT_EQ(r->paiedSales, 10.0f);
+    EXPECT_EQ(r->income, 10.0f);
+    EXPECT_EQ(r->currencyEUR, 10.0f);
+    EXPECT_EQ(r->currency, 10.0f);
+    EXPECT_EQ(v.find("EU-DE", D + i)->upgrades, 10.0f / 7.0f);
+  }
+  EXPECT_EQ(v.find("EU-DE", D + 3), nullptr);
+  EXPECT_EQ(v.find("EU-FR", D + 7)->sales, 2.0f);
+  EXPECT_EQ(v.find("EU-FR", D + 13)->sales, 2.0f);
+  // Each sale once: 12 + 9 daily, 30 of the first week, 14 of the second; the
+  // upgrades' three sevenths of 10 rounded once.
+  EXPECT_EQ(h.totalSales, 12.0f + 9.0f + 30.0f + 14.0f);
+  EXPECT_EQ(h.totalUpgrades, float(30.0 / 7.0));
+  EXPECT_EQ(h.totalIncomes, 12.0f + 9.0f + 30.0f + 14.0f);  // no rates: everything at 1
+
+  // Without the account's reports only the product's own daily lines cover
+  // days (the first and third).
+  const KVRHistory own = KVRHistoryBuilder().build(p->entries, p->iAdEntries);
+  EXPECT_EQ(own.values->find("EU-FR", D + 1)->sales, 10.0f);
+  EXPECT_EQ(own.values->find("EU-FR", D + 2), nullptr);
+  EXPECT_EQ(own.totalSales, 12.0f + 9.0f + 50.0f + 14.0f);
 }
 
-TEST_F(HistoryBuild, DailyLinesEndingAtTheNextMidnightAndMonthlyFreeLines) {
+TEST_F(HistoryBuild, DailyLineEndingAtTheNextMidnightCoversItsOwnDayOnly) {
   auto* p = product(9011);
-  // A daily line whose end is the next midnight is still one day, and it
-  // covers the weekly line of its week.
   line(p, report(KVRReportTypeWeekly), KVREntryTypeSale, 70, 0, "EUR", "FR", D);
   auto* d = line(p, report(KVRReportTypeDaily, D + 3), KVREntryTypeSale, 2, 0, "EUR", "FR", D + 3);
   d->endDate = dateOf(D + 4);
-  // A monthly free line lands whole on its first day when no daily line
-  // falls in its month ...
-  auto* m = line(p, report(KVRReportTypeMonthlyFree, D + 30), KVREntryTypeSale, 31, 0, "EUR", "DE", D + 30);
-  m->endDate = dateOf(D + 60);
-  // ... and is left out when one does.
-  auto* covered = line(p, report(KVRReportTypeMonthlyFree, D - 27), KVREntryTypeSale, 9, 0, "EUR", "DE", D - 27);
-  covered->endDate = dateOf(D + 3);
 
   auto v = build(p);
-  EXPECT_EQ(v->recordCount(), 2u);
-  ASSERT_TRUE(v->find("EU-FR", D + 3));
-  EXPECT_FLOAT_EQ(v->find("EU-FR", D + 3)->sales, 2);
-  EXPECT_FLOAT_EQ(v->find("EU-FR", D + 3)->freeSales, 2);
-  ASSERT_TRUE(v->find("EU-DE", D + 30));
-  EXPECT_FLOAT_EQ(v->find("EU-DE", D + 30)->sales, 31);
-  EXPECT_FLOAT_EQ(p->totalSales(), 33);
+  EXPECT_EQ(v->recordCount(), 7u);
+  EXPECT_EQ(v->find("EU-FR", D + 3)->sales, 2.0f);
+  EXPECT_EQ(v->find("EU-FR", D + 3)->freeSales, 2.0f);
+  EXPECT_EQ(v->find("EU-FR", D + 4)->sales, 10.0f);
+  EXPECT_EQ(p->totalSales(), 62.0f);
+}
+
+// A monthly free line spreads over its month like a weekly line over its
+// week, and leaves the days daily reports cover to them.
+TEST_F(HistoryBuild, MonthlyFreeLineSpreadsOverTheDaysOfItsMonthNotCovered) {
+  auto* p = product(9012);
+  const KVRCivilDay march1 = KVRCivilDayFromYMD(2026, 3, 1), april1 = KVRCivilDayFromYMD(2026, 4, 1);
+  auto* m = line(p, report(KVRReportTypeMonthlyFree, march1), KVREntryTypeSale, 62, 0, "EUR", "DE", march1);
+  m->endDate = dateOf(april1);  // the first instant after March: 31 days
+  auto* covered = line(p, report(KVRReportTypeMonthlyFree, april1), KVREntryTypeSale, 30, 0, "EUR", "DE", april1);
+  covered->endDate = dateOf(april1 + 29);  // 1 to 30 April, inclusive
+  for (int i = 0; i < 30; i += 2) line(p, report(KVRReportTypeDaily, april1 + i), KVREntryTypeSale, 3, 0, "EUR", "DE", april1 + i);
+
+  auto v = build(p);
+  const KVRValueSeries* de = v->find("EU-DE");
+  ASSERT_TRUE(de);
+  ASSERT_EQ(de->days.size(), 31u + 30u);
+  for (int i = 0; i < 31; ++i) EXPECT_EQ(v->find("EU-DE", march1 + i)->sales, 2.0f) << i;
+  EXPECT_EQ(v->find("EU-DE", april1)->sales, 3.0f);
+  EXPECT_EQ(v->find("EU-DE", april1 + 1)->sales, 1.0f);
+  EXPECT_EQ(p->totalSales(), 62.0f + 15 * 3.0f + 15.0f);
 }
 
 TEST_F(HistoryBuild, CurrencyUsesTheCachedRateToThePreferredCurrency) {
@@ -188,13 +232,17 @@ TEST_F(HistoryBuild, CurrencyUsesTheCachedRateToThePreferredCurrency) {
   EXPECT_FLOAT_EQ(br->currencyUSD, 1);
   EXPECT_TRUE(br->currencies.contains("USD"));
   EXPECT_FLOAT_EQ(br->currency, 0.5f);
+  // A currency without a rate counts at 1, and the user is told which.
   const KVRTotalsStruct* fr = v->find("EU-FR", D);
   ASSERT_TRUE(fr);
   EXPECT_FLOAT_EQ(fr->income, 2);
-  EXPECT_FLOAT_EQ(fr->currency, 0);  // unconvertible money is not mixed in
+  EXPECT_FLOAT_EQ(fr->currency, 2);
   EXPECT_TRUE(fr->currencies.contains("XYZ"));
   EXPECT_FLOAT_EQ(fr->currencyEUR, 0);
-  EXPECT_FLOAT_EQ(p->totalIncomes(), 5.5f);
+  EXPECT_FLOAT_EQ(p->totalIncomes(), 7.5f);
+  const auto notice = conv.takeRatesNotice();
+  ASSERT_TRUE(notice);
+  EXPECT_TRUE(notice->text.contains("converts XYZ into EUR")) << notice->text.toStdString();
 }
 
 TEST_F(HistoryBuild, AdLinesAddWeightedRatios) {

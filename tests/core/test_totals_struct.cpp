@@ -114,11 +114,16 @@ TEST(CurrencySet, InterningIsStableAndThreadSafe) {
   EXPECT_TRUE(KVRCurrencySet::codeForIndex(1000).empty());
   KVRCurrencySet s;
   EXPECT_FALSE(s.contains("never-seen"));
-  // A code longer than the table keeps is still one code, found again.
-  s.insert("VERYLONGCODE");
-  EXPECT_TRUE(s.contains("VERYLONGCODE"));
-  EXPECT_EQ(KVRCurrencySet::indexForCode("VERYLONGCODE"), KVRCurrencySet::indexForCode("VERYLONGCODE"));
-  EXPECT_EQ(s.count(), 1);
+  // Codes are kept whole: two long codes with the same beginning stay two
+  // codes, and each reads back as it was given.
+  s.insert("USD - RoW");
+  s.insert("USD - RoW2");
+  EXPECT_TRUE(s.contains("USD - RoW"));
+  EXPECT_TRUE(s.contains("USD - RoW2"));
+  EXPECT_FALSE(s.contains("USD - R"));
+  EXPECT_EQ(s.count(), 2);
+  EXPECT_EQ(s.codes(), QStringList({"USD - RoW", "USD - RoW2"}));
+  EXPECT_EQ(KVRCurrencySet::indexForCode("USD - RoW"), KVRCurrencySet::indexForCode("USD - RoW"));
 
   std::vector<std::thread> threads;
   std::vector<int> seen(4);

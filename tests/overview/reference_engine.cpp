@@ -77,13 +77,9 @@ std::optional<KVRTotalsResult> totalsForRegion(const Caches& caches, const QStri
   // Day walk.
   std::vector<KVRDate> dates;
   std::vector<QString> dayKeys;
-  if (from.isValid() && to.isValid() && !from.isLaterThan(to)) {
-    KVRDate d = from;
-    do {
-      dates.push_back(d);
-      dayKeys.push_back(dayKey(d));
-      d = KVRCalendar::shared().dateByAddingComponents(KVRDateComponents::days(1), d);
-    } while (!d.isLaterThan(to));
+  for (KVRDate d : KVRCalendar::shared().dayWalk(from, to)) {
+    dates.push_back(d);
+    dayKeys.push_back(dayKey(d));
   }
 
   // Value keys.

@@ -8,6 +8,7 @@
 #include <random>
 #include <thread>
 
+#include "core/KVRCalendar.h"
 #include "core/KVRVortelyCoreDataManager.h"
 #include "platform/KVRVortelyLogCenter.h"
 #include "overview/KVRTotalsEngine.h"
@@ -227,18 +228,47 @@ TEST(TotalsEngineRules, DaysAreFoundOnlyWithTheWalkDates) {
   h.sales("EU-FR", civil(2026, 3, 28), 1).sales("EU-FR", civil(2026, 3, 30), 4);
   const Inputs in = {{1, h.build()}};
   // A walk from 15:00, across the change to summer time: each date keeps its
-  // time of day and falls on the next calendar day.
+  // time of day and falls on the next calendar day, up to the last day of the
+  // span, whose midnight is earlier than 15:00.
   const KVRDate from = KVRDate(day(2026, 3, 27).ms + 15 * 3600e3);
   auto r = runFast(in, QString(), from, day(2026, 3, 31), false);
   ASSERT_TRUE(r);
   const KVRProductTotals& p = r->at(1);
-  ASSERT_EQ(p.salesByDate.size(), 4u);  // 27, 28, 29, 30 March at 15:00
+  ASSERT_EQ(p.salesByDate.size(), 5u);  // 27 to 31 March at 15:00
   const KVRDate d28 = KVRCalendar::shared().dateByAddingComponents(KVRDateComponents::days(1), from);
   ASSERT_NE(p.dayRecord(d28), nullptr);
   EXPECT_EQ(p.dayRecord(d28)->sales, 1.0f);
   EXPECT_EQ(p.dayRecord(day(2026, 3, 28)), nullptr);  // midnight is not a walk date
   EXPECT_EQ(p.salesByDate[3].second.sales, 4.0f);
   EXPECT_TRUE(sameResults(r, runReference(in, QString(), from, day(2026, 3, 31), false)));
+}
+
+// Where clocks skip midnight (Santiago on 12 August 2018, Beirut on 31 March
+// 2019), the day after the change still walks at midnight and a span ending
+// at midnight keeps its last day; a span starting on the change day too.
+TEST(TotalsEngineRules, SpansKeepTheirLastDayWhereMidnightIsSkipped) {
+  struct Case { const char* zone; int y, m, change; };
+  for (const Case c : {Case{"America/Santiago", 2018, 8, 12}, Case{"Asia/Beirut", 2019, 3, 31}}) {
+    SCOPED_TRACE(c.zone);
+    KVRCalendar::shared().resetTimeZone(QString::fromLatin1(c.zone));
+    const KVRCivilDay change = civil(c.y, c.m, c.change);
+    HistoryBuilder h;
+    h.sales("EU-FR", change - 5, 1).sales("EU-FR", change, 2).sales("EU-FR", change + 6, 4);
+    const Inputs in = {{1, h.build()}};
+    for (const KVRCivilDay first : {change - 5, change}) {
+      const KVRDate from = KVRCalendar::shared().dateFromCivilDay(first);
+      const KVRDate to = KVRCalendar::shared().dateFromCivilDay(change + 6);
+      auto r = runFast(in, QString(), from, to, false);
+      ASSERT_TRUE(r);
+      const KVRProductTotals& p = r->at(1);
+      ASSERT_EQ(p.salesByDate.size(), size_t(change + 6 - first + 1));
+      EXPECT_EQ(KVRCalendar::shared().civilDay(p.salesByDate.back().first), change + 6);
+      EXPECT_EQ(p.salesByDate.back().second.sales, 4.0f);
+      EXPECT_EQ(p.totals.sales, first == change ? 6.0f : 7.0f);
+      EXPECT_TRUE(sameResults(r, runReference(in, QString(), from, to, false)));
+    }
+  }
+  KVRCalendar::shared().resetTimeZone();
 }
 
 TEST(TotalsEngineRules, CancelledRunReturnsNoneWithoutEndLine) {
