@@ -2,8 +2,10 @@
 # Builds, writes the demo sample data into a temporary support folder and
 # takes screenshots of the main window on the offscreen platform:
 # out/screenshots/overview-one-product.png, overview-several-products.png,
-# overview-several-products-by-product.png, overview-account.png and
-# iad-overview.png.
+# overview-several-products-by-product.png, overview-account.png,
+# iad-overview.png, the financial statements (financial-reconciled-month.png,
+# financial-waiting-for-payment.png, financial-japan-local-currency.png) and
+# the financial print (financial-print.pdf, its pages as financial-print-*.png).
 # BUILD_DIR chooses the build folder (default: build).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,10 +14,14 @@ cmake -S . -B "$BUILD_DIR" -G Ninja -DVORTELY_BENCH=OFF >/dev/null
 cmake --build "$BUILD_DIR" -j "$(nproc)" --target vortely vortely-sample-data
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
-"./$BUILD_DIR/vortely-sample-data" --size demo --out "$WORK/support"
+XDG_CONFIG_HOME="$WORK/config" "./$BUILD_DIR/vortely-sample-data" --size demo --out "$WORK/support"
 mkdir -p out/screenshots
 # Private settings and support folder: the user's own are never touched.
 QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$WORK/config" XDG_DATA_HOME="$WORK/data" \
   VORTELY_SUPPORT_FOLDER="$WORK/support" TZ="${TZ:-Europe/Paris}" LANG="${LANG:-en_US.UTF-8}" \
   "./$BUILD_DIR/vortely" --screenshot "$PWD/out/screenshots"
+if command -v pdftoppm >/dev/null && [ -f out/screenshots/financial-print.pdf ]; then
+  rm -f out/screenshots/financial-print-*.png
+  pdftoppm -png -r 110 out/screenshots/financial-print.pdf out/screenshots/financial-print
+fi
 ls -1 out/screenshots/*.png

@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <functional>
 #include <QPixmap>
 #include <QPushButton>
 #include <QSplitter>
@@ -13,7 +15,10 @@
 #include "app/KVRMainWindow.h"
 #include "app/KVRStartupWindow.h"
 #include "app/KVRVortelyMainController.h"
+#include "financial/KVRFinancialScreen.h"
+#include "financial/KVRVortelyReportsController.h"
 #include "overview/KVROverviewScreen.h"
+#include "platform/KVRPrintInfo.h"
 #include "core/KVRVortelyManagedProduct.h"
 #include "platform/KVRMainThread.h"
 #include "products/KVRVortelyProductListController.h"
@@ -28,6 +33,75 @@ void settle(double seconds) {
     KVRMainThread::waitUntil([] { return false; }, 0.05);
   }
 }
+
+// The financial statements of the account with the most products: a
+// reconciled month, a month whose payment waits for its reconciliation, a
+// Japanese month in the local currency, then the print to PDF.
+int financialScreenshots(KVRVortelyMainController& controller, const std::function<void(const QString&)>& grab,
+                         const QString& folder) {
+  QTextStream err(stderr);
+  KVRVortelyReportsController* reports = controller.financialController();
+  KVRFinancialScreen* screen = controller.financialScreen();
+  if (!reports || !screen) return 1;
+  KVRStoreAccount* biggest = nullptr;
+  for (KVRVortelyManagedProduct* p : controller.productList()->allProducts())
+    if (p->account && !p->account->isAndroid() &&
+        (!biggest || p->account->products.size() > biggest->products.size()))
+      biggest = p->account;
+  controller.productList()->selectObjects(biggest ? std::vector<KVRStoreAccount*>{biggest} : std::vector<KVRStoreAccount*>{}, {});
+  controller.setSelectedTabIndex(KVRVortelyMainController::FinancialSegment);
+  screen->finishAnimations();
+  reports->setCurrencyMode(KVRCurrencyModePreferred);
+
+  // Steps back from the last months until a cell of the region row matches.
+  auto selectCell = [&](int row, const std::function<bool(const KVRFinancialValue&)>& wanted) {
+    for (int tries = 0; tries < 36; ++tries) {
+      for (int column = 3; column >= 1; --column) {
+        const int index = KVRFinancialGrid::indexOf(row, column);
+        const KVRFinancialValue* v = reports->grid().value(index);
+        if (v && wanted(*v)) {
+          reports->setSelectedFinancialsValues(KVRIndexSet{index});
+          return true;
+        }
+      }
+      if (reports->selectedMonth() == 0) break;
+      reports->previousMonth();
+    }
+    return false;
+  };
+  auto reconciled = [](const KVRFinancialValue& v) {
+    return v.paymentDict && v.paymentDict->isPaymentForm() && v.paymentDict->isReconciled();
+  };
+  auto waiting = [](const KVRFinancialValue& v) {
+    return v.paymentDict && v.paymentDict->isPaymentForm() && !v.paymentDict->isReconciled();
+  };
+  if (!selectCell(KVRRegionRowEU, reconciled)) selectCell(KVRRegionRowUS, reconciled);
+  grab(QStringLiteral("financial-reconciled-month"));
+  reports->jumpToMonth(11);
+  for (int row : {KVRRegionRowUS, KVRRegionRowEU, KVRRegionRowGB, KVRRegionRowCA, KVRRegionRowAU})
+    if (selectCell(row, waiting)) break;
+  grab(QStringLiteral("financial-waiting-for-payment"));
+  reports->setCurrencyMode(KVRCurrencyModeLocal);
+  reports->jumpToMonth(11);
+  selectCell(KVRRegionRowJP, [](const KVRFinancialValue& v) { return v.kind == KVRFinancialCellKind::month; });
+  grab(QStringLiteral("financial-japan-local-currency"));
+
+  // The print, to a PDF file (the script turns its pages into images).
+  KVRPrintInfo info = KVRPrintInfo::shared();
+  const KVRPrintInfo original = info;
+  info.outputPdfPath = QDir(folder).filePath(QStringLiteral("financial-print.pdf"));
+  KVRPrintInfo::setShared(info);
+  controller.printDocument();
+  KVRPrintInfo::setShared(original);
+  reports->setCurrencyMode(KVRCurrencyModePreferred);
+  if (!QFileInfo::exists(info.outputPdfPath)) {
+    err << "could not write " << info.outputPdfPath << "\n";
+    return 1;
+  }
+  err << "wrote " << info.outputPdfPath << "\n";
+  return 0;
+}
+
 }  // namespace
 
 int KVRRunScreenshots(const QString& folder) {
@@ -108,5 +182,6 @@ int KVRRunScreenshots(const QString& folder) {
   controller.setSelectedTabIndex(KVRVortelyMainController::IAdOverviewSegment);
   grab(QStringLiteral("iad-overview"));
   controller.setSelectedTabIndex(KVRVortelyMainController::OverviewSegment);
+  failures += financialScreenshots(controller, grab, folder);
   return failures == 0 ? 0 : 1;
 }

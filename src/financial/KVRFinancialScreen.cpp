@@ -174,17 +174,16 @@ QWidget* KVRFinancialScreen::buildFinancialsBox() {
   top->addWidget(gridPanel, 1);
 
   QFrame* incomesPanel = makePanel();
-  incomesPanel->setFixedWidth(320);
+  incomesPanel->setFixedWidth(420);
   auto* incomes = new QVBoxLayout(incomesPanel);
   incomes->setContentsMargins(10, 8, 10, 8);
   incomes->setSpacing(6);
   incomesTitle_ = new QLabel;
   incomesTitle_->setObjectName(QStringLiteral("incomesTitle"));
   incomesTitle_->setFont(pixelFont(13, true));
-  incomesTitle_->setWordWrap(true);
   revenuesGraph_ = new KVRVortelyBarGraphView;
   revenuesGraph_->setObjectName(QStringLiteral("revenuesGraph"));
-  revenuesGraph_->setMinimumHeight(150);
+  revenuesGraph_->setMinimumHeight(140);
   revenuesGraph_->setDataSource(controller_);
   regionsModel_ = new KVRRegionsTableModel(
       [this] { return controller_ ? controller_->regionsChart() : KVRFinancialRegionsChart(); }, this);
@@ -202,7 +201,7 @@ QWidget* KVRFinancialScreen::buildFinancialsBox() {
   revenuesTable_->setAlternatingRowColors(true);
   revenuesTable_->setStyleSheet(QStringLiteral("QTableView { alternate-background-color: #f5f7fa; }"));
   incomes->addWidget(incomesTitle_);
-  incomes->addWidget(revenuesGraph_, 3);
+  incomes->addWidget(revenuesGraph_, 5);
   incomes->addWidget(revenuesTable_, 4);
   top->addWidget(incomesPanel);
   column->addLayout(top, 1);
@@ -229,13 +228,14 @@ QWidget* KVRFinancialScreen::buildFinancialsBox() {
   });
   bottom->addWidget(detailsPanel, 1);
   QFrame* trendPanel = makePanel();
-  trendPanel->setFixedWidth(320);
+  trendPanel->setFixedWidth(300);
   auto* trend = new QVBoxLayout(trendPanel);
   trend->setContentsMargins(12, 10, 12, 10);
   trendView_ = new KVRFinancialTrendView;
   trend->addWidget(trendView_);
   bottom->addWidget(trendPanel);
-  detailsPanel->setMinimumHeight(150);
+  detailsPanel->setFixedHeight(150);
+  trendPanel->setFixedHeight(150);
   column->addLayout(bottom, 0);
   return box;
 }

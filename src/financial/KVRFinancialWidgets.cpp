@@ -1,6 +1,7 @@
 #include "financial/KVRFinancialWidgets.h"
 
 #include <QApplication>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -72,15 +73,9 @@ void KVRPaintFinancialCell(QPainter& p, const QRectF& rect, const KVRFinancialVa
   const double fontSize = std::min(12.5 * scale, box.height() * 0.62);
 
   if (v.kind == KVRFinancialCellKind::title) {
-    // The region's label, with its badge colour as a thin mark.
-    p.setPen(Qt::NoPen);
-    QColor mark = v.badgeColor.value_or(KVRFinancialGreyColor());
-    mark.setAlphaF(0.75);
-    p.setBrush(mark);
-    p.drawRoundedRect(QRectF(box.left(), box.top() + box.height() * 0.2, 3.0 * scale, box.height() * 0.6), 1.5 * scale,
-                      1.5 * scale);
+    // The region's label.
     p.setPen(kText);
-    drawFittedText(p, box.adjusted(8.0 * scale, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, v.income,
+    drawFittedText(p, box.adjusted(4.0 * scale, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, v.income,
                    pixelFont(fontSize, true));
   } else {
     QColor fill = v.kind == KVRFinancialCellKind::total ? kTotalFill : v.badgeColor.value_or(KVRFinancialGreyColor());
@@ -95,26 +90,21 @@ void KVRPaintFinancialCell(QPainter& p, const QRectF& rect, const KVRFinancialVa
       // with a later payment (ring with an arrow).
       const double d = std::min(box.height() * 0.62, 14.0 * scale);
       const QRectF mark(box.left() + 5.0 * scale, box.center().y() - d / 2, d, d);
+      p.setBrush(QColor(255, 255, 255, 200));
+      p.setPen(QPen(QColor(0x3a, 0x40, 0x30), 1.2 * scale));
+      p.drawEllipse(mark.adjusted(0.5, 0.5, -0.5, -0.5));
       if (v.enablePayment) {
-        p.setBrush(QColor(0x2f, 0x6b, 0x2f));
-        p.drawEllipse(mark);
-        p.setPen(QPen(Qt::white, 1.6 * scale, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-        QPainterPath tick;
-        tick.moveTo(mark.left() + d * 0.27, mark.top() + d * 0.52);
-        tick.lineTo(mark.left() + d * 0.44, mark.top() + d * 0.70);
-        tick.lineTo(mark.left() + d * 0.74, mark.top() + d * 0.32);
-        p.setBrush(Qt::NoBrush);
-        p.drawPath(tick);
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(0x3a, 0x40, 0x30));
+        p.drawEllipse(mark.center(), d * 0.22, d * 0.22);
       } else {
         p.setBrush(Qt::NoBrush);
-        p.setPen(QPen(QColor(0x5a, 0x4a, 0x20), 1.3 * scale));
-        p.drawEllipse(mark.adjusted(0.5, 0.5, -0.5, -0.5));
         QPainterPath arrow;
-        arrow.moveTo(mark.left() + d * 0.28, mark.center().y());
-        arrow.lineTo(mark.right() - d * 0.28, mark.center().y());
-        arrow.moveTo(mark.right() - d * 0.45, mark.top() + d * 0.33);
-        arrow.lineTo(mark.right() - d * 0.28, mark.center().y());
-        arrow.lineTo(mark.right() - d * 0.45, mark.bottom() - d * 0.33);
+        arrow.moveTo(mark.left() + d * 0.26, mark.center().y());
+        arrow.lineTo(mark.right() - d * 0.26, mark.center().y());
+        arrow.moveTo(mark.right() - d * 0.46, mark.top() + d * 0.32);
+        arrow.lineTo(mark.right() - d * 0.26, mark.center().y());
+        arrow.lineTo(mark.right() - d * 0.46, mark.bottom() - d * 0.32);
         p.drawPath(arrow);
       }
       textBox.setLeft(mark.right() + 4.0 * scale);
@@ -277,42 +267,48 @@ QVariant KVRRegionsTableModel::data(const QModelIndex& index, int role) const {
 // Trend view
 
 KVRFinancialTrendView::KVRFinancialTrendView(bool print, QWidget* parent) : QWidget(parent), print_(print) {
-  const int big = print ? 22 : 13, small = print ? 20 : 12;
+  const int big = print ? 22 : 14, small = print ? 20 : 12;
   auto* column = new QVBoxLayout(this);
   column->setContentsMargins(0, 0, 0, 0);
   column->setSpacing(4);
   caption_ = makeLabel(print ? 24 : 13, true, kText, Qt::AlignLeft | Qt::AlignVCenter);
   caption_->setObjectName(QStringLiteral("trendLabel"));
+  // The figures: the month before on the left, the month of the cell on the
+  // right; the badge and its arrow under them.
   lastLeft_ = makeLabel(small, false, kSecondary, Qt::AlignRight | Qt::AlignVCenter);
   currentLeft_ = makeLabel(big, true, kText, Qt::AlignRight | Qt::AlignVCenter);
   lastRight_ = makeLabel(small, false, kSecondary, Qt::AlignLeft | Qt::AlignVCenter);
   currentRight_ = makeLabel(big, true, kText, Qt::AlignLeft | Qt::AlignVCenter);
+  for (QLabel* l : {lastLeft_, currentLeft_, lastRight_, currentRight_}) l->setMinimumWidth(10);
+  // Each pair of figures shares a line: the month before and the month of the
+  // cell on the upper line for a fall, on the lower line for a rise.
+  auto* figures = new QGridLayout;
+  figures->setHorizontalSpacing(print ? 40 : 14);
+  figures->setVerticalSpacing(0);
+  figures->addWidget(lastLeft_, 0, 0);
+  figures->addWidget(lastRight_, 0, 1);
+  figures->addWidget(currentLeft_, 1, 0);
+  figures->addWidget(currentRight_, 1, 1);
+  figures->setColumnStretch(0, 1);
+  figures->setColumnStretch(1, 1);
   arrow_ = new QLabel;
-  arrow_->setFixedSize(print ? 44 : 24, print ? 44 : 24);
-  auto* leftStack = new QVBoxLayout;
-  leftStack->setSpacing(0);
-  leftStack->addWidget(lastLeft_);
-  leftStack->addWidget(currentLeft_);
-  auto* rightStack = new QVBoxLayout;
-  rightStack->setSpacing(0);
-  rightStack->addWidget(currentRight_);
-  rightStack->addWidget(lastRight_);
-  auto* row = new QHBoxLayout;
-  row->setSpacing(6);
-  row->addLayout(leftStack, 1);
-  row->addWidget(arrow_);
+  arrow_->setFixedSize(print ? 40 : 24, print ? 40 : 24);
+  auto* badgeRow = new QHBoxLayout;
+  badgeRow->setSpacing(8);
+  badgeRow->addStretch(1);
+  badgeRow->addWidget(arrow_);
   if (print) {
     printBadge_ = makeLabel(26, true, Qt::black, Qt::AlignRight | Qt::AlignVCenter);
-    printBadge_->setMinimumWidth(200);
-    row->addWidget(printBadge_);
+    badgeRow->addWidget(printBadge_);
   } else {
     badge_ = new KVREvolutionBadge;
-    badge_->setFixedSize(150, 30);
-    row->addWidget(badge_);
+    badge_->setFixedSize(170, 30);
+    badgeRow->addWidget(badge_);
   }
-  row->addLayout(rightStack, 1);
+  badgeRow->addStretch(1);
   column->addWidget(caption_);
-  column->addLayout(row);
+  column->addLayout(figures);
+  column->addLayout(badgeRow);
   column->addStretch();
   showTrend(KVRFinancialTrend());
 }
@@ -374,16 +370,16 @@ KVRFinancialDetailsPanel::KVRFinancialDetailsPanel(QWidget* parent) : QWidget(pa
   controls->setSpacing(6);
   amount_ = new QLineEdit;
   amount_->setObjectName(QStringLiteral("financialValueReconcileValue"));
-  amount_->setMinimumWidth(120);
+  amount_->setMinimumWidth(90);
   amount_->setPlaceholderText(KVRLocalized("Amount received"));
   accounts_ = new QComboBox;
   accounts_->setObjectName(QStringLiteral("financialValueReconcileAccount"));
-  accounts_->setMinimumWidth(150);
+  accounts_->setMinimumWidth(120);
   date_ = new QDateEdit;
   date_->setObjectName(QStringLiteral("financialValueReconcileDate"));
   date_->setCalendarPopup(true);
   date_->setDisplayFormat(QStringLiteral("MMM d, yyyy"));
-  unreconcile_ = new QPushButton(KVRLocalized("Cancel Reconciliation"));
+  unreconcile_ = new QPushButton(KVRLocalized("Unreconcile"));
   unreconcile_->setObjectName(QStringLiteral("financialValueUnreconcileButton"));
   reconcile_ = new QPushButton(KVRLocalized("Reconcile"));
   reconcile_->setObjectName(QStringLiteral("financialValueReconcileButton"));
@@ -468,7 +464,8 @@ void KVRFinancialDetailsPanel::setReconcileControlsEnabled(bool enabled) {
 void KVRFinancialGridPrint::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.setRenderHint(QPainter::Antialiasing);
-  const double w = width(), h = height();
+  // The chart's box covers the foot of this one: the grid keeps clear of it.
+  const double w = width(), h = std::max(0, height() - 30);
   const int rows = 18 + 2;  // captions, 18 regions, totals
   const double rowH = h / rows;
   const double scale = std::max(0.5, rowH / 21.0);

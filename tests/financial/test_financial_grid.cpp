@@ -101,7 +101,7 @@ TEST_F(FinancialGridTest, WindowBeyondTheRecordsShowsEmptyColumns) {
     EXPECT_EQ(cell(g, r, 2).income, "--");
   }
   EXPECT_EQ(g.totals[2].kind, KVRFinancialCellKind::empty);
-  EXPECT_EQ(g.totals[2].region, "All Region");
+  EXPECT_EQ(g.totals[2].region, "All Regions");
   EXPECT_EQ(g.totals[1].income, "20.00 €");
   // A region without report or payment in a month: no data, waiting for its report.
   const KVRFinancialValue& eu = cell(g, KVRRegionRowEU, 0);

@@ -355,8 +355,8 @@ TEST_F(FinancialPanelTest, BarChartAndRegionsTables) {
   EXPECT_EQ(local.legend(KVRRegionRowJP), "JP");
   EXPECT_FLOAT_EQ(local.value(-1), 200.0f);
 
-  EXPECT_EQ(local.tableLabel(0), "AustraliaR");
-  EXPECT_EQ(local.tableLabel(18), "All Region");
+  EXPECT_EQ(local.tableLabel(0), "Australia");
+  EXPECT_EQ(local.tableLabel(18), "All Regions");
   EXPECT_EQ(local.tableIncome(0), "--");
   EXPECT_EQ(local.tableIncome(18), "200.00 €");
 }
