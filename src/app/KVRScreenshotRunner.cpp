@@ -2,11 +2,11 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <functional>
 #include <QPixmap>
-#include <QPushButton>
 #include <QSplitter>
 #include <algorithm>
 #include <QTextStream>
@@ -21,6 +21,7 @@
 #include "platform/KVRPrintInfo.h"
 #include "core/KVRVortelyManagedProduct.h"
 #include "platform/KVRMainThread.h"
+#include "platform/KVRPrintInfo.h"
 #include "products/KVRVortelyProductListController.h"
 
 namespace {
@@ -35,8 +36,9 @@ void settle(double seconds) {
 }
 
 // The financial statements of the account with the most products: a
-// reconciled month, a month whose payment waits for its reconciliation, a
-// Japanese month in the local currency, then the print to PDF.
+// reconciled month and its print, a month whose payment waits for its
+// reconciliation (also in the smallest window), a Japanese month in the local
+// currency.
 int financialScreenshots(KVRVortelyMainController& controller, const std::function<void(const QString&)>& grab,
                          const QString& folder) {
   QTextStream err(stderr);
@@ -77,29 +79,53 @@ int financialScreenshots(KVRVortelyMainController& controller, const std::functi
   };
   if (!selectCell(KVRRegionRowEU, reconciled)) selectCell(KVRRegionRowUS, reconciled);
   grab(QStringLiteral("financial-reconciled-month"));
+
+  // The print of that month, on A4 and Letter paper, both ways round, as PDF
+  // files (the script turns them into images).
+  int failures = 0;
+  const KVRPrintInfo savedInfo = KVRPrintInfo::shared();
+  for (const auto& [paper, paperName] : {std::pair{QPageSize::A4, QStringLiteral("a4")},
+                                         std::pair{QPageSize::Letter, QStringLiteral("letter")}}) {
+    for (const auto& [orientation, orientationName] :
+         {std::pair{QPageLayout::Portrait, QStringLiteral("portrait")},
+          std::pair{QPageLayout::Landscape, QStringLiteral("landscape")}}) {
+      KVRPrintInfo info = savedInfo;
+      info.paperSize = QPageSize(paper);
+      info.orientation = orientation;
+      info.outputPdfPath =
+          QDir(folder).filePath(QStringLiteral("financial-print-%1-%2.pdf").arg(paperName, orientationName));
+      KVRPrintInfo::setShared(info);
+      controller.printDocument();
+      if (QFileInfo(info.outputPdfPath).size() > 0) {
+        err << "wrote " << info.outputPdfPath << "\n";
+      } else {
+        err << "could not write " << info.outputPdfPath << "\n";
+        ++failures;
+      }
+    }
+  }
+  KVRPrintInfo::setShared(savedInfo);
+
   reports->jumpToMonth(11);
   for (int row : {KVRRegionRowUS, KVRRegionRowEU, KVRRegionRowGB, KVRRegionRowCA, KVRRegionRowAU})
     if (selectCell(row, waiting)) break;
   grab(QStringLiteral("financial-waiting-for-payment"));
+  // The smallest window.
+  KVRMainWindow* window = controller.mainWindow();
+  const QSize size = window->size();
+  const QList<int> split = window->splitter()->sizes();
+  window->resize(1200, 730);
+  window->splitter()->setSizes({240, 960});
+  grab(QStringLiteral("financial-1200x730"));
+  window->resize(size);
+  window->splitter()->setSizes(split);
+
   reports->setCurrencyMode(KVRCurrencyModeLocal);
   reports->jumpToMonth(11);
   selectCell(KVRRegionRowJP, [](const KVRFinancialValue& v) { return v.kind == KVRFinancialCellKind::month; });
   grab(QStringLiteral("financial-japan-local-currency"));
-
-  // The print, to a PDF file (the script turns its pages into images).
-  KVRPrintInfo info = KVRPrintInfo::shared();
-  const KVRPrintInfo original = info;
-  info.outputPdfPath = QDir(folder).filePath(QStringLiteral("financial-print.pdf"));
-  KVRPrintInfo::setShared(info);
-  controller.printDocument();
-  KVRPrintInfo::setShared(original);
   reports->setCurrencyMode(KVRCurrencyModePreferred);
-  if (!QFileInfo::exists(info.outputPdfPath)) {
-    err << "could not write " << info.outputPdfPath << "\n";
-    return 1;
-  }
-  err << "wrote " << info.outputPdfPath << "\n";
-  return 0;
+  return failures;
 }
 
 }  // namespace
@@ -162,9 +188,9 @@ int KVRRunScreenshots(const QString& folder) {
   grab(QStringLiteral("overview-several-products"));
   // The same, one curve per product (the list shows the colour chips).
   if (KVROverviewScreen* screen = controller.overviewScreen()) {
-    if (QPushButton* byProduct = screen->combineControl()->button(1)) byProduct->click();
+    screen->combineControl()->clickSegment(1);
     grab(QStringLiteral("overview-several-products-by-product"));
-    if (QPushButton* combined = screen->combineControl()->button(0)) combined->click();
+    screen->combineControl()->clickSegment(0);
   }
 
   // The account with the most products.
@@ -173,6 +199,43 @@ int KVRRunScreenshots(const QString& folder) {
     if (p->account && (!biggest || p->account->products.size() > biggest->products.size())) biggest = p->account;
   list->selectObjects(biggest ? std::vector<KVRStoreAccount*>{biggest} : std::vector<KVRStoreAccount*>{}, {});
   grab(QStringLiteral("overview-account"));
+
+  // The smallest window the application allows, with several products.
+  window->resize(1200, 730);
+  window->splitter()->setSizes({240, 960});
+  list->selectObjects({}, several);
+  grab(QStringLiteral("overview-1200x730"));
+  list->selectObjects({}, one ? std::vector<KVRVortelyManagedProduct*>{one} : std::vector<KVRVortelyManagedProduct*>{});
+  grab(QStringLiteral("overview-one-product-1200x730"));
+
+  // The printed overview of several products, on A4 and Letter paper, both
+  // ways round, as PDF files (the script turns them into PNG).
+  list->selectObjects({}, several);
+  settle(2.5);
+  const KVRPrintInfo savedInfo = KVRPrintInfo::shared();
+  for (const auto& [paper, paperName] : {std::pair{QPageSize::A4, QStringLiteral("a4")},
+                                         std::pair{QPageSize::Letter, QStringLiteral("letter")}}) {
+    for (const auto& [orientation, orientationName] :
+         {std::pair{QPageLayout::Portrait, QStringLiteral("portrait")},
+          std::pair{QPageLayout::Landscape, QStringLiteral("landscape")}}) {
+      KVRPrintInfo info = savedInfo;
+      info.paperSize = QPageSize(paper);
+      info.orientation = orientation;
+      info.outputPdfPath =
+          QDir(folder).filePath(QStringLiteral("print-overview-%1-%2.pdf").arg(paperName, orientationName));
+      KVRPrintInfo::setShared(info);
+      controller.printDocument();
+      if (QFileInfo(info.outputPdfPath).size() > 0) {
+        err << "wrote " << info.outputPdfPath << "\n";
+      } else {
+        err << "could not write " << info.outputPdfPath << "\n";
+        ++failures;
+      }
+    }
+  }
+  KVRPrintInfo::setShared(savedInfo);
+  window->resize(1480, 900);
+  window->splitter()->setSizes({260, 1220});
 
   // iAd overview: the products that carry ads.
   std::vector<KVRVortelyManagedProduct*> withAds;

@@ -1,6 +1,7 @@
 #include "financial/KVRFinancialPrint.h"
 
 #include <QObject>
+#include <QVBoxLayout>
 
 #include "financial/KVRFinancialRegionsChart.h"
 #include "financial/KVRFinancialWidgets.h"
@@ -22,7 +23,7 @@ class PrintChartSource : public QObject, public KVRVortelyBarGraphDataSource {
   int numberOfPartsForCamembertGraph(KVRVortelyBarGraphView*) override { return KVRFinancialRegionsChart::partCount(); }
   QString legendForPartAtIndex(KVRVortelyBarGraphView*, int part) override { return chart_.legend(part); }
   QColor colorForPartAtIndex(KVRVortelyBarGraphView*, int) override { return KVRFinancialRegionsChart::color(); }
-  float valueForPartAtIndex(KVRVortelyBarGraphView*, int part) override { return chart_.value(part); }
+  double valueForPartAtIndex(KVRVortelyBarGraphView*, int part) override { return chart_.value(part); }
   float percentForPartAtIndex(KVRVortelyBarGraphView*, int part) override { return chart_.percent(part); }
   float ratioForAnimationAtIndex(KVRVortelyBarGraphView*, int) override { return 1.0f; }
   std::optional<QString> valueLabelFormatAtIndex(KVRVortelyBarGraphView*, int part) override {
@@ -56,10 +57,20 @@ void KVRFillFinancialPrint(KVRPrintViewFinancial& view, const KVRFinancialPrintC
   }
   view.titleLabel()->setText(c.title);
 
-  view.graphView1()->setTitle(QString());
   contentOf<KVRFinancialGridPrint>(view.graphView1())->setGrid(c.grid);
 
-  view.graphView2()->setTitle(c.incomesTitle);
+  // The chart under its title.
+  auto* titled = dynamic_cast<KVRPrintTextBox*>(view.barView()->parentWidget());
+  if (!titled) {
+    titled = new KVRPrintTextBox;
+    auto* column = new QVBoxLayout(titled);
+    column->setContentsMargins(0, 40, 0, 0);
+    column->addWidget(view.barView());
+    view.graphView2()->setContent(titled);
+    titled->show();
+    view.barView()->show();
+  }
+  titled->setLines(c.incomesTitle, {});
   auto* source = dynamic_cast<PrintChartSource*>(
       view.findChild<QObject*>(QStringLiteral("financialPrintChartSource"), Qt::FindDirectChildrenOnly));
   if (!source) {
@@ -78,12 +89,10 @@ void KVRFillFinancialPrint(KVRPrintViewFinancial& view, const KVRFinancialPrintC
     lines << KVRLocalized("In local currency: %1").arg(c.details.incomeLocal);
     for (const QString& l : c.details.label.split(u'\n', Qt::SkipEmptyParts)) lines << l;
   }
-  view.tableView1()->setTitle(QString());
   contentOf<KVRPrintTextBox>(view.tableView1())
       ->setLines(c.details.title.isEmpty() ? KVRLocalized("No month selected") : c.details.title, lines);
 
   // Its trend.
-  view.tableView2()->setTitle(QString());
   auto* trend = dynamic_cast<KVRFinancialTrendView*>(view.tableView2()->content());
   if (!trend) {
     trend = new KVRFinancialTrendView(true);
@@ -97,6 +106,5 @@ void KVRFillFinancialPrint(KVRPrintViewFinancial& view, const KVRFinancialPrintC
   const KVRFinancialRegionsChart chart(&c.yearTable, c.currencyMode, c.accountSelected, c.preferredSymbol);
   std::vector<std::pair<QString, QString>> rows;
   for (int r = 0; r < KVRFinancialRegionsChart::tableRowCount(); ++r) rows.emplace_back(chart.tableLabel(r), chart.tableIncome(r));
-  view.tableView3()->setTitle(QString());
   contentOf<KVRRegionsPrint>(view.tableView3())->setRows(c.incomesTitle, rows);
 }

@@ -16,7 +16,7 @@
 
 #include "financial/KVRFinancialWidgets.h"
 #include "graphs/KVRVortelyBarGraphView.h"
-#include "overview/KVROverviewScreen.h"
+#include "graphs/KVRSegmentedControl.h"
 #include "platform/KVRLocalization.h"
 
 namespace {
@@ -27,11 +27,6 @@ QFrame#panel { background: white; border: 1px solid #d9dee4; border-radius: 8px;
 QLabel { background: transparent; border: none; }
 QComboBox, QDateEdit, QLineEdit { min-height: 24px; padding: 1px 8px; border: 1px solid #c9cfd6; border-radius: 5px; background: white; color: #1f252d; }
 QComboBox:disabled, QDateEdit:disabled, QLineEdit:disabled { color: #a0a7b0; background: #f6f7f9; }
-QPushButton[segment="true"] { min-height: 22px; padding: 1px 12px; border: 1px solid #c9cfd6; background: white; color: #333a44; }
-QPushButton[segment="true"]:checked { background: #3b82c4; color: white; border-color: #2f6ea8; }
-QPushButton[segment="true"]:disabled { color: #b0b6be; background: #f3f5f7; }
-QPushButton[first="true"] { border-top-left-radius: 5px; border-bottom-left-radius: 5px; }
-QPushButton[last="true"] { border-top-right-radius: 5px; border-bottom-right-radius: 5px; }
 QToolButton[month="true"] { min-width: 30px; min-height: 22px; padding: 1px 4px; border: 1px solid #c9cfd6; border-radius: 4px; background: white; color: #333a44; }
 QToolButton[month="true"]:hover { background: #e8f0fa; }
 QToolButton[month="true"]:disabled { color: #b0b6be; background: #f3f5f7; }
@@ -250,7 +245,7 @@ QToolButton* KVRFinancialScreen::monthButton(int tag) const {
 int KVRFinancialScreen::selectedCurrencySegment() const { return currencyControl_->selectedSegment(); }
 void KVRFinancialScreen::selectCurrencySegment(int segment) { currencyControl_->setSelectedSegment(segment); }
 void KVRFinancialScreen::setPreferredCurrencyLabel(const QString& code) {
-  if (QPushButton* b = currencyControl_->button(0)) b->setText(code);
+  currencyControl_->setLabelForSegment(0, code);
 }
 void KVRFinancialScreen::setTrendLabel(const QString& text) { trendView_->setCaption(text); }
 

@@ -16,6 +16,9 @@
 // Months are keyed by (year, month); an instant is made of a month only at
 // the edges (date pickers, texts), as the first instant of the month in the
 // application calendar.
+//
+// The statement points at reports of the data manager's context: it is
+// dropped when the store closes. Main thread.
 #include <QString>
 #include <QStringView>
 #include <array>

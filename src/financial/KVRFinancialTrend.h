@@ -15,17 +15,19 @@
 #include <vector>
 
 #include "financial/KVRFinancialGrid.h"
+#include "graphs/KVREvolutionView.h"
 
-struct KVRFinancialTrend {
+// The texts of the evolution view (arrow, badge image, difference, percentage
+// and the four figure positions), with the comparison they come from.
+struct KVRFinancialTrend : KVREvolutionTexts {
   enum class State { none, steady, rise, fall };
   State state = State::none;
-  QString arrowImage;                     // "up_arrow", "down_arrow", "noev_arrow"; empty: none
-  QString badgeImage = "evolution_blue";  // "evolution_green", "evolution_red", "evolution_blue"
-  QString title = "--";                   // the difference
-  QString alternateTitle = "--";          // the change in percent
-  // The figure positions of the view.
-  QString lastDayValueLeft, lastDayValueRight, currentDayValueLeft, currentDayValueRight;
   float current = 0, previous = 0;  // the two figures compared
+
+  KVRFinancialTrend() {
+    badgeImage = QStringLiteral("evolution_blue");
+    title = alternateTitle = QStringLiteral("--");
+  }
 };
 
 struct KVRFinancialTrendInput {

@@ -10,8 +10,7 @@
 #include <QVBoxLayout>
 
 #include "core/KVRCalendar.h"
-#include "graphs/KVRStockImages.h"
-#include "overview/KVROverviewScreen.h"
+#include "graphs/KVREvolutionView.h"
 #include "platform/KVRLocalization.h"
 
 namespace {
@@ -266,50 +265,16 @@ QVariant KVRRegionsTableModel::data(const QModelIndex& index, int role) const {
 // ---------------------------------------------------------------------------
 // Trend view
 
-KVRFinancialTrendView::KVRFinancialTrendView(bool print, QWidget* parent) : QWidget(parent), print_(print) {
-  const int big = print ? 22 : 14, small = print ? 20 : 12;
+KVRFinancialTrendView::KVRFinancialTrendView(bool print, QWidget* parent) : QWidget(parent) {
   auto* column = new QVBoxLayout(this);
   column->setContentsMargins(0, 0, 0, 0);
-  column->setSpacing(4);
+  column->setSpacing(print ? 8 : 4);
   caption_ = makeLabel(print ? 24 : 13, true, kText, Qt::AlignLeft | Qt::AlignVCenter);
   caption_->setObjectName(QStringLiteral("trendLabel"));
-  // The figures: the month before on the left, the month of the cell on the
-  // right; the badge and its arrow under them.
-  lastLeft_ = makeLabel(small, false, kSecondary, Qt::AlignRight | Qt::AlignVCenter);
-  currentLeft_ = makeLabel(big, true, kText, Qt::AlignRight | Qt::AlignVCenter);
-  lastRight_ = makeLabel(small, false, kSecondary, Qt::AlignLeft | Qt::AlignVCenter);
-  currentRight_ = makeLabel(big, true, kText, Qt::AlignLeft | Qt::AlignVCenter);
-  for (QLabel* l : {lastLeft_, currentLeft_, lastRight_, currentRight_}) l->setMinimumWidth(10);
-  // Each pair of figures shares a line: the month before and the month of the
-  // cell on the upper line for a fall, on the lower line for a rise.
-  auto* figures = new QGridLayout;
-  figures->setHorizontalSpacing(print ? 40 : 14);
-  figures->setVerticalSpacing(0);
-  figures->addWidget(lastLeft_, 0, 0);
-  figures->addWidget(lastRight_, 0, 1);
-  figures->addWidget(currentLeft_, 1, 0);
-  figures->addWidget(currentRight_, 1, 1);
-  figures->setColumnStretch(0, 1);
-  figures->setColumnStretch(1, 1);
-  arrow_ = new QLabel;
-  arrow_->setFixedSize(print ? 40 : 24, print ? 40 : 24);
-  auto* badgeRow = new QHBoxLayout;
-  badgeRow->setSpacing(8);
-  badgeRow->addStretch(1);
-  badgeRow->addWidget(arrow_);
-  if (print) {
-    printBadge_ = makeLabel(26, true, Qt::black, Qt::AlignRight | Qt::AlignVCenter);
-    badgeRow->addWidget(printBadge_);
-  } else {
-    badge_ = new KVREvolutionBadge;
-    badge_->setFixedSize(170, 30);
-    badgeRow->addWidget(badge_);
-  }
-  badgeRow->addStretch(1);
+  evolution_ = new KVREvolutionView(print ? KVREvolutionStyle::print : KVREvolutionStyle::screen);
+  evolution_->setObjectName(print ? QStringLiteral("prDayVariation") : QStringLiteral("dayVariation"));
   column->addWidget(caption_);
-  column->addLayout(figures);
-  column->addLayout(badgeRow);
-  column->addStretch();
+  column->addWidget(evolution_, 1);
   showTrend(KVRFinancialTrend());
 }
 
@@ -317,18 +282,7 @@ void KVRFinancialTrendView::setCaption(const QString& caption) { caption_->setTe
 
 void KVRFinancialTrendView::showTrend(const KVRFinancialTrend& t) {
   trend_ = t;
-  const int size = arrow_->width();
-  arrow_->setPixmap(t.arrowImage.isEmpty() ? QPixmap()
-                                           : QPixmap::fromImage(KVRStockImage(t.arrowImage, QSize(size, size))));
-  if (badge_) badge_->setBadge(t.badgeImage, t.title, t.alternateTitle);
-  if (printBadge_) {
-    printBadge_->setText(t.alternateTitle == QLatin1String("--") ? t.title
-                                                                   : QStringLiteral("%1 (%2)").arg(t.title, t.alternateTitle));
-  }
-  lastLeft_->setText(t.lastDayValueLeft);
-  lastRight_->setText(t.lastDayValueRight);
-  currentLeft_->setText(t.currentDayValueLeft);
-  currentRight_->setText(t.currentDayValueRight);
+  evolution_->setTexts(t);
 }
 
 // ---------------------------------------------------------------------------

@@ -23,7 +23,7 @@
 #include "financial/KVRFinancialRegionsChart.h"
 #include "financial/KVRFinancialTrend.h"
 
-class KVREvolutionBadge;
+class KVREvolutionView;
 
 // Draws one cell of the grid in a rectangle: the badge in its colour, the
 // figure, the payment mark; `scale` multiplies the sizes (print).
@@ -103,29 +103,22 @@ class KVRRegionsTableModel : public QAbstractTableModel {
   std::function<KVRFinancialRegionsChart()> chart_;
 };
 
-// The trend view: the month before, an arrow, the badge, the month of the cell.
+// The trend view: its caption over the evolution view (the month before, an
+// arrow, the badge, the month of the cell), on screen or in print style.
 class KVRFinancialTrendView : public QWidget {
  public:
-  // print: the printed twin (badge without image, black right-aligned texts).
   explicit KVRFinancialTrendView(bool print = false, QWidget* parent = nullptr);
   void setCaption(const QString& caption);
   void showTrend(const KVRFinancialTrend& trend);
   QLabel* caption() const { return caption_; }
-  QLabel* lastDayValueLeft() const { return lastLeft_; }
-  QLabel* lastDayValueRight() const { return lastRight_; }
-  QLabel* currentDayValueLeft() const { return currentLeft_; }
-  QLabel* currentDayValueRight() const { return currentRight_; }
-  QLabel* dayProgressionImage() const { return arrow_; }
-  KVREvolutionBadge* dayVariation() const { return badge_; }
-  QLabel* printBadge() const { return printBadge_; }
+  // The evolution view (dayVariation, and prDayVariation in print).
+  KVREvolutionView* dayVariation() const { return evolution_; }
   const KVRFinancialTrend& trend() const { return trend_; }
 
  private:
-  bool print_;
   KVRFinancialTrend trend_;
-  QLabel *caption_, *lastLeft_, *lastRight_, *currentLeft_, *currentRight_, *arrow_;
-  KVREvolutionBadge* badge_ = nullptr;
-  QLabel* printBadge_ = nullptr;
+  QLabel* caption_;
+  KVREvolutionView* evolution_;
 };
 
 // The details panel under the grid.

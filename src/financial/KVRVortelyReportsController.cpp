@@ -371,7 +371,7 @@ QString KVRVortelyReportsController::legendForPartAtIndex(KVRVortelyBarGraphView
 QColor KVRVortelyReportsController::colorForPartAtIndex(KVRVortelyBarGraphView*, int) {
   return KVRFinancialRegionsChart::color();
 }
-float KVRVortelyReportsController::valueForPartAtIndex(KVRVortelyBarGraphView*, int part) {
+double KVRVortelyReportsController::valueForPartAtIndex(KVRVortelyBarGraphView*, int part) {
   return regionsChart().value(part);
 }
 float KVRVortelyReportsController::percentForPartAtIndex(KVRVortelyBarGraphView*, int part) {

@@ -176,7 +176,7 @@ class KVRVortelyReportsController : public QObject, public KVRVortelyBarGraphDat
   int numberOfPartsForCamembertGraph(KVRVortelyBarGraphView* view) override;
   QString legendForPartAtIndex(KVRVortelyBarGraphView* view, int part) override;
   QColor colorForPartAtIndex(KVRVortelyBarGraphView* view, int part) override;
-  float valueForPartAtIndex(KVRVortelyBarGraphView* view, int part) override;
+  double valueForPartAtIndex(KVRVortelyBarGraphView* view, int part) override;
   float percentForPartAtIndex(KVRVortelyBarGraphView* view, int part) override;
   float ratioForAnimationAtIndex(KVRVortelyBarGraphView* view, int part) override;
   std::optional<QString> valueLabelFormatAtIndex(KVRVortelyBarGraphView* view, int part) override;

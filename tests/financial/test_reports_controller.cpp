@@ -17,7 +17,8 @@
 #include "financial/KVRFinancialWidgets.h"
 #include "financial/KVRVortelyReportsController.h"
 #include "graphs/KVRVortelyBarGraphView.h"
-#include "overview/KVROverviewScreen.h"
+#include "graphs/KVREvolutionView.h"
+#include "graphs/KVRSegmentedControl.h"
 #include "platform/KVRNotificationCenter.h"
 #include "statement_fixture.h"
 
@@ -277,7 +278,7 @@ TEST_F(ReportsTest, ScreenWalk) {
   EXPECT_EQ(panel->financialValueReconcileButton()->text(), "Reconcile");
   EXPECT_TRUE(panel->financialValueReconcileButton()->isEnabled());
   EXPECT_EQ(panel->financialValueReconcileValue()->text(), "118.00 €");
-  EXPECT_EQ(screen.trendView()->currentDayValueRight()->text(), "118.00 €");
+  EXPECT_EQ(screen.trendView()->dayVariation()->texts().currentDayValueRight, "118.00 €");
   // The badge of a reconciled payment is green-yellow.
   const QImage shot = grid->viewport()->grab().toImage();
   const QRect cell = grid->cellRect(jpJune);
@@ -286,14 +287,14 @@ TEST_F(ReportsTest, ScreenWalk) {
   EXPECT_LT(badge.blue(), 60);
 
   // The local currency: yen in the region cells, euros in the totals.
-  click(screen.currencyControl()->button(1), QPoint(5, 5));
+  click(screen.currencyControl(), screen.currencyControl()->segmentRect(1).center().toPoint());
   EXPECT_EQ(c->currencyMode(), KVRCurrencyModeLocal);
   EXPECT_EQ(shown(grid, jpJune), "15,000.00 ¥");
   EXPECT_EQ(screen.totalsGrid()->model()->data(screen.totalsGrid()->model()->index(0, 3)).toString(), "268.00 €");
   EXPECT_EQ(panel->financialValueTitle()->text(), "Jun 2011-Japan");
 
   // May in the US: the payment advice waits for its reconciliation.
-  click(screen.currencyControl()->button(0), QPoint(5, 5));
+  click(screen.currencyControl(), screen.currencyControl()->segmentRect(0).center().toPoint());
   const int usMay = KVRFinancialGrid::indexOf(KVRRegionRowUS, 2);
   clickCell(grid, usMay);
   EXPECT_EQ(panel->financialValueStatus()->text(), "Status: payment advise received, waiting for reconciliation");
@@ -318,8 +319,8 @@ TEST_F(ReportsTest, ScreenWalk) {
   EXPECT_TRUE(c->allSelectedFlag());
   EXPECT_TRUE(grid->selectionModel()->selectedIndexes().isEmpty());
   EXPECT_TRUE(panel->financialValueStatus()->isHidden());
-  EXPECT_EQ(screen.trendView()->currentDayValueLeft()->text(), "130.00 €");   // April
-  EXPECT_EQ(screen.trendView()->currentDayValueRight()->text(), "220.00 €");  // May: 140 + 10,000 yen at 0.008
+  EXPECT_EQ(screen.trendView()->dayVariation()->texts().currentDayValueLeft, "130.00 €");   // April
+  EXPECT_EQ(screen.trendView()->dayVariation()->texts().currentDayValueRight, "220.00 €");  // May: 140 + 10,000 yen at 0.008
   EXPECT_TRUE(panel->financialValueReconcileButton()->isHidden());
 
   // The bar chart and the regions table show the year totals.
