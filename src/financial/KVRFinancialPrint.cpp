@@ -48,11 +48,13 @@ W* contentOf(KVRPrintBox* box) {
 
 void KVRFillFinancialPrint(KVRPrintViewFinancial& view, const KVRFinancialPrintContent& c) {
   // The boxes' sizes before the layout: the grid and the chart take the room
-  // the three text boxes leave.
+  // the three text boxes leave on a portrait page; on a landscape one the
+  // three boxes are all as high as the last.
   KVRFinancialPrintSizes sizes = view.originalSizes();
-  if (sizes.table1Height != 220) {
+  if (sizes.table1Height != 130 || sizes.table3Height != 220) {
     sizes.titleHeight = 50;
-    sizes.table1Height = sizes.table2Height = sizes.table3Height = 220;
+    sizes.table1Height = sizes.table2Height = 130;
+    sizes.table3Height = 220;
     view.setOriginalSizes(sizes);
   }
   view.titleLabel()->setText(c.title);

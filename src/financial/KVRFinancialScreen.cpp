@@ -147,13 +147,11 @@ QWidget* KVRFinancialScreen::buildFinancialsBox() {
   gridColumn->setSpacing(2);
   regionGrid_ = new KVRFinancialGridView(KVRFinancialGridModel::Regions);
   regionGrid_->setObjectName(QStringLiteral("financialGrid"));
-  regionGrid_->verticalHeader()->setSectionResizeMode(QHeaderView::Stretch);
   regionGrid_->verticalHeader()->setMinimumSectionSize(18);
   regionGrid_->setMinimumHeight(18 * 18 + 24);
   totalsGrid_ = new KVRFinancialGridView(KVRFinancialGridModel::Totals);
   totalsGrid_->setObjectName(QStringLiteral("financialGridAll"));
   totalsGrid_->setFixedHeight(28);
-  totalsGrid_->verticalHeader()->setSectionResizeMode(QHeaderView::Stretch);
   auto* separator = new QFrame;
   separator->setFrameShape(QFrame::HLine);
   separator->setStyleSheet(QStringLiteral("color: #d9dee4;"));

@@ -66,10 +66,10 @@ QDate toQDate(KVRDate d) {
 void KVRPaintFinancialCell(QPainter& p, const QRectF& rect, const KVRFinancialValue& v, bool selected, double scale) {
   p.save();
   p.setRenderHint(QPainter::Antialiasing, true);
-  const double pad = 2.0 * scale;
+  const double pad = std::min(2.0 * scale, rect.height() * 0.08);
   const QRectF box = rect.adjusted(pad, pad, -pad, -pad);
   const double radius = 5.0 * scale;
-  const double fontSize = std::min(12.5 * scale, box.height() * 0.62);
+  const double fontSize = std::min(12.5 * scale, box.height() * 0.7);
 
   if (v.kind == KVRFinancialCellKind::title) {
     // The region's label.
@@ -247,6 +247,12 @@ void KVRFinancialGridView::showSelection(const std::set<int>& records) {
 
 QRect KVRFinancialGridView::cellRect(int record) const { return visualRect(model_->modelIndex(record)); }
 
+void KVRFinancialGridView::resizeEvent(QResizeEvent* event) {
+  QTableView::resizeEvent(event);
+  const int rows = model_->kind() == KVRFinancialGridModel::Regions ? 18 : 1;
+  verticalHeader()->setDefaultSectionSize(std::max(18, viewport()->height() / rows));
+}
+
 // ---------------------------------------------------------------------------
 // Regions table
 
@@ -269,7 +275,7 @@ KVRFinancialTrendView::KVRFinancialTrendView(bool print, QWidget* parent) : QWid
   auto* column = new QVBoxLayout(this);
   column->setContentsMargins(0, 0, 0, 0);
   column->setSpacing(print ? 8 : 4);
-  caption_ = makeLabel(print ? 24 : 13, true, kText, Qt::AlignLeft | Qt::AlignVCenter);
+  caption_ = makeLabel(print ? 17 : 13, true, kText, Qt::AlignLeft | Qt::AlignVCenter);
   caption_->setObjectName(QStringLiteral("trendLabel"));
   evolution_ = new KVREvolutionView(print ? KVREvolutionStyle::print : KVREvolutionStyle::screen);
   evolution_->setObjectName(print ? QStringLiteral("prDayVariation") : QStringLiteral("dayVariation"));
@@ -422,7 +428,7 @@ void KVRFinancialGridPrint::paintEvent(QPaintEvent*) {
   const double w = width(), h = std::max(0, height() - 30);
   const int rows = 18 + 2;  // captions, 18 regions, totals
   const double rowH = h / rows;
-  const double scale = std::max(0.5, rowH / 21.0);
+  const double scale = std::max(0.5, rowH / 17.0);
   const double titleW = w * 0.22, colW = (w - titleW) / 3.0;
   p.setPen(kSecondary);
   for (int c = 0; c < 3; ++c)

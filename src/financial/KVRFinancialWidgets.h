@@ -79,6 +79,10 @@ class KVRFinancialGridView : public QTableView {
  signals:
   void recordSelected(int recordIndex);
 
+ protected:
+  // Region rows share the height evenly, all of the same height.
+  void resizeEvent(QResizeEvent* event) override;
+
  private:
   KVRFinancialGridModel* model_;
   bool showing_ = false;
