@@ -156,7 +156,6 @@ void KVRVortelyReportsController::selectedYearDidChange() {
   if (year) {
     if (const KVRRegionRowTable* table = statement_->yearTable(*year)) {
       financialsArray_ = KVRYearTotals(*statement_, *year, *table);
-      year_ = year;
     }
   }
   updateCamembertViewWithAnimation(true);
@@ -476,7 +475,9 @@ bool KVRVortelyReportsController::exportYearlyArchiveToPath(const QString&,
 }
 
 void KVRVortelyReportsController::selectYear(int year) {
-  year_ = year;
-  if (controls_) controls_->setYears(statement_->years(), year);
+  // Like the pop-up, which lists the statement's years only: another year
+  // leaves it without a selected item.
+  year_ = statement_->yearTable(year) ? std::optional<int>(year) : std::nullopt;
+  if (controls_) controls_->setYears(statement_->years(), year_);
   selectedYearDidChange();
 }

@@ -2,6 +2,9 @@
 // month window, the currency mode and its user default, the report browser,
 // the print title; then the screen walked as a user would, offscreen.
 #include <QAction>
+#include <QFileInfo>
+#include <QGraphicsEffect>
+#include <QTemporaryDir>
 #include <QApplication>
 #include <QHeaderView>
 #include <QMenu>
@@ -15,6 +18,8 @@
 #include "financial/KVRFinancialScreen.h"
 #include "financial/KVRFinancialTexts.h"
 #include "financial/KVRFinancialWidgets.h"
+#include "financial/KVRPrintViewFinancial.h"
+#include "platform/KVRPrintInfo.h"
 #include "financial/KVRVortelyReportsController.h"
 #include "graphs/KVRVortelyBarGraphView.h"
 #include "graphs/KVREvolutionView.h"
@@ -130,6 +135,33 @@ TEST_F(ReportsTest, RebuildShowsTheLastMonthsAndKeepsTheMonthOnShow) {
   EXPECT_EQ(c->trend().title, "+ 60.00 €");
   EXPECT_FLOAT_EQ(c->fixedIncomes()[3], 180.0f);
   EXPECT_FLOAT_EQ(c->financialsArray()[0].income, 100 + 110 + 120 + 130 + 140 + 150 + 50.0f);
+}
+
+TEST_F(ReportsTest, YearsAndAndroidReportsInAnyTimeZone) {
+  // Auckland: the first instant of April is 31 March, 11:00 GMT.
+  KVRCalendar::shared().resetTimeZone(QStringLiteral("Pacific/Auckland"));
+  KVRStoreAccount* droid = account("Android Pelliro");
+  KVRVortelyManagedProduct* compass = product(droid, 7100000001);
+  line(financial(droid, "Earnings_201104.txt", day(2011, 3, 27)), compass, 2, 300, "EUR");
+  line(financial(droid, "Earnings_201002.txt", day(2010, 1, 27)), compass, 1, 300, "EUR");
+  auto c = makeController();
+  c->awakeFromNib();
+  selectAccount(droid);
+  // The Android report answers for every region of its month.
+  EXPECT_NE(c->financialReportForMonth({2011, 4}, u"JP"), nullptr);
+  EXPECT_EQ(regionCell(*c, KVRRegionRowEU, 1)->kind, KVRFinancialCellKind::month);
+  EXPECT_EQ(regionCell(*c, KVRRegionRowEU, 1)->income, "6.00 €");
+  EXPECT_EQ(regionCell(*c, KVRRegionRowJP, 1)->income, "0.00 €");
+
+  // Another year of the pop-up shows its totals; a year the statement does
+  // not have keeps the table on show.
+  EXPECT_FLOAT_EQ(c->financialsArray()[KVRRegionRowEU].income, 6.0f);
+  c->selectYear(2010);
+  EXPECT_FLOAT_EQ(c->financialsArray()[KVRRegionRowEU].income, 3.0f);
+  EXPECT_EQ(c->incomesTitle(), "2010 incomes for Android Pelliro");
+  c->selectYear(1999);
+  EXPECT_FLOAT_EQ(c->financialsArray()[KVRRegionRowEU].income, 3.0f);
+  EXPECT_EQ(c->incomesTitle(), "Incomes");
 }
 
 TEST_F(ReportsTest, MonthWindowNavigation) {
@@ -257,6 +289,9 @@ TEST_F(ReportsTest, ScreenWalk) {
   screen.show();
   c->awakeFromNib();
   screen.finishAnimations();
+  // The options bar has closed up over the statement, which has faded in.
+  EXPECT_EQ(screen.reportsTableViewBox()->maximumHeight(), QWIDGETSIZE_MAX);
+  EXPECT_EQ(screen.financialsBox()->graphicsEffect(), nullptr);
   EXPECT_EQ(screen.trendView()->caption()->text(), "Monthly trend");
   EXPECT_EQ(screen.currencyControl()->labelForSegment(0), "EUR");
 
@@ -329,4 +364,20 @@ TEST_F(ReportsTest, ScreenWalk) {
   EXPECT_EQ(chart.parts[KVRRegionRowJP].legend, "JP");
   EXPECT_EQ(screen.revenuesTable()->model()->data(screen.revenuesTable()->model()->index(18, 0)).toString(), "All Regions");
   EXPECT_EQ(screen.incomesTitle()->text(), "2011 incomes for Pelliro Soft");
+
+  // The print shows the same texts as the screen.
+  QTemporaryDir out;
+  KVRPrintInfo info = KVRPrintInfo::shared();
+  const KVRPrintInfo saved = info;
+  info.outputPdfPath = out.filePath("statement.pdf");
+  KVRPrintInfo::setShared(info);
+  QString error;
+  EXPECT_TRUE(c->print(&error)) << error.toStdString();
+  KVRPrintInfo::setShared(saved);
+  EXPECT_GT(QFileInfo(out.filePath("statement.pdf")).size(), 0);
+  EXPECT_EQ(c->printView()->titleLabel()->text(), "Financial Report for Pelliro Soft");
+  auto* printedTrend = dynamic_cast<KVRFinancialTrendView*>(c->printView()->tableView2()->content());
+  ASSERT_NE(printedTrend, nullptr);
+  EXPECT_EQ(printedTrend->dayVariation()->texts(), screen.trendView()->dayVariation()->texts());
+  EXPECT_EQ(printedTrend->dayVariation()->style(), KVREvolutionStyle::print);
 }
