@@ -396,7 +396,7 @@ void KVRFinancialDetailsPanel::showDetails(const KVRFinancialDetailsState& s) {
   apply(date_, s.datePicker);
   if (s.reconcileTitle) reconcile_->setText(*s.reconcileTitle);
   if (s.reconcileAction) action_ = s.reconcileAction;
-  if (s.reconcileWidthChange) reconcile_->setFixedWidth(reconcile_->width() + s.reconcileWidthChange);
+  if (s.reconcileWidthChange) reconcile_->setFixedWidth(reconcile_->minimumWidth() + s.reconcileWidthChange);
   if (s.accountItems) {
     filling_ = true;
     accounts_->clear();
