@@ -2,6 +2,7 @@
 // grid of the month window, on statements made in memory.
 #include <gtest/gtest.h>
 
+#include "core/KVRCalendar.h"
 #include "core/KVRFormatters.h"
 #include "financial/KVRFinancialFigures.h"
 #include "financial/KVRFinancialGrid.h"
@@ -197,4 +198,21 @@ TEST_F(FinancialGridTest, AdRowAndTotals) {
   EXPECT_EQ(units.totals[0].incomePref, "31.12 €");
   // The local mode's totals are in the preferred currency.
   EXPECT_EQ(grid(0, KVRCurrencyModeLocal).totals[0].income, "31.12 €");
+}
+
+TEST(FinancialTexts, CaptionsAndAmountsFollowTheLocaleInTheGregorianCalendar) {
+  KVRResetMonthCaptionLocale(QStringLiteral("fr_FR"));
+  KVRFormatters::shared().resetLocale(QStringLiteral("fr_FR"));
+  EXPECT_EQ(KVRMonthCaption({2011, 4}), "avr. 2011");
+  EXPECT_EQ(KVRFinancialAmountText(1234.5, QStringLiteral("€")), QStringLiteral("1\u202F234,50 €"));
+  // Another calendar in the locale: the months stay Gregorian.
+  KVRResetMonthCaptionLocale(QStringLiteral("ja_JP@calendar=japanese"));
+  EXPECT_TRUE(KVRMonthCaption({2011, 4}).contains(QStringLiteral("2011"))) << KVRMonthCaption({2011, 4}).toStdString();
+  // The month itself, whatever the time zone: no instant is involved.
+  KVRResetMonthCaptionLocale(QStringLiteral("en_US"));
+  KVRCalendar::shared().resetTimeZone(QStringLiteral("Pacific/Kiritimati"));
+  EXPECT_EQ(KVRMonthCaption({2011, 12}), "Dec 2011");
+  KVRCalendar::shared().resetTimeZone();
+  KVRResetMonthCaptionLocale();
+  KVRFormatters::shared().resetLocale();
 }
