@@ -201,11 +201,6 @@ void KVRVortelyReportsController::jumpToMonth(int monthTag) {
   updateDisplayedFinancialsValues();
 }
 
-void KVRVortelyReportsController::setSelectedMonth(int index) {
-  selectedMonth_ = index;
-  updateDisplayedFinancialsValues();
-}
-
 // ---------------------------------------------------------------------------
 // The grid, its selection, the panel and the trend
 

@@ -107,7 +107,7 @@ class KVRVortelyReportsController : public QObject, public KVRVortelyBarGraphDat
   // ---- set-up and notifications
   void awakeFromNib();
   // The statement rebuild: fromNotification is false when the screen asks
-  // for it itself (the spec's nil argument).
+  // for it itself (after a change of the report browser or a new payment).
   void selectedProductDidChange(bool fromNotification);
   void preferedCurrencyDidChange();
   void accountCurrencyDidChange();
@@ -231,7 +231,6 @@ class KVRVortelyReportsController : public QObject, public KVRVortelyBarGraphDat
   std::optional<int> shownYear() const;
   QString selectionName() const;
   QString preferredSymbol() const;
-  void setSelectedMonth(int index);
 
   KVRFinancialSelection selection_;
   int accountSelection_ = -1;
