@@ -20,7 +20,9 @@
 #include "app/KVRPrintCommand.h"
 #include "app/KVRStartupWindow.h"
 #include "core/KVRNotifications.h"
+#include "financial/KVRFinancialScreen.h"
 #include "financial/KVRPrintView.h"
+#include "financial/KVRVortelyReportsController.h"
 #include "overview/KVROverviewScreen.h"
 #include "overview/KVRVortelyResumeController.h"
 #include "core/KVRTask.h"
@@ -42,16 +44,31 @@ const QString kSplitterStateKey = QStringLiteral("KVRVortelyMainSplitterState");
 
 void log(const QString& message) { KVRVortelyLogCenter::sharedInstance().addLogEntry(message, false, kLogKeyword); }
 
-QWidget* placeholderPage(const QString& objectName, const QString& text) {
-  auto* page = new QWidget();
-  page->setObjectName(objectName);
-  auto* layout = new QVBoxLayout(page);
-  auto* label = new QLabel(text, page);
-  label->setAlignment(Qt::AlignCenter);
-  label->setStyleSheet(QStringLiteral("color: gray;"));
-  layout->addWidget(label);
-  return page;
+KVRExportOutcome outcomeOf(const KVRFinancialExportResult& r) {
+  const KVRExportOutcome::Kind kind = r.hasFailures()  ? KVRExportOutcome::Failed
+                                      : r.wroteFiles() ? KVRExportOutcome::Written
+                                                       : KVRExportOutcome::NothingWritten;
+  return {kind, r.title(), r.text()};
 }
+
+// The shell's view of the financial statements controller.
+class FinancialBridge : public KVRFinancialStatementsController {
+ public:
+  explicit FinancialBridge(KVRVortelyReportsController* controller) : controller_(controller) {}
+  void setOptionsEnabled(bool enabled) override { controller_->setOptionsEnabled(enabled); }
+  bool print(QString* error) override { return controller_->print(error); }
+  KVRExportOutcome exportVisibleDatesReportsToPath(const QString& folder,
+                                                  const std::vector<KVRVortelyManagedProduct*>* filter) override {
+    return outcomeOf(controller_->exportVisibleDatesReportsToPath(folder, filter));
+  }
+  KVRExportOutcome exportYearlyArchiveToPath(const QString& folder,
+                                             const std::vector<KVRVortelyManagedProduct*>* filter) override {
+    return outcomeOf(controller_->exportYearlyArchiveToPath(folder, filter));
+  }
+
+ private:
+  KVRVortelyReportsController* controller_;
+};
 }  // namespace
 
 KVRVortelyMainController::KVRVortelyMainController(QObject* parent)
@@ -74,6 +91,7 @@ KVRVortelyMainController::~KVRVortelyMainController() {
   delete startupWindow_;
   iAdController_.reset();
   salesController_.reset();
+  financialController_.reset();
 }
 
 void KVRVortelyMainController::runInBackground(std::function<void()> job) {
@@ -105,6 +123,7 @@ void KVRVortelyMainController::setPrintHandler(int segment, PrintHandler handler
 void KVRVortelyMainController::setReportsController(KVRFinancialStatementsController* controller) {
   reportsController_ = controller;
   if (controller) setPrintHandler(FinancialSegment, [controller](QString* error) { return controller->print(error); });
+  else printHandlers_.erase(FinancialSegment);
 }
 
 // ---------------------------------------------------------------------------
@@ -179,12 +198,18 @@ void KVRVortelyMainController::buildOverviewScreens() {
   iAdScreen_ = new KVROverviewScreen(iAdController_.get(), this);
   iAdScreen_->setObjectName(QStringLiteral("iAdOverviewPage"));
   mainWindow_->setSegmentPage(OverviewSegment, salesScreen_);
-  mainWindow_->setSegmentPage(FinancialSegment,
-                              placeholderPage(QStringLiteral("financialPage"),
-                                              KVRLocalized("Financial statements are not available yet.")));
+  financialController_ = std::make_unique<KVRVortelyReportsController>(this);
+  financialController_->setDatabaseSaver([this](QString* error) { return saver_(error); });
+  financialController_->setFinancialAccountsProvider([this] { return financialAccounts(); });
+  financialController_->setTabSelector([this](int index) { setSelectedTabIndex(index); });
+  financialScreen_ = new KVRFinancialScreen(financialController_.get());
+  mainWindow_->setSegmentPage(FinancialSegment, financialScreen_);
+  financialBridge_ = std::make_unique<FinancialBridge>(financialController_.get());
+  setReportsController(financialBridge_.get());
   mainWindow_->setSegmentPage(IAdOverviewSegment, iAdScreen_);
   salesController_->awakeFromNib();
   iAdController_->awakeFromNib();
+  financialController_->awakeFromNib();
 
   auto printOverview = [this](KVROverviewScreen* screen, QString* error) {
     return KVRPrintOverviewScreen(*screen, mainWindow_, error);
@@ -316,6 +341,7 @@ std::vector<KVRFinancialAccount>& KVRVortelyMainController::financialAccounts() 
 }
 
 void KVRVortelyMainController::setSelectedTabIndex(int index) {
+  if (index == 3) index = FinancialSegment;  // the reports tab
   if (!mainWindow_ || !mainWindow_->hasSegment(index)) return;
   mainWindow_->selectSegment(index);
   KVRUserDefaults::standard().setInteger(kSelectedTabKey, index);

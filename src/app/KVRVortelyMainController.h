@@ -28,6 +28,8 @@ class KVRVortelyProductListController;
 class KVRVortelyResumeController;
 class KVRFinancialStatementsController;
 class KVROverviewScreen;
+class KVRVortelyReportsController;
+class KVRFinancialScreen;
 
 class KVRVortelyMainController : public QObject, public KVRApplicationServices {
   Q_OBJECT
@@ -73,11 +75,15 @@ class KVRVortelyMainController : public QObject, public KVRApplicationServices {
 
   // The financial accounts, copied once from the user default "FinancialAccounts".
   std::vector<KVRFinancialAccount>& financialAccounts();
+  // Selects a segment; 3, the reports tab, brings the financial statements forward.
   void setSelectedTabIndex(int index);
   int selectedTabIndex() const;
   KVRVortelyResumeController* resumeController() const;
   KVRVortelyResumeController* resumeiAdController() const;
   KVRFinancialStatementsController* reportsController() const { return reportsController_; }
+  // The financial statements screen's own controller and screen.
+  KVRVortelyReportsController* financialController() const { return financialController_.get(); }
+  KVRFinancialScreen* financialScreen() const { return financialScreen_; }
   bool isOverviewGraphCombined() const;
 
   // --- Commands ---
@@ -148,6 +154,10 @@ class KVRVortelyMainController : public QObject, public KVRApplicationServices {
   std::unique_ptr<KVRVortelyResumeController> salesController_, iAdController_;
   KVROverviewScreen* salesScreen_ = nullptr;  // owned by the main window
   KVROverviewScreen* iAdScreen_ = nullptr;
+  // The financial statements: the controller, the shell's view of it, its screen.
+  std::unique_ptr<KVRVortelyReportsController> financialController_;
+  std::unique_ptr<KVRFinancialStatementsController> financialBridge_;
+  KVRFinancialScreen* financialScreen_ = nullptr;  // owned by the main window
 
   bool financialAccountsLoaded_ = false;
   std::vector<KVRFinancialAccount> financialAccounts_;
