@@ -170,14 +170,12 @@ void KVRFinancialsPanel::gatherRows() {
   KVRVortelyCurrencyConverter& converter = KVRVortelyCurrencyConverter::sharedInstance();
   const std::unordered_set<const KVRVortelyManagedProduct*> selected(products_.begin(), products_.end());
   std::unordered_set<const KVRReportEntry*> seen;
-  reportsEntries_.clear();
-  rows_.clear();
+  lines_.clear();
   sales_ = upgrades_ = 0;
   revenue_ = 0;
   for (const KVRReport* r : filteredReports_) {
     for (KVRReportEntry* e : r->entries) {
       if (!e->product || !selected.count(e->product) || !seen.insert(e).second) continue;
-      reportsEntries_.push_back(e);
       const float v = converter.convertAmountToPreferedCurrency(double(e->income), e->currency);
       const int n = e->count;
       switch (e->type) {
@@ -198,30 +196,32 @@ void KVRFinancialsPanel::gatherRows() {
         default:
           break;
       }
-      KVRFinancialsLineRow row;
-      row.date = KVRReportDateTransformer::transformedValue(*e);
-      row.product = e->product->name;
-      row.type = KVRDownloadTypeTransformer::transformedValue(e->type);
-      row.country = e->country;
-      row.units = plainNumberText(e->count);
-      row.income = KVRReportIncomeTransformer::transformedValue(*e);
-      row.converted = KVRReportConvertIncomeTransformer::transformedValue(*e);
-      row.beginDate = e->beginDate;
-      row.incomeForCompare = KVRIncomeForCompare(*e);
-      rows_.push_back(std::move(row));
+      lines_.push_back({e, e->beginDate.isValid() ? e->beginDate.ms : -INFINITY, KVRIncomeForCompare(*e)});
     }
   }
+}
+
+KVRFinancialsLineRow KVRFinancialsPanel::lineRow(int index) const {
+  KVRFinancialsLineRow row;
+  if (index < 0 || index >= int(lines_.size())) return row;
+  std::lock_guard<std::recursive_mutex> context(dm_.contextLock());
+  const KVRReportEntry& e = *lines_[size_t(index)].entry;
+  row.date = KVRReportDateTransformer::transformedValue(e);
+  row.product = e.product ? e.product->name : QString();
+  row.type = KVRDownloadTypeTransformer::transformedValue(e.type);
+  row.country = e.country;
+  row.units = plainNumberText(e.count);
+  row.income = KVRReportIncomeTransformer::transformedValue(e);
+  row.converted = KVRReportConvertIncomeTransformer::transformedValue(e);
+  return row;
 }
 
 void KVRFinancialsPanel::sortLines(SortColumn column, bool ascending) {
   sortColumn_ = column;
   sortAscending_ = ascending;
   if (column == SortColumn::None) return;
-  auto key = [column](const KVRFinancialsLineRow& r) {
-    if (column == SortColumn::Income) return double(r.incomeForCompare);
-    return r.beginDate.isValid() ? r.beginDate.ms : -INFINITY;
-  };
-  std::stable_sort(rows_.begin(), rows_.end(), [&](const KVRFinancialsLineRow& a, const KVRFinancialsLineRow& b) {
+  auto key = [column](const Line& l) { return column == SortColumn::Income ? double(l.incomeForCompare) : l.beginDate; };
+  std::stable_sort(lines_.begin(), lines_.end(), [&](const Line& a, const Line& b) {
     return ascending ? key(a) < key(b) : key(b) < key(a);
   });
 }

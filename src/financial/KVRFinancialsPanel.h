@@ -39,7 +39,7 @@ struct KVRFinancialsStatusValue {
   int value;
 };
 
-// One row of the lines table, as shown, with its sort values.
+// One row of the lines table, as shown.
 struct KVRFinancialsLineRow {
   QString date;       // begin date, or "begin-end"
   QString product;    // the product's name
@@ -48,8 +48,6 @@ struct KVRFinancialsLineRow {
   QString units;
   QString income;     // in the line's currency, "--" without income
   QString converted;  // in the preferred currency, "--" without income
-  KVRDate beginDate;        // sort value of the date column
-  float incomeForCompare;   // sort value of the income column (line currency)
 };
 
 // One row of the partners and costs table.
@@ -110,7 +108,10 @@ class KVRFinancialsPanel {
   bool reportChange(int index, QString* error = nullptr);
 
   // --- Lines and totals
-  const std::vector<KVRFinancialsLineRow>& lineRows() const { return rows_; }
+  // The rows in their order on show; a row's texts are made when asked for
+  // (a selection of every account may list hundreds of thousands of lines).
+  int lineCount() const { return int(lines_.size()); }
+  KVRFinancialsLineRow lineRow(int index) const;
   // Sorts the rows by date or income; ties keep their order.
   void sortLines(SortColumn column, bool ascending);
   SortColumn sortColumn() const { return sortColumn_; }
@@ -174,8 +175,14 @@ class KVRFinancialsPanel {
   int regionTag_ = AllRegions;
   std::vector<KVRReport*> filteredReports_;
   QStringList reportTitles_;
-  std::vector<KVRReportEntry*> reportsEntries_;
-  std::vector<KVRFinancialsLineRow> rows_;  // in gathering order until sorted
+  // A line of the table with its sort values: begin date for the date
+  // column, count x income in its own currency for the income column.
+  struct Line {
+    KVRReportEntry* entry;
+    double beginDate;
+    float incomeForCompare;
+  };
+  std::vector<Line> lines_;  // reportsEntries, in gathering order until sorted
   SortColumn sortColumn_ = SortColumn::None;
   bool sortAscending_ = true;
   int sales_ = 0, upgrades_ = 0;

@@ -100,17 +100,15 @@ class KVRFinancialsLinesModel : public QAbstractTableModel {
 
   void reload() {
     beginResetModel();
+    cachedRow_ = -1;
     endResetModel();
   }
-  int rowCount(const QModelIndex& parent) const override {
-    return parent.isValid() ? 0 : int(panel_.lineRows().size());
-  }
+  int rowCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : panel_.lineCount(); }
   int columnCount(const QModelIndex& parent) const override {
     return parent.isValid() ? 0 : KVRVortelyFinancialsController::LineColumnCount;
   }
   QVariant data(const QModelIndex& index, int role) const override {
-    if (!index.isValid() || index.row() >= int(panel_.lineRows().size())) return {};
-    const KVRFinancialsLineRow& r = panel_.lineRows()[size_t(index.row())];
+    if (!index.isValid() || index.row() >= panel_.lineCount()) return {};
     using C = KVRVortelyFinancialsController;
     if (role == Qt::TextAlignmentRole) {
       const bool figure = index.column() == C::UnitsColumn || index.column() == C::IncomeColumn ||
@@ -118,6 +116,12 @@ class KVRFinancialsLinesModel : public QAbstractTableModel {
       return QVariant::fromValue(Qt::Alignment(figure ? Qt::AlignRight | Qt::AlignVCenter : Qt::AlignLeft | Qt::AlignVCenter));
     }
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
+    // The cells of a row are asked one after the other: its texts are made once.
+    if (cachedRow_ != index.row()) {
+      cached_ = panel_.lineRow(index.row());
+      cachedRow_ = index.row();
+    }
+    const KVRFinancialsLineRow& r = cached_;
     switch (index.column()) {
       case C::DateColumn: return r.date;
       case C::ProductColumn: return r.product;
@@ -140,6 +144,8 @@ class KVRFinancialsLinesModel : public QAbstractTableModel {
 
  private:
   const KVRFinancialsPanel& panel_;
+  mutable int cachedRow_ = -1;
+  mutable KVRFinancialsLineRow cached_;
 };
 
 // ---------------------------------------------------------------------------

@@ -301,18 +301,18 @@ KVRFinancialStatement yearlyStatement() {
 
 const QByteArray kYearlyPaid =
     "Date,Region,Units,Income (local),Currency (local),Income (your currency),Your Currency,Pointed Income\n"
-    "2011-01-01 00:00:00 +0100,AustraliaR,0,0.00,AUD,0.00,EUR,--\n"
-    "2011-01-01 00:00:00 +0100,CanadaR,500,\"1,234.50\",CAD,901.25,EUR,--\n"
-    "2011-01-01 00:00:00 +0100,SwitzerlandR,0,0.00,CHF,0.00,EUR,--\n"
-    "2011-01-01 00:00:00 +0100,ChinaR,0,0.00,CNY,0.00,EUR,--\n"
+    "2011-01-01 00:00:00 +0100,Australia,0,0.00,AUD,0.00,EUR,--\n"
+    "2011-01-01 00:00:00 +0100,Canada,500,\"1,234.50\",CAD,901.25,EUR,--\n"
+    "2011-01-01 00:00:00 +0100,Switzerland,0,0.00,CHF,0.00,EUR,--\n"
+    "2011-01-01 00:00:00 +0100,China,0,0.00,CNY,0.00,EUR,--\n"
     "2011-01-01 00:00:00 +0100,Denmark,0,0.00,DKK,0.00,EUR,--\n"
     "2011-01-01 00:00:00 +0100,Europe,40,30.00,EUR,30.00,EUR,27.00\n"
-    "2011-01-01 00:00:00 +0100,Great BritainR,0,0.00,GBP,0.00,EUR,--\n"
+    "2011-01-01 00:00:00 +0100,Great Britain,0,0.00,GBP,0.00,EUR,--\n"
     "2011-01-01 00:00:00 +0100,Hong Kong,0,0.00,HKD,0.00,EUR,--\n"
-    "2011-01-01 00:00:00 +0100,JapanR,3,\"2,000.00\",JPY,17.60,EUR,--\n"
-    "2011-01-01 00:00:00 +0100,MexicoR,0,0.00,MXN,0.00,EUR,--\n"
-    "2011-01-01 00:00:00 +0100,NorwayR,0,0.00,NOK,0.00,EUR,--\n"
-    "2011-01-01 00:00:00 +0100,New ZealandR,0,0.00,NZD,0.00,EUR,--\n"
+    "2011-01-01 00:00:00 +0100,Japan,3,\"2,000.00\",JPY,17.60,EUR,--\n"
+    "2011-01-01 00:00:00 +0100,Mexico,0,0.00,MXN,0.00,EUR,--\n"
+    "2011-01-01 00:00:00 +0100,Norway,0,0.00,NOK,0.00,EUR,--\n"
+    "2011-01-01 00:00:00 +0100,New Zealand,0,0.00,NZD,0.00,EUR,--\n"
     "2011-01-01 00:00:00 +0100,Sweden,0,0.00,SEK,0.00,EUR,--\n"
     "2011-01-01 00:00:00 +0100,Singapore,0,0.00,SGD,0.00,EUR,--\n"
     "2011-01-01 00:00:00 +0100,Taiwan,0,0.00,TWD,0.00,EUR,--\n"
@@ -339,7 +339,7 @@ TEST_F(FinancialExportsTest, YearlyArchiveByteForByte) {
   ASSERT_EQ(lines.size(), 19);
   EXPECT_EQ(lines[0], "Date,Region,Units,Income (local),Currency (local),Income (your currency),Your Currency");
   EXPECT_EQ(lines[6], "2011-01-01 00:00:00 +0100,Europe,40,28.00,EUR,28.00,EUR");
-  EXPECT_EQ(lines[9], "2011-01-01 00:00:00 +0100,JapanR,3,\"2,100.00\",JPY,18.50,EUR");
+  EXPECT_EQ(lines[9], "2011-01-01 00:00:00 +0100,Japan,3,\"2,100.00\",JPY,18.50,EUR");
   EXPECT_EQ(lines[16], "2011-01-01 00:00:00 +0100,USA,12,8.40,USD,6.30,EUR");
   for (const QByteArray& l : lines) EXPECT_EQ(l.count(','), 6 + l.count('"') / 2) << l.constData();
   // An empty filter is no filter.
