@@ -70,7 +70,7 @@ bool reportBefore(const KVRReport* a, const KVRReport* b) {
 }  // namespace
 
 KVRFinancialsPanel::KVRFinancialsPanel()
-    : KVRFinancialsPanel(KVRApplicationServices::current(), KVRVortelyCoreDataManager::sharedInstance(),
+    : KVRFinancialsPanel(nullptr, KVRVortelyCoreDataManager::sharedInstance(),
                          [] { return KVRVortelyCurrencyConverter::financialAccounts(); }) {}
 
 KVRFinancialsPanel::KVRFinancialsPanel(KVRApplicationServices* services, KVRVortelyCoreDataManager& dataManager,

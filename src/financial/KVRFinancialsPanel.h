@@ -74,8 +74,9 @@ class KVRFinancialsPanel {
   enum class StateChange { Nothing, Stored, Failed, OpenSheet };
 
   using AccountsProvider = std::function<std::vector<KVRFinancialAccount>()>;
-  // The application's services, the shared data manager and the financial
-  // accounts of the user defaults by default.
+  // The application's services (KVRApplicationServices::current() at each
+  // refresh when null), the shared data manager and the financial accounts of
+  // the user defaults by default.
   KVRFinancialsPanel();
   KVRFinancialsPanel(KVRApplicationServices* services, KVRVortelyCoreDataManager& dataManager,
                      AccountsProvider accounts);

@@ -14,14 +14,19 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QStackedWidget>
 #include <QTableView>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <memory>
+#include <unicode/datefmt.h>
+#include <unicode/smpdtfmt.h>
 
 #include "core/KVRApplicationServices.h"
 #include "core/KVRCalendar.h"
 #include "core/KVRVortelyCoreDataManager.h"
+#include "platform/KVRICUSupport.h"
 #include "platform/KVRLocalization.h"
 
 namespace {
@@ -63,6 +68,24 @@ QDate toQDate(KVRDate d) {
 KVRDate fromQDate(const QDate& d) {
   if (!d.isValid()) return KVRDate();
   return KVRCalendar::shared().dateFromComponents(KVRDateComponents::ymd(d.year(), d.month(), d.day()));
+}
+
+// The date picker's display format: the medium date style of the user's
+// locale, as the panel's other dates are written (ICU pattern letters read
+// the same in Qt, but for a lone "y").
+QString mediumDateDisplayFormat() {
+  UErrorCode status = U_ZERO_ERROR;
+  icu::Locale locale = KVRUserLocale();
+  locale.setKeywordValue("calendar", "gregorian", status);
+  std::unique_ptr<icu::DateFormat> format(icu::DateFormat::createDateInstance(icu::DateFormat::kMedium, locale));
+  auto* simple = dynamic_cast<icu::SimpleDateFormat*>(format.get());
+  if (!simple) return QStringLiteral("MMM d, yyyy");
+  icu::UnicodeString pattern;
+  simple->toPattern(pattern);
+  QString out = KVRFromUnicodeString(pattern);
+  out.replace(QRegularExpression(QStringLiteral("(?<!y)y(?!y)")), QStringLiteral("yyyy"));
+  out.replace(QLatin1Char('L'), QLatin1Char('M'));
+  return out;
 }
 
 QLabel* caption(const QString& text) {
@@ -166,6 +189,7 @@ KVRRealIncomeSheet::KVRRealIncomeSheet(QWidget* parent) : QDialog(parent) {
   date_ = new QDateEdit;
   date_->setObjectName(QStringLiteral("reportRealIncomeDatePicker"));
   date_->setCalendarPopup(true);
+  date_->setDisplayFormat(mediumDateDisplayFormat());
   account_ = new QComboBox;
   account_->setObjectName(QStringLiteral("reportRealAccountPopup"));
   form->addRow(KVRLocalized("Amount:"), amount_);
@@ -260,10 +284,10 @@ void KVRPartnerCostSheet::showMessage(const QString& text) {
 // ---------------------------------------------------------------------------
 // The panel
 
-KVRVortelyFinancialsController::KVRVortelyFinancialsController(QWidget* parent,
+KVRVortelyFinancialsController::KVRVortelyFinancialsController(QWidget* parent, KVRApplicationServices* services,
                                                                KVRFinancialsPanel::AccountsProvider accounts)
     : QWidget(parent),
-      panel_(KVRApplicationServices::current(), KVRVortelyCoreDataManager::sharedInstance(),
+      panel_(services, KVRVortelyCoreDataManager::sharedInstance(),
              accounts ? std::move(accounts)
                       : KVRFinancialsPanel::AccountsProvider([] { return KVRVortelyCurrencyConverter::financialAccounts(); })) {
   setObjectName(QStringLiteral("financialController"));
@@ -324,12 +348,12 @@ KVRVortelyFinancialsController::KVRVortelyFinancialsController(QWidget* parent,
   header->setSectionResizeMode(QHeaderView::Interactive);
   header->setSectionResizeMode(ProductColumn, QHeaderView::Stretch);
   header->setMinimumSectionSize(40);
-  header->resizeSection(DateColumn, 168);
-  header->resizeSection(TypeColumn, 64);
-  header->resizeSection(CountryColumn, 58);
+  header->resizeSection(DateColumn, 160);
+  header->resizeSection(TypeColumn, 62);
+  header->resizeSection(CountryColumn, 64);
   header->resizeSection(UnitsColumn, 48);
-  header->resizeSection(IncomeColumn, 84);
-  header->resizeSection(ConvertedColumn, 92);
+  header->resizeSection(IncomeColumn, 90);
+  header->resizeSection(ConvertedColumn, 104);
   connect(header, &QHeaderView::sectionClicked, this, &KVRVortelyFinancialsController::sortByColumn);
   left->addWidget(lines_, 1);
 
@@ -350,7 +374,7 @@ KVRVortelyFinancialsController::KVRVortelyFinancialsController(QWidget* parent,
   totals->addWidget(totalRevenues_);
   totals->addStretch();
   left->addLayout(totals);
-  outer->addWidget(linesPanel, 2);
+  outer->addWidget(linesPanel, 1);
 
   // Right: the report's state, the partners and costs.
   auto* side = new QFrame;
@@ -394,7 +418,10 @@ KVRVortelyFinancialsController::KVRVortelyFinancialsController(QWidget* parent,
   partnersCosts_->setSelectionMode(QAbstractItemView::NoSelection);
   partnersCosts_->setShowGrid(false);
   partnersCosts_->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
-  partnersCosts_->horizontalHeader()->resizeSection(0, 60);
+  partnersCosts_->horizontalHeader()->resizeSection(0, 54);
+  partnersCosts_->horizontalHeader()->resizeSection(2, 74);
+  partnersCosts_->horizontalHeader()->resizeSection(3, 64);
+  partnersCosts_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   right->addWidget(partnersCosts_, 1);
   auto* addRow = new QHBoxLayout;
   addRow->addStretch();
@@ -402,7 +429,9 @@ KVRVortelyFinancialsController::KVRVortelyFinancialsController(QWidget* parent,
   addPartnerCost_->setObjectName(QStringLiteral("addPartnerCost"));
   addRow->addWidget(addPartnerCost_);
   right->addLayout(addRow);
-  outer->addWidget(side, 1);
+  side->setMinimumWidth(290);
+  side->setMaximumWidth(380);
+  outer->addWidget(side, 0);
 
   connect(periods_, &QComboBox::currentIndexChanged, this, &KVRVortelyFinancialsController::periodChosen);
   connect(regions_, &QComboBox::currentIndexChanged, this, &KVRVortelyFinancialsController::regionChosen);

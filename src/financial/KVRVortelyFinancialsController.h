@@ -91,9 +91,10 @@ class KVRVortelyFinancialsController : public QWidget {
                     ConvertedColumn, LineColumnCount };
   using AlertPresenter = std::function<void(QWidget* window, const QString& title, const QString& text)>;
 
-  // accounts: the financial accounts offered by the payment sheet (those of
-  // the user defaults when empty).
-  explicit KVRVortelyFinancialsController(QWidget* parent = nullptr,
+  // services: the application delegate (KVRApplicationServices::current()
+  // when null); accounts: the financial accounts offered by the payment sheet
+  // (those of the user defaults when empty).
+  explicit KVRVortelyFinancialsController(QWidget* parent = nullptr, KVRApplicationServices* services = nullptr,
                                           KVRFinancialsPanel::AccountsProvider accounts = {});
   ~KVRVortelyFinancialsController() override;
 

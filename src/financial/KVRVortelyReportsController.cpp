@@ -15,6 +15,7 @@
 #include "financial/KVRFinancialPrint.h"
 #include "financial/KVRFinancialStatementBuilder.h"
 #include "financial/KVRPrintViewFinancial.h"
+#include "financial/KVRVortelyFinancialsController.h"
 #include "platform/KVRLocalization.h"
 #include "platform/KVRNotificationCenter.h"
 #include "platform/KVRUserDefaults.h"
@@ -142,7 +143,13 @@ void KVRVortelyReportsController::selectedProductDidChange(bool fromNotification
   test();
   updateDisplayedFinancialsValues();
   if (fromNotification && !remembered) setSelectedFinancialsValues(KVRIndexSet{0});
+  // The per-report panel lists the selection's reports as the rebuild left them.
+  if (financialController_) financialController_->selectedProductDidChange();
   log(QStringLiteral("selectedProductDidChange end"));
+}
+
+std::vector<KVRFinancialAccount> KVRVortelyReportsController::financialAccounts() const {
+  return accountsProvider_ ? accountsProvider_() : KVRVortelyCurrencyConverter::financialAccounts();
 }
 
 std::optional<int> KVRVortelyReportsController::shownYear() const {
@@ -254,7 +261,7 @@ void KVRVortelyReportsController::showInfosForFinancialValue(const KVRFinancialV
   in.bigger = bigger_;
   in.blockReconciliation = blockReconciliation_;
   in.accountSelected = selection_.accountSelected;
-  in.financialAccounts = accountsProvider_ ? accountsProvider_() : KVRVortelyCurrencyConverter::financialAccounts();
+  in.financialAccounts = financialAccounts();
   in.currentItems = accountItems_;
   in.currentSelection = controls_ ? controls_->selectedAccountItem() : accountSelection_;
   in.preferredCurrency = KVRVortelyCurrencyConverter::sharedInstance().preferedCurrency();

@@ -80,6 +80,7 @@ class KVRReportsControls {
 };
 
 class KVRVortelyManagedProduct;
+class KVRVortelyFinancialsController;
 
 class KVRVortelyReportsController : public QObject, public KVRVortelyBarGraphDataSource {
   Q_OBJECT
@@ -100,6 +101,12 @@ class KVRVortelyReportsController : public QObject, public KVRVortelyBarGraphDat
   void setFinancialAccountsProvider(std::function<std::vector<KVRFinancialAccount>()> provider) {
     accountsProvider_ = std::move(provider);
   }
+  // The financial accounts (the delegate's, else the user default's).
+  std::vector<KVRFinancialAccount> financialAccounts() const;
+  // The per-report financials panel (financialController): shown afresh
+  // after each rebuild of the statement.
+  void setFinancialController(KVRVortelyFinancialsController* panel) { financialController_ = panel; }
+  KVRVortelyFinancialsController* financialController() const { return financialController_; }
   // The delegate's setSelectedTabIndex.
   void setTabSelector(std::function<void(int)> selector) { tabSelector_ = std::move(selector); }
   // The current date of the date picker (tests pin it).
@@ -241,6 +248,7 @@ class KVRVortelyReportsController : public QObject, public KVRVortelyBarGraphDat
   std::function<bool(QString*)> saver_;
   std::function<std::vector<KVRFinancialAccount>()> accountsProvider_;
   std::function<void(int)> tabSelector_;
+  KVRVortelyFinancialsController* financialController_ = nullptr;
   std::function<KVRDate()> clock_;
 
   std::shared_ptr<const KVRFinancialStatement> statement_;

@@ -506,11 +506,17 @@ class FakeReports : public KVRFinancialStatementsController {
   int prints = 0;
 };
 
-TEST_F(MainControllerTest, ExportWithoutFinancialScreenIsReported) {
+TEST_F(MainControllerTest, ExportOfAnEmptyStatementSaysWhyNothingWasWritten) {
   start();
   EXPECT_FALSE(controller_->exportReportsWithInfos(6, dir_.path()));
-  ASSERT_EQ(alerts_.size(), 1u);
-  EXPECT_EQ(alerts_[0].title, "The export failed");
+  EXPECT_FALSE(controller_->exportReportsWithInfos(8, dir_.path()));
+  ASSERT_EQ(alerts_.size(), 2u);
+  EXPECT_EQ(alerts_[0].title, "Nothing was exported");
+  EXPECT_EQ(alerts_[0].text, "The months on show have no financial report, so no file was written.");
+  EXPECT_EQ(alerts_[1].title, "Nothing was exported");
+  EXPECT_TRUE(alerts_[1].text.endsWith("so “YearlyFinancials.csv” was not written."));
+  EXPECT_TRUE(notices_.empty());
+  EXPECT_FALSE(QFileInfo::exists(dir_.filePath("YearlyFinancials.csv")));
 }
 
 TEST_F(MainControllerTest, ExportFormatsReachTheRightExportWithTheRightProducts) {

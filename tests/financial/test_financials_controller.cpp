@@ -59,7 +59,7 @@ class FinancialsControllerTest : public StatementTest {
     selection_.products = {app};
 
     window_.resize(1000, 360);
-    panel_ = new KVRVortelyFinancialsController(&window_, [] {
+    panel_ = new KVRVortelyFinancialsController(&window_, &selection_, [] {
       return std::vector<KVRFinancialAccount>{{"Pelliro Business EUR", "", "", "", "", "EUR", false}};
     });
     panel_->setAlertPresenter([this](QWidget*, const QString& title, const QString&) { alerts_ << title; });
