@@ -15,8 +15,12 @@
 
 #include "core/KVRApplicationServices.h"
 #include "core/KVRFormatters.h"
+#include "core/KVRNotifications.h"
+#include "financial/KVRFinancialScreen.h"
 #include "financial/KVRReportValueTransformers.h"
 #include "financial/KVRVortelyFinancialsController.h"
+#include "financial/KVRVortelyReportsController.h"
+#include "platform/KVRNotificationCenter.h"
 #include "graphs/render_dir.h"
 #include "qt_print.h"
 #include "statement_fixture.h"
@@ -199,4 +203,32 @@ TEST_F(FinancialsControllerTest, PartnersAndCostsSheet) {
   panel_->selectedProductDidChange();
   EXPECT_FALSE(panel_->addPartnerCostButton()->isEnabled());
   EXPECT_EQ(panel_->partnersCostsTable()->rowCount(), 0);
+}
+
+TEST_F(FinancialsControllerTest, OnTheStatementsScreenTheReportsFollowEachRebuild) {
+  // A copy from another vendor's archive, which the rebuild puts aside.
+  KVRReport* copy = financial(soft, "0611_US.txt", day(2011, 5, 29));
+  copy->filename = "Zuvo-0611_US.txt";
+  line(copy, app, 1, 99, "USD");
+  app->resetFinancialReports();
+  QString error;
+  ASSERT_TRUE(dm().save(&error)) << error.toStdString();
+
+  KVRVortelyReportsController reports(&selection_);
+  KVRFinancialScreen screen(&reports);
+  screen.resize(1200, 680);
+  screen.show();
+  reports.awakeFromNib();
+  screen.finishAnimations();
+  screen.showPage(1);
+  KVRVortelyFinancialsController* panel = screen.financialController();
+  ASSERT_EQ(reports.financialController(), panel);
+  EXPECT_EQ(panel->reportsPopup()->currentText(), "No financial report");
+
+  KVRNotificationCenter::defaultCenter().postNotification(KVRVortelySelectedProductDidChange);
+  EXPECT_EQ(panel->reportsPopup()->count(), 2);
+  EXPECT_EQ(panel->reportsPopup()->itemText(0), "0611_EU.txt (May 29, 2011-Jul 2, 2011)");
+  EXPECT_EQ(panel->reportsPopup()->itemText(1), "0711_EU.txt (Jul 3, 2011-Jul 30, 2011)");
+  EXPECT_EQ(panel->reportsTotalSales()->text(), "20");
+  EXPECT_EQ(screen.shownPage(), 1);
 }
