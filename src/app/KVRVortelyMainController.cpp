@@ -20,6 +20,7 @@
 #include "app/KVRPrintCommand.h"
 #include "app/KVRStartupWindow.h"
 #include "core/KVRNotifications.h"
+#include "financial/KVREffectiveRates.h"
 #include "financial/KVRPrintView.h"
 #include "overview/KVROverviewScreen.h"
 #include "overview/KVRVortelyResumeController.h"
@@ -250,6 +251,8 @@ void KVRVortelyMainController::startDataLoad() {
   log(QStringLiteral("startDataLoad start"));
   const std::vector<KVRVortelyManagedProduct*> products = productList_->allProducts();
   runInBackground([this, products] {
+    // The rates that reconciled payments show convert their months' sales.
+    KVRInstallEffectiveRates(KVRVortelyCoreDataManager::sharedInstance());
     // The lock is taken per product, so the main thread never waits for more
     // than one product's build.
     auto& lock = KVRVortelyCoreDataManager::sharedInstance().contextLock();
@@ -307,11 +310,7 @@ void KVRVortelyMainController::refreshProductsList() {
 }
 
 std::vector<KVRFinancialAccount>& KVRVortelyMainController::financialAccounts() {
-  if (!financialAccountsLoaded_) {
-    financialAccounts_ = KVRVortelyCurrencyConverter::financialAccounts();
-    financialAccountsLoaded_ = true;
-  }
-  return financialAccounts_;
+  return KVRFinancialAccounts::shared().accounts();
 }
 
 void KVRVortelyMainController::setSelectedTabIndex(int index) {
@@ -394,6 +393,10 @@ void KVRVortelyMainController::rebuildData(const QString& taskLabel) {
   const std::vector<KVRVortelyManagedProduct*> products =
       productList_ ? productList_->allProducts() : std::vector<KVRVortelyManagedProduct*>();
   runInBackground([this, task, products] {
+    // The effective rates of the reconciled payments first (a reconciliation
+    // or a new preferred currency changes them), then every product's
+    // history with them.
+    KVRInstallEffectiveRates(KVRVortelyCoreDataManager::sharedInstance());
     auto& lock = KVRVortelyCoreDataManager::sharedInstance().contextLock();
     const size_t count = products.size();
     for (size_t i = 0; i < count; ++i) {

@@ -69,7 +69,9 @@ class KVRVortelyMainController : public QObject, public KVRApplicationServices {
   bool shouldUpdateRankings() override;
   void refreshProductsList() override;
 
-  // The financial accounts, copied once from the user default "FinancialAccounts".
+  // The financial accounts: the one shared list (KVRFinancialAccounts), copied
+  // once from the user default "FinancialAccounts"; the converter's
+  // financialAccountWithName reads the same list.
   std::vector<KVRFinancialAccount>& financialAccounts();
   void setSelectedTabIndex(int index);
   int selectedTabIndex() const;
@@ -143,9 +145,6 @@ class KVRVortelyMainController : public QObject, public KVRApplicationServices {
   std::unique_ptr<KVRVortelyResumeController> salesController_, iAdController_;
   KVROverviewScreen* salesScreen_ = nullptr;  // owned by the main window
   KVROverviewScreen* iAdScreen_ = nullptr;
-
-  bool financialAccountsLoaded_ = false;
-  std::vector<KVRFinancialAccount> financialAccounts_;
 
   bool startupFinished_ = false;
   bool storeOpened_ = false;

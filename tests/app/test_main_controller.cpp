@@ -3,6 +3,7 @@
 // saves first.
 #include <QFile>
 #include <QFileInfo>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTreeView>
 #include <SQLiteCpp/SQLiteCpp.h>
@@ -270,17 +271,37 @@ TEST_F(MainControllerTest, SelectionHubOverAccountsAndProducts) {
   KVRNotificationCenter::defaultCenter().removeObserver(&token);
 }
 
-TEST_F(MainControllerTest, FinancialAccountsAreCopiedOnce) {
-  KVRVortelyCurrencyConverter::setFinancialAccountsDefault({{"Bank A", "Me", "First", "123", "Current", "EUR", true}});
+TEST_F(MainControllerTest, FinancialAccountsAreOneListAndALockIsStoredAtOnce) {
+  KVRVortelyCurrencyConverter::setFinancialAccountsDefault({{"Bank A", "Me", "First", "123", "Current", "EUR", false}});
   start();
   auto& accounts = controller_->financialAccounts();
   ASSERT_EQ(accounts.size(), 1u);
   EXPECT_EQ(accounts[0].Label, "Bank A");
-  EXPECT_TRUE(accounts[0].CurrencyLocked);
-  accounts[0].Currency = "USD";  // shared and kept
-  KVRVortelyCurrencyConverter::setFinancialAccountsDefault({});
-  EXPECT_EQ(controller_->financialAccounts().size(), 1u);
-  EXPECT_EQ(controller_->financialAccounts()[0].Currency, "USD");
+  // The converter reads the shell's list, not the defaults again.
+  accounts[0].Currency = "USD";
+  EXPECT_EQ(KVRVortelyCurrencyConverter::sharedInstance().financialAccountWithName("Bank A")->Currency, "USD");
+
+  // A lock reaches the settings file at once.
+  ASSERT_TRUE(KVRFinancialAccounts::shared().setCurrencyLocked("Bank A", true));
+  EXPECT_TRUE(controller_->financialAccounts()[0].CurrencyLocked);
+  QSettings file(QSettings::IniFormat, QSettings::UserScope, "Pelliro", "Vortely");
+  const QVariantList stored = file.value("FinancialAccounts").toList();
+  ASSERT_EQ(stored.size(), 1);
+  EXPECT_EQ(stored[0].toMap().value("Currency").toString(), "USD");
+  EXPECT_EQ(stored[0].toMap().value("CurrencyLocked").toString(), "true");
+
+  // A settings file that cannot be written: told, and the flag stays as stored.
+  QTemporaryDir blocked;
+  QFile wall(blocked.filePath("wall"));
+  ASSERT_TRUE(wall.open(QIODevice::WriteOnly));
+  wall.close();
+  KVRUserDefaults::standard().useFile(blocked.filePath("wall/Vortely.ini"));
+  QString error;
+  EXPECT_FALSE(KVRFinancialAccounts::shared().setCurrencyLocked("Bank A", false, &error));
+  EXPECT_FALSE(error.isEmpty());
+  EXPECT_TRUE(controller_->financialAccounts()[0].CurrencyLocked);
+  KVRUserDefaults::standard().useFile(file.fileName());
+  KVRFinancialAccounts::shared().reload();
 }
 
 // --- Rebuild ---------------------------------------------------------------
