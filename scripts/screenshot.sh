@@ -2,8 +2,11 @@
 # Builds, writes the demo sample data into a temporary support folder and
 # takes screenshots of the main window on the offscreen platform:
 # out/screenshots/overview-one-product.png, overview-several-products.png,
-# overview-several-products-by-product.png, overview-account.png and
-# iad-overview.png.
+# overview-several-products-by-product.png, overview-account.png,
+# overview-1200x730.png and overview-one-product-1200x730.png (the smallest
+# window), iad-overview.png, and the printed overview on A4 and Letter paper in
+# both orientations, print-overview-{a4,letter}-{portrait,landscape}.png (from
+# the PDF files beside them, through pdftoppm).
 # BUILD_DIR chooses the build folder (default: build).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -16,6 +19,9 @@ trap 'rm -rf "$WORK"' EXIT
 mkdir -p out/screenshots
 # Private settings and support folder: the user's own are never touched.
 QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$WORK/config" XDG_DATA_HOME="$WORK/data" \
-  VORTELY_SUPPORT_FOLDER="$WORK/support" TZ="${TZ:-Europe/Paris}" LANG="${LANG:-en_US.UTF-8}" \
+  VORTELY_SUPPORT_FOLDER="$WORK/support" TZ="${TZ:-Europe/Paris}" LC_ALL="${SCREENSHOT_LOCALE:-en_US.UTF-8}" \
   "./$BUILD_DIR/vortely" --screenshot "$PWD/out/screenshots"
+for pdf in out/screenshots/print-overview-*.pdf; do
+  pdftoppm -png -r 110 -singlefile "$pdf" "${pdf%.pdf}"
+done
 ls -1 out/screenshots/*.png

@@ -1,7 +1,7 @@
 #include "app/KVRMainWindow.h"
 
 #include <QAction>
-#include <QButtonGroup>
+#include <algorithm>
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -10,17 +10,17 @@
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QStatusBar>
-#include <QToolButton>
 #include <QTreeView>
 #include <QVBoxLayout>
 
 #include "app/KVRBusyOverlay.h"
+#include "graphs/KVRSegmentedControl.h"
 #include "platform/KVRLocalization.h"
 
 KVRMainWindow::KVRMainWindow(QWidget* parent) : QMainWindow(parent) {
   setObjectName(QStringLiteral("mainWindow"));
   setWindowTitle(QStringLiteral("Vortely"));
-  setMinimumSize(900, 560);
+  setMinimumSize(1200, 730);  // the smallest window the screens are laid out for
 
   QMenu* file = menuBar()->addMenu(KVRLocalized("&File"));
   printAction_ = file->addAction(KVRLocalized("Print..."));
@@ -40,28 +40,20 @@ KVRMainWindow::KVRMainWindow(QWidget* parent) : QMainWindow(parent) {
   column->setContentsMargins(0, 6, 0, 0);
   column->setSpacing(6);
 
-  // Segmented control: one exclusive group of buttons, ids = segment indexes.
+  // The segmented control of the screens, drawn as one control.
   auto* segmentRow = new QHBoxLayout();
   segmentRow->setSpacing(0);
   segmentRow->addStretch();
-  segments_ = new QButtonGroup(this);
-  segments_->setExclusive(true);
-  const std::pair<int, QString> titles[] = {{0, KVRLocalized("Overview")},
-                                            {1, KVRLocalized("Financial Statements")},
-                                            {5, KVRLocalized("iAd Overview")}};
-  for (const auto& [segment, title] : titles) {
-    auto* button = new QToolButton(central);
-    button->setObjectName(QStringLiteral("segment%1").arg(segment));
-    button->setText(title);
-    button->setCheckable(true);
-    button->setMinimumWidth(150);
-    button->setToolButtonStyle(Qt::ToolButtonTextOnly);
-    segments_->addButton(button, segment);
-    segmentRow->addWidget(button);
-  }
+  segments_ = new KVRSegmentedControl(
+      {KVRLocalized("Overview"), KVRLocalized("Financial Statements"), KVRLocalized("iAd Overview")}, central);
+  segments_->setObjectName(QStringLiteral("segments"));
+  segments_->setMinimumSegmentWidth(150);
+  segmentScreens_ = {0, 1, 5};
+  segmentRow->addWidget(segments_);
   segmentRow->addStretch();
   column->addLayout(segmentRow);
-  connect(segments_, &QButtonGroup::idClicked, this, [this](int segment) {
+  connect(segments_, &KVRSegmentedControl::segmentClicked, this, [this](int index) {
+    const int segment = segmentScreens_[size_t(index)];
     selectSegment(segment);
     emit segmentChosen(segment);
   });
@@ -143,7 +135,8 @@ QWidget* KVRMainWindow::segmentPage(int segment) const {
 void KVRMainWindow::selectSegment(int segment) {
   if (!pages_.count(segment)) return;
   selectedSegment_ = segment;
-  if (QAbstractButton* b = segments_->button(segment)) b->setChecked(true);
+  const auto it = std::find(segmentScreens_.begin(), segmentScreens_.end(), segment);
+  if (it != segmentScreens_.end()) segments_->setSelectedSegment(int(it - segmentScreens_.begin()));
   screenStack_->setCurrentWidget(pages_[segment]);
 }
 
@@ -166,7 +159,7 @@ void KVRMainWindow::setCommandsEnabled(bool enabled) {
   printAction_->setEnabled(enabled);
   exportAction_->setEnabled(enabled);
   quitAction_->setEnabled(enabled);
-  for (QAbstractButton* b : segments_->buttons()) b->setEnabled(enabled);
+  segments_->setEnabled(enabled);
 }
 
 void KVRMainWindow::closeEvent(QCloseEvent* event) {

@@ -6,9 +6,10 @@
 // Closing the window asks the delegate to quit; it closes only once allowed.
 #include <QMainWindow>
 #include <map>
+#include <vector>
 
 class QAction;
-class QButtonGroup;
+class KVRSegmentedControl;
 class QLabel;
 class QProgressBar;
 class QSplitter;
@@ -47,6 +48,7 @@ class KVRMainWindow : public QMainWindow {
   QAction* printAction() const { return printAction_; }
   QAction* exportAction() const { return exportAction_; }
   QAction* quitAction() const { return quitAction_; }
+  KVRSegmentedControl* segmentedControl() const { return segments_; }
 
  signals:
   void segmentChosen(int segment);
@@ -60,7 +62,9 @@ class KVRMainWindow : public QMainWindow {
  private:
   QWidget* makeEmptyView(const QString& title, const QString& text);
 
-  QButtonGroup* segments_;
+  // The screens' segmented control; its segments in order hold these screens.
+  KVRSegmentedControl* segments_;
+  std::vector<int> segmentScreens_;
   QSplitter* splitter_;
   QTreeView* productTree_;
   QStackedWidget* rightStack_;

@@ -2,9 +2,9 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QElapsedTimer>
 #include <QPixmap>
-#include <QPushButton>
 #include <QSplitter>
 #include <algorithm>
 #include <QTextStream>
@@ -16,6 +16,7 @@
 #include "overview/KVROverviewScreen.h"
 #include "core/KVRVortelyManagedProduct.h"
 #include "platform/KVRMainThread.h"
+#include "platform/KVRPrintInfo.h"
 #include "products/KVRVortelyProductListController.h"
 
 namespace {
@@ -88,9 +89,9 @@ int KVRRunScreenshots(const QString& folder) {
   grab(QStringLiteral("overview-several-products"));
   // The same, one curve per product (the list shows the colour chips).
   if (KVROverviewScreen* screen = controller.overviewScreen()) {
-    if (QPushButton* byProduct = screen->combineControl()->button(1)) byProduct->click();
+    screen->combineControl()->clickSegment(1);
     grab(QStringLiteral("overview-several-products-by-product"));
-    if (QPushButton* combined = screen->combineControl()->button(0)) combined->click();
+    screen->combineControl()->clickSegment(0);
   }
 
   // The account with the most products.
@@ -99,6 +100,43 @@ int KVRRunScreenshots(const QString& folder) {
     if (p->account && (!biggest || p->account->products.size() > biggest->products.size())) biggest = p->account;
   list->selectObjects(biggest ? std::vector<KVRStoreAccount*>{biggest} : std::vector<KVRStoreAccount*>{}, {});
   grab(QStringLiteral("overview-account"));
+
+  // The smallest window the application allows, with several products.
+  window->resize(1200, 730);
+  window->splitter()->setSizes({240, 960});
+  list->selectObjects({}, several);
+  grab(QStringLiteral("overview-1200x730"));
+  list->selectObjects({}, one ? std::vector<KVRVortelyManagedProduct*>{one} : std::vector<KVRVortelyManagedProduct*>{});
+  grab(QStringLiteral("overview-one-product-1200x730"));
+
+  // The printed overview of several products, on A4 and Letter paper, both
+  // ways round, as PDF files (the script turns them into PNG).
+  list->selectObjects({}, several);
+  settle(2.5);
+  const KVRPrintInfo savedInfo = KVRPrintInfo::shared();
+  for (const auto& [paper, paperName] : {std::pair{QPageSize::A4, QStringLiteral("a4")},
+                                         std::pair{QPageSize::Letter, QStringLiteral("letter")}}) {
+    for (const auto& [orientation, orientationName] :
+         {std::pair{QPageLayout::Portrait, QStringLiteral("portrait")},
+          std::pair{QPageLayout::Landscape, QStringLiteral("landscape")}}) {
+      KVRPrintInfo info = savedInfo;
+      info.paperSize = QPageSize(paper);
+      info.orientation = orientation;
+      info.outputPdfPath =
+          QDir(folder).filePath(QStringLiteral("print-overview-%1-%2.pdf").arg(paperName, orientationName));
+      KVRPrintInfo::setShared(info);
+      controller.printDocument();
+      if (QFileInfo(info.outputPdfPath).size() > 0) {
+        err << "wrote " << info.outputPdfPath << "\n";
+      } else {
+        err << "could not write " << info.outputPdfPath << "\n";
+        ++failures;
+      }
+    }
+  }
+  KVRPrintInfo::setShared(savedInfo);
+  window->resize(1480, 900);
+  window->splitter()->setSizes({260, 1220});
 
   // iAd overview: the products that carry ads.
   std::vector<KVRVortelyManagedProduct*> withAds;

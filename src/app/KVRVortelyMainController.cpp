@@ -187,7 +187,7 @@ void KVRVortelyMainController::buildOverviewScreens() {
   iAdController_->awakeFromNib();
 
   auto printOverview = [this](KVROverviewScreen* screen, QString* error) {
-    return KVRPrintOverview(screen->display(), screen->controlState(), screen->printCaptions(), mainWindow_, error);
+    return KVRPrintOverviewScreen(*screen, mainWindow_, error);
   };
   if (!printHandlers_.count(OverviewSegment))
     printHandlers_[OverviewSegment] = [this, printOverview](QString* error) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace {
 
@@ -101,6 +102,60 @@ KVROverviewPrintLayout KVRLayoutOverviewPrint(double w, double h, const KVROverv
     L.splitVertical = rect(std::trunc(2 * k) + 6, 10, 2.5, H + 75);
   }
   return L;
+}
+
+KVROverviewChartContents KVRLayoutOverviewChartContents(const KVROverviewPrintLayout& L) {
+  constexpr double kGap = 14;          // between a chart and a separator or an edge
+  constexpr double kCaption = 40;      // a caption's line
+  const double areaW = L.chartArea.w, areaH = L.chartArea.h;
+  const KVRLayoutRect boxes[4] = {L.downloads1, L.revenues1, L.downloads2, L.revenues2};
+  const bool shown[4] = {true, true, L.secondRowShown, L.secondRowShown};
+
+  // The separators that are drawn: thin vertical ones and thin horizontal ones.
+  std::vector<KVRLayoutRect> separators = {L.splitVertical};
+  if (L.secondRowShown) {
+    separators.push_back(L.splitDownloads);
+    separators.push_back(L.splitRevenues);
+  }
+
+  KVROverviewChartContents out;
+  for (int i = 0; i < 4; ++i) {
+    KVROverviewChartPlace& place = out.boxes[i];
+    place.shown = shown[i];
+    if (!shown[i]) continue;
+    const KVRLayoutRect& b = boxes[i];
+    // Within the box and the area.
+    double left = std::max(b.x, kGap), right = std::min(b.x + b.w, areaW - kGap);
+    double bottom = std::max(b.y, kGap), top = std::min(b.y + b.h, areaH);
+    const double cx = b.x + b.w / 2, cy = b.y + b.h / 2;
+    for (const KVRLayoutRect& s : separators) {
+      if (s.w <= 0 || s.h <= 0) continue;
+      const bool vertical = s.h > s.w;
+      if (vertical) {
+        if (s.y >= top || s.y + s.h <= bottom) continue;  // beside another row
+        if (cx < s.x) right = std::min(right, s.x - kGap);
+        else left = std::max(left, s.x + s.w + kGap);
+      } else {
+        if (s.x >= right || s.x + s.w <= left) continue;  // under another column
+        if (cy > s.y) bottom = std::max(bottom, s.y + s.h + kGap);
+        else top = std::min(top, s.y - kGap);
+      }
+    }
+    // The caption: at the top of the area when the box leaves room above
+    // it (the chart then grows up to the caption), else at the top of the
+    // box, under the separator.
+    bool boxAbove = false;
+    for (int j = 0; j < 4; ++j) {
+      const KVRLayoutRect& o = boxes[j];
+      const double overlap = std::min(b.x + b.w, o.x + o.w) - std::max(b.x, o.x);
+      boxAbove = boxAbove || (j != i && shown[j] && overlap > b.w / 2 && o.y + o.h / 2 > cy);
+    }
+    if (!boxAbove && areaH - (b.y + b.h) >= kCaption + 6) top = areaH - 4;
+    place.caption = rect(left, top - kCaption, right - left, kCaption);
+    top -= kCaption + 6;
+    place.chart = rect(left, bottom, right - left, top - bottom);
+  }
+  return out;
 }
 
 KVRFinancialPrintLayout KVRLayoutFinancialPrint(double w, double h, const KVRFinancialPrintSizes& s) {

@@ -49,6 +49,21 @@ struct KVROverviewPrintLayout {
 KVROverviewPrintLayout KVRLayoutOverviewPrint(double w, double h, const KVROverviewPrintSizes& sizes,
                                               bool hideByProduct);
 
+// What goes inside the chart area (its own coordinates): for each chart box,
+// its chart and its caption. The charts stay clear of the separators (which
+// run between them) and of the area's edges; the first row's captions stand in
+// the room the layout leaves above the boxes, the second row's at the top of
+// their boxes, under the separator.
+struct KVROverviewChartPlace {
+  bool shown = false;
+  KVRLayoutRect chart, caption;
+};
+struct KVROverviewChartContents {
+  // downloads1, revenues1, downloads2, revenues2
+  KVROverviewChartPlace boxes[4];
+};
+KVROverviewChartContents KVRLayoutOverviewChartContents(const KVROverviewPrintLayout& layout);
+
 // --- Financial statements --------------------------------------------------------
 struct KVRFinancialPrintSizes {
   double titleHeight = 0;                     // t

@@ -7,6 +7,8 @@
 #include <QPrinter>
 #include <cmath>
 
+#include "graphs/KVREvolutionView.h"
+#include "graphs/KVRFittingLabel.h"
 #include "graphs/KVRStockImages.h"
 #include "graphs/KVRVortelyCamembertGraphView.h"
 #include "graphs/KVRVortelyCounterView.h"
@@ -37,13 +39,7 @@ void setColor(QLabel* l, const QColor& c) {
 
 // --- Box, separator ------------------------------------------------------------------
 
-KVRPrintBox::KVRPrintBox(QWidget* parent, const QString& title) : QWidget(parent), title_(title) {}
-
-void KVRPrintBox::setTitle(const QString& title) {
-  title_ = title;
-  placeContent();
-  update();
-}
+KVRPrintBox::KVRPrintBox(QWidget* parent) : QWidget(parent) {}
 
 void KVRPrintBox::setContent(QWidget* content) {
   content_ = content;
@@ -51,40 +47,21 @@ void KVRPrintBox::setContent(QWidget* content) {
   placeContent();
 }
 
-void KVRPrintBox::setReservesTitleSpace(bool reserve) {
-  reservesTitleSpace_ = reserve;
-  placeContent();
-}
-
-QRect KVRPrintBox::titleRect() const {
-  const int inset = framed_ ? 16 : 8;
-  return QRect(inset, framed_ ? 10 : 4, width() - 2 * inset, 30);
-}
-
 void KVRPrintBox::placeContent() {
   if (!content_) return;
   const int inset = framed_ ? 14 : 6;
-  const int top = title_.isEmpty() && !reservesTitleSpace_ ? inset : inset + 30;
-  // Chart boxes reach below their area's edge: keep the content clear of it.
-  const int bottom = framed_ ? inset : 26;
-  content_->setGeometry(QRect(inset, top, std::max(0, width() - 2 * inset), std::max(0, height() - top - bottom)));
+  content_->setGeometry(rect().adjusted(inset, inset, -inset, -inset));
 }
 
 void KVRPrintBox::resizeEvent(QResizeEvent*) { placeContent(); }
 
 void KVRPrintBox::paintEvent(QPaintEvent*) {
+  if (!framed_) return;
   QPainter p(this);
   p.setRenderHint(QPainter::Antialiasing);
-  if (framed_) {
-    p.setPen(QPen(kFrame, 2));
-    p.setBrush(Qt::white);
-    p.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 12, 12);
-  }
-  if (!title_.isEmpty()) {
-    p.setFont(KVRPrintViewBase::printFont(22, true));
-    p.setPen(kTitleColor);
-    p.drawText(titleRect(), Qt::AlignLeft | Qt::AlignVCenter, title_);
-  }
+  p.setPen(QPen(kFrame, 2));
+  p.setBrush(Qt::white);
+  p.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 12, 12);
 }
 
 KVRPrintSeparator::KVRPrintSeparator(QWidget* parent) : QWidget(parent) {}
@@ -114,6 +91,14 @@ void KVRPrintViewBase::beginDocument(const QSizeF& printable) { adjustSizingForP
 
 void KVRPrintViewBase::beginPageInRect(const QSizeF&) {}
 
+void KVRPrintViewBase::layOutContents() {
+  // findChildren lists parents before their children.
+  for (QWidget* w : findChildren<QWidget*>()) {
+    if (auto* box = dynamic_cast<KVRPrintBox*>(w)) box->placeContent();
+    else if (auto* band = dynamic_cast<KVRPrintBand*>(w)) band->layOut();
+  }
+}
+
 void KVRPrintViewBase::place(QWidget* w, const KVRLayoutRect& r) {
   if (!w || !w->parentWidget()) return;
   w->setGeometry(r.toQt(w->parentWidget()->height()));
@@ -128,6 +113,15 @@ QLabel* KVRPrintViewBase::makeLabel(QWidget* parent, int pixelSize, bool bold, Q
   auto* l = new QLabel(parent);
   l->setFont(printFont(pixelSize, bold));
   l->setAlignment(align);
+  setColor(l, bold ? kText : kSecondary);
+  return l;
+}
+
+KVRFittingLabel* KVRPrintViewBase::makeFigure(QWidget* parent, int pixelSize, bool bold, Qt::Alignment align) {
+  auto* l = new KVRFittingLabel(parent);
+  l->setFont(printFont(pixelSize, bold));
+  l->setAlignment(align);
+  l->setMinimumPixelSize(KVREvolutionMinimumPixelSize(KVREvolutionStyle::print));
   setColor(l, bold ? kText : kSecondary);
   return l;
 }
@@ -319,18 +313,18 @@ void KVRPrintView::buildSummary() {
   for (size_t i = 0; i < std::size(metrics); ++i) {
     QLabel* caption = makeLabel(inner, 16, false);
     caption->setText(KVRLocalized(metrics[i].caption));
-    *metrics[i].field = makeLabel(inner, 22, true);
+    *metrics[i].field = makeFigure(inner, 26, true);
     // The first four are sales figures, the other five ad figures.
     metricCells_.push_back(MetricCell{caption, *metrics[i].field, i >= 4});
   }
+  // The counter on the left, the figures in two rows over the rest of the box.
   inner->onResize = [this](const QSize& s) {
-    const int counterW = std::min(330, s.width() / 3);
+    const int counterW = std::min(400, int(s.width() * 0.4));
     prRevenuesLabel_->setGeometry(4, 0, counterW, 26);
-    const QSize hint = prCounterView_->sizeHint();
-    const int ch = std::min(s.height() - 34, std::max(hint.height(), 60));
-    prCounterView_->setGeometry(0, 30, counterW, std::max(0, ch));
-    const int gx = counterW + 30, gw = std::max(0, s.width() - gx);
-    const int columns = printState_.iAd ? 3 : 4;
+    const int ch = std::max(0, std::min(s.height() - 34, 96));
+    prCounterView_->setGeometry(0, 30 + std::max(0, (s.height() - 30 - ch) / 2), counterW, ch);
+    const int gx = counterW + 36, gw = std::max(0, s.width() - gx);
+    const int columns = printState_.iAd ? 3 : 2;
     const int colW = gw / columns, rowH = std::max(1, s.height() / 2);
     int shown = 0;
     for (const MetricCell& c : metricCells_) {
@@ -339,8 +333,8 @@ void KVRPrintView::buildSummary() {
       c.value->setVisible(visible);
       if (!visible) continue;
       const int x = gx + (shown % columns) * colW, y = (shown / columns) * rowH;
-      c.caption->setGeometry(x, y + 8, colW - 8, 22);
-      c.value->setGeometry(x, y + 32, colW - 8, 34);
+      c.caption->setGeometry(x, y + 6, colW - 12, 22);
+      c.value->setGeometry(x, y + 30, colW - 12, std::min(40, rowH - 30));
       ++shown;
     }
   };
@@ -351,24 +345,11 @@ void KVRPrintView::buildSummary() {
 void KVRPrintView::buildTrend() {
   auto* inner = new KVRPrintBand;
   trendBox_->setContent(inner);
-  prTrendLabel_ = makeLabel(inner, 18, true, Qt::AlignHCenter | Qt::AlignVCenter);
-  prDayProgressionImage_ = new QLabel(inner);
-  prDayProgressionImage_->setAlignment(Qt::AlignCenter);
-  prDayVariation_ = makeLabel(inner, 24, true, Qt::AlignCenter);
-  prDayVariationAlternate_ = makeLabel(inner, 16, false, Qt::AlignCenter);
-  prLastDayValueLeft_ = makeLabel(inner, 15, false, Qt::AlignLeft | Qt::AlignVCenter);
-  prCurrentDayValueLeft_ = makeLabel(inner, 15, true, Qt::AlignLeft | Qt::AlignVCenter);
-  prLastDayValueRight_ = makeLabel(inner, 15, false, Qt::AlignRight | Qt::AlignVCenter);
-  prCurrentDayValueRight_ = makeLabel(inner, 15, true, Qt::AlignRight | Qt::AlignVCenter);
+  prTrendLabel_ = makeFigure(inner, 18, true, Qt::AlignHCenter | Qt::AlignVCenter);
+  prEvolution_ = new KVREvolutionView(KVREvolutionStyle::print, inner);
   inner->onResize = [this](const QSize& s) {
-    const int w = s.width();
-    prTrendLabel_->setGeometry(0, 0, w, 24);
-    prDayProgressionImage_->setGeometry(0, 28, w, 40);
-    prDayVariation_->setGeometry(0, 70, w, 32);
-    prDayVariationAlternate_->setGeometry(0, 102, w, 22);
-    const int y = std::max(126, s.height() - 26);
-    for (QLabel* l : {prLastDayValueLeft_, prCurrentDayValueLeft_}) l->setGeometry(0, y, w / 2, 24);
-    for (QLabel* l : {prLastDayValueRight_, prCurrentDayValueRight_}) l->setGeometry(w / 2, y, w - w / 2, 24);
+    prTrendLabel_->setGeometry(0, 0, s.width(), 24);
+    prEvolution_->setGeometry(0, 28, s.width(), std::max(0, s.height() - 28));
   };
 }
 
@@ -403,21 +384,24 @@ void KVRPrintView::buildDisplaySettings() {
 }
 
 void KVRPrintView::buildChartArea() {
-  downloads1Label_ = makeLabel(chartArea_, 22, true);
-  revenues1Label_ = makeLabel(chartArea_, 22, true);
-  setColor(downloads1Label_, kTitleColor);
-  setColor(revenues1Label_, kTitleColor);
+  QLabel** captions[4] = {&downloads1Label_, &revenues1Label_, &downloads2Label_, &revenues2Label_};
+  for (QLabel** caption : captions) {
+    *caption = makeFigure(chartArea_, 22, true);
+    setColor(*caption, kTitleColor);
+  }
   KVRPrintBox** boxes[4] = {&downloads1_, &revenues1_, &downloads2_, &revenues2_};
   KVRVortelyCamembertGraphView** charts[4] = {&prDownloadsCamembert_, &prRevenuesCamembert_, &prDownloadsCamembert2_,
                                               &prRevenuesCamembert2_};
+  // The boxes keep the layout's frames; the charts stand in the chart area
+  // itself, where the layout of the captions and separators puts them (the
+  // first row grows into the room above its boxes).
   for (int i = 0; i < 4; ++i) {
     auto* box = new KVRPrintBox(chartArea_);
     box->setFramed(false);
-    auto* chart = new KVRVortelyCamembertGraphView;
+    auto* chart = new KVRVortelyCamembertGraphView(chartArea_);
     chart->setDataSource(chartSources_[i].get());
     chart->setShowsDivisionSwitch(false);
     chart->setGreenBars(i == 1 || i == 3);
-    box->setContent(chart);
     *boxes[i] = box;
     *charts[i] = chart;
   }
@@ -431,17 +415,21 @@ void KVRPrintView::placeCaptions() {
   downloads1Label_->setText(country ? KVRLocalized("%1 by country").arg(kindLabel_)
                                     : KVRLocalized("%1 by product").arg(kindLabel_));
   revenues1Label_->setText(country ? KVRLocalized("Division by country") : KVRLocalized("Division by product"));
-  // The second row (by country) carries its division in the boxes' titles.
-  downloads1_->setTitle(QString());
-  revenues1_->setTitle(QString());
-  downloads2_->setTitle(country ? QString() : KVRLocalized("%1 by country").arg(kindLabel_));
-  revenues2_->setTitle(country ? QString() : KVRLocalized("Division by country"));
-  // The captions stand where the first boxes' titles would be, so that every
-  // chart heading of the page lines up with the others.
-  for (auto [caption, box] : {std::pair{downloads1Label_, downloads1_}, std::pair{revenues1Label_, revenues1_}}) {
-    box->setReservesTitleSpace(true);
-    caption->setGeometry(box->titleRect().translated(box->pos()));
-    caption->raise();
+  downloads2Label_->setText(KVRLocalized("%1 by country").arg(kindLabel_));
+  revenues2Label_->setText(KVRLocalized("Division by country"));
+
+  // Captions in the room the layout leaves for them, charts clear of the
+  // separators between them.
+  QWidget* charts[4] = {prDownloadsCamembert_, prRevenuesCamembert_, prDownloadsCamembert2_, prRevenuesCamembert2_};
+  QLabel* captions[4] = {downloads1Label_, revenues1Label_, downloads2Label_, revenues2Label_};
+  const double areaH = chartArea_->height();
+  for (int i = 0; i < 4; ++i) {
+    const KVROverviewChartPlace& place = chartContents_.boxes[i];
+    captions[i]->setVisible(place.shown);
+    charts[i]->setVisible(place.shown);
+    if (!place.shown) continue;
+    captions[i]->setGeometry(place.caption.toQt(areaH));
+    charts[i]->setGeometry(place.chart.toQt(areaH));
   }
 }
 
@@ -474,7 +462,9 @@ void KVRPrintView::adjustSizingForPrinting(const QSizeF& printable) {
     place(splitBoxRevenues_, L.splitRevenues);
   }
   place(splitVertical_, L.splitVertical);
+  chartContents_ = KVRLayoutOverviewChartContents(L);
   placeCaptions();
+  layOutContents();
   fitTitle();
 }
 
@@ -504,6 +494,7 @@ void KVRPrintView::fill(const KVROverviewDisplay& display, const KVROverviewCont
   prPrintTitle_->setText(captions.printTitle);
   fitTitle();
   prGraphLabel_->setText(display.graphCaption);
+  prCounterView_->setWholeUnits(display.roundCurrency);
   prCounterView_->setValue(display.counterValue, false);
   prRevenuesLabel_->setText(captions.revenuesLabel);
   prSalesDatesLabel_->setText(display.salesText);
@@ -516,16 +507,11 @@ void KVRPrintView::fill(const KVROverviewDisplay& display, const KVROverviewCont
   prRequestsLabel_->setText(display.requestsText);
   prImpressionsLabel_->setText(display.impressionsText);
 
-  const KVREvolutionDisplay& e = display.evolution;
   prTrendLabel_->setText(captions.trendLabel);
-  prDayProgressionImage_->setPixmap(
-      e.arrowImage.isEmpty() ? QPixmap() : QPixmap::fromImage(KVRStockImage(e.arrowImage, QSize(36, 36), 4.0)));
-  prDayVariation_->setText(e.title);
-  prDayVariationAlternate_->setText(e.title.isEmpty() ? QString() : e.alternateTitle);
-  prLastDayValueLeft_->setText(e.lastDayValueLeft);
-  prLastDayValueRight_->setText(e.lastDayValueRight);
-  prCurrentDayValueLeft_->setText(e.currentDayValueLeft);
-  prCurrentDayValueRight_->setText(e.currentDayValueRight);
+  // On paper the percentage goes under the difference, when there is one.
+  KVREvolutionTexts evolution = display.evolution;
+  if (evolution.title.isEmpty()) evolution.alternateTitle.clear();
+  prEvolution_->setTexts(evolution);
 
   prDisplayKind_->setText(captions.displayKind);
   prDisplayLatestPeriod_->setText(captions.displayLatestPeriod);
@@ -545,6 +531,7 @@ bool KVRPrintOverview(const KVROverviewDisplay& display, const KVROverviewContro
   return view.print(dialogParent, error);
 }
 
-bool KVRPrintOverviewScreen(const KVROverviewScreen& screen, QWidget* dialogParent) {
-  return KVRPrintOverview(screen.display(), screen.controlState(), screen.printCaptions(), dialogParent);
+bool KVRPrintOverviewScreen(KVROverviewScreen& screen, QWidget* dialogParent, QString* error, double waitSeconds) {
+  const KVROverviewPrintJob job = screen.printJobAfterRunningLoad(waitSeconds);
+  return KVRPrintOverview(job.display, job.state, job.captions, dialogParent, error);
 }

@@ -23,34 +23,29 @@ class QPrinter;
 class KVRVortelyCounterView;
 class KVRVortelyGraphView;
 class KVRVortelyCamembertGraphView;
+class KVREvolutionView;
+class KVRFittingLabel;
 class KVROverviewGraphSource;
 class KVROverviewChartSource;
 
-// A framed box of a print layout (with an optional title); its content
-// widget fills it inside a small inset.
+// A box of a print layout, framed or not; its content widget fills it inside
+// a small inset.
 class KVRPrintBox : public QWidget {
  public:
-  explicit KVRPrintBox(QWidget* parent = nullptr, const QString& title = QString());
-  void setTitle(const QString& title);
-  QString title() const { return title_; }
+  explicit KVRPrintBox(QWidget* parent = nullptr);
   void setContent(QWidget* content);
   QWidget* content() const { return content_; }
   void setFramed(bool framed) { framed_ = framed; update(); }
-  // Keeps the title's room free when a caption of the layout stands there.
-  void setReservesTitleSpace(bool reserve);
-  // The title's rectangle in the box.
-  QRect titleRect() const;
+  // Places the content for the box's present size.
+  void placeContent();
 
  protected:
   void paintEvent(QPaintEvent*) override;
   void resizeEvent(QResizeEvent*) override;
 
  private:
-  void placeContent();
-  QString title_;
   QWidget* content_ = nullptr;
   bool framed_ = true;
-  bool reservesTitleSpace_ = false;
 };
 
 // A thin separator line.
@@ -67,6 +62,10 @@ class KVRPrintBand : public QWidget {
  public:
   explicit KVRPrintBand(QWidget* parent = nullptr) : QWidget(parent) {}
   std::function<void(const QSize&)> onResize;
+  // Places the children for the band's present size.
+  void layOut() {
+    if (onResize) onResize(size());
+  }
 
  protected:
   void resizeEvent(QResizeEvent*) override {
@@ -101,11 +100,18 @@ class KVRPrintViewBase : public QWidget {
 
  protected:
   void paintEvent(QPaintEvent*) override {}  // the boxes and fields draw themselves
+  // Places the contents of every box and band for their present sizes, from
+  // the outside in. A layout that is never shown gets no resize events until
+  // it is drawn; this places everything at once.
+  void layOutContents();
   // Places a child from layout coordinates (bottom-left origin) in its parent.
   static void place(QWidget* w, const KVRLayoutRect& r);
   static KVRLayoutRect frameOf(const QWidget* w);
   static QLabel* makeLabel(QWidget* parent, int pixelSize, bool bold = false,
                            Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter);
+  // A figure's field: its text shrinks to fit, down to a readable size.
+  static KVRFittingLabel* makeFigure(QWidget* parent, int pixelSize, bool bold = false,
+                                     Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter);
   // The "Printed with Vortely" line at the foot of every page.
   static QLabel* makeFooter(QWidget* parent);
 };
@@ -163,6 +169,11 @@ class KVRPrintView : public KVRPrintViewBase {
   QLabel* footerVortelyLabel() const { return footer_; }
   QLabel* downloads1Label() const { return downloads1Label_; }
   QLabel* revenues1Label() const { return revenues1Label_; }
+  // The captions of the second division (by country) when it is printed.
+  QLabel* downloads2Label() const { return downloads2Label_; }
+  QLabel* revenues2Label() const { return revenues2Label_; }
+  // Where the charts and captions went in the chart area at the last layout.
+  const KVROverviewChartContents& chartContents() const { return chartContents_; }
   QLabel* printTitleLabel() const { return prPrintTitle_; }
   // The original sizes of the boxes (the layout resource's).
   static KVROverviewPrintSizes originalSizes();
@@ -198,6 +209,8 @@ class KVRPrintView : public KVRPrintViewBase {
   QWidget *splitBoxDownloads_ = nullptr, *splitBoxRevenues_ = nullptr, *splitVertical_ = nullptr;
   QLabel* footer_ = nullptr;
   QLabel *downloads1Label_ = nullptr, *revenues1Label_ = nullptr;
+  QLabel *downloads2Label_ = nullptr, *revenues2Label_ = nullptr;
+  KVROverviewChartContents chartContents_;
 
  public:
   // Print twins of the overview screen's fields.
@@ -210,11 +223,9 @@ class KVRPrintView : public KVRPrintViewBase {
          *prDownloadsLabel_ = nullptr, *prFillRateLabel_ = nullptr, *preCPMLabel_ = nullptr,
          *prCTRLabel_ = nullptr, *prRequestsLabel_ = nullptr, *prImpressionsLabel_ = nullptr;
   QLabel* prTrendLabel_ = nullptr;
-  QLabel* prDayProgressionImage_ = nullptr;
-  QLabel* prDayVariation_ = nullptr;
-  QLabel* prDayVariationAlternate_ = nullptr;
-  QLabel *prLastDayValueLeft_ = nullptr, *prLastDayValueRight_ = nullptr, *prCurrentDayValueLeft_ = nullptr,
-         *prCurrentDayValueRight_ = nullptr;
+  // The evolution's print twin: arrow (prDayProgressionImage), difference and
+  // percentage (prDayVariation) and the four figures.
+  KVREvolutionView* prEvolution_ = nullptr;
   QLabel *prDisplayKind_ = nullptr, *prDisplayLatestPeriod_ = nullptr, *prDisplayRegion_ = nullptr,
          *prDisplayView_ = nullptr;
   KVRVortelyCamembertGraphView *prDownloadsCamembert_ = nullptr, *prRevenuesCamembert_ = nullptr,
@@ -229,8 +240,10 @@ bool KVRPrintOverview(const KVROverviewDisplay& display, const KVROverviewContro
                       QString* error = nullptr);
 
 class KVROverviewScreen;
-// The print command of a shown overview screen: its display record, the state
-// of its controls and its captions, printed through the shared print
-// information. What the application's print command sends to the sales
-// overview (segment 0) and to the iAd overview (segment 5).
-bool KVRPrintOverviewScreen(const KVROverviewScreen& screen, QWidget* dialogParent = nullptr);
+// The print command of a shown overview screen, through the shared print
+// information: a print asked while a load runs waits for it (at most
+// waitSeconds), then prints the screen's last complete display as a whole
+// with the captions it was shown with. What the application's print command
+// sends to the sales overview (segment 0) and to the iAd overview (segment 5).
+bool KVRPrintOverviewScreen(KVROverviewScreen& screen, QWidget* dialogParent = nullptr, QString* error = nullptr,
+                            double waitSeconds = 30);

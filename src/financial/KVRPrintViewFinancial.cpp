@@ -41,5 +41,6 @@ void KVRPrintViewFinancial::adjustSizingForPrinting(const QSizeF& printable) {
   place(graphView2_, L.graph2);
   barView_->setShowValuesInsteadOfPercent(1);
   place(footer_, L.footer);
+  layOutContents();
   layout_ = L.portrait ? 1 : 2;
 }

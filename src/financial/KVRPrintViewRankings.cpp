@@ -23,4 +23,5 @@ void KVRPrintViewRankings::adjustSizingForPrinting(const QSizeF& printable) {
   place(graphView_, L.graph);
   place(tableView_, L.table);
   place(footer_, L.footer);
+  layOutContents();
 }

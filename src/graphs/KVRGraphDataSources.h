@@ -28,7 +28,7 @@ struct KVRSignedRange {
 };
 
 // The average-line value that means "draw no average line".
-inline constexpr float KVRGraphNoMedianValue = 2147483648.0f;
+inline constexpr double KVRGraphNoMedianValue = 2147483648.0;
 
 // Curve graph (KVRVortelyGraphView). While painting the view asks, in order:
 //   loadingData (true: the loading state is drawn and nothing else is asked),
@@ -49,15 +49,18 @@ class KVRVortelyGraphViewDataSource {
   // A value format in which "%@" stands for the formatted value and "%%" for a
   // percent sign, e.g. "%@ €" or "%@ %%"; nullopt shows the bare value.
   virtual std::optional<QString> valueLabelFormat() { return std::nullopt; }
+  // Money values shown in whole units (the user rounds money); asked with
+  // valueLabelFormat.
+  virtual bool valuesInWholeUnits() { return false; }
   virtual KVRSignedRange maxRangeForCurves() = 0;
   virtual int numberOfCurves() = 0;
   virtual QColor colorForCurve(int curve) = 0;
   virtual KVRDate dateForPointAtIndex(int point, int curve) = 0;
-  virtual float valueAtIndex(int point, int curve) = 0;
+  virtual double valueAtIndex(int point, int curve) = 0;
   // KVRGraphNoMedianValue: no average line. Any other value: the line is drawn
   // at that value when medianForce answers true, else at the mean of the
   // drawn values. Not implemented: no average line.
-  virtual std::optional<float> medianValue() { return std::nullopt; }
+  virtual std::optional<double> medianValue() { return std::nullopt; }
   virtual std::optional<bool> medianForce() { return std::nullopt; }
   // The unit word of the value bubble ("sales", "€", ...); may be empty.
   virtual QString mouseOverLabelForCurve(int curve) = 0;
@@ -94,12 +97,17 @@ class KVRVortelyCamembertGraphDataSource {
   virtual std::optional<bool> loadingData() { return std::nullopt; }
   virtual int numberOfPartsForCamembertGraph(KVRVortelyCamembertGraphView* view, int index) = 0;
   // part -1: the total of the division.
-  virtual float valueForPartAtIndex(KVRVortelyCamembertGraphView* view, int part, int index) = 0;
+  virtual double valueForPartAtIndex(KVRVortelyCamembertGraphView* view, int part, int index) = 0;
   virtual QString legendForPartAtIndex(KVRVortelyCamembertGraphView* view, int part, int index) = 0;
   // Same format rules as the curve graph's valueLabelFormat.
   virtual std::optional<QString> valueLabelFormatForCamembertGraph(KVRVortelyCamembertGraphView* /*view*/) {
     return std::nullopt;
   }
+  // Money values shown in whole units (the user rounds money).
+  virtual bool valuesInWholeUnitsForCamembertGraph(KVRVortelyCamembertGraphView* /*view*/) { return false; }
+  // Whether a division lists countries (by default every division but the
+  // first, which lists products); the chart's switch shows what is listed.
+  virtual bool divisionListsCountries(KVRVortelyCamembertGraphView* /*view*/, int index) { return index != 0; }
   // A fraction of the total (0.25 for a quarter); 0 when the total is 0.
   virtual float percentForPartAtIndex(KVRVortelyCamembertGraphView* view, int part, int index) = 0;
   // Growth of the bars from 0 to 1.
@@ -120,10 +128,12 @@ class KVRVortelyBarGraphDataSource {
   virtual int numberOfPartsForCamembertGraph(KVRVortelyBarGraphView* view) = 0;
   virtual QString legendForPartAtIndex(KVRVortelyBarGraphView* view, int part) = 0;
   virtual QColor colorForPartAtIndex(KVRVortelyBarGraphView* view, int part) = 0;
-  virtual float valueForPartAtIndex(KVRVortelyBarGraphView* view, int part) = 0;
+  virtual double valueForPartAtIndex(KVRVortelyBarGraphView* view, int part) = 0;
   virtual float percentForPartAtIndex(KVRVortelyBarGraphView* view, int part) = 0;
   virtual float ratioForAnimationAtIndex(KVRVortelyBarGraphView* view, int part) = 0;
   virtual std::optional<QString> valueLabelFormatAtIndex(KVRVortelyBarGraphView* /*view*/, int /*part*/) {
     return std::nullopt;
   }
+  // Money values shown in whole units (the user rounds money).
+  virtual bool valuesInWholeUnits(KVRVortelyBarGraphView* /*view*/) { return false; }
 };

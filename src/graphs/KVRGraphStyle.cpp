@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "core/KVRFormatters.h"
+#include "graphs/KVRValueTexts.h"
 #include "platform/KVRLocalization.h"
 
 namespace KVRGraphStyle {
@@ -70,19 +71,31 @@ PanelScope::PanelScope(QPainter& p, const QRectF& area) : p_(p) {
   drawPanel(p, area);
 }
 
+QString elidedName(const QFontMetricsF& metrics, const QString& name, qreal width) {
+  if (metrics.horizontalAdvance(name) <= width) return name;
+  const qsizetype open = name.lastIndexOf(QStringLiteral(" ("));
+  if (name.endsWith(u')') && open > 0) {
+    const QString suffix = name.mid(open);
+    const qreal room = width - metrics.horizontalAdvance(suffix);
+    if (room >= metrics.horizontalAdvance(QStringLiteral("W…"))) return metrics.elidedText(name.left(open), Qt::ElideMiddle, room) + suffix;
+  }
+  return metrics.elidedText(name, Qt::ElideMiddle, width);
+}
+
 float animationRatio(float ratio) { return std::isfinite(ratio) ? std::clamp(ratio, 0.0f, 1.0f) : 1.0f; }
 
 QString percentText(float fraction) {
   if (!std::isfinite(fraction)) fraction = 0;
-  return KVRGraphNumberText(std::round(static_cast<double>(fraction) * 1000.0) / 10.0) + QStringLiteral(" %");
+  return KVRPercentText(static_cast<double>(fraction) * 100.0);
 }
 
-QString valueText(const std::optional<QString>& format, double value) {
-  return KVRApplyValueFormat(format, KVRGraphNumberText(std::round(value * 100.0) / 100.0));
+QString valueText(const std::optional<QString>& format, double value, bool wholeMoney) {
+  return KVRFormattedValueText(format, value, wholeMoney);
 }
 
-QString partLabel(int showValuesInsteadOfPercent, const std::optional<QString>& format, float value, float percent) {
-  return showValuesInsteadOfPercent == 1 ? valueText(format, value) : percentText(percent);
+QString partLabel(int showValuesInsteadOfPercent, const std::optional<QString>& format, double value, float percent,
+                  bool wholeMoney) {
+  return showValuesInsteadOfPercent == 1 ? valueText(format, value, wholeMoney) : percentText(percent);
 }
 
 }  // namespace KVRGraphStyle

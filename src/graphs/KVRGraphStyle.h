@@ -3,6 +3,7 @@
 // the value-format helper they use for their labels.
 #include <QColor>
 #include <QFont>
+#include <QFontMetricsF>
 #include <QPainter>
 #include <QRectF>
 #include <QString>
@@ -43,17 +44,24 @@ class PanelScope {
   QPainter& p_;
 };
 
+// A name made to fit a width: elided in the middle, keeping a closing
+// parenthesised suffix such as " (iOS)" whole, since it tells apart names
+// that begin alike.
+QString elidedName(const QFontMetricsF& metrics, const QString& name, qreal width);
+
 // A part's or curve's colour; the accent when it has none.
 inline QColor colorOrAccent(const QColor& c) { return c.isValid() ? c : accent(); }
 // A part's animation ratio within [0, 1]; 1 when it is no number.
 float animationRatio(float ratio);
-// A fraction as a percentage to a tenth: 0.253 -> "25.3 %"; no number counts as 0.
+// A fraction as a percentage: 0.253 -> "25.30 %"; no number counts as 0.
 QString percentText(float fraction);
-// A value rounded to hundredths (labels show at most two decimals), in its
-// format; std::nullopt gives the number alone.
-QString valueText(const std::optional<QString>& format, double value);
+// A value in the form its format stands for (KVRFormattedValueText): counts
+// whole, money with two decimals (whole units when wholeMoney), percentages
+// with two decimals.
+QString valueText(const std::optional<QString>& format, double value, bool wholeMoney = false);
 // A part's label: its value (showValuesInsteadOfPercent == 1) or its share.
-QString partLabel(int showValuesInsteadOfPercent, const std::optional<QString>& format, float value, float percent);
+QString partLabel(int showValuesInsteadOfPercent, const std::optional<QString>& format, double value, float percent,
+                  bool wholeMoney = false);
 
 }  // namespace KVRGraphStyle
 

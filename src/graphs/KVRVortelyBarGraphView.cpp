@@ -1,6 +1,8 @@
 #include "graphs/KVRVortelyBarGraphView.h"
 
 #include <QFontMetricsF>
+#include <QHelpEvent>
+#include <QToolTip>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
@@ -41,6 +43,7 @@ KVRBarChartSnapshot KVRVortelyBarGraphView::collect() {
     part.valueLabelFormat = ds.valueLabelFormatAtIndex(this, i);
     s.parts.push_back(std::move(part));
   }
+  s.wholeMoney = ds.valuesInWholeUnits(this);
   return s;
 }
 
@@ -52,6 +55,7 @@ void KVRVortelyBarGraphView::paintEvent(QPaintEvent*) {
 void KVRVortelyBarGraphView::render(QPainter& p, const QRectF& area) {
   using namespace KVRGraphStyle;
   const PanelScope panel(p, area);
+  lastBars_.clear();
   if (!dataSource_) return;
   const KVRBarChartSnapshot s = collect();
   const int count = static_cast<int>(s.parts.size());
@@ -68,7 +72,8 @@ void KVRVortelyBarGraphView::render(QPainter& p, const QRectF& area) {
   const QFontMetricsF vfm(labelFont), lfm(legendFont), afm(axisFont);
   qreal labelWidth = 0;
   for (const auto& part : s.parts) {
-    const QString text = partLabel(showValuesInsteadOfPercent_, part.valueLabelFormat, part.value, part.percent);
+    const QString text =
+        partLabel(showValuesInsteadOfPercent_, part.valueLabelFormat, part.value, part.percent, s.wholeMoney);
     labels << text;
     labelWidth = std::max(labelWidth, vfm.horizontalAdvance(text));
   }
@@ -105,6 +110,8 @@ void KVRVortelyBarGraphView::render(QPainter& p, const QRectF& area) {
     fraction = std::clamp(fraction, 0.0, 1.0) * animationRatio(part.ratio);
     const qreal h = plot.height() * fraction;
     const QRectF bar(cx - barWidth / 2, plot.bottom() - h, barWidth, h);
+    lastBars_.push_back(KVRBarChartBar{QRectF(cx - slot / 2, area.top(), slot, area.height()),
+                                       h > 0.5 ? bar : QRectF(), part.legend, labels[i]});
     if (h > 0.5) {
       const QColor c = colorOrAccent(part.color);
       QLinearGradient g(bar.topLeft(), bar.topRight());
@@ -134,6 +141,23 @@ void KVRVortelyBarGraphView::render(QPainter& p, const QRectF& area) {
     p.setFont(legendFont);
     p.setPen(KVRGraphStyle::text());
     p.drawText(QRectF(cx - slot / 2, plot.bottom() + 5, slot, lfm.height()), Qt::AlignHCenter | Qt::AlignTop,
-               lfm.elidedText(part.legend, Qt::ElideRight, slot));
+               elidedName(lfm, part.legend, slot));
   }
+}
+
+QString KVRVortelyBarGraphView::legendAt(const QPointF& pos) const {
+  for (const KVRBarChartBar& b : lastBars_)
+    if (b.slot.contains(pos)) return b.legend;
+  return QString();
+}
+
+bool KVRVortelyBarGraphView::event(QEvent* event) {
+  if (event->type() == QEvent::ToolTip) {
+    auto* help = static_cast<QHelpEvent*>(event);
+    const QString legend = legendAt(help->pos());
+    if (legend.isEmpty()) QToolTip::hideText();
+    else QToolTip::showText(help->globalPos(), legend, this);
+    return true;
+  }
+  return QWidget::event(event);
 }

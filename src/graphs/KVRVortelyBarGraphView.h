@@ -13,13 +13,21 @@ struct KVRBarChartSnapshot {
   struct Part {
     QString legend;
     QColor color;
-    float value = 0;
+    double value = 0;
     float percent = 0;
     float ratio = 1;
     std::optional<QString> valueLabelFormat;
   };
-  float scale = 0;  // the value of a full-height bar
+  double scale = 0;  // the value of a full-height bar
   std::vector<Part> parts;
+  bool wholeMoney = false;  // money values in whole units
+};
+
+// One drawn bar, in the painter's coordinates.
+struct KVRBarChartBar {
+  QRectF slot, bar;  // the part's column, and its bar (empty when flat)
+  QString legend;    // the whole legend (the drawn one may be elided)
+  QString label;
 };
 
 class KVRVortelyBarGraphView : public QWidget {
@@ -38,11 +46,17 @@ class KVRVortelyBarGraphView : public QWidget {
 
   KVRBarChartSnapshot collect();
   void render(QPainter& painter, const QRectF& rect);
+  // The bars of the last render.
+  const std::vector<KVRBarChartBar>& lastBars() const { return lastBars_; }
+  // The whole legend of the column under a point (its tooltip); empty when none.
+  QString legendAt(const QPointF& pos) const;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  bool event(QEvent* event) override;
 
  private:
+  std::vector<KVRBarChartBar> lastBars_;
   KVRVortelyBarGraphDataSource* dataSource_ = nullptr;
   int showValuesInsteadOfPercent_ = 0;
 };

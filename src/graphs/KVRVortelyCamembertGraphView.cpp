@@ -2,7 +2,9 @@
 
 #include <QFontMetricsF>
 #include <QLinearGradient>
+#include <QHelpEvent>
 #include <QMouseEvent>
+#include <QToolTip>
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
@@ -75,6 +77,9 @@ KVRPartChartSnapshot KVRVortelyCamembertGraphView::collect() {
   }
   parts = std::max(0, parts);
   s.index = index;
+  s.listsCountries = ds.divisionListsCountries(this, index);
+  s.firstListsCountries = index == 0 ? s.listsCountries : ds.divisionListsCountries(this, 0);
+  s.wholeMoney = ds.valuesInWholeUnitsForCamembertGraph(this);
   s.total = ds.valueForPartAtIndex(this, -1, index);
   s.parts.reserve(parts);
   for (int i = 0; i < parts; ++i) {
@@ -104,6 +109,8 @@ void KVRVortelyCamembertGraphView::paintEvent(QPaintEvent*) {
 void KVRVortelyCamembertGraphView::render(QPainter& p, const QRectF& area) {
   using namespace KVRGraphStyle;
   const PanelScope panel(p, area);
+  lastRows_.clear();
+  lastTotalRect_ = QRectF();
   if (!dataSource_) return;
   const KVRPartChartSnapshot s = collect();
   if (s.loading) {
@@ -114,6 +121,7 @@ void KVRVortelyCamembertGraphView::render(QPainter& p, const QRectF& area) {
   // Header: the division switch and the total.
   const bool onScreen = p.device() == this;
   const bool showSwitch = showsDivisionSwitch_ && onScreen;
+  if (onScreen) productDivisionShown_ = !s.firstListsCountries;
   qreal headerHeight = showSwitch || !s.parts.empty() ? kHeaderHeight : 0;
   if (showSwitch) {
     const QRectF sw = switchRect().translated(area.topLeft());
@@ -123,24 +131,33 @@ void KVRVortelyCamembertGraphView::render(QPainter& p, const QRectF& area) {
     p.drawRoundedRect(sw, sw.height() / 2, sw.height() / 2);
     const QRectF left(sw.left(), sw.top(), sw.width() / 2, sw.height());
     const QRectF right(sw.center().x(), sw.top(), sw.width() / 2, sw.height());
-    const QRectF chosen = s.index == 0 ? left : right;
+    // The highlighted half names what the rows list.
+    const bool countries = s.listsCountries;
+    const QRectF chosen = countries ? right : left;
     p.setPen(Qt::NoPen);
     p.setBrush(on);
     p.drawRoundedRect(chosen.adjusted(1.5, 1.5, -1.5, -1.5), sw.height() / 2 - 1.5, sw.height() / 2 - 1.5);
     p.setFont(uiFont(8.5, true));
-    p.setPen(s.index == 0 ? QColor(Qt::white) : secondaryText());
+    QColor productText = !countries ? QColor(Qt::white) : secondaryText();
+    if (s.firstListsCountries) productText = QColor(190, 196, 204);  // nothing to list by product
+    p.setPen(productText);
     p.drawText(left, Qt::AlignCenter, KVRLocalized("By product"));
-    p.setPen(s.index != 0 ? QColor(Qt::white) : secondaryText());
+    p.setPen(countries ? QColor(Qt::white) : secondaryText());
     p.drawText(right, Qt::AlignCenter, KVRLocalized("By country"));
   }
   const std::optional<QString> format =
       s.parts.empty() ? std::nullopt : s.parts.front().valueLabelFormat;
   if (!s.parts.empty()) {
-    p.setFont(uiFont(10, true));
+    // The total, right of the switch; a long one is set smaller, never over it.
+    const QString total = valueText(format, s.total, s.wholeMoney);
+    const qreal left = showSwitch ? switchRect().translated(area.topLeft()).right() + 8 : area.left() + 10;
+    const QRectF totalRect(left, area.top() + 2, std::max<qreal>(0, area.right() - 12 - left), kHeaderHeight);
+    qreal size = 10;
+    while (size > 5 && QFontMetricsF(uiFont(size, true)).horizontalAdvance(total) > totalRect.width()) size -= 0.5;
+    p.setFont(uiFont(size, true));
     p.setPen(KVRGraphStyle::text());
-    const QString total = valueText(format, s.total);
-    p.drawText(QRectF(area.left() + 10, area.top() + 2, area.width() - 22, kHeaderHeight), Qt::AlignRight | Qt::AlignVCenter,
-               total);
+    p.drawText(totalRect, Qt::AlignRight | Qt::AlignVCenter, total);
+    lastTotalRect_ = QFontMetricsF(p.font()).boundingRect(totalRect, Qt::AlignRight | Qt::AlignVCenter, total);
     p.setPen(QPen(grid(), 1));
     p.drawLine(QPointF(area.left() + 8, area.top() + headerHeight + 0.5),
                QPointF(area.right() - 8, area.top() + headerHeight + 0.5));
@@ -167,7 +184,8 @@ void KVRVortelyCamembertGraphView::render(QPainter& p, const QRectF& area) {
   qreal labelWidth = 0;
   for (int r = 0; r < fitting; ++r) {
     const auto& part = s.parts[count - 1 - r];
-    const QString label = partLabel(showValuesInsteadOfPercent_, part.valueLabelFormat, part.value, part.percent);
+    const QString label =
+        partLabel(showValuesInsteadOfPercent_, part.valueLabelFormat, part.value, part.percent, s.wholeMoney);
     labels << label;
     labelWidth = std::max(labelWidth, vfm.horizontalAdvance(label));
   }
@@ -185,8 +203,8 @@ void KVRVortelyCamembertGraphView::render(QPainter& p, const QRectF& area) {
     }
     p.setFont(legendFont);
     p.setPen(KVRGraphStyle::text());
-    p.drawText(QRectF(body.left(), top, legendWidth, rowHeight), Qt::AlignLeft | Qt::AlignVCenter,
-               lfm.elidedText(part.legend, Qt::ElideRight, legendWidth));
+    const QRectF legendRect(body.left(), top, legendWidth, rowHeight);
+    p.drawText(legendRect, Qt::AlignLeft | Qt::AlignVCenter, elidedName(lfm, part.legend, legendWidth));
     // Bar length relative to the largest share; no share at all draws none.
     const float share = std::isfinite(part.percent) ? std::abs(part.percent) : 0.0f;
     const qreal length = maxShare > 0 ? barMax * (share / maxShare) * animationRatio(part.ratio) : 0.0;
@@ -195,15 +213,17 @@ void KVRVortelyCamembertGraphView::render(QPainter& p, const QRectF& area) {
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(233, 236, 241));
     p.drawRoundedRect(track, barHeight / 2, barHeight / 2);
+    QRectF bar;
     if (length > 0.5) {
       const QColor c = colorOrAccent(part.color);
       QLinearGradient g(0, track.top(), 0, track.bottom());
       g.setColorAt(0, c.lighter(112));
       g.setColorAt(1, c.darker(108));
       p.setBrush(g);
-      p.drawRoundedRect(QRectF(track.left(), track.top(), std::max<qreal>(length, barHeight), barHeight), barHeight / 2,
-                        barHeight / 2);
+      bar = QRectF(track.left(), track.top(), std::max<qreal>(length, barHeight), barHeight);
+      p.drawRoundedRect(bar, barHeight / 2, barHeight / 2);
     }
+    lastRows_.push_back(KVRPartChartRow{row, legendRect, track, bar, part.legend, labels[r]});
     p.setFont(labelFont);
     p.setPen(secondaryText());
     p.drawText(QRectF(barLeft + barMax + 6, top, labelWidth + 4, rowHeight), Qt::AlignRight | Qt::AlignVCenter,
@@ -220,9 +240,28 @@ void KVRVortelyCamembertGraphView::render(QPainter& p, const QRectF& area) {
 void KVRVortelyCamembertGraphView::mousePressEvent(QMouseEvent* event) {
   const QRectF sw = switchRect();
   if (event->button() == Qt::LeftButton && sw.contains(event->position())) {
-    setDisplayState(event->position().x() < sw.center().x() ? 0 : 2);
+    const bool productHalf = event->position().x() < sw.center().x();
+    // With nothing to list by product, the product half does nothing.
+    if (!productHalf || productDivisionShown_) setDisplayState(productHalf ? 0 : 2);
     event->accept();
     return;
   }
   QWidget::mousePressEvent(event);
+}
+
+QString KVRVortelyCamembertGraphView::legendAt(const QPointF& pos) const {
+  for (const KVRPartChartRow& r : lastRows_)
+    if (r.row.contains(pos)) return r.legend;
+  return QString();
+}
+
+bool KVRVortelyCamembertGraphView::event(QEvent* event) {
+  if (event->type() == QEvent::ToolTip) {
+    auto* help = static_cast<QHelpEvent*>(event);
+    const QString legend = legendAt(help->pos());
+    if (legend.isEmpty()) QToolTip::hideText();
+    else QToolTip::showText(help->globalPos(), legend, this);
+    return true;
+  }
+  return QWidget::event(event);
 }

@@ -1,7 +1,10 @@
 #pragma once
 // The part chart: one horizontal bar per part, largest first, with its legend,
 // percentage (or value) and the total, and a small switch between the two
-// divisions ("By product" / "By country"). Data is pulled while painting in
+// divisions ("By product" / "By country"). The switch shows what the chart
+// lists: with one product both divisions list countries, and "By product" is
+// greyed out. Long legends are elided in the middle; the whole legend is the
+// row's tooltip. Data is pulled while painting in
 // the order given in KVRGraphDataSources.h.
 #include <QWidget>
 #include <optional>
@@ -11,7 +14,7 @@
 
 struct KVRPartChartSnapshot {
   struct Part {
-    float value = 0;
+    double value = 0;
     QString legend;
     std::optional<QString> valueLabelFormat;
     float percent = 0;
@@ -20,8 +23,18 @@ struct KVRPartChartSnapshot {
   };
   bool loading = false;
   int index = 0;  // the division asked for
-  float total = 0;
+  double total = 0;
   std::vector<Part> parts;
+  bool wholeMoney = false;            // money values in whole units
+  bool listsCountries = false;        // the division shown lists countries
+  bool firstListsCountries = false;   // so does the first one (one product: no product division)
+};
+
+// One drawn row of a part chart, in the painter's coordinates.
+struct KVRPartChartRow {
+  QRectF row, legendRect, track, bar;
+  QString legend;  // the whole legend (the drawn one may be elided)
+  QString label;   // the share or value text
 };
 
 class KVRVortelyCamembertGraphView : public QWidget {
@@ -58,6 +71,12 @@ class KVRVortelyCamembertGraphView : public QWidget {
   void render(QPainter& painter, const QRectF& rect);
   // The switch's rectangle in widget coordinates (empty when hidden).
   QRectF switchRect() const;
+  // The rows of the last render, largest part first, and where its total went.
+  const std::vector<KVRPartChartRow>& lastRows() const { return lastRows_; }
+  QRectF lastTotalRect() const { return lastTotalRect_; }
+  // The whole legend of the row under a point of the widget (its tooltip);
+  // empty when there is none.
+  QString legendAt(const QPointF& pos) const;
 
  signals:
   void displayStateChanged(int state);
@@ -65,6 +84,7 @@ class KVRVortelyCamembertGraphView : public QWidget {
  protected:
   void paintEvent(QPaintEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
+  bool event(QEvent* event) override;
 
  private:
   KVRVortelyCamembertGraphDataSource* dataSource_ = nullptr;
@@ -72,4 +92,7 @@ class KVRVortelyCamembertGraphView : public QWidget {
   int showValuesInsteadOfPercent_ = 0;
   int displayState_ = 0;
   bool showsDivisionSwitch_ = true;
+  bool productDivisionShown_ = true;  // the first division lists products
+  std::vector<KVRPartChartRow> lastRows_;
+  QRectF lastTotalRect_;
 };

@@ -8,6 +8,7 @@
 
 #include "core/KVRFormatters.h"
 #include "graphs/KVRGraphStyle.h"
+#include "graphs/KVRValueTexts.h"
 
 KVRVortelyCounterView::KVRVortelyCounterView(QWidget* parent) : QWidget(parent) {
   timer_.setInterval(kStepIntervalMs);
@@ -17,14 +18,21 @@ KVRVortelyCounterView::KVRVortelyCounterView(QWidget* parent) : QWidget(parent) 
 
 KVRVortelyCounterView::~KVRVortelyCounterView() = default;
 
-float KVRVortelyCounterView::roundedToCents(float value) {
-  if (!std::isfinite(value)) return 0.0f;  // a counter never shows NaN or infinity
-  const float cents = std::round(value * 100.0f);
-  return cents / 100.0f;
+double KVRVortelyCounterView::roundedToCents(double value) {
+  if (!std::isfinite(value)) return 0.0;  // a counter never shows NaN or infinity
+  return KVRRoundedToCents(value);
 }
 
-void KVRVortelyCounterView::setValue(float value, bool animated) {
-  target_ = roundedToCents(value);
+void KVRVortelyCounterView::setWholeUnits(bool whole) {
+  if (whole == wholeUnits_) return;
+  wholeUnits_ = whole;
+  update();
+}
+
+QString KVRVortelyCounterView::displayedText() const { return KVRAmountText(displayed_, wholeUnits_); }
+
+void KVRVortelyCounterView::setValue(double value, bool animated) {
+  target_ = wholeUnits_ ? (std::isfinite(value) ? double(KVRWholeNumber(value)) : 0.0) : roundedToCents(value);
   if (!animated || displayed_ == target_) {
     timer_.stop();
     displayed_ = target_;
@@ -46,7 +54,7 @@ void KVRVortelyCounterView::stepAnimation() {
     timer_.stop();
   } else {
     const double f = static_cast<double>(step_) / kAnimationSteps;
-    displayed_ = static_cast<float>(from_ + (static_cast<double>(target_) - from_) * f);
+    displayed_ = from_ + (target_ - from_) * f;
   }
   update();
 }
@@ -62,19 +70,26 @@ void KVRVortelyCounterView::render(QPainter& p, const QRectF& area) {
   p.save();
   p.setRenderHint(QPainter::Antialiasing, true);
   p.setRenderHint(QPainter::TextAntialiasing, true);
-  const QString text = KVRFormatters::shared().currencyFormatterWithFloats().stringFromNumber(displayed_);
+  const QString text = displayedText();
 
   // Tiles for digits, narrow gaps for separators and signs.
   qreal tileH = std::max<qreal>(12, area.height() - 6);
   qreal tileW = tileH * 0.64;
   auto widthOf = [&](QChar c) { return c.isDigit() ? tileW + 2 : tileW * 0.42; };
+  int digits = 0;
+  for (QChar c : text) digits += c.isDigit() ? 1 : 0;
+  const int others = int(text.size()) - digits;
   qreal total = 0;
   for (QChar c : text) total += widthOf(c);
   if (total > area.width() - 8 && total > 0) {
-    const qreal k = (area.width() - 8) / total;
+    // Narrower tiles (the gaps between them keep their 2 pixels), so that
+    // every digit stays inside the view.
+    const qreal fitW = (area.width() - 8 - 2.0 * digits) / std::max(0.1, digits + 0.42 * others);
+    const qreal k = std::max(0.05, fitW / tileW);
     tileH *= k;
     tileW *= k;
-    total *= k;
+    total = 0;
+    for (QChar c : text) total += widthOf(c);
   }
   QFont digitFont = KVRGraphStyle::uiFont(10, true);
   digitFont.setPixelSize(std::max(6, static_cast<int>(tileH * 0.68)));

@@ -1,13 +1,16 @@
 #include "graphs/KVRVortelyGraphView.h"
 
 #include <QFontMetricsF>
+#include <QLocale>
 #include <QLinearGradient>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <algorithm>
+#include <functional>
 #include <cmath>
 
+#include "core/KVRCalendar.h"
 #include "core/KVRFormatters.h"
 #include "graphs/KVRGraphStyle.h"
 #include "platform/KVRLocalization.h"
@@ -48,6 +51,37 @@ void drawHaloText(QPainter& p, const QPointF& baseline, const QString& text, con
 
 }  // namespace
 
+std::vector<int> KVRDateAxisLabelPoints(const std::vector<KVRCivilDay>& days, int fit, int firstDayOfWeek) {
+  const int n = static_cast<int>(days.size());
+  std::vector<int> all(n);
+  for (int i = 0; i < n; ++i) all[i] = i;
+  if (n <= std::max(1, fit)) return all;
+
+  // 1970-01-01 was a Thursday (4 with Monday 1 ... Sunday 7).
+  auto weekday = [](KVRCivilDay d) { return int(((d % 7) + 7 + 3) % 7) + 1; };
+  using Rule = std::function<bool(int index, const KVRYMD& ymd, KVRCivilDay day)>;
+  int weekStarts = 0;  // counts week starts as they are met, for "every other"
+  std::vector<Rule> rules;
+  for (int k : {2, 3}) rules.push_back([k](int i, const KVRYMD&, KVRCivilDay) { return i % k == 0; });
+  rules.push_back([&](int, const KVRYMD&, KVRCivilDay d) { return weekday(d) == firstDayOfWeek; });
+  rules.push_back([&](int, const KVRYMD&, KVRCivilDay d) {
+    return weekday(d) == firstDayOfWeek && weekStarts++ % 2 == 0;
+  });
+  for (unsigned k : {1u, 2u, 3u, 6u})
+    rules.push_back([k](int, const KVRYMD& t, KVRCivilDay) { return t.day == 1 && (t.month - 1) % k == 0; });
+  for (int k : {1, 2, 5, 10, 20, 50, 100})
+    rules.push_back([k](int, const KVRYMD& t, KVRCivilDay) { return t.day == 1 && t.month == 1 && t.year % k == 0; });
+
+  for (const Rule& rule : rules) {
+    weekStarts = 0;
+    std::vector<int> chosen;
+    for (int i = 0; i < n; ++i)
+      if (rule(i, KVRYMDFromCivilDay(days[i]), days[i])) chosen.push_back(i);
+    if (!chosen.empty() && static_cast<int>(chosen.size()) <= fit) return chosen;
+  }
+  return {0};
+}
+
 KVRVortelyGraphView::KVRVortelyGraphView(QWidget* parent) : QWidget(parent) {
   setMouseTracking(true);
   setAttribute(Qt::WA_OpaquePaintEvent, false);
@@ -85,6 +119,7 @@ KVRGraphSnapshot KVRVortelyGraphView::collect(KVRVortelyGraphViewDataSource& ds)
   }
   s.numberOfPoints = std::max(0, ds.numberOfPointsInCurves());
   s.valueLabelFormat = ds.valueLabelFormat();
+  s.wholeMoney = ds.valuesInWholeUnits();
   s.range = ds.maxRangeForCurves();
   const int curves = std::max(0, ds.numberOfCurves());
   s.curves.reserve(curves);
@@ -97,7 +132,7 @@ KVRGraphSnapshot KVRVortelyGraphView::collect(KVRVortelyGraphViewDataSource& ds)
     curve.values.reserve(s.numberOfPoints);
     for (int p = 0; p < s.numberOfPoints; ++p) {
       curve.dates.push_back(ds.dateForPointAtIndex(p, c));
-      const float v = ds.valueAtIndex(p, c);
+      const double v = ds.valueAtIndex(p, c);
       curve.values.push_back(v);
       if (std::isfinite(v)) {
         sum += v;
@@ -202,14 +237,33 @@ void KVRVortelyGraphView::render(QPainter& p, const QRectF& area) {
                KVRGraphNumberText(t));
   }
 
-  // Horizontal labels: dates (or the data source's labels) spaced to fit.
+  // Horizontal labels: dates (or the data source's labels) on round days
+  // (week or month starts on long ranges), as many as fit.
+  KVRGraphTextLayout text;
+  text.plot = plot;
   if (n > 0) {
     const KVRDate sample = s.curves.empty() ? KVRDate() : s.curves.front().dates.front();
     const qreal wanted = afm.horizontalAdvance(dateText(sample).isEmpty() ? QStringLiteral("00/00/00")
                                                                           : dateText(sample)) + 18;
     const int fit = std::max(1, static_cast<int>(inner.width() / wanted));
-    const int labelStep = std::max(1, static_cast<int>(std::ceil(static_cast<double>(n) / fit)));
-    for (int i = 0; i < n; i += labelStep) {
+    std::vector<int> labelled;
+    bool dated = !s.curves.empty();
+    std::vector<KVRCivilDay> days;
+    if (dated) {
+      days.reserve(n);
+      for (int i = 0; i < n && dated; ++i) {
+        const KVRDate d = s.curves.front().dates[i];
+        dated = d.isValid();
+        if (dated) days.push_back(KVRCalendar::shared().civilDay(d));
+      }
+    }
+    if (dated) {
+      labelled = KVRDateAxisLabelPoints(days, fit, int(QLocale().firstDayOfWeek()));
+    } else {
+      const int labelStep = std::max(1, static_cast<int>(std::ceil(static_cast<double>(n) / fit)));
+      for (int i = 0; i < n; i += labelStep) labelled.push_back(i);
+    }
+    for (int i : labelled) {
       QString label = dataSource_->labelAtIndex(i);
       if (label.isEmpty() && !s.curves.empty()) label = dateText(s.curves.front().dates[i]);
       const qreal x = xOf(i);
@@ -221,6 +275,7 @@ void KVRVortelyGraphView::render(QPainter& p, const QRectF& area) {
       if (lr.right() > area.right() - 2) lr.moveRight(area.right() - 2);
       p.drawText(lr, Qt::AlignHCenter | Qt::AlignTop, label);
     }
+    text.axisLabelPoints = labelled;
   }
   p.setPen(QPen(frame(), 1));
   p.setBrush(Qt::NoBrush);
@@ -307,59 +362,110 @@ void KVRVortelyGraphView::render(QPainter& p, const QRectF& area) {
 
   // Value labels, highest values first, each where it overlaps no label
   // already placed: every point when there is room, the peaks otherwise.
-  // Several curves share the room.
+  // Several curves share the room. They are placed now and drawn after the
+  // average caption has found its place.
+  struct ValueLabel {
+    QRectF box;  // the column kept free around the label
+    QRectF rect;
+    QPointF baseline;
+    QString text;
+  };
+  std::vector<ValueLabel> labels;
+  const QFont valueFont = uiFont(8);
+  const QFontMetricsF vfm(valueFont);
   if (showValues_) {
-    p.setFont(uiFont(8));
-    const QFontMetricsF vfm(p.font());
-    std::vector<QRectF> placed;
     for (const auto& curve : s.curves) {
       const int count = static_cast<int>(std::min<size_t>(curve.values.size(), n));
       std::vector<int> order(count);
       for (int i = 0; i < count; ++i) order[i] = i;
       std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-        const float va = std::isfinite(curve.values[a]) ? curve.values[a] : 0.0f;
-        const float vb = std::isfinite(curve.values[b]) ? curve.values[b] : 0.0f;
+        const double va = std::isfinite(curve.values[a]) ? curve.values[a] : 0.0;
+        const double vb = std::isfinite(curve.values[b]) ? curve.values[b] : 0.0;
         return va > vb;
       });
       for (int i : order) {
-        if (placed.size() > 400) break;
+        if (labels.size() > 400) break;
         // Over long ranges only the peaks are labelled: a row of zeros says nothing.
         if (count > 31 && curve.values[i] == 0.0f) continue;
-        const QString text = valueText(s.valueLabelFormat, curve.values[i]);
-        const qreal w = vfm.horizontalAdvance(text);
+        const QString label = valueText(s.valueLabelFormat, curve.values[i], s.wholeMoney);
+        const qreal w = vfm.horizontalAdvance(label);
         const qreal x = std::clamp(xOf(i) - w / 2, plot.left() + 2, plot.right() - w - 2);
         const qreal y = std::max(plot.top() + 10, yOf(curve.values[i]) - 7);
         // Labels keep apart horizontally (one label per column of the plot).
         const QRectF box(x - 4, plot.top(), w + 8, plot.height());
-        if (std::any_of(placed.begin(), placed.end(), [&](const QRectF& r) { return r.intersects(box); })) continue;
-        placed.push_back(box);
-        drawHaloText(p, QPointF(x, y), text, KVRGraphStyle::text());
+        if (std::any_of(labels.begin(), labels.end(), [&](const ValueLabel& l) { return l.box.intersects(box); }))
+          continue;
+        labels.push_back(ValueLabel{box, QRectF(x - 1, y - vfm.ascent() - 1, w + 2, vfm.height() + 2), QPointF(x, y),
+                                    label});
       }
     }
   }
-  p.restore();  // clip
 
-  // Average line with its caption.
+  // Average line; its caption goes where it covers no value label (and, when
+  // there is such a place, no point of the curves).
+  QRectF averagePill;
+  QString averageCaption;
   if (s.averageValue) {
     const double avg = *s.averageValue;
     const qreal y = yOf(avg);
     if (y >= plot.top() - 1 && y <= plot.bottom() + 1) {
       p.setPen(QPen(averageColor(), 1.2, Qt::DashLine));
       p.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
-      const QString value = valueText(s.valueLabelFormat, avg);
-      const QString caption = KVRApplyValueFormat(KVRLocalized("Average value: %@"), value);
-      p.setFont(uiFont(8, true));
-      const QFontMetricsF cfm(p.font());
-      const QRectF pill(plot.right() - cfm.horizontalAdvance(caption) - 16, y - 18, cfm.horizontalAdvance(caption) + 12, 15);
-      QColor bg = averageColor();
-      bg.setAlpha(235);
-      p.setPen(Qt::NoPen);
-      p.setBrush(bg);
-      p.drawRoundedRect(pill.translated(0, pill.top() < area.top() + 2 ? 20 : 0), 7, 7);
-      p.setPen(Qt::white);
-      p.drawText(pill.translated(0, pill.top() < area.top() + 2 ? 20 : 0), Qt::AlignCenter, caption);
+      averageCaption = KVRApplyValueFormat(KVRLocalized("Average value: %@"),
+                                           valueText(s.valueLabelFormat, avg, s.wholeMoney));
+      const QFontMetricsF cfm(uiFont(8, true));
+      const qreal w = cfm.horizontalAdvance(averageCaption) + 12, h = 15;
+      std::vector<QRectF> dots;
+      for (const auto& curve : s.curves)
+        for (int i = 0; i < static_cast<int>(std::min<size_t>(curve.values.size(), n)); ++i)
+          dots.emplace_back(xOf(i) - 4, yOf(curve.values[i]) - 4, 8, 8);
+      auto freeOf = [](const QRectF& r, const auto& rects, auto rectOf) {
+        return std::none_of(rects.begin(), rects.end(), [&](const auto& o) { return rectOf(o).intersects(r); });
+      };
+      auto labelRect = [](const ValueLabel& l) { return l.rect; };
+      auto same = [](const QRectF& r) { return r; };
+      // Candidates: just above the line, then just below it, from the right
+      // end of the plot to its left end.
+      std::vector<QRectF> candidates;
+      const qreal right = plot.right() - 4 - w, left = plot.left() + 4;
+      for (const qreal top : {y - h - 3, y + 3}) {
+        if (top < area.top() + 2 || top + h > plot.bottom()) continue;
+        for (qreal x = right; x >= left - 0.5; x -= std::max<qreal>(8, w / 4)) candidates.emplace_back(x, top, w, h);
+      }
+      if (candidates.empty()) candidates.emplace_back(right, std::clamp(y - h - 3, area.top() + 2, plot.bottom() - h), w, h);
+      auto pick = [&](bool avoidDots) -> std::optional<QRectF> {
+        for (const QRectF& c : candidates)
+          if (freeOf(c, labels, labelRect) && (!avoidDots || freeOf(c, dots, same))) return c;
+        return std::nullopt;
+      };
+      averagePill = pick(true).value_or(pick(false).value_or(candidates.front()));
     }
   }
+
+  // The value labels that the caption still covers (no free place was left)
+  // give way to it.
+  p.setFont(valueFont);
+  for (const ValueLabel& l : labels) {
+    if (!averagePill.isNull() && l.rect.intersects(averagePill)) continue;
+    drawHaloText(p, l.baseline, l.text, KVRGraphStyle::text());
+    text.valueLabels.push_back(l.rect);
+    text.valueLabelTexts.push_back(l.text);
+  }
+  p.restore();  // clip
+
+  if (!averagePill.isNull()) {
+    QColor bg = averageColor();
+    bg.setAlpha(235);
+    p.setPen(Qt::NoPen);
+    p.setBrush(bg);
+    p.drawRoundedRect(averagePill, 7, 7);
+    p.setFont(uiFont(8, true));
+    p.setPen(Qt::white);
+    p.drawText(averagePill, Qt::AlignCenter, averageCaption);
+    text.averageLabel = averagePill;
+    text.averageText = averageCaption;
+  }
+  lastText_ = text;
 
   // The last day of a daily view.
   if (showLastDay_ && n > 0) {
@@ -397,8 +503,10 @@ void KVRVortelyGraphView::render(QPainter& p, const QRectF& area) {
       p.setPen(QPen(Qt::white, 1.5));
       p.drawEllipse(pt, 4, 4);
       const QString unit = dataSource_->mouseOverLabelForCurve(static_cast<int>(c));
-      lines << (unit.isEmpty() ? valueText(s.valueLabelFormat, curve.values[i])
-                               : valueText(std::nullopt, curve.values[i]) + u' ' + unit);
+      // A value in its format carries its unit; a count gets the unit word.
+      QString line = valueText(s.valueLabelFormat, curve.values[i], s.wholeMoney);
+      if (!s.valueLabelFormat && !unit.isEmpty()) line += u' ' + unit;
+      lines << line;
       colors.push_back(color);
     }
     const QString title = dateText(s.curves.front().dates[i]);

@@ -17,7 +17,7 @@ struct KVRGraphSnapshot {
   struct Curve {
     QColor color;
     std::vector<KVRDate> dates;
-    std::vector<float> values;
+    std::vector<double> values;
   };
   struct Event {
     QString label;
@@ -28,6 +28,7 @@ struct KVRGraphSnapshot {
   bool loading = false;
   int numberOfPoints = 0;
   std::optional<QString> valueLabelFormat;
+  bool wholeMoney = false;  // money values in whole units
   KVRSignedRange range;
   std::vector<Curve> curves;
   std::optional<double> averageValue;  // where the average line goes; none: no line
@@ -35,6 +36,23 @@ struct KVRGraphSnapshot {
   KVRDate endDate;
   std::vector<Event> events;
 };
+
+// Where the texts of the last render went, in the painter's coordinates.
+struct KVRGraphTextLayout {
+  QRectF plot;
+  std::vector<QRectF> valueLabels;  // the value labels drawn over the curves
+  std::vector<QString> valueLabelTexts;
+  QRectF averageLabel;              // the "Average value" caption; empty when none
+  QString averageText;
+  std::vector<int> axisLabelPoints;  // the points that carry a date on the axis
+};
+
+// The points of a day axis that carry a label, when at most `fit` labels have
+// room: every day; else every 2nd or 3rd day; else the week starts
+// (`firstDayOfWeek`: 1 Monday ... 7 Sunday), every other week start; else the
+// month starts, every 2nd, 3rd or 6th month start; else the year starts and
+// every 2nd, 5th or 10th. Days need not follow each other.
+std::vector<int> KVRDateAxisLabelPoints(const std::vector<KVRCivilDay>& days, int fit, int firstDayOfWeek);
 
 class KVRVortelyGraphView : public QWidget {
   Q_OBJECT
@@ -66,6 +84,8 @@ class KVRVortelyGraphView : public QWidget {
   // Shows (or with -1 hides) the value bubble of a point as the mouse does.
   void setHoveredPoint(int point);
   int hoveredPoint() const { return hoveredPoint_; }
+  // Where the last render put its texts.
+  const KVRGraphTextLayout& lastTextLayout() const { return lastText_; }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -82,4 +102,5 @@ class KVRVortelyGraphView : public QWidget {
   // Plot rectangle and point count of the last paint, for the mouse.
   QRectF lastPlotRect_;
   int lastPointCount_ = 0;
+  KVRGraphTextLayout lastText_;
 };

@@ -4,16 +4,17 @@
 #include <mutex>
 
 #include "core/KVRApplicationServices.h"
-#include "core/KVRFormatters.h"
+#include "graphs/KVRValueTexts.h"
 #include "core/KVRVortelyManagedProduct.h"
 #include "overview/KVROverviewPresenter.h"
 #include "platform/KVRLocalization.h"
 
 namespace {
 
+// All-time sums over products, made for display in double precision.
 struct Sums {
   int64_t sales = 0, upgrades = 0;
-  float income = 0;
+  double income = 0;
   void add(const KVRVortelyManagedProduct* p) {
     sales += KVRRounded(p->totalSales());
     upgrades += KVRRounded(p->totalUpgrades());
@@ -30,12 +31,10 @@ Texts sumTexts(const Sums& s, bool hasAccount, bool roundCurrency) {
   std::unique_lock<std::recursive_mutex> lock;
   if (KVRApplicationServices* app = KVRApplicationServices::current())
     lock = std::unique_lock<std::recursive_mutex>(app->formatterLock());
-  KVRFormatters& f = KVRFormatters::shared();
   Texts t;
-  t.income = roundCurrency ? f.currencyFormatter().stringFromNumber(double(KVRRounded(s.income)))
-                           : f.currencyFormatterWithFloats().stringFromNumber(s.income);
-  t.sales = f.currencyFormatter().stringFromNumber(double(s.sales));
-  t.upgrades = f.currencyFormatter().stringFromNumber(double(s.upgrades));
+  t.income = KVRAmountText(s.income, roundCurrency);
+  t.sales = KVRCountText(double(s.sales));
+  t.upgrades = KVRCountText(double(s.upgrades));
   return t;
 }
 
@@ -100,6 +99,7 @@ KVRBoxesDisplay KVRMakeBoxesDisplay(const KVRBoxesInput& in) {
   d.accountTotalIncome = at.income;
   d.accountCurrencySymbol = in.currencySymbol;
   d.globalCounterValue = accountSums.income;
+  d.roundCurrency = in.roundCurrency;
 
   // Product sums over the shown products.
   const KVRProductTotalsTexts pt = KVRProductTotalsForShownProducts(shown, in.roundCurrency);

@@ -27,7 +27,8 @@ struct KVRBoxesDisplay {
   QByteArray accountIconData;  // the one selected account's own icon, when it has one
   QString accountTotalSales, accountTotalUpgrades, accountTotalIncome;
   QString accountCurrencySymbol;
-  float globalCounterValue = 0;
+  double globalCounterValue = 0;  // the account income sum, as accountTotalIncome
+  bool roundCurrency = false;
 
   QString productIconName;  // stock image name; empty when productImage is shown
   QImage productImage;      // the one shown product's own icon
@@ -46,12 +47,13 @@ KVRBoxesDisplay KVRMakeBoxesDisplay(const KVRBoxesInput& in);
 
 // The product box's three totals over the shown products (S when not empty,
 // else E): "--" each when no shown product belongs to an account. The reload
-// writes the same labels when it starts.
+// writes the same labels when it starts. Sums in double precision (the same
+// accounts' box shows the same digits).
 struct KVRProductTotalsTexts {
   QString sales, upgrades, income;
   bool hasAccount = false;
   bool initialized = false;  // some shown product's history is built
-  float incomeSum = 0;       // the unrounded income sum
+  double incomeSum = 0;      // the unrounded income sum
 };
 KVRProductTotalsTexts KVRProductTotalsForShownProducts(const std::vector<KVRVortelyManagedProduct*>& shown,
                                                        bool roundCurrency);

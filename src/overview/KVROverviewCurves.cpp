@@ -23,10 +23,10 @@ bool walkGraphRange(KVRDate start, KVRDate end, F&& visit) {
 
 // One day of a product: the value under the key, divided by the day's own
 // divisor for ratio measures; the cumulative sum takes the undivided value.
-KVRCurvePoint productDayPoint(const KVRDayTotals& days, std::string_view key, KVRDate d, float* cumul) {
+KVRCurvePoint productDayPoint(const KVRDayTotals& days, std::string_view key, KVRDate d, double* cumul) {
   const KVRTotalsStruct* rec = days.find(KVRCalendar::shared().civilDay(d));
-  const float v = KVRObjectForKey(rec, key);
-  float count = v;
+  const double v = KVRObjectForKey(rec, key);
+  double count = v;
   if (rec) {
     if (isDividedByRequests(key) && rec->requests != 0) count = v / rec->requests;
     else if (isDividedByImpressions(key) && rec->impressions != 0) count = v / rec->impressions;
@@ -35,10 +35,10 @@ KVRCurvePoint productDayPoint(const KVRDayTotals& days, std::string_view key, KV
   return KVRCurvePoint{d, count, *cumul};
 }
 
-float lookup(const std::map<KVRCivilDay, float>& m, KVRCivilDay day, bool* found = nullptr) {
+double lookup(const std::map<KVRCivilDay, double>& m, KVRCivilDay day, bool* found = nullptr) {
   auto it = m.find(day);
   if (found) *found = it != m.end();
-  return it == m.end() ? 0.0f : it->second;
+  return it == m.end() ? 0.0 : it->second;
 }
 
 }  // namespace
@@ -75,7 +75,7 @@ void KVRCombinedDayValues::addProduct(const KVRDayTotals& days, std::string_view
 bool KVRBuildPointsInCurve(const KVRDayTotals& days, std::string_view key, KVRDate graphStart, KVRDate graphEnd,
                            std::vector<KVRCurvePoint>* out) {
   std::vector<KVRCurvePoint> points;
-  float cumul = 0;
+  double cumul = 0;
   if (!walkGraphRange(graphStart, graphEnd,
                       [&](KVRDate d) { points.push_back(productDayPoint(days, key, d, &cumul)); }))
     return false;
@@ -86,18 +86,18 @@ bool KVRBuildPointsInCurve(const KVRDayTotals& days, std::string_view key, KVRDa
 bool KVRBuildPointsInCurve(const KVRCombinedDayValues& days, KVRDate graphStart, KVRDate graphEnd,
                            std::vector<KVRCurvePoint>* out) {
   std::vector<KVRCurvePoint> points;
-  float cumul = 0;
+  double cumul = 0;
   KVRCalendar& cal = KVRCalendar::shared();
   const bool ok = walkGraphRange(graphStart, graphEnd, [&](KVRDate d) {
     const KVRCivilDay day = cal.civilDay(d);
-    const float v = lookup(days.values, day);
-    float count = v;
+    const double v = lookup(days.values, day);
+    double count = v;
     bool found = false;
-    const float req = lookup(days.requests, day, &found);
+    const double req = lookup(days.requests, day, &found);
     if (found && req != 0) {
       count = v / req;
     } else {
-      const float impr = lookup(days.impressions, day, &found);
+      const double impr = lookup(days.impressions, day, &found);
       if (found && impr != 0) count = v / impr;
     }
     cumul = cumul + v;
@@ -113,7 +113,7 @@ std::vector<KVRCurvePoint> KVRPointsInCurveWithDates(const KVRDayTotals& days, s
                                                      KVRDate graphEnd) {
   std::vector<KVRCurvePoint> points;
   if (!graphStart.isValid() || !graphEnd.isValid() || graphStart.isLaterThan(graphEnd)) return points;
-  float cumul = 0;
+  double cumul = 0;
   if (!dates->empty()) {
     points.reserve(dates->size());
     for (KVRDate d : *dates) points.push_back(productDayPoint(days, key, d, &cumul));
@@ -138,7 +138,7 @@ int KVRNumberOfCurves(const KVROverviewDisplay& d, const KVROverviewControlState
 
 int KVRNumberOfPointsInCurves(const KVROverviewDisplay& d) { return int(d.pointsInCurve.size()); }
 
-float KVRValueAtIndex(const KVROverviewDisplay& d, const KVROverviewControlState& s, int point, int curve) {
+double KVRValueAtIndex(const KVROverviewDisplay& d, const KVROverviewControlState& s, int point, int curve) {
   const std::vector<KVRCurvePoint>* points = &d.pointsInCurve;
   if (KVRIsPerProductMode(d, s)) {
     if (curve < 0 || curve >= int(d.curves.size())) return 0;
@@ -164,16 +164,17 @@ QColor KVRColorForCurve(const KVROverviewDisplay& d, const KVROverviewControlSta
   return KVRMainCurveColor();
 }
 
-KVRCurveRange KVRMaxRangeForValues(const std::vector<float>& values, bool iAd) {
+KVRCurveRange KVRMaxRangeForValues(const std::vector<double>& values, bool iAd) {
   // Cumulative impressions easily pass 2^31, so the axis is worked out in 64 bits.
   constexpr double kLimit = 4.0e18;
   int64_t top = 0, bottom = 0;
-  for (float xf : values) {
-    const double x = xf;
+  for (const double x : values) {
     if (std::isnan(x)) continue;
     const double shifted = x >= 0 ? x + 0.5 : x - 0.5;
-    const int64_t r = int64_t(std::trunc(std::clamp(shifted, -kLimit, kLimit)));
+    int64_t r = int64_t(std::trunc(std::clamp(shifted, -kLimit, kLimit)));
     if (r >= 0) {
+      // A value rounded down (1.3 % to 1) would poke out of the axis.
+      if (double(r) < x) r = int64_t(std::ceil(std::min(x, kLimit)));
       if (r > top) top = r;
     } else if (r < bottom) {
       bottom = r - 1;
@@ -187,7 +188,7 @@ KVRCurveRange KVRMaxRangeForValues(const std::vector<float>& values, bool iAd) {
 }
 
 KVRCurveRange KVRMaxRangeForCurves(const KVROverviewDisplay& d, const KVROverviewControlState& s) {
-  std::vector<float> values;
+  std::vector<double> values;
   auto take = [&](const std::vector<KVRCurvePoint>& pts) {
     for (const KVRCurvePoint& p : pts) values.push_back(s.cumulative ? p.cumul : p.count);
   };
@@ -199,7 +200,7 @@ KVRCurveRange KVRMaxRangeForCurves(const KVROverviewDisplay& d, const KVROvervie
   return KVRMaxRangeForValues(values, s.iAd);
 }
 
-float KVRMedianValueForGraph(const KVROverviewDisplay& d, const KVROverviewControlState& s) {
+double KVRMedianValueForGraph(const KVROverviewDisplay& d, const KVROverviewControlState& s) {
   if (s.cumulative || KVRIsPerProductMode(d, s)) return KVRNoMedianValue;
   return d.medianValue;
 }
@@ -233,7 +234,7 @@ void KVRChartDivision::sortKeys() {
                    [this](const QString& a, const QString& b) { return values.at(a) < values.at(b); });
 }
 
-float KVRChartDivision::valueAt(int i) const {
+double KVRChartDivision::valueAt(int i) const {
   if (i == -1) return total;
   if (i < 0 || i >= int(sortedKeys.size())) return 0;
   return values.at(sortedKeys[size_t(i)]);
@@ -241,7 +242,7 @@ float KVRChartDivision::valueAt(int i) const {
 
 float KVRChartDivision::percentAt(int i) const {
   if (total == 0 || i < 0 || i >= int(sortedKeys.size())) return 0;
-  return valueAt(i) / total;
+  return float(valueAt(i) / total);
 }
 
 bool KVRIsRevenueChart(KVRPartChart c) {
@@ -284,6 +285,19 @@ QString KVRValueLabelFormatForChart(KVRPartChart c, int valueTag, const QString&
   if (KVRIsRevenueChart(c) || valueTag == 8) return QStringLiteral("%@ ") + currencySymbol;
   if (valueTag == 11 || valueTag == 12) return QStringLiteral("%@ %%");
   return QString();
+}
+
+bool KVRChartValuesInWholeUnits(KVRPartChart c, int valueTag, bool roundCurrency) {
+  if (!roundCurrency) return false;
+  return KVRIsRevenueChart(c) || valueTag == 4 || valueTag == 7;
+}
+
+bool KVRCurveValuesInWholeUnits(int valueTag, bool roundCurrency) {
+  return roundCurrency && (valueTag == 4 || valueTag == 7);
+}
+
+bool KVRDivisionListsCountries(const KVROverviewDisplay& d, KVRPartChart c, int index) {
+  return KVRDivisionForChart(d, c, index).listsCountries;
 }
 
 float KVRRatioForAnimation(KVRPartChart c, float graphAnimatePercent) {

@@ -21,10 +21,13 @@
 struct KVROverviewDisplay;
 
 // One day of a curve.
+// Values are made for display from the engine's single-precision day totals
+// and kept in double precision: a running sum over years of money keeps its
+// cents.
 struct KVRCurvePoint {
   KVRDate date;
-  float count = 0;  // the day's value; for ratio measures the day's quotient
-  float cumul = 0;  // running sum of the undivided day values
+  double count = 0;  // the day's value; for ratio measures the day's quotient
+  double cumul = 0;  // running sum of the undivided day values
 };
 
 // One product's curve when several products are shown.
@@ -52,9 +55,9 @@ class KVRDayTotals {
 // measure's value of each day, and for ratio measures the day's summed
 // requests ("-req") or impressions ("-impr").
 struct KVRCombinedDayValues {
-  std::map<KVRCivilDay, float> values;
-  std::map<KVRCivilDay, float> requests;
-  std::map<KVRCivilDay, float> impressions;
+  std::map<KVRCivilDay, double> values;
+  std::map<KVRCivilDay, double> requests;
+  std::map<KVRCivilDay, double> impressions;
 
   // Adds one product's days (the measure `key`). A ratio measure also adds the
   // day's divisor, but only when the product's period total of that divisor
@@ -84,6 +87,7 @@ struct KVROverviewControlState {
   bool iAd = false;         // the iAd overview
   int valueTag = 0;
   QString currencySymbol;
+  bool roundCurrency = false;  // money shown in whole units
 };
 
 // Vertical axis of the curve graph: bottom (signed) and length.
@@ -93,13 +97,15 @@ using KVRCurveRange = KVRSignedRange;
 bool KVRIsPerProductMode(const KVROverviewDisplay& d, const KVROverviewControlState& s);
 int KVRNumberOfCurves(const KVROverviewDisplay& d, const KVROverviewControlState& s);
 int KVRNumberOfPointsInCurves(const KVROverviewDisplay& d);
-float KVRValueAtIndex(const KVROverviewDisplay& d, const KVROverviewControlState& s, int point, int curve);
+double KVRValueAtIndex(const KVROverviewDisplay& d, const KVROverviewControlState& s, int point, int curve);
 KVRDate KVRDateForPointAtIndex(const KVROverviewDisplay& d, int point);
 QColor KVRColorForCurve(const KVROverviewDisplay& d, const KVROverviewControlState& s, int curve);
 KVRCurveRange KVRMaxRangeForCurves(const KVROverviewDisplay& d, const KVROverviewControlState& s);
-// The same over plain values (the rounding, padding and bottom rules).
-KVRCurveRange KVRMaxRangeForValues(const std::vector<float>& values, bool iAd);
-float KVRMedianValueForGraph(const KVROverviewDisplay& d, const KVROverviewControlState& s);
+// The same over plain values (the rounding, padding and bottom rules). The
+// axis always holds every value: a top that rounds below the highest value is
+// raised to the next whole number.
+KVRCurveRange KVRMaxRangeForValues(const std::vector<double>& values, bool iAd);
+double KVRMedianValueForGraph(const KVROverviewDisplay& d, const KVROverviewControlState& s);
 bool KVRMedianForce(int valueTag);
 // A value format in which "%@" stands for the value and "%%" for a percent
 // sign: "%@ €" for money, "%@ %%" for percentages; empty for plain numbers.
@@ -109,16 +115,18 @@ QColor KVRMainCurveColor();
 
 // --- Part charts -------------------------------------------------------------
 // One division of a part chart: the values by legend key, the keys in
-// ascending order of value, and the total.
+// ascending order of value, and the total. Sums made for display, in double
+// precision.
 struct KVRChartDivision {
-  std::map<QString, float> values;
+  std::map<QString, double> values;
   std::vector<QString> sortedKeys;
-  float total = 0;
+  double total = 0;
+  bool listsCountries = false;  // the legends are countries
 
-  void add(const QString& key, float v) { values[key] += v; }
+  void add(const QString& key, double v) { values[key] += v; }
   void sortKeys();  // ascending value, then key
   int count() const { return int(sortedKeys.size()); }
-  float valueAt(int i) const;    // -1: the total
+  double valueAt(int i) const;   // -1: the total
   float percentAt(int i) const;  // a fraction of the total; 0 when the total is 0
 };
 
@@ -140,6 +148,12 @@ QString KVRLegendForKey(const QString& key);
 QString KVRLegendForPart(const KVROverviewDisplay& d, KVRPartChart c, int index, int part);
 QColor KVRColorForChart(KVRPartChart c);
 QString KVRValueLabelFormatForChart(KVRPartChart c, int valueTag, const QString& currencySymbol);
+// Money in whole units: on a revenue chart, or for the revenue values (tags
+// 4 and 7), when the user rounds money. eCPM always keeps its cents.
+bool KVRChartValuesInWholeUnits(KVRPartChart c, int valueTag, bool roundCurrency);
+bool KVRCurveValuesInWholeUnits(int valueTag, bool roundCurrency);
+// Whether a chart's division lists countries (always with one product).
+bool KVRDivisionListsCountries(const KVROverviewDisplay& d, KVRPartChart c, int index);
 float KVRRatioForAnimation(KVRPartChart c, float graphAnimatePercent);
 // One step of the grow animation: +0.05 up to exactly 1.0.
 float KVRNextAnimationStep(float graphAnimatePercent);

@@ -10,6 +10,7 @@
 #include "core/KVRApplicationServices.h"
 #include "core/KVRFormatters.h"
 #include "core/KVRVortelyManagedProduct.h"
+#include "graphs/KVRValueTexts.h"
 #include "graphs/KVRVortelyCounterView.h"
 #include "platform/KVRLocalization.h"
 
@@ -37,8 +38,7 @@ class FormatterGuard {
   std::recursive_mutex* lock_ = nullptr;
 };
 
-QString plainText(double v) { return KVRFormatters::shared().currencyFormatter().stringFromNumber(v); }
-QString floatText(double v) { return KVRFormatters::shared().currencyFormatterWithFloats().stringFromNumber(v); }
+// A percentage without sign, at most two decimals (the evolution's alternate title).
 QString percentText(double v) {
   return KVRFormatters::shared().currencyFormatterWithPrefixAndFloats().stringFromNumber(v);
 }
@@ -57,7 +57,8 @@ const KVRProductTotals* entryOf(const KVRTotalsResult* r, const KVRVortelyManage
 const KVRTotalsStruct& totalsOf(const KVRProductTotals* e) { return e ? e->totals : kNoTotals; }
 
 // The left (one-product, by country) chart value of a country, and whether the
-// country enters the chart at all.
+// country enters the chart at all. For the ratio tags: the numerator and the
+// divisor, divided by the caller.
 std::optional<float> countryLeftValue(int tag, const QString& key, const KVRTotalsStruct& c) {
   if (key == QLatin1String("currency")) return float(KVRRounded(c.sales));
   if (key == QLatin1String("iAdSales")) return float(KVRRounded(c.impressions));
@@ -81,51 +82,48 @@ void finishDivision(KVRChartDivision& d) {
 
 void fillLabelTexts(KVROverviewDisplay& d, const QString& symbol) {
   FormatterGuard guard;
-  d.salesText = plainText(double(d.sales));
-  d.refundsText = plainText(double(d.refunds));
-  d.upgradesText = plainText(double(d.upgrades));
-  d.downloadsText = plainText(double(d.downloads));
-  d.requestsText = plainText(double(d.requests));
-  d.impressionsText = plainText(double(d.impressions));
-  d.fillRateText = floatText(double(d.fillRate) * 100.0) + QStringLiteral(" %");
-  d.ctrText = floatText(double(d.ctr) * 100.0) + QStringLiteral(" %");
-  d.eCPMText = floatText(d.eCPM) + QLatin1Char(' ') + symbol;
-  d.counterText = floatText(d.counterValue) + QLatin1Char(' ') + symbol;
+  d.salesText = KVRCountText(double(d.sales));
+  d.refundsText = KVRCountText(double(d.refunds));
+  d.upgradesText = KVRCountText(double(d.upgrades));
+  d.downloadsText = KVRCountText(double(d.downloads));
+  d.requestsText = KVRCountText(double(d.requests));
+  d.impressionsText = KVRCountText(double(d.impressions));
+  d.fillRateText = KVRPercentText(d.fillRate * 100.0);
+  d.ctrText = KVRPercentText(d.ctr * 100.0);
+  d.eCPMText = KVRMoneyText(d.eCPM, false, symbol);  // eCPM keeps its cents
+  d.counterText = KVRMoneyText(d.counterValue, d.roundCurrency, symbol);
+}
+
+// A figure as the evolution shows it, in hundredths or whole units, so that
+// the difference is the difference of the two figures shown.
+int64_t shownUnits(double v, bool whole) {
+  if (!std::isfinite(v)) return 0;
+  return whole ? KVRWholeNumber(v) : int64_t(std::llround(KVRRoundedToCents(v) * 100.0));
 }
 
 void fillEvolution(KVREvolutionDisplay& e, int tag, bool available, bool roundCurrency, const QString& symbol) {
-  const float prev = e.previous, cur = e.current;
-  const bool rise = cur > prev, fall = cur < prev;
+  const double prev = e.previous, cur = e.current;
+  const bool money = tag == 4 || tag == 7;
+  const bool percent = tag == 11 || tag == 12;
+  // Counts and rounded money in whole units; other money and percentages in
+  // hundredths (eCPM keeps its cents when money is rounded).
+  const bool whole = !(money && !roundCurrency) && !percent && tag != 8;
+  const int64_t rp = shownUnits(prev, whole), rc = shownUnits(cur, whole);
+  // Rise and fall as the two figures read.
+  const bool rise = rc > rp, fall = rc < rp;
   e.available = available;
   FormatterGuard guard;
   if (available) {
-    const QString sign = rise ? QStringLiteral("+ ") : QStringLiteral("- ");
-    if ((tag == 4 || tag == 7) && !roundCurrency) {
-      e.previousText = floatText(prev);
-      e.currentText = floatText(cur);
-      e.differenceText = sign + floatText(std::fabs(double(cur) - double(prev)));
-    } else if (tag == 11 || tag == 12) {
-      e.previousText = floatText(prev) + QStringLiteral(" %");
-      e.currentText = floatText(cur) + QStringLiteral(" %");
-      e.differenceText = sign + floatText(std::fabs(double(cur) - double(prev))) + QStringLiteral(" %");
-    } else if (tag == 8) {
-      e.previousText = floatText(prev);
-      e.currentText = floatText(cur);
-      e.differenceText = sign + floatText(std::fabs(double(cur) - double(prev)));
-    } else {
-      const int64_t rp = KVRRounded(prev), rc = KVRRounded(cur);
-      e.previousText = plainText(double(rp));
-      e.currentText = plainText(double(rc));
-      e.differenceText = sign + plainText(double(std::max(rp, rc) - std::min(rp, rc)));
-    }
-    if (!rise && !fall) e.differenceText = QStringLiteral("--");
+    auto text = [&](int64_t units) {
+      return whole ? KVRCountText(double(units)) : KVRAmountText(double(units) / 100.0, false);
+    };
+    const QString unit = percent ? QStringLiteral(" %") : (money || tag == 8) ? QLatin1Char(' ') + symbol : QString();
+    e.previousText = text(rp) + unit;
+    e.currentText = text(rc) + unit;
+    e.differenceText = rise || fall ? (rise ? QStringLiteral("+ ") : QStringLiteral("- ")) +
+                                          text(rise ? rc - rp : rp - rc) + unit
+                                    : QStringLiteral("--");
     e.arrowImage = rise ? QStringLiteral("up_arrow") : fall ? QStringLiteral("down_arrow") : QStringLiteral("noev_arrow");
-    if ((tag == 4 || tag == 7 || tag == 8) && !e.previousText.isEmpty() && !e.currentText.isEmpty()) {
-      const QString suffix = QLatin1Char(' ') + symbol;
-      e.previousText += suffix;
-      e.currentText += suffix;
-      e.differenceText += suffix;
-    }
   }
   if (fall) {
     e.lastDayValueRight = e.previousText;
@@ -142,9 +140,9 @@ void fillEvolution(KVREvolutionDisplay& e, int tag, bool available, bool roundCu
   } else if (prev == 0) {
     e.alternateTitle = QStringLiteral("-- %");
   } else {
-    const double p = rise ? (double(cur) - double(prev)) * 100.0 / double(prev)
-                          : (double(prev) - double(cur)) * 100.0 / double(prev);
-    e.alternateTitle = (rise ? QStringLiteral("+ ") : QStringLiteral("- ")) + percentText(float(p)) + QStringLiteral(" %");
+    const double p = rise ? (cur - prev) * 100.0 / prev : (prev - cur) * 100.0 / prev;
+    e.alternateTitle = (rise ? QStringLiteral("+ ") : QStringLiteral("- ")) + percentText(std::fabs(p)) +
+                       QStringLiteral(" %");
   }
 }
 
@@ -160,18 +158,18 @@ void displayOneProduct(const KVROverviewInput& in, KVROverviewDisplay& d, std::s
   d.refunds = KVRRounded(T.refunds);
   d.upgrades = KVRRounded(T.upgrades);
   d.downloads = KVRRounded(T.sales) + KVRRounded(T.upgrades);
-  d.fillRate = T.requests != 0 ? T.fillRate / T.requests / 100.0f : 0.0f;
-  d.eCPM = T.impressions != 0 ? T.eCPM / T.impressions : 0.0f;
-  d.ctr = T.impressions != 0 ? T.ctr / T.impressions / 100.0f : 0.0f;
+  d.fillRate = T.requests != 0 ? double(T.fillRate) / T.requests / 100.0 : 0.0;
+  d.eCPM = T.impressions != 0 ? double(T.eCPM) / T.impressions : 0.0;
+  d.ctr = T.impressions != 0 ? double(T.ctr) / T.impressions / 100.0 : 0.0;
   d.requests = KVRRounded(T.requests);
   d.impressions = KVRRounded(T.impressions);
 
-  float cur = T.objectForKey(key);
-  float prev = totalsOf(P).objectForKey(key);
+  double cur = T.objectForKey(key);
+  double prev = totalsOf(P).objectForKey(key);
   if (isRatioTag(tag)) {
-    const float qc = ratioDivisor(tag, T), qp = ratioDivisor(tag, totalsOf(P));
-    cur = qc != 0 ? cur / qc : 0.0f;
-    prev = qp != 0 ? prev / qp : 0.0f;
+    const double qc = ratioDivisor(tag, T), qp = ratioDivisor(tag, totalsOf(P));
+    cur = qc != 0 ? cur / qc : 0.0;
+    prev = qp != 0 ? prev / qp : 0.0;
   }
   d.evolution.current = cur;
   d.evolution.previous = prev;
@@ -180,12 +178,21 @@ void displayOneProduct(const KVROverviewInput& in, KVROverviewDisplay& d, std::s
   if (!KVRBuildPointsInCurve(dayTotals, key, in.graphStartDate, in.graphEndDate, &d.pointsInCurve))
     d.pointsInCurve = in.previousPointsInCurve;
 
+  // With one product both charts list its countries.
+  d.downloadsPerProduct.listsCountries = d.revenuesPerProduct.listsCountries = true;
   if (!C) return;
   const QString qkey = QString::fromLatin1(key.data(), int(key.size()));
+  // A ratio chart totals the ratio of its summed parts, never the sum of the
+  // ratios.
+  double numerators = 0, divisors = 0;
   for (const auto& [country, c] : C->byCountry) {
+    if (isRatioTag(tag)) {
+      numerators += c.objectForKey(key);
+      divisors += ratioDivisor(tag, c);
+    }
     if (const std::optional<float> v = countryLeftValue(tag, qkey, c); v && *v != 0) {
-      d.downloadsPerProduct.total += *v;
       d.downloadsPerProduct.add(country, *v);
+      if (!isRatioTag(tag)) d.downloadsPerProduct.total += *v;
     }
     const float r = isAdTag(tag) ? c.iAdSales : c.currency;
     if (r != 0) {
@@ -193,6 +200,7 @@ void displayOneProduct(const KVROverviewInput& in, KVROverviewDisplay& d, std::s
       d.revenuesPerProduct.add(country, r);
     }
   }
+  if (isRatioTag(tag)) d.downloadsPerProduct.total = divisors != 0 ? numerators / divisors : 0.0;
 }
 
 void displaySeveralProducts(const KVROverviewInput& in, KVROverviewDisplay& d, std::string_view key,
@@ -222,12 +230,16 @@ void displaySeveralProducts(const KVROverviewInput& in, KVROverviewDisplay& d, s
   };
 
   int64_t sumSales = 0, sumUpgrades = 0, sumRefunds = 0;
-  float sumCurrency = 0, sumRequests = 0, sumImpressions = 0, sumFillRate = 0, sumECPM = 0, sumCtr = 0;
-  float cur = 0, prev = 0, xRequests = 0, xImpressions = 0, pRequests = 0, pImpressions = 0;
+  // Sums over products, made for display in double precision.
+  double sumCurrency = 0, sumRequests = 0, sumImpressions = 0, sumFillRate = 0, sumECPM = 0, sumCtr = 0;
+  double cur = 0, prev = 0, xRequests = 0, xImpressions = 0, pRequests = 0, pImpressions = 0;
   // Ratio tags: numerators and divisors by product legend and by country.
-  std::map<QString, std::pair<float, float>> productRatios;
-  std::map<QString, float> countryDivisors;
-  float countryDivisorSum = 0;
+  std::map<QString, std::pair<double, double>> productRatios;
+  std::map<QString, double> countryDivisors;
+  // The totals the charts show, computed once from the products' totals: a
+  // chart by product and the chart by country of the same measure show the
+  // same total (the engine's totals may lose cents against its country parts).
+  double revenueTotal = 0, ratioNumerators = 0, ratioDivisors = 0;
   std::vector<KVRDate> dates;
   KVRCombinedDayValues combined;
 
@@ -248,20 +260,19 @@ void displaySeveralProducts(const KVROverviewInput& in, KVROverviewDisplay& d, s
 
     // Right chart by product. Products of one name add up into one part.
     const float r = isAdTag(tag) ? T.iAdSales : T.currency;
-    if (r > 0) {
-      d.revenuesPerProduct.total += r;
-      d.revenuesPerProduct.add(name, r);
-    }
+    revenueTotal += r;
+    if (r > 0) d.revenuesPerProduct.add(name, r);
 
     // Left chart by product.
     if (ratio) {
       const float n = T.objectForKey(key), q = ratioDivisor(tag, T);
+      ratioNumerators += n;
+      ratioDivisors += q;
       if (n > 0 || q > 0) {
         auto& [sn, sq] = productRatios[name];
         sn += n;
         sq += q;
       }
-      d.downloadsPerProduct.total += n;
     } else {
       float v = 0;
       switch (tag) {
@@ -305,19 +316,13 @@ void displaySeveralProducts(const KVROverviewInput& in, KVROverviewDisplay& d, s
         const float n = c.objectForKey(key), q = ratioDivisor(tag, c);
         if (n != 0 || q != 0) {
           d.downloadsPerCountry.add(country, n);
-          d.downloadsPerCountry.total += n;
           countryDivisors[country] += q;
-          countryDivisorSum += q;
         }
       } else if (const std::optional<float> v = countryLeftValue(tag, qkey, c); v && *v != 0) {
         d.downloadsPerCountry.add(country, *v);
-        d.downloadsPerCountry.total += *v;
       }
       const float rc = isAdTag(tag) ? c.iAdSales : c.currency;
-      if (rc != 0) {
-        d.revenuesPerCountry.add(country, rc);
-        d.revenuesPerCountry.total += rc;
-      }
+      if (rc != 0) d.revenuesPerCountry.add(country, rc);
     }
   }
 
@@ -325,57 +330,60 @@ void displaySeveralProducts(const KVROverviewInput& in, KVROverviewDisplay& d, s
     for (const auto& [name, nq] : productRatios)
       d.downloadsPerProduct.values[name] = nq.second != 0 ? nq.first / nq.second : nq.first;
     for (auto& [country, v] : d.downloadsPerCountry.values) {
-      const float q = countryDivisors[country];
+      const double q = countryDivisors[country];
       if (q != 0) v = v / q;
     }
-    d.downloadsPerCountry.total = countryDivisorSum != 0 ? d.downloadsPerCountry.total / countryDivisorSum : 0.0f;
-    const float xq = tag == 11 ? xRequests : xImpressions;
-    const float pq = tag == 11 ? pRequests : pImpressions;
-    d.downloadsPerProduct.total = xq != 0 ? d.downloadsPerProduct.total / xq : 0.0f;
-    cur = xq != 0 ? cur / xq : 0.0f;
-    prev = pq != 0 ? prev / pq : 0.0f;
+    // Both ratio charts total the ratio of the current period's summed parts.
+    const double ratioTotal = ratioDivisors != 0 ? ratioNumerators / ratioDivisors : 0.0;
+    d.downloadsPerProduct.total = d.downloadsPerCountry.total = ratioTotal;
+    const double xq = tag == 11 ? xRequests : xImpressions;
+    const double pq = tag == 11 ? pRequests : pImpressions;
+    cur = xq != 0 ? cur / xq : 0.0;
+    prev = pq != 0 ? prev / pq : 0.0;
+  } else {
+    d.downloadsPerCountry.total = d.downloadsPerProduct.total;
   }
+  d.revenuesPerProduct.total = d.revenuesPerCountry.total = revenueTotal;
   d.evolution.current = cur;
   d.evolution.previous = prev;
 
   if (!KVRBuildPointsInCurve(combined, in.graphStartDate, in.graphEndDate, &d.pointsInCurve))
     d.pointsInCurve = in.previousPointsInCurve;
 
-  d.counterValue = in.iAd ? d.revenuesPerCountry.total : sumCurrency;
+  d.counterValue = in.iAd ? revenueTotal : sumCurrency;
   d.sales = sumSales;
   d.refunds = sumRefunds;
   d.upgrades = sumUpgrades;
   d.downloads = sumSales + sumUpgrades;
-  d.fillRate = sumRequests != 0 ? sumFillRate / sumRequests / 100.0f : 0.0f;
-  d.eCPM = sumImpressions != 0 ? sumECPM / sumImpressions : 0.0f;
-  d.ctr = sumImpressions != 0 ? sumCtr / sumImpressions / 100.0f : 0.0f;
-  d.requests = KVRRounded(sumRequests);
-  d.impressions = KVRRounded(sumImpressions);
+  d.fillRate = sumRequests != 0 ? sumFillRate / sumRequests / 100.0 : 0.0;
+  d.eCPM = sumImpressions != 0 ? sumECPM / sumImpressions : 0.0;
+  d.ctr = sumImpressions != 0 ? sumCtr / sumImpressions / 100.0 : 0.0;
+  d.requests = KVRWholeNumber(sumRequests);
+  d.impressions = KVRWholeNumber(sumImpressions);
 }
 
-float medianFor(const KVROverviewDisplay& d) {
+double medianFor(const KVROverviewDisplay& d) {
   const int points = KVRNumberOfPointsInCurves(d);
-  auto perPoint = [points](double v) { return points > 0 ? float(v / points) : KVRNoMedianValue; };
+  auto perPoint = [points](double v) { return points > 0 ? v / points : double(KVRNoMedianValue); };
   switch (d.valueTag) {
     case 0: case 17: return perPoint(double(d.sales));
     case 1: return perPoint(double(d.upgrades));
     case 2: return perPoint(double(d.downloads));
     case 3: return perPoint(double(d.refunds));
-    case 4: case 7: return points > 0 ? KVRVortelyCounterView::roundedToCents(d.counterValue) / float(points) : KVRNoMedianValue;
+    // The amount as the counter holds it.
+    case 4: case 7:
+      return perPoint(d.roundCurrency ? double(KVRWholeNumber(d.counterValue))
+                                      : KVRVortelyCounterView::roundedToCents(d.counterValue));
     case 8: return d.eCPM;
-    case 11: return d.fillRate * 100.0f;
-    case 12: return d.ctr * 100.0f;
+    case 11: return d.fillRate * 100.0;
+    case 12: return d.ctr * 100.0;
     default: return KVRNoMedianValue;
   }
 }
 
 }  // namespace
 
-int64_t KVRRounded(float x) {
-  const double shifted = double(x) + 0.5;
-  if (std::isnan(shifted)) return 0;
-  return int64_t(std::trunc(std::clamp(shifted, -4.0e18, 4.0e18)));
-}
+int64_t KVRRounded(float x) { return KVRWholeNumber(double(x)); }
 
 QString KVRMeasureKeyForTag(int tag) {
   static const char* const keys[] = {
@@ -438,6 +446,8 @@ KVROverviewDisplay KVRMakeOverviewDisplay(const KVROverviewInput& in) {
   const std::string_view key(keyBytes.constData(), size_t(keyBytes.size()));
 
   d.oneProduct = products.size() == 1;
+  d.roundCurrency = in.roundCurrency;
+  d.downloadsPerCountry.listsCountries = d.revenuesPerCountry.listsCountries = true;
   if (d.oneProduct) displayOneProduct(in, d, key);
   else displaySeveralProducts(in, d, key, products);
 

@@ -7,6 +7,7 @@
 #include <QString>
 #include <vector>
 
+#include "graphs/KVREvolutionView.h"
 #include "overview/KVROverviewCurves.h"
 #include "overview/KVRTotalsResult.h"
 #include "platform/KVRDate.h"
@@ -44,18 +45,14 @@ struct KVROverviewInput {
   std::vector<KVRCurvePoint> previousPointsInCurve;
 };
 
-struct KVREvolutionDisplay {
-  float previous = 0, current = 0;
+// The evolution: the texts the evolution view shows (arrow, badge image,
+// difference and percentage, and the four value fields: on a rise, or no
+// change, the previous value sits left of the badge and the current one right
+// of it; on a fall the other way round), and the figures they come from.
+struct KVREvolutionDisplay : KVREvolutionTexts {
+  double previous = 0, current = 0;
   bool available = false;  // some product of the evolution has an account
   QString previousText, currentText, differenceText;
-  // The four value fields around the badge: on a rise (or no change) the
-  // previous value sits left of the badge and the current one right of it; on
-  // a fall the other way round.
-  QString lastDayValueLeft, lastDayValueRight, currentDayValueLeft, currentDayValueRight;
-  QString arrowImage;   // "up_arrow", "down_arrow", "noev_arrow" or empty
-  QString badgeImage;   // "evolution_green", "evolution_red", "evolution_blue"
-  QString title;        // the difference text
-  QString alternateTitle;  // the percentage
 };
 
 struct KVROverviewDisplay {
@@ -66,12 +63,14 @@ struct KVROverviewDisplay {
   QString chartCaption;      // what the left chart shows (camembertDownloadsLabel)
   QString graphCaption;      // graphLabel (region first in the sales overview)
 
-  // Counter and metric labels.
-  float counterValue = 0;
+  // Counter and metric labels. Sums over products are made in double
+  // precision from the engine's totals; money is rounded only by its text.
+  double counterValue = 0;
+  bool roundCurrency = false;  // money shown in whole units
   int64_t sales = 0, refunds = 0, upgrades = 0, downloads = 0, requests = 0, impressions = 0;
-  float fillRate = 0;  // a fraction (0.25 = 25 %)
-  float eCPM = 0;      // money per thousand impressions
-  float ctr = 0;       // a fraction
+  double fillRate = 0;  // a fraction (0.25 = 25 %)
+  double eCPM = 0;      // money per thousand impressions
+  double ctr = 0;       // a fraction
   QString salesText, refundsText, upgradesText, downloadsText, requestsText, impressionsText;
   QString fillRateText, eCPMText, ctrText, counterText;
 
@@ -79,7 +78,7 @@ struct KVROverviewDisplay {
   KVRDate graphStartDate, graphEndDate;  // the graph's first and last day
   std::vector<KVRCurvePoint> pointsInCurve;
   std::vector<KVROverviewCurve> curves;
-  float medianValue = KVRNoMedianValue;
+  double medianValue = KVRNoMedianValue;
   bool showLastDay = false;
 
   // Part charts: by product (by country with one product) and by country.
@@ -129,6 +128,14 @@ struct KVROverviewPrintCaptions {
   QString printTitle;           // "Overview Report for %@, %@"
   bool hideByProduct = false;   // the extended selection holds exactly one product
   QString kindLabel;            // what the download charts show (the chart caption)
+};
+
+// One print of the overview: the display record, the state of the controls
+// the graphs read, and the captions.
+struct KVROverviewPrintJob {
+  KVROverviewDisplay display;
+  KVROverviewControlState state;
+  KVROverviewPrintCaptions captions;
 };
 
 struct KVROverviewPrintSelection {

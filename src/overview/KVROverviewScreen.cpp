@@ -8,7 +8,6 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QPushButton>
 #include <QStandardItemModel>
 #include <QVBoxLayout>
 #include <thread>
@@ -18,10 +17,13 @@
 #include "core/KVRCalendar.h"
 #include "core/KVRVortelyCoreDataManager.h"
 #include "platform/KVRVortelyLogCenter.h"
+#include "graphs/KVRFittingLabel.h"
+#include "graphs/KVRSplitView.h"
 #include "graphs/KVRStockImages.h"
 #include "graphs/KVRVortelyCamembertGraphView.h"
 #include "graphs/KVRVortelyCounterView.h"
 #include "graphs/KVRVortelyGraphView.h"
+#include "overview/KVROverviewPeriod.h"
 #include "overview/KVRVortelyResumeController.h"
 #include "platform/KVRLocalization.h"
 #include "platform/KVRMainThread.h"
@@ -48,6 +50,18 @@ QFont uiFont(int pixelSize, bool bold = false) {
 
 QLabel* makeLabel(int pixelSize, bool bold, const QColor& color, Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter) {
   auto* l = new QLabel;
+  l->setFont(uiFont(pixelSize, bold));
+  QPalette p = l->palette();
+  p.setColor(QPalette::WindowText, color);
+  l->setPalette(p);
+  l->setAlignment(align);
+  return l;
+}
+
+// A figure's label: shrinks its text to fit, never widens the layout.
+KVRFittingLabel* makeFigure(int pixelSize, bool bold, const QColor& color,
+                            Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter) {
+  auto* l = new KVRFittingLabel;
   l->setFont(uiFont(pixelSize, bold));
   QPalette p = l->palette();
   p.setColor(QPalette::WindowText, color);
@@ -102,91 +116,9 @@ QFrame#panel { background: white; border: 1px solid #d9dee4; border-radius: 8px;
 QLabel { background: transparent; border: none; }
 QComboBox, QDateEdit { min-height: 24px; padding: 1px 8px; border: 1px solid #c9cfd6; border-radius: 5px; background: white; color: #1f252d; }
 QComboBox:disabled, QDateEdit:disabled { color: #a0a7b0; }
-QPushButton[segment="true"] { min-height: 22px; padding: 1px 12px; border: 1px solid #c9cfd6; background: white; color: #333a44; }
-QPushButton[segment="true"]:checked { background: #3b82c4; color: white; border-color: #2f6ea8; }
-QPushButton[segment="true"]:disabled { color: #b0b6be; background: #f3f5f7; }
-QPushButton[first="true"] { border-top-left-radius: 5px; border-bottom-left-radius: 5px; }
-QPushButton[last="true"] { border-top-right-radius: 5px; border-bottom-right-radius: 5px; }
 )";
 
 }  // namespace
-
-// --- Segmented control ---------------------------------------------------------------
-
-KVRSegmentedControl::KVRSegmentedControl(const QStringList& labels, QWidget* parent) : QWidget(parent) {
-  auto* row = new QHBoxLayout(this);
-  row->setContentsMargins(0, 0, 0, 0);
-  row->setSpacing(0);
-  for (int i = 0; i < labels.size(); ++i) {
-    auto* b = new QPushButton(labels[i]);
-    b->setCheckable(true);
-    b->setProperty("segment", true);
-    b->setProperty("first", i == 0);
-    b->setProperty("last", i == labels.size() - 1);
-    b->setFocusPolicy(Qt::NoFocus);
-    b->setFont(uiFont(12));
-    row->addWidget(b);
-    buttons_.push_back(b);
-    connect(b, &QPushButton::clicked, this, [this, i] {
-      setSelectedSegment(i);
-      emit segmentClicked(i);
-    });
-  }
-  setSelectedSegment(0);
-}
-
-void KVRSegmentedControl::setSelectedSegment(int segment) {
-  if (segment < 0 || segment >= int(buttons_.size())) return;
-  selected_ = segment;
-  for (size_t i = 0; i < buttons_.size(); ++i) buttons_[i]->setChecked(int(i) == segment);
-}
-
-void KVRSegmentedControl::setSegmentEnabled(int segment, bool enabled) {
-  if (segment >= 0 && segment < int(buttons_.size())) buttons_[size_t(segment)]->setEnabled(enabled);
-}
-
-bool KVRSegmentedControl::isSegmentEnabled(int segment) const {
-  return segment >= 0 && segment < int(buttons_.size()) && buttons_[size_t(segment)]->isEnabled();
-}
-
-QString KVRSegmentedControl::labelForSegment(int segment) const {
-  return segment >= 0 && segment < int(buttons_.size()) ? buttons_[size_t(segment)]->text() : QString();
-}
-
-QPushButton* KVRSegmentedControl::button(int segment) const {
-  return segment >= 0 && segment < int(buttons_.size()) ? buttons_[size_t(segment)] : nullptr;
-}
-
-// --- Evolution badge -------------------------------------------------------------------
-
-KVREvolutionBadge::KVREvolutionBadge(QWidget* parent) : QWidget(parent) {
-  setCursor(Qt::PointingHandCursor);
-  setMinimumSize(120, 30);
-}
-
-void KVREvolutionBadge::setBadge(const QString& imageName, const QString& title, const QString& alternateTitle) {
-  image_ = imageName;
-  title_ = title;
-  alternate_ = alternateTitle;
-  setToolTip(alternate_);
-  update();
-}
-
-void KVREvolutionBadge::paintEvent(QPaintEvent*) {
-  QPainter p(this);
-  p.setRenderHint(QPainter::Antialiasing);
-  const QRect r = rect().adjusted(1, 1, -1, -1);
-  const QImage pill = KVRStockImage(image_, r.size(), devicePixelRatioF());
-  if (!pill.isNull()) p.drawImage(r.topLeft(), pill);
-  p.setPen(Qt::white);
-  p.setFont(uiFont(14, true));
-  p.drawText(r, Qt::AlignCenter, shownText());
-}
-
-void KVREvolutionBadge::mousePressEvent(QMouseEvent*) {
-  showAlternate_ = !showAlternate_;
-  update();
-}
 
 // --- Screen ------------------------------------------------------------------------------
 
@@ -211,11 +143,7 @@ KVROverviewScreen::KVROverviewScreen(KVRVortelyResumeController* controller, KVR
   buildUi();
 
   animationTimer_.setInterval(20);
-  connect(&animationTimer_, &QTimer::timeout, this, [this] {
-    graphAnimatePercent_ = KVRNextAnimationStep(graphAnimatePercent_);
-    if (graphAnimatePercent_ >= 1.0f) animationTimer_.stop();
-    redrawCharts();
-  });
+  connect(&animationTimer_, &QTimer::timeout, this, [this] { animateCamembertNextStep(); });
   updateCamembertViewWithAnimation(false);
 
   overlay_ = std::make_unique<KVRCalendarOverlayController>();
@@ -252,8 +180,20 @@ void KVROverviewScreen::buildUi() {
   auto* main = new QVBoxLayout;
   main->setSpacing(10);
   main->addWidget(buildSummaryPanel());
-  main->addWidget(buildGraphPanel(), 3);
-  main->addWidget(buildChartsPanel(), 2);
+  // The curve graph over the part charts, in a split view whose divider keeps
+  // the graph at least 200 high and leaves the charts 250.
+  auto* split = new KVRConstrainedSplitter(Qt::Vertical);
+  split->constrain = [](int proposed, int height) {
+    return int(std::lround(KVRVortelyResumeController::constrainSplitPosition(float(proposed), float(height))));
+  };
+  split->setChildrenCollapsible(false);
+  split->setHandleWidth(10);
+  split->addWidget(buildGraphPanel());
+  split->addWidget(buildChartsPanel());
+  split->setStretchFactor(0, 3);
+  split->setStretchFactor(1, 2);
+  splitView_ = split;
+  main->addWidget(split, 1);
   body->addLayout(main, 1);
   body->addWidget(buildBoxesColumn());
   root->addLayout(body, 1);
@@ -267,7 +207,11 @@ QWidget* KVROverviewScreen::buildToolbar() {
 
   auto* titles = new QVBoxLayout;
   titles->setSpacing(0);
-  QLabel* name = makeLabel(20, true, kText);
+  // A long name is set smaller, then elided in the middle: it never pushes
+  // the pop-ups (or the product list) aside.
+  KVRFittingLabel* name = makeFigure(20, true, kText);
+  name->setMinimumPixelSize(15);
+  name->setElidesName(true);
   QLabel* dates = makeLabel(12, false, kSecondary);
   labels_[QStringLiteral("productNameLabel")] = name;
   labels_[QStringLiteral("reportsDatesLabel")] = dates;
@@ -328,23 +272,24 @@ QWidget* KVROverviewScreen::buildToolbar() {
 QWidget* KVROverviewScreen::buildSummaryPanel() {
   auto* panel = makePanel();
   auto* row = new QHBoxLayout(panel);
-  row->setContentsMargins(16, 12, 16, 12);
-  row->setSpacing(18);
+  row->setContentsMargins(16, 10, 16, 10);
+  row->setSpacing(16);
 
   auto* counterCol = new QVBoxLayout;
   counterCol->setSpacing(4);
   QLabel* revenues = makeLabel(12, false, kSecondary);
   labels_[QStringLiteral("revenuesLabel")] = revenues;
   counter_ = new KVRVortelyCounterView;
-  counter_->setMinimumSize(190, 54);
+  counter_->setMinimumSize(190, 50);
+  counter_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
   counterCol->addWidget(revenues);
   counterCol->addWidget(counter_);
   counterCol->addStretch();
-  row->addLayout(counterCol);
+  row->addLayout(counterCol, 3);
 
   auto* metrics = new QGridLayout;
   metrics->setHorizontalSpacing(14);
-  metrics->setVerticalSpacing(10);
+  metrics->setVerticalSpacing(6);
   struct Metric {
     const char* outlet;
     const char* caption;
@@ -353,13 +298,13 @@ QWidget* KVROverviewScreen::buildSummaryPanel() {
                                  {"upgradesLabel", "Upgrades"}, {"downloadsLabel", "Downloads"}};
   const Metric adMetrics[] = {{"requestsLabel", "Requests"}, {"impressionsLabel", "Impressions"},
                               {"fillRateLabel", "Fill Rate"}, {"eCPMLabel", "eCPM"}, {"ctrLabel", "CTR"}};
-  // Two figures a row, each a caption over its value.
-  const int columns = 2;
+  // Two figures a row (three on the ad overview), each a caption over its value.
+  const int columns = iAd_ ? 3 : 2;
   int shown = 0;
   auto addMetric = [&](const Metric& m, bool visible) {
     QLabel* caption = makeLabel(11, false, kSecondary);
     caption->setText(KVRLocalized(m.caption).toUpper());
-    QLabel* value = makeLabel(17, true, kText);
+    KVRFittingLabel* value = makeFigure(17, true, kText);
     value->setText(QStringLiteral("0"));
     labels_[QString::fromLatin1(m.outlet)] = value;
     if (!visible) return;  // kept for the display, not laid out on this overview
@@ -372,49 +317,24 @@ QWidget* KVROverviewScreen::buildSummaryPanel() {
   };
   for (const Metric& m : salesMetrics) addMetric(m, !iAd_);
   for (const Metric& m : adMetrics) addMetric(m, iAd_);
-  row->addLayout(metrics, 1);
+  for (int c = 0; c < columns; ++c) metrics->setColumnStretch(c, 1);
+  row->addLayout(metrics, 3);
 
-  // The evolution: previous span against the compared span.
+  // The evolution: previous span against the compared span. Its figures
+  // shrink or go onto rows of their own, never over the badge.
   auto* evo = new QVBoxLayout;
-  evo->setSpacing(3);
+  evo->setSpacing(2);
   QLabel* trend = makeLabel(13, true, kText, Qt::AlignCenter);
   QLabel* evoDates = makeLabel(11, false, kSecondary, Qt::AlignCenter);
   labels_[QStringLiteral("trendLabel")] = trend;
   labels_[QStringLiteral("evolutionDatesLabel")] = evoDates;
-  auto* badgeRow = new QHBoxLayout;
-  badgeRow->setSpacing(6);
-  QLabel* lastLeft = makeLabel(12, false, kSecondary, Qt::AlignRight | Qt::AlignVCenter);
-  QLabel* currentLeft = makeLabel(13, true, kText, Qt::AlignRight | Qt::AlignVCenter);
-  QLabel* lastRight = makeLabel(12, false, kSecondary, Qt::AlignLeft | Qt::AlignVCenter);
-  QLabel* currentRight = makeLabel(13, true, kText, Qt::AlignLeft | Qt::AlignVCenter);
-  labels_[QStringLiteral("lastDayValueLeft")] = lastLeft;
-  labels_[QStringLiteral("currentDayValueLeft")] = currentLeft;
-  labels_[QStringLiteral("lastDayValueRight")] = lastRight;
-  labels_[QStringLiteral("currentDayValueRight")] = currentRight;
-  auto* leftStack = new QVBoxLayout;
-  leftStack->setSpacing(0);
-  leftStack->addWidget(lastLeft);
-  leftStack->addWidget(currentLeft);
-  auto* rightStack = new QVBoxLayout;
-  rightStack->setSpacing(0);
-  rightStack->addWidget(currentRight);
-  rightStack->addWidget(lastRight);
-  dayProgressionImage_ = new QLabel;
-  dayProgressionImage_->setFixedSize(26, 26);
-  badge_ = new KVREvolutionBadge;
-  badge_->setFixedSize(150, 32);
-  badgeRow->addLayout(leftStack, 1);
-  badgeRow->addWidget(dayProgressionImage_);
-  badgeRow->addWidget(badge_);
-  badgeRow->addLayout(rightStack, 1);
+  evolution_ = new KVREvolutionView(KVREvolutionStyle::screen);
+  evolution_->setObjectName(QStringLiteral("dayVariation"));
+  evolution_->setMinimumHeight(56);
   evo->addWidget(trend);
   evo->addWidget(evoDates);
-  evo->addLayout(badgeRow);
-  evo->addStretch();
-  auto* evoBox = new QWidget;
-  evoBox->setLayout(evo);
-  evoBox->setMinimumWidth(268);
-  row->addWidget(evoBox);
+  evo->addWidget(evolution_, 1);
+  row->addLayout(evo, 4);
   return panel;
 }
 
@@ -447,7 +367,7 @@ QWidget* KVROverviewScreen::buildGraphPanel() {
   graph_->setKindOfGraph(2);
   graph_->setShowValues(true);
   graph_->setDataSource(graphSource_.get());
-  graph_->setMinimumHeight(200);
+  graph_->setMinimumHeight(130);  // the split view keeps the pane at least 200 high
   col->addWidget(graph_, 1);
   return panel;
 }
@@ -496,7 +416,7 @@ QWidget* KVROverviewScreen::buildBoxesColumn() {
     for (int i = 0; i < 3; ++i) {
       QLabel* c = makeLabel(12, false, kSecondary);
       c->setText(KVRLocalized(captions[i]));
-      QLabel* v = makeLabel(13, true, kText, Qt::AlignRight | Qt::AlignVCenter);
+      KVRFittingLabel* v = makeFigure(13, true, kText, Qt::AlignRight | Qt::AlignVCenter);
       v->setText(QStringLiteral("--"));
       labels_[QString::fromLatin1(outlets[i])] = v;
       grid->addWidget(c, i, 0);
@@ -564,6 +484,10 @@ QWidget* KVROverviewScreen::buildBoxesColumn() {
   return column;
 }
 
+void KVROverviewScreen::moveSplitDivider(int proposedPosition) {
+  static_cast<KVRConstrainedSplitter*>(splitView_)->moveDivider(proposedPosition);
+}
+
 // --- State of the controls --------------------------------------------------------------
 
 void KVROverviewScreen::refreshState() {
@@ -572,6 +496,8 @@ void KVROverviewScreen::refreshState() {
   state_.valueTag = selectedValueTag();
   state_.iAd = iAd_;
   state_.currencySymbol = KVRVortelyCurrencyConverter::sharedInstance().preferedCurrencySymbol();
+  KVRApplicationServices* app = services();
+  state_.roundCurrency = app && app->roundCurrencyValues();
 }
 
 KVROverviewControlState KVROverviewScreen::controlState() const {
@@ -706,16 +632,43 @@ void KVROverviewScreen::displayLoad(const KVRLoadResults& results) {
   in.previousPointsInCurve = display_.pointsInCurve;
   showDisplay(KVRMakeOverviewDisplay(in));
   updateBoxes();
+  keepPrintJob();
 }
 
 void KVROverviewScreen::showDisplay(const KVROverviewDisplay& display) {
   display_ = display;
   refreshState();
   applyDisplay();
+  keepPrintJob();
+}
+
+void KVROverviewScreen::keepPrintJob() {
+  printedDisplay_ = display_;
+  printedCaptions_ = printCaptions();
+}
+
+KVROverviewPrintJob KVROverviewScreen::printJob() const {
+  // The last complete display with the captions it was shown with; only the
+  // view's segments, which need no load, are read now.
+  KVROverviewPrintJob job{printedDisplay_, controlState(), printedCaptions_};
+  job.captions.displayView = QStringLiteral("%1, %2")
+                                 .arg(cumulativeControl_->labelForSegment(cumulativeControl_->selectedSegment()),
+                                      combineControl_->labelForSegment(combineControl_->selectedSegment()));
+  return job;
+}
+
+KVROverviewPrintJob KVROverviewScreen::printJobAfterRunningLoad(double waitSeconds) {
+  if (controller_) {
+    controller_->waitForLoads(waitSeconds);
+    // The display the last load queued before its thread ended.
+    QCoreApplication::sendPostedEvents();
+  }
+  return printJob();
 }
 
 void KVROverviewScreen::applyDisplay() {
   const KVROverviewDisplay& d = display_;
+  counter_->setWholeUnits(d.roundCurrency);
   counter_->setValue(d.counterValue, true);
   label("salesDatesLabel")->setText(d.salesText);
   label("refundsLabel")->setText(d.refundsText);
@@ -729,15 +682,7 @@ void KVROverviewScreen::applyDisplay() {
   label("camembertDownloadsLabel")->setText(d.chartCaption);
   label("graphLabel")->setText(d.graphCaption);
 
-  const KVREvolutionDisplay& e = d.evolution;
-  dayProgressionImage_->setPixmap(e.arrowImage.isEmpty()
-                                      ? QPixmap()
-                                      : QPixmap::fromImage(KVRStockImage(e.arrowImage, QSize(26, 26))));
-  badge_->setBadge(e.badgeImage, e.title, e.alternateTitle);
-  label("lastDayValueLeft")->setText(e.lastDayValueLeft);
-  label("lastDayValueRight")->setText(e.lastDayValueRight);
-  label("currentDayValueLeft")->setText(e.currentDayValueLeft);
-  label("currentDayValueRight")->setText(e.currentDayValueRight);
+  evolution_->setTexts(d.evolution);
   label("reportsDatesLabel")->setText(d.reportsDatesText);
   label("evolutionDatesLabel")->setText(d.evolutionDatesText);
 
@@ -745,6 +690,12 @@ void KVROverviewScreen::applyDisplay() {
   graph_->setShowLastDay(d.showLastDay);
   graph_->update();
   updateCamembertViewWithAnimation(true);
+}
+
+void KVROverviewScreen::animateCamembertNextStep() {
+  graphAnimatePercent_ = KVRNextAnimationStep(graphAnimatePercent_);
+  if (graphAnimatePercent_ >= 1.0f) animationTimer_.stop();
+  redrawCharts();
 }
 
 void KVROverviewScreen::updateCamembertViewWithAnimation(bool animate) {
@@ -782,6 +733,7 @@ void KVROverviewScreen::updateBoxes() {
   label("accountTotalUpgradesLabel")->setText(b.accountTotalUpgrades);
   label("accountTotalIncomeLabel")->setText(b.accountTotalIncome);
   label("accountCurrencySymbol")->setText(b.accountCurrencySymbol);
+  globalCounter_->setWholeUnits(b.roundCurrency);
   globalCounter_->setValue(b.globalCounterValue, true);
 
   const QImage productImage =
@@ -850,10 +802,10 @@ bool KVROverviewScreen::eventFilter(QObject* watched, QEvent* event) {
   if (picker && (picker == startPicker_ || picker == endPicker_) && event->type() == QEvent::MouseButtonPress &&
       picker->isEnabled()) {
     // The calendar opens right-aligned, just below the picker.
-    const QSize size = overlay_->frameSize();
-    const QPoint bottomRight = picker->mapToGlobal(QPoint(picker->width(), picker->height()));
-    overlay_->showWithFrame(QRect(bottomRight.x() - size.width(), bottomRight.y(), size.width(), size.height()),
-                            picker);
+    const QRectF frameInWindow(QPointF(picker->mapTo(picker->window(), QPoint(0, 0))), QSizeF(picker->size()));
+    const QRectF frame =
+        KVRCalendarPopoverFrame(frameInWindow, QPointF(picker->mapToGlobal(QPoint(0, 0))), QSizeF(overlay_->frameSize()));
+    overlay_->showWithFrame(frame.toRect(), picker);
     return true;
   }
   return QWidget::eventFilter(watched, event);

@@ -14,6 +14,8 @@
 #include <memory>
 
 #include "graphs/KVRCalendarOverlayController.h"
+#include "graphs/KVREvolutionView.h"
+#include "graphs/KVRSegmentedControl.h"
 #include "overview/KVRBoxesPresenter.h"
 #include "overview/KVROverviewPresenter.h"
 #include "overview/KVROverviewSources.h"
@@ -21,52 +23,13 @@
 
 class QComboBox;
 class QDateEdit;
-class QPushButton;
+class QSplitter;
 class KVRApplicationServices;
 class KVRRatingsView;
 class KVRVortelyCamembertGraphView;
 class KVRVortelyCounterView;
 class KVRVortelyGraphView;
 class KVRVortelyResumeController;
-
-// A row of mutually exclusive segment buttons.
-class KVRSegmentedControl : public QWidget {
-  Q_OBJECT
- public:
-  KVRSegmentedControl(const QStringList& labels, QWidget* parent = nullptr);
-  int selectedSegment() const { return selected_; }
-  void setSelectedSegment(int segment);
-  void setSegmentEnabled(int segment, bool enabled);
-  bool isSegmentEnabled(int segment) const;
-  QString labelForSegment(int segment) const;
-  QPushButton* button(int segment) const;
-
- signals:
-  void segmentClicked(int segment);
-
- private:
-  std::vector<QPushButton*> buttons_;
-  int selected_ = 0;
-};
-
-// The evolution badge (dayVariation): a coloured pill with the difference;
-// a click shows the percentage (the alternate title) instead.
-class KVREvolutionBadge : public QWidget {
- public:
-  explicit KVREvolutionBadge(QWidget* parent = nullptr);
-  void setBadge(const QString& imageName, const QString& title, const QString& alternateTitle);
-  bool showsAlternate() const { return showAlternate_; }
-  QString shownText() const { return showAlternate_ ? alternate_ : title_; }
-  QSize sizeHint() const override { return QSize(150, 34); }
-
- protected:
-  void paintEvent(QPaintEvent*) override;
-  void mousePressEvent(QMouseEvent*) override;
-
- private:
-  QString image_, title_, alternate_;
-  bool showAlternate_ = false;
-};
 
 class KVROverviewScreen : public QWidget, public KVRResumeControls, private KVRCalendarOverlayDelegate {
   Q_OBJECT
@@ -89,6 +52,13 @@ class KVROverviewScreen : public QWidget, public KVRResumeControls, private KVRC
   // The captions of the print command for the current state (title, settings,
   // hide flag, kind label).
   KVROverviewPrintCaptions printCaptions() const;
+  // What a print shows: the last complete display as a whole, with the
+  // captions it was shown with (a load that has started since changes
+  // neither), and the view's present segments.
+  KVROverviewPrintJob printJob() const;
+  // The same once the running load, if any, has been displayed (waiting at
+  // most that long for it).
+  KVROverviewPrintJob printJobAfterRunningLoad(double waitSeconds);
 
   // ---- KVRResumeControls
   int selectedValueTag() const override;
@@ -129,9 +99,12 @@ class KVROverviewScreen : public QWidget, public KVRResumeControls, private KVRC
   void displayLoad(const KVRLoadResults& results) override;
   void updateBoxes() override;
 
-  // The grow animation of the on-screen part charts.
+  // The grow animation of the on-screen part charts: restarted from 0 (or
+  // set to its end), and one step of it (the timer's action, every 0.02 s).
   void updateCamembertViewWithAnimation(bool animate);
+  void animateCamembertNextStep();
   float graphAnimatePercent() const { return graphAnimatePercent_; }
+  bool isAnimatingCharts() const { return animationTimer_.isActive(); }
 
   // Widgets (outlets), for the shell and tests.
   QComboBox* selectedValuePU() const { return valuePU_; }
@@ -145,8 +118,16 @@ class KVROverviewScreen : public QWidget, public KVRResumeControls, private KVRC
   KVRVortelyCamembertGraphView* downloadsCamembert() const { return downloadsChart_; }
   KVRVortelyCamembertGraphView* revenuesCamembert() const { return revenuesChart_; }
   KVRVortelyCounterView* counterView() const { return counter_; }
-  KVREvolutionBadge* dayVariation() const { return badge_; }
+  // The evolution: arrow (dayProgressionImage), badge (dayVariation) and the
+  // four figures around it.
+  KVREvolutionView* dayVariation() const { return evolution_; }
+  KVREvolutionView* evolutionView() const { return evolution_; }
   QLabel* label(const char* outletName) const;
+  // The split view between the curve graph and the part charts.
+  QSplitter* splitView() const { return splitView_; }
+  // Moves the split view's divider to a proposed position (the graph's
+  // height), kept within the divider's rule as a drag is.
+  void moveSplitDivider(int proposedPosition);
 
  private:
   void buildUi();
@@ -156,6 +137,7 @@ class KVROverviewScreen : public QWidget, public KVRResumeControls, private KVRC
   QWidget* buildChartsPanel();
   QWidget* buildBoxesColumn();
   void applyDisplay();
+  void keepPrintJob();
   void refreshState();
   void loadRatingsDelayed();
   void pickerDidChangeDate(QDateEdit* picker, KVRDate date) override;
@@ -166,6 +148,8 @@ class KVROverviewScreen : public QWidget, public KVRResumeControls, private KVRC
   KVRApplicationServices* services_;
   bool iAd_;
   KVROverviewDisplay display_;
+  KVROverviewDisplay printedDisplay_;
+  KVROverviewPrintCaptions printedCaptions_;
   KVROverviewControlState state_;
   KVRBoxesDisplay boxes_;
   float graphAnimatePercent_ = 1.0f;
@@ -183,8 +167,8 @@ class KVROverviewScreen : public QWidget, public KVRResumeControls, private KVRC
   KVRVortelyCamembertGraphView *downloadsChart_ = nullptr, *revenuesChart_ = nullptr;
   KVRVortelyCounterView* counter_ = nullptr;
   KVRVortelyCounterView* globalCounter_ = nullptr;
-  KVREvolutionBadge* badge_ = nullptr;
-  QLabel* dayProgressionImage_ = nullptr;
+  KVREvolutionView* evolution_ = nullptr;
+  QSplitter* splitView_ = nullptr;
   QLabel *accountIcon_ = nullptr, *productIcon_ = nullptr;
   KVRRatingsView *accountMeanRating_ = nullptr, *productMeanRating_ = nullptr;
   std::map<QString, QLabel*> labels_;

@@ -10,16 +10,19 @@ std::optional<QString> KVROverviewGraphSource::valueLabelFormat() {
   if (f.isEmpty()) return std::nullopt;
   return f;
 }
+bool KVROverviewGraphSource::valuesInWholeUnits() {
+  return KVRCurveValuesInWholeUnits(state_->valueTag, state_->roundCurrency);
+}
 KVRSignedRange KVROverviewGraphSource::maxRangeForCurves() { return KVRMaxRangeForCurves(*display_, *state_); }
 int KVROverviewGraphSource::numberOfCurves() { return KVRNumberOfCurves(*display_, *state_); }
 QColor KVROverviewGraphSource::colorForCurve(int curve) { return KVRColorForCurve(*display_, *state_, curve); }
 KVRDate KVROverviewGraphSource::dateForPointAtIndex(int point, int) {
   return KVRDateForPointAtIndex(*display_, point);
 }
-float KVROverviewGraphSource::valueAtIndex(int point, int curve) {
+double KVROverviewGraphSource::valueAtIndex(int point, int curve) {
   return KVRValueAtIndex(*display_, *state_, point, curve);
 }
-std::optional<float> KVROverviewGraphSource::medianValue() { return KVRMedianValueForGraph(*display_, *state_); }
+std::optional<double> KVROverviewGraphSource::medianValue() { return KVRMedianValueForGraph(*display_, *state_); }
 std::optional<bool> KVROverviewGraphSource::medianForce() { return KVRMedianForce(state_->valueTag); }
 QString KVROverviewGraphSource::mouseOverLabelForCurve(int) {
   return KVRMouseOverLabel(state_->valueTag, state_->currencySymbol);
@@ -36,7 +39,7 @@ std::optional<bool> KVROverviewChartSource::loadingData() {
 int KVROverviewChartSource::numberOfPartsForCamembertGraph(KVRVortelyCamembertGraphView*, int index) {
   return KVRDivisionForChart(*display_, chart_, index).count();
 }
-float KVROverviewChartSource::valueForPartAtIndex(KVRVortelyCamembertGraphView*, int part, int index) {
+double KVROverviewChartSource::valueForPartAtIndex(KVRVortelyCamembertGraphView*, int part, int index) {
   return KVRDivisionForChart(*display_, chart_, index).valueAt(part);
 }
 QString KVROverviewChartSource::legendForPartAtIndex(KVRVortelyCamembertGraphView*, int part, int index) {
@@ -46,6 +49,12 @@ std::optional<QString> KVROverviewChartSource::valueLabelFormatForCamembertGraph
   const QString f = KVRValueLabelFormatForChart(chart_, state_->valueTag, state_->currencySymbol);
   if (f.isEmpty()) return std::nullopt;
   return f;
+}
+bool KVROverviewChartSource::valuesInWholeUnitsForCamembertGraph(KVRVortelyCamembertGraphView*) {
+  return KVRChartValuesInWholeUnits(chart_, state_->valueTag, state_->roundCurrency);
+}
+bool KVROverviewChartSource::divisionListsCountries(KVRVortelyCamembertGraphView*, int index) {
+  return KVRDivisionListsCountries(*display_, chart_, index);
 }
 float KVROverviewChartSource::percentForPartAtIndex(KVRVortelyCamembertGraphView*, int part, int index) {
   return KVRDivisionForChart(*display_, chart_, index).percentAt(part);

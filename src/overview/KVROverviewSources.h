@@ -21,12 +21,13 @@ class KVROverviewGraphSource : public KVRVortelyGraphViewDataSource {
   std::optional<bool> loadingData() override;
   int numberOfPointsInCurves() override;
   std::optional<QString> valueLabelFormat() override;
+  bool valuesInWholeUnits() override;
   KVRSignedRange maxRangeForCurves() override;
   int numberOfCurves() override;
   QColor colorForCurve(int curve) override;
   KVRDate dateForPointAtIndex(int point, int curve) override;
-  float valueAtIndex(int point, int curve) override;
-  std::optional<float> medianValue() override;
+  double valueAtIndex(int point, int curve) override;
+  std::optional<double> medianValue() override;
   std::optional<bool> medianForce() override;
   QString mouseOverLabelForCurve(int curve) override;
   KVRDate startDate() override;
@@ -48,9 +49,11 @@ class KVROverviewChartSource : public KVRVortelyCamembertGraphDataSource {
 
   std::optional<bool> loadingData() override;
   int numberOfPartsForCamembertGraph(KVRVortelyCamembertGraphView* view, int index) override;
-  float valueForPartAtIndex(KVRVortelyCamembertGraphView* view, int part, int index) override;
+  double valueForPartAtIndex(KVRVortelyCamembertGraphView* view, int part, int index) override;
   QString legendForPartAtIndex(KVRVortelyCamembertGraphView* view, int part, int index) override;
   std::optional<QString> valueLabelFormatForCamembertGraph(KVRVortelyCamembertGraphView* view) override;
+  bool valuesInWholeUnitsForCamembertGraph(KVRVortelyCamembertGraphView* view) override;
+  bool divisionListsCountries(KVRVortelyCamembertGraphView* view, int index) override;
   float percentForPartAtIndex(KVRVortelyCamembertGraphView* view, int part, int index) override;
   float ratioForAnimationAtIndex(KVRVortelyCamembertGraphView* view, int index) override;
   QColor colorForPartAtIndex(KVRVortelyCamembertGraphView* view, int part, int index) override;

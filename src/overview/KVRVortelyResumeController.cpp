@@ -13,6 +13,7 @@
 #include "core/KVRVortelyCoreDataManager.h"
 #include "platform/KVRVortelyLogCenter.h"
 #include "core/KVRVortelyManagedProduct.h"
+#include "overview/KVRBoxesPresenter.h"
 #include "overview/KVROverviewPeriod.h"
 #include "platform/KVRLocalization.h"
 #include "platform/KVRMainThread.h"
@@ -22,9 +23,6 @@
 namespace {
 
 const QString kLogKeyword = QStringLiteral("Resume Controller");
-
-// Add 0.5 and truncate toward zero.
-float roundedHalfUp(float x) { return static_cast<float>(std::trunc(static_cast<double>(x) + 0.5)); }
 
 std::vector<KVRVortelyManagedProduct*> sortedByName(std::vector<KVRVortelyManagedProduct*> products) {
   products.erase(std::remove(products.begin(), products.end(), nullptr), products.end());
@@ -436,47 +434,23 @@ void KVRVortelyResumeController::selectedProductDidChange(bool selectionChanged)
       controls_->setProductNameLabel(extended.empty() ? KVRLocalized("No product") : KVRLocalized("Multiple products"));
   }
 
-  // Product box sums over the shown products.
+  // Product box sums over the shown products (the boxes' own texts).
   const std::vector<KVRVortelyManagedProduct*>& shown = selected.empty() ? extended : selected;
-  float sales = 0, upgrades = 0, income = 0;
-  bool someHasAccount = false, someInitialized = false;
-  for (KVRVortelyManagedProduct* p : shown) {
-    sales = sales + roundedHalfUp(p->totalSales());
-    upgrades = upgrades + roundedHalfUp(p->totalUpgrades());
-    income = income + p->totalIncomes();
-    if (p->account) someHasAccount = true;
-    if (p->initialized()) someInitialized = true;
-  }
+  const KVRProductTotalsTexts productTotals =
+      KVRProductTotalsForShownProducts(shown, services && services->roundCurrencyValues());
+  const bool someInitialized = productTotals.initialized;
 
   if (controls_) {
     const QString symbol = KVRVortelyCurrencyConverter::sharedInstance().preferedCurrencySymbol();
     controls_->setProductCurrencySymbol(symbol);
     controls_->setRevenuesLabel(KVRFormatWithArguments(QStringLiteral("%@ (%@)"), {KVRLocalized("Revenues"), symbol}));
-    if (!someHasAccount) {
-      const QString none = QStringLiteral("--");
-      controls_->setProductTotalIncomeLabel(none);
-      controls_->setProductTotalSalesLabel(none);
-      controls_->setProductTotalUpgradesLabel(none);
-    } else {
-      const bool round = services && services->roundCurrencyValues();
-      QString incomeText, salesText, upgradesText;
-      {
-        std::unique_lock<std::recursive_mutex> g;
-        if (services) g = std::unique_lock<std::recursive_mutex>(services->formatterLock());
-        KVRFormatters& f = KVRFormatters::shared();
-        incomeText = round ? f.currencyFormatter().stringFromNumber(roundedHalfUp(income))
-                           : f.currencyFormatterWithFloats().stringFromNumber(income);
-        salesText = f.currencyFormatter().stringFromNumber(roundedHalfUp(sales));
-        upgradesText = f.currencyFormatter().stringFromNumber(roundedHalfUp(upgrades));
-      }
-      controls_->setProductTotalIncomeLabel(incomeText);
-      controls_->setProductTotalSalesLabel(salesText);
-      controls_->setProductTotalUpgradesLabel(upgradesText);
-    }
+    controls_->setProductTotalIncomeLabel(productTotals.income);
+    controls_->setProductTotalSalesLabel(productTotals.sales);
+    controls_->setProductTotalUpgradesLabel(productTotals.upgrades);
 
     // The revenue item of the sales overview: no income from built products.
     if (!isIAdOverview()) {
-      if (income == 0.0f && someInitialized && controls_->isValuePopUpEnabled()) {
+      if (productTotals.incomeSum == 0.0 && someInitialized && controls_->isValuePopUpEnabled()) {
         if (controls_->selectedValueTag() == KVRValueRevenues) selectValueTag(KVRValueSales);
         controls_->setValueItemEnabled(KVRValueRevenues, false);
       } else {

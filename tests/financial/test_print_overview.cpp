@@ -7,11 +7,20 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <atomic>
+#include <future>
+
+#include "core/KVRVortelyCoreDataManager.h"
 #include "financial/KVRPrintView.h"
 #include "financial/KVRPrintViewRankings.h"
+#include "graphs/KVRFittingLabel.h"
 #include "graphs/KVRVortelyCamembertGraphView.h"
 #include "overview/test_presenter_sample.h"
+#include "overview/KVROverviewScreen.h"
+#include "overview/KVRVortelyResumeController.h"
+#include "platform/KVRMainThread.h"
 #include "platform/KVRPrintInfo.h"
+#include "platform/KVRUserDefaults.h"
 
 using namespace display_test;
 
@@ -161,4 +170,176 @@ TEST(PrintOverview, AdReportLeavesTheRegionOut) {
   // The ad figures are printed, the sales figures are not.
   EXPECT_FALSE(view.prFillRateLabel_->isHidden());
   EXPECT_TRUE(view.prSalesDatesLabel_->isHidden());
+}
+
+TEST(PrintOverview, CaptionsChartsAndSeparatorsKeepApartOnEveryPage) {
+  Sample s;
+  makeSample(s);
+  const KVROverviewDisplay d = KVRMakeOverviewDisplay(s.input);
+  for (const QPageSize::PageSizeId paper : {QPageSize::A4, QPageSize::Letter})
+    for (const auto o : {QPageLayout::Portrait, QPageLayout::Landscape})
+      for (const bool oneProduct : {false, true}) {
+        KVRPrintInfo info = pageSetUp(o, QString());
+        info.paperSize = QPageSize(paper);
+        KVRPrintView view;
+        view.fill(d, KVROverviewControlState{}, captionsFor(d, oneProduct, QStringLiteral("multiple selection")));
+        view.adjustSizingForPrinting(info.printableSize());
+        const std::string page = QPageSize(paper).name().toStdString() + (o == QPageLayout::Portrait ? " portrait" : " landscape") +
+                                 (oneProduct ? " one row" : " two rows");
+        QWidget* area = view.chartArea();
+        std::vector<std::pair<QString, QRect>> parts;
+        QLabel* captions[4] = {view.downloads1Label(), view.revenues1Label(), view.downloads2Label(), view.revenues2Label()};
+        KVRVortelyCamembertGraphView* charts[4] = {view.prDownloadsCamembert_, view.prRevenuesCamembert_,
+                                                   view.prDownloadsCamembert2_, view.prRevenuesCamembert2_};
+        int highest = area->height();
+        for (int i = 0; i < 4; ++i) {
+          if (!charts[i]->isVisibleTo(&view)) continue;
+          ASSERT_TRUE(captions[i]->isVisibleTo(&view)) << page;
+          const QRect chart(charts[i]->mapTo(area, QPoint(0, 0)), charts[i]->size());
+          parts.emplace_back(QStringLiteral("chart %1").arg(i), chart);
+          parts.emplace_back(QStringLiteral("caption %1").arg(i), captions[i]->geometry());
+          highest = std::min({highest, chart.top(), captions[i]->geometry().top()});
+          EXPECT_GT(chart.height(), 100) << page;
+          EXPECT_TRUE(static_cast<KVRFittingLabel*>(captions[i])->fitsReadably()) << page;
+        }
+        for (QWidget* sep : {view.splitVertical(), view.splitBoxDownloads(), view.splitBoxRevenues()})
+          if (sep->isVisibleTo(&view)) parts.emplace_back(QStringLiteral("separator"), sep->geometry());
+        const QRect bounds(QPoint(0, 0), area->size());
+        for (size_t a = 0; a < parts.size(); ++a) {
+          if (parts[a].first != "separator") EXPECT_TRUE(bounds.contains(parts[a].second)) << page << " " << parts[a].first.toStdString();
+          for (size_t b = a + 1; b < parts.size(); ++b)
+            EXPECT_FALSE(parts[a].second.intersects(parts[b].second))
+                << page << ": " << parts[a].first.toStdString() << " crosses " << parts[b].first.toStdString();
+        }
+        // No empty band above the charts: the first captions stand at the top.
+        EXPECT_LT(highest, 20) << page;
+        // The summary box's figures fill it: two rows, the second in its lower half.
+        QWidget* summary = view.summaryBand();
+        const QRect low(view.prDownloadsLabel_->mapTo(summary, QPoint(0, 0)), view.prDownloadsLabel_->size());
+        const QRect high(view.prSalesDatesLabel_->mapTo(summary, QPoint(0, 0)), view.prSalesDatesLabel_->size());
+        EXPECT_GT(low.top(), high.bottom()) << page;
+        EXPECT_GT(low.bottom(), summary->height() * 0.6) << page;
+      }
+}
+
+TEST(PrintOverview, NineDigitAmountsPrintWholeOnEveryPage) {
+  PrintScope scope;
+  QTemporaryDir dir;
+  dir.setAutoRemove(std::getenv("VORTELY_KEEP_PDF") == nullptr);
+  Sample s;
+  makeSample(s);
+  auto grow = [](KVRTotalsStruct& r) { r.currency *= 200000.0f; };
+  for (auto* result : {&s.current, &s.previous})
+    for (auto& [id, e] : *result) {
+      grow(e.totals);
+      for (auto& [code, c] : e.byCountry) grow(c);
+      for (auto& [date, c] : e.salesByDate) grow(c);
+    }
+  const KVROverviewDisplay d = KVRMakeOverviewDisplay(s.input);
+  ASSERT_GT(d.evolution.current, 1e9);
+  KVROverviewControlState state;
+  state.valueTag = 4;
+  state.currencySymbol = QStringLiteral("€");
+  for (const QPageSize::PageSizeId paper : {QPageSize::A4, QPageSize::Letter})
+    for (const auto o : {QPageLayout::Portrait, QPageLayout::Landscape}) {
+      const QString name = QStringLiteral("nine-digits-%1-%2")
+                               .arg(paper == QPageSize::A4 ? "a4" : "letter", o == QPageLayout::Portrait ? "portrait" : "landscape");
+      const QString pdf = dir.filePath(name + QStringLiteral(".pdf"));
+      KVRPrintInfo info = pageSetUp(o, pdf);
+      info.paperSize = QPageSize(paper);
+      KVRPrintInfo::setShared(info);
+      KVRPrintView view;
+      view.fill(d, state, captionsFor(d, false, QStringLiteral("multiple selection")));
+      ASSERT_TRUE(view.print());
+      // The trend box: nothing over anything else, at a readable size.
+      EXPECT_TRUE(view.prEvolution_->currentLayout().fits) << name.toStdString();
+      for (QLabel* l : {view.prSalesDatesLabel_, view.prDownloadsLabel_})
+        EXPECT_TRUE(static_cast<KVRFittingLabel*>(l)->fitsReadably()) << name.toStdString();
+      // Every digit reaches the paper.
+      const QString text = pdfText(pdf);
+      for (const QString& figure : {d.evolution.previousText, d.evolution.currentText, d.evolution.differenceText})
+        EXPECT_TRUE(text.contains(figure)) << name.toStdString() << ": " << figure.toStdString() << "\n" << text.toStdString();
+      EXPECT_EQ(pagesToPng(pdf, dir.filePath(name)), 1);
+    }
+}
+
+TEST(PrintOverview, PrintDuringALoadShowsOneDisplayAsAWhole) {
+  KVRUserDefaults& defaults = KVRUserDefaults::standard();
+  for (const char* suffix : {"SelectedValue", "SelectedScale", "SelectedPeriod", "StartDate", "EndDate"})
+    defaults.removeObjectForKey(QStringLiteral("KVRDashboard") + QString::fromLatin1(suffix));
+  KVRVortelyCoreDataManager::sharedInstance().valuesByCountryAndDate().clear();
+  PrintScope printScope;
+  QTemporaryDir dir;
+  AppScope scope;
+  Store store;
+  KVRStoreAccount* acc = store.account("Studio");
+  std::vector<KVRVortelyManagedProduct*> products;
+  for (int i = 0; i < 2; ++i) {
+    KVRVortelyManagedProduct* p = store.product(800 + i, i ? "Beta" : "Alpha", acc);
+    auto values = std::make_shared<KVRProductValues>();
+    KVRValueSeries series;
+    series.valueKey = QStringLiteral("EU-FR");
+    series.region = QStringLiteral("EU");
+    series.country = QStringLiteral("FR");
+    for (KVRCivilDay day = KVRCivilDayFromYMD(2026, 3, 1); day <= KVRCivilDayFromYMD(2026, 3, 15); ++day) {
+      KVRTotalsStruct r;
+      r.sales = 1.0f + float(i);
+      series.days.push_back(day);
+      series.records.push_back(r);
+    }
+    values->series.push_back(series);
+    p->publishValues(values, 15, 0, 10);
+    p->firstDate = display_test::day(2026, 3, 1);
+    p->lastDate = display_test::day(2026, 3, 15);
+    products.push_back(p);
+  }
+  auto select = [&](KVRVortelyManagedProduct* p) {
+    scope.app.extended = {p};
+    scope.app.selected = {p};
+    scope.app.accounts = {acc};
+  };
+  auto print = [&](KVROverviewScreen& screen, const QString& name, double wait) {
+    const QString pdf = dir.filePath(name);
+    KVRPrintInfo::setShared(pageSetUp(QPageLayout::Portrait, pdf));
+    EXPECT_TRUE(KVRPrintOverviewScreen(screen, nullptr, nullptr, wait));
+    return pdfText(pdf);
+  };
+  {
+    KVRVortelyResumeController sales(nullptr, &scope.app);
+    KVROverviewScreen screen(&sales, &scope.app);
+    sales.awakeFromNib();
+    select(products[0]);
+    sales.selectedProductDidChange(true);
+    ASSERT_TRUE(sales.waitForLoads(10));
+    ASSERT_TRUE(KVRMainThread::waitUntil([&] { return sales.displayedLoadCount() > 0; }, 5.0));
+
+    // The next load is held while it runs.
+    std::promise<void> release;
+    std::shared_future<void> gate = release.get_future().share();
+    std::atomic<bool> held{false};
+    sales.setLoadHookForTesting([&held, gate](uint64_t, KVRVortelyResumeController::LoadPhase phase) {
+      if (phase != KVRVortelyResumeController::LoadPhase::Running) return;
+      held.store(true);
+      gate.wait();
+    });
+    select(products[1]);
+    sales.selectedProductDidChange(true);
+    ASSERT_TRUE(KVRMainThread::waitUntil([&] { return held.load(); }, 5.0));
+
+    // A print that cannot wait shows the last display as a whole: its
+    // title, its figures and its charts.
+    const QString during = print(screen, QStringLiteral("during.pdf"), 0.2);
+    EXPECT_TRUE(during.contains(QStringLiteral("Overview Report for Alpha"))) << during.toStdString();
+    EXPECT_FALSE(during.contains(QStringLiteral("Beta")));
+    EXPECT_TRUE(during.contains(QStringLiteral("France")));
+
+    // A print asked while the load ends waits for it and shows the new display.
+    release.set_value();
+    const QString after = print(screen, QStringLiteral("after.pdf"), 10);
+    EXPECT_TRUE(after.contains(QStringLiteral("Overview Report for Beta"))) << after.toStdString();
+    EXPECT_TRUE(after.contains(QStringLiteral("France")));
+    ASSERT_TRUE(sales.waitForLoads(10));
+    sales.setLoadHookForTesting(nullptr);
+  }
+  KVRVortelyCoreDataManager::sharedInstance().valuesByCountryAndDate().clear();
 }

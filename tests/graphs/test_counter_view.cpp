@@ -10,24 +10,34 @@
 #include "graphs/KVRVortelyCounterView.h"
 #include "render_dir.h"
 
-TEST(CounterView, TargetIsRoundedToCentsHalfAwayFromZero) {
-  // 1.005f * 100 is 100.5 in single precision: rounds up.
-  EXPECT_EQ(KVRVortelyCounterView::roundedToCents(1.005f), 1.01f);
-  EXPECT_EQ(KVRVortelyCounterView::roundedToCents(2.499f), 2.5f);
-  EXPECT_EQ(KVRVortelyCounterView::roundedToCents(-3.456f), -3.46f);
-  EXPECT_EQ(KVRVortelyCounterView::roundedToCents(-0.005f), -0.01f);
-  EXPECT_EQ(KVRVortelyCounterView::roundedToCents(0.004f), 0.0f);
-  EXPECT_EQ(KVRVortelyCounterView::roundedToCents(1234567.0f), 1234567.0f);
+TEST(CounterView, TargetIsRoundedAsTheAmountFormatterRounds) {
+  // Halves go to the even cent, as in every other text of the amount.
+  EXPECT_EQ(KVRVortelyCounterView::roundedToCents(1417.625), 1417.62);
+  EXPECT_EQ(KVRVortelyCounterView::roundedToCents(1417.635), 1417.64);
+  EXPECT_EQ(KVRVortelyCounterView::roundedToCents(-3.456), -3.46);
+  EXPECT_EQ(KVRVortelyCounterView::roundedToCents(0.004), 0.0);
+  // Nine-digit amounts keep their cents.
+  EXPECT_EQ(KVRVortelyCounterView::roundedToCents(123456789.125), 123456789.12);
   // Not a number never reaches the display.
-  EXPECT_EQ(KVRVortelyCounterView::roundedToCents(std::numeric_limits<float>::quiet_NaN()), 0.0f);
-  EXPECT_EQ(KVRVortelyCounterView::roundedToCents(std::numeric_limits<float>::infinity()), 0.0f);
+  EXPECT_EQ(KVRVortelyCounterView::roundedToCents(std::numeric_limits<double>::quiet_NaN()), 0.0);
+  EXPECT_EQ(KVRVortelyCounterView::roundedToCents(std::numeric_limits<double>::infinity()), 0.0);
+
+  KVRVortelyCounterView counter;
+  counter.setValue(417.625f, false);
+  EXPECT_EQ(counter.displayedText(), "417.62");
+  counter.setValue(987654321.5, false);
+  EXPECT_TRUE(counter.displayedText().endsWith("321.50"));
+  // Whole units when the user rounds money.
+  counter.setWholeUnits(true);
+  counter.setValue(417.5, false);
+  EXPECT_EQ(counter.displayedText(), "418");
 }
 
 TEST(CounterView, StillValueShowsAtOnce) {
   KVRVortelyCounterView counter;
-  counter.setValue(12.345f, false);
-  EXPECT_EQ(counter.floatValue(), 12.35f);
-  EXPECT_EQ(counter.displayedValue(), 12.35f);
+  counter.setValue(12.346, false);
+  EXPECT_EQ(counter.value(), 12.35);
+  EXPECT_EQ(counter.displayedValue(), 12.35);
   EXPECT_FALSE(counter.isAnimating());
 }
 
@@ -38,7 +48,7 @@ TEST(CounterView, TwentyStepsReachTheTargetExactly) {
   EXPECT_EQ(counter.floatValue(), 20.0f);  // the target, not the digits on display
   EXPECT_EQ(counter.displayedValue(), 10.0f);
   EXPECT_TRUE(counter.isAnimating());
-  float previous = counter.displayedValue();
+  double previous = counter.displayedValue();
   for (int i = 1; i < KVRVortelyCounterView::kAnimationSteps; ++i) {
     counter.stepAnimation();
     EXPECT_GT(counter.displayedValue(), previous) << "step " << i;
@@ -72,23 +82,43 @@ TEST(CounterView, NewTargetRollsOnFromTheDigitsOnDisplay) {
 
 TEST(CounterView, TimerRunsTheRoll) {
   KVRVortelyCounterView counter;
-  counter.setValue(-42.42f, true);
+  counter.setValue(-42.42, true);
   QElapsedTimer clock;
   clock.start();
   while (counter.isAnimating() && clock.elapsed() < 3000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
   EXPECT_FALSE(counter.isAnimating());
-  EXPECT_EQ(counter.displayedValue(), -42.42f);
+  EXPECT_EQ(counter.displayedValue(), -42.42);
   // 20 steps of 25 ms: about half a second, never instantly.
   EXPECT_GE(clock.elapsed(), 400);
 }
 
-TEST(CounterView, Renders) {
+// The digit tiles crossed by a horizontal line just below their top edge.
+int tilesAcross(const QImage& img) {
+  auto dark = [&](int x, int y) { return qGray(img.pixel(x, y)) < 100; };
+  int top = -1;
+  for (int y = 0; y < img.height() && top < 0; ++y)
+    for (int x = 0; x < img.width(); ++x)
+      if (dark(x, y)) { top = y; break; }
+  if (top < 0) return 0;
+  int tiles = 0;
+  bool inTile = false;
+  for (int x = 0; x < img.width(); ++x) {
+    const bool d = dark(x, top + 1);
+    if (d && !inTile) ++tiles;
+    inTile = d;
+  }
+  return tiles;
+}
+
+TEST(CounterView, DrawsOneTilePerDigit) {
   KVRVortelyCounterView counter;
   counter.resize(260, 44);
-  counter.setValue(123456.78f, false);
+  counter.setValue(123456.78, false);
   const QImage img = counter.grab().toImage();
-  ASSERT_FALSE(img.isNull());
   saveRender(img, "counter.png");
-  counter.resize(90, 30);  // too narrow: the tiles shrink
-  EXPECT_FALSE(counter.grab().toImage().isNull());
+  EXPECT_EQ(tilesAcross(img), 8);
+  // Too narrow: the tiles shrink, none is lost.
+  counter.resize(90, 30);
+  saveRender(counter.grab().toImage(), "counter-narrow.png");
+  EXPECT_EQ(tilesAcross(counter.grab().toImage()), 8);
 }

@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "graphs/KVRGraphStyle.h"
+#include "graphs/KVRValueTexts.h"
 #include "graphs/KVRVortelyGraphView.h"
 #include "render_dir.h"
 
@@ -19,11 +20,11 @@ class RecordingGraphSource : public KVRVortelyGraphViewDataSource {
   std::optional<bool> loading = false;
   int points = 3;
   int curves = 2;
-  std::optional<float> median = 10.0f;
+  std::optional<double> median = 10.0;
   std::optional<bool> force = false;
   int events = 1;
   KVRSignedRange range{0, 10};
-  std::vector<std::vector<float>> values{{1, 2, 3}, {4, 5, 6}};
+  std::vector<std::vector<double>> values{{1, 2, 3}, {4, 5, 6}};
 
   std::optional<bool> loadingData() override { log << "loadingData"; return loading; }
   int numberOfPointsInCurves() override { log << "numberOfPointsInCurves"; return points; }
@@ -37,11 +38,11 @@ class RecordingGraphSource : public KVRVortelyGraphViewDataSource {
     log << QString("dateForPointAtIndex:%1:%2").arg(p).arg(c);
     return KVRDate(1.7e12 + p * 86400000.0);
   }
-  float valueAtIndex(int p, int c) override {
+  double valueAtIndex(int p, int c) override {
     log << QString("valueAtIndex:%1:%2").arg(p).arg(c);
     return values[c % values.size()][p % values[0].size()];
   }
-  std::optional<float> medianValue() override { log << "medianValue"; return median; }
+  std::optional<double> medianValue() override { log << "medianValue"; return median; }
   std::optional<bool> medianForce() override { log << "medianForce"; return force; }
   QString mouseOverLabelForCurve(int c) override { log << QString("mouseOverLabelForCurve:%1").arg(c); return "sales"; }
   KVRDate startDate() override { log << "startDate"; return KVRDate(1.7e12); }
@@ -151,11 +152,17 @@ TEST(GraphView, SignedAndWideRangesSurvive) {
   view.setDataSource(&ds);
   view.setShowValues(true);
   view.setShowLastDay(true);
-  const QImage img = view.grab().toImage();
-  EXPECT_FALSE(img.isNull());
-  // An empty range still draws.
+  view.grab();
+  // The highest and the lowest point keep their labels, in whole units.
+  const QStringList labels(view.lastTextLayout().valueLabelTexts.begin(), view.lastTextLayout().valueLabelTexts.end());
+  const QString high = KVRFormattedValueText(ds.valueLabelFormat(), double(5.9e9f), false);
+  const QString low = KVRFormattedValueText(ds.valueLabelFormat(), double(-2.9e9f), false);
+  EXPECT_TRUE(labels.contains(high)) << labels.join(" | ").toStdString();
+  EXPECT_TRUE(labels.contains(low));
+  // An empty range still draws its plot.
   ds.range = {0, 0};
-  EXPECT_FALSE(view.grab().toImage().isNull());
+  view.grab();
+  EXPECT_FALSE(view.lastTextLayout().plot.isEmpty());
 }
 
 TEST(GraphView, BubbleAsksTheUnitWordOfEveryCurve) {
@@ -186,7 +193,8 @@ TEST(GraphView, BubbleAsksTheUnitWordOfEveryCurve) {
 TEST(GraphView, NoDataSourceDrawsAnEmptyPanel) {
   KVRVortelyGraphView view;
   view.resize(200, 100);
-  EXPECT_FALSE(view.grab().toImage().isNull());
+  const QImage img = view.grab().toImage();
+  EXPECT_EQ(QColor(img.pixel(100, 50)), KVRGraphStyle::background());
   EXPECT_EQ(view.pointIndexAt(50), -1);
 }
 
@@ -218,8 +226,21 @@ TEST(GraphView, RendersSampleCurves) {
   view.grab();
   view.setHoveredPoint(12);
   const QImage img = view.grab().toImage();
-  ASSERT_FALSE(img.isNull());
   saveRender(img, "graph_single.png");
+  // The curve in its colour (a little darker): under the label of its
+  // highest point, the point itself.
+  const KVRGraphTextLayout& t = view.lastTextLayout();
+  ASSERT_FALSE(t.valueLabels.empty());
+  const QColor line = QColor(196, 214, 10).darker(112);
+  bool found = false;
+  const QRectF top = t.valueLabels.front();
+  for (int y = int(top.bottom()); y < int(top.bottom()) + 14 && !found; ++y)
+    for (int x = int(top.left()); x < int(top.right()) && !found; ++x) {
+      const QColor c(img.pixel(x, y));
+      found = std::abs(c.red() - line.red()) < 25 && std::abs(c.green() - line.green()) < 25 &&
+              std::abs(c.blue() - line.blue()) < 25;
+    }
+  EXPECT_TRUE(found);
 
   ds.curves = 3;
   ds.values = {{}, {}, {}};
@@ -270,4 +291,72 @@ TEST(SignedRange, TopSaturates) {
   EXPECT_EQ((KVRSignedRange{-3000000000LL, 9000000000LL}).top(), 6000000000LL);
   EXPECT_EQ((KVRSignedRange{LLONG_MAX - 1, 10}).top(), LLONG_MAX);
   EXPECT_EQ((KVRSignedRange{LLONG_MIN + 1, -10}).top(), LLONG_MIN);
+}
+
+TEST(GraphView, LongRangesLabelRoundDays) {
+  auto days = [](KVRCivilDay from, int n) {
+    std::vector<KVRCivilDay> d(n);
+    for (int i = 0; i < n; ++i) d[i] = from + i;
+    return d;
+  };
+  // A week that fits: every day.
+  EXPECT_EQ(KVRDateAxisLabelPoints(days(KVRCivilDayFromYMD(2026, 3, 2), 7), 10, 1).size(), 7u);
+  // A month: the Mondays.
+  const std::vector<KVRCivilDay> month = days(KVRCivilDayFromYMD(2026, 3, 1), 31);
+  for (int i : KVRDateAxisLabelPoints(month, 6, 1)) EXPECT_EQ((month[i] % 7 + 7 + 3) % 7, 0) << i;
+  // Four months: the first days of the months, not every 29th day.
+  const std::vector<KVRCivilDay> months = days(KVRCivilDayFromYMD(2026, 1, 15), 120);
+  const std::vector<int> firsts = KVRDateAxisLabelPoints(months, 8, 1);
+  ASSERT_EQ(firsts.size(), 4u);
+  for (int i : firsts) EXPECT_EQ(KVRYMDFromCivilDay(months[i]).day, 1u);
+  // Five years in ten labels: January and July.
+  const std::vector<KVRCivilDay> years = days(KVRCivilDayFromYMD(2021, 3, 1), 5 * 365);
+  const std::vector<int> halves = KVRDateAxisLabelPoints(years, 10, 7);
+  EXPECT_LE(halves.size(), 10u);
+  EXPECT_GE(halves.size(), 9u);
+  for (int i : halves) {
+    const KVRYMD t = KVRYMDFromCivilDay(years[i]);
+    EXPECT_EQ(t.day, 1u);
+    EXPECT_TRUE(t.month == 1 || t.month == 7);
+  }
+}
+
+TEST(GraphView, AverageCaptionCoversNoValueLabel) {
+  // Every point close to the average: the caption's first place, above the
+  // line at the right end, is taken by the labels.
+  RecordingGraphSource ds;
+  ds.points = 7;
+  ds.curves = 1;
+  ds.events = 0;
+  ds.values = {{80, 85, 83, 84, 82, 86, 83.8}};
+  ds.range = {0, 100};
+  ds.median = 0;
+  ds.force = false;
+  KVRVortelyGraphView view;
+  view.resize(560, 240);
+  view.setDataSource(&ds);
+  view.setShowValues(true);
+  saveRender(view.grab().toImage(), "graph_average.png");
+  const KVRGraphTextLayout& t = view.lastTextLayout();
+  EXPECT_EQ(t.averageText, "Average value: 83.40 €");
+  ASSERT_EQ(t.valueLabels.size(), 7u);
+  EXPECT_EQ(t.valueLabelTexts.front(), "86.00 €");
+  for (const QRectF& label : t.valueLabels) EXPECT_FALSE(label.intersects(t.averageLabel));
+  EXPECT_TRUE(t.plot.contains(t.averageLabel));
+
+  // Counts are whole, the average too.
+  class CountSource : public RecordingGraphSource {
+   public:
+    std::optional<QString> valueLabelFormat() override { return std::nullopt; }
+  } counts;
+  counts.points = 7;
+  counts.curves = 1;
+  counts.events = 0;
+  counts.values = {{200, 210, 190, 205, 201, 214, 205}};
+  counts.range = {0, 250};
+  counts.median = 0;
+  counts.force = false;
+  view.setDataSource(&counts);
+  view.grab();
+  EXPECT_EQ(view.lastTextLayout().averageText, "Average value: 204");
 }

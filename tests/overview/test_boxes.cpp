@@ -95,6 +95,15 @@ TEST(OverviewBoxes, SumsAndRounding) {
   EXPECT_EQ(d.accountTotalIncome, "21");
   EXPECT_EQ(d.productTotalIncome, "20");
 
+  // The whole account selected: both boxes add up the same products, to the
+  // cent, also beyond what single precision holds.
+  setTotals(a, 1, 0, 4000000.25f);
+  setTotals(b, 1, 0, 3000000.5f);
+  d = KVRMakeBoxesDisplay(input({a, b}, {}, {acc}));
+  EXPECT_TRUE(d.accountTotalIncome.endsWith("000.75")) << d.accountTotalIncome.toStdString();
+  EXPECT_EQ(d.productTotalIncome, d.accountTotalIncome);
+  EXPECT_DOUBLE_EQ(d.globalCounterValue, 7000000.75);
+
   // A shown product without an account: the labels show "--", the counter its sum.
   d = KVRMakeBoxesDisplay(input({followed}, {followed}, {}));
   EXPECT_EQ(d.productTotalSales, "--");

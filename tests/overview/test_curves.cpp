@@ -2,6 +2,8 @@
 // graph and the part charts pull.
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include "overview/KVROverviewCurves.h"
 #include "overview/KVROverviewPresenter.h"
 #include "test_presenter_fixtures.h"
@@ -9,7 +11,7 @@
 using namespace display_test;
 
 TEST(OverviewCurves, MaxRangeRoundsPadsAndKeepsANegativeBottom) {
-  auto range = [](std::vector<float> v, bool iAd = false) { return KVRMaxRangeForValues(v, iAd); };
+  auto range = [](std::vector<double> v, bool iAd = false) { return KVRMaxRangeForValues(v, iAd); };
   EXPECT_EQ(range({0, 0}), (KVRSignedRange{0, 5}));
   EXPECT_EQ(range({2.4f}), (KVRSignedRange{0, 5}));
   EXPECT_EQ(range({-0.4f, 3.6f}), (KVRSignedRange{0, 5}));
@@ -17,6 +19,9 @@ TEST(OverviewCurves, MaxRangeRoundsPadsAndKeepsANegativeBottom) {
   EXPECT_EQ(range({0}, true), (KVRSignedRange{0, 1}));
   EXPECT_EQ(range({-1, -2}, true), (KVRSignedRange{-2, 2}));
   EXPECT_EQ(range({12.5f, 7}), (KVRSignedRange{0, 13}));
+  // A highest point that rounds down still fits under the top (a CTR of 1.3 %).
+  EXPECT_EQ(range({0.4, 1.3}, true), (KVRSignedRange{0, 2}));
+  EXPECT_EQ(range({12.2}), (KVRSignedRange{0, 13}));
   // Cumulative impressions pass 2^31: the range stays right.
   const KVRSignedRange big = range({3.0e9f});
   EXPECT_EQ(big.location, 0);
@@ -91,6 +96,13 @@ TEST(OverviewCurves, GraphAnswersFollowTheControls) {
   EXPECT_EQ(KVRValueLabelFormat(4, "€"), "%@ €");
   EXPECT_EQ(KVRValueLabelFormat(12, "€"), "%@ %%");
   EXPECT_TRUE(KVRValueLabelFormat(0, "€").isEmpty());
+  // Rounded money: whole units for revenues on the curve and on a revenue
+  // chart; eCPM keeps its cents.
+  EXPECT_TRUE(KVRCurveValuesInWholeUnits(4, true));
+  EXPECT_FALSE(KVRCurveValuesInWholeUnits(8, true));
+  EXPECT_FALSE(KVRCurveValuesInWholeUnits(4, false));
+  EXPECT_TRUE(KVRChartValuesInWholeUnits(KVRPartChart::printRevenues2, 0, true));
+  EXPECT_FALSE(KVRChartValuesInWholeUnits(KVRPartChart::downloads, 8, true));
   EXPECT_EQ(KVRMouseOverLabel(17, "€"), "sales");
   EXPECT_EQ(KVRMouseOverLabel(8, "€"), "€");
   EXPECT_TRUE(KVRMouseOverLabel(9, "€").isEmpty());
@@ -123,7 +135,16 @@ TEST(OverviewCurves, PartChartDivisionsLegendsAndPercents) {
   empty.sortKeys();
   EXPECT_FLOAT_EQ(empty.percentAt(0), 0);  // a total of 0 gives 0, not a division by zero
 
-  EXPECT_NE(KVRColorForChart(KVRPartChart::printRevenues2), KVRColorForChart(KVRPartChart::downloads));
+  // The specified colours: every download part, every revenue part, the main curve.
+  auto rgbF = [](const QColor& c) { return std::array<double, 4>{c.redF(), c.greenF(), c.blueF(), c.alphaF()}; };
+  const std::array<double, 4> download{0.92578125, 0.66796875, 0.1015625, 1.0};
+  const std::array<double, 4> revenue{0.57421875, 0.80859375, 0.93359375, 1.0};
+  for (KVRPartChart c : {KVRPartChart::downloads, KVRPartChart::printDownloads, KVRPartChart::printDownloads2})
+    for (int i = 0; i < 4; ++i) EXPECT_NEAR(rgbF(KVRColorForChart(c))[i], download[i], 1e-4);
+  for (KVRPartChart c : {KVRPartChart::revenues, KVRPartChart::printRevenues, KVRPartChart::printRevenues2})
+    for (int i = 0; i < 4; ++i) EXPECT_NEAR(rgbF(KVRColorForChart(c))[i], revenue[i], 1e-4);
+  const std::array<double, 4> curve{0.76953125, 0.83984375, 0.0390625, 1.0};
+  for (int i = 0; i < 4; ++i) EXPECT_NEAR(rgbF(KVRMainCurveColor())[i], curve[i], 1e-4);
   EXPECT_EQ(KVRValueLabelFormatForChart(KVRPartChart::revenues, 0, "$"), "%@ $");
   EXPECT_EQ(KVRValueLabelFormatForChart(KVRPartChart::downloads, 8, "$"), "%@ $");
   EXPECT_EQ(KVRValueLabelFormatForChart(KVRPartChart::downloads, 11, "$"), "%@ %%");

@@ -116,6 +116,44 @@ TEST(OverviewPresenter, MoneyTextsFollowTheRoundingSetting) {
   EXPECT_EQ(d.evolution.lastDayValueLeft, "100 €");
   EXPECT_EQ(d.evolution.currentDayValueRight, "124 €");
   EXPECT_EQ(d.evolution.title, "+ 24 €");
+  EXPECT_EQ(d.counterText, "124 €");
+
+  // The difference is that of the two figures shown.
+  in.roundCurrency = false;
+  prev.totals(salesOf(3, 100.004f));
+  cur.totals(salesOf(5, 100.006f));
+  d = KVRMakeOverviewDisplay(in);
+  EXPECT_EQ(d.evolution.lastDayValueLeft, "100.00 €");
+  EXPECT_EQ(d.evolution.currentDayValueRight, "100.01 €");
+  EXPECT_EQ(d.evolution.title, "+ 0.01 €");
+}
+
+TEST(OverviewPresenter, OneFigureOneText) {
+  // Three products of 4,000,000.25 each, in two countries: twelve million and
+  // three quarters, beyond what single precision holds to the cent.
+  Store store;
+  KVRStoreAccount* acc = store.account("Studio");
+  std::vector<KVRVortelyManagedProduct*> products;
+  KVRTotalsResult current, previous;
+  for (int i = 0; i < 3; ++i) {
+    products.push_back(store.product(1 + i, QStringLiteral("App %1").arg(i), acc));
+    current[1 + i] = Entry()
+                         .country("US", [](KVRTotalsStruct& r) { r.sales = 10; r.currency = 3000000.25f; })
+                         .country("FR", [](KVRTotalsStruct& r) { r.sales = 5; r.currency = 1000000.0f; })
+                         .sumCountries()
+                         .t;
+    previous[1 + i] = Entry().totals(salesOf(1, 1)).t;
+  }
+  const KVROverviewDisplay d =
+      KVRMakeOverviewDisplay(severalInput(products, &current, &previous, 4, day(2026, 3, 1), day(2026, 3, 7)));
+  EXPECT_DOUBLE_EQ(d.counterValue, 12000000.75);
+  EXPECT_TRUE(d.counterText.endsWith("000.75 €")) << d.counterText.toStdString();
+  // The counter and the trend, the chart by product and the chart by country.
+  EXPECT_EQ(d.evolution.currentText, d.counterText);
+  EXPECT_DOUBLE_EQ(d.revenuesPerProduct.total, d.counterValue);
+  EXPECT_DOUBLE_EQ(d.revenuesPerCountry.total, d.counterValue);
+  EXPECT_DOUBLE_EQ(d.revenuesPerCountry.values.at("US"), 9000000.75);
+  EXPECT_DOUBLE_EQ(d.downloadsPerCountry.total, d.downloadsPerProduct.total);
 }
 
 TEST(OverviewPresenter, RatioValuesDivideEachSpanByItsOwnDivisor) {
@@ -139,6 +177,8 @@ TEST(OverviewPresenter, RatioValuesDivideEachSpanByItsOwnDivisor) {
   EXPECT_FLOAT_EQ(d.medianValue, 40.0f);
   ASSERT_EQ(d.downloadsPerProduct.count(), 1);
   EXPECT_FLOAT_EQ(d.downloadsPerProduct.valueAt(0), 50.0f);
+  // The chart totals the ratio of its summed parts: the product's fill rate.
+  EXPECT_FLOAT_EQ(d.downloadsPerProduct.total, 40.0f);
   // A day without requests keeps its undivided value; Cumul never divides.
   EXPECT_FLOAT_EQ(d.pointsInCurve[0].count, 50.0f);
   EXPECT_FLOAT_EQ(d.pointsInCurve[1].count, 7.0f);

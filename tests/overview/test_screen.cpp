@@ -10,7 +10,10 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QSplitter>
+#include <QTreeView>
 
+#include "graphs/KVRFittingLabel.h"
 #include "graphs/KVRVortelyCamembertGraphView.h"
 #include "graphs/KVRVortelyCounterView.h"
 #include "graphs/KVRVortelyGraphView.h"
@@ -96,13 +99,69 @@ TEST(OverviewScreen, ShowsTheRecordAndTheBoxes) {
 }
 
 TEST(OverviewScreen, ChartsGrowInTwentySteps) {
+  Sample s;
+  makeSample(s);
   KVROverviewScreen screen(nullptr);
+  screen.showDisplay(KVRMakeOverviewDisplay(s.input));
   screen.updateCamembertViewWithAnimation(true);
   EXPECT_FLOAT_EQ(screen.graphAnimatePercent(), 0.0f);
+  EXPECT_TRUE(screen.isAnimatingCharts());
+  // Each step grows the bars by a twentieth; the twentieth step ends it.
+  int steps = 0;
+  while (screen.isAnimatingCharts() && steps < 100) {
+    screen.animateCamembertNextStep();
+    ++steps;
+    const KVRPartChartSnapshot chart = screen.downloadsCamembert()->collect();
+    ASSERT_FALSE(chart.parts.empty());
+    EXPECT_NEAR(chart.parts.front().ratio, std::min(1.0, 0.05 * steps), 1e-5) << steps;
+  }
+  EXPECT_EQ(steps, 20);
+  EXPECT_EQ(screen.graphAnimatePercent(), 1.0f);
+  // The timer runs the same steps on its own.
+  screen.updateCamembertViewWithAnimation(true);
   QElapsedTimer t;
   t.start();
-  while (screen.graphAnimatePercent() < 1.0f && t.elapsed() < 3000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  while (screen.isAnimatingCharts() && t.elapsed() < 3000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
   EXPECT_EQ(screen.graphAnimatePercent(), 1.0f);
+}
+
+TEST(OverviewScreen, SplitViewKeepsTheGraphAndTheChartsInTheirRule) {
+  KVROverviewScreen screen(nullptr);
+  screen.resize(1000, 900);
+  screen.show();
+  QCoreApplication::processEvents();
+  QSplitter* split = screen.splitView();
+  ASSERT_EQ(split->count(), 2);
+  EXPECT_TRUE(split->widget(0)->isAncestorOf(screen.lastWeekGraph()));
+  EXPECT_TRUE(split->widget(1)->isAncestorOf(screen.downloadsCamembert()));
+  const int height = split->height();
+  ASSERT_GT(height, 500);
+  screen.moveSplitDivider(150);  // below 200: 200
+  EXPECT_EQ(split->sizes().front(), 200);
+  screen.moveSplitDivider(height - 100);  // leaves the charts 250
+  EXPECT_EQ(split->sizes().front(), height - 250);
+  screen.moveSplitDivider(300);
+  EXPECT_EQ(split->sizes().front(), 300);
+  screen.hide();
+}
+
+TEST(OverviewScreen, OneProductChartsSayTheyListCountries) {
+  Sample s;
+  makeSample(s, 4, true);
+  KVROverviewScreen screen(nullptr);
+  screen.showDisplay(KVRMakeOverviewDisplay(s.input));
+  for (KVRVortelyCamembertGraphView* chart : {screen.downloadsCamembert(), screen.revenuesCamembert()}) {
+    const KVRPartChartSnapshot snap = chart->collect();
+    EXPECT_EQ(snap.index, 0);
+    EXPECT_TRUE(snap.listsCountries);
+    EXPECT_TRUE(snap.firstListsCountries);
+    ASSERT_FALSE(snap.parts.empty());
+    EXPECT_EQ(snap.parts.back().legend, "United States");
+  }
+  Sample several;
+  makeSample(several);
+  screen.showDisplay(KVRMakeOverviewDisplay(several.input));
+  EXPECT_FALSE(screen.downloadsCamembert()->collect().listsCountries);
 }
 
 TEST(OverviewScreen, ControlsAsTheControllerSeesThem) {
@@ -129,9 +188,18 @@ TEST(OverviewScreen, ControlsAsTheControllerSeesThem) {
                     Qt::LeftButton, Qt::NoModifier);
   QCoreApplication::sendEvent(field, &press);
   int calendars = 0;
+  QWidget* calendar = nullptr;
   for (QWidget* w : QApplication::topLevelWidgets())
-    if (w != &screen && w->isVisible()) ++calendars;
-  EXPECT_EQ(calendars, 1);
+    if (w != &screen && w->isVisible()) {
+      ++calendars;
+      calendar = w;
+    }
+  ASSERT_EQ(calendars, 1);
+  // Right-aligned with the picker, just below it.
+  QDateEdit* picker = screen.startDatePicker();
+  const QPoint corner = picker->mapToGlobal(QPoint(picker->width(), picker->height()));
+  EXPECT_EQ(calendar->geometry().right() + 1, corner.x());
+  EXPECT_EQ(calendar->geometry().top(), corner.y());
   EXPECT_TRUE(screen.startDatePicker()->isReadOnly());
   screen.hide();
 
@@ -246,4 +314,74 @@ TEST(OverviewScreen, ALoadOfTheControllerReachesTheScreen) {
     EXPECT_TRUE(d.showLastDay);
   }
   KVRVortelyCoreDataManager::sharedInstance().valuesByCountryAndDate().clear();
+}
+
+TEST(OverviewScreen, NineDigitFiguresFitTheSmallestWindow) {
+  AppScope scope;
+  Sample s;
+  makeSample(s);
+  // Amounts of nine digits and more: every money figure times 200,000.
+  auto grow = [](KVRTotalsStruct& r) { r.currency *= 200000.0f; };
+  for (auto* result : {&s.current, &s.previous})
+    for (auto& [id, e] : *result) {
+      grow(e.totals);
+      for (auto& [code, c] : e.byCountry) grow(c);
+      for (auto& [date, c] : e.salesByDate) grow(c);
+    }
+  scope.app.extended = s.products;
+  scope.app.selected = s.products;
+  scope.app.accounts = {s.store.accounts.front().get()};
+  for (auto* p : s.products) p->publishValues(std::make_shared<KVRProductValues>(), 1200, 300, 987654321.5f);
+
+  // The main window's split at its smallest: 1200 wide, the product list on the left.
+  QSplitter window(Qt::Horizontal);
+  auto* list = new QTreeView;
+  list->setMinimumWidth(200);
+  window.addWidget(list);
+  auto* screen = new KVROverviewScreen(nullptr);
+  window.addWidget(screen);
+  window.setStretchFactor(1, 1);
+  window.resize(1200, 660);
+  window.setSizes({240, 960});
+  window.show();
+  QCoreApplication::processEvents();
+  const int listWidth = list->width();
+
+  screen->selectValueTag(4);
+  const KVROverviewDisplay d = KVRMakeOverviewDisplay(s.input);
+  ASSERT_GT(d.counterValue, 1e9);
+  screen->showDisplay(d);
+  screen->updateBoxes();
+  screen->setTrendLabel(QStringLiteral("Monthly trend"));
+  const QString longName = QStringLiteral("Skyline Sketch Professional Edition for Architects and Interior Designers (Mac)");
+  screen->setProductNameLabel(longName);
+  QCoreApplication::processEvents();
+  // The product list keeps its width.
+  EXPECT_EQ(list->width(), listWidth);
+  // A long name is elided in the middle, keeping what tells it apart.
+  auto* name = static_cast<KVRFittingLabel*>(screen->label("productNameLabel"));
+  window.grab();
+  EXPECT_NE(name->shownText(), longName);
+  EXPECT_TRUE(name->shownText().endsWith("(Mac)"));
+  EXPECT_EQ(name->toolTip(), longName);
+
+  // The evolution: every part in its own place, every digit shown.
+  const KVREvolutionLayout e = screen->evolutionView()->currentLayout();
+  EXPECT_TRUE(e.fits);
+  std::vector<QRectF> parts = {e.arrow, e.badge};
+  for (const auto& t : e.texts)
+    if (t.rect != e.badge) parts.push_back(t.rect);
+  for (size_t a = 0; a < parts.size(); ++a)
+    for (size_t b = a + 1; b < parts.size(); ++b) EXPECT_FALSE(parts[a].intersects(parts[b])) << a << " " << b;
+  EXPECT_EQ(screen->evolutionView()->texts().currentDayValueRight, d.evolution.currentText);
+  // Every figure fits its box at a readable size.
+  for (const char* outlet : {"salesDatesLabel", "refundsLabel", "upgradesLabel", "downloadsLabel",
+                             "accountTotalSalesLabel", "accountTotalIncomeLabel", "productTotalIncomeLabel"}) {
+    auto* label = static_cast<KVRFittingLabel*>(screen->label(outlet));
+    EXPECT_TRUE(label->fitsReadably()) << outlet << " " << label->text().toStdString();
+  }
+  QElapsedTimer t;
+  t.start();
+  while (t.elapsed() < 700) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);  // the counters roll
+  saveRender(window.grab().toImage(), QStringLiteral("overview-nine-digits-1200.png"));
 }

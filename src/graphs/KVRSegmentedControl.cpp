@@ -1,0 +1,141 @@
+#include "graphs/KVRSegmentedControl.h"
+
+#include <QEvent>
+#include <QFontMetricsF>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <algorithm>
+#include <cmath>
+
+#include "graphs/KVRGraphStyle.h"
+
+namespace {
+constexpr qreal kPadding = 14;
+constexpr qreal kHeight = 24;
+constexpr qreal kRadius = 6;
+QColor borderColor() { return QColor(0xb9, 0xc0, 0xc9); }
+QColor chosenColor() { return QColor(0x3b, 0x82, 0xc4); }
+}  // namespace
+
+KVRSegmentedControl::KVRSegmentedControl(const QStringList& labels, QWidget* parent)
+    : QWidget(parent), labels_(labels), enabled_(size_t(labels.size()), true) {
+  setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+  setFocusPolicy(Qt::NoFocus);
+  QFont f = font();
+  f.setPixelSize(12);
+  setFont(f);
+}
+
+void KVRSegmentedControl::setSelectedSegment(int segment) {
+  if (segment < 0 || segment >= count()) return;
+  selected_ = segment;
+  update();
+}
+
+void KVRSegmentedControl::setSegmentEnabled(int segment, bool enabled) {
+  if (segment < 0 || segment >= count()) return;
+  enabled_[size_t(segment)] = enabled;
+  update();
+}
+
+bool KVRSegmentedControl::isSegmentEnabled(int segment) const {
+  return segment >= 0 && segment < count() && enabled_[size_t(segment)];
+}
+
+QString KVRSegmentedControl::labelForSegment(int segment) const {
+  return segment >= 0 && segment < count() ? labels_[segment] : QString();
+}
+
+void KVRSegmentedControl::setMinimumSegmentWidth(int width) {
+  minimumSegmentWidth_ = width;
+  updateGeometry();
+  update();
+}
+
+void KVRSegmentedControl::clickSegment(int segment) {
+  if (!isEnabled() || !isSegmentEnabled(segment)) return;
+  setSelectedSegment(segment);
+  emit segmentClicked(segment);
+}
+
+std::vector<qreal> KVRSegmentedControl::segmentWidths() const {
+  const QFontMetricsF fm(font());
+  std::vector<qreal> widths;
+  for (const QString& l : labels_)
+    widths.push_back(std::max<qreal>(minimumSegmentWidth_, std::ceil(fm.horizontalAdvance(l)) + 2 * kPadding));
+  return widths;
+}
+
+QSize KVRSegmentedControl::sizeHint() const {
+  qreal w = 0;
+  for (qreal s : segmentWidths()) w += s;
+  return QSize(int(std::ceil(w)) + 2, int(kHeight) + 2);
+}
+
+QRectF KVRSegmentedControl::segmentRect(int segment) const {
+  if (segment < 0 || segment >= count()) return QRectF();
+  const std::vector<qreal> widths = segmentWidths();
+  qreal total = 0;
+  for (qreal w : widths) total += w;
+  // The segments share the control's width in proportion to their labels.
+  const qreal k = total > 0 ? (width() - 2) / total : 1.0;
+  qreal x = 1;
+  for (int i = 0; i < segment; ++i) x += widths[size_t(i)] * k;
+  return QRectF(x, 1, widths[size_t(segment)] * k, height() - 2);
+}
+
+int KVRSegmentedControl::segmentAt(const QPointF& pos) const {
+  for (int i = 0; i < count(); ++i)
+    if (segmentRect(i).contains(pos)) return i;
+  return -1;
+}
+
+void KVRSegmentedControl::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::Antialiasing);
+  const QRectF outer = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+  QPainterPath capsule;
+  capsule.addRoundedRect(outer, kRadius, kRadius);
+  p.setPen(Qt::NoPen);
+  p.setBrush(isEnabled() ? QColor(Qt::white) : QColor(0xf3, 0xf5, 0xf7));
+  p.drawPath(capsule);
+
+  // The chosen segment filled, clipped to the capsule's rounded ends.
+  if (selected_ >= 0 && selected_ < count()) {
+    p.save();
+    p.setClipPath(capsule);
+    QColor fill = chosenColor();
+    if (!isEnabled()) fill = fill.lighter(150);
+    p.setBrush(fill);
+    p.drawRect(segmentRect(selected_).adjusted(-1, -1, 1, 1));
+    p.restore();
+  }
+  // Dividers between segments (none beside the chosen one).
+  p.setPen(QPen(borderColor(), 1));
+  for (int i = 1; i < count(); ++i) {
+    if (i == selected_ || i - 1 == selected_) continue;
+    const qreal x = std::round(segmentRect(i).left()) + 0.5;
+    p.drawLine(QPointF(x, outer.top() + 4), QPointF(x, outer.bottom() - 4));
+  }
+  p.setBrush(Qt::NoBrush);
+  p.drawPath(capsule);
+
+  p.setFont(font());
+  for (int i = 0; i < count(); ++i) {
+    QColor c = i == selected_ ? QColor(Qt::white) : KVRGraphStyle::text();
+    if (!isEnabled() || !isSegmentEnabled(i)) c = i == selected_ ? QColor(235, 240, 246) : QColor(0xb0, 0xb6, 0xbe);
+    p.setPen(c);
+    p.drawText(segmentRect(i), Qt::AlignCenter, labels_[i]);
+  }
+}
+
+void KVRSegmentedControl::mousePressEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton) return QWidget::mousePressEvent(event);
+  clickSegment(segmentAt(event->position()));
+}
+
+void KVRSegmentedControl::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::FontChange) updateGeometry();
+  QWidget::changeEvent(event);
+}
