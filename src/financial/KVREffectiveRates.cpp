@@ -29,12 +29,13 @@ QString receivedCurrencyOf(const KVRReport* payment) {
 }
 
 // The days a month's sales are paid for: its financial report's begin to end
-// days, else the calendar month.
+// days (the report takes them from its lines), else the calendar month.
 std::pair<KVRCivilDay, KVRCivilDay> daysOf(const KVRFinancialStatement& st, KVRMonthKey month, int row) {
   if (const KVRReport* r = st.reportIndex.find(month, row); r && r->beginDate.isValid() && r->endDate.isValid()) {
     KVRCalendar& calendar = KVRCalendar::shared();
     const KVRCivilDay first = calendar.civilDay(r->beginDate), last = calendar.civilDay(r->endDate);
-    if (first <= last && last - first < 62) return {first, last};
+    // A month's report spans four or five weeks; anything shorter lacks its end.
+    if (last - first >= 20 && last - first < 62) return {first, last};
   }
   const KVRMonthKey next = month.next();
   return {KVRCivilDayFromYMD(month.year, unsigned(month.month), 1),

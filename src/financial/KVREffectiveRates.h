@@ -20,8 +20,8 @@
 // does through its payment ratio.
 //
 // The rate holds for the days of those months' financial reports (their
-// begin to end days; the calendar month when a report has no end, or the
-// month has no report), for the account's sales in the region's countries
+// begin to end days; the calendar month when a report has no end or a span
+// shorter than three weeks, or the month has no report), for the account's sales in the region's countries
 // in that currency. A later payment's rate wins where two payments cover a
 // day. No rate is derived where the estimate is not above 0, the received
 // amount is not above 0, or the rate is not usable (see the converter).
