@@ -309,6 +309,11 @@ void KVRVortelyMainController::refreshProductsList() {
   if (productList_) productList_->refresh();
 }
 
+bool KVRVortelyMainController::saveDB(QString* error) {
+  std::lock_guard<std::recursive_mutex> g(KVRVortelyCoreDataManager::sharedInstance().contextLock());
+  return saver_ ? saver_(error) : KVRVortelyCoreDataManager::sharedInstance().save(error);
+}
+
 std::vector<KVRFinancialAccount>& KVRVortelyMainController::financialAccounts() {
   return KVRFinancialAccounts::shared().accounts();
 }

@@ -68,6 +68,8 @@ class KVRVortelyMainController : public QObject, public KVRApplicationServices {
   bool isAccountSelected() override;
   bool shouldUpdateRankings() override;
   void refreshProductsList() override;
+  // Saves the database with the saver (setDatabaseSaver), under the context lock.
+  bool saveDB(QString* error) override;
 
   // The financial accounts: the one shared list (KVRFinancialAccounts), copied
   // once from the user default "FinancialAccounts"; the converter's

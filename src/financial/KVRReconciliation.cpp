@@ -7,6 +7,7 @@
 #include <unicode/locid.h>
 
 #include "catalogue/KVRVortelyCurrencyConverter.h"
+#include "core/KVRApplicationServices.h"
 #include "core/KVRVortelyCoreDataManager.h"
 #include "financial/KVRAmountText.h"
 #include "platform/KVRICUSupport.h"
@@ -103,7 +104,12 @@ KVRReconciliation::KVRReconciliation()
 
 KVRReconciliation::KVRReconciliation(KVRVortelyCoreDataManager& dataManager, Saver save)
     : dm_(dataManager), save_(std::move(save)) {
-  if (!save_) save_ = [this](QString* error) { return dm_.save(error); };
+  if (!save_)
+    save_ = [this](QString* error) {
+      // The application's save when there is an application, else the store's own.
+      if (KVRApplicationServices* app = KVRApplicationServices::current()) return app->saveDB(error);
+      return dm_.save(error);
+    };
 }
 
 QString KVRReconciliation::paymentCurrencyForRegion(const QString& regionCode) {

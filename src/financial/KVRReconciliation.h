@@ -58,7 +58,8 @@ class KVRReconciliation {
   // Saves the database in one transaction; false with the reason when it failed.
   using Saver = std::function<bool(QString* error)>;
 
-  // The shared data manager, saved with its own save by default.
+  // The shared data manager, saved by the application's saveDB (the data
+  // manager's own save without an application).
   KVRReconciliation();
   KVRReconciliation(KVRVortelyCoreDataManager& dataManager, Saver save);
 
