@@ -116,7 +116,8 @@ TEST_F(ReconciliationTest, MoneyReceivedInAnotherCurrencyIsConvertedFromIt) {
   converter().setRate("USD", "EUR", 0.8);
   ASSERT_EQ(reconcileMarch("150.00 $", "Bank USD").kind, KVRReconciliationOutcome::done);
   EXPECT_EQ(linesOfType(marPayment, KVREntryTypeReconciliation)[0]->currency, "USD");
-  const KVRPaymentRecord* r = build(accountSelection({soft})).dictForDate(kMarch, u"EU");
+  const KVRFinancialStatement st = build(accountSelection({soft}));
+  const KVRPaymentRecord* r = st.dictForDate(kMarch, u"EU");
   ASSERT_TRUE(r && r->isReconciled());
   EXPECT_FLOAT_BITS(r->pointedIncome, 120.0f);  // 150 dollars at 0.8
   EXPECT_FLOAT_BITS(*r->paymentRatio, 120.0f / 200.0f);
