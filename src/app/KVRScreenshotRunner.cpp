@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <functional>
 #include <QPixmap>
 #include <QSplitter>
 #include <algorithm>
@@ -13,7 +15,10 @@
 #include "app/KVRMainWindow.h"
 #include "app/KVRStartupWindow.h"
 #include "app/KVRVortelyMainController.h"
+#include "financial/KVRFinancialScreen.h"
+#include "financial/KVRVortelyReportsController.h"
 #include "overview/KVROverviewScreen.h"
+#include "platform/KVRPrintInfo.h"
 #include "core/KVRVortelyManagedProduct.h"
 #include "platform/KVRMainThread.h"
 #include "platform/KVRPrintInfo.h"
@@ -29,6 +34,100 @@ void settle(double seconds) {
     KVRMainThread::waitUntil([] { return false; }, 0.05);
   }
 }
+
+// The financial statements of the account with the most products: a
+// reconciled month and its print, a month whose payment waits for its
+// reconciliation (also in the smallest window), a Japanese month in the local
+// currency.
+int financialScreenshots(KVRVortelyMainController& controller, const std::function<void(const QString&)>& grab,
+                         const QString& folder) {
+  QTextStream err(stderr);
+  KVRVortelyReportsController* reports = controller.financialController();
+  KVRFinancialScreen* screen = controller.financialScreen();
+  if (!reports || !screen) return 1;
+  KVRStoreAccount* biggest = nullptr;
+  for (KVRVortelyManagedProduct* p : controller.productList()->allProducts())
+    if (p->account && !p->account->isAndroid() &&
+        (!biggest || p->account->products.size() > biggest->products.size()))
+      biggest = p->account;
+  controller.productList()->selectObjects(biggest ? std::vector<KVRStoreAccount*>{biggest} : std::vector<KVRStoreAccount*>{}, {});
+  controller.setSelectedTabIndex(KVRVortelyMainController::FinancialSegment);
+  screen->finishAnimations();
+  reports->setCurrencyMode(KVRCurrencyModePreferred);
+
+  // Steps back from the last months until a cell of the region row matches.
+  auto selectCell = [&](int row, const std::function<bool(const KVRFinancialValue&)>& wanted) {
+    for (int tries = 0; tries < 36; ++tries) {
+      for (int column = 3; column >= 1; --column) {
+        const int index = KVRFinancialGrid::indexOf(row, column);
+        const KVRFinancialValue* v = reports->grid().value(index);
+        if (v && wanted(*v)) {
+          reports->setSelectedFinancialsValues(KVRIndexSet{index});
+          return true;
+        }
+      }
+      if (reports->selectedMonth() == 0) break;
+      reports->previousMonth();
+    }
+    return false;
+  };
+  auto reconciled = [](const KVRFinancialValue& v) {
+    return v.paymentDict && v.paymentDict->isPaymentForm() && v.paymentDict->isReconciled();
+  };
+  auto waiting = [](const KVRFinancialValue& v) {
+    return v.paymentDict && v.paymentDict->isPaymentForm() && !v.paymentDict->isReconciled();
+  };
+  if (!selectCell(KVRRegionRowEU, reconciled)) selectCell(KVRRegionRowUS, reconciled);
+  grab(QStringLiteral("financial-reconciled-month"));
+
+  // The print of that month, on A4 and Letter paper, both ways round, as PDF
+  // files (the script turns them into images).
+  int failures = 0;
+  const KVRPrintInfo savedInfo = KVRPrintInfo::shared();
+  for (const auto& [paper, paperName] : {std::pair{QPageSize::A4, QStringLiteral("a4")},
+                                         std::pair{QPageSize::Letter, QStringLiteral("letter")}}) {
+    for (const auto& [orientation, orientationName] :
+         {std::pair{QPageLayout::Portrait, QStringLiteral("portrait")},
+          std::pair{QPageLayout::Landscape, QStringLiteral("landscape")}}) {
+      KVRPrintInfo info = savedInfo;
+      info.paperSize = QPageSize(paper);
+      info.orientation = orientation;
+      info.outputPdfPath =
+          QDir(folder).filePath(QStringLiteral("financial-print-%1-%2.pdf").arg(paperName, orientationName));
+      KVRPrintInfo::setShared(info);
+      controller.printDocument();
+      if (QFileInfo(info.outputPdfPath).size() > 0) {
+        err << "wrote " << info.outputPdfPath << "\n";
+      } else {
+        err << "could not write " << info.outputPdfPath << "\n";
+        ++failures;
+      }
+    }
+  }
+  KVRPrintInfo::setShared(savedInfo);
+
+  reports->jumpToMonth(11);
+  for (int row : {KVRRegionRowUS, KVRRegionRowEU, KVRRegionRowGB, KVRRegionRowCA, KVRRegionRowAU})
+    if (selectCell(row, waiting)) break;
+  grab(QStringLiteral("financial-waiting-for-payment"));
+  // The smallest window.
+  KVRMainWindow* window = controller.mainWindow();
+  const QSize size = window->size();
+  const QList<int> split = window->splitter()->sizes();
+  window->resize(1200, 730);
+  window->splitter()->setSizes({240, 960});
+  grab(QStringLiteral("financial-1200x730"));
+  window->resize(size);
+  window->splitter()->setSizes(split);
+
+  reports->setCurrencyMode(KVRCurrencyModeLocal);
+  reports->jumpToMonth(11);
+  selectCell(KVRRegionRowJP, [](const KVRFinancialValue& v) { return v.kind == KVRFinancialCellKind::month; });
+  grab(QStringLiteral("financial-japan-local-currency"));
+  reports->setCurrencyMode(KVRCurrencyModePreferred);
+  return failures;
+}
+
 }  // namespace
 
 int KVRRunScreenshots(const QString& folder) {
@@ -146,5 +245,6 @@ int KVRRunScreenshots(const QString& folder) {
   controller.setSelectedTabIndex(KVRVortelyMainController::IAdOverviewSegment);
   grab(QStringLiteral("iad-overview"));
   controller.setSelectedTabIndex(KVRVortelyMainController::OverviewSegment);
+  failures += financialScreenshots(controller, grab, folder);
   return failures == 0 ? 0 : 1;
 }

@@ -21,7 +21,9 @@
 #include "app/KVRStartupWindow.h"
 #include "core/KVRNotifications.h"
 #include "financial/KVREffectiveRates.h"
+#include "financial/KVRFinancialScreen.h"
 #include "financial/KVRPrintView.h"
+#include "financial/KVRVortelyReportsController.h"
 #include "overview/KVROverviewScreen.h"
 #include "overview/KVRVortelyResumeController.h"
 #include "core/KVRTask.h"
@@ -43,16 +45,24 @@ const QString kSplitterStateKey = QStringLiteral("KVRVortelyMainSplitterState");
 
 void log(const QString& message) { KVRVortelyLogCenter::sharedInstance().addLogEntry(message, false, kLogKeyword); }
 
-QWidget* placeholderPage(const QString& objectName, const QString& text) {
-  auto* page = new QWidget();
-  page->setObjectName(objectName);
-  auto* layout = new QVBoxLayout(page);
-  auto* label = new QLabel(text, page);
-  label->setAlignment(Qt::AlignCenter);
-  label->setStyleSheet(QStringLiteral("color: gray;"));
-  layout->addWidget(label);
-  return page;
-}
+// The shell's view of the financial statements controller.
+class FinancialBridge : public KVRFinancialStatementsController {
+ public:
+  explicit FinancialBridge(KVRVortelyReportsController* controller) : controller_(controller) {}
+  void setOptionsEnabled(bool enabled) override { controller_->setOptionsEnabled(enabled); }
+  bool print(QString* error) override { return controller_->print(error); }
+  bool exportVisibleDatesReportsToPath(const QString& folder, const std::vector<KVRVortelyManagedProduct*>* filter,
+                                       QString* error) override {
+    return controller_->exportVisibleDatesReportsToPath(folder, filter, error);
+  }
+  bool exportYearlyArchiveToPath(const QString& folder, const std::vector<KVRVortelyManagedProduct*>* filter,
+                                 QString* error) override {
+    return controller_->exportYearlyArchiveToPath(folder, filter, error);
+  }
+
+ private:
+  KVRVortelyReportsController* controller_;
+};
 }  // namespace
 
 KVRVortelyMainController::KVRVortelyMainController(QObject* parent)
@@ -74,6 +84,7 @@ KVRVortelyMainController::~KVRVortelyMainController() {
   delete startupWindow_;
   iAdController_.reset();
   salesController_.reset();
+  financialController_.reset();
 }
 
 void KVRVortelyMainController::runInBackground(std::function<void()> job) {
@@ -105,6 +116,7 @@ void KVRVortelyMainController::setPrintHandler(int segment, PrintHandler handler
 void KVRVortelyMainController::setReportsController(KVRFinancialStatementsController* controller) {
   reportsController_ = controller;
   if (controller) setPrintHandler(FinancialSegment, [controller](QString* error) { return controller->print(error); });
+  else printHandlers_.erase(FinancialSegment);
 }
 
 // ---------------------------------------------------------------------------
@@ -179,12 +191,18 @@ void KVRVortelyMainController::buildOverviewScreens() {
   iAdScreen_ = new KVROverviewScreen(iAdController_.get(), this);
   iAdScreen_->setObjectName(QStringLiteral("iAdOverviewPage"));
   mainWindow_->setSegmentPage(OverviewSegment, salesScreen_);
-  mainWindow_->setSegmentPage(FinancialSegment,
-                              placeholderPage(QStringLiteral("financialPage"),
-                                              KVRLocalized("Financial statements are not available yet.")));
+  financialController_ = std::make_unique<KVRVortelyReportsController>(this);
+  financialController_->setDatabaseSaver([this](QString* error) { return saver_(error); });
+  financialController_->setFinancialAccountsProvider([this] { return financialAccounts(); });
+  financialController_->setTabSelector([this](int index) { setSelectedTabIndex(index); });
+  financialScreen_ = new KVRFinancialScreen(financialController_.get());
+  mainWindow_->setSegmentPage(FinancialSegment, financialScreen_);
+  financialBridge_ = std::make_unique<FinancialBridge>(financialController_.get());
+  setReportsController(financialBridge_.get());
   mainWindow_->setSegmentPage(IAdOverviewSegment, iAdScreen_);
   salesController_->awakeFromNib();
   iAdController_->awakeFromNib();
+  financialController_->awakeFromNib();
 
   auto printOverview = [this](KVROverviewScreen* screen, QString* error) {
     return KVRPrintOverviewScreen(*screen, mainWindow_, error);
@@ -319,6 +337,7 @@ std::vector<KVRFinancialAccount>& KVRVortelyMainController::financialAccounts() 
 }
 
 void KVRVortelyMainController::setSelectedTabIndex(int index) {
+  if (index == 3) index = FinancialSegment;  // the reports tab
   if (!mainWindow_ || !mainWindow_->hasSegment(index)) return;
   mainWindow_->selectSegment(index);
   KVRUserDefaults::standard().setInteger(kSelectedTabKey, index);

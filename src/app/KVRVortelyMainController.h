@@ -28,6 +28,8 @@ class KVRVortelyProductListController;
 class KVRVortelyResumeController;
 class KVRFinancialStatementsController;
 class KVROverviewScreen;
+class KVRVortelyReportsController;
+class KVRFinancialScreen;
 
 class KVRVortelyMainController : public QObject, public KVRApplicationServices {
   Q_OBJECT
@@ -75,11 +77,15 @@ class KVRVortelyMainController : public QObject, public KVRApplicationServices {
   // once from the user default "FinancialAccounts"; the converter's
   // financialAccountWithName reads the same list.
   std::vector<KVRFinancialAccount>& financialAccounts();
+  // Selects a segment; 3, the reports tab, brings the financial statements forward.
   void setSelectedTabIndex(int index);
   int selectedTabIndex() const;
   KVRVortelyResumeController* resumeController() const;
   KVRVortelyResumeController* resumeiAdController() const;
   KVRFinancialStatementsController* reportsController() const { return reportsController_; }
+  // The financial statements screen's own controller and screen.
+  KVRVortelyReportsController* financialController() const { return financialController_.get(); }
+  KVRFinancialScreen* financialScreen() const { return financialScreen_; }
   bool isOverviewGraphCombined() const;
 
   // --- Commands ---
@@ -147,6 +153,10 @@ class KVRVortelyMainController : public QObject, public KVRApplicationServices {
   std::unique_ptr<KVRVortelyResumeController> salesController_, iAdController_;
   KVROverviewScreen* salesScreen_ = nullptr;  // owned by the main window
   KVROverviewScreen* iAdScreen_ = nullptr;
+  // The financial statements: the controller, the shell's view of it, its screen.
+  std::unique_ptr<KVRVortelyReportsController> financialController_;
+  std::unique_ptr<KVRFinancialStatementsController> financialBridge_;
+  KVRFinancialScreen* financialScreen_ = nullptr;  // owned by the main window
 
   bool startupFinished_ = false;
   bool storeOpened_ = false;

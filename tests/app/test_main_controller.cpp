@@ -220,9 +220,12 @@ TEST_F(MainControllerTest, SavedSegmentIsRestoredAndMissingOnesIgnored) {
   KVRUserDefaults::standard().setInteger("KVRVortelySelectedTab", 5);
   start();
   EXPECT_EQ(controller_->selectedTabIndex(), 5);
-  controller_->setSelectedTabIndex(3);  // no screen there
+  controller_->setSelectedTabIndex(4);  // no screen there
   EXPECT_EQ(controller_->selectedTabIndex(), 5);
-  controller_->setSelectedTabIndex(1);
+  // The reports tab brings the financial statements forward.
+  controller_->setSelectedTabIndex(3);
+  EXPECT_EQ(controller_->selectedTabIndex(), 1);
+  EXPECT_EQ(controller_->mainWindow()->segmentPage(1)->objectName(), "financialPage");
   EXPECT_EQ(KVRUserDefaults::standard().integerForKey("KVRVortelySelectedTab"), 1);
   controller_.reset();
   KVRUserDefaults::standard().setInteger("KVRVortelySelectedTab", 2);
