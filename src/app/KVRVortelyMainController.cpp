@@ -195,6 +195,7 @@ void KVRVortelyMainController::buildOverviewScreens() {
   financialController_->setDatabaseSaver([this](QString* error) { return saver_(error); });
   financialController_->setFinancialAccountsProvider([this] { return financialAccounts(); });
   financialController_->setTabSelector([this](int index) { setSelectedTabIndex(index); });
+  financialController_->setAlertHandler([this](const QString& title, const QString& text) { alert(title, text); });
   financialScreen_ = new KVRFinancialScreen(financialController_.get());
   mainWindow_->setSegmentPage(FinancialSegment, financialScreen_);
   financialBridge_ = std::make_unique<FinancialBridge>(financialController_.get());
