@@ -9,6 +9,7 @@
 
 #include <cmath>
 
+#include "financial/KVRFinancialFigures.h"
 #include "financial/KVRReconciliation.h"
 #include "statement_fixture.h"
 
@@ -105,6 +106,12 @@ TEST_F(ReconciliationTest, ReceivedAmountIsSpreadOverThePaidMonthsAndSaved) {
   EXPECT_FLOAT_BITS(*reconciled->paymentRatio, 150.0f / 200.0f);
   EXPECT_EQ(reconciled->pointedAccount, "Bank EUR");
   EXPECT_FLOAT_BITS(after.dictForDate(kFebruary, u"EU")->pointedIncome, 80.0f * 0.75f);
+  // The year's European income is the money received; the local column
+  // still the reports' estimates.
+  const KVRRegionRowTable year = KVRYearTotals(after, 2011, *after.yearTable(2011));
+  EXPECT_FLOAT_EQ(year[KVRRegionRowEU].income, 150.0f);
+  EXPECT_FLOAT_EQ(year[KVRRegionRowEU].incomeLocal, 200.0f);
+  EXPECT_FLOAT_EQ(year[KVRRegionRowAll].income, 150.0f);
 
   // Reconciling again overwrites, and never adds a second reconciliation line.
   ASSERT_EQ(reconcileMarch("160", "Bank EUR").kind, KVRReconciliationOutcome::done);
