@@ -56,6 +56,7 @@ class ReconcileWalkTest : public ::testing::Test {
     KVRCalendar::shared().resetTimeZone(QStringLiteral("Europe/Paris"));
     KVRFormatters::shared().resetLocale(QStringLiteral("en_US"));
     KVRVortelyCurrencyConverter::sharedInstance().removeAllRates();
+    KVRVortelyCurrencyConverter::sharedInstance().setRate("GBP", "EUR", 1.2);
     KVRUserDefaults::standard().setString("PreferedCurrency", "EUR");
     KVRUserDefaults::standard().setInteger("KVRVortelySelectedTab", 1);
     KVRVortelyCurrencyConverter::setFinancialAccountsDefault({{"Bank EUR", "Me", "Lac", "FR76", "Checking", "EUR", false}});
@@ -78,12 +79,12 @@ class ReconcileWalkTest : public ::testing::Test {
       return r;
     };
     auto entry = [&](KVRReport* r, KVRVortelyManagedProduct* p, int type, int count, int income, const char* country,
-                     KVRDate begin, KVRDate end) {
+                     KVRDate begin, KVRDate end, const char* currency = "EUR") {
       KVRReportEntry* e = dm().insertReportEntry(r, p);
       e->type = type;
       e->count = count;
       e->income = income;
-      e->currency = "EUR";
+      e->currency = currency;
       e->country = country;
       e->beginDate = begin;
       e->endDate = end;
@@ -93,6 +94,9 @@ class ReconcileWalkTest : public ::testing::Test {
     entry(daily, orbit, KVREntryTypeSale, 10, 1000, "FR", day(10), day(10));
     entry(report(KVRReportTypeFinancial, "Atlas-S_0111_EU.txt"), orbit, KVREntryTypeSale, 10, 1000, "FR", day(1),
           day(31));
+    // Its British report has no payment advice yet.
+    entry(report(KVRReportTypeFinancial, "Atlas-S_0111_GB.txt"), orbit, KVREntryTypeSale, 4, 250, "GB", day(1),
+          day(31), "GBP");
     entry(report(KVRReportTypePayment, "Atlas-Payment_EU_201101.txt"), nullptr, KVREntryTypePayment, 1, 10000, "EU",
           day(1), day(31));
     ASSERT_TRUE(dm().save(&error)) << error.toStdString();
@@ -122,7 +126,7 @@ class ReconcileWalkTest : public ::testing::Test {
   // The stored payment report: pointed income and status, read from the file.
   std::pair<double, int> storedPayment() {
     SQLite::Database db(path_.toStdString(), SQLite::OPEN_READONLY);
-    SQLite::Statement q(db, "SELECT pointedIncome, status FROM Report WHERE type = 5");
+    SQLite::Statement q(db, "SELECT pointedIncome, status FROM Report WHERE type = 5 ORDER BY id");
     if (!q.executeStep()) return {0, 0};
     return {q.getColumn(0).getDouble(), q.getColumn(1).getInt()};
   }
@@ -209,6 +213,20 @@ TEST_F(ReconcileWalkTest, ReconcilingAMonthThroughThePanel) {
   ASSERT_TRUE(KVRMainThread::waitUntil([&] { return rebuilt == 2 && !controller_->isRebuilding(); }, 30));
   EXPECT_EQ(panel->financialValueStatus()->text(), "Status: payment advise received, waiting for reconciliation");
   EXPECT_FLOAT_EQ(overviewIncomeOnJanuaryTenth(), 100.0f);
+
+  // Britain's advice never came: the payment is made by hand, saved, and
+  // the panel offers its reconciliation at once.
+  const int gbJanuary = KVRFinancialGrid::indexOf(KVRRegionRowGB, 1);
+  click(grid->viewport(), grid->cellRect(gbJanuary).center());
+  EXPECT_EQ(panel->financialValueStatus()->text(), "Status: waiting for payment advise");
+  EXPECT_EQ(panel->financialValueReconcileButton()->text(), "Create Payment");
+  click(panel->financialValueReconcileButton(), QPoint(5, 5));
+  EXPECT_FALSE(dm().hasChanges());
+  EXPECT_EQ(panel->financialValueTitle()->text(), "Jan 2011-Great Britain");
+  EXPECT_EQ(panel->financialValueStatus()->text(), "Status: payment advise received, waiting for reconciliation");
+  EXPECT_EQ(panel->financialValueReconcileButton()->text(), "Reconcile");
+  EXPECT_TRUE(panel->financialValueLabel()->text().startsWith("Total payment amount: 12.00 € (10.00 £)"))
+      << panel->financialValueLabel()->text().toStdString();
   KVRNotificationCenter::defaultCenter().removeObserver(&token);
 }
 
