@@ -273,6 +273,9 @@ void KVRFinancialScreen::setMonthButtonsEnabled(bool previous, bool next) {
 }
 
 void KVRFinancialScreen::setReconcileControlsEnabled(bool enabled) { panel_->setReconcileControlsEnabled(enabled); }
+void KVRFinancialScreen::setReconcileButtonsEnabled(bool enabled) { panel_->setReconcileButtonsEnabled(enabled); }
+QString KVRFinancialScreen::reconcileAmountText() const { return panel_->financialValueReconcileValue()->text(); }
+KVRDate KVRFinancialScreen::reconcileDate() const { return panel_->reconcileDate(); }
 
 void KVRFinancialScreen::showGrid(const KVRFinancialGrid& grid) {
   regionGrid_->gridModel()->setGrid(grid);
