@@ -20,6 +20,7 @@
 #include "app/KVRPrintCommand.h"
 #include "app/KVRStartupWindow.h"
 #include "core/KVRNotifications.h"
+#include "financial/KVREffectiveRates.h"
 #include "financial/KVRFinancialScreen.h"
 #include "financial/KVRPrintView.h"
 #include "financial/KVRVortelyReportsController.h"
@@ -202,6 +203,7 @@ void KVRVortelyMainController::buildOverviewScreens() {
   financialController_->setDatabaseSaver([this](QString* error) { return saver_(error); });
   financialController_->setFinancialAccountsProvider([this] { return financialAccounts(); });
   financialController_->setTabSelector([this](int index) { setSelectedTabIndex(index); });
+  financialController_->setAlertHandler([this](const QString& title, const QString& text) { alert(title, text); });
   financialScreen_ = new KVRFinancialScreen(financialController_.get());
   mainWindow_->setSegmentPage(FinancialSegment, financialScreen_);
   financialBridge_ = std::make_unique<FinancialBridge>(financialController_.get());
@@ -276,6 +278,8 @@ void KVRVortelyMainController::startDataLoad() {
   log(QStringLiteral("startDataLoad start"));
   const std::vector<KVRVortelyManagedProduct*> products = productList_->allProducts();
   runInBackground([this, products] {
+    // The rates that reconciled payments show convert their months' sales.
+    KVRInstallEffectiveRates(KVRVortelyCoreDataManager::sharedInstance());
     // The lock is taken per product, so the main thread never waits for more
     // than one product's build.
     auto& lock = KVRVortelyCoreDataManager::sharedInstance().contextLock();
@@ -332,12 +336,13 @@ void KVRVortelyMainController::refreshProductsList() {
   if (productList_) productList_->refresh();
 }
 
+bool KVRVortelyMainController::saveDB(QString* error) {
+  std::lock_guard<std::recursive_mutex> g(KVRVortelyCoreDataManager::sharedInstance().contextLock());
+  return saver_ ? saver_(error) : KVRVortelyCoreDataManager::sharedInstance().save(error);
+}
+
 std::vector<KVRFinancialAccount>& KVRVortelyMainController::financialAccounts() {
-  if (!financialAccountsLoaded_) {
-    financialAccounts_ = KVRVortelyCurrencyConverter::financialAccounts();
-    financialAccountsLoaded_ = true;
-  }
-  return financialAccounts_;
+  return KVRFinancialAccounts::shared().accounts();
 }
 
 void KVRVortelyMainController::setSelectedTabIndex(int index) {
@@ -421,6 +426,10 @@ void KVRVortelyMainController::rebuildData(const QString& taskLabel) {
   const std::vector<KVRVortelyManagedProduct*> products =
       productList_ ? productList_->allProducts() : std::vector<KVRVortelyManagedProduct*>();
   runInBackground([this, task, products] {
+    // The effective rates of the reconciled payments first (a reconciliation
+    // or a new preferred currency changes them), then every product's
+    // history with them.
+    KVRInstallEffectiveRates(KVRVortelyCoreDataManager::sharedInstance());
     auto& lock = KVRVortelyCoreDataManager::sharedInstance().contextLock();
     const size_t count = products.size();
     for (size_t i = 0; i < count; ++i) {

@@ -72,8 +72,12 @@ class KVRVortelyMainController : public QObject, public KVRApplicationServices {
   bool isAccountSelected() override;
   bool shouldUpdateRankings() override;
   void refreshProductsList() override;
+  // Saves the database with the saver (setDatabaseSaver), under the context lock.
+  bool saveDB(QString* error) override;
 
-  // The financial accounts, copied once from the user default "FinancialAccounts".
+  // The financial accounts: the one shared list (KVRFinancialAccounts), copied
+  // once from the user default "FinancialAccounts"; the converter's
+  // financialAccountWithName reads the same list.
   std::vector<KVRFinancialAccount>& financialAccounts();
   // Selects a segment; 3, the reports tab, brings the financial statements forward.
   void setSelectedTabIndex(int index);
@@ -158,9 +162,6 @@ class KVRVortelyMainController : public QObject, public KVRApplicationServices {
   std::unique_ptr<KVRVortelyReportsController> financialController_;
   std::unique_ptr<KVRFinancialStatementsController> financialBridge_;
   KVRFinancialScreen* financialScreen_ = nullptr;  // owned by the main window
-
-  bool financialAccountsLoaded_ = false;
-  std::vector<KVRFinancialAccount> financialAccounts_;
 
   bool startupFinished_ = false;
   bool storeOpened_ = false;

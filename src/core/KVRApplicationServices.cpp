@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "core/KVRVortelyCoreDataManager.h"
 #include "platform/KVRUserDefaults.h"
 
 namespace {
@@ -10,6 +11,10 @@ std::atomic<KVRApplicationServices*> g_current{nullptr};
 
 bool KVRApplicationServices::roundCurrencyValues() {
   return KVRUserDefaults::standard().boolForKey(QStringLiteral("KVRVortelyRoundValues"));
+}
+
+bool KVRApplicationServices::saveDB(QString* error) {
+  return KVRVortelyCoreDataManager::sharedInstance().save(error);
 }
 
 KVRApplicationServices* KVRApplicationServices::current() { return g_current.load(); }

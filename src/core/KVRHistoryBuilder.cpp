@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <tuple>
 
 #include "catalogue/KVRVortelyCurrencyConverter.h"
 #include "catalogue/KVRVortelyStoreDataSource.h"
@@ -218,7 +219,9 @@ const KVRHistoryBuilder::CurrencyInfo& KVRHistoryBuilder::currencyFor(const QStr
   info.set.make();
   const double rate = services_.rateToPreferred ? services_.rateToPreferred(code) : 0.0;
   info.rate = KVRVortelyCurrencyConverter::isUsableRate(rate) ? float(rate) : 1.0f;
+  info.code = code;
   const int index = int(currencies_.size());
+  info.index = index;
   currencies_.push_back(info);
   if (packed) shortCurrencyIndex_.emplace(packed, index);
   else currencyIndex_.insert(rawCode, index);
@@ -323,6 +326,41 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
     for (const Line& l : lines) cells += size_t(l.spread);
     table.reserve(cells);
   }
+  // The effective rates of a (value key, currency): a run of the account's
+  // rates, sorted by day; empty for most.
+  struct Spans {
+    const KVREffectiveRate* first = nullptr;
+    const KVREffectiveRate* last = nullptr;
+    bool empty() const { return first == last; }
+    float on(KVRCivilDay day, float fallback) const {
+      const KVREffectiveRate* it = std::upper_bound(
+          first, last, day, [](KVRCivilDay d, const KVREffectiveRate& r) { return d < r.firstDay; });
+      if (it == first) return fallback;
+      --it;
+      return day <= it->lastDay ? float(it->rate) : fallback;
+    }
+  };
+  std::unordered_map<uint64_t, Spans> spansByKeyAndCurrency;
+  auto spansFor = [&](int key, const CurrencyInfo& cur) -> Spans {
+    if (!effectiveRates_ || effectiveRates_->empty()) return {};
+    const uint64_t id = (uint64_t(uint32_t(key)) << 32) | uint32_t(cur.index);
+    auto it = spansByKeyAndCurrency.find(id);
+    if (it != spansByKeyAndCurrency.end()) return it->second;
+    const QString& region = keys_[size_t(key)].region;
+    const std::pair<const QString&, const QString&> wanted(region, cur.code);
+    auto lo = std::lower_bound(effectiveRates_->begin(), effectiveRates_->end(), wanted,
+                               [](const KVREffectiveRate& r, const auto& k) {
+                                 return std::tie(r.region, r.currency) < std::tie(k.first, k.second);
+                               });
+    auto hi = std::upper_bound(lo, effectiveRates_->end(), wanted, [](const auto& k, const KVREffectiveRate& r) {
+      return std::tie(k.first, k.second) < std::tie(r.region, r.currency);
+    });
+    Spans spans;
+    if (lo != hi) spans = {&*lo, &*lo + (hi - lo)};
+    spansByKeyAndCurrency.emplace(id, spans);
+    return spans;
+  };
+
   float totalSales = 0, totalUpgrades = 0, totalIncomes = 0;
   for (const Line& l : lines) {
     // The days of the span the daily reports leave to this line.
@@ -339,6 +377,7 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
     const float divisor = float(l.spread);
     const float dayCount = l.spread == 1 ? count : count / divisor;
     const float dayIncome = l.spread == 1 ? lineIncome : lineIncome / divisor;
+    const Spans spans = spansFor(l.key, cur);
     const float dayCurrency = dayIncome * cur.rate;
     // The line's part of the all-time totals: whole when no day of its span
     // is covered, else uncovered / spread of it, rounded once.
@@ -352,7 +391,8 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
       case KVREntryTypeUpgrade: totalUpgrades += countPart; break;
       default: break;
     }
-    totalIncomes += incomePart * cur.rate;
+    if (spans.empty()) totalIncomes += incomePart * cur.rate;
+    else if (l.spread == 1) totalIncomes += incomePart * spans.on(l.day, cur.rate);
 
     for (int i = 0; i < l.spread; ++i) {
       if (!l.daily && coverage.covers(l.day + i)) continue;
@@ -376,7 +416,13 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
       r.income += dayIncome;
       if (cur.slot >= 0) r.currencyAmount(KVRCurrencySlot(cur.slot)) += dayIncome;
       r.currencies.unite(cur.set);
-      r.currency += dayCurrency;
+      if (spans.empty()) {
+        r.currency += dayCurrency;
+      } else {
+        const float converted = dayIncome * spans.on(l.day + i, cur.rate);
+        r.currency += converted;
+        if (l.spread != 1) totalIncomes += converted;
+      }
     }
   }
 

@@ -938,6 +938,8 @@ QString KVRVortelyCoreDataManager::storePath() const {
 
 void KVRVortelyCoreDataManager::closeStore() {
   std::lock_guard<std::recursive_mutex> lock(contextLock_);
+  // The rates derived from the store's payments name its accounts.
+  KVRVortelyCurrencyConverter::sharedInstance().removeEffectiveRates();
   valuesIndex_.clear();
   d_->clear();
   ratingsLoaded_ = false;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "catalogue/KVRVortelyCurrencyConverter.h"
 #include "core/KVRHistoryBuilder.h"
 #include "core/KVRVortelyCoreDataManager.h"
 
@@ -92,6 +93,7 @@ void KVRVortelyManagedProduct::buildHistoryByDate() {
     for (KVRReport* r : KVRVortelyCoreDataManager::sharedInstance().reports())
       if (r && r->account == account && r->type == KVRReportTypeDaily) accountReports.push_back(r);
   KVRHistoryBuilder builder;
+  builder.setEffectiveRates(KVRVortelyCurrencyConverter::sharedInstance().effectiveRatesForAccount(account));
   KVRHistory h = builder.build(entries, iAdEntries, accountReports);
   publishValues(std::move(h.values), h.totalSales, h.totalUpgrades, h.totalIncomes);
 }

@@ -74,13 +74,11 @@ KVRFinancialDetailsState KVRPresentFinancialDetails(const KVRFinancialDetailsInp
                                [&](const KVRAccountItem& i) { return i.title == P->pointedAccount; });
         selection = it == items.end() ? -1 : int(it - items.begin());
       }
+      // The statement converted the money received into the preferred
+      // currency (from its reconciliation line's): it is shown from there in
+      // the account's currency, whatever the account's currency is now.
       amount = P->pointedIncome;
       from = in.preferredCurrency;
-      for (const KVRFinancialAccount& a : in.financialAccounts)
-        if (a.Label == P->pointedAccount) {
-          if (!a.Currency.isEmpty()) from = a.Currency;
-          break;
-        }
     } else {
       s.pickerDate = in.now;
       amount = P->localIncome;

@@ -78,7 +78,7 @@ KVRFinancialScreen::KVRFinancialScreen(KVRVortelyReportsController* controller, 
   financialController_ = new KVRVortelyFinancialsController(
       nullptr, controller_ ? controller_->services() : nullptr,
       [controller = controller_] {
-        return controller ? controller->financialAccounts() : KVRVortelyCurrencyConverter::financialAccounts();
+        return controller ? controller->financialAccounts() : KVRFinancialAccounts::shared().accounts();
       });
   pageStack_->addWidget(financialController_);
   box->addWidget(pages_, 0, Qt::AlignLeft);
@@ -303,6 +303,9 @@ void KVRFinancialScreen::setMonthButtonsEnabled(bool previous, bool next) {
 }
 
 void KVRFinancialScreen::setReconcileControlsEnabled(bool enabled) { panel_->setReconcileControlsEnabled(enabled); }
+void KVRFinancialScreen::setReconcileButtonsEnabled(bool enabled) { panel_->setReconcileButtonsEnabled(enabled); }
+QString KVRFinancialScreen::reconcileAmountText() const { return panel_->financialValueReconcileValue()->text(); }
+KVRDate KVRFinancialScreen::reconcileDate() const { return panel_->reconcileDate(); }
 
 void KVRFinancialScreen::showGrid(const KVRFinancialGrid& grid) {
   regionGrid_->gridModel()->setGrid(grid);

@@ -51,6 +51,9 @@ class KVRFinancialScreen : public QWidget, public KVRReportsControls {
   void showDetails(const KVRFinancialDetailsState& state) override;
   void showTrend(const KVRFinancialTrend& trend) override;
   int selectedAccountItem() const override;
+  QString reconcileAmountText() const override;
+  KVRDate reconcileDate() const override;
+  void setReconcileButtonsEnabled(bool enabled) override;
   void setIncomesTitle(const QString& text) override;
   void redrawBarChart() override;
   void reloadRegionTables() override;

@@ -412,6 +412,17 @@ void KVRFinancialDetailsPanel::showDetails(const KVRFinancialDetailsState& s) {
   }
 }
 
+void KVRFinancialDetailsPanel::setReconcileButtonsEnabled(bool enabled) {
+  reconcile_->setEnabled(enabled);
+  unreconcile_->setEnabled(enabled);
+}
+
+KVRDate KVRFinancialDetailsPanel::reconcileDate() const {
+  const QDate d = date_->date();
+  if (!d.isValid()) return KVRDate();
+  return KVRCalendar::shared().dateFromComponents(KVRDateComponents::ymd(d.year(), d.month(), d.day()));
+}
+
 void KVRFinancialDetailsPanel::setReconcileControlsEnabled(bool enabled) {
   amount_->setEnabled(enabled);
   accounts_->setEnabled(enabled);

@@ -132,6 +132,9 @@ class KVRFinancialDetailsPanel : public QWidget {
   explicit KVRFinancialDetailsPanel(QWidget* parent = nullptr);
   void showDetails(const KVRFinancialDetailsState& state);
   void setReconcileControlsEnabled(bool enabled);
+  void setReconcileButtonsEnabled(bool enabled);
+  // The date picker's day: its first instant in the shared calendar.
+  KVRDate reconcileDate() const;
 
   QLabel* financialValueTitle() const { return title_; }
   QLabel* financialValueStatus() const { return status_; }

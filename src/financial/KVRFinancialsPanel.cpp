@@ -71,7 +71,7 @@ bool reportBefore(const KVRReport* a, const KVRReport* b) {
 
 KVRFinancialsPanel::KVRFinancialsPanel()
     : KVRFinancialsPanel(nullptr, KVRVortelyCoreDataManager::sharedInstance(),
-                         [] { return KVRVortelyCurrencyConverter::financialAccounts(); }) {}
+                         [] { return KVRFinancialAccounts::shared().accounts(); }) {}
 
 KVRFinancialsPanel::KVRFinancialsPanel(KVRApplicationServices* services, KVRVortelyCoreDataManager& dataManager,
                                        AccountsProvider accounts)

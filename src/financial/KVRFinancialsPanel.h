@@ -75,8 +75,8 @@ class KVRFinancialsPanel {
 
   using AccountsProvider = std::function<std::vector<KVRFinancialAccount>()>;
   // The application's services (KVRApplicationServices::current() at each
-  // refresh when null), the shared data manager and the financial accounts of
-  // the user defaults by default.
+  // refresh when null), the shared data manager and the application's financial
+  // accounts list by default.
   KVRFinancialsPanel();
   KVRFinancialsPanel(KVRApplicationServices* services, KVRVortelyCoreDataManager& dataManager,
                      AccountsProvider accounts);

@@ -289,7 +289,7 @@ KVRVortelyFinancialsController::KVRVortelyFinancialsController(QWidget* parent, 
     : QWidget(parent),
       panel_(services, KVRVortelyCoreDataManager::sharedInstance(),
              accounts ? std::move(accounts)
-                      : KVRFinancialsPanel::AccountsProvider([] { return KVRVortelyCurrencyConverter::financialAccounts(); })) {
+                      : KVRFinancialsPanel::AccountsProvider([] { return KVRFinancialAccounts::shared().accounts(); })) {
   setObjectName(QStringLiteral("financialController"));
   setAttribute(Qt::WA_StyledBackground, true);
   setStyleSheet(QString::fromLatin1(kStyle));

@@ -93,7 +93,7 @@ class KVRVortelyFinancialsController : public QWidget {
 
   // services: the application delegate (KVRApplicationServices::current()
   // when null); accounts: the financial accounts offered by the payment sheet
-  // (those of the user defaults when empty).
+  // (the application's list when empty).
   explicit KVRVortelyFinancialsController(QWidget* parent = nullptr, KVRApplicationServices* services = nullptr,
                                           KVRFinancialsPanel::AccountsProvider accounts = {});
   ~KVRVortelyFinancialsController() override;

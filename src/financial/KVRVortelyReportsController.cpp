@@ -15,6 +15,7 @@
 #include "financial/KVRFinancialPrint.h"
 #include "financial/KVRFinancialStatementBuilder.h"
 #include "financial/KVRPrintViewFinancial.h"
+#include "financial/KVRReconciliation.h"
 #include "financial/KVRVortelyFinancialsController.h"
 #include "platform/KVRLocalization.h"
 #include "platform/KVRNotificationCenter.h"
@@ -149,7 +150,7 @@ void KVRVortelyReportsController::selectedProductDidChange(bool fromNotification
 }
 
 std::vector<KVRFinancialAccount> KVRVortelyReportsController::financialAccounts() const {
-  return accountsProvider_ ? accountsProvider_() : KVRVortelyCurrencyConverter::financialAccounts();
+  return accountsProvider_ ? accountsProvider_() : KVRFinancialAccounts::shared().accounts();
 }
 
 std::optional<int> KVRVortelyReportsController::shownYear() const {
@@ -437,10 +438,71 @@ void KVRVortelyReportsController::menuSetReportType(QAction* sender) {
 // ---------------------------------------------------------------------------
 // Payments, print and exports
 
-void KVRVortelyReportsController::reconcile() { log(QStringLiteral("reconcile: not available in this version")); }
-void KVRVortelyReportsController::unreconcile() { log(QStringLiteral("unreconcile: not available in this version")); }
+namespace {
+
+KVRReconciliationCell reconciliationCell(const KVRFinancialValue& v) {
+  KVRReconciliationCell cell;
+  cell.month = v.monthDate;
+  cell.regionCode = v.regionCode.value_or(QString());
+  cell.incomeLocalValue = v.incomeLocalValue;
+  cell.payment = v.paymentDict;
+  return cell;
+}
+
+}  // namespace
+
+const KVRFinancialValue* KVRVortelyReportsController::paymentCell() const {
+  if (allSelectedFlag_ || selectedValues_.empty()) return nullptr;
+  return grid_.value(*selectedValues_.begin());
+}
+
+void KVRVortelyReportsController::alert(const QString& title, const QString& text) {
+  log(QStringLiteral("%1: %2").arg(title, text));
+  if (alertHandler_) alertHandler_(title, text);
+}
+
+void KVRVortelyReportsController::reconcile() {
+  const KVRFinancialValue* v = paymentCell();
+  if (!v) return;
+  const int item = controls_ ? controls_->selectedAccountItem() : accountSelection_;
+  const QString account =
+      item >= 0 && item < int(accountItems_.size()) ? accountItems_[size_t(item)].title : QString();
+  const KVRReconciliationOutcome out = KVRReconciliation(KVRVortelyCoreDataManager::sharedInstance(), saver_)
+                                           .reconcile(*statement_, reconciliationCell(*v),
+                                                      controls_ ? controls_->reconcileAmountText() : QString(),
+                                                      controls_ ? controls_->reconcileDate() : KVRDate(), account);
+  if (out.kind == KVRReconciliationOutcome::refused || out.kind == KVRReconciliationOutcome::failed)
+    alert(out.title, out.message);
+  if (out.changed()) reconciliationDidChange();
+}
+
+void KVRVortelyReportsController::unreconcile() {
+  const KVRFinancialValue* v = paymentCell();
+  if (!v) return;
+  const KVRReconciliationOutcome out = KVRReconciliation(KVRVortelyCoreDataManager::sharedInstance(), saver_)
+                                           .unreconcile(*statement_, reconciliationCell(*v));
+  if (out.kind == KVRReconciliationOutcome::failed) alert(out.title, out.message);
+  if (out.changed()) reconciliationDidChange();
+}
+
+void KVRVortelyReportsController::reconciliationDidChange() {
+  blockReconciliation_ = true;
+  if (controls_) {
+    controls_->setReconcileButtonsEnabled(false);
+    controls_->setReconcileControlsEnabled(false);
+  }
+  KVRNotificationCenter::defaultCenter().postNotification(KVRVortelyReconcileHaveBeenUpdated, this);
+}
+
 void KVRVortelyReportsController::forcePayment() {
-  log(QStringLiteral("forcePayment: not available in this version"));
+  const KVRFinancialValue* v = paymentCell();
+  if (!v) return;
+  const KVRReconciliationOutcome out = KVRReconciliation(KVRVortelyCoreDataManager::sharedInstance(), saver_)
+                                           .forcePayment(*statement_, reconciliationCell(*v));
+  if (out.kind == KVRReconciliationOutcome::refused || out.kind == KVRReconciliationOutcome::failed)
+    alert(out.title, out.message);
+  // The statement follows the store, whatever was made.
+  selectedProductDidChange(false);
 }
 
 bool KVRVortelyReportsController::print(QString* error) {

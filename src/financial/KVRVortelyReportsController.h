@@ -70,6 +70,11 @@ class KVRReportsControls {
   virtual void showTrend(const KVRFinancialTrend& trend) = 0;
   // The accounts pop-up's selected item (-1: none).
   virtual int selectedAccountItem() const = 0;
+  // The amount field's text and the date picker's day (its first instant).
+  virtual QString reconcileAmountText() const { return QString(); }
+  virtual KVRDate reconcileDate() const { return KVRDate(); }
+  // The reconcile and unreconcile buttons.
+  virtual void setReconcileButtonsEnabled(bool) {}
 
   virtual void setIncomesTitle(const QString& text) = 0;
   virtual void redrawBarChart() = 0;
@@ -97,7 +102,7 @@ class KVRVortelyReportsController : public QObject, public KVRVortelyBarGraphDat
   // The application's save of the database (a rebuild that changes the store
   // saves it); none: the data manager's own.
   void setDatabaseSaver(std::function<bool(QString*)> saver) { saver_ = std::move(saver); }
-  // The delegate's financial accounts; none: the user default's.
+  // The delegate's financial accounts; none: the shared list (KVRFinancialAccounts).
   void setFinancialAccountsProvider(std::function<std::vector<KVRFinancialAccount>()> provider) {
     accountsProvider_ = std::move(provider);
   }
@@ -107,6 +112,11 @@ class KVRVortelyReportsController : public QObject, public KVRVortelyBarGraphDat
   // after each rebuild of the statement.
   void setFinancialController(KVRVortelyFinancialsController* panel) { financialController_ = panel; }
   KVRVortelyFinancialsController* financialController() const { return financialController_; }
+  // How the user is told of a refused amount or a failed save (title, text);
+  // none: the log only.
+  void setAlertHandler(std::function<void(const QString&, const QString&)> handler) {
+    alertHandler_ = std::move(handler);
+  }
   // The delegate's setSelectedTabIndex.
   void setTabSelector(std::function<void(int)> selector) { tabSelector_ = std::move(selector); }
   // The current date of the date picker (tests pin it).
@@ -136,8 +146,12 @@ class KVRVortelyReportsController : public QObject, public KVRVortelyBarGraphDat
   // A report type item of a menu: ticks it among the items before the first
   // separator, sets the report type to its tag + 1, shows the reports tab.
   void menuSetReportType(QAction* sender);
-  // The payment actions of the panel (the reconciliation's own work lies
-  // elsewhere; these only log for now).
+  // The payment actions of the details panel, on the cell selected in the
+  // region grid (KVRReconciliation does the work and saves it at once).
+  // reconcile and unreconcile then block the reconciliation controls until
+  // the next rebuild from a notification and post
+  // KVRVortelyReconcileHaveBeenUpdated, which the application answers by
+  // rebuilding its data; forcePayment rebuilds the statement at once.
   void reconcile();
   void unreconcile();
   void forcePayment();
@@ -240,6 +254,12 @@ class KVRVortelyReportsController : public QObject, public KVRVortelyBarGraphDat
   std::optional<int> shownYear() const;
   QString selectionName() const;
   QString preferredSymbol() const;
+  // The cell the payment actions work on: the region grid's selected cell;
+  // null when the selection lies elsewhere or is empty.
+  const KVRFinancialValue* paymentCell() const;
+  // After a reconciliation or its undoing: controls blocked, data rebuilt.
+  void reconciliationDidChange();
+  void alert(const QString& title, const QString& text);
 
   KVRFinancialSelection selection_;
   int accountSelection_ = -1;
@@ -249,6 +269,7 @@ class KVRVortelyReportsController : public QObject, public KVRVortelyBarGraphDat
   std::function<std::vector<KVRFinancialAccount>()> accountsProvider_;
   std::function<void(int)> tabSelector_;
   KVRVortelyFinancialsController* financialController_ = nullptr;
+  std::function<void(const QString&, const QString&)> alertHandler_;
   std::function<KVRDate()> clock_;
 
   std::shared_ptr<const KVRFinancialStatement> statement_;

@@ -3,6 +3,7 @@
 // saves first.
 #include <QFile>
 #include <QFileInfo>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTreeView>
 #include <SQLiteCpp/SQLiteCpp.h>
@@ -276,17 +277,37 @@ TEST_F(MainControllerTest, SelectionHubOverAccountsAndProducts) {
   KVRNotificationCenter::defaultCenter().removeObserver(&token);
 }
 
-TEST_F(MainControllerTest, FinancialAccountsAreCopiedOnce) {
-  KVRVortelyCurrencyConverter::setFinancialAccountsDefault({{"Bank A", "Me", "First", "123", "Current", "EUR", true}});
+TEST_F(MainControllerTest, FinancialAccountsAreOneListAndALockIsStoredAtOnce) {
+  KVRVortelyCurrencyConverter::setFinancialAccountsDefault({{"Bank A", "Me", "First", "123", "Current", "EUR", false}});
   start();
   auto& accounts = controller_->financialAccounts();
   ASSERT_EQ(accounts.size(), 1u);
   EXPECT_EQ(accounts[0].Label, "Bank A");
-  EXPECT_TRUE(accounts[0].CurrencyLocked);
-  accounts[0].Currency = "USD";  // shared and kept
-  KVRVortelyCurrencyConverter::setFinancialAccountsDefault({});
-  EXPECT_EQ(controller_->financialAccounts().size(), 1u);
-  EXPECT_EQ(controller_->financialAccounts()[0].Currency, "USD");
+  // The converter reads the shell's list, not the defaults again.
+  accounts[0].Currency = "USD";
+  EXPECT_EQ(KVRVortelyCurrencyConverter::sharedInstance().financialAccountWithName("Bank A")->Currency, "USD");
+
+  // A lock reaches the settings file at once.
+  ASSERT_TRUE(KVRFinancialAccounts::shared().setCurrencyLocked("Bank A", true));
+  EXPECT_TRUE(controller_->financialAccounts()[0].CurrencyLocked);
+  QSettings file(QSettings::IniFormat, QSettings::UserScope, "Pelliro", "Vortely");
+  const QVariantList stored = file.value("FinancialAccounts").toList();
+  ASSERT_EQ(stored.size(), 1);
+  EXPECT_EQ(stored[0].toMap().value("Currency").toString(), "USD");
+  EXPECT_EQ(stored[0].toMap().value("CurrencyLocked").toString(), "true");
+
+  // A settings file that cannot be written: told, and the flag stays as stored.
+  QTemporaryDir blocked;
+  QFile wall(blocked.filePath("wall"));
+  ASSERT_TRUE(wall.open(QIODevice::WriteOnly));
+  wall.close();
+  KVRUserDefaults::standard().useFile(blocked.filePath("wall/Vortely.ini"));
+  QString error;
+  EXPECT_FALSE(KVRFinancialAccounts::shared().setCurrencyLocked("Bank A", false, &error));
+  EXPECT_FALSE(error.isEmpty());
+  EXPECT_TRUE(controller_->financialAccounts()[0].CurrencyLocked);
+  KVRUserDefaults::standard().useFile(file.fileName());
+  KVRFinancialAccounts::shared().reload();
 }
 
 // --- Rebuild ---------------------------------------------------------------
@@ -319,6 +340,68 @@ TEST_F(MainControllerTest, ReconciliationRebuildsUnderATaskAndAnnounces) {
   EXPECT_EQ(controller_->mainWindow()->taskStatusText(), "");
   for (KVRVortelyManagedProduct* p : dm().products()) EXPECT_TRUE(p->initialized());
   KVRNotificationCenter::defaultCenter().removeObserver(&token);
+}
+
+// The start-up and the reconciliation rebuild convert a reconciled month's
+// sales at the rate its payment showed.
+TEST_F(MainControllerTest, RebuildsUseTheRatesOfReconciledPayments) {
+  KVRVortelyCurrencyConverter::sharedInstance().removeAllRates();
+  KVRUserDefaults::standard().setString("PreferedCurrency", "EUR");
+  makeDatabase();
+  const KVRDate jan10(1294614000000.0), jan1(1293836400000.0), jan31(1296428400000.0);  // Paris
+  {
+    QString error;
+    ASSERT_TRUE(dm().openStore(path_, &error));
+    KVRStoreAccount* atlas = account("Atlas");
+    KVRReport* daily = dm().insertReport();
+    daily->type = KVRReportTypeDaily;
+    daily->account = atlas;
+    daily->beginDate = daily->endDate = jan10;
+    KVRReport* financial = dm().insertReport();
+    financial->type = KVRReportTypeFinancial;
+    financial->account = atlas;
+    financial->filename = "Atlas-S_0111_EU.txt";
+    financial->beginDate = jan1;
+    financial->endDate = jan31;
+    KVRReport* payment = dm().insertReport();
+    payment->type = KVRReportTypePayment;
+    payment->account = atlas;
+    payment->filename = "Atlas-Payment_EU.txt";
+    payment->pointedIncome = 90.0f;
+    payment->status = KVRReportStatusPointed;
+    for (auto [report, type] : {std::pair{daily, int(KVREntryTypeSale)}, {financial, int(KVREntryTypeSale)},
+                                {payment, int(KVREntryTypePayment)}}) {
+      KVRReportEntry* e = dm().insertReportEntry(report, type == KVREntryTypePayment ? nullptr : product("Orbit"));
+      e->type = type;
+      e->count = type == KVREntryTypePayment ? 1 : 10;
+      e->income = type == KVREntryTypePayment ? 10000 : 1000;
+      e->currency = "EUR";
+      e->country = type == KVREntryTypePayment ? "EU" : "FR";
+      e->beginDate = report == daily ? jan10 : jan1;
+      e->endDate = report == daily ? jan10 : jan31;
+    }
+    ASSERT_TRUE(dm().save(&error)) << error.toStdString();
+    dm().closeStore();
+  }
+  start();
+  auto januaryTenth = [&] {
+    const KVRTotalsStruct* r = product("Orbit")->valuesByCountryAndDate()->find("EU-FR", 14984);  // 2011-01-10
+    return r ? r->currency : -1.0f;
+  };
+  EXPECT_FLOAT_EQ(januaryTenth(), 90.0f);  // 100 euros of sales, 90 received
+  int announcements = 0;
+  int token = 0;
+  KVRNotificationCenter::defaultCenter().addObserver(&token, KVRVortelySelectedProductDidChange, nullptr,
+                                                      [&](const KVRNotification&) { ++announcements; });
+  for (KVRReport* r : dm().paymentReports()) {
+    r->pointedIncome = 80.0f;
+    dm().markChanged(r);
+  }
+  KVRNotificationCenter::defaultCenter().postNotification(KVRVortelyReconcileHaveBeenUpdated);
+  ASSERT_TRUE(KVRMainThread::waitUntil([&] { return announcements == 1 && !controller_->isRebuilding(); }, 30));
+  EXPECT_FLOAT_EQ(januaryTenth(), 80.0f);
+  KVRNotificationCenter::defaultCenter().removeObserver(&token);
+  KVRUserDefaults::standard().removeObjectForKey("PreferedCurrency");
 }
 
 // Damaged rates are told once, in the window, naming what is wrong: not again

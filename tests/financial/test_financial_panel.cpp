@@ -314,7 +314,9 @@ TEST_F(FinancialPanelTest, DetailsOfAReconciledPaymentAndWithoutAccount) {
   EXPECT_FALSE(s.unreconcileButton.hidden);
   EXPECT_EQ(s.accountSelection, 1);
   EXPECT_EQ(s.pickerDate, KVRDate(1.2e12));
-  EXPECT_EQ(s.amountText.value_or(""), "99.00 $");  // recorded in dollars, shown in dollars
+  // The record holds the money received in the preferred currency (the
+  // statement converted it): 99 euros, shown in the account's dollars.
+  EXPECT_EQ(s.amountText.value_or(""), "132.00 $");
 
   // No financial account: a single "--" item, the buttons disabled, the
   // message; the amount in the preferred currency.
