@@ -26,6 +26,7 @@
 #include "core/KVRApplicationServices.h"
 #include "core/KVRCalendar.h"
 #include "core/KVRVortelyCoreDataManager.h"
+#include "financial/KVRReportValueTransformers.h"
 #include "platform/KVRICUSupport.h"
 #include "platform/KVRLocalization.h"
 
@@ -348,7 +349,14 @@ KVRVortelyFinancialsController::KVRVortelyFinancialsController(QWidget* parent, 
   header->setSectionResizeMode(QHeaderView::Interactive);
   header->setSectionResizeMode(ProductColumn, QHeaderView::Stretch);
   header->setMinimumSectionSize(40);
-  header->resizeSection(DateColumn, 160);
+  {
+    // As wide as a date range of the locale.
+    KVRCalendar& calendar = KVRCalendar::shared();
+    const QString range = KVRReportDateTransformer::transformedValue(
+        calendar.dateFromComponents(KVRDateComponents::ymd(2026, 9, 28)),
+        calendar.dateFromComponents(KVRDateComponents::ymd(2026, 12, 28)));
+    header->resizeSection(DateColumn, std::max(120, lines_->fontMetrics().horizontalAdvance(range) + 14));
+  }
   header->resizeSection(TypeColumn, 62);
   header->resizeSection(CountryColumn, 64);
   header->resizeSection(UnitsColumn, 48);
@@ -374,7 +382,7 @@ KVRVortelyFinancialsController::KVRVortelyFinancialsController(QWidget* parent, 
   totals->addWidget(totalRevenues_);
   totals->addStretch();
   left->addLayout(totals);
-  outer->addWidget(linesPanel, 1);
+  outer->addWidget(linesPanel, 5);
 
   // Right: the report's state, the partners and costs.
   auto* side = new QFrame;
@@ -419,8 +427,8 @@ KVRVortelyFinancialsController::KVRVortelyFinancialsController(QWidget* parent, 
   partnersCosts_->setShowGrid(false);
   partnersCosts_->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
   partnersCosts_->horizontalHeader()->resizeSection(0, 54);
-  partnersCosts_->horizontalHeader()->resizeSection(2, 74);
-  partnersCosts_->horizontalHeader()->resizeSection(3, 64);
+  partnersCosts_->horizontalHeader()->resizeSection(2, 72);
+  partnersCosts_->horizontalHeader()->resizeSection(3, 72);
   partnersCosts_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   right->addWidget(partnersCosts_, 1);
   auto* addRow = new QHBoxLayout;
@@ -430,8 +438,8 @@ KVRVortelyFinancialsController::KVRVortelyFinancialsController(QWidget* parent, 
   addRow->addWidget(addPartnerCost_);
   right->addLayout(addRow);
   side->setMinimumWidth(290);
-  side->setMaximumWidth(380);
-  outer->addWidget(side, 0);
+  side->setMaximumWidth(400);
+  outer->addWidget(side, 2);
 
   connect(periods_, &QComboBox::currentIndexChanged, this, &KVRVortelyFinancialsController::periodChosen);
   connect(regions_, &QComboBox::currentIndexChanged, this, &KVRVortelyFinancialsController::regionChosen);
