@@ -9,7 +9,9 @@
 # the PDF files beside them, through pdftoppm); the financial statements
 # (financial-reconciled-month.png, financial-waiting-for-payment.png,
 # financial-japan-local-currency.png, financial-1200x730.png) and their print
-# (financial-print-*.pdf and .png).
+# (financial-print-*.pdf and .png); the lines of one financial report
+# (financial-report-lines.png, financial-report-lines-1200x730.png) and the
+# sheet of the payment received (financial-real-income-sheet.png).
 # BUILD_DIR chooses the build folder (default: build).
 set -euo pipefail
 cd "$(dirname "$0")/.."

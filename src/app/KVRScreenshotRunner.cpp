@@ -6,7 +6,12 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <functional>
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QMenuBar>
+#include <QPainter>
 #include <QPixmap>
+#include <QPushButton>
 #include <QSplitter>
 #include <algorithm>
 #include <QTextStream>
@@ -16,6 +21,7 @@
 #include "app/KVRStartupWindow.h"
 #include "app/KVRVortelyMainController.h"
 #include "financial/KVRFinancialScreen.h"
+#include "financial/KVRVortelyFinancialsController.h"
 #include "financial/KVRVortelyReportsController.h"
 #include "overview/KVROverviewScreen.h"
 #include "platform/KVRPrintInfo.h"
@@ -125,6 +131,82 @@ int financialScreenshots(KVRVortelyMainController& controller, const std::functi
   selectCell(KVRRegionRowJP, [](const KVRFinancialValue& v) { return v.kind == KVRFinancialCellKind::month; });
   grab(QStringLiteral("financial-japan-local-currency"));
   reports->setCurrencyMode(KVRCurrencyModePreferred);
+  return failures;
+}
+
+// The per-report panel of the statements screen: the lines of the latest
+// European report of one app with its partners and costs, the payment sheet
+// over the window, and the smallest window.
+int reportLinesScreenshots(KVRVortelyMainController& controller, const std::function<void(const QString&)>& grab,
+                           const QString& folder) {
+  QTextStream err(stderr);
+  KVRFinancialScreen* screen = controller.financialScreen();
+  KVRVortelyFinancialsController* panel = screen ? screen->financialController() : nullptr;
+  if (!panel) return 1;
+  // The app with the most financial reports.
+  KVRVortelyManagedProduct* app = nullptr;
+  size_t most = 0;
+  for (KVRVortelyManagedProduct* p : controller.productList()->allProducts()) {
+    if (!p->account || p->account->isAndroid() || p->isInAppPurchase() || p->isEBook()) continue;
+    const size_t reports = p->financialReports().size();
+    if (reports > most) {
+      app = p;
+      most = reports;
+    }
+  }
+  if (!app) return 1;
+  controller.productList()->selectObjects({}, {app});
+  controller.setSelectedTabIndex(KVRVortelyMainController::FinancialSegment);
+  screen->finishAnimations();
+  screen->showPage(1);
+  if (app->costs.empty() && app->partners.empty()) {
+    QString message;
+    panel->panel().addCost(QStringLiteral("Icon design"), QStringLiteral("450"), &message);
+    panel->panel().addPartner(QStringLiteral("Studio Nord"), QStringLiteral("1200"), QStringLiteral("15"), &message);
+    panel->selectedProductDidChange();
+  }
+  panel->regionsPopup()->setCurrentIndex(panel->regionsPopup()->findData(KVRFinancialsPanel::EU));
+  panel->periodsPopup()->setCurrentIndex(panel->periodsPopup()->count() - 1);
+  panel->sortByColumn(KVRVortelyFinancialsController::IncomeColumn);
+  panel->sortByColumn(KVRVortelyFinancialsController::IncomeColumn);
+  grab(QStringLiteral("financial-report-lines"));
+
+  // The payment sheet, drawn over the window as the sheet it is.
+  int failures = 0;
+  if (QAbstractButton* pointed = panel->reportStateCell(1)) pointed->click();
+  if (KVRRealIncomeSheet* sheet = panel->reportRealIncomeSetPanel()) {
+    grab(QStringLiteral("financial-real-income-sheet"));  // lets the sheet lay itself out
+    KVRMainWindow* window = controller.mainWindow();
+    QPixmap image = window->grab();
+    const QPixmap front = sheet->grab();
+    QPainter painter(&image);
+    const QPoint at((image.width() - front.width()) / 2, window->menuBar()->height() + 40);
+    painter.fillRect(QRect(at + QPoint(3, 4), front.size()), QColor(0, 0, 0, 50));
+    painter.drawPixmap(at, front);
+    painter.setPen(QColor(0x9a, 0xa3, 0xad));
+    painter.drawRect(QRect(at, front.size()).adjusted(0, 0, -1, -1));
+    painter.end();
+    const QString path = QDir(folder).filePath(QStringLiteral("financial-real-income-sheet.png"));
+    if (image.save(path)) {
+      err << "wrote " << path << "\n";
+    } else {
+      err << "could not write " << path << "\n";
+      ++failures;
+    }
+    sheet->cancelButton()->click();
+  } else {
+    ++failures;
+  }
+
+  KVRMainWindow* window = controller.mainWindow();
+  const QSize size = window->size();
+  const QList<int> split = window->splitter()->sizes();
+  window->resize(1200, 730);
+  window->splitter()->setSizes({240, 960});
+  grab(QStringLiteral("financial-report-lines-1200x730"));
+  window->resize(size);
+  window->splitter()->setSizes(split);
+  screen->showPage(0);
   return failures;
 }
 
@@ -246,5 +328,6 @@ int KVRRunScreenshots(const QString& folder) {
   grab(QStringLiteral("iad-overview"));
   controller.setSelectedTabIndex(KVRVortelyMainController::OverviewSegment);
   failures += financialScreenshots(controller, grab, folder);
+  failures += reportLinesScreenshots(controller, grab, folder);
   return failures == 0 ? 0 : 1;
 }

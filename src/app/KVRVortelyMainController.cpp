@@ -45,19 +45,26 @@ const QString kSplitterStateKey = QStringLiteral("KVRVortelyMainSplitterState");
 
 void log(const QString& message) { KVRVortelyLogCenter::sharedInstance().addLogEntry(message, false, kLogKeyword); }
 
+KVRExportOutcome outcomeOf(const KVRFinancialExportResult& r) {
+  const KVRExportOutcome::Kind kind = r.hasFailures()  ? KVRExportOutcome::Failed
+                                      : r.wroteFiles() ? KVRExportOutcome::Written
+                                                       : KVRExportOutcome::NothingWritten;
+  return {kind, r.title(), r.text()};
+}
+
 // The shell's view of the financial statements controller.
 class FinancialBridge : public KVRFinancialStatementsController {
  public:
   explicit FinancialBridge(KVRVortelyReportsController* controller) : controller_(controller) {}
   void setOptionsEnabled(bool enabled) override { controller_->setOptionsEnabled(enabled); }
   bool print(QString* error) override { return controller_->print(error); }
-  bool exportVisibleDatesReportsToPath(const QString& folder, const std::vector<KVRVortelyManagedProduct*>* filter,
-                                       QString* error) override {
-    return controller_->exportVisibleDatesReportsToPath(folder, filter, error);
+  KVRExportOutcome exportVisibleDatesReportsToPath(const QString& folder,
+                                                  const std::vector<KVRVortelyManagedProduct*>* filter) override {
+    return outcomeOf(controller_->exportVisibleDatesReportsToPath(folder, filter));
   }
-  bool exportYearlyArchiveToPath(const QString& folder, const std::vector<KVRVortelyManagedProduct*>* filter,
-                                 QString* error) override {
-    return controller_->exportYearlyArchiveToPath(folder, filter, error);
+  KVRExportOutcome exportYearlyArchiveToPath(const QString& folder,
+                                             const std::vector<KVRVortelyManagedProduct*>* filter) override {
+    return outcomeOf(controller_->exportYearlyArchiveToPath(folder, filter));
   }
 
  private:
@@ -68,6 +75,7 @@ class FinancialBridge : public KVRFinancialStatementsController {
 KVRVortelyMainController::KVRVortelyMainController(QObject* parent)
     : QObject(parent), alive_(std::make_shared<std::atomic<bool>>(true)) {
   alertPresenter_ = &KVRShowAlertSheet;
+  noticePresenter_ = &KVRShowNoticeSheet;
   saver_ = [](QString* error) { return KVRVortelyCoreDataManager::sharedInstance().save(error); };
   quitHandler_ = [] { QCoreApplication::quit(); };
   KVRApplicationServices::setCurrent(this);
@@ -505,14 +513,16 @@ bool KVRVortelyMainController::exportReportsWithInfos(int format, const QString&
   if (filtered)
     for (KVRVortelyManagedProduct* p : extendedSelectedProducts())
       if (p->account) filter.push_back(p);
-  QString error;
-  const bool ok = format <= 7
-                      ? reportsController_->exportVisibleDatesReportsToPath(folder, filtered ? &filter : nullptr, &error)
-                      : reportsController_->exportYearlyArchiveToPath(folder, filtered ? &filter : nullptr, &error);
-  if (!ok) {
-    alert(title, error.isEmpty() ? KVRLocalized("The files could not be written.") : error);
+  const KVRExportOutcome outcome =
+      format <= 7 ? reportsController_->exportVisibleDatesReportsToPath(folder, filtered ? &filter : nullptr)
+                  : reportsController_->exportYearlyArchiveToPath(folder, filtered ? &filter : nullptr);
+  if (outcome.kind != KVRExportOutcome::Written) {
+    alert(outcome.title.isEmpty() ? title : outcome.title,
+          outcome.text.isEmpty() ? KVRLocalized("The files could not be written.") : outcome.text);
     return false;
   }
+  log(outcome.title + QStringLiteral(": ") + outcome.text);
+  if (noticePresenter_) noticePresenter_(mainWindow_, outcome.title, outcome.text);
   return true;
 }
 

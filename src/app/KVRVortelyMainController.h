@@ -43,6 +43,8 @@ class KVRVortelyMainController : public QObject, public KVRApplicationServices {
   // --- Set-up before start (tests, tools) ---
   void setStorePath(const QString& path) { storePath_ = path; }  // default: the data manager's
   void setAlertPresenter(KVRAlertPresenter presenter) { alertPresenter_ = std::move(presenter); }
+  // How a finished command says what it did (an information sheet by default).
+  void setNoticePresenter(KVRAlertPresenter presenter) { noticePresenter_ = std::move(presenter); }
   void setDatabaseSaver(std::function<bool(QString*)> saver) { saver_ = std::move(saver); }
   void setQuitHandler(std::function<void()> handler) { quitHandler_ = std::move(handler); }
   // Whether start-up shows the windows (off for tests that only need the logic).
@@ -90,7 +92,9 @@ class KVRVortelyMainController : public QObject, public KVRApplicationServices {
 
   // --- Commands ---
   void printDocument();
-  // Export formats 6 to 9 into a folder; false (and an alert) on failure.
+  // Export formats 6 to 9 into a folder. Each ends with a message: a notice
+  // of what was written where (true), or an alert saying why nothing or not
+  // everything was written (false).
   bool exportReportsWithInfos(int format, const QString& folder);
   // File > Export...: asks for the format and the folder, then exports.
   void showExportSheet();
@@ -139,6 +143,7 @@ class KVRVortelyMainController : public QObject, public KVRApplicationServices {
 
   QString storePath_;
   KVRAlertPresenter alertPresenter_;
+  KVRAlertPresenter noticePresenter_;
   std::function<bool(QString*)> saver_;
   std::function<void()> quitHandler_;
   bool showsWindows_ = true;

@@ -10,11 +10,14 @@
 #include <QLabel>
 #include <QLocale>
 #include <QPropertyAnimation>
+#include <QStackedWidget>
 #include <QTableView>
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "catalogue/KVRVortelyCurrencyConverter.h"
 #include "financial/KVRFinancialWidgets.h"
+#include "financial/KVRVortelyFinancialsController.h"
 #include "graphs/KVRVortelyBarGraphView.h"
 #include "graphs/KVRSegmentedControl.h"
 #include "platform/KVRLocalization.h"
@@ -61,14 +64,41 @@ KVRFinancialScreen::KVRFinancialScreen(KVRVortelyReportsController* controller, 
   column->setContentsMargins(10, 8, 10, 8);
   column->setSpacing(8);
   reportsTableViewBox_ = buildOptionsBar();
-  financialsBox_ = buildFinancialsBox();
+  // The box: the statement, or the lines of one financial report at a time.
+  financialsBox_ = new QWidget;
+  financialsBox_->setObjectName(QStringLiteral("financialsBox"));
+  auto* box = new QVBoxLayout(financialsBox_);
+  box->setContentsMargins(0, 0, 0, 0);
+  box->setSpacing(6);
+  pages_ = new KVRSegmentedControl({KVRLocalized("Statement"), KVRLocalized("Report Lines")});
+  pages_->setObjectName(QStringLiteral("financialsPages"));
+  pages_->setMinimumSegmentWidth(110);
+  pageStack_ = new QStackedWidget;
+  pageStack_->addWidget(buildFinancialsBox());
+  financialController_ = new KVRVortelyFinancialsController(
+      nullptr, controller_ ? controller_->services() : nullptr,
+      [controller = controller_] {
+        return controller ? controller->financialAccounts() : KVRFinancialAccounts::shared().accounts();
+      });
+  pageStack_->addWidget(financialController_);
+  box->addWidget(pages_, 0, Qt::AlignLeft);
+  box->addWidget(pageStack_, 1);
+  connect(pages_, &KVRSegmentedControl::segmentClicked, pageStack_, &QStackedWidget::setCurrentIndex);
   column->addWidget(reportsTableViewBox_, 0);
   column->addWidget(financialsBox_, 1);
-  if (controller_) controller_->setControls(this);
+  if (controller_) {
+    controller_->setControls(this);
+    controller_->setFinancialController(financialController_);
+  }
 }
+
+void KVRFinancialScreen::showPage(int page) { pages_->clickSegment(page); }
+int KVRFinancialScreen::shownPage() const { return pageStack_->currentIndex(); }
 
 KVRFinancialScreen::~KVRFinancialScreen() {
   if (controller_ && controller_->controls() == this) controller_->setControls(nullptr);
+  if (controller_ && controller_->financialController() == financialController_)
+    controller_->setFinancialController(nullptr);
   if (revenuesGraph_) revenuesGraph_->setDataSource(nullptr);
 }
 
@@ -133,7 +163,7 @@ QWidget* KVRFinancialScreen::buildOptionsBar() {
 
 QWidget* KVRFinancialScreen::buildFinancialsBox() {
   auto* box = new QWidget;
-  box->setObjectName(QStringLiteral("financialsBox"));
+  box->setObjectName(QStringLiteral("statementPage"));
   auto* column = new QVBoxLayout(box);
   column->setContentsMargins(0, 0, 0, 0);
   column->setSpacing(8);

@@ -24,6 +24,8 @@ class KVRFinancialTrendView;
 class KVRRegionsTableModel;
 class KVRSegmentedControl;
 class KVRVortelyBarGraphView;
+class KVRVortelyFinancialsController;
+class QStackedWidget;
 
 class KVRFinancialScreen : public QWidget, public KVRReportsControls {
   Q_OBJECT
@@ -76,6 +78,12 @@ class KVRFinancialScreen : public QWidget, public KVRReportsControls {
   QLabel* incomesTitle() const { return incomesTitle_; }
   QWidget* reportsTableViewBox() const { return reportsTableViewBox_; }
   QWidget* financialsBox() const { return financialsBox_; }
+  // The per-report financials panel, on the second page of the box.
+  KVRVortelyFinancialsController* financialController() const { return financialController_; }
+  // The pages of the box, chosen by a segmented control above it: 0 the
+  // statement, 1 the lines of one financial report at a time.
+  void showPage(int page);
+  int shownPage() const;
 
  private:
   QWidget* buildOptionsBar();
@@ -95,6 +103,9 @@ class KVRFinancialScreen : public QWidget, public KVRReportsControls {
   KVRRegionsTableModel* regionsModel_ = nullptr;
   KVRFinancialTrendView* trendView_ = nullptr;
   KVRFinancialDetailsPanel* panel_ = nullptr;
+  KVRSegmentedControl* pages_ = nullptr;
+  QStackedWidget* pageStack_ = nullptr;
+  KVRVortelyFinancialsController* financialController_ = nullptr;
   QPropertyAnimation* shrink_ = nullptr;
   QPropertyAnimation* fadeIn_ = nullptr;
   QGraphicsOpacityEffect* fade_ = nullptr;

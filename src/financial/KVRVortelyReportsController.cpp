@@ -16,6 +16,7 @@
 #include "financial/KVRFinancialStatementBuilder.h"
 #include "financial/KVRPrintViewFinancial.h"
 #include "financial/KVRReconciliation.h"
+#include "financial/KVRVortelyFinancialsController.h"
 #include "platform/KVRLocalization.h"
 #include "platform/KVRNotificationCenter.h"
 #include "platform/KVRUserDefaults.h"
@@ -143,7 +144,13 @@ void KVRVortelyReportsController::selectedProductDidChange(bool fromNotification
   test();
   updateDisplayedFinancialsValues();
   if (fromNotification && !remembered) setSelectedFinancialsValues(KVRIndexSet{0});
+  // The per-report panel lists the selection's reports as the rebuild left them.
+  if (financialController_) financialController_->selectedProductDidChange();
   log(QStringLiteral("selectedProductDidChange end"));
+}
+
+std::vector<KVRFinancialAccount> KVRVortelyReportsController::financialAccounts() const {
+  return accountsProvider_ ? accountsProvider_() : KVRFinancialAccounts::shared().accounts();
 }
 
 std::optional<int> KVRVortelyReportsController::shownYear() const {
@@ -255,7 +262,7 @@ void KVRVortelyReportsController::showInfosForFinancialValue(const KVRFinancialV
   in.bigger = bigger_;
   in.blockReconciliation = blockReconciliation_;
   in.accountSelected = selection_.accountSelected;
-  in.financialAccounts = accountsProvider_ ? accountsProvider_() : KVRFinancialAccounts::shared().accounts();
+  in.financialAccounts = financialAccounts();
   in.currentItems = accountItems_;
   in.currentSelection = controls_ ? controls_->selectedAccountItem() : accountSelection_;
   in.preferredCurrency = KVRVortelyCurrencyConverter::sharedInstance().preferedCurrency();
@@ -515,20 +522,16 @@ bool KVRVortelyReportsController::print(QString* error) {
   return printView_->print(controls_ ? controls_->dialogParent() : nullptr, error);
 }
 
-bool KVRVortelyReportsController::exportVisibleDatesReportsToPath(const QString&,
-                                                                  const std::vector<KVRVortelyManagedProduct*>*,
-                                                                  QString* error) {
-  log(QStringLiteral("exportVisibleDatesReportsToPath: not available in this version"));
-  if (error) *error = KVRLocalized("The export of the financial reports is not available in this version.");
-  return false;
+KVRFinancialExportResult KVRVortelyReportsController::exportVisibleDatesReportsToPath(
+    const QString& folder, const std::vector<KVRVortelyManagedProduct*>* filterProducts) {
+  return KVRExportVisibleDatesReports(*statement_, selectedMonth_, folder, filterProducts);
 }
 
-bool KVRVortelyReportsController::exportYearlyArchiveToPath(const QString&,
-                                                            const std::vector<KVRVortelyManagedProduct*>*,
-                                                            QString* error) {
-  log(QStringLiteral("exportYearlyArchiveToPath: not available in this version"));
-  if (error) *error = KVRLocalized("The yearly archive is not available in this version.");
-  return false;
+KVRFinancialExportResult KVRVortelyReportsController::exportYearlyArchiveToPath(
+    const QString& folder, const std::vector<KVRVortelyManagedProduct*>* filterProducts) {
+  KVRApplicationServices* app = services();
+  const bool accountSelected = app ? app->isAccountSelected() : selection_.accountSelected;
+  return KVRExportYearlyArchive(*statement_, shownYear(), accountSelected, folder, filterProducts);
 }
 
 void KVRVortelyReportsController::selectYear(int year) {

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "financial/KVRFinancialDetails.h"
+#include "financial/KVRFinancialExports.h"
 #include "financial/KVRFinancialGrid.h"
 #include "financial/KVRFinancialRegionsChart.h"
 #include "financial/KVRFinancialStatement.h"
@@ -84,6 +85,7 @@ class KVRReportsControls {
 };
 
 class KVRVortelyManagedProduct;
+class KVRVortelyFinancialsController;
 
 class KVRVortelyReportsController : public QObject, public KVRVortelyBarGraphDataSource {
   Q_OBJECT
@@ -104,6 +106,12 @@ class KVRVortelyReportsController : public QObject, public KVRVortelyBarGraphDat
   void setFinancialAccountsProvider(std::function<std::vector<KVRFinancialAccount>()> provider) {
     accountsProvider_ = std::move(provider);
   }
+  // The financial accounts (the delegate's, else the user default's).
+  std::vector<KVRFinancialAccount> financialAccounts() const;
+  // The per-report financials panel (financialController): shown afresh
+  // after each rebuild of the statement.
+  void setFinancialController(KVRVortelyFinancialsController* panel) { financialController_ = panel; }
+  KVRVortelyFinancialsController* financialController() const { return financialController_; }
   // How the user is told of a refused amount or a failed save (title, text);
   // none: the log only.
   void setAlertHandler(std::function<void(const QString&, const QString&)> handler) {
@@ -179,12 +187,13 @@ class KVRVortelyReportsController : public QObject, public KVRVortelyBarGraphDat
   // Prints the statement through the print layout at half scale; false when
   // cancelled (no reason) or failed (its reason).
   bool print(QString* error);
-  // The exports of the export sheet (their work lies elsewhere; false with a
-  // reason for now).
-  bool exportVisibleDatesReportsToPath(const QString& folder,
-                                       const std::vector<KVRVortelyManagedProduct*>* filterProducts, QString* error);
-  bool exportYearlyArchiveToPath(const QString& folder, const std::vector<KVRVortelyManagedProduct*>* filterProducts,
-                                 QString* error);
+  // The exports of the export sheet, from the statement on show: the report
+  // files of the three months of the grid, and the yearly archive of the
+  // year pop-up's year. The result says what was written, left out or failed.
+  KVRFinancialExportResult exportVisibleDatesReportsToPath(
+      const QString& folder, const std::vector<KVRVortelyManagedProduct*>* filterProducts);
+  KVRFinancialExportResult exportYearlyArchiveToPath(const QString& folder,
+                                                     const std::vector<KVRVortelyManagedProduct*>* filterProducts);
 
   // ---- bar chart (revenuesGraph) and regions tables
   int numberOfPartsForCamembertGraph(KVRVortelyBarGraphView* view) override;
@@ -259,6 +268,7 @@ class KVRVortelyReportsController : public QObject, public KVRVortelyBarGraphDat
   std::function<bool(QString*)> saver_;
   std::function<std::vector<KVRFinancialAccount>()> accountsProvider_;
   std::function<void(int)> tabSelector_;
+  KVRVortelyFinancialsController* financialController_ = nullptr;
   std::function<void(const QString&, const QString&)> alertHandler_;
   std::function<KVRDate()> clock_;
 

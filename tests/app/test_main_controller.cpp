@@ -81,6 +81,8 @@ class MainControllerTest : public ::testing::Test {
     controller_->setShowsWindows(false);
     controller_->setAlertPresenter(
         [this](QWidget*, const QString& title, const QString& text) { alerts_.push_back({title, text}); });
+    controller_->setNoticePresenter(
+        [this](QWidget*, const QString& title, const QString& text) { notices_.push_back({title, text}); });
     controller_->setQuitHandler([this] { ++quits_; });
     controller_->applicationDidFinishLaunching();
     ASSERT_TRUE(KVRMainThread::waitUntil([&] { return controller_->startupFinished(); }, 30));
@@ -101,6 +103,7 @@ class MainControllerTest : public ::testing::Test {
   QString path_;
   std::unique_ptr<KVRVortelyMainController> controller_;
   std::vector<Alert> alerts_;
+  std::vector<Alert> notices_;
   int quits_ = 0;
 };
 
@@ -559,18 +562,19 @@ class FakeReports : public KVRFinancialStatementsController {
     ++prints;
     return true;
   }
-  bool exportVisibleDatesReportsToPath(const QString& folder, const std::vector<KVRVortelyManagedProduct*>* filter,
-                                       QString* error) override {
-    return record(6, folder, filter, error);
+  KVRExportOutcome exportVisibleDatesReportsToPath(const QString& folder,
+                                                  const std::vector<KVRVortelyManagedProduct*>* filter) override {
+    return record(6, folder, filter);
   }
-  bool exportYearlyArchiveToPath(const QString& folder, const std::vector<KVRVortelyManagedProduct*>* filter,
-                                 QString* error) override {
-    return record(8, folder, filter, error);
+  KVRExportOutcome exportYearlyArchiveToPath(const QString& folder,
+                                             const std::vector<KVRVortelyManagedProduct*>* filter) override {
+    return record(8, folder, filter);
   }
-  bool record(int kind, const QString& folder, const std::vector<KVRVortelyManagedProduct*>* filter, QString* error) {
+  KVRExportOutcome record(int kind, const QString& folder, const std::vector<KVRVortelyManagedProduct*>* filter) {
     calls.push_back({kind, folder, filter != nullptr, filter ? *filter : std::vector<KVRVortelyManagedProduct*>()});
-    if (fail && error) *error = "Disk full";
-    return !fail;
+    if (fail) return {KVRExportOutcome::Failed, "The export failed", "Disk full"};
+    if (nothing) return {KVRExportOutcome::NothingWritten, "Nothing was exported", "No month in 2013"};
+    return {KVRExportOutcome::Written, "Export finished", "Written into " + folder};
   }
   struct Call {
     int kind;
@@ -580,15 +584,22 @@ class FakeReports : public KVRFinancialStatementsController {
   };
   std::vector<Call> calls;
   bool fail = false;
+  bool nothing = false;
   bool optionsEnabled = false;
   int prints = 0;
 };
 
-TEST_F(MainControllerTest, ExportWithoutFinancialScreenIsReported) {
+TEST_F(MainControllerTest, ExportOfAnEmptyStatementSaysWhyNothingWasWritten) {
   start();
   EXPECT_FALSE(controller_->exportReportsWithInfos(6, dir_.path()));
-  ASSERT_EQ(alerts_.size(), 1u);
-  EXPECT_EQ(alerts_[0].title, "The export failed");
+  EXPECT_FALSE(controller_->exportReportsWithInfos(8, dir_.path()));
+  ASSERT_EQ(alerts_.size(), 2u);
+  EXPECT_EQ(alerts_[0].title, "Nothing was exported");
+  EXPECT_EQ(alerts_[0].text, "The months on show have no financial report, so no file was written.");
+  EXPECT_EQ(alerts_[1].title, "Nothing was exported");
+  EXPECT_TRUE(alerts_[1].text.endsWith("so “YearlyFinancials.csv” was not written."));
+  EXPECT_TRUE(notices_.empty());
+  EXPECT_FALSE(QFileInfo::exists(dir_.filePath("YearlyFinancials.csv")));
 }
 
 TEST_F(MainControllerTest, ExportFormatsReachTheRightExportWithTheRightProducts) {
@@ -611,6 +622,10 @@ TEST_F(MainControllerTest, ExportFormatsReachTheRightExportWithTheRightProducts)
   EXPECT_EQ(reports.calls[3].kind, 8);
   EXPECT_TRUE(reports.calls[3].filtered);
   EXPECT_TRUE(alerts_.empty());
+  // Each ends with a notice of what was written where.
+  ASSERT_EQ(notices_.size(), 4u);
+  EXPECT_EQ(notices_[3].title, "Export finished");
+  EXPECT_EQ(notices_[3].text, "Written into " + dir_.path());
 
   controller_->setSelectedTabIndex(1);
   controller_->printDocument();
@@ -634,6 +649,14 @@ TEST_F(MainControllerTest, ExportWriteFailuresAreReported) {
   EXPECT_FALSE(controller_->exportReportsWithInfos(6, dir_.path()));
   ASSERT_EQ(alerts_.size(), 2u);
   EXPECT_TRUE(alerts_[1].text.contains("Disk full"));
+  // Nothing to export is said too, as a warning.
+  reports.fail = false;
+  reports.nothing = true;
+  EXPECT_FALSE(controller_->exportReportsWithInfos(8, dir_.path()));
+  ASSERT_EQ(alerts_.size(), 3u);
+  EXPECT_EQ(alerts_[2].title, "Nothing was exported");
+  EXPECT_EQ(alerts_[2].text, "No month in 2013");
+  EXPECT_TRUE(notices_.empty());
   controller_->setReportsController(nullptr);
 }
 
