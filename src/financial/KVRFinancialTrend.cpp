@@ -70,14 +70,19 @@ KVRFinancialTrend KVRComputeFinancialTrend(const KVRFinancialTrendInput& in) {
     }
   } else if (mode != KVRCurrencyModeUnits) {
     const QString& code = *v->regionCode;
-    auto paid = [&](const KVRFinancialMonth& month) {
+    // A month with payments shows what was paid for the region: the money
+    // received once reconciled, the advised amount in local currency. A
+    // payment not reconciled yet keeps the estimate in the preferred
+    // currency (it is what the grid shows for the cell), never 0. A month
+    // whose payments are all for other regions reads 0.
+    auto paid = [&](const KVRFinancialMonth& month, float estimate) {
       const KVRPaymentRecord* r = month.payments.forCode(code);
       if (!r) return 0.0f;
       if (mode == KVRCurrencyModeLocal) return r->localIncome;
-      return r->isReconciled() ? r->pointedIncome : 0.0f;
+      return r->isReconciled() ? r->pointedIncome : estimate;
     };
-    if (!C.payments.empty()) current = paid(C);
-    if (!B.payments.empty()) previous = paid(B);
+    if (!C.payments.empty()) current = paid(C, current);
+    if (!B.payments.empty()) previous = paid(B, previous);
   }
   t.current = current;
   t.previous = previous;

@@ -134,7 +134,7 @@ TEST_F(FinancialPanelTest, TrendOfARegionCell) {
 
 TEST_F(FinancialPanelTest, TrendUsesTheCellsRatiosAndThePayments) {
   // Japan paid 90 % of February's estimate: January is scaled too; February's
-  // payment is not reconciled yet, so its figure reads 0.
+  // payment is not reconciled yet, so it reads its estimate, not 0.
   maker.figures(kJan, KVRRegionRowJP, 50.0f, 6000.0f);
   maker.figures(kFeb, KVRRegionRowJP, 100.0f, 12000.0f);
   maker.payment(kFeb, KVRRegionRowJP)->jpRatio = 0.9f;
@@ -152,9 +152,9 @@ TEST_F(FinancialPanelTest, TrendUsesTheCellsRatiosAndThePayments) {
 
   grid(0, KVRCurrencyModePreferred);
   const KVRFinancialTrend jp = trendOf(KVRRegionRowJP, 1);
-  EXPECT_EQ(jp.state, State::fall);
-  EXPECT_EQ(jp.lastDayValueLeft, "45.00 €");
-  EXPECT_EQ(jp.lastDayValueRight, "0.00 €");
+  EXPECT_EQ(jp.state, State::rise);
+  EXPECT_EQ(jp.currentDayValueLeft, "45.00 €");
+  EXPECT_EQ(jp.currentDayValueRight, "90.00 €");
   const KVRFinancialTrend us0 = trendOf(KVRRegionRowUS, 2);
   EXPECT_EQ(us0.state, State::rise);
   EXPECT_EQ(us0.currentDayValueLeft, "0.00 €");
