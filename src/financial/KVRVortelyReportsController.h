@@ -201,6 +201,10 @@ class KVRVortelyReportsController : public QObject, public KVRVortelyBarGraphDat
   QColor colorForPartAtIndex(KVRVortelyBarGraphView* view, int part) override;
   double valueForPartAtIndex(KVRVortelyBarGraphView* view, int part) override;
   float percentForPartAtIndex(KVRVortelyBarGraphView* view, int part) override;
+  // In every currency mode a bar is the region's share of the year's income
+  // in the preferred currency, on the preferred-currency axis; only its label
+  // is in the region's own currency in the local mode.
+  bool barsFollowPercent(KVRVortelyBarGraphView*) override { return true; }
   float ratioForAnimationAtIndex(KVRVortelyBarGraphView* view, int part) override;
   std::optional<QString> valueLabelFormatAtIndex(KVRVortelyBarGraphView* view, int part) override;
   void animateCamemebertNextStep();

@@ -44,6 +44,7 @@ KVRBarChartSnapshot KVRVortelyBarGraphView::collect() {
     s.parts.push_back(std::move(part));
   }
   s.wholeMoney = ds.valuesInWholeUnits(this);
+  s.barsFollowPercent = ds.barsFollowPercent(this);
   return s;
 }
 
@@ -106,7 +107,9 @@ void KVRVortelyBarGraphView::render(QPainter& p, const QRectF& area) {
   for (int i = 0; i < count; ++i) {
     const auto& part = s.parts[i];
     const qreal cx = plot.left() + slot * (i + 0.5);
-    double fraction = scaled && std::isfinite(part.value) ? part.value / s.scale : 0.0;
+    double fraction = s.barsFollowPercent ? (std::isfinite(part.percent) ? double(part.percent) : 0.0)
+                      : scaled && std::isfinite(part.value) ? part.value / s.scale
+                                                            : 0.0;
     fraction = std::clamp(fraction, 0.0, 1.0) * animationRatio(part.ratio);
     const qreal h = plot.height() * fraction;
     const QRectF bar(cx - barWidth / 2, plot.bottom() - h, barWidth, h);
