@@ -103,6 +103,14 @@ void KVRVortelyBarGraphView::render(QPainter& p, const QRectF& area) {
   p.setPen(QPen(frame(), 1));
   p.drawLine(QPointF(plot.left(), plot.bottom() + 0.5), QPointF(plot.right(), plot.bottom() + 0.5));
 
+  // Region codes shrink to fit their column (down to a readable size) before
+  // any of them is elided.
+  QFont fittedLegendFont = legendFont;
+  qreal legendWidth = 0;
+  for (const auto& part : s.parts) legendWidth = std::max(legendWidth, lfm.horizontalAdvance(part.legend));
+  if (legendWidth > slot - 1 && legendWidth > 0)
+    fittedLegendFont.setPointSizeF(std::max(6.0, legendFont.pointSizeF() * (slot - 1) / legendWidth));
+  const QFontMetricsF flfm(fittedLegendFont);
   const qreal barWidth = std::max<qreal>(2, std::min<qreal>(slot * 0.62, 46));
   for (int i = 0; i < count; ++i) {
     const auto& part = s.parts[i];
@@ -141,10 +149,10 @@ void KVRVortelyBarGraphView::render(QPainter& p, const QRectF& area) {
     } else {
       p.drawText(QRectF(cx - slot / 2, bar.top() - vfm.height() - 2, slot, vfm.height()), Qt::AlignCenter, labels[i]);
     }
-    p.setFont(legendFont);
+    p.setFont(fittedLegendFont);
     p.setPen(KVRGraphStyle::text());
-    p.drawText(QRectF(cx - slot / 2, plot.bottom() + 5, slot, lfm.height()), Qt::AlignHCenter | Qt::AlignTop,
-               elidedName(lfm, part.legend, slot));
+    p.drawText(QRectF(cx - slot / 2, plot.bottom() + 5, slot, flfm.height()), Qt::AlignHCenter | Qt::AlignTop,
+               elidedName(flfm, part.legend, slot));
   }
 }
 
