@@ -16,9 +16,9 @@
 
 #include "catalogue/KVRVortelyCurrencyConverter.h"
 #include "core/KVRApplicationServices.h"
-#include "core/KVRFormatters.h"
 #include "core/KVRVortelyCoreDataManager.h"
 #include "core/KVRVortelyManagedProduct.h"
+#include "financial/KVRFinancialTexts.h"
 #include "platform/KVRVortelyLogCenter.h"
 
 namespace {
@@ -208,10 +208,7 @@ class CurrencyTable {
 
 // "%@ %@": the amount by the shared amount formatter, a blank, a symbol.
 QString amountText(float amount, const QString& symbol) {
-  std::unique_lock<std::recursive_mutex> guard;
-  if (KVRApplicationServices* app = KVRApplicationServices::current())
-    guard = std::unique_lock<std::recursive_mutex>(app->formatterLock());
-  return KVRFormatters::shared().currencyFormatterWithFloats().stringFromNumber(double(amount)) + u' ' + symbol;
+  return KVRFinancialAmountNumber(double(amount)) + u' ' + symbol;
 }
 
 // The symbol of a payment currency; its code when the table has no symbol
