@@ -227,13 +227,7 @@ TEST(PrintOverview, NineDigitAmountsPrintWholeOnEveryPage) {
   dir.setAutoRemove(std::getenv("VORTELY_KEEP_PDF") == nullptr);
   Sample s;
   makeSample(s);
-  auto grow = [](KVRTotalsStruct& r) { r.currency *= 200000.0f; };
-  for (auto* result : {&s.current, &s.previous})
-    for (auto& [id, e] : *result) {
-      grow(e.totals);
-      for (auto& [code, c] : e.byCountry) grow(c);
-      for (auto& [date, c] : e.salesByDate) grow(c);
-    }
+  scaleMoney(s, 200000.0f);
   const KVROverviewDisplay d = KVRMakeOverviewDisplay(s.input);
   ASSERT_GT(d.evolution.current, 1e9);
   KVROverviewControlState state;

@@ -88,6 +88,18 @@ inline void makeSample(Sample& s, int valueTag = 4, bool oneProduct = false) {
   }
 }
 
+// Every money figure of the sample's totals (both spans, every country and
+// day) times `factor`.
+inline void scaleMoney(Sample& s, float factor) {
+  auto grow = [factor](KVRTotalsStruct& r) { r.currency *= factor; };
+  for (auto* result : {&s.current, &s.previous})
+    for (auto& [id, e] : *result) {
+      grow(e.totals);
+      for (auto& [code, c] : e.byCountry) grow(c);
+      for (auto& [date, c] : e.salesByDate) grow(c);
+    }
+}
+
 // Forgets the overview's remembered value, scale, period and dates, and the
 // shared values by country and date: a controller starts from its defaults.
 inline void forgetDashboard() {

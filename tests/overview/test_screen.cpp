@@ -300,13 +300,7 @@ TEST(OverviewScreen, NineDigitFiguresFitTheSmallestWindow) {
   Sample s;
   makeSample(s);
   // Amounts of nine digits and more: every money figure times 200,000.
-  auto grow = [](KVRTotalsStruct& r) { r.currency *= 200000.0f; };
-  for (auto* result : {&s.current, &s.previous})
-    for (auto& [id, e] : *result) {
-      grow(e.totals);
-      for (auto& [code, c] : e.byCountry) grow(c);
-      for (auto& [date, c] : e.salesByDate) grow(c);
-    }
+  scaleMoney(s, 200000.0f);
   scope.app.extended = s.products;
   scope.app.selected = s.products;
   scope.app.accounts = {s.store.accounts.front().get()};
