@@ -12,7 +12,6 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
-#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -22,14 +21,13 @@
 #include <functional>
 #include <vector>
 
-#include "bench_common.h"
+#include "bench_sample.h"
 #include "core/KVRApplicationServices.h"
 #include "core/KVRVortelyCoreDataManager.h"
 #include "core/KVRVortelyManagedProduct.h"
 #include "financial/KVRFinancialScreen.h"
 #include "financial/KVRVortelyReportsController.h"
 #include "platform/KVRUserDefaults.h"
-#include "sampledata/KVRDatabaseSampleData.h"
 
 namespace {
 
@@ -69,24 +67,10 @@ int main(int argc, char** argv) {
   QTemporaryDir settings;
   KVRUserDefaults::standard().useFile(settings.filePath("bench.ini"));
 
-  QString store = bench::dataFromEnvironment().store;
   QTemporaryDir generated;
-  if (store.isEmpty()) {
-    std::printf("no sample found: generating a large one...\n");
-    KVRSampleDataOptions o;
-    o.size = KVRSampleDataSize::Large;
-    o.outFolder = generated.filePath("sample");
-    o.lastDay = KVRCivilDayFromYMD(2012, 6, 30);
-    QString error;
-    if (!KVRGenerateSampleData(o, nullptr, &error)) {
-      std::fprintf(stderr, "cannot generate the sample: %s\n", qPrintable(error));
-      return 1;
-    }
-    store = o.outFolder + "/Vortely.sqlite";
-  }
-  qputenv("VORTELY_SUPPORT_FOLDER", QFile::encodeName(QFileInfo(store).absolutePath()));
   KVRVortelyCoreDataManager& dm = KVRVortelyCoreDataManager::sharedInstance();
-  if (!bench::openStore(dm, store)) return 1;
+  const QString store = bench::openLargeSample(dm, generated);
+  if (store.isEmpty()) return 1;
 
   Everything selection;
   selection.accounts = dm.accounts();

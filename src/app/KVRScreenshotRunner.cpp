@@ -41,13 +41,57 @@ void settle(double seconds) {
   }
 }
 
+// The print of what the controller shows, on A4 and Letter paper, both ways
+// round, as PDF files "<name>-<paper>-<orientation>.pdf" (the script turns
+// them into images); the count of files that could not be written.
+int printOnEveryPaper(KVRVortelyMainController& controller, const QString& folder, const QString& name) {
+  QTextStream err(stderr);
+  int failures = 0;
+  const KVRPrintInfo savedInfo = KVRPrintInfo::shared();
+  for (const auto& [paper, paperName] : {std::pair{QPageSize::A4, QStringLiteral("a4")},
+                                         std::pair{QPageSize::Letter, QStringLiteral("letter")}}) {
+    for (const auto& [orientation, orientationName] :
+         {std::pair{QPageLayout::Portrait, QStringLiteral("portrait")},
+          std::pair{QPageLayout::Landscape, QStringLiteral("landscape")}}) {
+      KVRPrintInfo info = savedInfo;
+      info.paperSize = QPageSize(paper);
+      info.orientation = orientation;
+      info.outputPdfPath =
+          QDir(folder).filePath(QStringLiteral("%1-%2-%3.pdf").arg(name, paperName, orientationName));
+      KVRPrintInfo::setShared(info);
+      controller.printDocument();
+      if (QFileInfo(info.outputPdfPath).size() > 0) {
+        err << "wrote " << info.outputPdfPath << "\n";
+      } else {
+        err << "could not write " << info.outputPdfPath << "\n";
+        ++failures;
+      }
+    }
+  }
+  KVRPrintInfo::setShared(savedInfo);
+  return failures;
+}
+
+// The main window at the smallest size the application allows, grabbed as
+// `name`, then put back as it was.
+void grabSmallestWindow(KVRVortelyMainController& controller, const std::function<void(const QString&)>& grab,
+                        const QString& name) {
+  KVRMainWindow* window = controller.mainWindow();
+  const QSize size = window->size();
+  const QList<int> split = window->splitter()->sizes();
+  window->resize(1200, 730);
+  window->splitter()->setSizes({240, 960});
+  grab(name);
+  window->resize(size);
+  window->splitter()->setSizes(split);
+}
+
 // The financial statements of the account with the most products: a
 // reconciled month and its print, a month whose payment waits for its
 // reconciliation (also in the smallest window), a Japanese month in the local
 // currency.
 int financialScreenshots(KVRVortelyMainController& controller, const std::function<void(const QString&)>& grab,
                          const QString& folder) {
-  QTextStream err(stderr);
   KVRVortelyReportsController* reports = controller.financialController();
   KVRFinancialScreen* screen = controller.financialScreen();
   if (!reports || !screen) return 1;
@@ -86,45 +130,15 @@ int financialScreenshots(KVRVortelyMainController& controller, const std::functi
   if (!selectCell(KVRRegionRowEU, reconciled)) selectCell(KVRRegionRowUS, reconciled);
   grab(QStringLiteral("financial-reconciled-month"));
 
-  // The print of that month, on A4 and Letter paper, both ways round, as PDF
-  // files (the script turns them into images).
-  int failures = 0;
-  const KVRPrintInfo savedInfo = KVRPrintInfo::shared();
-  for (const auto& [paper, paperName] : {std::pair{QPageSize::A4, QStringLiteral("a4")},
-                                         std::pair{QPageSize::Letter, QStringLiteral("letter")}}) {
-    for (const auto& [orientation, orientationName] :
-         {std::pair{QPageLayout::Portrait, QStringLiteral("portrait")},
-          std::pair{QPageLayout::Landscape, QStringLiteral("landscape")}}) {
-      KVRPrintInfo info = savedInfo;
-      info.paperSize = QPageSize(paper);
-      info.orientation = orientation;
-      info.outputPdfPath =
-          QDir(folder).filePath(QStringLiteral("financial-print-%1-%2.pdf").arg(paperName, orientationName));
-      KVRPrintInfo::setShared(info);
-      controller.printDocument();
-      if (QFileInfo(info.outputPdfPath).size() > 0) {
-        err << "wrote " << info.outputPdfPath << "\n";
-      } else {
-        err << "could not write " << info.outputPdfPath << "\n";
-        ++failures;
-      }
-    }
-  }
-  KVRPrintInfo::setShared(savedInfo);
+  // The print of that month.
+  int failures = printOnEveryPaper(controller, folder, QStringLiteral("financial-print"));
 
   reports->jumpToMonth(11);
   for (int row : {KVRRegionRowUS, KVRRegionRowEU, KVRRegionRowGB, KVRRegionRowCA, KVRRegionRowAU})
     if (selectCell(row, waiting)) break;
   grab(QStringLiteral("financial-waiting-for-payment"));
   // The smallest window.
-  KVRMainWindow* window = controller.mainWindow();
-  const QSize size = window->size();
-  const QList<int> split = window->splitter()->sizes();
-  window->resize(1200, 730);
-  window->splitter()->setSizes({240, 960});
-  grab(QStringLiteral("financial-1200x730"));
-  window->resize(size);
-  window->splitter()->setSizes(split);
+  grabSmallestWindow(controller, grab, QStringLiteral("financial-1200x730"));
 
   reports->setCurrencyMode(KVRCurrencyModeLocal);
   reports->jumpToMonth(11);
@@ -198,14 +212,7 @@ int reportLinesScreenshots(KVRVortelyMainController& controller, const std::func
     ++failures;
   }
 
-  KVRMainWindow* window = controller.mainWindow();
-  const QSize size = window->size();
-  const QList<int> split = window->splitter()->sizes();
-  window->resize(1200, 730);
-  window->splitter()->setSizes({240, 960});
-  grab(QStringLiteral("financial-report-lines-1200x730"));
-  window->resize(size);
-  window->splitter()->setSizes(split);
+  grabSmallestWindow(controller, grab, QStringLiteral("financial-report-lines-1200x730"));
   screen->showPage(0);
   return failures;
 }
@@ -294,28 +301,7 @@ int KVRRunScreenshots(const QString& folder) {
   // ways round, as PDF files (the script turns them into PNG).
   list->selectObjects({}, several);
   settle(2.5);
-  const KVRPrintInfo savedInfo = KVRPrintInfo::shared();
-  for (const auto& [paper, paperName] : {std::pair{QPageSize::A4, QStringLiteral("a4")},
-                                         std::pair{QPageSize::Letter, QStringLiteral("letter")}}) {
-    for (const auto& [orientation, orientationName] :
-         {std::pair{QPageLayout::Portrait, QStringLiteral("portrait")},
-          std::pair{QPageLayout::Landscape, QStringLiteral("landscape")}}) {
-      KVRPrintInfo info = savedInfo;
-      info.paperSize = QPageSize(paper);
-      info.orientation = orientation;
-      info.outputPdfPath =
-          QDir(folder).filePath(QStringLiteral("print-overview-%1-%2.pdf").arg(paperName, orientationName));
-      KVRPrintInfo::setShared(info);
-      controller.printDocument();
-      if (QFileInfo(info.outputPdfPath).size() > 0) {
-        err << "wrote " << info.outputPdfPath << "\n";
-      } else {
-        err << "could not write " << info.outputPdfPath << "\n";
-        ++failures;
-      }
-    }
-  }
-  KVRPrintInfo::setShared(savedInfo);
+  failures += printOnEveryPaper(controller, folder, QStringLiteral("print-overview"));
   window->resize(1480, 900);
   window->splitter()->setSizes({260, 1220});
 

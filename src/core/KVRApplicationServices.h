@@ -35,6 +35,9 @@ class KVRApplicationServices {
   virtual bool saveDB(QString* error);
   // Serialises every use of the shared formatters.
   std::recursive_mutex& formatterLock() { return formatterLock_; }
+  // The current delegate's formatter lock, held until the returned lock ends;
+  // an empty lock when there is no delegate.
+  static std::unique_lock<std::recursive_mutex> lockFormatters();
 
   static KVRApplicationServices* current();
   static void setCurrent(KVRApplicationServices* services);

@@ -16,11 +16,10 @@
 #include <unicode/smpdtfmt.h>
 
 #include "catalogue/KVRVortelyCurrencyConverter.h"
-#include "core/KVRApplicationServices.h"
-#include "core/KVRFormatters.h"
 #include "core/KVRVortelyCoreDataManager.h"
 #include "core/KVRVortelyManagedProduct.h"
 #include "financial/KVRFinancialStatement.h"
+#include "financial/KVRFinancialTexts.h"
 #include "platform/KVRICUSupport.h"
 #include "platform/KVRLocalization.h"
 #include "platform/KVRVortelyLogCenter.h"
@@ -31,12 +30,6 @@ namespace {
 const QString kLogKeyword = QStringLiteral("Reports Controller");
 
 void log(const QString& message) { KVRVortelyLogCenter::sharedInstance().addLogEntry(message, false, kLogKeyword); }
-
-std::unique_lock<std::recursive_mutex> formatterGuard() {
-  if (KVRApplicationServices* app = KVRApplicationServices::current())
-    return std::unique_lock<std::recursive_mutex>(app->formatterLock());
-  return {};
-}
 
 // A name as it can be shown in a message: control characters as "?".
 QString shownName(const QString& name) {
@@ -66,11 +59,6 @@ std::optional<int64_t> storeIdOfField(QStringView field) {
 bool isSummaryLine(const QList<QStringView>& fields) {
   if (!fields.isEmpty() && fields.front().startsWith(u"Total_Amount")) return true;
   return std::any_of(fields.begin(), fields.end(), [](QStringView f) { return f == u"Total"; });
-}
-
-QString amountText(float amount) {
-  auto guard = formatterGuard();
-  return KVRFormatters::shared().currencyFormatterWithFloats().stringFromNumber(double(amount));
 }
 
 // What a month of a region shows when its payment is not used.
@@ -375,12 +363,12 @@ QByteArray KVRYearlyArchiveText(const KVRFinancialStatement& statement, int year
       QString pointed = QStringLiteral("--");
       if (paid) {
         // A month paid by a later payment carries no currency of its own.
-        fields << amountText(paid->localIncome)
+        fields << KVRFinancialAmountNumber(paid->localIncome)
                << (paid->localCurrency.isEmpty() ? regionCurrency(code) : paid->localCurrency)
-               << amountText(paid->income);
-        if (paid->isReconciled()) pointed = amountText(paid->pointedIncome);
+               << KVRFinancialAmountNumber(paid->income);
+        if (paid->isReconciled()) pointed = KVRFinancialAmountNumber(paid->pointedIncome);
       } else {
-        fields << amountText(month.incomeLocal[i]) << regionCurrency(code) << amountText(month.income[i]);
+        fields << KVRFinancialAmountNumber(month.incomeLocal[i]) << regionCurrency(code) << KVRFinancialAmountNumber(month.income[i]);
       }
       fields << preferred;
       if (accountSelected) fields << pointed;

@@ -17,13 +17,6 @@
 
 namespace {
 
-// The application's formatter lock, when there is an application.
-std::unique_lock<std::recursive_mutex> formatterLock() {
-  if (KVRApplicationServices* app = KVRApplicationServices::current())
-    return std::unique_lock<std::recursive_mutex>(app->formatterLock());
-  return {};
-}
-
 // Month captions: a civil month formatted at its first day, 00:00 GMT, by a
 // Gregorian calendar in GMT, so that the caption names the month itself in
 // every time zone.
@@ -79,7 +72,7 @@ MonthCaptions& monthCaptions() {
 }  // namespace
 
 QString KVRFinancialAmountNumber(double amount) {
-  auto guard = formatterLock();
+  auto guard = KVRApplicationServices::lockFormatters();
   return KVRFormatters::shared().currencyFormatterWithFloats().stringFromNumber(amount);
 }
 
@@ -89,12 +82,12 @@ QString KVRFinancialAmountText(double amount, const QString& symbol) {
 }
 
 QString KVRFinancialDecimalText(double value) {
-  auto guard = formatterLock();
+  auto guard = KVRApplicationServices::lockFormatters();
   return KVRFormatters::shared().currencyFormatter().stringFromNumber(value);
 }
 
 QString KVRFinancialPercentText(double value) {
-  auto guard = formatterLock();
+  auto guard = KVRApplicationServices::lockFormatters();
   return KVRFormatters::shared().currencyFormatterWithPrefixAndFloats().stringFromNumber(value);
 }
 

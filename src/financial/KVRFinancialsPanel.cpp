@@ -7,9 +7,9 @@
 #include <unordered_set>
 
 #include "core/KVRApplicationServices.h"
-#include "core/KVRFormatters.h"
 #include "core/KVRVortelyCoreDataManager.h"
 #include "core/KVRVortelyManagedProduct.h"
+#include "financial/KVRFinancialTexts.h"
 #include "financial/KVRReportValueTransformers.h"
 #include "platform/KVRLocalization.h"
 #include "platform/KVRVortelyLogCenter.h"
@@ -20,27 +20,11 @@ const QString kLogKeyword = QStringLiteral("Financials Controller");
 
 void log(const QString& message) { KVRVortelyLogCenter::sharedInstance().addLogEntry(message, false, kLogKeyword); }
 
-std::unique_lock<std::recursive_mutex> formatterGuard() {
-  if (KVRApplicationServices* app = KVRApplicationServices::current())
-    return std::unique_lock<std::recursive_mutex>(app->formatterLock());
-  return {};
-}
-
 // A date as the panel writes it (medium style of the user's locale); "--"
 // for a missing date.
 QString dateText(KVRDate date) {
   if (!date.isValid()) return QStringLiteral("--");
   return KVRReportDateTransformer::transformedValue(date, KVRDate());
-}
-
-QString amountText(double value) {
-  auto guard = formatterGuard();
-  return KVRFormatters::shared().currencyFormatterWithFloats().stringFromNumber(value);
-}
-
-QString plainNumberText(double value) {
-  auto guard = formatterGuard();
-  return KVRFormatters::shared().currencyFormatter().stringFromNumber(value);
 }
 
 QString figure(float value) { return QString::asprintf("%.02f", double(value)); }
@@ -210,7 +194,7 @@ KVRFinancialsLineRow KVRFinancialsPanel::lineRow(int index) const {
   row.product = e.product ? e.product->name : QString();
   row.type = KVRDownloadTypeTransformer::transformedValue(e.type);
   row.country = e.country;
-  row.units = plainNumberText(e.count);
+  row.units = KVRFinancialDecimalText(e.count);
   row.income = KVRReportIncomeTransformer::transformedValue(e);
   row.converted = KVRReportConvertIncomeTransformer::transformedValue(e);
   return row;
@@ -321,7 +305,7 @@ KVRFinancialsRealIncomeSheet KVRFinancialsPanel::realIncomeSheet(KVRDate today) 
   sheet.currencySymbol = KVRVortelyCurrencyConverter::sharedInstance().preferedCurrencySymbol();
   if (const KVRReport* r = selectedReport()) {
     std::lock_guard<std::recursive_mutex> context(dm_.contextLock());
-    if (r->pointedIncome >= 0) sheet.amount = amountText(r->pointedIncome) + QLatin1Char(' ') + sheet.currencySymbol;
+    if (r->pointedIncome >= 0) sheet.amount = KVRFinancialAmountNumber(r->pointedIncome) + QLatin1Char(' ') + sheet.currencySymbol;
   }
   return sheet;
 }
@@ -339,7 +323,7 @@ bool KVRFinancialsPanel::reportRealIncomeSetOK(const QString& typed, KVRDate dat
   const std::optional<double> amount = parseAmount(typed, symbol);
   if (!amount || !std::isfinite(float(*amount)))
     return refuse(KVRLocalized("“%1” cannot be read as an amount. Type it as in %2.")
-                      .arg(typed.trimmed(), amountText(1234.56) + QLatin1Char(' ') + symbol));
+                      .arg(typed.trimmed(), KVRFinancialAmountNumber(1234.56) + QLatin1Char(' ') + symbol));
   if (*amount < 0) return refuse(KVRLocalized("The amount received cannot be negative."));
   QString error;
   {
@@ -369,9 +353,9 @@ std::vector<KVRFinancialsPartnerCostRow> KVRFinancialsPanel::partnerCostRows() c
   std::vector<KVRFinancialsPartnerCostRow> rows;
   if (!product_) return rows;
   std::lock_guard<std::recursive_mutex> context(dm_.contextLock());
-  for (const KVRCost* c : product_->costs) rows.push_back({KVRLocalized("Cost"), c->name, amountText(c->value), QString()});
+  for (const KVRCost* c : product_->costs) rows.push_back({KVRLocalized("Cost"), c->name, KVRFinancialAmountNumber(c->value), QString()});
   for (const KVRPartner* p : product_->partners)
-    rows.push_back({KVRLocalized("Partner"), p->name, amountText(p->cost), plainNumberText(p->royalties)});
+    rows.push_back({KVRLocalized("Partner"), p->name, KVRFinancialAmountNumber(p->cost), KVRFinancialDecimalText(p->royalties)});
   return rows;
 }
 
@@ -419,7 +403,7 @@ bool KVRFinancialsPanel::addPartner(const QString& name, const QString& costText
 std::optional<double> KVRFinancialsPanel::parseAmount(const QString& text, const QString& symbol) {
   // The locale's separators, as the amount formatter writes them: the
   // decimal one before the last two digits, the grouping one after the first.
-  const QString sample = amountText(1234567.25);
+  const QString sample = KVRFinancialAmountNumber(1234567.25);
   QChar decimal = QLatin1Char('.'), grouping;
   {
     qsizetype first = -1, last = -1;

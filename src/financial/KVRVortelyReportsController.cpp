@@ -234,22 +234,17 @@ const KVRFinancialValue* KVRVortelyReportsController::selectedValue() const {
   return selectedValues_.empty() ? nullptr : grid_.value(*selectedValues_.begin());
 }
 
-void KVRVortelyReportsController::setSelectedFinancialsValues(const KVRIndexSet& set) {
-  if (set != selectedValues_) {
-    selectedValues_ = set;
-    selectedValuesAll_.clear();
-  }
-  allSelectedFlag_ = false;
-  if (controls_) controls_->showSelection(selectedValues_, selectedValuesAll_);
-  showInfosForFinancialValue(selectedValue(), true);
-}
+void KVRVortelyReportsController::setSelectedFinancialsValues(const KVRIndexSet& set) { selectCells(set, false); }
 
-void KVRVortelyReportsController::setSelectedFinancialsValuesAll(const KVRIndexSet& set) {
-  if (set != selectedValuesAll_) {
-    selectedValuesAll_ = set;
-    selectedValues_.clear();
+void KVRVortelyReportsController::setSelectedFinancialsValuesAll(const KVRIndexSet& set) { selectCells(set, true); }
+
+void KVRVortelyReportsController::selectCells(const KVRIndexSet& set, bool allRegions) {
+  KVRIndexSet& chosen = allRegions ? selectedValuesAll_ : selectedValues_;
+  if (set != chosen) {
+    chosen = set;
+    (allRegions ? selectedValues_ : selectedValuesAll_).clear();
   }
-  allSelectedFlag_ = true;
+  allSelectedFlag_ = allRegions;
   if (controls_) controls_->showSelection(selectedValues_, selectedValuesAll_);
   showInfosForFinancialValue(selectedValue(), true);
 }

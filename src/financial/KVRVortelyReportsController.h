@@ -252,6 +252,9 @@ class KVRVortelyReportsController : public QObject, public KVRVortelyBarGraphDat
   int rebuildCount() const { return rebuildCount_; }
 
  private:
+  // Selects cells of the region grid, or of the all-regions grid when
+  // allRegions; a changed selection clears the other grid's.
+  void selectCells(const KVRIndexSet& set, bool allRegions);
   // The selected cell of the grid on show: of the all-regions grid when the
   // selection lies there.
   const KVRFinancialValue* selectedValue() const;

@@ -1,8 +1,6 @@
 #include "graphs/KVRVortelyBarGraphView.h"
 
 #include <QFontMetricsF>
-#include <QHelpEvent>
-#include <QToolTip>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
@@ -163,12 +161,6 @@ QString KVRVortelyBarGraphView::legendAt(const QPointF& pos) const {
 }
 
 bool KVRVortelyBarGraphView::event(QEvent* event) {
-  if (event->type() == QEvent::ToolTip) {
-    auto* help = static_cast<QHelpEvent*>(event);
-    const QString legend = legendAt(help->pos());
-    if (legend.isEmpty()) QToolTip::hideText();
-    else QToolTip::showText(help->globalPos(), legend, this);
-    return true;
-  }
+  if (KVRGraphStyle::showLegendToolTip(this, event, [this](const QPointF& pos) { return legendAt(pos); })) return true;
   return QWidget::event(event);
 }

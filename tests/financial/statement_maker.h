@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "core/KVREntities.h"
+#include "financial/KVRFinancialGrid.h"
 #include "financial/KVRFinancialStatement.h"
 
 class StatementMaker {
@@ -80,6 +81,20 @@ class StatementMaker {
     if (st_.financialsByYear.empty())
       for (const KVRFinancialMonth& m : st_.months) st_.financialsByYear[m.date.year] = KVRMakeRegionRowTable();
     return st_;
+  }
+  // The region grid of the statement's month window from `selectedMonth`,
+  // the euro preferred.
+  KVRFinancialGrid grid(int selectedMonth, int mode, bool productsSelected = false, bool accountSelected = true) {
+    const KVRRegionRowTable rows = KVRMakeRegionRowTable();
+    KVRFinancialGridInput in;
+    in.statement = &statement();
+    in.rows = &rows;
+    in.selectedMonth = selectedMonth;
+    in.currencyMode = mode;
+    in.productsSelected = productsSelected;
+    in.accountSelected = accountSelected;
+    in.preferredSymbol = QStringLiteral("€");
+    return KVRBuildFinancialGrid(in);
   }
 
  private:

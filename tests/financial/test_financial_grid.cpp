@@ -12,7 +12,6 @@
 namespace {
 
 constexpr KVRMonthKey kJan{2011, 1}, kFeb{2011, 2}, kMar{2011, 3}, kApr{2011, 4};
-const QString kEuro = QStringLiteral("€");
 
 class FinancialGridTest : public ::testing::Test {
  protected:
@@ -27,23 +26,13 @@ class FinancialGridTest : public ::testing::Test {
 
   KVRFinancialGrid grid(int selectedMonth, int mode = KVRCurrencyModePreferred, bool products = false,
                         bool account = true) {
-    rows_ = KVRMakeRegionRowTable();
-    KVRFinancialGridInput in;
-    in.statement = &maker.statement();
-    in.rows = &rows_;
-    in.selectedMonth = selectedMonth;
-    in.currencyMode = mode;
-    in.productsSelected = products;
-    in.accountSelected = account;
-    in.preferredSymbol = kEuro;
-    return KVRBuildFinancialGrid(in);
+    return maker.grid(selectedMonth, mode, products, account);
   }
   static const KVRFinancialValue& cell(const KVRFinancialGrid& g, int row, int column) {
     return g.values.at(size_t(KVRFinancialGrid::indexOf(row, column + 1)));
   }
 
   StatementMaker maker;
-  KVRRegionRowTable rows_;
 };
 
 }  // namespace
@@ -113,10 +102,10 @@ TEST_F(FinancialGridTest, WindowBeyondTheRecordsShowsEmptyColumns) {
 
   // No month record at all: every cell, caption and total is empty.
   StatementMaker none;
-  rows_ = KVRMakeRegionRowTable();
+  const KVRRegionRowTable rows = KVRMakeRegionRowTable();
   KVRFinancialGridInput in;
   in.statement = &none.statement();
-  in.rows = &rows_;
+  in.rows = &rows;
   const KVRFinancialGrid empty = KVRBuildFinancialGrid(in);
   EXPECT_EQ(empty.captions[0], "--");
   EXPECT_TRUE(empty.value(1)->isEmptyCell());

@@ -31,18 +31,10 @@ class FinancialPanelTest : public ::testing::Test {
   }
 
   const KVRFinancialGrid& grid(int selectedMonth, int mode) {
-    rows_ = KVRMakeRegionRowTable();
     mode_ = mode;
     selectedMonth_ = selectedMonth;
     fixed_ = KVRFixedIncomes(maker.statement());
-    KVRFinancialGridInput in;
-    in.statement = &maker.statement();
-    in.rows = &rows_;
-    in.selectedMonth = selectedMonth;
-    in.currencyMode = mode;
-    in.accountSelected = true;
-    in.preferredSymbol = kEuro;
-    grid_ = KVRBuildFinancialGrid(in);
+    grid_ = maker.grid(selectedMonth, mode);
     return grid_;
   }
   KVRFinancialTrend trendOf(int row, int column) {
@@ -68,7 +60,6 @@ class FinancialPanelTest : public ::testing::Test {
   }
 
   StatementMaker maker;
-  KVRRegionRowTable rows_;
   KVRFinancialGrid grid_;
   std::vector<float> fixed_;
   int mode_ = 0, selectedMonth_ = 0;

@@ -13,7 +13,6 @@
 #include <QTableWidget>
 #include <gtest/gtest.h>
 
-#include "core/KVRApplicationServices.h"
 #include "core/KVRFormatters.h"
 #include "core/KVRNotifications.h"
 #include "financial/KVRFinancialScreen.h"
@@ -22,22 +21,11 @@
 #include "financial/KVRVortelyReportsController.h"
 #include "platform/KVRNotificationCenter.h"
 #include "graphs/render_dir.h"
+#include "fake_selection.h"
 #include "qt_print.h"
 #include "statement_fixture.h"
 
 namespace {
-
-class Selection : public KVRApplicationServices {
- public:
-  std::vector<KVRVortelyManagedProduct*> products;
-  KVRVortelyManagedProduct* selectedProduct() override { return products.size() == 1 ? products.front() : nullptr; }
-  std::vector<KVRVortelyManagedProduct*> selectedProducts() override { return products; }
-  std::vector<KVRVortelyManagedProduct*> extendedSelectedProducts() override { return products; }
-  std::vector<KVRStoreAccount*> selectedAccounts() override { return {}; }
-  bool isAccountSelected() override { return false; }
-  bool shouldUpdateRankings() override { return true; }
-  void refreshProductsList() override {}
-};
 
 class FinancialsControllerTest : public StatementTest {
  protected:
@@ -45,8 +33,7 @@ class FinancialsControllerTest : public StatementTest {
     StatementTest::SetUp();
     KVRFormatters::shared().resetLocale(QStringLiteral("en_US"));
     KVRReportDateTransformer::resetFormatter();
-    previous_ = KVRApplicationServices::current();
-    KVRApplicationServices::setCurrent(&selection_);
+    selection_.install();
 
     KVRReport* june = financial(soft, "0611_EU.txt", day(2011, 5, 29));
     june->endDate = day(2011, 7, 2);
@@ -60,7 +47,7 @@ class FinancialsControllerTest : public StatementTest {
     line(july, app, 5, 99, "EUR")->endDate = july->endDate;
     QString error;
     ASSERT_TRUE(dm().save(&error)) << error.toStdString();
-    selection_.products = {app};
+    selection_.selectProducts({app});
 
     window_.resize(1000, 360);
     panel_ = new KVRVortelyFinancialsController(&window_, &selection_, [] {
@@ -73,7 +60,7 @@ class FinancialsControllerTest : public StatementTest {
   }
   void TearDown() override {
     window_.close();
-    KVRApplicationServices::setCurrent(previous_);
+    selection_.uninstall();
     KVRFormatters::shared().resetLocale();
     StatementTest::TearDown();
   }
@@ -85,8 +72,7 @@ class FinancialsControllerTest : public StatementTest {
     return out;
   }
 
-  Selection selection_;
-  KVRApplicationServices* previous_ = nullptr;
+  FakeSelection selection_;
   QWidget window_;
   KVRVortelyFinancialsController* panel_ = nullptr;
   QStringList alerts_;
@@ -199,7 +185,7 @@ TEST_F(FinancialsControllerTest, PartnersAndCostsSheet) {
   sheet->reject();
 
   // Two products: no single product to add to.
-  selection_.products = {app, product(soft, 1002)};
+  selection_.selectProducts({app, product(soft, 1002)});
   panel_->selectedProductDidChange();
   EXPECT_FALSE(panel_->addPartnerCostButton()->isEnabled());
   EXPECT_EQ(panel_->partnersCostsTable()->rowCount(), 0);

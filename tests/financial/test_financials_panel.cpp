@@ -4,27 +4,14 @@
 #include <SQLiteCpp/SQLiteCpp.h>
 #include <gtest/gtest.h>
 
-#include "core/KVRApplicationServices.h"
 #include "core/KVRFormatters.h"
 #include "financial/KVRFinancialsPanel.h"
 #include "financial/KVRReportValueTransformers.h"
+#include "fake_selection.h"
 #include "qt_print.h"
 #include "statement_fixture.h"
 
 namespace {
-
-class FakeSelection : public KVRApplicationServices {
- public:
-  std::vector<KVRVortelyManagedProduct*> products;
-  KVRVortelyManagedProduct* single = nullptr;
-  KVRVortelyManagedProduct* selectedProduct() override { return single; }
-  std::vector<KVRVortelyManagedProduct*> selectedProducts() override { return products; }
-  std::vector<KVRVortelyManagedProduct*> extendedSelectedProducts() override { return products; }
-  std::vector<KVRStoreAccount*> selectedAccounts() override { return {}; }
-  bool isAccountSelected() override { return false; }
-  bool shouldUpdateRankings() override { return true; }
-  void refreshProductsList() override {}
-};
 
 class FinancialsPanelTest : public StatementTest {
  protected:
@@ -32,23 +19,19 @@ class FinancialsPanelTest : public StatementTest {
     StatementTest::SetUp();
     KVRFormatters::shared().resetLocale(QStringLiteral("en_US"));
     KVRReportDateTransformer::resetFormatter();
-    previous_ = KVRApplicationServices::current();
-    KVRApplicationServices::setCurrent(&selection);
+    selection.install();
     KVRVortelyCurrencyConverter::setFinancialAccountsDefault(
         {{"Pelliro Business EUR", "Pelliro", "Banque", "FR76", "Checking", "EUR", false},
          {"Pelliro USD Account", "Pelliro", "Bank", "US01", "Checking", "USD", false}});
   }
   void TearDown() override {
     KVRVortelyCurrencyConverter::setFinancialAccountsDefault({});
-    KVRApplicationServices::setCurrent(previous_);
+    selection.uninstall();
     KVRFormatters::shared().resetLocale();
     StatementTest::TearDown();
   }
 
-  void select(std::vector<KVRVortelyManagedProduct*> products) {
-    selection.products = std::move(products);
-    selection.single = selection.products.size() == 1 ? selection.products.front() : nullptr;
-  }
+  void select(std::vector<KVRVortelyManagedProduct*> products) { selection.selectProducts(std::move(products)); }
   void save() {
     QString error;
     ASSERT_TRUE(dm().save(&error)) << error.toStdString();
@@ -78,7 +61,6 @@ class FinancialsPanelTest : public StatementTest {
   }
 
   FakeSelection selection;
-  KVRApplicationServices* previous_ = nullptr;
 };
 
 }  // namespace

@@ -12,7 +12,6 @@
 #include <QTableView>
 #include <QToolButton>
 
-#include "core/KVRApplicationServices.h"
 #include "core/KVRFormatters.h"
 #include "core/KVRNotifications.h"
 #include "financial/KVRFinancialScreen.h"
@@ -25,24 +24,10 @@
 #include "graphs/KVREvolutionView.h"
 #include "graphs/KVRSegmentedControl.h"
 #include "platform/KVRNotificationCenter.h"
+#include "fake_selection.h"
 #include "statement_fixture.h"
 
 namespace {
-
-class Services : public KVRApplicationServices {
- public:
-  std::vector<KVRVortelyManagedProduct*> selected, extended;
-  std::vector<KVRStoreAccount*> accounts;
-  bool accountSelected = false;
-
-  KVRVortelyManagedProduct* selectedProduct() override { return selected.size() == 1 ? selected[0] : nullptr; }
-  std::vector<KVRVortelyManagedProduct*> selectedProducts() override { return selected; }
-  std::vector<KVRVortelyManagedProduct*> extendedSelectedProducts() override { return extended; }
-  std::vector<KVRStoreAccount*> selectedAccounts() override { return accounts; }
-  bool isAccountSelected() override { return accountSelected; }
-  bool shouldUpdateRankings() override { return true; }
-  void refreshProductsList() override {}
-};
 
 class ReportsTest : public StatementTest {
  protected:
@@ -51,11 +36,10 @@ class ReportsTest : public StatementTest {
     KVRFormatters::shared().resetLocale(QStringLiteral("en_US"));
     KVRResetMonthCaptionLocale(QStringLiteral("en_US"));
     KVRUserDefaults::standard().removeObjectForKey(QStringLiteral("KVRVortelyFinancialSelectedCurrency"));
-    previous_ = KVRApplicationServices::current();
-    KVRApplicationServices::setCurrent(&services);
+    services.install();
   }
   void TearDown() override {
-    KVRApplicationServices::setCurrent(previous_);
+    services.uninstall();
     KVRUserDefaults::standard().removeObjectForKey(QStringLiteral("KVRVortelyFinancialSelectedCurrency"));
     KVRFormatters::shared().resetLocale();
     KVRResetMonthCaptionLocale();
@@ -71,7 +55,7 @@ class ReportsTest : public StatementTest {
     KVRNotificationCenter::defaultCenter().postNotification(KVRVortelySelectedProductDidChange);
   }
   void selectProducts(std::vector<KVRVortelyManagedProduct*> products) {
-    services.selected = services.extended = products;
+    services.selectProducts(products);
     services.accounts = {products.front()->account};
     services.accountSelected = false;
     KVRNotificationCenter::defaultCenter().postNotification(KVRVortelySelectedProductDidChange);
@@ -91,10 +75,7 @@ class ReportsTest : public StatementTest {
       line(financial(soft, QStringLiteral("V_%1_US.txt").arg(m), day(2011, m, 1)), app, 1, 10000 + 1000 * (m - 1), "EUR");
   }
 
-  Services services;
-
- private:
-  KVRApplicationServices* previous_ = nullptr;
+  FakeSelection services;
 };
 
 const KVRFinancialValue* regionCell(const KVRVortelyReportsController& c, int row, int column) {
