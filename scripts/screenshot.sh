@@ -16,7 +16,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR=${BUILD_DIR:-build}
-cmake -S . -B "$BUILD_DIR" -G Ninja -DVORTELY_BENCH=OFF >/dev/null
+cmake -S . -B "$BUILD_DIR" -G Ninja >/dev/null
 cmake --build "$BUILD_DIR" -j "$(nproc)" --target vortely vortely-sample-data
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
