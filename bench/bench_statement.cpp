@@ -17,7 +17,6 @@
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -28,11 +27,10 @@
 #include <string>
 #include <vector>
 
-#include "bench_common.h"
+#include "bench_sample.h"
 #include "core/KVRVortelyCoreDataManager.h"
 #include "core/KVRVortelyManagedProduct.h"
 #include "financial/KVRFinancialStatementBuilder.h"
-#include "sampledata/KVRDatabaseSampleData.h"
 // The reference builder is compiled in here.
 #include "../tests/financial/reference_builder.cpp"
 
@@ -74,25 +72,10 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   const bool withReference = std::getenv("VORTELY_BENCH_NO_REFERENCE") == nullptr;
 
-  QString store = bench::dataFromEnvironment().store;
   QTemporaryDir generated;
-  if (store.isEmpty()) {
-    std::printf("no sample found: generating a large one...\n");
-    KVRSampleDataOptions o;
-    o.size = KVRSampleDataSize::Large;
-    o.outFolder = generated.filePath("sample");
-    o.lastDay = KVRCivilDayFromYMD(2012, 6, 30);
-    QString error;
-    if (!KVRGenerateSampleData(o, nullptr, &error)) {
-      std::fprintf(stderr, "cannot generate the sample: %s\n", qPrintable(error));
-      return 1;
-    }
-    store = o.outFolder + "/Vortely.sqlite";
-  }
-  // The sample's own exchange rates.
-  qputenv("VORTELY_SUPPORT_FOLDER", QFile::encodeName(QFileInfo(store).absolutePath()));
   KVRVortelyCoreDataManager& dm = KVRVortelyCoreDataManager::sharedInstance();
-  if (!bench::openStore(dm, store)) return 1;
+  const QString store = bench::openLargeSample(dm, generated);
+  if (store.isEmpty()) return 1;
   const double dataMB = bench::peakMegabytes();
 
   const std::vector<KVRStoreAccount*> accounts = dm.accounts();

@@ -12,3 +12,6 @@ using KVRAlertPresenter = std::function<void(QWidget* window, const QString& tit
 // A window-modal warning box on the window (or application-modal without one),
 // shown without blocking the caller.
 void KVRShowAlertSheet(QWidget* window, const QString& title, const QString& text);
+
+// The same box with an information icon: what a finished command tells.
+void KVRShowNoticeSheet(QWidget* window, const QString& title, const QString& text);

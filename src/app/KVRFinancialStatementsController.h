@@ -7,6 +7,13 @@
 
 class KVRVortelyManagedProduct;
 
+// How an export ended, with the message that tells the user.
+struct KVRExportOutcome {
+  enum Kind { Written, NothingWritten, Failed };
+  Kind kind = Failed;
+  QString title, text;
+};
+
 class KVRFinancialStatementsController {
  public:
   virtual ~KVRFinancialStatementsController() = default;
@@ -17,11 +24,10 @@ class KVRFinancialStatementsController {
   virtual bool print(QString* error) = 0;
 
   // Both write into the folder; filterProducts null exports every product.
-  // They answer false with a reason when the files could not be written.
-  virtual bool exportVisibleDatesReportsToPath(const QString& folder,
-                                               const std::vector<KVRVortelyManagedProduct*>* filterProducts,
-                                               QString* error) = 0;
-  virtual bool exportYearlyArchiveToPath(const QString& folder,
-                                         const std::vector<KVRVortelyManagedProduct*>* filterProducts,
-                                         QString* error) = 0;
+  // The outcome says what was written where, what was left out and why, or
+  // why nothing was written.
+  virtual KVRExportOutcome exportVisibleDatesReportsToPath(
+      const QString& folder, const std::vector<KVRVortelyManagedProduct*>* filterProducts) = 0;
+  virtual KVRExportOutcome exportYearlyArchiveToPath(const QString& folder,
+                                                     const std::vector<KVRVortelyManagedProduct*>* filterProducts) = 0;
 };

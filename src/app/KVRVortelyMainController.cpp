@@ -20,7 +20,10 @@
 #include "app/KVRPrintCommand.h"
 #include "app/KVRStartupWindow.h"
 #include "core/KVRNotifications.h"
+#include "financial/KVREffectiveRates.h"
+#include "financial/KVRFinancialScreen.h"
 #include "financial/KVRPrintView.h"
+#include "financial/KVRVortelyReportsController.h"
 #include "overview/KVROverviewScreen.h"
 #include "overview/KVRVortelyResumeController.h"
 #include "core/KVRTask.h"
@@ -42,21 +45,37 @@ const QString kSplitterStateKey = QStringLiteral("KVRVortelyMainSplitterState");
 
 void log(const QString& message) { KVRVortelyLogCenter::sharedInstance().addLogEntry(message, false, kLogKeyword); }
 
-QWidget* placeholderPage(const QString& objectName, const QString& text) {
-  auto* page = new QWidget();
-  page->setObjectName(objectName);
-  auto* layout = new QVBoxLayout(page);
-  auto* label = new QLabel(text, page);
-  label->setAlignment(Qt::AlignCenter);
-  label->setStyleSheet(QStringLiteral("color: gray;"));
-  layout->addWidget(label);
-  return page;
+KVRExportOutcome outcomeOf(const KVRFinancialExportResult& r) {
+  const KVRExportOutcome::Kind kind = r.hasFailures()  ? KVRExportOutcome::Failed
+                                      : r.wroteFiles() ? KVRExportOutcome::Written
+                                                       : KVRExportOutcome::NothingWritten;
+  return {kind, r.title(), r.text()};
 }
+
+// The shell's view of the financial statements controller.
+class FinancialBridge : public KVRFinancialStatementsController {
+ public:
+  explicit FinancialBridge(KVRVortelyReportsController* controller) : controller_(controller) {}
+  void setOptionsEnabled(bool enabled) override { controller_->setOptionsEnabled(enabled); }
+  bool print(QString* error) override { return controller_->print(error); }
+  KVRExportOutcome exportVisibleDatesReportsToPath(const QString& folder,
+                                                  const std::vector<KVRVortelyManagedProduct*>* filter) override {
+    return outcomeOf(controller_->exportVisibleDatesReportsToPath(folder, filter));
+  }
+  KVRExportOutcome exportYearlyArchiveToPath(const QString& folder,
+                                             const std::vector<KVRVortelyManagedProduct*>* filter) override {
+    return outcomeOf(controller_->exportYearlyArchiveToPath(folder, filter));
+  }
+
+ private:
+  KVRVortelyReportsController* controller_;
+};
 }  // namespace
 
 KVRVortelyMainController::KVRVortelyMainController(QObject* parent)
     : QObject(parent), alive_(std::make_shared<std::atomic<bool>>(true)) {
   alertPresenter_ = &KVRShowAlertSheet;
+  noticePresenter_ = &KVRShowNoticeSheet;
   saver_ = [](QString* error) { return KVRVortelyCoreDataManager::sharedInstance().save(error); };
   quitHandler_ = [] { QCoreApplication::quit(); };
   KVRApplicationServices::setCurrent(this);
@@ -73,6 +92,7 @@ KVRVortelyMainController::~KVRVortelyMainController() {
   delete startupWindow_;
   iAdController_.reset();
   salesController_.reset();
+  financialController_.reset();
 }
 
 void KVRVortelyMainController::runInBackground(std::function<void()> job) {
@@ -104,6 +124,7 @@ void KVRVortelyMainController::setPrintHandler(int segment, PrintHandler handler
 void KVRVortelyMainController::setReportsController(KVRFinancialStatementsController* controller) {
   reportsController_ = controller;
   if (controller) setPrintHandler(FinancialSegment, [controller](QString* error) { return controller->print(error); });
+  else printHandlers_.erase(FinancialSegment);
 }
 
 // ---------------------------------------------------------------------------
@@ -178,12 +199,19 @@ void KVRVortelyMainController::buildOverviewScreens() {
   iAdScreen_ = new KVROverviewScreen(iAdController_.get(), this);
   iAdScreen_->setObjectName(QStringLiteral("iAdOverviewPage"));
   mainWindow_->setSegmentPage(OverviewSegment, salesScreen_);
-  mainWindow_->setSegmentPage(FinancialSegment,
-                              placeholderPage(QStringLiteral("financialPage"),
-                                              KVRLocalized("Financial statements are not available yet.")));
+  financialController_ = std::make_unique<KVRVortelyReportsController>(this);
+  financialController_->setDatabaseSaver([this](QString* error) { return saver_(error); });
+  financialController_->setFinancialAccountsProvider([this] { return financialAccounts(); });
+  financialController_->setTabSelector([this](int index) { setSelectedTabIndex(index); });
+  financialController_->setAlertHandler([this](const QString& title, const QString& text) { alert(title, text); });
+  financialScreen_ = new KVRFinancialScreen(financialController_.get());
+  mainWindow_->setSegmentPage(FinancialSegment, financialScreen_);
+  financialBridge_ = std::make_unique<FinancialBridge>(financialController_.get());
+  setReportsController(financialBridge_.get());
   mainWindow_->setSegmentPage(IAdOverviewSegment, iAdScreen_);
   salesController_->awakeFromNib();
   iAdController_->awakeFromNib();
+  financialController_->awakeFromNib();
 
   auto printOverview = [this](KVROverviewScreen* screen, QString* error) {
     return KVRPrintOverviewScreen(*screen, mainWindow_, error);
@@ -250,6 +278,8 @@ void KVRVortelyMainController::startDataLoad() {
   log(QStringLiteral("startDataLoad start"));
   const std::vector<KVRVortelyManagedProduct*> products = productList_->allProducts();
   runInBackground([this, products] {
+    // The rates that reconciled payments show convert their months' sales.
+    KVRInstallEffectiveRates(KVRVortelyCoreDataManager::sharedInstance());
     // The lock is taken per batch of a few products built side by side, so
     // the main thread never waits for more than one batch.
     KVRVortelyManagedProduct::buildHistories(products);
@@ -302,15 +332,17 @@ void KVRVortelyMainController::refreshProductsList() {
   if (productList_) productList_->refresh();
 }
 
+bool KVRVortelyMainController::saveDB(QString* error) {
+  std::lock_guard<std::recursive_mutex> g(KVRVortelyCoreDataManager::sharedInstance().contextLock());
+  return saver_ ? saver_(error) : KVRVortelyCoreDataManager::sharedInstance().save(error);
+}
+
 std::vector<KVRFinancialAccount>& KVRVortelyMainController::financialAccounts() {
-  if (!financialAccountsLoaded_) {
-    financialAccounts_ = KVRVortelyCurrencyConverter::financialAccounts();
-    financialAccountsLoaded_ = true;
-  }
-  return financialAccounts_;
+  return KVRFinancialAccounts::shared().accounts();
 }
 
 void KVRVortelyMainController::setSelectedTabIndex(int index) {
+  if (index == 3) index = FinancialSegment;  // the reports tab
   if (!mainWindow_ || !mainWindow_->hasSegment(index)) return;
   mainWindow_->selectSegment(index);
   KVRUserDefaults::standard().setInteger(kSelectedTabKey, index);
@@ -390,6 +422,10 @@ void KVRVortelyMainController::rebuildData(const QString& taskLabel) {
   const std::vector<KVRVortelyManagedProduct*> products =
       productList_ ? productList_->allProducts() : std::vector<KVRVortelyManagedProduct*>();
   runInBackground([this, task, products] {
+    // The effective rates of the reconciled payments first (a reconciliation
+    // or a new preferred currency changes them), then every product's
+    // history with them.
+    KVRInstallEffectiveRates(KVRVortelyCoreDataManager::sharedInstance());
     const size_t count = products.size();
     size_t built = 0;
     KVRVortelyManagedProduct::buildHistories(products, true, [&](KVRVortelyManagedProduct* product) {
@@ -467,14 +503,16 @@ bool KVRVortelyMainController::exportReportsWithInfos(int format, const QString&
   if (filtered)
     for (KVRVortelyManagedProduct* p : extendedSelectedProducts())
       if (p->account) filter.push_back(p);
-  QString error;
-  const bool ok = format <= 7
-                      ? reportsController_->exportVisibleDatesReportsToPath(folder, filtered ? &filter : nullptr, &error)
-                      : reportsController_->exportYearlyArchiveToPath(folder, filtered ? &filter : nullptr, &error);
-  if (!ok) {
-    alert(title, error.isEmpty() ? KVRLocalized("The files could not be written.") : error);
+  const KVRExportOutcome outcome =
+      format <= 7 ? reportsController_->exportVisibleDatesReportsToPath(folder, filtered ? &filter : nullptr)
+                  : reportsController_->exportYearlyArchiveToPath(folder, filtered ? &filter : nullptr);
+  if (outcome.kind != KVRExportOutcome::Written) {
+    alert(outcome.title.isEmpty() ? title : outcome.title,
+          outcome.text.isEmpty() ? KVRLocalized("The files could not be written.") : outcome.text);
     return false;
   }
+  log(outcome.title + QStringLiteral(": ") + outcome.text);
+  if (noticePresenter_) noticePresenter_(mainWindow_, outcome.title, outcome.text);
   return true;
 }
 

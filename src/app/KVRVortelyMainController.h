@@ -28,6 +28,8 @@ class KVRVortelyProductListController;
 class KVRVortelyResumeController;
 class KVRFinancialStatementsController;
 class KVROverviewScreen;
+class KVRVortelyReportsController;
+class KVRFinancialScreen;
 
 class KVRVortelyMainController : public QObject, public KVRApplicationServices {
   Q_OBJECT
@@ -41,6 +43,8 @@ class KVRVortelyMainController : public QObject, public KVRApplicationServices {
   // --- Set-up before start (tests, tools) ---
   void setStorePath(const QString& path) { storePath_ = path; }  // default: the data manager's
   void setAlertPresenter(KVRAlertPresenter presenter) { alertPresenter_ = std::move(presenter); }
+  // How a finished command says what it did (an information sheet by default).
+  void setNoticePresenter(KVRAlertPresenter presenter) { noticePresenter_ = std::move(presenter); }
   void setDatabaseSaver(std::function<bool(QString*)> saver) { saver_ = std::move(saver); }
   void setQuitHandler(std::function<void()> handler) { quitHandler_ = std::move(handler); }
   // Whether start-up shows the windows (off for tests that only need the logic).
@@ -68,19 +72,29 @@ class KVRVortelyMainController : public QObject, public KVRApplicationServices {
   bool isAccountSelected() override;
   bool shouldUpdateRankings() override;
   void refreshProductsList() override;
+  // Saves the database with the saver (setDatabaseSaver), under the context lock.
+  bool saveDB(QString* error) override;
 
-  // The financial accounts, copied once from the user default "FinancialAccounts".
+  // The financial accounts: the one shared list (KVRFinancialAccounts), copied
+  // once from the user default "FinancialAccounts"; the converter's
+  // financialAccountWithName reads the same list.
   std::vector<KVRFinancialAccount>& financialAccounts();
+  // Selects a segment; 3, the reports tab, brings the financial statements forward.
   void setSelectedTabIndex(int index);
   int selectedTabIndex() const;
   KVRVortelyResumeController* resumeController() const;
   KVRVortelyResumeController* resumeiAdController() const;
   KVRFinancialStatementsController* reportsController() const { return reportsController_; }
+  // The financial statements screen's own controller and screen.
+  KVRVortelyReportsController* financialController() const { return financialController_.get(); }
+  KVRFinancialScreen* financialScreen() const { return financialScreen_; }
   bool isOverviewGraphCombined() const;
 
   // --- Commands ---
   void printDocument();
-  // Export formats 6 to 9 into a folder; false (and an alert) on failure.
+  // Export formats 6 to 9 into a folder. Each ends with a message: a notice
+  // of what was written where (true), or an alert saying why nothing or not
+  // everything was written (false).
   bool exportReportsWithInfos(int format, const QString& folder);
   // File > Export...: asks for the format and the folder, then exports.
   void showExportSheet();
@@ -129,6 +143,7 @@ class KVRVortelyMainController : public QObject, public KVRApplicationServices {
 
   QString storePath_;
   KVRAlertPresenter alertPresenter_;
+  KVRAlertPresenter noticePresenter_;
   std::function<bool(QString*)> saver_;
   std::function<void()> quitHandler_;
   bool showsWindows_ = true;
@@ -143,9 +158,10 @@ class KVRVortelyMainController : public QObject, public KVRApplicationServices {
   std::unique_ptr<KVRVortelyResumeController> salesController_, iAdController_;
   KVROverviewScreen* salesScreen_ = nullptr;  // owned by the main window
   KVROverviewScreen* iAdScreen_ = nullptr;
-
-  bool financialAccountsLoaded_ = false;
-  std::vector<KVRFinancialAccount> financialAccounts_;
+  // The financial statements: the controller, the shell's view of it, its screen.
+  std::unique_ptr<KVRVortelyReportsController> financialController_;
+  std::unique_ptr<KVRFinancialStatementsController> financialBridge_;
+  KVRFinancialScreen* financialScreen_ = nullptr;  // owned by the main window
 
   bool startupFinished_ = false;
   bool storeOpened_ = false;

@@ -264,6 +264,8 @@ void KVRVortelyCurrencyConverter::setRate(const QString& from, const QString& to
 void KVRVortelyCurrencyConverter::removeAllRates() {
   std::lock_guard<std::mutex> g(lock_);
   rates_.clear();
+  effectivePreferred_.clear();
+  effectiveRates_.clear();
 }
 
 void KVRVortelyCurrencyConverter::resetRatesProblems() {
@@ -411,6 +413,29 @@ void KVRVortelyCurrencyConverter::loadRates() {
   refusedRates_ = refused;
 }
 
+// ---------------------------------------------------------------- effective rates
+
+void KVRVortelyCurrencyConverter::setEffectiveRates(const QString& preferred,
+                                                    std::map<const KVRStoreAccount*, KVREffectiveRatesRef> rates) {
+  std::lock_guard<std::mutex> g(lock_);
+  effectivePreferred_ = preferred;
+  effectiveRates_ = std::move(rates);
+}
+
+KVREffectiveRatesRef KVRVortelyCurrencyConverter::effectiveRatesForAccount(const KVRStoreAccount* account) const {
+  const QString preferred = preferedCurrency();
+  std::lock_guard<std::mutex> g(lock_);
+  if (!account || preferred != effectivePreferred_) return nullptr;
+  auto it = effectiveRates_.find(account);
+  return it == effectiveRates_.end() ? nullptr : it->second;
+}
+
+void KVRVortelyCurrencyConverter::removeEffectiveRates() {
+  std::lock_guard<std::mutex> g(lock_);
+  effectivePreferred_.clear();
+  effectiveRates_.clear();
+}
+
 // ---------------------------------------------------------------- financial accounts
 
 std::vector<KVRFinancialAccount> KVRVortelyCurrencyConverter::financialAccounts() {
@@ -425,11 +450,7 @@ std::vector<KVRFinancialAccount> KVRVortelyCurrencyConverter::financialAccounts(
 std::optional<KVRFinancialAccount> KVRVortelyCurrencyConverter::financialAccountWithName(
     const QString& label) const {
   if (label.isNull()) return std::nullopt;
-  for (const QVariant& v : financialAccountsDefault()) {
-    if (v.typeId() != QMetaType::QVariantMap) continue;
-    const QVariantMap m = v.toMap();
-    if (m.value(QStringLiteral("Label")).toString() == label) return accountFromMap(m);
-  }
+  if (const KVRFinancialAccount* a = KVRFinancialAccounts::shared().withLabel(label)) return *a;
   return std::nullopt;
 }
 
@@ -439,8 +460,34 @@ QVariantList KVRVortelyCurrencyConverter::financialAccountsDefault() {
 
 void KVRVortelyCurrencyConverter::setFinancialAccountsDefault(
     const std::vector<KVRFinancialAccount>& accounts) {
+  KVRFinancialAccounts::shared().replace(accounts);
+}
+
+// ---------------------------------------------------------------- the shared list
+
+KVRFinancialAccounts& KVRFinancialAccounts::shared() {
+  static KVRFinancialAccounts list;
+  return list;
+}
+
+std::vector<KVRFinancialAccount>& KVRFinancialAccounts::accounts() {
+  if (!loaded_) {
+    accounts_ = KVRVortelyCurrencyConverter::financialAccounts();
+    loaded_ = true;
+  }
+  return accounts_;
+}
+
+const KVRFinancialAccount* KVRFinancialAccounts::withLabel(const QString& label) {
+  if (label.isNull()) return nullptr;
+  for (const KVRFinancialAccount& a : accounts())
+    if (a.Label == label) return &a;
+  return nullptr;
+}
+
+bool KVRFinancialAccounts::store(QString* error) {
   QVariantList list;
-  for (const KVRFinancialAccount& a : accounts) {
+  for (const KVRFinancialAccount& a : accounts()) {
     QVariantMap m;
     m.insert(QStringLiteral("Label"), a.Label);
     m.insert(QStringLiteral("Owner"), a.Owner);
@@ -451,5 +498,37 @@ void KVRVortelyCurrencyConverter::setFinancialAccountsDefault(
     m.insert(QStringLiteral("CurrencyLocked"), a.CurrencyLocked);
     list.append(m);
   }
-  KVRUserDefaults::standard().setArray(kFinancialAccountsKey, list);
+  KVRUserDefaults& defaults = KVRUserDefaults::standard();
+  defaults.setArray(kFinancialAccountsKey, list);
+  if (defaults.synchronize()) return true;
+  const QString why = KVRLocalized("The preferences file could not be written.");
+  log(QStringLiteral("The financial accounts could not be stored: %1").arg(why));
+  if (error) *error = why;
+  return false;
+}
+
+bool KVRFinancialAccounts::setCurrencyLocked(const QString& label, bool locked, QString* error) {
+  std::vector<KVRFinancialAccount>& list = accounts();
+  for (KVRFinancialAccount& a : list) {
+    if (a.Label != label) continue;
+    if (a.CurrencyLocked == locked) return true;
+    a.CurrencyLocked = locked;
+    if (store(error)) return true;
+    // Put back, in the settings held in memory too.
+    a.CurrencyLocked = !locked;
+    store();
+    return false;
+  }
+  return true;
+}
+
+bool KVRFinancialAccounts::replace(std::vector<KVRFinancialAccount> accounts, QString* error) {
+  accounts_ = std::move(accounts);
+  loaded_ = true;
+  return store(error);
+}
+
+void KVRFinancialAccounts::reload() {
+  loaded_ = false;
+  accounts_.clear();
 }

@@ -19,11 +19,30 @@
 #include <QString>
 #include <QStringList>
 #include <QVariantList>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <map>
 #include <vector>
+
+#include "platform/KVRDate.h"
+
+struct KVRStoreAccount;
+
+// An exchange rate derived from a reconciled payment: what one unit of
+// `currency` brought in the preferred currency, for the sales in the
+// countries of money region `region` on the days firstDay to lastDay, of the
+// products of one store account.
+struct KVREffectiveRate {
+  QString region;     // money region code of the countries ("EU")
+  QString currency;   // rate code of the lines it converts ("EUR")
+  KVRCivilDay firstDay = 0, lastDay = -1;
+  double rate = 0;    // to the preferred currency
+};
+// One account's rates, sorted by region, currency and day, never overlapping.
+using KVREffectiveRates = std::vector<KVREffectiveRate>;
+using KVREffectiveRatesRef = std::shared_ptr<const KVREffectiveRates>;
 
 struct KVRCurrencyRow {
   QString Label;   // English name of the currency
@@ -36,6 +55,40 @@ struct KVRCurrencyRow {
 struct KVRFinancialAccount {
   QString Label, Owner, Bank, Number, Type, Currency;
   bool CurrencyLocked = false;
+};
+
+// The financial accounts of the application: one list, copied from the user
+// default "FinancialAccounts" on first use and shared by everything that
+// shows or reads an account (the accounts pop-up, the converter's
+// financialAccountWithName, the reconciliation). A change goes through
+// store(), which writes the whole list to the user default at once.
+// Main thread.
+class KVRFinancialAccounts {
+ public:
+  static KVRFinancialAccounts& shared();
+
+  // The accounts, in their stored order; changes to them are kept in memory
+  // until store().
+  std::vector<KVRFinancialAccount>& accounts();
+  // The first account with that label; null when none.
+  const KVRFinancialAccount* withLabel(const QString& label);
+  // Writes the list to the user default now; false, with the reason, when
+  // the settings file could not be written.
+  bool store(QString* error = nullptr);
+  // Sets CurrencyLocked on the first account of that label and stores the
+  // list when it changed. An unknown label changes nothing (true). When the
+  // list cannot be stored, the flag is put back and false is returned.
+  bool setCurrencyLocked(const QString& label, bool locked, QString* error = nullptr);
+  // The list becomes these accounts, stored at once.
+  bool replace(std::vector<KVRFinancialAccount> accounts, QString* error = nullptr);
+  // Reads the user default again on next use (a settings file changed
+  // behind the list's back; tests).
+  void reload();
+
+ private:
+  KVRFinancialAccounts() = default;
+  bool loaded_ = false;
+  std::vector<KVRFinancialAccount> accounts_;
 };
 
 class KVRVortelyCurrencyConverter {
@@ -102,11 +155,25 @@ class KVRVortelyCurrencyConverter {
   bool saveRates(QString* error = nullptr);
   void loadRates();
 
-  // The first financial account of the user default "FinancialAccounts" whose
-  // Label equals the text; none for a null label.
+  // The rates derived from reconciled payments, per store account, for the
+  // preferred currency they were derived for. They replace the cached rates
+  // for the days, regions and currencies they cover; an account without any
+  // (or a preferred currency that changed since) converts at the cached
+  // rates. Any thread.
+  void setEffectiveRates(const QString& preferred, std::map<const KVRStoreAccount*, KVREffectiveRatesRef> rates);
+  KVREffectiveRatesRef effectiveRatesForAccount(const KVRStoreAccount* account) const;
+  // Forgets them (the store they were derived from closes; removeAllRates
+  // forgets them too).
+  void removeEffectiveRates();
+
+  // The first account of the shared financial accounts list
+  // (KVRFinancialAccounts) whose Label equals the text; none for a null label.
   std::optional<KVRFinancialAccount> financialAccountWithName(const QString& label) const;
+  // The accounts as the user default "FinancialAccounts" holds them now.
   static std::vector<KVRFinancialAccount> financialAccounts();
   static QVariantList financialAccountsDefault();
+  // Stores the accounts: the shared list becomes them and the user default is
+  // written at once.
   static void setFinancialAccountsDefault(const std::vector<KVRFinancialAccount>& accounts);
 
  private:
@@ -121,6 +188,8 @@ class KVRVortelyCurrencyConverter {
 
   mutable std::mutex lock_;
   std::map<QString, double> rates_;  // key "FROM>TO"
+  QString effectivePreferred_;
+  std::map<const KVRStoreAccount*, KVREffectiveRatesRef> effectiveRates_;
   std::set<QString> loggedMissingPairs_;
   QString cachedSymbolCode_, cachedSymbol_;
   mutable QString loggedUnknownPreferred_;

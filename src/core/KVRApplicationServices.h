@@ -2,6 +2,7 @@
 // What the screens ask of the application delegate: the product-list selection
 // and a few application-wide settings. The main controller implements it; tests
 // put a fake in its place with setCurrent().
+#include <QString>
 #include <mutex>
 #include <vector>
 
@@ -29,8 +30,14 @@ class KVRApplicationServices {
 
   // The boolean user default "KVRVortelyRoundValues": money shown in whole units.
   virtual bool roundCurrencyValues();
+  // The one path that saves the database: every change in one transaction;
+  // false with the reason when it failed. The data manager's save by default.
+  virtual bool saveDB(QString* error);
   // Serialises every use of the shared formatters.
   std::recursive_mutex& formatterLock() { return formatterLock_; }
+  // The current delegate's formatter lock, held until the returned lock ends;
+  // an empty lock when there is no delegate.
+  static std::unique_lock<std::recursive_mutex> lockFormatters();
 
   static KVRApplicationServices* current();
   static void setCurrent(KVRApplicationServices* services);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <mutex>
+#include <tuple>
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -113,7 +114,7 @@ struct KeyWork {
   uint8_t subTypes = 0;      // bit per sub-type field written
   uint16_t slotMask = 0;       // bit per currency slot written
   bool noSlotMoney = false;  // a line in a currency without an amount of its own
-  bool oneRate = true;       // every line converts at `rate`
+  bool oneRate = true;       // every line, every day, converts at `rate`
   bool anyRate = false;
   float rate = 1.0f;
   uint32_t count = 0;        // records
@@ -328,7 +329,9 @@ const KVRHistoryBuilder::CurrencyInfo& KVRHistoryBuilder::currencyFor(const QStr
   info.set.make();
   const double rate = services_.rateToPreferred ? services_.rateToPreferred(code) : 0.0;
   info.rate = KVRVortelyCurrencyConverter::isUsableRate(rate) ? float(rate) : 1.0f;
+  info.code = code;
   const int index = int(currencies_.size());
+  info.index = index;
   currencies_.push_back(info);
   if (packed) shortCurrencyIndex_.emplace(packed, index);
   else currencyIndex_.insert(rawCode, index);
@@ -424,6 +427,41 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
   for (const Line& l : lines) cover(l.day, l.day + l.spread - 1);
   for (const AdLine& a : ads) cover(a.day, a.day);
 
+  // The effective rates of a (value key, currency): a run of the account's
+  // rates, sorted by day; empty for most.
+  struct Spans {
+    const KVREffectiveRate* first = nullptr;
+    const KVREffectiveRate* last = nullptr;
+    bool empty() const { return first == last; }
+    float on(KVRCivilDay day, float fallback) const {
+      const KVREffectiveRate* it = std::upper_bound(
+          first, last, day, [](KVRCivilDay d, const KVREffectiveRate& r) { return d < r.firstDay; });
+      if (it == first) return fallback;
+      --it;
+      return day <= it->lastDay ? float(it->rate) : fallback;
+    }
+  };
+  std::unordered_map<uint64_t, Spans> spansByKeyAndCurrency;
+  auto spansFor = [&](int key, const CurrencyInfo& cur) -> Spans {
+    if (!effectiveRates_ || effectiveRates_->empty()) return {};
+    const uint64_t id = (uint64_t(uint32_t(key)) << 32) | uint32_t(cur.index);
+    auto it = spansByKeyAndCurrency.find(id);
+    if (it != spansByKeyAndCurrency.end()) return it->second;
+    const QString& region = keys_[size_t(key)].region;
+    const std::pair<const QString&, const QString&> wanted(region, cur.code);
+    auto lo = std::lower_bound(effectiveRates_->begin(), effectiveRates_->end(), wanted,
+                               [](const KVREffectiveRate& r, const auto& k) {
+                                 return std::tie(r.region, r.currency) < std::tie(k.first, k.second);
+                               });
+    auto hi = std::upper_bound(lo, effectiveRates_->end(), wanted, [](const auto& k, const KVREffectiveRate& r) {
+      return std::tie(k.first, k.second) < std::tie(r.region, r.currency);
+    });
+    Spans spans;
+    if (lo != hi) spans = {&*lo, &*lo + (hi - lo)};
+    spansByKeyAndCurrency.emplace(id, spans);
+    return spans;
+  };
+
   // The days of the span the daily reports leave to each line (0: the line
   // counts nowhere), its currency, and the all-time totals.
   float totalSales = 0, totalUpgrades = 0, totalIncomes = 0;
@@ -440,6 +478,7 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
     l.currency = int16_t(&cur - currencies_.data());
     const float count = float(e->count);
     const float lineIncome = count * float(e->income) / 100.0f;
+    const Spans spans = spansFor(l.key, cur);
     // The line's part of the all-time totals: whole when no day of its span
     // is covered, else uncovered / spread of it, rounded once.
     const bool whole = uncovered == l.spread;
@@ -451,7 +490,17 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
       case KVREntryTypeUpgrade: totalUpgrades += countPart; break;
       default: break;
     }
-    totalIncomes += incomePart * cur.rate;
+    // Converted at the effective rates, a spread line adds its income day
+    // by day, each uncovered day's share at that day's rate.
+    if (spans.empty()) {
+      totalIncomes += incomePart * cur.rate;
+    } else if (l.spread == 1) {
+      totalIncomes += incomePart * spans.on(l.day, cur.rate);
+    } else {
+      const float dayIncome = lineIncome / float(l.spread);
+      for (int i = 0; i < l.spread; ++i)
+        if (l.daily || !coverage.covers(l.day + i)) totalIncomes += dayIncome * spans.on(l.day + i, cur.rate);
+    }
   }
   // The ad network pays in dollars; the screens show its money in the
   // preferred currency, so revenue and eCPM are converted at the cached dollar
@@ -553,9 +602,13 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
       }
       if (cur.slot >= 0) k.slotMask |= uint16_t(1u << cur.slot);
       else k.noSlotMoney = true;
-      k.noteRate(cur.rate);
-      for (int i = 0; i < l.spread; ++i)
-        if (l.daily || !coverage.covers(l.day + i)) mark(l.day + i);
+      const Spans spans = spansFor(l.key, cur);
+      if (spans.empty()) k.noteRate(cur.rate);
+      for (int i = 0; i < l.spread; ++i) {
+        if (!l.daily && coverage.covers(l.day + i)) continue;
+        mark(l.day + i);
+        if (!spans.empty()) k.noteRate(spans.on(l.day + i, cur.rate));
+      }
     }
     k.ads = adCount > 0;
     for (size_t j = 0; j < adCount; ++j) mark(ads[keyAds[j]].day);
@@ -580,6 +633,7 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
       const float dayCount = l.spread == 1 ? count : count / divisor;
       const float dayIncome = l.spread == 1 ? lineIncome : lineIncome / divisor;
       const float dayCurrency = dayIncome * cur.rate;
+      const Spans spans = spansFor(l.key, cur);
       const int subField = e->type != KVREntryTypeRefund && e->subType != KVREntrySubTypeStandard
                                ? subTypeField(e->subType) : -1;
       const int slotField = cur.slot >= 0 ? F::firstSlot + cur.slot : -1;
@@ -604,7 +658,7 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
         add(F::income, dayIncome);
         if (slotField >= 0) add(slotField, dayIncome);
         w.cellSets[size_t(cell)].unite(cur.set);
-        add(F::currency, dayCurrency);
+        add(F::currency, spans.empty() ? dayCurrency : dayIncome * spans.on(l.day + i, cur.rate));
       }
     }
     for (size_t j = 0; j < adCount; ++j) {

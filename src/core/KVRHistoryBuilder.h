@@ -29,7 +29,10 @@
 //   currency to the preferred currency, read once per currency when the build
 //   starts. A currency without a usable rate counts at rate 1 (the converter
 //   remembers the pair, and the user is told). "USD RoW", "USD - RoW" and
-//   "IAD" count as "USD".
+//   "IAD" count as "USD". Where a reconciled payment gave an effective rate
+//   (setEffectiveRates: the product's account, the region of the line's
+//   country, the line's currency, the day), that rate converts instead, day
+//   by day, for the records and the all-time total alike.
 // - downloads = sales + upgrades, set once per record when the build ends.
 //
 // Days
@@ -95,6 +98,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "catalogue/KVRVortelyCurrencyConverter.h"
 #include "core/KVREntities.h"
 #include "core/KVRProductValues.h"
 
@@ -122,6 +126,9 @@ class KVRHistoryBuilder {
   explicit KVRHistoryBuilder(Services services);
   ~KVRHistoryBuilder();
 
+  // The effective rates of the product's account (see above); none by default.
+  void setEffectiveRates(KVREffectiveRatesRef rates) { effectiveRates_ = std::move(rates); }
+
   // `accountReports`: the reports of the product's account; its daily
   // reports (others are ignored) tell which days daily reports cover.
   KVRHistory build(const std::vector<KVRReportEntry*>& entries,
@@ -130,13 +137,14 @@ class KVRHistoryBuilder {
 
  private:
   struct KeyInfo { QString key, region, country; };
-  struct CurrencyInfo { int slot = -1; float rate = 0; KVRCurrencySet set; };
+  struct CurrencyInfo { int slot = -1; float rate = 0; KVRCurrencySet set; QString code; int index = 0; };
 
   int keyIndexFor(const QString& country);
   const CurrencyInfo& currencyFor(const QString& code);
   KVRCivilDay dayFor(KVRDate date);
 
   Services services_;
+  KVREffectiveRatesRef effectiveRates_;
   std::vector<KeyInfo> keys_;
   std::unordered_map<uint64_t, int> shortCountryIndex_;  // ASCII codes of up to 4 letters
   QHash<QString, int> countryIndex_;                      // any other code

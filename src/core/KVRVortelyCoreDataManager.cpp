@@ -1132,6 +1132,8 @@ QString KVRVortelyCoreDataManager::storePath() const {
 
 void KVRVortelyCoreDataManager::closeStore() {
   std::lock_guard<std::recursive_mutex> lock(contextLock_);
+  // The rates derived from the store's payments name its accounts.
+  KVRVortelyCurrencyConverter::sharedInstance().removeEffectiveRates();
   valuesIndex_.clear();
   d_->clear();
   ratingsLoaded_ = false;
@@ -1326,6 +1328,163 @@ void KVRVortelyCoreDataManager::markChanged(KVRManagedObject* object) {
   // A new object is written whole by the next save anyway.
   if (!object || object->objectID <= 0 || d_->deleted.count(object)) return;
   d_->changed.insert(object);
+}
+
+// ---------------------------------------------------------------------------
+// User edits saved at once
+
+namespace {
+QString writeFailure(const std::exception& e, const QString& path, const KVRDatabaseSchema::BusyWait& wait) {
+  return KVRDatabaseSchema::isBusy(e)
+             ? KVRDatabaseSchema::busyFailure(path, wait)
+             : QStringLiteral("The database could not be saved (%1).").arg(QString::fromUtf8(e.what()));
+}
+}  // namespace
+
+bool KVRVortelyCoreDataManager::saveReportState(KVRReport* report, const ReportState& state, QString* error) {
+  std::lock_guard<std::recursive_mutex> lock(contextLock_);
+  auto fail = [&](const QString& why) {
+    if (error) *error = why;
+    KVRVortelyLogCenter::sharedInstance().addLogEntry(why, false, kLogKeyword);
+    return false;
+  };
+  if (!d_->db) return fail(QStringLiteral("No database is open."));
+  if (!report || d_->deleted.count(report)) return fail(QStringLiteral("The report is no longer in the database."));
+  const ReportState before{report->status, report->pointedIncome, report->pointedDate, report->pointedAccount};
+  auto apply = [report](const ReportState& s) {
+    report->status = s.status;
+    report->pointedIncome = s.pointedIncome;
+    report->pointedDate = s.pointedDate;
+    report->pointedAccount = s.pointedAccount;
+  };
+  if (report->objectID <= 0) {
+    // Not in the file yet: it is written whole with everything else pending.
+    apply(state);
+    try {
+      d_->writeChanges();
+    } catch (const std::exception& e) {
+      apply(before);
+      return fail(writeFailure(e, d_->path, d_->busyWait));
+    }
+    return true;
+  }
+  try {
+    SQLite::Database& d = *d_->db;
+    SQLite::Transaction transaction(d);
+    SQLite::Statement st(d, "UPDATE Report SET status=?, pointedIncome=?, pointedDate=?, pointedAccount=? WHERE id=?");
+    st.bind(1, state.status);
+    st.bind(2, double(state.pointedIncome));
+    bindDate(st, 3, state.pointedDate);
+    bindText(st, 4, state.pointedAccount);
+    st.bind(5, static_cast<int64_t>(report->objectID));
+    st.exec();
+    transaction.commit();
+  } catch (const std::exception& e) {
+    return fail(writeFailure(e, d_->path, d_->busyWait));
+  }
+  apply(state);
+  return true;
+}
+
+namespace {
+// A new cost or partner row of a product already in the file; its row id, or
+// an exception.
+template <typename Bind>
+int64_t insertRow(SQLite::Database& d, const char* sql, const Bind& bind) {
+  SQLite::Transaction transaction(d);
+  SQLite::Statement st(d, sql);
+  bind(st);
+  st.exec();
+  const int64_t id = d.getLastInsertRowid();
+  transaction.commit();
+  return id;
+}
+}  // namespace
+
+KVRCost* KVRVortelyCoreDataManager::addCost(KVRVortelyManagedProduct* product, const QString& name, double value,
+                                            QString* error) {
+  std::lock_guard<std::recursive_mutex> lock(contextLock_);
+  auto fail = [&](const QString& why) -> KVRCost* {
+    if (error) *error = why;
+    KVRVortelyLogCenter::sharedInstance().addLogEntry(why, false, kLogKeyword);
+    return nullptr;
+  };
+  if (!d_->db) return fail(QStringLiteral("No database is open."));
+  if (!product || d_->deleted.count(product)) return fail(QStringLiteral("The product is no longer in the database."));
+  if (product->objectID <= 0) {
+    KVRCost* c = insertCost(product);
+    c->name = name;
+    c->value = value;
+    try {
+      d_->writeChanges();
+    } catch (const std::exception& e) {
+      d_->removeFromContext(c);
+      return fail(writeFailure(e, d_->path, d_->busyWait));
+    }
+    return c;
+  }
+  int64_t id = 0;
+  try {
+    id = insertRow(*d_->db, "INSERT INTO Cost (product_id, name, value) VALUES (?,?,?)", [&](SQLite::Statement& st) {
+      bindId(st, 1, product);
+      bindText(st, 2, name);
+      st.bind(3, value);
+    });
+  } catch (const std::exception& e) {
+    return fail(writeFailure(e, d_->path, d_->busyWait));
+  }
+  KVRCost* c = d_->costPool.create();
+  c->objectID = id;
+  c->name = name;
+  c->value = value;
+  c->product = product;
+  product->addCostsObject(c);
+  return c;
+}
+
+KVRPartner* KVRVortelyCoreDataManager::addPartner(KVRVortelyManagedProduct* product, const QString& name, double cost,
+                                                  double royalties, QString* error) {
+  std::lock_guard<std::recursive_mutex> lock(contextLock_);
+  auto fail = [&](const QString& why) -> KVRPartner* {
+    if (error) *error = why;
+    KVRVortelyLogCenter::sharedInstance().addLogEntry(why, false, kLogKeyword);
+    return nullptr;
+  };
+  if (!d_->db) return fail(QStringLiteral("No database is open."));
+  if (!product || d_->deleted.count(product)) return fail(QStringLiteral("The product is no longer in the database."));
+  if (product->objectID <= 0) {
+    KVRPartner* x = insertPartner(product);
+    x->name = name;
+    x->cost = cost;
+    x->royalties = royalties;
+    try {
+      d_->writeChanges();
+    } catch (const std::exception& e) {
+      d_->removeFromContext(x);
+      return fail(writeFailure(e, d_->path, d_->busyWait));
+    }
+    return x;
+  }
+  int64_t id = 0;
+  try {
+    id = insertRow(*d_->db, "INSERT INTO Partner (product_id, name, cost, royalties) VALUES (?,?,?,?)",
+                   [&](SQLite::Statement& st) {
+                     bindId(st, 1, product);
+                     bindText(st, 2, name);
+                     st.bind(3, cost);
+                     st.bind(4, royalties);
+                   });
+  } catch (const std::exception& e) {
+    return fail(writeFailure(e, d_->path, d_->busyWait));
+  }
+  KVRPartner* x = d_->partnerPool.create();
+  x->objectID = id;
+  x->name = name;
+  x->cost = cost;
+  x->royalties = royalties;
+  x->product = product;
+  product->addPartnersObject(x);
+  return x;
 }
 
 void KVRVortelyCoreDataManager::loadRatings() {

@@ -75,6 +75,23 @@ class KVRVortelyCoreDataManager {
   // Records that a persistent attribute of the object changed.
   void markChanged(KVRManagedObject* object);
 
+  // --- User edits, saved at once ---
+  // Each writes its own rows in one transaction under the context lock and
+  // changes the objects only once the write has succeeded (an object not yet
+  // in the file goes with a whole save instead). On failure the objects keep
+  // what they had and the reason is in *error.
+  struct ReportState {
+    int status = KVRReportStatusEstimated;
+    float pointedIncome = -1.0f;
+    KVRDate pointedDate;
+    QString pointedAccount;
+  };
+  bool saveReportState(KVRReport* report, const ReportState& state, QString* error);
+  // The new cost or partner of the product, saved; null on failure.
+  KVRCost* addCost(KVRVortelyManagedProduct* product, const QString& name, double value, QString* error);
+  KVRPartner* addPartner(KVRVortelyManagedProduct* product, const QString& name, double cost, double royalties,
+                         QString* error);
+
   // Loads every product's rating cache, then posts KVRVortelyRatingsHaveBeenLoaded
   // on the main thread. At most one load runs at a time.
   void loadRatings();

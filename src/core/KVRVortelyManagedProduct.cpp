@@ -6,6 +6,7 @@
 
 #include "core/KVRProcessors.h"
 
+#include "catalogue/KVRVortelyCurrencyConverter.h"
 #include "core/KVRHistoryBuilder.h"
 #include "core/KVRVortelyCoreDataManager.h"
 
@@ -114,6 +115,7 @@ void KVRVortelyManagedProduct::buildHistoryWith(KVRHistoryBuilder& builder, cons
   if (initialized() && !stale_.load(std::memory_order_acquire)) return;
   // A reset arriving during this build asks for another one.
   stale_.store(false, std::memory_order_release);
+  builder.setEffectiveRates(KVRVortelyCurrencyConverter::sharedInstance().effectiveRatesForAccount(account));
   KVRHistory h = builder.build(entries, iAdEntries, accountReports);
   publishValues(std::move(h.values), h.totalSales, h.totalUpgrades, h.totalIncomes);
 }

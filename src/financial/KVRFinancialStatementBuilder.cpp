@@ -16,9 +16,9 @@
 
 #include "catalogue/KVRVortelyCurrencyConverter.h"
 #include "core/KVRApplicationServices.h"
-#include "core/KVRFormatters.h"
 #include "core/KVRVortelyCoreDataManager.h"
 #include "core/KVRVortelyManagedProduct.h"
+#include "financial/KVRFinancialTexts.h"
 #include "platform/KVRVortelyLogCenter.h"
 
 namespace {
@@ -208,10 +208,7 @@ class CurrencyTable {
 
 // "%@ %@": the amount by the shared amount formatter, a blank, a symbol.
 QString amountText(float amount, const QString& symbol) {
-  std::unique_lock<std::recursive_mutex> guard;
-  if (KVRApplicationServices* app = KVRApplicationServices::current())
-    guard = std::unique_lock<std::recursive_mutex>(app->formatterLock());
-  return KVRFormatters::shared().currencyFormatterWithFloats().stringFromNumber(double(amount)) + u' ' + symbol;
+  return KVRFinancialAmountNumber(double(amount)) + u' ' + symbol;
 }
 
 // The symbol of a payment currency; its code when the table has no symbol
@@ -407,7 +404,14 @@ KVRFinancialStatement KVRFinancialStatementBuilder::build(const KVRFinancialSele
     }
     st.financialsByYear[year] = std::move(t);
   };
+  // The month of a report date (KVRMonthKey::ofReportDate), worked out once a date.
   std::unordered_map<double, std::optional<KVRMonthKey>> monthOfBeginDate;
+  auto monthOfDate = [&monthOfBeginDate](KVRDate date) {
+    auto cached = monthOfBeginDate.find(date.ms);
+    if (cached == monthOfBeginDate.end())
+      cached = monthOfBeginDate.emplace(date.ms, KVRMonthKey::ofReportDate(date)).first;
+    return cached->second;
+  };
   struct IndexEntry {
     int serial, row;
     KVRReport* report;
@@ -429,11 +433,9 @@ KVRFinancialStatement KVRFinancialStatementBuilder::build(const KVRFinancialSele
       log(QStringLiteral("Financial report \"%1\" has no date: left out").arg(r->filename));
       continue;
     }
-    auto cached = monthOfBeginDate.find(r->beginDate.ms);
-    if (cached == monthOfBeginDate.end())
-      cached = monthOfBeginDate.emplace(r->beginDate.ms, KVRMonthKey::ofReportDate(r->beginDate)).first;
-    if (!cached->second) continue;
-    const KVRMonthKey month = *cached->second;
+    const std::optional<KVRMonthKey> reportMonth = monthOfDate(r->beginDate);
+    if (!reportMonth) continue;
+    const KVRMonthKey month = *reportMonth;
     const int serial = month.serial();
 
     MonthVectors* mv = nullptr;
@@ -550,11 +552,9 @@ KVRFinancialStatement KVRFinancialStatementBuilder::build(const KVRFinancialSele
       log(QStringLiteral("Payment report \"%1\": its Payment line has no region, left out").arg(r->filename));
       continue;
     }
-    auto cached = monthOfBeginDate.find(line->beginDate.ms);
-    if (cached == monthOfBeginDate.end())
-      cached = monthOfBeginDate.emplace(line->beginDate.ms, KVRMonthKey::ofReportDate(line->beginDate)).first;
-    if (!cached->second) continue;
-    inputs.push_back({r, line, firstLineOfType(r, KVREntryTypeReconciliation), *cached->second, account});
+    const std::optional<KVRMonthKey> month = monthOfDate(line->beginDate);
+    if (!month) continue;
+    inputs.push_back({r, line, firstLineOfType(r, KVREntryTypeReconciliation), *month, account});
   }
   std::stable_sort(inputs.begin(), inputs.end(), [](const PaymentInput& a, const PaymentInput& b) {
     if (a.line->beginDate.ms != b.line->beginDate.ms) return a.line->beginDate.ms < b.line->beginDate.ms;

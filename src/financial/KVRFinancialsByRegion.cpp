@@ -4,25 +4,25 @@
 
 const std::array<KVRFinancialRegion, KVRFinancialRegionCount>& KVRFinancialRegions() {
   static const std::array<KVRFinancialRegion, KVRFinancialRegionCount> rows = {{
-      {"", "All Region"},
-      {"AU", "AustraliaR"},
-      {"CA", "CanadaR"},
-      {"CH", "SwitzerlandR"},
-      {"CN", "ChinaR"},
-      {"DK", "Denmark"},
-      {"EU", "Europe"},
-      {"GB", "Great BritainR"},
-      {"HK", "Hong Kong"},
-      {"JP", "JapanR"},
-      {"MX", "MexicoR"},
-      {"NO", "NorwayR"},
-      {"NZ", "New ZealandR"},
-      {"SE", "Sweden"},
-      {"SG", "Singapore"},
-      {"TW", "Taiwan"},
-      {"US", "USA"},
-      {"WW", "World Wide"},
-      {"IAD", "iAd"},
+      {"", "All Region", "All Regions"},
+      {"AU", "AustraliaR", "Australia"},
+      {"CA", "CanadaR", "Canada"},
+      {"CH", "SwitzerlandR", "Switzerland"},
+      {"CN", "ChinaR", "China"},
+      {"DK", "Denmark", "Denmark"},
+      {"EU", "Europe", "Europe"},
+      {"GB", "Great BritainR", "Great Britain"},
+      {"HK", "Hong Kong", "Hong Kong"},
+      {"JP", "JapanR", "Japan"},
+      {"MX", "MexicoR", "Mexico"},
+      {"NO", "NorwayR", "Norway"},
+      {"NZ", "New ZealandR", "New Zealand"},
+      {"SE", "Sweden", "Sweden"},
+      {"SG", "Singapore", "Singapore"},
+      {"TW", "Taiwan", "Taiwan"},
+      {"US", "USA", "USA"},
+      {"WW", "World Wide", "World Wide"},
+      {"IAD", "iAd", "iAd"},
   }};
   return rows;
 }
@@ -34,7 +34,10 @@ QString KVRFinancialRegionCode(int row) {
 
 QString KVRFinancialRegionLabel(int row) {
   if (row < 0 || row >= KVRFinancialRegionCount) return QString(u""_qs);
-  return KVRLocalized(KVRFinancialRegions()[size_t(row)].labelKey);
+  const KVRFinancialRegion& region = KVRFinancialRegions()[size_t(row)];
+  const QString translated = KVRLocalized(region.labelKey);
+  // Without a translation the key comes back: the English label stands in.
+  return translated == QLatin1String(region.labelKey) ? QString::fromUtf8(region.english) : translated;
 }
 
 int KVRIndexForRegionCode(QStringView code) {

@@ -37,17 +37,19 @@ enum KVRFinancialRegionRow : int {
 };
 
 // The fixed columns of a region row: its code (as in report file names,
-// payment lines and the currency table; empty for row 0) and the key of its
-// label in the translations.
+// payment lines and the currency table; empty for row 0), the key of its
+// label in the translations and the English label shown without one.
 struct KVRFinancialRegion {
   const char* code;
   const char* labelKey;
+  const char* english;
 };
 const std::array<KVRFinancialRegion, KVRFinancialRegionCount>& KVRFinancialRegions();
 
 // The code of a row ("" for row 0 and for an index out of range).
 QString KVRFinancialRegionCode(int row);
-// The translated label of a row ("" for an index out of range).
+// The translated label of a row, the English one without translation ("" for
+// an index out of range).
 QString KVRFinancialRegionLabel(int row);
 
 // The first row whose code equals the text: 0 to 18, the empty text giving 0;

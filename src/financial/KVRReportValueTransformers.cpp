@@ -11,12 +11,6 @@
 
 namespace {
 
-std::unique_lock<std::recursive_mutex> formatterGuard() {
-  if (KVRApplicationServices* app = KVRApplicationServices::current())
-    return std::unique_lock<std::recursive_mutex>(app->formatterLock());
-  return {};
-}
-
 float lineAmount(const KVRReportEntry& line) { return float(line.count) * float(line.income) / 100.0f; }
 
 QString amountText(float amount, const QString& symbol) {
@@ -50,7 +44,7 @@ QString KVRReportConvertIncomeTransformer::transformedValue(const KVRReportEntry
 
 QString KVRReportDateTransformer::transformedValue(KVRDate beginDate, KVRDate endDate) {
   if (!beginDate.isValid()) return QString(u""_qs);
-  auto guard = formatterGuard();
+  auto guard = KVRApplicationServices::lockFormatters();
   std::unique_ptr<icu::DateFormat>& format = dateFormat();
   if (!format) {
     icu::Locale locale = KVRUserLocale();
@@ -78,7 +72,7 @@ QString KVRReportDateTransformer::transformedValue(const KVRReportEntry& line) {
 }
 
 void KVRReportDateTransformer::resetFormatter() {
-  auto guard = formatterGuard();
+  auto guard = KVRApplicationServices::lockFormatters();
   dateFormat().reset();
 }
 

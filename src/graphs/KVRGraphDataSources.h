@@ -143,4 +143,9 @@ class KVRVortelyBarGraphDataSource {
   }
   // Money values shown in whole units (the user rounds money).
   virtual bool valuesInWholeUnits(KVRVortelyBarGraphView* /*view*/) { return false; }
+  // Bars as high as their share of the whole (the percentage) rather than
+  // their value over the scale: for charts whose labels show each part in a
+  // unit of its own (amounts in each region's currency) while the scale is
+  // one currency.
+  virtual bool barsFollowPercent(KVRVortelyBarGraphView* /*view*/) { return false; }
 };

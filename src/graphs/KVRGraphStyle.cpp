@@ -1,6 +1,9 @@
 #include "graphs/KVRGraphStyle.h"
 
+#include <QHelpEvent>
 #include <QPainterPath>
+#include <QToolTip>
+#include <QWidget>
 #include <algorithm>
 #include <cmath>
 
@@ -80,6 +83,15 @@ QString elidedName(const QFontMetricsF& metrics, const QString& name, qreal widt
     if (room >= metrics.horizontalAdvance(QStringLiteral("W…"))) return metrics.elidedText(name.left(open), Qt::ElideMiddle, room) + suffix;
   }
   return metrics.elidedText(name, Qt::ElideMiddle, width);
+}
+
+bool showLegendToolTip(QWidget* view, QEvent* event, const std::function<QString(const QPointF&)>& legendAt) {
+  if (event->type() != QEvent::ToolTip) return false;
+  auto* help = static_cast<QHelpEvent*>(event);
+  const QString legend = legendAt(help->pos());
+  if (legend.isEmpty()) QToolTip::hideText();
+  else QToolTip::showText(help->globalPos(), legend, view);
+  return true;
 }
 
 float animationRatio(float ratio) { return std::isfinite(ratio) ? std::clamp(ratio, 0.0f, 1.0f) : 1.0f; }

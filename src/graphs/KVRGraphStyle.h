@@ -7,7 +7,11 @@
 #include <QPainter>
 #include <QRectF>
 #include <QString>
+#include <functional>
 #include <optional>
+
+class QEvent;
+class QWidget;
 
 namespace KVRGraphStyle {
 
@@ -48,6 +52,11 @@ class PanelScope {
 // parenthesised suffix such as " (iOS)" whole, since it tells apart names
 // that begin alike.
 QString elidedName(const QFontMetricsF& metrics, const QString& name, qreal width);
+
+// A chart's tooltip: on a tooltip event, shows the legend under the pointer
+// (legendAt) or hides the tooltip where there is none, and answers true;
+// false for any other event.
+bool showLegendToolTip(QWidget* view, QEvent* event, const std::function<QString(const QPointF&)>& legendAt);
 
 // A part's or curve's colour; the accent when it has none.
 inline QColor colorOrAccent(const QColor& c) { return c.isValid() ? c : accent(); }

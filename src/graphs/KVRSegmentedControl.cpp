@@ -47,6 +47,13 @@ QString KVRSegmentedControl::labelForSegment(int segment) const {
   return segment >= 0 && segment < count() ? labels_[segment] : QString();
 }
 
+void KVRSegmentedControl::setLabelForSegment(int segment, const QString& label) {
+  if (segment < 0 || segment >= count() || labels_[segment] == label) return;
+  labels_[segment] = label;
+  updateGeometry();
+  update();
+}
+
 void KVRSegmentedControl::setMinimumSegmentWidth(int width) {
   minimumSegmentWidth_ = width;
   updateGeometry();

@@ -18,6 +18,7 @@ class KVRSegmentedControl : public QWidget {
   void setSegmentEnabled(int segment, bool enabled);
   bool isSegmentEnabled(int segment) const;
   QString labelForSegment(int segment) const;
+  void setLabelForSegment(int segment, const QString& label);
   // Segments at least this wide (the labels' width otherwise).
   void setMinimumSegmentWidth(int width);
   // What a click on a segment does: chooses an enabled segment and announces it.

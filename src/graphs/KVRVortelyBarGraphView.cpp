@@ -1,8 +1,6 @@
 #include "graphs/KVRVortelyBarGraphView.h"
 
 #include <QFontMetricsF>
-#include <QHelpEvent>
-#include <QToolTip>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
@@ -44,6 +42,7 @@ KVRBarChartSnapshot KVRVortelyBarGraphView::collect() {
     s.parts.push_back(std::move(part));
   }
   s.wholeMoney = ds.valuesInWholeUnits(this);
+  s.barsFollowPercent = ds.barsFollowPercent(this);
   return s;
 }
 
@@ -102,11 +101,21 @@ void KVRVortelyBarGraphView::render(QPainter& p, const QRectF& area) {
   p.setPen(QPen(frame(), 1));
   p.drawLine(QPointF(plot.left(), plot.bottom() + 0.5), QPointF(plot.right(), plot.bottom() + 0.5));
 
+  // Region codes shrink to fit their column (down to a readable size) before
+  // any of them is elided.
+  QFont fittedLegendFont = legendFont;
+  qreal legendWidth = 0;
+  for (const auto& part : s.parts) legendWidth = std::max(legendWidth, lfm.horizontalAdvance(part.legend));
+  if (legendWidth > slot - 1 && legendWidth > 0)
+    fittedLegendFont.setPointSizeF(std::max(6.0, legendFont.pointSizeF() * (slot - 1) / legendWidth));
+  const QFontMetricsF flfm(fittedLegendFont);
   const qreal barWidth = std::max<qreal>(2, std::min<qreal>(slot * 0.62, 46));
   for (int i = 0; i < count; ++i) {
     const auto& part = s.parts[i];
     const qreal cx = plot.left() + slot * (i + 0.5);
-    double fraction = scaled && std::isfinite(part.value) ? part.value / s.scale : 0.0;
+    double fraction = s.barsFollowPercent ? (std::isfinite(part.percent) ? double(part.percent) : 0.0)
+                      : scaled && std::isfinite(part.value) ? part.value / s.scale
+                                                            : 0.0;
     fraction = std::clamp(fraction, 0.0, 1.0) * animationRatio(part.ratio);
     const qreal h = plot.height() * fraction;
     const QRectF bar(cx - barWidth / 2, plot.bottom() - h, barWidth, h);
@@ -138,10 +147,10 @@ void KVRVortelyBarGraphView::render(QPainter& p, const QRectF& area) {
     } else {
       p.drawText(QRectF(cx - slot / 2, bar.top() - vfm.height() - 2, slot, vfm.height()), Qt::AlignCenter, labels[i]);
     }
-    p.setFont(legendFont);
+    p.setFont(fittedLegendFont);
     p.setPen(KVRGraphStyle::text());
-    p.drawText(QRectF(cx - slot / 2, plot.bottom() + 5, slot, lfm.height()), Qt::AlignHCenter | Qt::AlignTop,
-               elidedName(lfm, part.legend, slot));
+    p.drawText(QRectF(cx - slot / 2, plot.bottom() + 5, slot, flfm.height()), Qt::AlignHCenter | Qt::AlignTop,
+               elidedName(flfm, part.legend, slot));
   }
 }
 
@@ -152,12 +161,6 @@ QString KVRVortelyBarGraphView::legendAt(const QPointF& pos) const {
 }
 
 bool KVRVortelyBarGraphView::event(QEvent* event) {
-  if (event->type() == QEvent::ToolTip) {
-    auto* help = static_cast<QHelpEvent*>(event);
-    const QString legend = legendAt(help->pos());
-    if (legend.isEmpty()) QToolTip::hideText();
-    else QToolTip::showText(help->globalPos(), legend, this);
-    return true;
-  }
+  if (KVRGraphStyle::showLegendToolTip(this, event, [this](const QPointF& pos) { return legendAt(pos); })) return true;
   return QWidget::event(event);
 }

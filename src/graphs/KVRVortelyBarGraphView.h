@@ -21,6 +21,7 @@ struct KVRBarChartSnapshot {
   double scale = 0;  // the value of a full-height bar
   std::vector<Part> parts;
   bool wholeMoney = false;  // money values in whole units
+  bool barsFollowPercent = false;  // bar height = percent x full height
 };
 
 // One drawn bar, in the painter's coordinates.

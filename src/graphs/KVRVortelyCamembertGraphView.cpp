@@ -2,9 +2,7 @@
 
 #include <QFontMetricsF>
 #include <QLinearGradient>
-#include <QHelpEvent>
 #include <QMouseEvent>
-#include <QToolTip>
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
@@ -256,12 +254,6 @@ QString KVRVortelyCamembertGraphView::legendAt(const QPointF& pos) const {
 }
 
 bool KVRVortelyCamembertGraphView::event(QEvent* event) {
-  if (event->type() == QEvent::ToolTip) {
-    auto* help = static_cast<QHelpEvent*>(event);
-    const QString legend = legendAt(help->pos());
-    if (legend.isEmpty()) QToolTip::hideText();
-    else QToolTip::showText(help->globalPos(), legend, this);
-    return true;
-  }
+  if (KVRGraphStyle::showLegendToolTip(this, event, [this](const QPointF& pos) { return legendAt(pos); })) return true;
   return QWidget::event(event);
 }

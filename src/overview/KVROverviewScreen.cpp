@@ -49,8 +49,9 @@ QFont uiFont(int pixelSize, bool bold = false) {
   return f;
 }
 
-QLabel* makeLabel(int pixelSize, bool bold, const QColor& color, Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter) {
-  auto* l = new QLabel;
+template <typename Label = QLabel>
+Label* makeLabel(int pixelSize, bool bold, const QColor& color, Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter) {
+  auto* l = new Label;
   l->setFont(uiFont(pixelSize, bold));
   QPalette p = l->palette();
   p.setColor(QPalette::WindowText, color);
@@ -62,13 +63,7 @@ QLabel* makeLabel(int pixelSize, bool bold, const QColor& color, Qt::Alignment a
 // A figure's label: shrinks its text to fit, never widens the layout.
 KVRFittingLabel* makeFigure(int pixelSize, bool bold, const QColor& color,
                             Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter) {
-  auto* l = new KVRFittingLabel;
-  l->setFont(uiFont(pixelSize, bold));
-  QPalette p = l->palette();
-  p.setColor(QPalette::WindowText, color);
-  l->setPalette(p);
-  l->setAlignment(align);
-  return l;
+  return makeLabel<KVRFittingLabel>(pixelSize, bold, color, align);
 }
 
 QFrame* makePanel() {

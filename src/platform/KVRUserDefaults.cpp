@@ -183,10 +183,11 @@ void KVRUserDefaults::removeObjectForKey(const QString& key) {
   s.get().remove(key);
 }
 
-void KVRUserDefaults::synchronize() {
+bool KVRUserDefaults::synchronize() {
   Store& s = store();
   std::lock_guard<std::mutex> g(s.lock);
   s.get().sync();
+  return s.get().status() == QSettings::NoError;
 }
 
 void KVRUserDefaults::useFile(const QString& iniPath) {

@@ -32,7 +32,8 @@ class KVRUserDefaults {
   void setArray(const QString& key, const QVariantList& value);
   void setObject(const QString& key, const QVariant& value);
   void removeObjectForKey(const QString& key);
-  void synchronize();
+  // Writes the settings file now; false when it could not be written.
+  bool synchronize();
 
   // Points the defaults at a settings file of its own (tests, tools).
   void useFile(const QString& iniPath);

@@ -3,6 +3,7 @@
 // saves first.
 #include <QFile>
 #include <QFileInfo>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTreeView>
 #include <SQLiteCpp/SQLiteCpp.h>
@@ -80,6 +81,8 @@ class MainControllerTest : public ::testing::Test {
     controller_->setShowsWindows(false);
     controller_->setAlertPresenter(
         [this](QWidget*, const QString& title, const QString& text) { alerts_.push_back({title, text}); });
+    controller_->setNoticePresenter(
+        [this](QWidget*, const QString& title, const QString& text) { notices_.push_back({title, text}); });
     controller_->setQuitHandler([this] { ++quits_; });
     controller_->applicationDidFinishLaunching();
     ASSERT_TRUE(KVRMainThread::waitUntil([&] { return controller_->startupFinished(); }, 30));
@@ -100,6 +103,7 @@ class MainControllerTest : public ::testing::Test {
   QString path_;
   std::unique_ptr<KVRVortelyMainController> controller_;
   std::vector<Alert> alerts_;
+  std::vector<Alert> notices_;
   int quits_ = 0;
 };
 
@@ -219,9 +223,12 @@ TEST_F(MainControllerTest, SavedSegmentIsRestoredAndMissingOnesIgnored) {
   KVRUserDefaults::standard().setInteger("KVRVortelySelectedTab", 5);
   start();
   EXPECT_EQ(controller_->selectedTabIndex(), 5);
-  controller_->setSelectedTabIndex(3);  // no screen there
+  controller_->setSelectedTabIndex(4);  // no screen there
   EXPECT_EQ(controller_->selectedTabIndex(), 5);
-  controller_->setSelectedTabIndex(1);
+  // The reports tab brings the financial statements forward.
+  controller_->setSelectedTabIndex(3);
+  EXPECT_EQ(controller_->selectedTabIndex(), 1);
+  EXPECT_EQ(controller_->mainWindow()->segmentPage(1)->objectName(), "financialPage");
   EXPECT_EQ(KVRUserDefaults::standard().integerForKey("KVRVortelySelectedTab"), 1);
   controller_.reset();
   KVRUserDefaults::standard().setInteger("KVRVortelySelectedTab", 2);
@@ -270,17 +277,37 @@ TEST_F(MainControllerTest, SelectionHubOverAccountsAndProducts) {
   KVRNotificationCenter::defaultCenter().removeObserver(&token);
 }
 
-TEST_F(MainControllerTest, FinancialAccountsAreCopiedOnce) {
-  KVRVortelyCurrencyConverter::setFinancialAccountsDefault({{"Bank A", "Me", "First", "123", "Current", "EUR", true}});
+TEST_F(MainControllerTest, FinancialAccountsAreOneListAndALockIsStoredAtOnce) {
+  KVRVortelyCurrencyConverter::setFinancialAccountsDefault({{"Bank A", "Me", "First", "123", "Current", "EUR", false}});
   start();
   auto& accounts = controller_->financialAccounts();
   ASSERT_EQ(accounts.size(), 1u);
   EXPECT_EQ(accounts[0].Label, "Bank A");
-  EXPECT_TRUE(accounts[0].CurrencyLocked);
-  accounts[0].Currency = "USD";  // shared and kept
-  KVRVortelyCurrencyConverter::setFinancialAccountsDefault({});
-  EXPECT_EQ(controller_->financialAccounts().size(), 1u);
-  EXPECT_EQ(controller_->financialAccounts()[0].Currency, "USD");
+  // The converter reads the shell's list, not the defaults again.
+  accounts[0].Currency = "USD";
+  EXPECT_EQ(KVRVortelyCurrencyConverter::sharedInstance().financialAccountWithName("Bank A")->Currency, "USD");
+
+  // A lock reaches the settings file at once.
+  ASSERT_TRUE(KVRFinancialAccounts::shared().setCurrencyLocked("Bank A", true));
+  EXPECT_TRUE(controller_->financialAccounts()[0].CurrencyLocked);
+  QSettings file(QSettings::IniFormat, QSettings::UserScope, "Pelliro", "Vortely");
+  const QVariantList stored = file.value("FinancialAccounts").toList();
+  ASSERT_EQ(stored.size(), 1);
+  EXPECT_EQ(stored[0].toMap().value("Currency").toString(), "USD");
+  EXPECT_EQ(stored[0].toMap().value("CurrencyLocked").toString(), "true");
+
+  // A settings file that cannot be written: told, and the flag stays as stored.
+  QTemporaryDir blocked;
+  QFile wall(blocked.filePath("wall"));
+  ASSERT_TRUE(wall.open(QIODevice::WriteOnly));
+  wall.close();
+  KVRUserDefaults::standard().useFile(blocked.filePath("wall/Vortely.ini"));
+  QString error;
+  EXPECT_FALSE(KVRFinancialAccounts::shared().setCurrencyLocked("Bank A", false, &error));
+  EXPECT_FALSE(error.isEmpty());
+  EXPECT_TRUE(controller_->financialAccounts()[0].CurrencyLocked);
+  KVRUserDefaults::standard().useFile(file.fileName());
+  KVRFinancialAccounts::shared().reload();
 }
 
 // --- Rebuild ---------------------------------------------------------------
@@ -313,6 +340,68 @@ TEST_F(MainControllerTest, ReconciliationRebuildsUnderATaskAndAnnounces) {
   EXPECT_EQ(controller_->mainWindow()->taskStatusText(), "");
   for (KVRVortelyManagedProduct* p : dm().products()) EXPECT_TRUE(p->initialized());
   KVRNotificationCenter::defaultCenter().removeObserver(&token);
+}
+
+// The start-up and the reconciliation rebuild convert a reconciled month's
+// sales at the rate its payment showed.
+TEST_F(MainControllerTest, RebuildsUseTheRatesOfReconciledPayments) {
+  KVRVortelyCurrencyConverter::sharedInstance().removeAllRates();
+  KVRUserDefaults::standard().setString("PreferedCurrency", "EUR");
+  makeDatabase();
+  const KVRDate jan10(1294614000000.0), jan1(1293836400000.0), jan31(1296428400000.0);  // Paris
+  {
+    QString error;
+    ASSERT_TRUE(dm().openStore(path_, &error));
+    KVRStoreAccount* atlas = account("Atlas");
+    KVRReport* daily = dm().insertReport();
+    daily->type = KVRReportTypeDaily;
+    daily->account = atlas;
+    daily->beginDate = daily->endDate = jan10;
+    KVRReport* financial = dm().insertReport();
+    financial->type = KVRReportTypeFinancial;
+    financial->account = atlas;
+    financial->filename = "Atlas-S_0111_EU.txt";
+    financial->beginDate = jan1;
+    financial->endDate = jan31;
+    KVRReport* payment = dm().insertReport();
+    payment->type = KVRReportTypePayment;
+    payment->account = atlas;
+    payment->filename = "Atlas-Payment_EU.txt";
+    payment->pointedIncome = 90.0f;
+    payment->status = KVRReportStatusPointed;
+    for (auto [report, type] : {std::pair{daily, int(KVREntryTypeSale)}, {financial, int(KVREntryTypeSale)},
+                                {payment, int(KVREntryTypePayment)}}) {
+      KVRReportEntry* e = dm().insertReportEntry(report, type == KVREntryTypePayment ? nullptr : product("Orbit"));
+      e->type = type;
+      e->count = type == KVREntryTypePayment ? 1 : 10;
+      e->income = type == KVREntryTypePayment ? 10000 : 1000;
+      e->currency = "EUR";
+      e->country = type == KVREntryTypePayment ? "EU" : "FR";
+      e->beginDate = report == daily ? jan10 : jan1;
+      e->endDate = report == daily ? jan10 : jan31;
+    }
+    ASSERT_TRUE(dm().save(&error)) << error.toStdString();
+    dm().closeStore();
+  }
+  start();
+  auto januaryTenth = [&] {
+    const KVRTotalsStruct* r = product("Orbit")->valuesByCountryAndDate()->find("EU-FR", 14984);  // 2011-01-10
+    return r ? r->currency : -1.0f;
+  };
+  EXPECT_FLOAT_EQ(januaryTenth(), 90.0f);  // 100 euros of sales, 90 received
+  int announcements = 0;
+  int token = 0;
+  KVRNotificationCenter::defaultCenter().addObserver(&token, KVRVortelySelectedProductDidChange, nullptr,
+                                                      [&](const KVRNotification&) { ++announcements; });
+  for (KVRReport* r : dm().paymentReports()) {
+    r->pointedIncome = 80.0f;
+    dm().markChanged(r);
+  }
+  KVRNotificationCenter::defaultCenter().postNotification(KVRVortelyReconcileHaveBeenUpdated);
+  ASSERT_TRUE(KVRMainThread::waitUntil([&] { return announcements == 1 && !controller_->isRebuilding(); }, 30));
+  EXPECT_FLOAT_EQ(januaryTenth(), 80.0f);
+  KVRNotificationCenter::defaultCenter().removeObserver(&token);
+  KVRUserDefaults::standard().removeObjectForKey("PreferedCurrency");
 }
 
 // Damaged rates are told once, in the window, naming what is wrong: not again
@@ -473,18 +562,19 @@ class FakeReports : public KVRFinancialStatementsController {
     ++prints;
     return true;
   }
-  bool exportVisibleDatesReportsToPath(const QString& folder, const std::vector<KVRVortelyManagedProduct*>* filter,
-                                       QString* error) override {
-    return record(6, folder, filter, error);
+  KVRExportOutcome exportVisibleDatesReportsToPath(const QString& folder,
+                                                  const std::vector<KVRVortelyManagedProduct*>* filter) override {
+    return record(6, folder, filter);
   }
-  bool exportYearlyArchiveToPath(const QString& folder, const std::vector<KVRVortelyManagedProduct*>* filter,
-                                 QString* error) override {
-    return record(8, folder, filter, error);
+  KVRExportOutcome exportYearlyArchiveToPath(const QString& folder,
+                                             const std::vector<KVRVortelyManagedProduct*>* filter) override {
+    return record(8, folder, filter);
   }
-  bool record(int kind, const QString& folder, const std::vector<KVRVortelyManagedProduct*>* filter, QString* error) {
+  KVRExportOutcome record(int kind, const QString& folder, const std::vector<KVRVortelyManagedProduct*>* filter) {
     calls.push_back({kind, folder, filter != nullptr, filter ? *filter : std::vector<KVRVortelyManagedProduct*>()});
-    if (fail && error) *error = "Disk full";
-    return !fail;
+    if (fail) return {KVRExportOutcome::Failed, "The export failed", "Disk full"};
+    if (nothing) return {KVRExportOutcome::NothingWritten, "Nothing was exported", "No month in 2013"};
+    return {KVRExportOutcome::Written, "Export finished", "Written into " + folder};
   }
   struct Call {
     int kind;
@@ -494,15 +584,22 @@ class FakeReports : public KVRFinancialStatementsController {
   };
   std::vector<Call> calls;
   bool fail = false;
+  bool nothing = false;
   bool optionsEnabled = false;
   int prints = 0;
 };
 
-TEST_F(MainControllerTest, ExportWithoutFinancialScreenIsReported) {
+TEST_F(MainControllerTest, ExportOfAnEmptyStatementSaysWhyNothingWasWritten) {
   start();
   EXPECT_FALSE(controller_->exportReportsWithInfos(6, dir_.path()));
-  ASSERT_EQ(alerts_.size(), 1u);
-  EXPECT_EQ(alerts_[0].title, "The export failed");
+  EXPECT_FALSE(controller_->exportReportsWithInfos(8, dir_.path()));
+  ASSERT_EQ(alerts_.size(), 2u);
+  EXPECT_EQ(alerts_[0].title, "Nothing was exported");
+  EXPECT_EQ(alerts_[0].text, "The months on show have no financial report, so no file was written.");
+  EXPECT_EQ(alerts_[1].title, "Nothing was exported");
+  EXPECT_TRUE(alerts_[1].text.endsWith("so “YearlyFinancials.csv” was not written."));
+  EXPECT_TRUE(notices_.empty());
+  EXPECT_FALSE(QFileInfo::exists(dir_.filePath("YearlyFinancials.csv")));
 }
 
 TEST_F(MainControllerTest, ExportFormatsReachTheRightExportWithTheRightProducts) {
@@ -525,6 +622,10 @@ TEST_F(MainControllerTest, ExportFormatsReachTheRightExportWithTheRightProducts)
   EXPECT_EQ(reports.calls[3].kind, 8);
   EXPECT_TRUE(reports.calls[3].filtered);
   EXPECT_TRUE(alerts_.empty());
+  // Each ends with a notice of what was written where.
+  ASSERT_EQ(notices_.size(), 4u);
+  EXPECT_EQ(notices_[3].title, "Export finished");
+  EXPECT_EQ(notices_[3].text, "Written into " + dir_.path());
 
   controller_->setSelectedTabIndex(1);
   controller_->printDocument();
@@ -548,6 +649,14 @@ TEST_F(MainControllerTest, ExportWriteFailuresAreReported) {
   EXPECT_FALSE(controller_->exportReportsWithInfos(6, dir_.path()));
   ASSERT_EQ(alerts_.size(), 2u);
   EXPECT_TRUE(alerts_[1].text.contains("Disk full"));
+  // Nothing to export is said too, as a warning.
+  reports.fail = false;
+  reports.nothing = true;
+  EXPECT_FALSE(controller_->exportReportsWithInfos(8, dir_.path()));
+  ASSERT_EQ(alerts_.size(), 3u);
+  EXPECT_EQ(alerts_[2].title, "Nothing was exported");
+  EXPECT_EQ(alerts_[2].text, "No month in 2013");
+  EXPECT_TRUE(notices_.empty());
   controller_->setReportsController(nullptr);
 }
 

@@ -304,6 +304,7 @@ TEST_F(CurrencyConverterTest, FinancialAccountsFromTheDefaults) {
   KVRUserDefaults::standard().useFile(ini);
   Converter::setFinancialAccountsDefault({main, dollars});
   KVRUserDefaults::standard().useFile(ini);
+  KVRFinancialAccounts::shared().reload();
   const auto reread = Converter::sharedInstance().financialAccountWithName("Main");
   ASSERT_TRUE(reread.has_value());
   EXPECT_TRUE(reread->CurrencyLocked);
@@ -314,6 +315,7 @@ TEST_F(CurrencyConverterTest, FinancialAccountsFromTheDefaults) {
   QVariantList list = Converter::financialAccountsDefault();
   list.prepend(QStringLiteral("not an account"));
   KVRUserDefaults::standard().setArray("FinancialAccounts", list);
+  KVRFinancialAccounts::shared().reload();
   EXPECT_EQ(Converter::financialAccounts().size(), 2u);
   EXPECT_EQ(Converter::sharedInstance().financialAccountWithName("Dollars")->Bank, "Bank B");
 }

@@ -9,6 +9,7 @@
 
 #include "core/KVRCalendar.h"
 #include "core/KVRFormatters.h"
+#include "platform/env_scope.h"
 
 namespace {
 
@@ -20,25 +21,6 @@ class FormattersTest : public ::testing::Test {
 };
 
 const QChar kNarrowNoBreakSpace(0x202F);
-
-// Sets an environment variable for one scope.
-class EnvScope {
- public:
-  EnvScope(const char* name, const char* value) : name_(name), had_(std::getenv(name) != nullptr) {
-    if (had_) saved_ = std::getenv(name);
-    if (value) setenv(name, value, 1);
-    else unsetenv(name);
-  }
-  ~EnvScope() {
-    if (had_) setenv(name_, saved_.constData(), 1);
-    else unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  bool had_;
-  QByteArray saved_;
-};
 
 }  // namespace
 

@@ -20,7 +20,6 @@
 #include "overview/KVRVortelyResumeController.h"
 #include "platform/KVRMainThread.h"
 #include "platform/KVRPrintInfo.h"
-#include "platform/KVRUserDefaults.h"
 
 using namespace display_test;
 
@@ -228,13 +227,7 @@ TEST(PrintOverview, NineDigitAmountsPrintWholeOnEveryPage) {
   dir.setAutoRemove(std::getenv("VORTELY_KEEP_PDF") == nullptr);
   Sample s;
   makeSample(s);
-  auto grow = [](KVRTotalsStruct& r) { r.currency *= 200000.0f; };
-  for (auto* result : {&s.current, &s.previous})
-    for (auto& [id, e] : *result) {
-      grow(e.totals);
-      for (auto& [code, c] : e.byCountry) grow(c);
-      for (auto& [date, c] : e.salesByDate) grow(c);
-    }
+  scaleMoney(s, 200000.0f);
   const KVROverviewDisplay d = KVRMakeOverviewDisplay(s.input);
   ASSERT_GT(d.evolution.current, 1e9);
   KVROverviewControlState state;
@@ -264,35 +257,15 @@ TEST(PrintOverview, NineDigitAmountsPrintWholeOnEveryPage) {
 }
 
 TEST(PrintOverview, PrintDuringALoadShowsOneDisplayAsAWhole) {
-  KVRUserDefaults& defaults = KVRUserDefaults::standard();
-  for (const char* suffix : {"SelectedValue", "SelectedScale", "SelectedPeriod", "StartDate", "EndDate"})
-    defaults.removeObjectForKey(QStringLiteral("KVRDashboard") + QString::fromLatin1(suffix));
-  KVRVortelyCoreDataManager::sharedInstance().valuesByCountryAndDate().clear();
+  forgetDashboard();
   PrintScope printScope;
   QTemporaryDir dir;
   AppScope scope;
   Store store;
   KVRStoreAccount* acc = store.account("Studio");
   std::vector<KVRVortelyManagedProduct*> products;
-  for (int i = 0; i < 2; ++i) {
-    KVRVortelyManagedProduct* p = store.product(800 + i, i ? "Beta" : "Alpha", acc);
-    auto values = std::make_shared<KVRProductValues>();
-    KVRValueSeries series;
-    series.valueKey = QStringLiteral("EU-FR");
-    series.region = QStringLiteral("EU");
-    series.country = QStringLiteral("FR");
-    for (KVRCivilDay day = KVRCivilDayFromYMD(2026, 3, 1); day <= KVRCivilDayFromYMD(2026, 3, 15); ++day) {
-      KVRTotalsStruct r;
-      r.sales = 1.0f + float(i);
-      series.days.push_back(day);
-      series.records.push_back(r);
-    }
-    values->series.push_back(series);
-    p->publishValues(values, 15, 0, 10);
-    p->firstDate = display_test::day(2026, 3, 1);
-    p->lastDate = display_test::day(2026, 3, 15);
-    products.push_back(p);
-  }
+  for (int i = 0; i < 2; ++i)
+    products.push_back(frenchSeller(store, 800 + i, i ? "Beta" : "Alpha", acc, 1.0f + float(i)));
   auto select = [&](KVRVortelyManagedProduct* p) {
     scope.app.extended = {p};
     scope.app.selected = {p};

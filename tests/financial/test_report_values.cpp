@@ -28,7 +28,7 @@ TEST(FinancialRegions, RowsCodesAndVectors) {
   EXPECT_EQ(KVRMoneyRegionForCode(u""), -1);
   EXPECT_EQ(KVRMoneyRegionForCode(u"WW"), 17);
   const KVRRegionRowTable table = KVRMakeRegionRowTable();
-  EXPECT_EQ(table[0].label, "All Region");
+  EXPECT_EQ(table[0].label, "All Regions");
   EXPECT_EQ(table[0].shortDesc, "");
   EXPECT_EQ(table[18].label, "iAd");
   EXPECT_EQ(table[9].shortDesc, "JP");

@@ -69,6 +69,9 @@ class RecordingBarSource : public KVRVortelyBarGraphDataSource {
   int parts = 2;
   float scale = 50;
   bool answersFormat = true;
+  double valueFactor = 1;  // values in another unit than the scale
+  bool followPercent = false;
+  bool barsFollowPercent(KVRVortelyBarGraphView*) override { return followPercent; }
   int numberOfPartsForCamembertGraph(KVRVortelyBarGraphView*) override { log << "numberOfParts"; return parts; }
   QString legendForPartAtIndex(KVRVortelyBarGraphView*, int part) override {
     log << QString("legend:%1").arg(part);
@@ -83,7 +86,7 @@ class RecordingBarSource : public KVRVortelyBarGraphDataSource {
   double valueForPartAtIndex(KVRVortelyBarGraphView*, int part) override {
     log << QString("value:%1").arg(part);
     if (part < 0) return scale;
-    return part == 0 ? scale : scale * ((part * 7) % 11) / 22.0f;
+    return valueFactor * (part == 0 ? scale : scale * ((part * 7) % 11) / 22.0f);
   }
   float percentForPartAtIndex(KVRVortelyBarGraphView*, int part) override {
     log << QString("percent:%1").arg(part);
@@ -399,4 +402,15 @@ TEST(BarChart, DrawsEachBarInItsColourAndHeightWithItsValue) {
   saveRender(view.grab().toImage(), "bars_values.png");
   EXPECT_EQ(view.lastBars()[0].label, QStringLiteral("%1 $").arg(KVRFormatters::shared().currencyFormatterWithFloats().stringFromNumber(12840.5)));
   EXPECT_EQ(view.legendAt(view.lastBars()[3].slot.center()), "CH");
+
+  // Values in other units than the scale (amounts in each region's currency,
+  // about 150 times the preferred one): bars that follow the shares keep
+  // their heights instead of all reaching the top.
+  ds.valueFactor = 150;
+  ds.followPercent = true;
+  view.grab();
+  for (int i = 1; i < 19; ++i) {
+    const double share = ((i * 7) % 11) / 22.0;
+    if (share > 0) EXPECT_NEAR(view.lastBars()[i].bar.height() / view.lastBars()[0].bar.height(), share, 0.02) << i;
+  }
 }

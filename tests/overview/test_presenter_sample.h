@@ -4,7 +4,10 @@
 // the screen and the printed report.
 #include <cmath>
 
+#include "core/KVRProductValues.h"
+#include "core/KVRVortelyCoreDataManager.h"
 #include "overview/KVROverviewPresenter.h"
+#include "platform/KVRUserDefaults.h"
 #include "test_presenter_fixtures.h"
 
 namespace display_test {
@@ -83,6 +86,50 @@ inline void makeSample(Sample& s, int valueTag = 4, bool oneProduct = false) {
     in.totals.current = &s.current;
     in.totals.previous = &s.previous;
   }
+}
+
+// Every money figure of the sample's totals (both spans, every country and
+// day) times `factor`.
+inline void scaleMoney(Sample& s, float factor) {
+  auto grow = [factor](KVRTotalsStruct& r) { r.currency *= factor; };
+  for (auto* result : {&s.current, &s.previous})
+    for (auto& [id, e] : *result) {
+      grow(e.totals);
+      for (auto& [code, c] : e.byCountry) grow(c);
+      for (auto& [date, c] : e.salesByDate) grow(c);
+    }
+}
+
+// Forgets the overview's remembered value, scale, period and dates, and the
+// shared values by country and date: a controller starts from its defaults.
+inline void forgetDashboard() {
+  KVRUserDefaults& defaults = KVRUserDefaults::standard();
+  for (const char* suffix : {"SelectedValue", "SelectedScale", "SelectedPeriod", "StartDate", "EndDate"})
+    defaults.removeObjectForKey(QStringLiteral("KVRDashboard") + QString::fromLatin1(suffix));
+  KVRVortelyCoreDataManager::sharedInstance().valuesByCountryAndDate().clear();
+}
+
+// A product selling `unitsPerDay` units a day in France from 1 to 15 March
+// 2026, its values published.
+inline KVRVortelyManagedProduct* frenchSeller(Store& store, int64_t idStore, const QString& name,
+                                             KVRStoreAccount* account, float unitsPerDay) {
+  KVRVortelyManagedProduct* p = store.product(idStore, name, account);
+  auto values = std::make_shared<KVRProductValues>();
+  KVRValueSeries series;
+  series.valueKey = QStringLiteral("EU-FR");
+  series.region = QStringLiteral("EU");
+  series.country = QStringLiteral("FR");
+  for (KVRCivilDay d = KVRCivilDayFromYMD(2026, 3, 1); d <= KVRCivilDayFromYMD(2026, 3, 15); ++d) {
+    KVRTotalsStruct r;
+    r.sales = unitsPerDay;
+    series.days.push_back(d);
+    series.records.push_back(r);
+  }
+  values->series.push_back(series);
+  p->publishValues(values, 15, 0, 10);
+  p->firstDate = day(2026, 3, 1);
+  p->lastDate = day(2026, 3, 15);
+  return p;
 }
 
 }  // namespace display_test

@@ -22,7 +22,6 @@
 #include "overview/KVRVortelyResumeController.h"
 #include "core/KVRVortelyCoreDataManager.h"
 #include "platform/KVRMainThread.h"
-#include "platform/KVRUserDefaults.h"
 #include "test_presenter_sample.h"
 
 using namespace display_test;
@@ -285,33 +284,13 @@ TEST(OverviewScreen, AdOverviewLooksAtAdFigures) {
 }
 
 TEST(OverviewScreen, ALoadOfTheControllerReachesTheScreen) {
-  KVRUserDefaults& defaults = KVRUserDefaults::standard();
-  for (const char* suffix : {"SelectedValue", "SelectedScale", "SelectedPeriod", "StartDate", "EndDate"})
-    defaults.removeObjectForKey(QStringLiteral("KVRDashboard") + QString::fromLatin1(suffix));
-  KVRVortelyCoreDataManager::sharedInstance().valuesByCountryAndDate().clear();
+  forgetDashboard();
   AppScope scope;
   Store store;
   KVRStoreAccount* acc = store.account("Studio");
   // Two products selling one and two units a day in France.
-  for (int i = 0; i < 2; ++i) {
-    KVRVortelyManagedProduct* p = store.product(700 + i, i ? "Beta" : "Alpha", acc);
-    auto values = std::make_shared<KVRProductValues>();
-    KVRValueSeries series;
-    series.valueKey = QStringLiteral("EU-FR");
-    series.region = QStringLiteral("EU");
-    series.country = QStringLiteral("FR");
-    for (KVRCivilDay d = KVRCivilDayFromYMD(2026, 3, 1); d <= KVRCivilDayFromYMD(2026, 3, 15); ++d) {
-      KVRTotalsStruct r;
-      r.sales = 1.0f + float(i);
-      series.days.push_back(d);
-      series.records.push_back(r);
-    }
-    values->series.push_back(series);
-    p->publishValues(values, 15, 0, 10);
-    p->firstDate = day(2026, 3, 1);
-    p->lastDate = day(2026, 3, 15);
-    scope.app.extended.push_back(p);
-  }
+  for (int i = 0; i < 2; ++i)
+    scope.app.extended.push_back(frenchSeller(store, 700 + i, i ? "Beta" : "Alpha", acc, 1.0f + float(i)));
   scope.app.selected = scope.app.extended;
   scope.app.accounts = {acc};
   {
@@ -341,13 +320,7 @@ TEST(OverviewScreen, NineDigitFiguresFitTheSmallestWindow) {
   Sample s;
   makeSample(s);
   // Amounts of nine digits and more: every money figure times 200,000.
-  auto grow = [](KVRTotalsStruct& r) { r.currency *= 200000.0f; };
-  for (auto* result : {&s.current, &s.previous})
-    for (auto& [id, e] : *result) {
-      grow(e.totals);
-      for (auto& [code, c] : e.byCountry) grow(c);
-      for (auto& [date, c] : e.salesByDate) grow(c);
-    }
+  scaleMoney(s, 200000.0f);
   scope.app.extended = s.products;
   scope.app.selected = s.products;
   scope.app.accounts = {s.store.accounts.front().get()};

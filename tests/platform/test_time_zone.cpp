@@ -6,30 +6,10 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "env_scope.h"
 #include "platform/KVRICUSupport.h"
 
 namespace {
-
-// Sets an environment variable for one scope, and the C library's zone with it.
-class EnvScope {
- public:
-  EnvScope(const char* name, const char* value) : name_(name), had_(std::getenv(name) != nullptr) {
-    if (had_) saved_ = std::getenv(name);
-    if (value) setenv(name, value, 1);
-    else unsetenv(name);
-    tzset();
-  }
-  ~EnvScope() {
-    if (had_) setenv(name_, saved_.constData(), 1);
-    else unsetenv(name_);
-    tzset();
-  }
-
- private:
-  const char* name_;
-  bool had_;
-  QByteArray saved_;
-};
 
 // The zone's offset against the C library's, at instants spread over 35
 // years (every 5 hours 13 minutes, so every hour of the day and every day of

@@ -697,24 +697,18 @@ void Generator::flushFiscalMonth(Account& a, const FiscalMonth& m) {
                                    : c.region == QLatin1String("WW") && c.currency == QLatin1String("USD")
                                        ? QStringLiteral("USD RoW")
                                        : c.currency;
-      KVRReportEntry* e = dm_.insertReportEntry(r, p.obj);
-      e->type = type;
-      e->count = count;
-      e->income = income;
-      e->currency = lineCurrency;
-      e->country = c.code;
-      e->beginDate = date(begin);
-      e->endDate = date(end);
-      if (zuvo && units < 40) {
-        KVRReportEntry* copy = dm_.insertReportEntry(zuvo, p.obj);
-        copy->type = type;
-        copy->count = count;
-        copy->income = income;
-        copy->currency = lineCurrency;
-        copy->country = c.code;
-        copy->beginDate = e->beginDate;
-        copy->endDate = e->endDate;
-      }
+      auto addLine = [&](KVRReport* into) {
+        KVRReportEntry* e = dm_.insertReportEntry(into, p.obj);
+        e->type = type;
+        e->count = count;
+        e->income = income;
+        e->currency = lineCurrency;
+        e->country = c.code;
+        e->beginDate = date(begin);
+        e->endDate = date(end);
+      };
+      addLine(r);
+      if (zuvo && units < 40) addLine(zuvo);  // the same line in the put-aside copy
       total += int64_t(count) * income;
       units += count;
       const QString kind = p.spec.kind == Kind::InApp ? QStringLiteral("IA1")

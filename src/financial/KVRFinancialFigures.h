@@ -1,0 +1,38 @@
+#pragma once
+// Figures computed from the financial statement after each rebuild, and the
+// one rounding they share:
+//  - round2: an amount rounded to hundredths, half away from zero, through a
+//    64-bit integer (2.345 -> 2.35, -1.234 -> -1.23, -1.235 -> -1.24);
+//  - the year totals: per region, the sum over the year's months of the
+//    rounded amounts after the payment ratios (what the bar chart and the
+//    regions tables show);
+//  - the fixed income of every month: the same sum over the regions of one
+//    month, in the preferred currency (what the trend compares for all
+//    regions).
+// A region counts in a month when the month has its financial report or a
+// payment record for it. Grid totals, year totals, fixed income and exports
+// round with KVRRound2 and nothing else.
+#include <vector>
+
+#include "financial/KVRFinancialStatement.h"
+
+// round2, in single precision: (x x 100 +/- 0.5) truncated toward zero in 64
+// bits, divided by 100. No number gives 0.
+float KVRRound2(float x);
+
+// Whether a region row (1 to 18) counts in a month: its financial report of
+// the selected products, or a payment record.
+bool KVRRegionCountsInMonth(const KVRFinancialStatement& st, const KVRFinancialMonth& month, int row);
+
+// The amount of a region in a month after the payment ratios: round2 of
+// PaymentRatio x amount x JPRatio (each ratio 1 when missing), in that order.
+float KVRRoundedRegionAmount(const KVRFinancialMonth& month, int row, float amount);
+
+// The year totals table of a year: the rows' labels and codes from `rows`,
+// Income and IncomeLocal the sums of the year's months (rows 1 to 18, row 0
+// their total).
+KVRRegionRowTable KVRYearTotals(const KVRFinancialStatement& st, int year, const KVRRegionRowTable& rows);
+
+// The fixed income of every month record, in order: the sum over regions 1
+// to 18 of the rounded preferred-currency amounts.
+std::vector<float> KVRFixedIncomes(const KVRFinancialStatement& st);

@@ -1,0 +1,497 @@
+#include "financial/KVRFinancialWidgets.h"
+
+#include <QApplication>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QVBoxLayout>
+
+#include "core/KVRCalendar.h"
+#include "graphs/KVREvolutionView.h"
+#include "platform/KVRLocalization.h"
+
+namespace {
+
+const QColor kText(0x1f, 0x25, 0x2d);
+const QColor kSecondary(0x6b, 0x74, 0x80);
+const QColor kAccent(0x3b, 0x82, 0xc4);
+const QColor kTotalFill(0xe6, 0xed, 0xf5);
+
+QFont pixelFont(double pixelSize, bool bold = false) {
+  QFont f = QApplication::font();
+  f.setPixelSize(std::max(1, int(std::lround(pixelSize))));
+  f.setBold(bold);
+  return f;
+}
+
+QLabel* makeLabel(int pixelSize, bool bold, const QColor& color, Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter) {
+  auto* l = new QLabel;
+  l->setFont(pixelFont(pixelSize, bold));
+  QPalette p = l->palette();
+  p.setColor(QPalette::WindowText, color);
+  l->setPalette(p);
+  l->setAlignment(align);
+  return l;
+}
+
+// Draws a text in a rectangle, the font shrunk (down to 70 %) until it fits,
+// then elided.
+void drawFittedText(QPainter& p, const QRectF& r, Qt::Alignment align, const QString& text, QFont font) {
+  const double base = font.pixelSize() > 0 ? font.pixelSize() : font.pointSizeF();
+  for (double size = base; size >= base * 0.7; size -= std::max(0.5, base * 0.05)) {
+    if (font.pixelSize() > 0) font.setPixelSize(std::max(1, int(std::lround(size))));
+    else font.setPointSizeF(size);
+    if (QFontMetricsF(font).horizontalAdvance(text) <= r.width()) break;
+  }
+  p.setFont(font);
+  const QString shown = QFontMetricsF(font).elidedText(text, Qt::ElideRight, r.width());
+  p.drawText(r, int(align), shown);
+}
+
+QDate toQDate(KVRDate d) {
+  if (!d.isValid()) return QDate();
+  const KVRDateComponents c =
+      KVRCalendar::shared().components(KVRYearCalendarUnit | KVRMonthCalendarUnit | KVRDayCalendarUnit, d);
+  return QDate(c.year, c.month, c.day);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Cells
+
+void KVRPaintFinancialCell(QPainter& p, const QRectF& rect, const KVRFinancialValue& v, bool selected, double scale) {
+  p.save();
+  p.setRenderHint(QPainter::Antialiasing, true);
+  const double pad = std::min(2.0 * scale, rect.height() * 0.08);
+  const QRectF box = rect.adjusted(pad, pad, -pad, -pad);
+  const double radius = 5.0 * scale;
+  const double fontSize = std::min(12.5 * scale, box.height() * 0.7);
+
+  if (v.kind == KVRFinancialCellKind::title) {
+    // The region's label.
+    p.setPen(kText);
+    drawFittedText(p, box.adjusted(4.0 * scale, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, v.income,
+                   pixelFont(fontSize, true));
+  } else {
+    QColor fill = v.kind == KVRFinancialCellKind::total ? kTotalFill : v.badgeColor.value_or(KVRFinancialGreyColor());
+    if (v.kind == KVRFinancialCellKind::empty || v.kind == KVRFinancialCellKind::noData) fill.setAlphaF(fill.alphaF() * 0.55);
+    p.setPen(Qt::NoPen);
+    p.setBrush(fill);
+    p.drawRoundedRect(box, radius, radius);
+
+    QRectF textBox = box.adjusted(7.0 * scale, 0, -7.0 * scale, 0);
+    if (!v.hidePayment) {
+      // The payment mark: a payment of this month (filled) or a month paid
+      // with a later payment (ring with an arrow).
+      const double d = std::min(box.height() * 0.62, 14.0 * scale);
+      const QRectF mark(box.left() + 5.0 * scale, box.center().y() - d / 2, d, d);
+      p.setBrush(QColor(255, 255, 255, 200));
+      p.setPen(QPen(QColor(0x3a, 0x40, 0x30), 1.2 * scale));
+      p.drawEllipse(mark.adjusted(0.5, 0.5, -0.5, -0.5));
+      if (v.enablePayment) {
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(0x3a, 0x40, 0x30));
+        p.drawEllipse(mark.center(), d * 0.22, d * 0.22);
+      } else {
+        p.setBrush(Qt::NoBrush);
+        QPainterPath arrow;
+        arrow.moveTo(mark.left() + d * 0.26, mark.center().y());
+        arrow.lineTo(mark.right() - d * 0.26, mark.center().y());
+        arrow.moveTo(mark.right() - d * 0.46, mark.top() + d * 0.32);
+        arrow.lineTo(mark.right() - d * 0.26, mark.center().y());
+        arrow.lineTo(mark.right() - d * 0.46, mark.bottom() - d * 0.32);
+        p.drawPath(arrow);
+      }
+      textBox.setLeft(mark.right() + 4.0 * scale);
+    }
+    const bool missing = v.kind == KVRFinancialCellKind::empty || v.kind == KVRFinancialCellKind::noData;
+    p.setPen(missing ? kSecondary : kText);
+    drawFittedText(p, textBox, (missing ? Qt::AlignHCenter : Qt::AlignRight) | Qt::AlignVCenter, v.income,
+                   pixelFont(fontSize, v.kind == KVRFinancialCellKind::total));
+  }
+  if (selected) {
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(kAccent, 2.0 * scale));
+    p.drawRoundedRect(box.adjusted(-0.5, -0.5, 0.5, 0.5), radius, radius);
+  }
+  p.restore();
+}
+
+// ---------------------------------------------------------------------------
+// Grid model and views
+
+KVRFinancialGridModel::KVRFinancialGridModel(Kind kind, QObject* parent) : QAbstractTableModel(parent), kind_(kind) {
+  allLabel_.kind = KVRFinancialCellKind::title;
+  allLabel_.income = allLabel_.region = KVRFinancialRegionLabel(0);
+  allLabel_.badgeColor = KVRFinancialGreyColor();
+}
+
+void KVRFinancialGridModel::setGrid(const KVRFinancialGrid& grid) {
+  const bool sameShape = grid.values.size() == grid_.values.size() && grid.totals.size() == grid_.totals.size();
+  if (!sameShape) beginResetModel();
+  grid_ = grid;
+  if (!grid_.totals.empty()) allLabel_.income = allLabel_.region = grid_.totals.front().region;
+  if (!sameShape) {
+    endResetModel();
+  } else {
+    emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
+    emit headerDataChanged(Qt::Horizontal, 0, columnCount() - 1);
+  }
+}
+
+int KVRFinancialGridModel::rowCount(const QModelIndex& parent) const {
+  if (parent.isValid()) return 0;
+  return kind_ == Regions ? int(grid_.values.size()) / KVRFinancialGrid::kColumns : (grid_.totals.empty() ? 0 : 1);
+}
+
+int KVRFinancialGridModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : KVRFinancialGrid::kColumns;
+}
+
+int KVRFinancialGridModel::recordIndex(const QModelIndex& index) const {
+  if (!index.isValid()) return -1;
+  if (kind_ == Regions) return index.row() * KVRFinancialGrid::kColumns + index.column();
+  return index.column() >= 1 ? index.column() - 1 : -1;
+}
+
+QModelIndex KVRFinancialGridModel::modelIndex(int record) const {
+  if (record < 0) return QModelIndex();
+  if (kind_ == Regions) return index(record / KVRFinancialGrid::kColumns, record % KVRFinancialGrid::kColumns);
+  return record < 3 ? index(0, record + 1) : QModelIndex();
+}
+
+const KVRFinancialValue* KVRFinancialGridModel::valueAt(const QModelIndex& index) const {
+  if (!index.isValid()) return nullptr;
+  if (kind_ == Totals && index.column() == 0) return &allLabel_;
+  const int record = recordIndex(index);
+  return kind_ == Regions ? grid_.value(record) : grid_.total(record);
+}
+
+QVariant KVRFinancialGridModel::data(const QModelIndex& index, int role) const {
+  const KVRFinancialValue* v = valueAt(index);
+  if (!v) return QVariant();
+  switch (role) {
+    case Qt::DisplayRole:
+      return v->income;
+    case Qt::ToolTipRole:
+      if (v->kind == KVRFinancialCellKind::title) return v->region;
+      return QStringLiteral("%1-%2").arg(v->month, v->region);
+    default:
+      return QVariant();
+  }
+}
+
+QVariant KVRFinancialGridModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return QVariant();
+  if (section == 0) return kind_ == Regions ? KVRLocalized("Region") : QString();
+  return section <= 3 ? grid_.captions[size_t(section - 1)] : QString();
+}
+
+Qt::ItemFlags KVRFinancialGridModel::flags(const QModelIndex& index) const {
+  if (!index.isValid()) return Qt::NoItemFlags;
+  if (kind_ == Totals && index.column() == 0) return Qt::ItemIsEnabled;
+  return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+}
+
+void KVRFinancialCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                                     const QModelIndex& index) const {
+  const auto* model = qobject_cast<const KVRFinancialGridModel*>(index.model());
+  const KVRFinancialValue* v = model ? model->valueAt(index) : nullptr;
+  if (!v) return;
+  KVRPaintFinancialCell(*painter, QRectF(option.rect), *v, option.state & QStyle::State_Selected);
+}
+
+KVRFinancialGridView::KVRFinancialGridView(KVRFinancialGridModel::Kind kind, QWidget* parent)
+    : QTableView(parent), model_(new KVRFinancialGridModel(kind, this)) {
+  setModel(model_);
+  setItemDelegate(new KVRFinancialCellDelegate(this));
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setSelectionBehavior(QAbstractItemView::SelectItems);
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  setShowGrid(false);
+  setFrameShape(QFrame::NoFrame);
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  setVerticalScrollBarPolicy(kind == KVRFinancialGridModel::Regions ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+  setFocusPolicy(Qt::StrongFocus);
+  verticalHeader()->hide();
+  verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  verticalHeader()->setDefaultSectionSize(kind == KVRFinancialGridModel::Regions ? 21 : 26);
+  horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+  horizontalHeader()->setHighlightSections(false);
+  horizontalHeader()->setSectionsClickable(false);
+  if (kind == KVRFinancialGridModel::Totals) horizontalHeader()->hide();
+  QPalette pal = palette();
+  pal.setColor(QPalette::Base, Qt::white);
+  setPalette(pal);
+  connect(selectionModel(), &QItemSelectionModel::currentChanged, this, [this](const QModelIndex& current) {
+    if (showing_ || !current.isValid() || !(model_->flags(current) & Qt::ItemIsSelectable)) return;
+    emit recordSelected(model_->recordIndex(current));
+  });
+}
+
+void KVRFinancialGridView::showSelection(const std::set<int>& records) {
+  showing_ = true;
+  const QModelIndex target = records.empty() ? QModelIndex() : model_->modelIndex(*records.begin());
+  if (target.isValid()) {
+    selectionModel()->setCurrentIndex(target, QItemSelectionModel::ClearAndSelect);
+  } else {
+    selectionModel()->clearSelection();
+    selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+  }
+  showing_ = false;
+}
+
+QRect KVRFinancialGridView::cellRect(int record) const { return visualRect(model_->modelIndex(record)); }
+
+void KVRFinancialGridView::resizeEvent(QResizeEvent* event) {
+  QTableView::resizeEvent(event);
+  const int rows = model_->kind() == KVRFinancialGridModel::Regions ? 18 : 1;
+  verticalHeader()->setDefaultSectionSize(std::max(18, viewport()->height() / rows));
+}
+
+// ---------------------------------------------------------------------------
+// Regions table
+
+QVariant KVRRegionsTableModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid()) return QVariant();
+  const KVRFinancialRegionsChart chart = chart_();
+  const bool all = KVRFinancialRegionsChart::regionRowOfTableRow(index.row()) == 0;
+  if (role == Qt::DisplayRole) return index.column() == 0 ? chart.tableLabel(index.row()) : chart.tableIncome(index.row());
+  if (role == Qt::TextAlignmentRole)
+    return QVariant::fromValue(index.column() == 0 ? Qt::AlignLeft | Qt::AlignVCenter : Qt::AlignRight | Qt::AlignVCenter);
+  if (role == Qt::FontRole && all) return pixelFont(12, true);
+  if (role == Qt::FontRole) return pixelFont(12);
+  return QVariant();
+}
+
+// ---------------------------------------------------------------------------
+// Trend view
+
+KVRFinancialTrendView::KVRFinancialTrendView(bool print, QWidget* parent) : QWidget(parent) {
+  auto* column = new QVBoxLayout(this);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(print ? 8 : 4);
+  caption_ = makeLabel(print ? 17 : 13, true, kText, Qt::AlignLeft | Qt::AlignVCenter);
+  caption_->setObjectName(QStringLiteral("trendLabel"));
+  evolution_ = new KVREvolutionView(print ? KVREvolutionStyle::print : KVREvolutionStyle::screen);
+  evolution_->setObjectName(print ? QStringLiteral("prDayVariation") : QStringLiteral("dayVariation"));
+  column->addWidget(caption_);
+  column->addWidget(evolution_, 1);
+  showTrend(KVRFinancialTrend());
+}
+
+void KVRFinancialTrendView::setCaption(const QString& caption) { caption_->setText(caption); }
+
+void KVRFinancialTrendView::showTrend(const KVRFinancialTrend& t) {
+  trend_ = t;
+  evolution_->setTexts(t);
+}
+
+// ---------------------------------------------------------------------------
+// Details panel
+
+KVRFinancialDetailsPanel::KVRFinancialDetailsPanel(QWidget* parent) : QWidget(parent) {
+  auto* column = new QVBoxLayout(this);
+  column->setContentsMargins(12, 10, 12, 10);
+  column->setSpacing(6);
+
+  auto* head = new QHBoxLayout;
+  title_ = makeLabel(15, true, kText);
+  title_->setObjectName(QStringLiteral("financialValueTitle"));
+  status_ = makeLabel(12, true, kSecondary, Qt::AlignRight | Qt::AlignVCenter);
+  status_->setObjectName(QStringLiteral("financialValueStatus"));
+  head->addWidget(title_, 1);
+  head->addWidget(status_, 1);
+  column->addLayout(head);
+
+  auto* incomes = new QHBoxLayout;
+  incomes->setSpacing(8);
+  incomeCaption_ = makeLabel(11, false, kSecondary);
+  incomeCaption_->setText(KVRLocalized("Estimated income:"));
+  income_ = makeLabel(14, true, kText);
+  income_->setObjectName(QStringLiteral("financialValueIncome"));
+  incomeLocalCaption_ = makeLabel(11, false, kSecondary);
+  incomeLocalCaption_->setText(KVRLocalized("In local currency:"));
+  incomeLocal_ = makeLabel(14, true, kText);
+  incomeLocal_->setObjectName(QStringLiteral("financialValueIncomeLocal"));
+  incomes->addWidget(incomeCaption_);
+  incomes->addWidget(income_);
+  incomes->addSpacing(18);
+  incomes->addWidget(incomeLocalCaption_);
+  incomes->addWidget(incomeLocal_);
+  incomes->addStretch(1);
+  column->addLayout(incomes);
+
+  auto* controls = new QHBoxLayout;
+  controls->setSpacing(6);
+  amount_ = new QLineEdit;
+  amount_->setObjectName(QStringLiteral("financialValueReconcileValue"));
+  amount_->setMinimumWidth(90);
+  amount_->setPlaceholderText(KVRLocalized("Amount received"));
+  accounts_ = new QComboBox;
+  accounts_->setObjectName(QStringLiteral("financialValueReconcileAccount"));
+  accounts_->setMinimumWidth(120);
+  date_ = new QDateEdit;
+  date_->setObjectName(QStringLiteral("financialValueReconcileDate"));
+  date_->setCalendarPopup(true);
+  date_->setDisplayFormat(QStringLiteral("MMM d, yyyy"));
+  unreconcile_ = new QPushButton(KVRLocalized("Unreconcile"));
+  unreconcile_->setObjectName(QStringLiteral("financialValueUnreconcileButton"));
+  reconcile_ = new QPushButton(KVRLocalized("Reconcile"));
+  reconcile_->setObjectName(QStringLiteral("financialValueReconcileButton"));
+  reconcile_->setFixedWidth(kReconcileWidth);
+  controls->addWidget(amount_, 1);
+  controls->addWidget(accounts_, 1);
+  controls->addWidget(date_);
+  controls->addStretch(0);
+  controls->addWidget(unreconcile_);
+  controls->addWidget(reconcile_);
+  column->addLayout(controls);
+
+  label_ = makeLabel(12, false, kText, Qt::AlignLeft | Qt::AlignTop);
+  label_->setObjectName(QStringLiteral("financialValueLabel"));
+  label_->setWordWrap(true);
+  column->addWidget(label_, 1);
+
+  connect(reconcile_, &QPushButton::clicked, this, [this] {
+    if (action_ == KVRDetailsAction::forcePayment) emit forcePaymentClicked();
+    else emit reconcileClicked();
+  });
+  connect(unreconcile_, &QPushButton::clicked, this, &KVRFinancialDetailsPanel::unreconcileClicked);
+  connect(accounts_, &QComboBox::activated, this, [this] {
+    if (!filling_) emit accountChosen();
+  });
+  showDetails(KVRFinancialDetailsState());
+}
+
+void KVRFinancialDetailsPanel::showDetails(const KVRFinancialDetailsState& s) {
+  title_->setText(s.title);
+  status_->setText(s.status);
+  status_->setVisible(!s.statusHidden);
+  QPalette pal = status_->palette();
+  QColor c = s.statusColor.isValid() ? s.statusColor : KVRFinancialGreyColor();
+  // The badge colours are pale: the status is written in a darker shade of its colour.
+  c.setAlphaF(1.0);
+  pal.setColor(QPalette::WindowText, c.darker(c.lightness() > 180 ? 190 : 130));
+  status_->setPalette(pal);
+  label_->setText(s.label);
+  income_->setText(s.income);
+  incomeLocal_->setText(s.incomeLocal);
+  const bool empty = s.title.isEmpty();
+  incomeCaption_->setVisible(!empty);
+  incomeLocalCaption_->setVisible(!empty);
+
+  auto apply = [](QWidget* w, const KVRFinancialDetailsState::Control& c) {
+    w->setVisible(!c.hidden);
+    if (c.enabled) w->setEnabled(*c.enabled);
+  };
+  apply(reconcile_, s.reconcileButton);
+  apply(unreconcile_, s.unreconcileButton);
+  apply(amount_, s.amountField);
+  apply(accounts_, s.accountsPopup);
+  apply(date_, s.datePicker);
+  if (s.reconcileTitle) reconcile_->setText(*s.reconcileTitle);
+  if (s.reconcileAction) action_ = s.reconcileAction;
+  if (s.reconcileWidthChange) reconcile_->setFixedWidth(reconcile_->minimumWidth() + s.reconcileWidthChange);
+  if (s.accountItems) {
+    filling_ = true;
+    accounts_->clear();
+    for (const KVRAccountItem& item : *s.accountItems) accounts_->addItem(item.title);
+    filling_ = false;
+  }
+  if (s.accountSelection) accounts_->setCurrentIndex(*s.accountSelection);
+  if (s.pickerDate) date_->setDate(toQDate(*s.pickerDate));
+  if (s.amountText) amount_->setText(*s.amountText);
+  if (s.focusAmountField && amount_->isVisible()) {
+    amount_->setFocus(Qt::OtherFocusReason);
+    amount_->selectAll();
+  }
+}
+
+void KVRFinancialDetailsPanel::setReconcileButtonsEnabled(bool enabled) {
+  reconcile_->setEnabled(enabled);
+  unreconcile_->setEnabled(enabled);
+}
+
+KVRDate KVRFinancialDetailsPanel::reconcileDate() const {
+  const QDate d = date_->date();
+  if (!d.isValid()) return KVRDate();
+  return KVRCalendar::shared().dateFromComponents(KVRDateComponents::ymd(d.year(), d.month(), d.day()));
+}
+
+void KVRFinancialDetailsPanel::setReconcileControlsEnabled(bool enabled) {
+  amount_->setEnabled(enabled);
+  accounts_->setEnabled(enabled);
+  date_->setEnabled(enabled);
+}
+
+// ---------------------------------------------------------------------------
+// Print pieces
+
+void KVRFinancialGridPrint::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::Antialiasing);
+  // The chart's box covers the foot of this one: the grid keeps clear of it.
+  const double w = width(), h = std::max(0, height() - 30);
+  const int rows = 18 + 2;  // captions, 18 regions, totals
+  const double rowH = h / rows;
+  const double scale = std::max(0.5, rowH / 17.0);
+  const double titleW = w * 0.22, colW = (w - titleW) / 3.0;
+  p.setPen(kSecondary);
+  for (int c = 0; c < 3; ++c)
+    drawFittedText(p, QRectF(titleW + c * colW, 0, colW - 6 * scale, rowH), Qt::AlignRight | Qt::AlignVCenter,
+                   grid_.captions[size_t(c)], pixelFont(rowH * 0.55, true));
+  for (int r = 1; r <= 18; ++r) {
+    const double y = r * rowH;
+    for (int c = 0; c < 4; ++c) {
+      const KVRFinancialValue* v = grid_.value(KVRFinancialGrid::indexOf(r, c));
+      if (!v) continue;
+      const QRectF cell = c == 0 ? QRectF(0, y, titleW, rowH) : QRectF(titleW + (c - 1) * colW, y, colW, rowH);
+      KVRPaintFinancialCell(p, cell, *v, false, scale);
+    }
+  }
+  const double y = 19 * rowH;
+  KVRFinancialValue all;
+  all.kind = KVRFinancialCellKind::title;
+  all.income = grid_.totals.empty() ? KVRFinancialRegionLabel(0) : grid_.totals.front().region;
+  all.badgeColor = KVRFinancialGreyColor();
+  KVRPaintFinancialCell(p, QRectF(0, y, titleW, rowH), all, false, scale);
+  for (int c = 0; c < 3; ++c)
+    if (const KVRFinancialValue* v = grid_.total(c)) KVRPaintFinancialCell(p, QRectF(titleW + c * colW, y, colW, rowH), *v, false, scale);
+}
+
+void KVRPrintTextBox::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::TextAntialiasing);
+  const double lineH = std::min(34.0, height() / double(std::max<qsizetype>(lines_.size() + 1, 4)));
+  p.setPen(kText);
+  drawFittedText(p, QRectF(0, 0, width(), lineH), Qt::AlignLeft | Qt::AlignVCenter, title_, pixelFont(lineH * 0.72, true));
+  double y = lineH * 1.1;
+  for (const QString& line : lines_) {
+    p.setPen(kText);
+    drawFittedText(p, QRectF(0, y, width(), lineH), Qt::AlignLeft | Qt::AlignVCenter, line, pixelFont(lineH * 0.62));
+    y += lineH;
+  }
+}
+
+void KVRRegionsPrint::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::TextAntialiasing);
+  const int perColumn = int((rows_.size() + 1) / 2);
+  const double lineH = std::min(30.0, height() / double(perColumn + 1));
+  p.setPen(kText);
+  drawFittedText(p, QRectF(0, 0, width(), lineH), Qt::AlignLeft | Qt::AlignVCenter, title_, pixelFont(lineH * 0.72, true));
+  const double colW = width() / 2.0;
+  for (size_t i = 0; i < rows_.size(); ++i) {
+    const int col = int(i) / perColumn, row = int(i) % perColumn;
+    const QRectF line(col * colW, lineH * (1.1 + row), colW - 16, lineH);
+    const bool last = i + 1 == rows_.size();
+    p.setPen(kText);
+    drawFittedText(p, line, Qt::AlignLeft | Qt::AlignVCenter, rows_[i].first, pixelFont(lineH * 0.6, last));
+    drawFittedText(p, line, Qt::AlignRight | Qt::AlignVCenter, rows_[i].second, pixelFont(lineH * 0.6, last));
+  }
+}

@@ -1,0 +1,474 @@
+#include "financial/KVRFinancialsPanel.h"
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <mutex>
+#include <unordered_set>
+
+#include "core/KVRApplicationServices.h"
+#include "core/KVRVortelyCoreDataManager.h"
+#include "core/KVRVortelyManagedProduct.h"
+#include "financial/KVRFinancialTexts.h"
+#include "financial/KVRReportValueTransformers.h"
+#include "platform/KVRLocalization.h"
+#include "platform/KVRVortelyLogCenter.h"
+
+namespace {
+
+const QString kLogKeyword = QStringLiteral("Financials Controller");
+
+void log(const QString& message) { KVRVortelyLogCenter::sharedInstance().addLogEntry(message, false, kLogKeyword); }
+
+// A date as the panel writes it (medium style of the user's locale); "--"
+// for a missing date.
+QString dateText(KVRDate date) {
+  if (!date.isValid()) return QStringLiteral("--");
+  return KVRReportDateTransformer::transformedValue(date, KVRDate());
+}
+
+QString figure(float value) { return QString::asprintf("%.02f", double(value)); }
+
+// Blanks and direction marks that may sit in a typed or formatted amount.
+bool isBlank(QChar c) {
+  return c.isSpace() || c == QChar(0x00A0) || c == QChar(0x202F) || c == QChar(0x2009) || c == QChar(0x200E) ||
+         c == QChar(0x200F) || c == QChar(0x061C);
+}
+
+// The file name a report is known by: its stored name without the developer.
+QString reportName(const KVRReport& r) {
+  if (r.account && !r.account->developer.isEmpty() && r.filename.startsWith(r.account->developer + QLatin1Char('-')))
+    return r.filename.mid(r.account->developer.size() + 1);
+  return r.filename;
+}
+
+bool reportBefore(const KVRReport* a, const KVRReport* b) {
+  const double da = a->beginDate.isValid() ? a->beginDate.ms : -INFINITY;
+  const double db = b->beginDate.isValid() ? b->beginDate.ms : -INFINITY;
+  if (da != db) return da < db;
+  const QString na = reportName(*a), nb = reportName(*b);
+  if (na != nb) return na < nb;
+  return a->objectID < b->objectID;
+}
+
+}  // namespace
+
+KVRFinancialsPanel::KVRFinancialsPanel()
+    : KVRFinancialsPanel(nullptr, KVRVortelyCoreDataManager::sharedInstance(),
+                         [] { return KVRFinancialAccounts::shared().accounts(); }) {}
+
+KVRFinancialsPanel::KVRFinancialsPanel(KVRApplicationServices* services, KVRVortelyCoreDataManager& dataManager,
+                                       AccountsProvider accounts)
+    : services_(services), dm_(dataManager), accounts_(std::move(accounts)) {}
+
+// ---------------------------------------------------------------------------
+// Refresh
+
+void KVRFinancialsPanel::selectedProductDidChange() {
+  log(QStringLiteral("selectedProductDidChange start"));
+  KVRApplicationServices* app = services_ ? services_ : KVRApplicationServices::current();
+  products_ = app ? app->extendedSelectedProducts() : std::vector<KVRVortelyManagedProduct*>();
+  product_ = app ? app->selectedProduct() : nullptr;
+  {
+    std::lock_guard<std::recursive_mutex> context(dm_.contextLock());
+    reports_.clear();
+    std::unordered_set<const KVRReport*> seen;
+    for (KVRVortelyManagedProduct* p : products_)
+      for (KVRReport* r : p->financialReports())
+        if (seen.insert(r).second) reports_.push_back(r);
+
+    // One period per begin date; the first report met gives its end date.
+    std::map<double, KVRDate> ends;
+    for (const KVRReport* r : reports_)
+      if (r->beginDate.isValid()) ends.emplace(r->beginDate.ms, r->endDate);
+    periods_.clear();
+    periods_.push_back({KVRLocalized("All"), allPeriods()});
+    for (const auto& [begin, end] : ends)
+      periods_.push_back({end.isValid() ? QStringLiteral("%1-%2").arg(dateText(KVRDate(begin)), dateText(end))
+                                        : dateText(KVRDate(begin)),
+                          KVRDate(begin)});
+  }
+  // A period no longer offered falls back to all periods.
+  if (selectedPeriodIndex() == 0) selectedPeriod_ = KVRDate();
+  updateReportEntries();
+  log(QStringLiteral("selectedProductDidChange end"));
+}
+
+// ---------------------------------------------------------------------------
+// Filters
+
+void KVRFinancialsPanel::setSelectedPeriod(KVRDate period) {
+  if (period == selectedPeriod_) return;
+  selectedPeriod_ = period;
+  updateReportEntries();
+}
+
+int KVRFinancialsPanel::selectedPeriodIndex() const {
+  if (!selectedPeriod_.isValid() || selectedPeriod_ == allPeriods()) return 0;
+  for (size_t i = 1; i < periods_.size(); ++i)
+    if (periods_[i].value == selectedPeriod_) return int(i);
+  return 0;
+}
+
+QString KVRFinancialsPanel::regionCodeForTag(int tag) {
+  static const char* const codes[] = {"", "AU", "CA", "EU", "JP", "GB", "US", "WW", "MX", "NZ", "NO", "CH"};
+  if (tag < 1 || tag > CH) return QString(u""_qs);
+  return QString::fromLatin1(codes[tag]);
+}
+
+void KVRFinancialsPanel::filterRegion(int tag) {
+  regionTag_ = tag;
+  updateReportEntries();
+}
+
+void KVRFinancialsPanel::updateReportEntries() {
+  const QString region = regionCodeForTag(regionTag_);
+  const bool allPeriodsShown = !selectedPeriod_.isValid() || selectedPeriod_ == allPeriods();
+  {
+    std::lock_guard<std::recursive_mutex> context(dm_.contextLock());
+    filteredReports_.clear();
+    for (KVRReport* r : reports_) {
+      if (!region.isEmpty()) {
+        const qsizetype dot = r->filename.lastIndexOf(QLatin1Char('.'));
+        const QStringView stem = QStringView(r->filename).left(dot < 0 ? r->filename.size() : dot);
+        if (!stem.endsWith(region)) continue;
+      }
+      if (!allPeriodsShown && r->beginDate != selectedPeriod_) continue;
+      filteredReports_.push_back(r);
+    }
+    std::stable_sort(filteredReports_.begin(), filteredReports_.end(), reportBefore);
+
+    reportTitles_.clear();
+    for (const KVRReport* r : filteredReports_)
+      reportTitles_ << QStringLiteral("%1 (%2)").arg(reportName(*r), KVRReportDateTransformer::transformedValue(*r));
+    gatherRows();
+  }
+  sortLines(sortColumn_, sortAscending_);
+  selectedReport_ = -1;
+  reportChange(filteredReports_.empty() ? -1 : 0);
+}
+
+// The lines of the filtered reports that belong to the selected products,
+// each once, with the totals. Under the context lock.
+void KVRFinancialsPanel::gatherRows() {
+  KVRVortelyCurrencyConverter& converter = KVRVortelyCurrencyConverter::sharedInstance();
+  const std::unordered_set<const KVRVortelyManagedProduct*> selected(products_.begin(), products_.end());
+  std::unordered_set<const KVRReportEntry*> seen;
+  lines_.clear();
+  sales_ = upgrades_ = 0;
+  revenue_ = 0;
+  for (const KVRReport* r : filteredReports_) {
+    for (KVRReportEntry* e : r->entries) {
+      if (!e->product || !selected.count(e->product) || !seen.insert(e).second) continue;
+      const float v = converter.convertAmountToPreferedCurrency(double(e->income), e->currency);
+      const int n = e->count;
+      switch (e->type) {
+        case KVREntryTypeSale:
+          sales_ += n;
+          revenue_ += float(n) * v / 100.0f;
+          break;
+        case KVREntryTypeUpgrade:
+          upgrades_ += n;
+          break;
+        case KVREntryTypeRefund:
+          revenue_ += float(n) * v / 100.0f;
+          break;
+        case KVREntryTypeInAppPurchase:
+          revenue_ += float(n) * v / 100.0f;
+          if (n > 0) sales_ += n;
+          break;
+        default:
+          break;
+      }
+      lines_.push_back({e, e->beginDate.isValid() ? e->beginDate.ms : -INFINITY, KVRIncomeForCompare(*e)});
+    }
+  }
+}
+
+KVRFinancialsLineRow KVRFinancialsPanel::lineRow(int index) const {
+  KVRFinancialsLineRow row;
+  if (index < 0 || index >= int(lines_.size())) return row;
+  std::lock_guard<std::recursive_mutex> context(dm_.contextLock());
+  const KVRReportEntry& e = *lines_[size_t(index)].entry;
+  row.date = KVRReportDateTransformer::transformedValue(e);
+  row.product = e.product ? e.product->name : QString();
+  row.type = KVRDownloadTypeTransformer::transformedValue(e.type);
+  row.country = e.country;
+  row.units = KVRFinancialDecimalText(e.count);
+  row.income = KVRReportIncomeTransformer::transformedValue(e);
+  row.converted = KVRReportConvertIncomeTransformer::transformedValue(e);
+  return row;
+}
+
+void KVRFinancialsPanel::sortLines(SortColumn column, bool ascending) {
+  sortColumn_ = column;
+  sortAscending_ = ascending;
+  if (column == SortColumn::None) return;
+  auto key = [column](const Line& l) { return column == SortColumn::Income ? double(l.incomeForCompare) : l.beginDate; };
+  std::stable_sort(lines_.begin(), lines_.end(), [&](const Line& a, const Line& b) {
+    return ascending ? key(a) < key(b) : key(b) < key(a);
+  });
+}
+
+QString KVRFinancialsPanel::totalRevenuesText() const {
+  return figure(revenue_) + QLatin1Char(' ') + KVRVortelyCurrencyConverter::sharedInstance().preferedCurrencySymbol();
+}
+
+// ---------------------------------------------------------------------------
+// Report and state
+
+KVRReport* KVRFinancialsPanel::selectedReport() const {
+  return selectedReport_ >= 0 && selectedReport_ < int(filteredReports_.size()) ? filteredReports_[size_t(selectedReport_)]
+                                                                                : nullptr;
+}
+
+bool KVRFinancialsPanel::saveState(KVRReport* report, int status, float pointedIncome, KVRDate pointedDate,
+                                   const QString& pointedAccount, QString* error) {
+  KVRVortelyCoreDataManager::ReportState state;
+  state.status = status;
+  state.pointedIncome = pointedIncome;
+  state.pointedDate = pointedDate;
+  state.pointedAccount = pointedAccount;
+  return dm_.saveReportState(report, state, error);
+}
+
+bool KVRFinancialsPanel::reportChange(int index, QString* error) {
+  selectedReport_ = index >= 0 && index < int(filteredReports_.size()) ? index : -1;
+  KVRReport* r = selectedReport();
+  if (!r) {
+    stateTag_ = -1;
+    stateSentence_.clear();
+    return true;
+  }
+  bool saved = true;
+  {
+    std::lock_guard<std::recursive_mutex> context(dm_.contextLock());
+    if (r->status == KVRReportStatusNotConverted)
+      saved = saveState(r, KVRReportStatusEstimated, dm_.incomeValueForReport(r), r->pointedDate, r->pointedAccount,
+                        error);
+    stateTag_ = r->status >= KVRReportStatusEstimated && r->status <= KVRReportStatusReported ? r->status : -1;
+  }
+  updateReportState();
+  return saved;
+}
+
+const std::vector<KVRFinancialsStatusValue>& KVRFinancialsPanel::statusValues() {
+  static const std::vector<KVRFinancialsStatusValue> values = {
+      {QStringLiteral("estimated"), 0}, {QStringLiteral("pointed"), 1}, {QStringLiteral("reported"), 2}};
+  return values;
+}
+
+QString KVRFinancialsPanel::stateSentenceFor(const KVRReport& report, int tag) {
+  const QString symbol = KVRVortelyCurrencyConverter::sharedInstance().preferedCurrencySymbol();
+  const QString amount = figure(report.pointedIncome);
+  switch (tag) {
+    case 0: return KVRLocalized("Estimated revenues for this report: %1 %2").arg(amount, symbol);
+    case 1:
+      return KVRLocalized("Pointed revenues for this report: %1 %2\nOn account %3, on %4")
+          .arg(amount, symbol, report.pointedAccount.isEmpty() ? QStringLiteral("--") : report.pointedAccount,
+               dateText(report.pointedDate));
+    case 2: return KVRLocalized("This report revenues have been reported. Estimated revenues: %1 %2").arg(amount, symbol);
+    default: return QString();
+  }
+}
+
+void KVRFinancialsPanel::updateReportState() {
+  const KVRReport* r = selectedReport();
+  if (!r) return;
+  std::lock_guard<std::recursive_mutex> context(dm_.contextLock());
+  const QString sentence = stateSentenceFor(*r, stateTag_);
+  if (!sentence.isNull()) stateSentence_ = sentence;
+}
+
+KVRFinancialsPanel::StateChange KVRFinancialsPanel::reportStateChange(int tag, QString* error) {
+  KVRReport* r = selectedReport();
+  if (!r || tag < KVRReportStatusEstimated || tag > KVRReportStatusReported) return StateChange::Nothing;
+  if (tag == KVRReportStatusPointed) {
+    stateTag_ = tag;
+    return StateChange::OpenSheet;
+  }
+  bool saved = true;
+  {
+    std::lock_guard<std::recursive_mutex> context(dm_.contextLock());
+    if (r->status != tag) saved = saveState(r, tag, r->pointedIncome, r->pointedDate, r->pointedAccount, error);
+    stateTag_ = r->status >= KVRReportStatusEstimated && r->status <= KVRReportStatusReported ? r->status : -1;
+  }
+  updateReportState();
+  return saved ? StateChange::Stored : StateChange::Failed;
+}
+
+KVRFinancialsRealIncomeSheet KVRFinancialsPanel::realIncomeSheet(KVRDate today) const {
+  KVRFinancialsRealIncomeSheet sheet;
+  for (const KVRFinancialAccount& a : accounts_ ? accounts_() : std::vector<KVRFinancialAccount>()) sheet.accounts << a.Label;
+  if (sheet.accounts.isEmpty()) sheet.accounts << QStringLiteral("--");
+  sheet.date = today;
+  sheet.currencySymbol = KVRVortelyCurrencyConverter::sharedInstance().preferedCurrencySymbol();
+  if (const KVRReport* r = selectedReport()) {
+    std::lock_guard<std::recursive_mutex> context(dm_.contextLock());
+    if (r->pointedIncome >= 0) sheet.amount = KVRFinancialAmountNumber(r->pointedIncome) + QLatin1Char(' ') + sheet.currencySymbol;
+  }
+  return sheet;
+}
+
+bool KVRFinancialsPanel::reportRealIncomeSetOK(const QString& typed, KVRDate date, const QString& accountLabel,
+                                               QString* message) {
+  auto refuse = [&](const QString& why) {
+    if (message) *message = why;
+    return false;
+  };
+  KVRReport* r = selectedReport();
+  if (!r) return refuse(KVRLocalized("No report is chosen."));
+  const QString symbol = KVRVortelyCurrencyConverter::sharedInstance().preferedCurrencySymbol();
+  if (typed.trimmed().isEmpty() || typed.trimmed() == symbol) return refuse(KVRLocalized("Type the amount received."));
+  const std::optional<double> amount = parseAmount(typed, symbol);
+  if (!amount || !std::isfinite(float(*amount)))
+    return refuse(KVRLocalized("“%1” cannot be read as an amount. Type it as in %2.")
+                      .arg(typed.trimmed(), KVRFinancialAmountNumber(1234.56) + QLatin1Char(' ') + symbol));
+  if (*amount < 0) return refuse(KVRLocalized("The amount received cannot be negative."));
+  QString error;
+  {
+    std::lock_guard<std::recursive_mutex> context(dm_.contextLock());
+    if (!saveState(r, KVRReportStatusPointed, float(*amount), date, accountLabel, &error))
+      return refuse(KVRLocalized("The payment could not be saved: %1").arg(error));
+  }
+  stateTag_ = KVRReportStatusPointed;
+  updateReportState();
+  return true;
+}
+
+void KVRFinancialsPanel::reportRealIncomeSetCancel() {
+  if (const KVRReport* r = selectedReport()) {
+    std::lock_guard<std::recursive_mutex> context(dm_.contextLock());
+    stateTag_ = r->status >= KVRReportStatusEstimated && r->status <= KVRReportStatusReported ? r->status : -1;
+  }
+  updateReportState();
+}
+
+// ---------------------------------------------------------------------------
+// Partners and costs
+
+bool KVRFinancialsPanel::canAddPartnerCost() const { return product_ != nullptr; }
+
+std::vector<KVRFinancialsPartnerCostRow> KVRFinancialsPanel::partnerCostRows() const {
+  std::vector<KVRFinancialsPartnerCostRow> rows;
+  if (!product_) return rows;
+  std::lock_guard<std::recursive_mutex> context(dm_.contextLock());
+  for (const KVRCost* c : product_->costs) rows.push_back({KVRLocalized("Cost"), c->name, KVRFinancialAmountNumber(c->value), QString()});
+  for (const KVRPartner* p : product_->partners)
+    rows.push_back({KVRLocalized("Partner"), p->name, KVRFinancialAmountNumber(p->cost), KVRFinancialDecimalText(p->royalties)});
+  return rows;
+}
+
+bool KVRFinancialsPanel::addCost(const QString& name, const QString& valueText, QString* message) {
+  auto refuse = [&](const QString& why) {
+    if (message) *message = why;
+    return false;
+  };
+  if (!product_) return refuse(KVRLocalized("Select one product to add a cost to it."));
+  if (name.trimmed().isEmpty()) return refuse(KVRLocalized("Type a name for the cost."));
+  if (valueText.trimmed().isEmpty()) return refuse(KVRLocalized("Type the amount of the cost."));
+  const std::optional<double> value = parseAmount(valueText);
+  if (!value) return refuse(KVRLocalized("“%1” cannot be read as an amount.").arg(valueText.trimmed()));
+  QString error;
+  if (!dm_.addCost(product_, name.trimmed(), *value, &error))
+    return refuse(KVRLocalized("The cost could not be saved: %1").arg(error));
+  return true;
+}
+
+bool KVRFinancialsPanel::addPartner(const QString& name, const QString& costText, const QString& royaltiesText,
+                                    QString* message) {
+  auto refuse = [&](const QString& why) {
+    if (message) *message = why;
+    return false;
+  };
+  if (!product_) return refuse(KVRLocalized("Select one product to add a partner to it."));
+  if (name.trimmed().isEmpty()) return refuse(KVRLocalized("Type the partner's name."));
+  // An empty figure is none (0): a partner may have a cost, royalties or both.
+  auto read = [](const QString& text) -> std::optional<double> {
+    if (text.trimmed().isEmpty()) return 0.0;
+    return parseAmount(text, QStringLiteral("%"));
+  };
+  const std::optional<double> cost = read(costText), royalties = read(royaltiesText);
+  if (!cost) return refuse(KVRLocalized("“%1” cannot be read as an amount.").arg(costText.trimmed()));
+  if (!royalties) return refuse(KVRLocalized("“%1” cannot be read as a number.").arg(royaltiesText.trimmed()));
+  QString error;
+  if (!dm_.addPartner(product_, name.trimmed(), *cost, *royalties, &error))
+    return refuse(KVRLocalized("The partner could not be saved: %1").arg(error));
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Reading an amount
+
+std::optional<double> KVRFinancialsPanel::parseAmount(const QString& text, const QString& symbol) {
+  // The locale's separators, as the amount formatter writes them: the
+  // decimal one before the last two digits, the grouping one after the first.
+  const QString sample = KVRFinancialAmountNumber(1234567.25);
+  QChar decimal = QLatin1Char('.'), grouping;
+  {
+    qsizetype first = -1, last = -1;
+    for (qsizetype i = 0; i < sample.size(); ++i)
+      if (sample[i].isDigit()) {
+        if (first < 0) first = i;
+        last = i;
+      }
+    if (last >= 2 && !sample[last - 2].isDigit()) decimal = sample[last - 2];
+    for (qsizetype i = first + 1; first >= 0 && i < last - 2; ++i)
+      if (!sample[i].isDigit()) {
+        grouping = isBlank(sample[i]) ? QLatin1Char(' ') : sample[i];
+        break;
+      }
+  }
+
+  QString t = text;
+  if (!symbol.isEmpty()) t.remove(symbol);
+  QString s;  // digits, '.', and a leading '-'
+  bool negative = false, pointSeen = false;
+  std::vector<int> groupLengths;  // digits between grouping separators, integer part
+  int run = 0;
+  bool grouped = false;
+  for (const QChar c : t) {
+    if (isBlank(c)) {
+      if (grouping == QLatin1Char(' ') && !pointSeen && run > 0) {
+        groupLengths.push_back(run);
+        run = 0;
+        grouped = true;
+      }
+      continue;
+    }
+    if (c.isDigit()) {
+      s += QChar(u'0' + c.digitValue());
+      if (!pointSeen) ++run;
+      continue;
+    }
+    if (c == decimal && !pointSeen) {
+      pointSeen = true;
+      s += QLatin1Char('.');
+      continue;
+    }
+    if (c == grouping && !pointSeen && run > 0) {
+      groupLengths.push_back(run);
+      run = 0;
+      grouped = true;
+      continue;
+    }
+    if ((c == QLatin1Char('-') || c == QChar(0x2212)) && s.isEmpty() && !negative) {
+      negative = true;
+      continue;
+    }
+    if (c == QLatin1Char('+') && s.isEmpty() && !negative) continue;
+    return std::nullopt;
+  }
+  if (s.isEmpty() || s == QLatin1String(".")) return std::nullopt;
+  if (grouped) {
+    // Groups of two or three digits, the last one of three: "12.50" is not a
+    // grouped figure where the point groups thousands.
+    if (run != 3) return std::nullopt;
+    for (size_t i = 1; i < groupLengths.size(); ++i)
+      if (groupLengths[i] != 2 && groupLengths[i] != 3) return std::nullopt;
+  }
+  bool ok = false;
+  const double value = s.toDouble(&ok);
+  if (!ok || !std::isfinite(value)) return std::nullopt;
+  return negative ? -value : value;
+}

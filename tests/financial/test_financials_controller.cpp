@@ -1,0 +1,220 @@
+// The financials panel as the user works it, offscreen: pop-ups, the lines
+// table and its sorting, the state cells with the payment sheet, and the
+// partners and costs sheet.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QTableWidget>
+#include <gtest/gtest.h>
+
+#include "core/KVRFormatters.h"
+#include "core/KVRNotifications.h"
+#include "financial/KVRFinancialScreen.h"
+#include "financial/KVRReportValueTransformers.h"
+#include "financial/KVRVortelyFinancialsController.h"
+#include "financial/KVRVortelyReportsController.h"
+#include "platform/KVRNotificationCenter.h"
+#include "graphs/render_dir.h"
+#include "fake_selection.h"
+#include "qt_print.h"
+#include "statement_fixture.h"
+
+namespace {
+
+class FinancialsControllerTest : public StatementTest {
+ protected:
+  void SetUp() override {
+    StatementTest::SetUp();
+    KVRFormatters::shared().resetLocale(QStringLiteral("en_US"));
+    KVRReportDateTransformer::resetFormatter();
+    selection_.install();
+
+    KVRReport* june = financial(soft, "0611_EU.txt", day(2011, 5, 29));
+    june->endDate = day(2011, 7, 2);
+    for (auto [count, income, type] : {std::tuple{12, 70, 1}, {3, 150, 1}, {-1, 70, 3}, {2, 0, 2}}) {
+      KVRReportEntry* e = line(june, app, count, income, "EUR");
+      e->type = type;
+      e->endDate = june->endDate;
+    }
+    KVRReport* july = financial(soft, "0711_EU.txt", day(2011, 7, 3));
+    july->endDate = day(2011, 7, 30);
+    line(july, app, 5, 99, "EUR")->endDate = july->endDate;
+    QString error;
+    ASSERT_TRUE(dm().save(&error)) << error.toStdString();
+    selection_.selectProducts({app});
+
+    window_.resize(1000, 360);
+    panel_ = new KVRVortelyFinancialsController(&window_, &selection_, [] {
+      return std::vector<KVRFinancialAccount>{{"Pelliro Business EUR", "", "", "", "", "EUR", false}};
+    });
+    panel_->setAlertPresenter([this](QWidget*, const QString& title, const QString&) { alerts_ << title; });
+    panel_->setGeometry(0, 0, 1000, 360);
+    window_.show();
+    panel_->selectedProductDidChange();
+  }
+  void TearDown() override {
+    window_.close();
+    selection_.uninstall();
+    KVRFormatters::shared().resetLocale();
+    StatementTest::TearDown();
+  }
+
+  QStringList column(int c) const {
+    QStringList out;
+    const QAbstractItemModel* m = panel_->reportsTableView()->model();
+    for (int r = 0; r < m->rowCount(); ++r) out << m->index(r, c).data().toString();
+    return out;
+  }
+
+  FakeSelection selection_;
+  QWidget window_;
+  KVRVortelyFinancialsController* panel_ = nullptr;
+  QStringList alerts_;
+};
+
+}  // namespace
+
+TEST_F(FinancialsControllerTest, PopupsLinesAndSorting) {
+  EXPECT_EQ(panel_->periodsPopup()->count(), 3);
+  EXPECT_EQ(panel_->periodsPopup()->itemText(1), "May 29, 2011-Jul 2, 2011");
+  EXPECT_EQ(panel_->reportsPopup()->currentText(), "0611_EU.txt (May 29, 2011-Jul 2, 2011)");
+  EXPECT_EQ(column(KVRVortelyFinancialsController::IncomeColumn),
+            (QStringList{"8.40 €", "4.50 €", "-0.70 €", "--", "4.95 €"}));
+  EXPECT_EQ(panel_->reportsTotalSales()->text(), "20");
+  EXPECT_EQ(panel_->reportsTotalUpgrades()->text(), "2");
+  EXPECT_EQ(panel_->reportsTotalRevenues()->text(), "17.15 €");
+
+  // Income, ascending then descending; another column does not sort.
+  panel_->reportsTableView()->horizontalHeader()->sectionClicked(KVRVortelyFinancialsController::IncomeColumn);
+  EXPECT_EQ(column(KVRVortelyFinancialsController::IncomeColumn),
+            (QStringList{"-0.70 €", "--", "4.50 €", "4.95 €", "8.40 €"}));
+  panel_->reportsTableView()->horizontalHeader()->sectionClicked(KVRVortelyFinancialsController::IncomeColumn);
+  EXPECT_EQ(column(KVRVortelyFinancialsController::IncomeColumn).front(), "8.40 €");
+  EXPECT_EQ(panel_->reportsTableView()->horizontalHeader()->sortIndicatorOrder(), Qt::DescendingOrder);
+  panel_->reportsTableView()->horizontalHeader()->sectionClicked(KVRVortelyFinancialsController::TypeColumn);
+  EXPECT_EQ(column(KVRVortelyFinancialsController::IncomeColumn).front(), "8.40 €");
+
+  // July alone, then the region filter that keeps nothing.
+  panel_->periodsPopup()->setCurrentIndex(2);
+  EXPECT_EQ(column(KVRVortelyFinancialsController::IncomeColumn), QStringList{"4.95 €"});
+  EXPECT_EQ(panel_->reportsTotalSales()->text(), "5");
+  panel_->regionsPopup()->setCurrentIndex(panel_->regionsPopup()->findData(KVRFinancialsPanel::US));
+  EXPECT_TRUE(column(0).isEmpty());
+  EXPECT_FALSE(panel_->reportsPopup()->isEnabled());
+  EXPECT_FALSE(panel_->reportStateCell(0)->isEnabled());
+  EXPECT_EQ(panel_->reportsTotalRevenues()->text(), "0.00 €");
+  QApplication::processEvents();
+  saveRender(window_.grab().toImage(), "financials-panel-empty.png");
+}
+
+TEST_F(FinancialsControllerTest, PaymentSheetCancelledAndConfirmed) {
+  KVRReport* june = panel_->panel().selectedReport();
+  ASSERT_NE(june, nullptr);
+  EXPECT_TRUE(panel_->reportStateCell(0)->isChecked());
+  EXPECT_EQ(panel_->reportStateLabel()->text(), "Estimated revenues for this report: 12.20 €");
+
+  // Cancelled: the cells go back to the report's state, nothing stored.
+  panel_->reportStateCell(1)->click();
+  KVRRealIncomeSheet* sheet = panel_->reportRealIncomeSetPanel();
+  ASSERT_NE(sheet, nullptr);
+  EXPECT_TRUE(sheet->isVisible());
+  EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
+  EXPECT_EQ(sheet->parentWidget(), &window_);
+  EXPECT_EQ(sheet->amountField()->text(), "12.20 €");
+  EXPECT_EQ(sheet->accountPopup()->currentText(), "Pelliro Business EUR");
+  sheet->cancelButton()->click();
+  EXPECT_FALSE(sheet->isVisible());
+  EXPECT_TRUE(panel_->reportStateCell(0)->isChecked());
+  EXPECT_FALSE(panel_->reportStateCell(1)->isChecked());
+  EXPECT_EQ(june->status, 0);
+
+  // An unreadable amount keeps the sheet open with the reason.
+  panel_->reportStateCell(1)->click();
+  sheet->amountField()->setText("twelve");
+  sheet->okButton()->click();
+  EXPECT_TRUE(sheet->isVisible());
+  EXPECT_TRUE(sheet->messageLabel()->isVisible());
+  EXPECT_TRUE(sheet->messageLabel()->text().startsWith("“twelve” cannot be read as an amount."));
+  EXPECT_EQ(june->status, 0);
+  QApplication::processEvents();
+  saveRender(window_.grab().toImage(), "financials-panel-sheet-owner.png");
+  saveRender(sheet->grab().toImage(), "financials-panel-sheet.png");
+
+  sheet->amountField()->setText("12.50 €");
+  sheet->datePicker()->setDate(QDate(2011, 8, 3));
+  sheet->okButton()->click();
+  EXPECT_FALSE(sheet->isVisible());
+  EXPECT_TRUE(panel_->reportStateCell(1)->isChecked());
+  EXPECT_EQ(panel_->reportStateLabel()->text(),
+            "Pointed revenues for this report: 12.50 €\nOn account Pelliro Business EUR, on Aug 3, 2011");
+  EXPECT_EQ(june->status, 1);
+  EXPECT_FLOAT_EQ(june->pointedIncome, 12.5f);
+  EXPECT_FALSE(dm().hasChanges());
+  EXPECT_TRUE(alerts_.isEmpty());
+}
+
+TEST_F(FinancialsControllerTest, PartnersAndCostsSheet) {
+  EXPECT_TRUE(panel_->addPartnerCostButton()->isEnabled());
+  EXPECT_EQ(panel_->partnersCostsTable()->rowCount(), 0);
+  panel_->addPartnerCostButton()->click();
+  KVRPartnerCostSheet* sheet = panel_->partnerCostAddPanel();
+  ASSERT_NE(sheet, nullptr);
+  EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
+  EXPECT_EQ(sheet->parentWidget(), &window_);
+  sheet->setPartnerCostAddSelection(1);
+  sheet->partnerLabel()->setText("Studio Nord");
+  sheet->partnerRoyalties()->setText("thirty");
+  sheet->okButton()->click();
+  EXPECT_TRUE(sheet->isVisible());
+  EXPECT_EQ(sheet->messageLabel()->text(), "“thirty” cannot be read as a number.");
+  sheet->partnerRoyalties()->setText("30");
+  sheet->okButton()->click();
+  EXPECT_FALSE(sheet->isVisible());
+  ASSERT_EQ(panel_->partnersCostsTable()->rowCount(), 1);
+  EXPECT_EQ(panel_->partnersCostsTable()->item(0, 1)->text(), "Studio Nord");
+  EXPECT_EQ(panel_->partnersCostsTable()->item(0, 3)->text(), "30");
+  // The sheet keeps its fields for the next one.
+  panel_->addPartnerCostButton()->click();
+  EXPECT_EQ(sheet->partnerLabel()->text(), "Studio Nord");
+  sheet->reject();
+
+  // Two products: no single product to add to.
+  selection_.selectProducts({app, product(soft, 1002)});
+  panel_->selectedProductDidChange();
+  EXPECT_FALSE(panel_->addPartnerCostButton()->isEnabled());
+  EXPECT_EQ(panel_->partnersCostsTable()->rowCount(), 0);
+}
+
+TEST_F(FinancialsControllerTest, OnTheStatementsScreenTheReportsFollowEachRebuild) {
+  // A copy from another vendor's archive, which the rebuild puts aside.
+  KVRReport* copy = financial(soft, "0611_US.txt", day(2011, 5, 29));
+  copy->filename = "Zuvo-0611_US.txt";
+  line(copy, app, 1, 99, "USD");
+  app->resetFinancialReports();
+  QString error;
+  ASSERT_TRUE(dm().save(&error)) << error.toStdString();
+
+  KVRVortelyReportsController reports(&selection_);
+  KVRFinancialScreen screen(&reports);
+  screen.resize(1200, 680);
+  screen.show();
+  reports.awakeFromNib();
+  screen.finishAnimations();
+  screen.showPage(1);
+  KVRVortelyFinancialsController* panel = screen.financialController();
+  ASSERT_EQ(reports.financialController(), panel);
+  EXPECT_EQ(panel->reportsPopup()->currentText(), "No financial report");
+
+  KVRNotificationCenter::defaultCenter().postNotification(KVRVortelySelectedProductDidChange);
+  EXPECT_EQ(panel->reportsPopup()->count(), 2);
+  EXPECT_EQ(panel->reportsPopup()->itemText(0), "0611_EU.txt (May 29, 2011-Jul 2, 2011)");
+  EXPECT_EQ(panel->reportsPopup()->itemText(1), "0711_EU.txt (Jul 3, 2011-Jul 30, 2011)");
+  EXPECT_EQ(panel->reportsTotalSales()->text(), "20");
+  EXPECT_EQ(screen.shownPage(), 1);
+}
