@@ -35,7 +35,7 @@ float rateOf(const QString& code) {
 }  // namespace
 
 History buildHistory(const std::vector<KVRReportEntry*>& entries, const std::vector<KVRiAdReportEntry*>& adEntries,
-                     const std::vector<KVRReport*>& accountReports) {
+                     const std::vector<KVRReport*>& accountReports, const KVREffectiveRates* effectiveRates) {
   KVRCalendar& cal = KVRCalendar::shared();
   History h;
   std::vector<const KVRReportEntry*> lines;
@@ -75,6 +75,18 @@ History buildHistory(const std::vector<KVRReportEntry*>& entries, const std::vec
     if (uncovered == 0) continue;
     const QString code = KVRVortelyCurrencyConverter::rateCodeForCurrency(e->currency.trimmed());
     const float rate = rateOf(code);
+    // The effective rates of the line's region and currency, if any.
+    const QString key = keyOf(e->country);
+    const QString region = key.left(key.indexOf(QLatin1Char('-')));
+    std::vector<KVREffectiveRate> runs;
+    if (effectiveRates)
+      for (const KVREffectiveRate& run : *effectiveRates)
+        if (run.region == region && run.currency == code) runs.push_back(run);
+    auto rateOn = [&](KVRCivilDay day) {
+      for (const KVREffectiveRate& run : runs)
+        if (run.firstDay <= day && day <= run.lastDay) return float(run.rate);
+      return rate;
+    };
     const int slot = KVRCurrencySlotForCode(code.toStdString());
     KVRCurrencySet set;
     if (!code.isEmpty()) set.insert(code.toStdString());
@@ -88,10 +100,13 @@ History buildHistory(const std::vector<KVRReportEntry*>& entries, const std::vec
     const float incomePart = whole ? lineIncome : float(double(lineIncome) * uncovered / s.spread);
     if (e->type == KVREntryTypeSale || e->type == KVREntryTypeInAppPurchase) h.totalSales += countPart;
     if (e->type == KVREntryTypeUpgrade) h.totalUpgrades += countPart;
-    h.totalIncomes += incomePart * rate;
+    // At effective rates a spread line's income counts day by day.
+    if (runs.empty()) h.totalIncomes += incomePart * rate;
+    else if (s.spread == 1) h.totalIncomes += incomePart * rateOn(s.day);
     for (int d = 0; d < s.spread; ++d) {
       if (!s.daily && covered.count(s.day + d)) continue;
-      KVRTotalsStruct& r = h.records[{keyOf(e->country), s.day + d}];
+      if (!runs.empty() && s.spread != 1) h.totalIncomes += dayIncome * rateOn(s.day + d);
+      KVRTotalsStruct& r = h.records[{key, s.day + d}];
       if (e->type == KVREntryTypeSale || e->type == KVREntryTypeInAppPurchase) {
         r.sales += dayCount;
         (e->income == 0 ? r.freeSales : r.paiedSales) += dayCount;
@@ -105,7 +120,7 @@ History buildHistory(const std::vector<KVRReportEntry*>& entries, const std::vec
       r.income += dayIncome;
       if (slot >= 0) r.currencyAmount(KVRCurrencySlot(slot)) += dayIncome;
       r.currencies.unite(set);
-      r.currency += dayIncome * rate;
+      r.currency += dayIncome * rateOn(s.day + d);
     }
   }
 

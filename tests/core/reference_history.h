@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "catalogue/KVRVortelyCurrencyConverter.h"
 #include "core/KVREntities.h"
 #include "core/KVRTotalsStruct.h"
 
@@ -18,8 +19,9 @@ struct History {
 };
 
 // With the catalogue, the converter's current rates to its preferred currency
-// and the shared calendar, as the default build services.
+// and the shared calendar, as the default build services; money of a region
+// and currency that has effective rates converts day by day at them.
 History buildHistory(const std::vector<KVRReportEntry*>& entries, const std::vector<KVRiAdReportEntry*>& adEntries,
-                     const std::vector<KVRReport*>& accountReports);
+                     const std::vector<KVRReport*>& accountReports, const KVREffectiveRates* effectiveRates = nullptr);
 
 }  // namespace reference

@@ -12,6 +12,7 @@
 #include <set>
 
 #include "catalogue/KVRVortelyCurrencyConverter.h"
+#include "catalogue/KVRVortelyStoreDataSource.h"
 #include "core/KVRHistoryBuilder.h"
 #include "core/KVRVortelyCoreDataManager.h"
 #include "platform/KVRUserDefaults.h"
@@ -87,6 +88,66 @@ TEST_F(CompactHistory, BuildGivesThePlainAccumulationsFloatsBitForBit) {
   // The random lines reach every form a field can take.
   EXPECT_TRUE(sawInt8 && sawInt16 && sawFloat && sawScaled && sawSum && sawMixedSets)
       << sawInt8 << sawInt16 << sawFloat << sawScaled << sawSum << sawMixedSets;
+}
+
+// Runs of effective rates over some of the (region, currency) pairs the
+// random lines use: runs of 1 to 40 days with gaps, rates of 1 (the preferred
+// currency's own), the cached rate or others, and now and then a pair whose
+// runs all lie before the lines.
+std::shared_ptr<const KVREffectiveRates> randomEffectiveRates(std::mt19937& rng, KVRCivilDay first, int days) {
+  auto pick = [&](int n) { return int(rng() % unsigned(n)); };
+  std::set<std::pair<QString, QString>> pairs;
+  for (const char* country : {"FR", "DE", "US", "GB", "JP", "ZZ", "CH", "BR", "IT"}) {
+    QString region = KVRVortelyStoreDataSource::regionForCountryCode(country);
+    if (region.isEmpty()) region = "WW";
+    for (const char* currency : {"EUR", "USD", "GBP", "JPY", "CHF"}) pairs.insert({region, currency});
+  }
+  const double rates[] = {1.0, 0.75, 1.3, 0.913};
+  KVREffectiveRates runs;
+  for (const auto& [region, currency] : pairs) {
+    if (pick(3) == 0) continue;
+    const bool before = pick(6) == 0;
+    KVRCivilDay day = before ? first - 100 : first - 10 + pick(20);
+    const KVRCivilDay end = before ? first - 1 : first + days + 10;
+    while (day < end) {
+      const KVRCivilDay last = std::min<KVRCivilDay>(end - 1, day + pick(40));
+      runs.push_back({region, currency, day, last, rates[pick(4)]});
+      day = last + 1 + (pick(3) == 0 ? pick(10) : 0);
+    }
+  }
+  return std::make_shared<const KVREffectiveRates>(std::move(runs));
+}
+
+// Reconciled payments' rates convert day by day: a build with them gives the
+// plain accumulation's floats, and the next product built without them by the
+// same builder converts at the cached rates again.
+TEST_F(CompactHistory, EffectiveRatesConvertAsThePlainAccumulationDoes) {
+  constexpr KVRCivilDay first = KVRCivilDayFromYMD(2024, 11, 4);
+  constexpr int days = 150;
+  KVRHistoryBuilder builder;
+  bool changedSomething = false;
+  for (int seed = 0; seed < 10; ++seed) {
+    std::mt19937 rng{unsigned(50 + seed)};
+    RandomHistory lines;
+    KVRVortelyManagedProduct product;
+    lines.fill(&product, rng, first, days, 1500, seed % 2 == 0);
+    const std::shared_ptr<const KVREffectiveRates> rates = seed % 3 == 2 ? nullptr : randomEffectiveRates(rng, first, days);
+    builder.setEffectiveRates(rates);
+    const KVRHistory h = builder.build(product.entries, product.iAdEntries, lines.accountReports);
+    const reference::History ref =
+        reference::buildHistory(product.entries, product.iAdEntries, lines.accountReports, rates.get());
+    EXPECT_TRUE(sameBits(h.totalIncomes, ref.totalIncomes)) << seed << ": " << h.totalIncomes << " vs " << ref.totalIncomes;
+    ASSERT_EQ(h.values->recordCount(), ref.records.size()) << seed;
+    for (const auto& [key, r] : ref.records) {
+      const KVRTotalsStruct* got = h.values->find(key.first, key.second);
+      ASSERT_TRUE(got && *got == r) << seed << " " << key.first.toStdString() << " day " << key.second << ": currency "
+                                    << (got ? got->currency : -1) << " vs " << r.currency;
+    }
+    if (rates)
+      changedSomething |= !sameBits(ref.totalIncomes, reference::buildHistory(product.entries, product.iAdEntries,
+                                                                              lines.accountReports).totalIncomes);
+  }
+  EXPECT_TRUE(changedSomething);
 }
 
 TEST(CompactSeries, HandMadeRecordsAndDaysReadBackAsPutIn) {
