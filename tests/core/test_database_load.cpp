@@ -77,7 +77,7 @@ class DatabaseLoad : public ::testing::Test {
       if (i % 13) e->currency = QString::fromUtf8(texts[i % 5]);
       if (i % 17) e->country = i % 2 ? "US" : "FR";
       if (i % 19) e->beginDate = KVRDate(1.7e12 + 86400000.0 * (i % 700) + (i % 3 ? 0.5 : 0.0));
-      if (i % 23) e->endDate = KVRDate(double(int64_t(1.7e12) + 3600000 * i));
+      if (i % 23) e->endDate = KVRDate(double(int64_t(1.7e12) + int64_t(3600000) * i));
     }
     if (longText) {
       KVRReportEntry* e = dm().insertReportEntry(reports[0], products[0]);
