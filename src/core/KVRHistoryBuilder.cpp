@@ -254,6 +254,7 @@ class KVRProductBlock {
 struct KVRHistoryBuilder::Scratch {
   std::vector<Line> lines;        // in relationship order
   std::vector<uint32_t> byDate;   // their order by date
+  std::vector<float> oneDayRate;  // a one-day line's rate, effective or cached (when the product has effective rates)
   std::vector<uint32_t> lineOrder;       // lines grouped by value key
   std::vector<KVRCivilDay> coveredDays;
   std::vector<int32_t> grid;             // day -> record number of the key being summed
@@ -462,6 +463,9 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
     return spans;
   };
 
+  const bool withRates = effectiveRates_ && !effectiveRates_->empty();
+  if (withRates) w.oneDayRate.resize(lines.size());
+
   // The days of the span the daily reports leave to each line (0: the line
   // counts nowhere), its currency, and the all-time totals.
   float totalSales = 0, totalUpgrades = 0, totalIncomes = 0;
@@ -490,12 +494,14 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
       case KVREntryTypeUpgrade: totalUpgrades += countPart; break;
       default: break;
     }
+    // A one-day line's rate, found once for the totals and its record.
+    if (withRates && l.spread == 1) w.oneDayRate[li] = spans.empty() ? cur.rate : spans.on(l.day, cur.rate);
     // Converted at the effective rates, a spread line adds its income day
     // by day, each uncovered day's share at that day's rate.
     if (spans.empty()) {
       totalIncomes += incomePart * cur.rate;
     } else if (l.spread == 1) {
-      totalIncomes += incomePart * spans.on(l.day, cur.rate);
+      totalIncomes += incomePart * w.oneDayRate[li];
     } else {
       const float dayIncome = lineIncome / float(l.spread);
       for (int i = 0; i < l.spread; ++i)
@@ -602,8 +608,10 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
       }
       if (cur.slot >= 0) k.slotMask |= uint16_t(1u << cur.slot);
       else k.noSlotMoney = true;
-      const Spans spans = spansFor(l.key, cur);
-      if (spans.empty()) k.noteRate(cur.rate);
+      // A one-day line's rate was found with the totals; the days of a
+      // spread line with effective rates each have their own.
+      const Spans spans = l.spread == 1 ? Spans{} : spansFor(l.key, cur);
+      if (spans.empty()) k.noteRate(withRates && l.spread == 1 ? w.oneDayRate[keyLines[j]] : cur.rate);
       for (int i = 0; i < l.spread; ++i) {
         if (!l.daily && coverage.covers(l.day + i)) continue;
         mark(l.day + i);
@@ -632,8 +640,8 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
       const float divisor = float(l.spread);
       const float dayCount = l.spread == 1 ? count : count / divisor;
       const float dayIncome = l.spread == 1 ? lineIncome : lineIncome / divisor;
-      const float dayCurrency = dayIncome * cur.rate;
-      const Spans spans = spansFor(l.key, cur);
+      const Spans spans = l.spread == 1 ? Spans{} : spansFor(l.key, cur);
+      const float dayCurrency = dayIncome * (withRates && l.spread == 1 ? w.oneDayRate[keyLines[j]] : cur.rate);
       const int subField = e->type != KVREntryTypeRefund && e->subType != KVREntrySubTypeStandard
                                ? subTypeField(e->subType) : -1;
       const int slotField = cur.slot >= 0 ? F::firstSlot + cur.slot : -1;

@@ -126,11 +126,12 @@ TEST_F(CompactHistory, EffectiveRatesConvertAsThePlainAccumulationDoes) {
   constexpr int days = 150;
   KVRHistoryBuilder builder;
   bool changedSomething = false;
-  for (int seed = 0; seed < 10; ++seed) {
+  for (int seed = 0; seed < 16; ++seed) {
     std::mt19937 rng{unsigned(50 + seed)};
     RandomHistory lines;
     KVRVortelyManagedProduct product;
-    lines.fill(&product, rng, first, days, 1500, seed % 2 == 0);
+    // Few lines leave some keys with one-day lines only.
+    lines.fill(&product, rng, first, days, seed % 4 == 1 ? 40 : 1500, seed % 2 == 0);
     const std::shared_ptr<const KVREffectiveRates> rates = seed % 3 == 2 ? nullptr : randomEffectiveRates(rng, first, days);
     builder.setEffectiveRates(rates);
     const KVRHistory h = builder.build(product.entries, product.iAdEntries, lines.accountReports);
