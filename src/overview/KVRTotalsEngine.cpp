@@ -116,6 +116,9 @@ struct Plan {
   std::vector<KVRDate> walk;
   std::vector<KVRCivilDay> walkDays;  // the calendar day of each walked date
   bool consecutive = true;            // walkDays[i] == walkDays[0] + i
+  // A product's day records before any sum: the walk's dates with zero
+  // records, copied whole into each product's result.
+  std::vector<std::pair<KVRDate, KVRTotalsStruct>> zeroDays;
   std::shared_ptr<const KeyPlan> keyPlan;
   bool onlyTotals = false;
   std::array<int, 64> slotOfCode{};  // interned currency index -> KVRCurrencySlot or -1
@@ -316,8 +319,7 @@ bool sumProduct(const Plan& plan, const KVRTotalsEngine::ProductInput& in, KVRPr
   out.hasSalesByDate = !plan.onlyTotals;
   const bool perDay = !plan.onlyTotals && dayCount > 0 && !kp.keys.empty();
   if (perDay) {
-    out.salesByDate.resize(dayCount);
-    for (size_t i = 0; i < dayCount; ++i) out.salesByDate[i].first = plan.walk[i];
+    out.salesByDate = plan.zeroDays;
   }
 
   // The product's series paired with the passing keys.
@@ -683,6 +685,11 @@ std::optional<KVRTotalsResult> KVRTotalsEngine::run(const QStringList& valueKeys
   for (size_t i = 0; i < plan.walk.size(); ++i) {
     plan.walkDays.push_back(cal.civilDay(plan.walk[i]));
     if (i > 0 && plan.walkDays[i] != plan.walkDays[0] + KVRCivilDay(i)) plan.consecutive = false;
+  }
+
+  if (!onlyTotals) {
+    plan.zeroDays.resize(plan.walk.size());
+    for (size_t i = 0; i < plan.walk.size(); ++i) plan.zeroDays[i].first = plan.walk[i];
   }
 
   plan.keyPlan = keyPlanCached(sortedKeysCached(valueKeys), region);
