@@ -295,7 +295,7 @@ int main(int argc, char** argv) {
     cases.erase(std::remove_if(cases.begin(), cases.end(),
                                [only](const Case& c) { return c.name.find(only) == std::string::npos; }),
                 cases.end());
-  struct Row { double fast = 0, ref = 0, bytes = 0; bool same = true; };
+  struct Row { double fast = 0, fastBeside = 0, ref = 0, bytes = 0; bool same = true; };
   std::vector<Row> rows(cases.size());
   auto fastEngine = [](const Case& c) -> Engine {
     return [&c](KVRDate a, KVRDate b, bool only) {
@@ -335,7 +335,21 @@ int main(int argc, char** argv) {
       };
       LoadResults r;
       rows[i].ref = medianMs([&] { return runLoad(ref, c.products.size(), spans[i]); }, 1, &r);
-      if (rows[i].ref < 200) rows[i].ref = medianMs([&] { return runLoad(ref, c.products.size(), spans[i]); }, 5);
+      if (rows[i].ref < 200) {
+        // The short loads: each reference run followed by fast runs, so that
+        // both engines meet the same state of the (shared) machine and the
+        // ratio compares like with like.
+        std::vector<double> refTimes, fastTimes;
+        for (int k = 0; k < 7; ++k) {
+          refTimes.push_back(medianMs([&] { return runLoad(ref, c.products.size(), spans[i]); }, 1));
+          for (int j = 0; j < 5; ++j)
+            fastTimes.push_back(medianMs([&] { return runLoad(fastEngine(c), c.products.size(), spans[i]); }, 1));
+        }
+        std::sort(refTimes.begin(), refTimes.end());
+        std::sort(fastTimes.begin(), fastTimes.end());
+        rows[i].ref = refTimes[refTimes.size() / 2];
+        rows[i].fastBeside = fastTimes[fastTimes.size() / 2];
+      }
       const auto f = runLoad(fastEngine(c), c.products.size(), spans[i]);
       for (size_t k = 0; k < f.size(); ++k) rows[i].same = rows[i].same && identical(f[k], r[k]);
     }
@@ -347,7 +361,8 @@ int main(int argc, char** argv) {
               "touches");
   for (size_t i = 0; i < cases.size(); ++i) {
     const Row& r = rows[i];
-    const double ratio = r.ref > 0 ? r.ref / r.fast : 0;
+    // A short load's ratio is against the fast runs made beside the reference's.
+    const double ratio = r.ref > 0 ? r.ref / (r.fastBeside > 0 ? r.fastBeside : r.fast) : 0;
     const bool within = r.fast < cases[i].target && (!withReference || (ratio >= 30 && r.same));
     ok = ok && within;
     std::printf("%-24s %10.2f %8.0f %12.1f %7.0fx %-10s %6.1f MB%s\n", cases[i].name.c_str(), r.fast, cases[i].target,
