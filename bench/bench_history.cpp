@@ -1,4 +1,7 @@
-// History build of every product of a large database: seconds and peak memory.
+// Opening a large database and building every product's history: seconds,
+// peak memory and the build's page faults, as the application's start-up does
+// them (KVRVortelyCoreDataManager::openStore, then KVRInstallEffectiveRates
+// and KVRVortelyManagedProduct::buildHistories).
 //
 //   VORTELY_BENCH_DATA   the sample folder (made by vortely-sample-data --size
 //                        large --out <dir>) or the database file itself;
@@ -6,19 +9,38 @@
 //   VORTELY_BENCH_SYNTHETIC=1  build made-up products in memory instead
 //                        (also used when no database is found)
 //
-// Target: the build of all products in under 5 seconds on one core, peak
-// resident memory under 2 GB.
+//   bench_history --copies N --out <folder>
+//                        writes into <folder> a store N times the one of
+//                        VORTELY_BENCH_DATA (every account, product, report
+//                        and line copied N - 1 times under new ids), with the
+//                        sample's rates beside it.
+//
+// One run per process (the peak memory is the process's). Targets: open +
+// build under 1.0 s, or 2.0 s when the process may run on one processor
+// only (`taskset -c 0`); peak memory under 450 MB for the large sample, under
+// 2 GB for a store four times as large.
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <SQLiteCpp/SQLiteCpp.h>
+#include <sys/resource.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "bench_common.h"
 #include "core/KVRCalendar.h"
+#include "core/KVRProcessors.h"
 #include "core/KVRVortelyCoreDataManager.h"
 #include "financial/KVREffectiveRates.h"
 
@@ -28,6 +50,22 @@ double cpuSeconds() {
   timespec t{};
   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
   return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+// Resident bytes of the process now.
+double residentBytes() {
+  long pages = 0, resident = 0;
+  if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+    std::fclose(f);
+  }
+  return double(resident) * double(sysconf(_SC_PAGESIZE));
+}
+
+long minorFaults() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return u.ru_minflt;
 }
 
 // Made-up products: daily lines for three years in 40 countries, a weekly
@@ -110,17 +148,84 @@ struct Synthetic {
   }
 };
 
+// Writes into `folder` a store `copies` times the one at `store`: every row
+// of every table copied under ids shifted past the largest, products under
+// new store ids; the rates file beside the store comes along.
+int makeCopies(const QString& store, int copies, const QString& folder) {
+  if (store.isEmpty() || copies < 1) {
+    std::fprintf(stderr, "no database to copy\n");
+    return 1;
+  }
+  QDir().mkpath(folder);
+  const QString target = QDir(folder).filePath(QStringLiteral("Vortely.sqlite"));
+  QFile::remove(target);
+  if (!QFile::copy(store, target)) {
+    std::fprintf(stderr, "cannot write %s\n", qPrintable(target));
+    return 1;
+  }
+  const QString rates = QFileInfo(store).dir().filePath(QStringLiteral("Rates.json"));
+  QFile::remove(QDir(folder).filePath(QStringLiteral("Rates.json")));
+  if (QFile::exists(rates)) QFile::copy(rates, QDir(folder).filePath(QStringLiteral("Rates.json")));
+  try {
+    SQLite::Database db(target.toStdString(), SQLite::OPEN_READWRITE);
+    const char* tables[] = {"StoreAccount", "Product", "Report", "ReportEntry", "iAdReportEntry", "Rating", "Cost", "Partner"};
+    std::map<std::string, int64_t> maxId;
+    std::map<std::string, std::vector<std::string>> columns;
+    for (const char* t : tables) {
+      maxId[t] = db.execAndGet(std::string("SELECT ifnull(max(id), 0) FROM ") + t).getInt64();
+      SQLite::Statement q(db, std::string("PRAGMA table_info(") + t + ")");
+      while (q.executeStep()) columns[t].push_back(q.getColumn(1).getString());
+    }
+    const int64_t storeIdStep = db.execAndGet("SELECT ifnull(max(abs(idStore)), 0) + 1 FROM Product").getInt64();
+    SQLite::Transaction transaction(db);
+    for (int k = 1; k < copies; ++k) {
+      for (const char* t : tables) {
+        std::string select;
+        for (const std::string& c : columns[t]) {
+          if (!select.empty()) select += ", ";
+          if (c == "id") select += "id + " + std::to_string(maxId[t] * k);
+          else if (c == "account_id") select += "account_id + " + std::to_string(maxId["StoreAccount"] * k);
+          else if (c == "product_id") select += "product_id + " + std::to_string(maxId["Product"] * k);
+          else if (c == "report_id") select += "report_id + " + std::to_string(maxId["Report"] * k);
+          else if (c == "idStore") select += "idStore + " + std::to_string(storeIdStep * k);
+          else select += c;
+        }
+        db.exec(std::string("INSERT INTO ") + t + " SELECT " + select + " FROM " + t + " WHERE id <= " +
+                std::to_string(maxId[t]) + " ORDER BY id");
+      }
+    }
+    transaction.commit();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "cannot copy: %s\n", e.what());
+    return 1;
+  }
+  std::printf("%s: %d times %s\n", qPrintable(target), copies, qPrintable(store));
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   bench::nameApplication();
+  const bench::Data data = bench::dataFromEnvironment();
+  for (int i = 1; i + 1 < argc; ++i)
+    if (std::strcmp(argv[i], "--copies") == 0) {
+      QString out;
+      for (int j = 1; j + 1 < argc; ++j)
+        if (std::strcmp(argv[j], "--out") == 0) out = QString::fromLocal8Bit(argv[j + 1]);
+      if (out.isEmpty()) {
+        std::fprintf(stderr, "--copies needs --out <folder>\n");
+        return 1;
+      }
+      return makeCopies(data.store, std::atoi(argv[i + 1]), out);
+    }
 
   KVRVortelyCoreDataManager& dm = KVRVortelyCoreDataManager::sharedInstance();
   Synthetic synthetic;
   std::vector<KVRVortelyManagedProduct*> products;
+  const double residentBefore = residentBytes();
   const auto t0 = std::chrono::steady_clock::now();
-  const bench::Data data = bench::dataFromEnvironment();
   const QString& store = data.store;
   if (!store.isEmpty()) {
     if (!bench::openStore(dm, store)) return 1;
@@ -138,38 +243,61 @@ int main(int argc, char** argv) {
     adLines += p->iAdEntries.size();
   }
   const double loadMB = bench::peakMegabytes();
+  const double loadedBytes = residentBytes() - residentBefore;
 
-  // Every product's history, built anew, one after the other (each build
-  // reads its lines under the context lock, as the application's rebuild does),
-  // after the effective rates of the reconciled payments.
+  // Every product's history, built anew, as the application's start-up does:
+  // the effective rates of the reconciled payments first, then the builds.
+  const long f2 = minorFaults();
   const double c2 = cpuSeconds();
   const auto t2 = std::chrono::steady_clock::now();
   const size_t effectiveRates = store.isEmpty() ? 0 : KVRInstallEffectiveRates(dm);
   const auto tRates = std::chrono::steady_clock::now();
-  for (KVRVortelyManagedProduct* p : products) {
-    std::lock_guard<std::recursive_mutex> ctx(dm.contextLock());
-    p->resetHistory();
-    p->buildHistoryByDate();
-  }
+  KVRVortelyManagedProduct::buildHistories(products, true);
   const auto t3 = std::chrono::steady_clock::now();
   const double c3 = cpuSeconds();
+  const long f3 = minorFaults();
 
-  size_t records = 0;
+  size_t records = 0, valueBytes = 0;
   for (auto* p : products)
-    if (auto v = p->valuesByCountryAndDate()) records += v->recordCount();
+    if (auto v = p->valuesByCountryAndDate()) records += v->recordCount(), valueBytes += v->byteSize();
   const double loadSeconds = std::chrono::duration<double>(t1 - t0).count();
   const double buildSeconds = std::chrono::duration<double>(t3 - t2).count();
   const double peakMB = bench::peakMegabytes();
+  const unsigned processors = KVRAvailableProcessors();
+  std::printf("processors    %u\n", processors);
   std::printf("products      %zu\n", products.size());
   std::printf("sales lines   %zu\n", lines);
   std::printf("ad lines      %zu\n", adLines);
-  std::printf("day records   %zu\n", records);
-  std::printf("load          %.3f s (peak %.0f MB)\n", loadSeconds, loadMB);
+  std::printf("day records   %zu (%.1f MB, %.1f bytes each)\n", records, valueBytes / 1048576.0,
+              records ? double(valueBytes) / double(records) : 0.0);
+  std::printf("open          %.3f s (peak %.0f MB)\n", loadSeconds, loadMB);
   std::printf("effective rates %zu runs in %.3f s\n", effectiveRates, std::chrono::duration<double>(tRates - t2).count());
-  std::printf("history build %.3f s (processor time %.3f s, effective rates included)\n", buildSeconds, c3 - c2);
+  std::printf("history build %.3f s (processor time %.3f s, effective rates included), %ld page faults\n",
+              buildSeconds, c3 - c2, f3 - f2);
+  std::printf("open + build  %.3f s\n", loadSeconds + buildSeconds);
   std::printf("peak memory   %.0f MB\n", peakMB);
-  const bool ok = buildSeconds < 5.0 && peakMB < 2048.0;
-  std::printf("%s (target: build under 5 s, peak under 2048 MB)\n", ok ? "within target" : "OVER TARGET");
+  // What each step cannot do without, to set against the memory bandwidth
+  // (bench_memory): the open reads the file and writes the loaded objects;
+  // the build reads the lines and writes the day records, whose pages it
+  // must fault in at least once.
+  const double fileBytes = store.isEmpty() ? 0.0 : double(QFileInfo(store).size());
+  const double lineBytes = double(lines) * sizeof(KVRReportEntry) + double(adLines) * sizeof(KVRiAdReportEntry);
+  std::printf("open touches  %.0f MB (the file %.0f MB, the loaded objects %.0f MB)\n",
+              (fileBytes + loadedBytes) / 1048576.0, fileBytes / 1048576.0, loadedBytes / 1048576.0);
+  std::printf("build touches %.0f MB (the lines %.0f MB, the day records %.0f MB: at least %.0f page faults)\n",
+              (lineBytes + double(valueBytes)) / 1048576.0, lineBytes / 1048576.0, valueBytes / 1048576.0,
+              std::ceil(double(valueBytes) / double(sysconf(_SC_PAGESIZE))));
+  // The large sample has under 3 million lines; four times it, over 11. The
+  // time target is the large sample's.
+  const bool large = lines > 6000000;
+  const double timeTarget = large ? 1e9 : processors == 1 ? 2.0 : 1.0;
+  const double memoryTarget = large ? 2048.0 : 450.0;
+  const bool ok = loadSeconds + buildSeconds < timeTarget && peakMB < memoryTarget;
+  if (large)
+    std::printf("%s (target: peak under %.0f MB)\n", ok ? "within target" : "OVER TARGET", memoryTarget);
+  else
+    std::printf("%s (target: open + build under %.1f s, peak under %.0f MB)\n", ok ? "within target" : "OVER TARGET",
+                timeTarget, memoryTarget);
   if (!store.isEmpty()) dm.closeStore();
   return ok ? 0 : 2;
 }

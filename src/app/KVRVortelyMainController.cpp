@@ -280,13 +280,9 @@ void KVRVortelyMainController::startDataLoad() {
   runInBackground([this, products] {
     // The rates that reconciled payments show convert their months' sales.
     KVRInstallEffectiveRates(KVRVortelyCoreDataManager::sharedInstance());
-    // The lock is taken per product, so the main thread never waits for more
-    // than one product's build.
-    auto& lock = KVRVortelyCoreDataManager::sharedInstance().contextLock();
-    for (KVRVortelyManagedProduct* product : products) {
-      std::lock_guard<std::recursive_mutex> g(lock);
-      product->buildHistoryByDate();
-    }
+    // The lock is taken per batch of a few products built side by side, so
+    // the main thread never waits for more than one batch.
+    KVRVortelyManagedProduct::buildHistories(products);
     postToMain([this] { finishDataLoad(); });
   });
 }
@@ -430,18 +426,12 @@ void KVRVortelyMainController::rebuildData(const QString& taskLabel) {
     // or a new preferred currency changes them), then every product's
     // history with them.
     KVRInstallEffectiveRates(KVRVortelyCoreDataManager::sharedInstance());
-    auto& lock = KVRVortelyCoreDataManager::sharedInstance().contextLock();
     const size_t count = products.size();
-    for (size_t i = 0; i < count; ++i) {
-      KVRVortelyManagedProduct* product = products[i];
-      {
-        std::lock_guard<std::recursive_mutex> g(lock);
-        product->resetHistory();
-        product->buildHistoryByDate();
-        product->resetFinancialReports();
-      }
-      task->setProgress(float(i + 1) / float(count));
-    }
+    size_t built = 0;
+    KVRVortelyManagedProduct::buildHistories(products, true, [&](KVRVortelyManagedProduct* product) {
+      product->resetFinancialReports();
+      task->setProgress(float(++built) / float(count));
+    });
     postToMain([this, task] {
       KVRTaskManager::sharedInstance().unregisterTask(task);
       rebuildTask_.reset();

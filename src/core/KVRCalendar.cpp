@@ -235,13 +235,21 @@ KVRCivilDay KVRCalendar::civilDay(KVRDate date) {
   return d_->civilDayOf(date.ms);
 }
 
+void KVRCalendar::civilDays(const KVRDate* dates, size_t count, KVRCivilDay* out) {
+  std::lock_guard<std::recursive_mutex> g(lock_);
+  for (size_t i = 0; i < count; ++i) out[i] = dates[i].isValid() ? d_->civilDayOf(dates[i].ms) : 0;
+}
+
 KVRDate KVRCalendar::dateFromCivilDay(KVRCivilDay day) {
   std::lock_guard<std::recursive_mutex> g(lock_);
   return d_->dateFromLocalTime(double(day) * kMsPerDay);
 }
 
-std::vector<KVRDate> KVRCalendar::dayWalk(KVRDate from, KVRDate to) {
+std::vector<KVRDate> KVRCalendar::dayWalk(KVRDate from, KVRDate to) { return dayWalk(from, to, nullptr); }
+
+std::vector<KVRDate> KVRCalendar::dayWalk(KVRDate from, KVRDate to, std::vector<KVRCivilDay>* days) {
   std::vector<KVRDate> walk;
+  if (days) days->clear();
   if (!from.isValid() || !to.isValid() || from.isLaterThan(to)) return walk;
   std::lock_guard<std::recursive_mutex> g(lock_);
   const KVRCivilDay first = d_->civilDayOf(from.ms);
@@ -250,13 +258,20 @@ std::vector<KVRDate> KVRCalendar::dayWalk(KVRDate from, KVRDate to) {
   const double timeOfDay = from.ms + d_->cachedOffsetAt(from.ms) - double(first) * kMsPerDay;
   walk.reserve(size_t(int64_t(last) - int64_t(first) + 1));
   walk.push_back(from);
+  if (days) {
+    days->reserve(walk.capacity());
+    days->push_back(first);
+  }
   for (KVRCivilDay day = first + 1; day <= last; ++day) {
     KVRDate d = d_->dateFromLocalTime(double(day) * kMsPerDay + timeOfDay);
     // A clock change late in the day can push that wall time into the next
     // day: the day is then walked at its first instant. A day the zone
     // skipped whole (Apia, 30 December 2011) has no instant and is not walked.
     if (d_->civilDayOf(d.ms) != day) d = d_->dateFromLocalTime(double(day) * kMsPerDay);
-    if (d_->civilDayOf(d.ms) == day) walk.push_back(d);
+    if (d_->civilDayOf(d.ms) == day) {
+      walk.push_back(d);
+      if (days) days->push_back(day);
+    }
   }
   return walk;
 }

@@ -34,6 +34,8 @@ class KVRCalendar {
   // Day-level helpers.
   KVRDate startOfDay(KVRDate date);           // the date cut to its day
   KVRCivilDay civilDay(KVRDate date);         // the calendar day the date falls on
+  // The calendar days of many dates at once: out[i] is civilDay(dates[i]).
+  void civilDays(const KVRDate* dates, size_t count, KVRCivilDay* out);
   KVRDate dateFromCivilDay(KVRCivilDay day);  // midnight (or the day's first instant)
   // The days from the day of `from` to the day of `to`, both included, one
   // date per calendar day: `from` itself, then each following day at from's
@@ -41,6 +43,8 @@ class KVRCalendar {
   // previous date keeps every day, also where a clock change moved one day's
   // date off midnight. Empty when a date is missing or `from` is later than `to`.
   std::vector<KVRDate> dayWalk(KVRDate from, KVRDate to);
+  // The same, with the calendar day of each date walked in `days`.
+  std::vector<KVRDate> dayWalk(KVRDate from, KVRDate to, std::vector<KVRCivilDay>* days);
 
   std::recursive_mutex& calendarLock() { return lock_; }
 

@@ -4,7 +4,11 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <mutex>
 #include <tuple>
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include "catalogue/KVRVortelyCurrencyConverter.h"
 #include "catalogue/KVRVortelyStoreDataSource.h"
@@ -39,10 +43,12 @@ bool isSalesReportLine(const KVRReportEntry* e) {
 // One line once its days and value key are known.
 struct Line {
   const KVRReportEntry* entry;
-  int key;
-  KVRCivilDay day;  // first day
-  int spread;       // days of its span: 1 for a daily line
-  bool daily;       // a line of a daily report (or of no report): one day, always counted
+  int32_t key;
+  KVRCivilDay day;        // first day
+  int16_t spread;         // days of its span: 1 for a daily line
+  int16_t uncovered = 0;  // days of the span no daily report covers (0: counts nowhere)
+  int16_t currency = -1;  // index in the builder's currencies
+  bool daily;             // a line of a daily report (or of no report): one day, always counted
 };
 
 // Longest span a monthly free line is spread over; beyond it the dates are
@@ -53,7 +59,7 @@ constexpr int kLongestSpread = 366;
 // they span.
 class DayCoverage {
  public:
-  explicit DayCoverage(std::vector<KVRCivilDay> days) {
+  explicit DayCoverage(const std::vector<KVRCivilDay>& days) {
     if (days.empty()) return;
     const auto [lo, hi] = std::minmax_element(days.begin(), days.end());
     first_ = *lo;
@@ -70,90 +76,194 @@ class DayCoverage {
   std::vector<uint8_t> bits_;
 };
 
-struct Slot {
-  int key;
-  KVRCivilDay day;
-  KVRTotalsStruct record;
-};
-
-// The records being built, reached by value key and day. Lines of one product
-// span a limited range of days, so a dense key x day grid of record indexes
-// serves them without hashing; a grid that would be too large (lines decades
-// apart) falls back to a hash map.
-class SlotTable {
- public:
-  SlotTable(int keyCount, KVRCivilDay firstDay, KVRCivilDay lastDay) : keys_(keyCount), first_(firstDay) {
-    const int64_t span = int64_t(lastDay) - int64_t(firstDay) + 1;
-    if (keyCount > 0 && span > 0 && int64_t(keyCount) * span <= (int64_t(1) << 24)) {
-      span_ = span;
-      grid_.assign(size_t(int64_t(keyCount) * span), -1);
-    }
-  }
-  void reserve(size_t n) { slots_.reserve(dense() ? std::min(n, grid_.size()) : n); }
-  bool dense() const { return span_ > 0; }
-
-  KVRTotalsStruct& at(int key, KVRCivilDay day) {
-    if (dense()) {
-      int32_t& index = grid_[size_t(int64_t(key) * span_ + (int64_t(day) - first_))];
-      if (index < 0) {
-        index = int32_t(slots_.size());
-        slots_.push_back(Slot{key, day, KVRTotalsStruct{}});
-      }
-      return slots_[size_t(index)].record;
-    }
-    const uint64_t k = (uint64_t(uint32_t(key)) << 32) | uint32_t(day);
-    auto [it, inserted] = index_.try_emplace(k, slots_.size());
-    if (inserted) slots_.push_back(Slot{key, day, KVRTotalsStruct{}});
-    return slots_[it->second].record;
-  }
-
-  std::vector<Slot>& entries() { return slots_; }
-
-  // Record indexes by key rank, then day ascending.
-  std::vector<uint32_t> ordered(const std::vector<int>& keyOfRank, const std::vector<int>& rankOfKey) const {
-    std::vector<uint32_t> order;
-    order.reserve(slots_.size());
-    if (dense()) {
-      for (int key : keyOfRank) {
-        const int32_t* row = grid_.data() + int64_t(key) * span_;
-        for (int64_t d = 0; d < span_; ++d)
-          if (row[d] >= 0) order.push_back(uint32_t(row[d]));
-      }
-      return order;
-    }
-    for (size_t i = 0; i < slots_.size(); ++i) order.push_back(uint32_t(i));
-    std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-      const Slot& x = slots_[a];
-      const Slot& y = slots_[b];
-      const int rx = rankOfKey[size_t(x.key)], ry = rankOfKey[size_t(y.key)];
-      return rx != ry ? rx < ry : x.day < y.day;
-    });
-    return order;
-  }
-
- private:
-  int keys_;
-  KVRCivilDay first_;
-  int64_t span_ = 0;
-  std::vector<int32_t> grid_;
-  std::vector<Slot> slots_;
-  std::unordered_map<uint64_t, size_t> index_;
-};
-
-float& subTypeMeasure(KVRTotalsStruct& r, int subType, bool* ok) {
-  *ok = true;
+// The record field a sub-type also feeds, or -1.
+int subTypeField(int subType) {
   switch (subType) {
-    case KVREntrySubTypePromoCode: return r.promoCode;
-    case KVREntrySubTypeGiftPurchase: return r.giftPurchase;
-    case KVREntrySubTypeGiftRedemption: return r.giftRedemption;
-    case KVREntrySubTypeEducation: return r.eduStore;
-    case KVREntrySubTypeNewSubscription: return r.newSubscription;
-    case KVREntrySubTypeRenewal: return r.renewal;
-    default: *ok = false; return r.promoCode;
+    case KVREntrySubTypePromoCode: return KVRRecordField::promoCode;
+    case KVREntrySubTypeGiftPurchase: return KVRRecordField::giftPurchase;
+    case KVREntrySubTypeGiftRedemption: return KVRRecordField::giftRedemption;
+    case KVREntrySubTypeEducation: return KVRRecordField::eduStore;
+    case KVREntrySubTypeNewSubscription: return KVRRecordField::newSubscription;
+    case KVREntrySubTypeRenewal: return KVRRecordField::renewal;
+    default: return -1;
+  }
+}
+
+// Key texts are few and every product repeats them: one copy for all.
+QString internedKeyText(const QString& text) {
+  static std::mutex lock;
+  static QHash<QString, QString> table;
+  std::lock_guard<std::mutex> g(lock);
+  auto it = table.constFind(text);
+  if (it == table.constEnd()) it = table.insert(text, text);
+  return *it;
+}
+
+uint32_t floatBits(float f) {
+  uint32_t b;
+  std::memcpy(&b, &f, sizeof b);
+  return b;
+}
+
+// What the lines of one value key touch, and the layout of its series while
+// it is summed: one float column per field that gets additions of its own;
+// a field whose additions are always those of another field shares that
+// field's column.
+struct KeyWork {
+  bool sale = false, paid = false, free = false, upgrade = false, refund = false, ads = false;
+  uint8_t subTypes = 0;      // bit per sub-type field written
+  uint16_t slotMask = 0;       // bit per currency slot written
+  bool noSlotMoney = false;  // a line in a currency without an amount of its own
+  bool oneRate = true;       // every line, every day, converts at `rate`
+  bool anyRate = false;
+  float rate = 1.0f;
+  uint32_t count = 0;        // records
+  uint32_t first = 0;        // number of its first record in the product
+  int8_t column[KVRRecordField::count];  // -1: the field stays zero
+  bool writes[KVRRecordField::count];    // the field adds into its column itself
+  uint16_t stride = 0;                   // bytes per row while summing
+
+  void noteRate(float r) {
+    if (!anyRate) rate = r, anyRate = true;
+    else if (floatBits(r) != floatBits(rate)) oneRate = false;
+  }
+
+  void layOut() {
+    std::fill(std::begin(column), std::end(column), int8_t(-1));
+    std::fill(std::begin(writes), std::end(writes), false);
+    int8_t next = 0;
+    auto own = [&](int f) {
+      column[f] = next++;
+      writes[f] = true;
+    };
+    auto share = [&](int f, int with) { column[f] = column[with]; };
+    namespace F = KVRRecordField;
+    if (sale) {
+      own(F::sales);
+      // Every sale adds to paid or to free sales as well: when all of them
+      // are of one kind, that measure takes exactly the additions of sales.
+      if (paid && free) own(F::paiedSales), own(F::freeSales);
+      else if (paid) share(F::paiedSales, F::sales);
+      else if (free) share(F::freeSales, F::sales);
+    }
+    if (upgrade) own(F::upgrades);
+    // downloads = sales + upgrades, and x + 0 is x.
+    if (sale && upgrade) own(F::downloads);
+    else if (sale) share(F::downloads, F::sales);
+    else if (upgrade) share(F::downloads, F::upgrades);
+    if (refund) own(F::refunds);
+    for (int f = 0; f < 6; ++f)
+      if (subTypes & (1u << f)) own(F::promoCode + f);
+    if (sale || upgrade || refund) {
+      own(F::income);
+      // An amount takes the income's additions when every line is in its
+      // currency; the preferred-currency amount does when every rate is 1.
+      const bool oneSlot = slotMask != 0 && (slotMask & (slotMask - 1)) == 0 && !noSlotMoney;
+      for (int s = 0; s < KVRCurrencySlotCount; ++s) {
+        if (!(slotMask & (1u << s))) continue;
+        if (oneSlot) share(F::firstSlot + s, F::income);
+        else own(F::firstSlot + s);
+      }
+      if (oneRate && anyRate && rate == 1.0f) share(F::currency, F::income);
+      else own(F::currency);
+    }
+    if (ads)
+      for (int f : {F::iAdSales, F::eCPM, F::requests, F::impressions, F::fillRate, F::ctr}) own(f);
+    stride = uint16_t(next * sizeof(float));
+  }
+};
+
+// The narrowest exact form of a column's values.
+uint8_t encodingOf(const float* rows, size_t n, size_t strideFloats, int column, bool* allZero) {
+  bool zero = true, whole = true;
+  float lo = 0, hi = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const float v = rows[i * strideFloats + size_t(column)];
+    const uint32_t b = floatBits(v);
+    if (b == 0) continue;
+    zero = false;
+    // -0 and fractions stay floats (NaN fails the comparison too).
+    if (b == 0x80000000u || !(v == std::trunc(v)) || std::fabs(v) > 32768.0f) {
+      whole = false;
+      break;
+    }
+    lo = std::min(lo, v);
+    hi = std::max(hi, v);
+  }
+  *allZero = zero;
+  if (zero || !whole) return KVRSeriesRecords::kFloat;
+  if (lo >= -128.0f && hi <= 127.0f) return KVRSeriesRecords::kInt8;
+  if (lo >= -32768.0f && hi <= 32767.0f) return KVRSeriesRecords::kInt16;
+  return KVRSeriesRecords::kFloat;
+}
+
+size_t widthOf(uint8_t encoding) {
+  switch (encoding & KVRSeriesRecords::kEncodingMask) {
+    case KVRSeriesRecords::kInt16: return 2;
+    case KVRSeriesRecords::kInt8: return 1;
+    default: return 4;
   }
 }
 
 }  // namespace
+
+// The block holding one product's series: mapped at a size none of them can
+// make it exceed, handed out in slices from its start, and cut to what the
+// slices took. Pages never written take no memory.
+class KVRProductBlock {
+ public:
+  explicit KVRProductBlock(size_t bound) {
+    if (bound == 0) return;
+    mapped_ = pageRounded(bound);
+    void* p = ::mmap(nullptr, mapped_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    base_ = static_cast<uint8_t*>(p);
+    *length_ = mapped_;
+    owner_ = std::shared_ptr<uint8_t>(base_, [length = length_](uint8_t* q) {
+      if (*length) ::munmap(q, *length);
+    });
+  }
+  // `bytes` (zero) at the block's end, which then moves on by `reserve`.
+  KVRByteBuffer take(size_t reserve, size_t bytes) {
+    KVRByteBuffer b;
+    if (bytes == 0) return b;
+    b.borrow(std::shared_ptr<uint8_t>(owner_, base_ + used_), bytes);
+    used_ += reserve;
+    return b;
+  }
+  // Gives back the pages after the last slice.
+  void finish() {
+    if (!base_) return;
+    const size_t keep = pageRounded(used_);
+    if (keep < mapped_) ::munmap(base_ + keep, mapped_ - keep);
+    *length_ = keep;
+  }
+
+ private:
+  static size_t pageRounded(size_t n) {
+    static const size_t page = size_t(::sysconf(_SC_PAGESIZE));
+    return (n + page - 1) / page * page;
+  }
+  uint8_t* base_ = nullptr;
+  size_t mapped_ = 0, used_ = 0;
+  std::shared_ptr<size_t> length_ = std::make_shared<size_t>(0);  // what the owner unmaps
+  std::shared_ptr<uint8_t> owner_;
+};
+
+// Working tables kept from one build to the next.
+struct KVRHistoryBuilder::Scratch {
+  std::vector<Line> lines;        // in relationship order
+  std::vector<uint32_t> byDate;   // their order by date
+  std::vector<float> oneDayRate;  // a one-day line's rate, effective or cached (when the product has effective rates)
+  std::vector<uint32_t> lineOrder;       // lines grouped by value key
+  std::vector<KVRCivilDay> coveredDays;
+  std::vector<int32_t> grid;             // day -> record number of the key being summed
+  std::vector<float> table;              // its records being summed, float columns
+  std::vector<KVRCurrencySet> cellSets;  // its records' currency sets
+  std::vector<KVRCivilDay> dayOf;        // its days
+};
+
+KVRHistoryBuilder::~KVRHistoryBuilder() = default;
 
 KVRHistoryBuilder::Services KVRHistoryBuilder::defaultServices() {
   Services s;
@@ -173,7 +283,8 @@ KVRHistoryBuilder::Services KVRHistoryBuilder::defaultServices() {
 
 KVRHistoryBuilder::KVRHistoryBuilder() : KVRHistoryBuilder(defaultServices()) {}
 
-KVRHistoryBuilder::KVRHistoryBuilder(Services services) : services_(std::move(services)) {}
+KVRHistoryBuilder::KVRHistoryBuilder(Services services)
+    : services_(std::move(services)), scratch_(std::make_unique<Scratch>()) {}
 
 int KVRHistoryBuilder::keyIndexFor(const QString& rawCountry) {
   const uint64_t packed = packShortCode(rawCountry);
@@ -194,7 +305,7 @@ int KVRHistoryBuilder::keyIndexFor(const QString& rawCountry) {
     if (keys_[i].key == key) index = int(i);
   if (index < 0) {
     index = int(keys_.size());
-    keys_.push_back(KeyInfo{key, region, country});
+    keys_.push_back(KeyInfo{internedKeyText(key), internedKeyText(region), internedKeyText(country)});
   }
   if (packed) shortCountryIndex_.emplace(packed, index);
   else countryIndex_.insert(rawCountry, index);
@@ -241,38 +352,23 @@ KVRCivilDay KVRHistoryBuilder::dayFor(KVRDate date) {
   return day;
 }
 
-KVRDate KVRHistoryBuilder::dateForDay(KVRCivilDay day) {
-  auto it = dateOfDay_.find(day);
-  if (it != dateOfDay_.end()) return it->second;
-  const KVRDate date = services_.dateFromCivilDay ? services_.dateFromCivilDay(day) : KVRDate();
-  dateOfDay_.emplace(day, date);
-  return date;
-}
-
 KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
                                     const std::vector<KVRiAdReportEntry*>& adEntries,
                                     const std::vector<KVRReport*>& accountReports) {
   KVRHistory history;
 
   // Sales lines, in date then objectID order (relationship order on ties).
-  std::vector<const KVRReportEntry*> sorted;
-  sorted.reserve(entries.size());
-  for (const KVRReportEntry* e : entries)
-    if (isSalesReportLine(e)) sorted.push_back(e);
-  auto lineBefore = [](const KVRReportEntry* a, const KVRReportEntry* b) {
-    if (a->beginDate.ms != b->beginDate.ms) return a->beginDate.ms < b->beginDate.ms;
-    return a->objectID < b->objectID;
-  };
-  if (!std::is_sorted(sorted.begin(), sorted.end(), lineBefore))
-    std::stable_sort(sorted.begin(), sorted.end(), lineBefore);
-
-  std::vector<Line> lines;
-  lines.reserve(sorted.size());
-  std::vector<KVRCivilDay> coveredDays;
+  Scratch& w = *scratch_;
+  std::vector<Line>& lines = w.lines;
+  lines.clear();
+  lines.reserve(entries.size());
+  std::vector<KVRCivilDay>& coveredDays = w.coveredDays;
+  coveredDays.clear();
   for (const KVRReport* r : accountReports)
     if (r && r->type == KVRReportTypeDaily && r->beginDate.isValid()) coveredDays.push_back(dayFor(r->beginDate));
-  for (const KVRReportEntry* e : sorted) {
-    Line l{e, keyIndexFor(e->country), dayFor(e->beginDate), 1, true};
+  for (const KVRReportEntry* e : entries) {
+    if (!isSalesReportLine(e)) continue;
+    Line l{e, keyIndexFor(e->country), dayFor(e->beginDate), 1, 0, -1, true};
     const KVRCivilDay endDay = e->endDate.isValid() ? dayFor(e->endDate) : l.day;
     const int reportType = e->report ? e->report->type : KVRReportTypeNew;
     if (reportType == KVRReportTypeWeekly || endDay - l.day == 6 || endDay - l.day == 7) {
@@ -284,7 +380,7 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
       KVRCivilDay last = endDay;
       if (last > l.day && KVRYMDFromCivilDay(last).day == KVRYMDFromCivilDay(l.day).day) --last;
       const int64_t span = int64_t(last) - int64_t(l.day) + 1;
-      l.spread = span >= 1 && span <= kLongestSpread ? int(span) : 1;
+      l.spread = int16_t(span >= 1 && span <= kLongestSpread ? span : 1);
       l.daily = false;
     }
     // Any other line is a daily line, whatever its end (the same day or the
@@ -292,7 +388,19 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
     if (l.daily) coveredDays.push_back(l.day);
     lines.push_back(l);
   }
-  const DayCoverage coverage(std::move(coveredDays));
+  auto lineBefore = [](const Line& a, const Line& b) {
+    if (a.entry->beginDate.ms != b.entry->beginDate.ms) return a.entry->beginDate.ms < b.entry->beginDate.ms;
+    return a.entry->objectID < b.entry->objectID;
+  };
+  // The order of the lines: by date, then objectID, then relationship order.
+  std::vector<uint32_t>& byDate = w.byDate;
+  byDate.resize(lines.size());
+  for (size_t i = 0; i < lines.size(); ++i) byDate[i] = uint32_t(i);
+  auto before = [&](uint32_t a, uint32_t b) {
+    return lineBefore(lines[a], lines[b]) || (!lineBefore(lines[b], lines[a]) && a < b);
+  };
+  if (!std::is_sorted(byDate.begin(), byDate.end(), before)) std::sort(byDate.begin(), byDate.end(), before);
+  const DayCoverage coverage(coveredDays);
 
   // Ad lines, in date then objectID order.
   struct AdLine { const KVRiAdReportEntry* entry; int key; KVRCivilDay day; };
@@ -320,12 +428,6 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
   for (const Line& l : lines) cover(l.day, l.day + l.spread - 1);
   for (const AdLine& a : ads) cover(a.day, a.day);
 
-  SlotTable table(int(keys_.size()), firstDay, lastDay);
-  {
-    size_t cells = ads.size();
-    for (const Line& l : lines) cells += size_t(l.spread);
-    table.reserve(cells);
-  }
   // The effective rates of a (value key, currency): a run of the account's
   // rates, sorted by day; empty for most.
   struct Spans {
@@ -361,115 +463,320 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
     return spans;
   };
 
+  const bool withRates = effectiveRates_ && !effectiveRates_->empty();
+  if (withRates) w.oneDayRate.resize(lines.size());
+
+  // The days of the span the daily reports leave to each line (0: the line
+  // counts nowhere), its currency, and the all-time totals.
   float totalSales = 0, totalUpgrades = 0, totalIncomes = 0;
-  for (const Line& l : lines) {
-    // The days of the span the daily reports leave to this line.
+  for (const uint32_t li : byDate) {
+    Line& l = lines[li];
     int uncovered = l.spread;
     if (!l.daily)
       for (int i = 0; i < l.spread; ++i)
         if (coverage.covers(l.day + i)) --uncovered;
+    l.uncovered = int16_t(uncovered);
     if (uncovered == 0) continue;
-
     const KVRReportEntry* e = l.entry;
     const CurrencyInfo& cur = currencyFor(e->currency);
+    l.currency = int16_t(&cur - currencies_.data());
     const float count = float(e->count);
     const float lineIncome = count * float(e->income) / 100.0f;
-    const float divisor = float(l.spread);
-    const float dayCount = l.spread == 1 ? count : count / divisor;
-    const float dayIncome = l.spread == 1 ? lineIncome : lineIncome / divisor;
     const Spans spans = spansFor(l.key, cur);
-    const float dayCurrency = dayIncome * cur.rate;
     // The line's part of the all-time totals: whole when no day of its span
     // is covered, else uncovered / spread of it, rounded once.
     const bool whole = uncovered == l.spread;
     const float countPart = whole ? count : float(double(e->count) * uncovered / l.spread);
     const float incomePart = whole ? lineIncome : float(double(lineIncome) * uncovered / l.spread);
-
     switch (e->type) {
       case KVREntryTypeSale:
       case KVREntryTypeInAppPurchase: totalSales += countPart; break;
       case KVREntryTypeUpgrade: totalUpgrades += countPart; break;
       default: break;
     }
-    if (spans.empty()) totalIncomes += incomePart * cur.rate;
-    else if (l.spread == 1) totalIncomes += incomePart * spans.on(l.day, cur.rate);
-
-    for (int i = 0; i < l.spread; ++i) {
-      if (!l.daily && coverage.covers(l.day + i)) continue;
-      KVRTotalsStruct& r = table.at(l.key, l.day + i);
-      switch (e->type) {
-        case KVREntryTypeSale:
-        case KVREntryTypeInAppPurchase:
-          r.sales += dayCount;
-          if (e->income == 0) r.freeSales += dayCount;
-          else r.paiedSales += dayCount;
-          break;
-        case KVREntryTypeUpgrade: r.upgrades += dayCount; break;
-        case KVREntryTypeRefund: r.refunds += std::fabs(dayCount); break;
-        default: break;
-      }
-      if (e->type != KVREntryTypeRefund && e->subType != KVREntrySubTypeStandard) {
-        bool ok = false;
-        float& m = subTypeMeasure(r, e->subType, &ok);
-        if (ok) m += dayCount;
-      }
-      r.income += dayIncome;
-      if (cur.slot >= 0) r.currencyAmount(KVRCurrencySlot(cur.slot)) += dayIncome;
-      r.currencies.unite(cur.set);
-      if (spans.empty()) {
-        r.currency += dayCurrency;
-      } else {
-        const float converted = dayIncome * spans.on(l.day + i, cur.rate);
-        r.currency += converted;
-        if (l.spread != 1) totalIncomes += converted;
-      }
+    // A one-day line's rate, found once for the totals and its record.
+    if (withRates && l.spread == 1) w.oneDayRate[li] = spans.empty() ? cur.rate : spans.on(l.day, cur.rate);
+    // Converted at the effective rates, a spread line adds its income day
+    // by day, each uncovered day's share at that day's rate.
+    if (spans.empty()) {
+      totalIncomes += incomePart * cur.rate;
+    } else if (l.spread == 1) {
+      totalIncomes += incomePart * w.oneDayRate[li];
+    } else {
+      const float dayIncome = lineIncome / float(l.spread);
+      for (int i = 0; i < l.spread; ++i)
+        if (l.daily || !coverage.covers(l.day + i)) totalIncomes += dayIncome * spans.on(l.day + i, cur.rate);
     }
   }
-
   // The ad network pays in dollars; the screens show its money in the
   // preferred currency, so revenue and eCPM are converted at the cached dollar
   // rate (kept in dollars when no rate is known).
   const float adFactor = ads.empty() ? 1.0f : currencyFor(QStringLiteral("USD")).rate;
-  for (const AdLine& l : ads) {
-    const KVRiAdReportEntry* a = l.entry;
-    KVRTotalsStruct& r = table.at(l.key, l.day);
-    r.iAdSales += a->revenue * adFactor;
-    r.requests += a->requests;
-    r.impressions += a->impressions;
-    r.eCPM += (a->eCPM * adFactor) * a->impressions;
-    r.ctr += a->ctr * a->impressions;
-    r.fillRate += a->fillRate * a->requests;
+
+  // The lines grouped by value key, each group in line order: the additions
+  // into any record come from its key's lines only, in line order.
+  const size_t keyCount = keys_.size();
+  std::vector<uint32_t> lineStart(keyCount + 1, 0), adStart(keyCount + 1, 0);
+  for (const Line& l : lines)
+    if (l.uncovered) ++lineStart[size_t(l.key) + 1];
+  for (const AdLine& a : ads) ++adStart[size_t(a.key) + 1];
+  for (size_t k = 0; k < keyCount; ++k) {
+    lineStart[k + 1] += lineStart[k];
+    adStart[k + 1] += adStart[k];
+  }
+  std::vector<uint32_t>& lineOrder = w.lineOrder;
+  lineOrder.resize(lineStart[keyCount]);
+  std::vector<uint32_t> adOrder(adStart[keyCount]);
+  {
+    std::vector<uint32_t> next(lineStart.begin(), lineStart.end() - 1), nextAd(adStart.begin(), adStart.end() - 1);
+    for (const uint32_t i : byDate)
+      if (lines[i].uncovered) lineOrder[next[size_t(lines[i].key)]++] = i;
+    for (size_t i = 0; i < ads.size(); ++i) adOrder[nextAd[size_t(ads[i].key)]++] = uint32_t(i);
   }
 
-  // Series by value key, days ascending.
-  std::vector<int> keyOfRank(keys_.size()), rankOfKey(keys_.size());
-  for (size_t i = 0; i < keyOfRank.size(); ++i) keyOfRank[i] = int(i);
+  // The product's series go into one block, mapped at a size no series can
+  // exceed (untouched pages take no memory) and cut to what they took.
+  namespace F = KVRRecordField;
+  auto align8 = [](size_t n) { return (n + 7) & ~size_t(7); };
+  size_t bound = 0;
+  for (size_t key = 0; key < keyCount; ++key) {
+    size_t records = adStart[key + 1] - adStart[key];
+    for (uint32_t i = lineStart[key]; i < lineStart[key + 1]; ++i) records += size_t(lines[lineOrder[i]].uncovered);
+    if (records == 0) continue;
+    bound += align8(records * sizeof(KVRCivilDay)) +
+             align8(F::count * sizeof(KVRSeriesRecords::FieldOp) + records * F::count * sizeof(float));
+  }
+  KVRProductBlock block(bound);
+
+  // Day -> record number of the key being summed: a dense array over the
+  // product's days, or a hash map when they lie centuries apart.
+  const int64_t span = any ? int64_t(lastDay) - int64_t(firstDay) + 1 : 0;
+  const bool dense = span > 0 && span <= (int64_t(1) << 22);
+  if (dense) w.grid.assign(size_t(span), -1);
+  std::unordered_map<KVRCivilDay, int32_t> sparse;
+  auto cellOf = [&](KVRCivilDay day) -> int32_t& {
+    if (dense) return w.grid[size_t(int64_t(day) - firstDay)];
+    return sparse.try_emplace(day, -1).first->second;
+  };
+  constexpr int32_t kMarked = -2;
+
+  std::vector<int> keyOfRank(keyCount);
+  for (size_t i = 0; i < keyCount; ++i) keyOfRank[i] = int(i);
   std::sort(keyOfRank.begin(), keyOfRank.end(),
             [this](int a, int b) { return keys_[size_t(a)].key < keys_[size_t(b)].key; });
-  for (size_t i = 0; i < keyOfRank.size(); ++i) rankOfKey[size_t(keyOfRank[i])] = int(i);
-  std::vector<Slot>& cells = table.entries();
-  const std::vector<uint32_t> order = table.ordered(keyOfRank, rankOfKey);
-
-  std::vector<size_t> perKey(keys_.size(), 0);
-  for (const Slot& c : cells) ++perKey[size_t(c.key)];
   auto values = std::make_shared<KVRProductValues>();
-  int currentKey = -1;
-  for (uint32_t i : order) {
-    Slot& c = cells[i];
-    if (c.key != currentKey) {
-      currentKey = c.key;
-      const KeyInfo& k = keys_[size_t(c.key)];
-      values->series.push_back(KVRValueSeries{k.key, k.region, k.country, {}, {}});
-      values->series.back().days.reserve(perKey[size_t(c.key)]);
-      values->series.back().records.reserve(perKey[size_t(c.key)]);
-    }
-    KVRValueSeries& series = values->series.back();
-    KVRTotalsStruct& r = c.record;
-    r.downloads = r.sales + r.upgrades;
-    r.date = r.beginDate = r.endDate = dateForDay(c.day);
-    series.days.push_back(c.day);
-    series.records.push_back(r);
+  values->dateOfDay = services_.dateFromCivilDay;
+  {
+    size_t withRecords = 0;
+    for (size_t key = 0; key < keyCount; ++key)
+      withRecords += lineStart[key + 1] > lineStart[key] || adStart[key + 1] > adStart[key];
+    values->series.reserve(withRecords);
   }
+
+  for (const int key : keyOfRank) {
+    const uint32_t* keyLines = lineOrder.data() + lineStart[size_t(key)];
+    const size_t lineCount = lineStart[size_t(key) + 1] - lineStart[size_t(key)];
+    const uint32_t* keyAds = adOrder.data() + adStart[size_t(key)];
+    const size_t adCount = adStart[size_t(key) + 1] - adStart[size_t(key)];
+    if (lineCount == 0 && adCount == 0) continue;
+
+    // What the key's lines touch, and its days.
+    KeyWork k;
+    std::vector<KVRCivilDay>& days = w.dayOf;
+    days.clear();
+    auto mark = [&](KVRCivilDay day) {
+      int32_t& cell = cellOf(day);
+      if (cell == -1) cell = kMarked, days.push_back(day);
+    };
+    for (size_t j = 0; j < lineCount; ++j) {
+      const Line& l = lines[keyLines[j]];
+      const KVRReportEntry* e = l.entry;
+      const CurrencyInfo& cur = currencies_[size_t(l.currency)];
+      switch (e->type) {
+        case KVREntryTypeSale:
+        case KVREntryTypeInAppPurchase:
+          k.sale = true;
+          (e->income == 0 ? k.free : k.paid) = true;
+          break;
+        case KVREntryTypeUpgrade: k.upgrade = true; break;
+        case KVREntryTypeRefund: k.refund = true; break;
+        default: break;
+      }
+      if (e->type != KVREntryTypeRefund && e->subType != KVREntrySubTypeStandard) {
+        const int f = subTypeField(e->subType);
+        if (f >= 0) k.subTypes |= uint8_t(1u << (f - F::promoCode));
+      }
+      if (cur.slot >= 0) k.slotMask |= uint16_t(1u << cur.slot);
+      else k.noSlotMoney = true;
+      // A one-day line's rate was found with the totals; the days of a
+      // spread line with effective rates each have their own.
+      const Spans spans = l.spread == 1 ? Spans{} : spansFor(l.key, cur);
+      if (spans.empty()) k.noteRate(withRates && l.spread == 1 ? w.oneDayRate[keyLines[j]] : cur.rate);
+      for (int i = 0; i < l.spread; ++i) {
+        if (!l.daily && coverage.covers(l.day + i)) continue;
+        mark(l.day + i);
+        if (!spans.empty()) k.noteRate(spans.on(l.day + i, cur.rate));
+      }
+    }
+    k.ads = adCount > 0;
+    for (size_t j = 0; j < adCount; ++j) mark(ads[keyAds[j]].day);
+    std::sort(days.begin(), days.end());
+    const size_t n = days.size();
+    for (size_t i = 0; i < n; ++i) cellOf(days[i]) = int32_t(i);
+    k.count = uint32_t(n);
+    k.layOut();
+
+    // The records summed in float columns, the lines in line order.
+    const size_t width = k.stride / sizeof(float);
+    w.table.assign(n * width, 0.0f);
+    w.cellSets.assign(n, KVRCurrencySet());
+    float* rows = w.table.data();
+    for (size_t j = 0; j < lineCount; ++j) {
+      const Line& l = lines[keyLines[j]];
+      const KVRReportEntry* e = l.entry;
+      const CurrencyInfo& cur = currencies_[size_t(l.currency)];
+      const float count = float(e->count);
+      const float lineIncome = count * float(e->income) / 100.0f;
+      const float divisor = float(l.spread);
+      const float dayCount = l.spread == 1 ? count : count / divisor;
+      const float dayIncome = l.spread == 1 ? lineIncome : lineIncome / divisor;
+      const Spans spans = l.spread == 1 ? Spans{} : spansFor(l.key, cur);
+      const float dayCurrency = dayIncome * (withRates && l.spread == 1 ? w.oneDayRate[keyLines[j]] : cur.rate);
+      const int subField = e->type != KVREntryTypeRefund && e->subType != KVREntrySubTypeStandard
+                               ? subTypeField(e->subType) : -1;
+      const int slotField = cur.slot >= 0 ? F::firstSlot + cur.slot : -1;
+      for (int i = 0; i < l.spread; ++i) {
+        if (!l.daily && coverage.covers(l.day + i)) continue;
+        const int32_t cell = cellOf(l.day + i);
+        float* r = rows + size_t(cell) * width;
+        auto add = [&](int f, float v) {
+          if (k.writes[f]) r[k.column[f]] += v;
+        };
+        switch (e->type) {
+          case KVREntryTypeSale:
+          case KVREntryTypeInAppPurchase:
+            add(F::sales, dayCount);
+            add(e->income == 0 ? F::freeSales : F::paiedSales, dayCount);
+            break;
+          case KVREntryTypeUpgrade: add(F::upgrades, dayCount); break;
+          case KVREntryTypeRefund: add(F::refunds, std::fabs(dayCount)); break;
+          default: break;
+        }
+        if (subField >= 0) add(subField, dayCount);
+        add(F::income, dayIncome);
+        if (slotField >= 0) add(slotField, dayIncome);
+        w.cellSets[size_t(cell)].unite(cur.set);
+        add(F::currency, spans.empty() ? dayCurrency : dayIncome * spans.on(l.day + i, cur.rate));
+      }
+    }
+    for (size_t j = 0; j < adCount; ++j) {
+      const AdLine& l = ads[keyAds[j]];
+      const KVRiAdReportEntry* a = l.entry;
+      float* r = rows + size_t(cellOf(l.day)) * width;
+      r[k.column[F::iAdSales]] += a->revenue * adFactor;
+      r[k.column[F::requests]] += a->requests;
+      r[k.column[F::impressions]] += a->impressions;
+      r[k.column[F::eCPM]] += (a->eCPM * adFactor) * a->impressions;
+      r[k.column[F::ctr]] += a->ctr * a->impressions;
+      r[k.column[F::fillRate]] += a->fillRate * a->requests;
+    }
+
+    // The series written once at its final size: fields that stayed zero
+    // leave the row, whole numbers shrink to 8 or 16 bits, downloads are read
+    // as sales + upgrades (the build's own sum), and the preferred-currency
+    // amount as income x rate when that gives every record's amount bit for bit.
+    std::vector<uint8_t> encoding(width, KVRSeriesRecords::kFloat);
+    std::vector<char> kept(width, 0);
+    for (size_t c = 0; c < width; ++c) {
+      bool zero = false;
+      encoding[c] = encodingOf(rows, n, width, int(c), &zero);
+      kept[c] = !zero;
+    }
+    bool scaledCurrency = false;
+    if (k.writes[F::currency] && k.oneRate && k.anyRate && kept[size_t(k.column[F::currency])]) {
+      const size_t ci = size_t(k.column[F::currency]), ii = size_t(k.column[F::income]);
+      scaledCurrency = kept[ii];
+      for (size_t i = 0; i < n && scaledCurrency; ++i)
+        scaledCurrency = floatBits(rows[i * width + ii] * k.rate) == floatBits(rows[i * width + ci]);
+      if (scaledCurrency) kept[ci] = 0;
+    }
+    if (k.writes[F::downloads]) kept[size_t(k.column[F::downloads])] = 0;  // never stored: a sum
+    // The kept columns, floats first (then 16 and 8 bits), in column order.
+    std::vector<uint16_t> offset(width, 0);
+    uint16_t stride = 0;
+    for (uint8_t pass = 0; pass < 3; ++pass)
+      for (size_t c = 0; c < width; ++c)
+        if (kept[c] && encoding[c] == pass) {
+          offset[c] = stride;
+          stride = uint16_t(stride + widthOf(encoding[c]));
+        }
+    auto opOf = [&](int f, KVRSeriesRecords::FieldOp* op) {
+      const int c = k.column[f];
+      if (c < 0 || !kept[size_t(c)]) return false;
+      *op = {uint8_t(f), encoding[size_t(c)], offset[size_t(c)], 0, 0, 0};
+      return true;
+    };
+    std::vector<KVRSeriesRecords::FieldOp> ops;
+    for (int f = 0; f < F::count; ++f) {
+      KVRSeriesRecords::FieldOp op{};
+      if (f == F::currency && scaledCurrency) {
+        if (opOf(F::income, &op)) {
+          op.field = uint8_t(f);
+          op.encoding |= KVRSeriesRecords::kScaled;
+          ops.push_back(op);
+        }
+      } else if (f == F::downloads && k.writes[F::downloads]) {
+        KVRSeriesRecords::FieldOp a{}, b{};
+        const bool hasA = opOf(F::sales, &a), hasB = opOf(F::upgrades, &b);
+        if (hasA && hasB) {
+          ops.push_back({uint8_t(f), uint8_t(a.encoding | KVRSeriesRecords::kSum), a.offset, b.encoding, 0, b.offset});
+        } else if (hasA || hasB) {
+          op = hasA ? a : b;  // x + 0 is x
+          op.field = uint8_t(f);
+          ops.push_back(op);
+        }
+      } else if (opOf(f, &op)) {
+        ops.push_back(op);
+      }
+    }
+
+    const KeyInfo& info = keys_[size_t(key)];
+    values->series.push_back(KVRValueSeries{info.key, info.region, info.country, {}, {}});
+    KVRValueSeries& series = values->series.back();
+    const size_t daysBytes = KVRSeriesDays::layoutBytes(days.data(), n);
+    series.days.assign(days.data(), n, block.take(align8(daysBytes), daysBytes));
+    KVRSeriesRecords& recs = series.records;
+    for (size_t i = 0; i < n; ++i) recs.noteSet(i, w.cellSets[i]);
+    recs.arrangeOps(ops);
+    recs.stride_ = stride;
+    recs.scale_ = scaledCurrency ? k.rate : 1.0f;
+    recs.count_ = uint32_t(n);
+    recs.capacity_ = uint32_t(n);
+    const size_t opsBytes = ops.size() * sizeof(KVRSeriesRecords::FieldOp);
+    const size_t recordsBytes = opsBytes + n * stride;
+    recs.block_ = block.take(align8(recordsBytes), recordsBytes);
+    uint8_t* out = const_cast<uint8_t*>(recs.block_.data());  // this build's own, still unshared
+    if (recordsBytes) std::memcpy(out, ops.data(), opsBytes);
+    out += opsBytes;
+    for (size_t i = 0; i < n; ++i, out += stride) {
+      const float* in = rows + i * width;
+      for (size_t c = 0; c < width; ++c) {
+        if (!kept[c]) continue;
+        const float v = in[c];
+        switch (encoding[c]) {
+          case KVRSeriesRecords::kInt16: {
+            const int16_t x = int16_t(v);
+            std::memcpy(out + offset[c], &x, sizeof x);
+            break;
+          }
+          case KVRSeriesRecords::kInt8: out[offset[c]] = uint8_t(int8_t(v)); break;
+          default: std::memcpy(out + offset[c], &v, sizeof v); break;
+        }
+      }
+    }
+    for (KVRCivilDay d : days) cellOf(d) = -1;
+  }
+  block.finish();
 
   history.values = std::move(values);
   history.totalSales = totalSales;

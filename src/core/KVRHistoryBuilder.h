@@ -79,12 +79,22 @@
 // precision (exact whenever that part is whole: 70 x 3 / 7 adds 30).
 //
 // Records: `date`, `beginDate` and `endDate` are the first instant of the day
-// (shared calendar).
+// (shared calendar); the compact series keep them as the day alone and give
+// them back with KVRProductValues::find.
+//
+// Storage (KVRProductValues.h): the build counts each value key's days and
+// the measures its lines touch, sums the lines into a working table with a
+// float column per measure that gets additions of its own, then writes each
+// series once, at its final size, with every field in its smallest exact
+// form. A builder keeps its working tables from one product to the next, so
+// a rebuild of many products touches fresh memory only for the records it
+// keeps.
 //
 // The build reads entity objects: callers hold the data manager's context lock.
 #include <QHash>
 #include <QString>
 #include <functional>
+#include <memory>
 #include <unordered_map>
 #include <vector>
 
@@ -114,6 +124,7 @@ class KVRHistoryBuilder {
 
   KVRHistoryBuilder();
   explicit KVRHistoryBuilder(Services services);
+  ~KVRHistoryBuilder();
 
   // The effective rates of the product's account (see above); none by default.
   void setEffectiveRates(KVREffectiveRatesRef rates) { effectiveRates_ = std::move(rates); }
@@ -131,7 +142,6 @@ class KVRHistoryBuilder {
   int keyIndexFor(const QString& country);
   const CurrencyInfo& currencyFor(const QString& code);
   KVRCivilDay dayFor(KVRDate date);
-  KVRDate dateForDay(KVRCivilDay day);
 
   Services services_;
   KVREffectiveRatesRef effectiveRates_;
@@ -145,5 +155,6 @@ class KVRHistoryBuilder {
   int64_t lastInstant_ = 0;
   KVRCivilDay lastDay_ = 0;
   bool lastInstantValid_ = false;
-  std::unordered_map<KVRCivilDay, KVRDate> dateOfDay_;
+  struct Scratch;  // working tables kept from one build to the next
+  std::unique_ptr<Scratch> scratch_;
 };

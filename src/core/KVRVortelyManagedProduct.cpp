@@ -1,6 +1,10 @@
 #include "core/KVRVortelyManagedProduct.h"
 
 #include <algorithm>
+#include <thread>
+#include <unordered_map>
+
+#include "core/KVRProcessors.h"
 
 #include "catalogue/KVRVortelyCurrencyConverter.h"
 #include "core/KVRHistoryBuilder.h"
@@ -82,20 +86,85 @@ std::vector<int> KVRVortelyManagedProduct::newRatingsForCountry(const QString& c
 // serialised, so two threads asking at once compute it once. The new values
 // are built aside while readers keep the previous snapshot; the values lock is
 // held only to swap them in, so a reader never sees the product emptied.
+namespace {
+
+// The daily reports of each account, from the context's reports (the caller
+// holds the context lock).
+std::unordered_map<const KVRStoreAccount*, std::vector<KVRReport*>> dailyReportsByAccount() {
+  std::unordered_map<const KVRStoreAccount*, std::vector<KVRReport*>> daily;
+  for (KVRReport* r : KVRVortelyCoreDataManager::sharedInstance().reports())
+    if (r && r->account && r->type == KVRReportTypeDaily) daily[r->account].push_back(r);
+  return daily;
+}
+
+}  // namespace
+
 void KVRVortelyManagedProduct::buildHistoryByDate() {
   if (initialized() && !stale_.load(std::memory_order_acquire)) return;
-  std::lock_guard<std::mutex> build(buildLock_);
-  if (initialized() && !stale_.load(std::memory_order_acquire)) return;
-  // A reset arriving during this build asks for another one.
-  stale_.store(false, std::memory_order_release);
   std::vector<KVRReport*> accountReports;
   if (account)
     for (KVRReport* r : KVRVortelyCoreDataManager::sharedInstance().reports())
       if (r && r->account == account && r->type == KVRReportTypeDaily) accountReports.push_back(r);
   KVRHistoryBuilder builder;
+  buildHistoryWith(builder, accountReports);
+}
+
+void KVRVortelyManagedProduct::buildHistoryWith(KVRHistoryBuilder& builder, const std::vector<KVRReport*>& accountReports) {
+  if (initialized() && !stale_.load(std::memory_order_acquire)) return;
+  std::lock_guard<std::mutex> build(buildLock_);
+  if (initialized() && !stale_.load(std::memory_order_acquire)) return;
+  // A reset arriving during this build asks for another one.
+  stale_.store(false, std::memory_order_release);
   builder.setEffectiveRates(KVRVortelyCurrencyConverter::sharedInstance().effectiveRatesForAccount(account));
   KVRHistory h = builder.build(entries, iAdEntries, accountReports);
   publishValues(std::move(h.values), h.totalSales, h.totalUpgrades, h.totalIncomes);
+}
+
+void KVRVortelyManagedProduct::buildHistories(const std::vector<KVRVortelyManagedProduct*>& products, bool rebuild,
+                                              const std::function<void(KVRVortelyManagedProduct*)>& afterEach) {
+  if (products.empty()) return;
+  // At most four threads: past that, the working tables of the builds side by
+  // side cost more memory than the few milliseconds they save.
+  const size_t threads = std::min<size_t>({KVRAvailableProcessors(), 4, products.size()});
+  // One builder per thread, kept for every batch: its working tables are
+  // reused from one product to the next.
+  std::vector<std::unique_ptr<KVRHistoryBuilder>> builders;
+  for (size_t t = 0; t < threads; ++t) builders.push_back(std::make_unique<KVRHistoryBuilder>());
+  std::recursive_mutex& context = KVRVortelyCoreDataManager::sharedInstance().contextLock();
+  const size_t batch = threads == 1 ? 1 : threads * 2;
+  // Largest first, so that the products of a batch take about as long as
+  // each other and its threads end together.
+  std::vector<KVRVortelyManagedProduct*> order = products;
+  {
+    std::lock_guard<std::recursive_mutex> g(context);
+    auto size = [](const KVRVortelyManagedProduct* p) { return p ? p->entries.size() + p->iAdEntries.size() : 0; };
+    std::stable_sort(order.begin(), order.end(), [&](auto* a, auto* b) { return size(a) > size(b); });
+  }
+  static const std::vector<KVRReport*> kNone;
+  for (size_t first = 0; first < order.size(); first += batch) {
+    const size_t last = std::min(order.size(), first + batch);
+    std::lock_guard<std::recursive_mutex> g(context);
+    const auto daily = dailyReportsByAccount();
+    if (rebuild)
+      for (size_t i = first; i < last; ++i)
+        if (order[i]) order[i]->resetHistory();
+    std::atomic<size_t> next{first};
+    auto work = [&](size_t t) {
+      for (size_t i; (i = next.fetch_add(1)) < last;) {
+        KVRVortelyManagedProduct* p = order[i];
+        if (!p) continue;
+        auto it = p->account ? daily.find(p->account) : daily.end();
+        p->buildHistoryWith(*builders[t], it == daily.end() ? kNone : it->second);
+      }
+    };
+    std::vector<std::thread> helpers;
+    for (size_t t = 1; t < std::min(threads, last - first); ++t) helpers.emplace_back(work, t);
+    work(0);
+    for (std::thread& h : helpers) h.join();
+    if (afterEach)
+      for (size_t i = first; i < last; ++i)
+        if (order[i]) afterEach(order[i]);
+  }
 }
 
 void KVRVortelyManagedProduct::resetHistory() { stale_.store(true, std::memory_order_release); }

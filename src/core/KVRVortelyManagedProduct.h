@@ -5,6 +5,7 @@
 #include <QString>
 #include <array>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -57,6 +58,15 @@ class KVRVortelyManagedProduct : public KVRManagedObject {
   // the product's lines and its account's reports: the caller holds the data
   // manager's context lock.
   void buildHistoryByDate();
+  // Builds the histories of many products as buildHistoryByDate builds each
+  // (anew for every one when `rebuild`), on as many threads as the process may
+  // run on, at most four, the products with the most lines first. The data
+  // manager's context lock is taken by the calling thread for one batch of a
+  // few products at a time (so another thread never waits for more than a
+  // batch), and `afterEach` runs on the calling thread, under that lock, for
+  // each product once its batch is built.
+  static void buildHistories(const std::vector<KVRVortelyManagedProduct*>& products, bool rebuild = false,
+                             const std::function<void(KVRVortelyManagedProduct*)>& afterEach = {});
   // Marks the built history out of date, so that the next build recomputes it
   // (after new report lines, a new rate or a reconciliation). The current
   // values stay in place, for the product and in the shared index, until the
@@ -85,6 +95,9 @@ class KVRVortelyManagedProduct : public KVRManagedObject {
   void addCostsObject(KVRCost* c);
 
  private:
+  // The build on a given builder, with the account's daily reports.
+  void buildHistoryWith(class KVRHistoryBuilder& builder, const std::vector<KVRReport*>& accountReports);
+
   mutable std::mutex valuesLock_;
   std::mutex buildLock_;  // one history build of the product at a time
   KVRProductValuesRef values_;

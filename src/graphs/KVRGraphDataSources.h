@@ -10,6 +10,7 @@
 #include <QImage>
 #include <QString>
 #include <climits>
+#include <cstdint>
 #include <optional>
 
 #include "platform/KVRDate.h"
@@ -77,6 +78,12 @@ class KVRVortelyGraphViewDataSource {
   // A text replacing the date label of a point on the horizontal axis; empty
   // keeps the date.
   virtual QString labelAtIndex(int /*point*/) { return QString(); }
+
+  // A number that changes whenever any answer but loadingData may change. A
+  // paint that finds the number of the last paint (and the view unchanged)
+  // shows what that paint drew without asking again. 0, the default,
+  // promises nothing: every paint asks.
+  virtual uint64_t answersGeneration() { return 0; }
 };
 
 class KVRVortelyCamembertGraphView;

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <functional>
 #include <cmath>
+#include <memory>
+#include <optional>
 
 #include "core/KVRCalendar.h"
 #include "core/KVRFormatters.h"
@@ -34,18 +36,17 @@ QString dateText(KVRDate date) {
 
 QColor averageColor() { return QColor(232, 118, 38); }
 
-// Text with a soft white halo so that it stays readable over curves.
+// Text with a soft white halo so that it stays readable over curves: the text
+// in white around it, then in its colour. Glyphs drawn as text come from the
+// glyph cache; outlining them as paths would cost a path per label.
 void drawHaloText(QPainter& p, const QPointF& baseline, const QString& text, const QColor& color) {
-  QPainterPath path;
-  path.addText(baseline, p.font(), text);
   p.save();
-  p.setRenderHint(QPainter::Antialiasing, true);
-  p.setPen(QPen(QColor(255, 255, 255, 220), 3.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-  p.setBrush(Qt::NoBrush);
-  p.drawPath(path);
-  p.setPen(Qt::NoPen);
-  p.setBrush(color);
-  p.drawPath(path);
+  p.setPen(QColor(255, 255, 255, 200));
+  for (const QPointF d : {QPointF(-1, 0), QPointF(1, 0), QPointF(0, -1), QPointF(0, 1), QPointF(-1, -1), QPointF(1, -1),
+                          QPointF(-1, 1), QPointF(1, 1)})
+    p.drawText(baseline + d, text);
+  p.setPen(color);
+  p.drawText(baseline, text);
   p.restore();
 }
 
@@ -92,6 +93,7 @@ KVRVortelyGraphView::~KVRVortelyGraphView() = default;
 
 void KVRVortelyGraphView::setDataSource(KVRVortelyGraphViewDataSource* dataSource) {
   dataSource_ = dataSource;
+  cache_.reset();
   hoveredPoint_ = -1;
   update();
 }
@@ -164,21 +166,104 @@ KVRGraphSnapshot KVRVortelyGraphView::collect(KVRVortelyGraphViewDataSource& ds)
   return s;
 }
 
+// What a paint pulled and where it drew the plot: enough to draw the value
+// bubble again over the same picture.
+struct KVRVortelyGraphView::Frame {
+  KVRGraphSnapshot s;
+  bool plotted = false;  // the plot was drawn (a data source, no loading, room enough)
+  QRectF area, plot, inner;
+  double bottom = 0, span = 1;
+  KVRGraphTextLayout text;
+
+  int count() const { return s.numberOfPoints; }
+  // Values far outside the axis are pinned a little beyond the plot (and
+  // clipped there); a value that is no number sits on zero.
+  double yOf(double v) const {
+    if (!std::isfinite(v)) v = 0;
+    const double y = plot.bottom() - (v - bottom) / span * plot.height();
+    return std::clamp(y, plot.top() - 2 * plot.height(), plot.bottom() + 2 * plot.height());
+  }
+  qreal xOf(int i) const {
+    const int n = count();
+    if (n <= 1) return inner.center().x();
+    return inner.left() + inner.width() * static_cast<double>(i) / static_cast<double>(n - 1);
+  }
+};
+
+// The picture of the last paint on screen, kept while the data source's
+// answers and the view stay as they were.
+struct KVRVortelyGraphView::Cache {
+  struct Key {
+    uint64_t generation = 0;
+    bool loading = false;
+    QSize size;
+    qreal pixelRatio = 1;
+    bool showValues = false, showLastDay = false;
+    QString locale;
+    bool operator==(const Key&) const = default;
+  };
+  Key key;
+  QImage picture;
+  Frame frame;
+};
+
 void KVRVortelyGraphView::paintEvent(QPaintEvent*) {
   QPainter p(this);
-  render(p, QRectF(rect()));
+  const uint64_t generation = dataSource_ ? dataSource_->answersGeneration() : 0;
+  if (generation == 0) {
+    cache_.reset();
+    render(p, QRectF(rect()));
+    return;
+  }
+  const std::optional<bool> loading = dataSource_->loadingData();
+  const Cache::Key key{generation,          loading && *loading, size(),           devicePixelRatioF(),
+                       showValues_,         showLastDay_,        QLocale().name()};
+  if (!cache_ || !(cache_->key == key)) {
+    auto cache = std::make_unique<Cache>();
+    cache->key = key;
+    cache->picture = QImage(size() * key.pixelRatio, QImage::Format_ARGB32_Premultiplied);
+    cache->picture.setDevicePixelRatio(key.pixelRatio);
+    cache->picture.fill(Qt::transparent);
+    {
+      QPainter picture(&cache->picture);
+      drawBody(picture, QRectF(rect()), &cache->frame);
+    }
+    if (cache->frame.plotted) lastText_ = cache->frame.text;
+    cache_ = std::move(cache);
+  }
+  p.drawImage(QPointF(0, 0), cache_->picture);
+  const Frame& f = cache_->frame;
+  lastPlotRect_ = f.plotted ? f.inner : QRectF();
+  lastPointCount_ = f.plotted ? f.count() : 0;
+  if (f.plotted) {
+    p.setRenderHint(QPainter::Antialiasing, true);
+    p.setRenderHint(QPainter::TextAntialiasing, true);
+    drawBubble(p, f);
+  }
 }
 
 void KVRVortelyGraphView::render(QPainter& p, const QRectF& area) {
-  using namespace KVRGraphStyle;
   const bool onScreen = p.device() == this;
-  const PanelScope panel(p, area);
-  if (onScreen) {
-    lastPlotRect_ = QRectF();
-    lastPointCount_ = 0;
+  Frame f;
+  {
+    const KVRGraphStyle::PanelScope panel(p, area);
+    drawBody(p, area, &f, false);
+    if (f.plotted && onScreen) drawBubble(p, f);
   }
+  if (f.plotted) lastText_ = f.text;
+  if (onScreen) {
+    lastPlotRect_ = f.plotted ? f.inner : QRectF();
+    lastPointCount_ = f.plotted ? f.count() : 0;
+  }
+}
+
+void KVRVortelyGraphView::drawBody(QPainter& p, const QRectF& area, Frame* out, bool panel) {
+  using namespace KVRGraphStyle;
+  std::optional<PanelScope> scope;
+  if (panel) scope.emplace(p, area);
   if (!dataSource_) return;
-  const KVRGraphSnapshot s = collect(*dataSource_);
+  out->s = collect(*dataSource_);
+  const KVRGraphSnapshot& s = out->s;
   if (s.loading) {
     drawLoading(p, area);
     return;
@@ -204,23 +289,16 @@ void KVRVortelyGraphView::render(QPainter& p, const QRectF& area) {
   plot.setRight(area.right() - 16);
   plot.setBottom(area.bottom() - 28);
   if (plot.width() < 10 || plot.height() < 10) return;
-  // Values far outside the axis are pinned a little beyond the plot (and
-  // clipped there); a value that is no number sits on zero.
-  auto yOf = [&](double v) {
-    if (!std::isfinite(v)) v = 0;
-    const double y = plot.bottom() - (v - bottom) / span * plot.height();
-    return std::clamp(y, plot.top() - 2 * plot.height(), plot.bottom() + 2 * plot.height());
-  };
+  out->plotted = true;
+  out->area = area;
+  out->plot = plot;
+  out->inner = plot.adjusted(8, 0, -8, 0);
+  out->bottom = bottom;
+  out->span = span;
   const int n = s.numberOfPoints;
-  const QRectF inner = plot.adjusted(8, 0, -8, 0);
-  auto xOf = [&](int i) {
-    if (n <= 1) return inner.center().x();
-    return inner.left() + inner.width() * static_cast<double>(i) / static_cast<double>(n - 1);
-  };
-  if (onScreen) {
-    lastPlotRect_ = inner;
-    lastPointCount_ = n;
-  }
+  const QRectF inner = out->inner;
+  auto yOf = [out](double v) { return out->yOf(v); };
+  auto xOf = [out](int i) { return out->xOf(i); };
 
   // Plot area and horizontal grid with the axis labels.
   p.setPen(Qt::NoPen);
@@ -239,7 +317,7 @@ void KVRVortelyGraphView::render(QPainter& p, const QRectF& area) {
 
   // Horizontal labels: dates (or the data source's labels) on round days
   // (week or month starts on long ranges), as many as fit.
-  KVRGraphTextLayout text;
+  KVRGraphTextLayout& text = out->text;
   text.plot = plot;
   if (n > 0) {
     const KVRDate sample = s.curves.empty() ? KVRDate() : s.curves.front().dates.front();
@@ -347,12 +425,27 @@ void KVRVortelyGraphView::render(QPainter& p, const QRectF& area) {
       g.setColorAt(1, b);
       p.setPen(Qt::NoPen);
       p.setBrush(g);
+      // Its edge along the curve lies under the curve's line: no need to
+      // smooth it.
+      p.setRenderHint(QPainter::Antialiasing, false);
       p.drawPath(fill);
+      p.setRenderHint(QPainter::Antialiasing, true);
     }
     p.setBrush(Qt::NoBrush);
     p.setPen(QPen(color.darker(single ? 112 : 100), single ? 2.2 : 1.8, Qt::SolidLine, Qt::RoundCap,
                   Qt::RoundJoin));
-    p.drawPath(line);
+    // Segment by segment: with an opaque pen and round caps this covers the
+    // very pixels the stroke of the whole path does (its round joins), at a
+    // fraction of the cost of outlining a long path that folds on itself.
+    if (color.alpha() == 255 && count > 1) {
+      std::vector<QLineF> segments;
+      segments.reserve(size_t(count - 1));
+      for (int i = 1; i < count; ++i)
+        segments.emplace_back(QPointF(xOf(i - 1), yOf(curve.values[i - 1])), QPointF(xOf(i), yOf(curve.values[i])));
+      p.drawLines(segments.data(), int(segments.size()));
+    } else {
+      p.drawPath(line);
+    }
     if (count == 1 || dots) {
       p.setBrush(Qt::white);
       p.setPen(QPen(color.darker(115), 1.6));
@@ -374,6 +467,21 @@ void KVRVortelyGraphView::render(QPainter& p, const QRectF& area) {
   const QFont valueFont = uiFont(8);
   const QFontMetricsF vfm(valueFont);
   if (showValues_) {
+    // The columns of the plot a label already holds. A point whose narrowest
+    // possible label would meet one is passed over before its text is made.
+    const int columns = std::max(1, static_cast<int>(std::ceil(area.right())) + 16);
+    std::vector<char> taken(size_t(columns), 0);
+    auto columnsOf = [&](qreal from, qreal to) {
+      return std::pair<int, int>(std::clamp(static_cast<int>(std::floor(from)), 0, columns - 1),
+                                 std::clamp(static_cast<int>(std::ceil(to)), 0, columns - 1));
+    };
+    auto isFree = [&](qreal from, qreal to) {
+      const auto [a, b] = columnsOf(from, to);
+      for (int c = a; c <= b; ++c)
+        if (taken[size_t(c)]) return false;
+      return true;
+    };
+    const qreal narrowest = vfm.horizontalAdvance(QStringLiteral("0"));
     for (const auto& curve : s.curves) {
       const int count = static_cast<int>(std::min<size_t>(curve.values.size(), n));
       std::vector<int> order(count);
@@ -387,16 +495,21 @@ void KVRVortelyGraphView::render(QPainter& p, const QRectF& area) {
         if (labels.size() > 400) break;
         // Over long ranges only the peaks are labelled: a row of zeros says nothing.
         if (count > 31 && curve.values[i] == 0.0f) continue;
+        const qreal nx = std::clamp(xOf(i) - narrowest / 2, plot.left() + 2, plot.right() - narrowest - 2);
+        if (!isFree(nx - 4, nx + narrowest + 4)) continue;
         const QString label = valueText(s.valueLabelFormat, curve.values[i], s.wholeMoney);
         const qreal w = vfm.horizontalAdvance(label);
         const qreal x = std::clamp(xOf(i) - w / 2, plot.left() + 2, plot.right() - w - 2);
         const qreal y = std::max(plot.top() + 10, yOf(curve.values[i]) - 7);
         // Labels keep apart horizontally (one label per column of the plot).
         const QRectF box(x - 4, plot.top(), w + 8, plot.height());
-        if (std::any_of(labels.begin(), labels.end(), [&](const ValueLabel& l) { return l.box.intersects(box); }))
+        if (!isFree(box.left(), box.right()) ||
+            std::any_of(labels.begin(), labels.end(), [&](const ValueLabel& l) { return l.box.intersects(box); }))
           continue;
         labels.push_back(ValueLabel{box, QRectF(x - 1, y - vfm.ascent() - 1, w + 2, vfm.height() + 2), QPointF(x, y),
                                     label});
+        const auto [a, b] = columnsOf(box.left(), box.right());
+        for (int c = a; c <= b; ++c) taken[size_t(c)] = 1;
       }
     }
   }
@@ -415,15 +528,24 @@ void KVRVortelyGraphView::render(QPainter& p, const QRectF& area) {
                                            valueText(s.valueLabelFormat, avg, s.wholeMoney));
       const QFontMetricsF cfm(uiFont(8, true));
       const qreal w = cfm.horizontalAdvance(averageCaption) + 12, h = 15;
+      // The points of the curves, by their left edge: a candidate looks only
+      // at those whose column it spans.
       std::vector<QRectF> dots;
       for (const auto& curve : s.curves)
         for (int i = 0; i < static_cast<int>(std::min<size_t>(curve.values.size(), n)); ++i)
           dots.emplace_back(xOf(i) - 4, yOf(curve.values[i]) - 4, 8, 8);
+      std::sort(dots.begin(), dots.end(), [](const QRectF& a, const QRectF& b) { return a.left() < b.left(); });
+      auto freeOfDots = [&](const QRectF& r) {
+        auto it = std::lower_bound(dots.begin(), dots.end(), r.left() - 8,
+                                   [](const QRectF& d, qreal x) { return d.left() < x; });
+        for (; it != dots.end() && it->left() <= r.right(); ++it)
+          if (it->intersects(r)) return false;
+        return true;
+      };
       auto freeOf = [](const QRectF& r, const auto& rects, auto rectOf) {
         return std::none_of(rects.begin(), rects.end(), [&](const auto& o) { return rectOf(o).intersects(r); });
       };
       auto labelRect = [](const ValueLabel& l) { return l.rect; };
-      auto same = [](const QRectF& r) { return r; };
       // Candidates: just above the line, then just below it, from the right
       // end of the plot to its left end.
       std::vector<QRectF> candidates;
@@ -435,7 +557,7 @@ void KVRVortelyGraphView::render(QPainter& p, const QRectF& area) {
       if (candidates.empty()) candidates.emplace_back(right, std::clamp(y - h - 3, area.top() + 2, plot.bottom() - h), w, h);
       auto pick = [&](bool avoidDots) -> std::optional<QRectF> {
         for (const QRectF& c : candidates)
-          if (freeOf(c, labels, labelRect) && (!avoidDots || freeOf(c, dots, same))) return c;
+          if (freeOf(c, labels, labelRect) && (!avoidDots || freeOfDots(c))) return c;
         return std::nullopt;
       };
       averagePill = pick(true).value_or(pick(false).value_or(candidates.front()));
@@ -465,7 +587,6 @@ void KVRVortelyGraphView::render(QPainter& p, const QRectF& area) {
     text.averageLabel = averagePill;
     text.averageText = averageCaption;
   }
-  lastText_ = text;
 
   // The last day of a daily view.
   if (showLastDay_ && n > 0) {
@@ -486,10 +607,18 @@ void KVRVortelyGraphView::render(QPainter& p, const QRectF& area) {
     }
   }
 
-  // Value bubble of the point under the mouse.
-  if (onScreen && hoveredPoint_ >= 0 && hoveredPoint_ < n && !s.curves.empty()) {
+}
+
+// The value bubble of the point under the mouse.
+void KVRVortelyGraphView::drawBubble(QPainter& p, const Frame& f) {
+  using namespace KVRGraphStyle;
+  const KVRGraphSnapshot& s = f.s;
+  const QRectF& plot = f.plot;
+  const QRectF& area = f.area;
+  auto yOf = [&f](double v) { return f.yOf(v); };
+  if (hoveredPoint_ >= 0 && hoveredPoint_ < f.count() && !s.curves.empty()) {
     const int i = hoveredPoint_;
-    const qreal x = xOf(i);
+    const qreal x = f.xOf(i);
     p.setPen(QPen(QColor(120, 128, 140, 140), 1));
     p.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
     QStringList lines;

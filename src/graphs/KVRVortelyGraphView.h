@@ -3,10 +3,12 @@
 // source's signed range, grid and axis labels, optional value labels, the
 // average line, event marks, the last-day mark and a value bubble under the
 // mouse. Everything is pulled from the data source while painting (order in
-// KVRGraphDataSources.h).
+// KVRGraphDataSources.h); on screen, a data source that numbers its answers
+// (answersGeneration) is asked again only when the number changes.
 #include <QImage>
 #include <QPointF>
 #include <QWidget>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -76,7 +78,8 @@ class KVRVortelyGraphView : public QWidget {
   // Pulls one snapshot from a data source in the drawing order (without the
   // axis labels and the bubble, which depend on the geometry).
   static KVRGraphSnapshot collect(KVRVortelyGraphViewDataSource& dataSource);
-  // Draws the graph into a rectangle of any painter (screen or print).
+  // Draws the graph into a rectangle of any painter (screen or print); on
+  // the view itself with the value bubble. Asks the data source every time.
   void render(QPainter& painter, const QRectF& rect);
   // The point under a horizontal position of the widget, -1 when none (tests
   // and the bubble).
@@ -93,7 +96,12 @@ class KVRVortelyGraphView : public QWidget {
   void leaveEvent(QEvent* event) override;
 
  private:
-  struct Layout;
+  struct Frame;
+  struct Cache;
+  // Everything but the value bubble; the panel under it when `panel`.
+  void drawBody(QPainter& painter, const QRectF& area, Frame* frame, bool panel = true);
+  void drawBubble(QPainter& painter, const Frame& frame);
+
   KVRVortelyGraphViewDataSource* dataSource_ = nullptr;
   int kindOfGraph_ = 2;
   bool showValues_ = false;
@@ -103,4 +111,7 @@ class KVRVortelyGraphView : public QWidget {
   QRectF lastPlotRect_;
   int lastPointCount_ = 0;
   KVRGraphTextLayout lastText_;
+  // A paint on screen shows this picture again, with the bubble over it,
+  // while the data source's answersGeneration and the view are unchanged.
+  std::unique_ptr<Cache> cache_;
 };

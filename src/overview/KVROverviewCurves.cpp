@@ -12,117 +12,164 @@ namespace {
 bool isDividedByRequests(std::string_view key) { return key == "fillRate"; }
 bool isDividedByImpressions(std::string_view key) { return key == "eCPM" || key == "ctr"; }
 
-// Walks the days of the graph range, both ends included, as the totals
-// engine walks its span. False when the range is missing or reversed.
-template <typename F>
-bool walkGraphRange(KVRDate start, KVRDate end, F&& visit) {
-  if (!start.isValid() || !end.isValid() || start.isLaterThan(end)) return false;
-  for (KVRDate d : KVRCalendar::shared().dayWalk(start, end)) visit(d);
-  return true;
-}
+// A measure key resolved once for many days.
+class MeasureReader {
+ public:
+  explicit MeasureReader(std::string_view key)
+      : known_(KVRMeasureForKey(key, &measure_)),
+        byRequests_(isDividedByRequests(key)),
+        byImpressions_(isDividedByImpressions(key)) {}
+  float valueOf(const KVRTotalsStruct* rec) const { return rec && known_ ? rec->measure(measure_) : 0.0f; }
+  bool byRequests() const { return byRequests_; }
+  bool byImpressions() const { return byImpressions_; }
 
-// One day of a product: the value under the key, divided by the day's own
-// divisor for ratio measures; the cumulative sum takes the undivided value.
-KVRCurvePoint productDayPoint(const KVRDayTotals& days, std::string_view key, KVRDate d, double* cumul) {
-  const KVRTotalsStruct* rec = days.find(KVRCalendar::shared().civilDay(d));
-  const double v = KVRObjectForKey(rec, key);
-  double count = v;
-  if (rec) {
-    if (isDividedByRequests(key) && rec->requests != 0) count = v / rec->requests;
-    else if (isDividedByImpressions(key) && rec->impressions != 0) count = v / rec->impressions;
+  // One day of a product: the value under the key, divided by the day's own
+  // divisor for ratio measures; the cumulative sum takes the undivided value.
+  KVRCurvePoint point(const KVRTotalsStruct* rec, KVRDate d, double* cumul) const {
+    const double v = valueOf(rec);
+    double count = v;
+    if (rec) {
+      if (byRequests_ && rec->requests != 0) count = v / rec->requests;
+      else if (byImpressions_ && rec->impressions != 0) count = v / rec->impressions;
+    }
+    *cumul = *cumul + v;
+    return KVRCurvePoint{d, count, *cumul};
   }
-  *cumul = *cumul + v;
-  return KVRCurvePoint{d, count, *cumul};
-}
 
-double lookup(const std::map<KVRCivilDay, double>& m, KVRCivilDay day, bool* found = nullptr) {
-  auto it = m.find(day);
-  if (found) *found = it != m.end();
-  return it == m.end() ? 0.0 : it->second;
-}
+ private:
+  KVRMeasure measure_ = KVRMeasure{};
+  bool known_;
+  bool byRequests_, byImpressions_;
+};
 
 }  // namespace
+
+// --- Graph range -----------------------------------------------------------------
+
+KVRGraphDays::KVRGraphDays(KVRDate start, KVRDate end) {
+  if (!start.isValid() || !end.isValid() || start.isLaterThan(end)) return;
+  valid_ = true;
+  dates_ = KVRCalendar::shared().dayWalk(start, end, &days_);
+  contiguous_ = days_.empty() || int64_t(days_.back()) - int64_t(days_.front()) + 1 == int64_t(days_.size());
+}
+
+int KVRGraphDays::indexOf(KVRCivilDay day) const {
+  if (days_.empty() || day < days_.front() || day > days_.back()) return -1;
+  if (contiguous_) return int(day - days_.front());
+  const auto it = std::lower_bound(days_.begin(), days_.end(), day);
+  return it != days_.end() && *it == day ? int(it - days_.begin()) : -1;
+}
 
 // --- Day totals ----------------------------------------------------------------
 
 KVRDayTotals::KVRDayTotals(const std::vector<std::pair<KVRDate, KVRTotalsStruct>>& salesByDate) {
-  KVRCalendar& cal = KVRCalendar::shared();
-  ordered_.reserve(salesByDate.size());
-  for (const auto& [date, rec] : salesByDate) {
-    const KVRCivilDay day = cal.civilDay(date);
-    if (byDay_.emplace(day, &rec).second) ordered_.emplace_back(day, &rec);
+  const size_t n = salesByDate.size();
+  if (n == 0) return;
+  std::vector<KVRDate> dates(n);
+  for (size_t i = 0; i < n; ++i) dates[i] = salesByDate[i].first;
+  std::vector<KVRCivilDay> days(n);
+  KVRCalendar::shared().civilDays(dates.data(), n, days.data());
+  const auto [lo, hi] = std::minmax_element(days.begin(), days.end());
+  const int64_t span = int64_t(*hi) - int64_t(*lo) + 1;
+  ordered_.reserve(n);
+  if (span <= int64_t(4 * n + 366)) {
+    first_ = *lo;
+    byOffset_.assign(size_t(span), nullptr);
+    for (size_t i = 0; i < n; ++i) {
+      const KVRTotalsStruct*& slot = byOffset_[size_t(days[i] - first_)];
+      if (slot) continue;
+      slot = &salesByDate[i].second;
+      ordered_.emplace_back(days[i], slot);
+    }
+    return;
   }
+  // Far apart: the first of each day in the engine's order, then sorted.
+  sorted_.reserve(n);
+  for (size_t i = 0; i < n; ++i) sorted_.emplace_back(days[i], &salesByDate[i].second);
+  std::stable_sort(sorted_.begin(), sorted_.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  sorted_.erase(std::unique(sorted_.begin(), sorted_.end(), [](const auto& a, const auto& b) { return a.first == b.first; }),
+                sorted_.end());
+  for (size_t i = 0; i < n; ++i)
+    if (find(days[i]) == &salesByDate[i].second) ordered_.emplace_back(days[i], &salesByDate[i].second);
 }
 
 const KVRTotalsStruct* KVRDayTotals::find(KVRCivilDay day) const {
-  auto it = byDay_.find(day);
-  return it == byDay_.end() ? nullptr : it->second;
+  if (!byOffset_.empty()) {
+    const int64_t offset = int64_t(day) - int64_t(first_);
+    return offset >= 0 && offset < int64_t(byOffset_.size()) ? byOffset_[size_t(offset)] : nullptr;
+  }
+  const auto it = std::lower_bound(sorted_.begin(), sorted_.end(), day,
+                                   [](const auto& e, KVRCivilDay d) { return e.first < d; });
+  return it != sorted_.end() && it->first == day ? it->second : nullptr;
 }
+
+// --- Combined days -------------------------------------------------------------
+
+KVRCombinedDayValues::KVRCombinedDayValues(const KVRGraphDays& range)
+    : range_(range),
+      values_(range.size(), 0.0),
+      requests_(range.size(), 0.0),
+      impressions_(range.size(), 0.0),
+      hasRequests_(range.size(), 0),
+      hasImpressions_(range.size(), 0) {}
 
 void KVRCombinedDayValues::addProduct(const KVRDayTotals& days, std::string_view key,
                                       const KVRTotalsStruct& periodTotals) {
-  const bool addImpressions = isDividedByImpressions(key) && periodTotals.impressions != 0;
-  const bool addRequests = isDividedByRequests(key) && periodTotals.requests != 0;
+  const MeasureReader reader(key);
+  const bool addImpressions = reader.byImpressions() && periodTotals.impressions != 0;
+  const bool addRequests = reader.byRequests() && periodTotals.requests != 0;
+  // Days outside the range feed no point.
   for (const auto& [day, rec] : days.days()) {
-    values[day] += rec->objectForKey(key);
-    if (addImpressions) impressions[day] += rec->impressions;
-    if (addRequests) requests[day] += rec->requests;
+    const int i = range_.indexOf(day);
+    if (i < 0) continue;
+    values_[size_t(i)] += reader.valueOf(rec);
+    if (addImpressions) {
+      impressions_[size_t(i)] += rec->impressions;
+      hasImpressions_[size_t(i)] = 1;
+    }
+    if (addRequests) {
+      requests_[size_t(i)] += rec->requests;
+      hasRequests_[size_t(i)] = 1;
+    }
   }
+}
+
+bool KVRCombinedDayValues::buildPoints(std::vector<KVRCurvePoint>* out) const {
+  if (!range_.isValid()) return false;
+  std::vector<KVRCurvePoint> points;
+  points.reserve(range_.size());
+  double cumul = 0;
+  for (size_t i = 0; i < range_.size(); ++i) {
+    const double v = values_[i];
+    double count = v;
+    if (hasRequests_[i] && requests_[i] != 0) count = v / requests_[i];
+    else if (hasImpressions_[i] && impressions_[i] != 0) count = v / impressions_[i];
+    cumul = cumul + v;
+    points.push_back(KVRCurvePoint{range_.dates()[i], count, cumul});
+  }
+  *out = std::move(points);
+  return true;
 }
 
 // --- Builders --------------------------------------------------------------------
 
 bool KVRBuildPointsInCurve(const KVRDayTotals& days, std::string_view key, KVRDate graphStart, KVRDate graphEnd,
                            std::vector<KVRCurvePoint>* out) {
-  std::vector<KVRCurvePoint> points;
-  double cumul = 0;
-  if (!walkGraphRange(graphStart, graphEnd,
-                      [&](KVRDate d) { points.push_back(productDayPoint(days, key, d, &cumul)); }))
-    return false;
-  *out = std::move(points);
+  const KVRGraphDays range(graphStart, graphEnd);
+  if (!range.isValid()) return false;
+  *out = KVRPointsInCurve(days, key, range);
   return true;
 }
 
-bool KVRBuildPointsInCurve(const KVRCombinedDayValues& days, KVRDate graphStart, KVRDate graphEnd,
-                           std::vector<KVRCurvePoint>* out) {
+std::vector<KVRCurvePoint> KVRPointsInCurve(const KVRDayTotals& days, std::string_view key,
+                                            const KVRGraphDays& range) {
   std::vector<KVRCurvePoint> points;
+  if (!range.isValid()) return points;
+  const MeasureReader reader(key);
+  points.reserve(range.size());
   double cumul = 0;
-  KVRCalendar& cal = KVRCalendar::shared();
-  const bool ok = walkGraphRange(graphStart, graphEnd, [&](KVRDate d) {
-    const KVRCivilDay day = cal.civilDay(d);
-    const double v = lookup(days.values, day);
-    double count = v;
-    bool found = false;
-    const double req = lookup(days.requests, day, &found);
-    if (found && req != 0) {
-      count = v / req;
-    } else {
-      const double impr = lookup(days.impressions, day, &found);
-      if (found && impr != 0) count = v / impr;
-    }
-    cumul = cumul + v;
-    points.push_back(KVRCurvePoint{d, count, cumul});
-  });
-  if (!ok) return false;
-  *out = std::move(points);
-  return true;
-}
-
-std::vector<KVRCurvePoint> KVRPointsInCurveWithDates(const KVRDayTotals& days, std::string_view key,
-                                                     std::vector<KVRDate>* dates, KVRDate graphStart,
-                                                     KVRDate graphEnd) {
-  std::vector<KVRCurvePoint> points;
-  if (!graphStart.isValid() || !graphEnd.isValid() || graphStart.isLaterThan(graphEnd)) return points;
-  double cumul = 0;
-  if (!dates->empty()) {
-    points.reserve(dates->size());
-    for (KVRDate d : *dates) points.push_back(productDayPoint(days, key, d, &cumul));
-    return points;
-  }
-  walkGraphRange(graphStart, graphEnd, [&](KVRDate d) {
-    dates->push_back(d);
-    points.push_back(productDayPoint(days, key, d, &cumul));
-  });
+  for (size_t i = 0; i < range.size(); ++i)
+    points.push_back(reader.point(days.find(range.days()[i]), range.dates()[i], &cumul));
   return points;
 }
 
@@ -227,11 +274,14 @@ QString KVRMouseOverLabel(int valueTag, const QString& currencySymbol) {
 // --- Part charts -------------------------------------------------------------------
 
 void KVRChartDivision::sortKeys() {
+  // The keys in their order, with their values at hand for the sort.
+  std::vector<std::pair<double, const QString*>> order;
+  order.reserve(values.size());
+  for (const auto& [k, v] : values) order.emplace_back(v, &k);
+  std::stable_sort(order.begin(), order.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
   sortedKeys.clear();
-  sortedKeys.reserve(values.size());
-  for (const auto& [k, v] : values) sortedKeys.push_back(k);
-  std::stable_sort(sortedKeys.begin(), sortedKeys.end(),
-                   [this](const QString& a, const QString& b) { return values.at(a) < values.at(b); });
+  sortedKeys.reserve(order.size());
+  for (const auto& [v, k] : order) sortedKeys.push_back(*k);
 }
 
 double KVRChartDivision::valueAt(int i) const {

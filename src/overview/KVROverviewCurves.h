@@ -36,49 +36,79 @@ struct KVROverviewCurve {
   QColor color;
 };
 
-// A product's per-day totals, looked up by calendar day.
+// The days of a graph range, walked once for a whole display: the dates as
+// the totals engine walks its span (both ends included) and their calendar
+// days.
+class KVRGraphDays {
+ public:
+  KVRGraphDays() = default;
+  // Not valid when a date is missing or the range is reversed.
+  KVRGraphDays(KVRDate start, KVRDate end);
+  bool isValid() const { return valid_; }
+  size_t size() const { return dates_.size(); }
+  const std::vector<KVRDate>& dates() const { return dates_; }
+  const std::vector<KVRCivilDay>& days() const { return days_; }
+  // The position of a calendar day in the walk; -1 when it is not walked.
+  int indexOf(KVRCivilDay day) const;
+
+ private:
+  bool valid_ = false;
+  bool contiguous_ = true;  // no day skipped between the first and the last
+  std::vector<KVRDate> dates_;
+  std::vector<KVRCivilDay> days_;
+};
+
+// A product's per-day totals, looked up by calendar day. A day met twice
+// keeps its first totals.
 class KVRDayTotals {
  public:
   KVRDayTotals() = default;
   explicit KVRDayTotals(const std::vector<std::pair<KVRDate, KVRTotalsStruct>>& salesByDate);
   const KVRTotalsStruct* find(KVRCivilDay day) const;
-  bool empty() const { return byDay_.empty(); }
+  bool empty() const { return ordered_.empty(); }
   // The days held, in the order the engine walked them.
   const std::vector<std::pair<KVRCivilDay, const KVRTotalsStruct*>>& days() const { return ordered_; }
 
  private:
-  std::unordered_map<KVRCivilDay, const KVRTotalsStruct*> byDay_;
   std::vector<std::pair<KVRCivilDay, const KVRTotalsStruct*>> ordered_;
+  // Days lying close together are found by their distance from the first;
+  // days far apart by a search in the sorted list.
+  KVRCivilDay first_ = 0;
+  std::vector<const KVRTotalsStruct*> byOffset_;
+  std::vector<std::pair<KVRCivilDay, const KVRTotalsStruct*>> sorted_;
 };
 
-// The per-day sums over several products that feed the combined curve: the
-// measure's value of each day, and for ratio measures the day's summed
-// requests ("-req") or impressions ("-impr").
-struct KVRCombinedDayValues {
-  std::map<KVRCivilDay, double> values;
-  std::map<KVRCivilDay, double> requests;
-  std::map<KVRCivilDay, double> impressions;
-
+// The per-day sums over several products that feed the combined curve, for
+// the days of a graph range: the measure's value of each day, and for ratio
+// measures the day's summed requests ("fillRate") or impressions ("eCPM",
+// "ctr").
+class KVRCombinedDayValues {
+ public:
+  explicit KVRCombinedDayValues(const KVRGraphDays& range);
   // Adds one product's days (the measure `key`). A ratio measure also adds the
   // day's divisor, but only when the product's period total of that divisor
   // is not 0.
   void addProduct(const KVRDayTotals& days, std::string_view key, const KVRTotalsStruct& periodTotals);
+  // One point per day of the range: a day whose summed divisor is not 0 is
+  // divided by it (requests first, then impressions). False (and `out`
+  // untouched) when the range is not valid.
+  bool buildPoints(std::vector<KVRCurvePoint>* out) const;
+
+ private:
+  const KVRGraphDays& range_;
+  std::vector<double> values_, requests_, impressions_;
+  // Whether a product added a divisor to the day (a sum of 0 is still there).
+  std::vector<char> hasRequests_, hasImpressions_;
 };
 
 // Builds one point per day of the graph range from a product's days. False
 // (and `out` untouched) when the range is missing or reversed.
 bool KVRBuildPointsInCurve(const KVRDayTotals& days, std::string_view key, KVRDate graphStart, KVRDate graphEnd,
                            std::vector<KVRCurvePoint>* out);
-// The same from combined day values: a day whose summed divisor is not 0 is
-// divided by it (requests first, then impressions).
-bool KVRBuildPointsInCurve(const KVRCombinedDayValues& days, KVRDate graphStart, KVRDate graphEnd,
-                           std::vector<KVRCurvePoint>* out);
-// The points of one product over a shared list of days: an empty list is
-// filled by walking the graph range; a filled list is used as it is. Empty
-// when the range is missing or reversed. No division by combined divisors.
-std::vector<KVRCurvePoint> KVRPointsInCurveWithDates(const KVRDayTotals& days, std::string_view key,
-                                                     std::vector<KVRDate>* dates, KVRDate graphStart,
-                                                     KVRDate graphEnd);
+// The points of one product over the days of a graph range; empty when the
+// range is not valid. No division by combined divisors.
+std::vector<KVRCurvePoint> KVRPointsInCurve(const KVRDayTotals& days, std::string_view key,
+                                            const KVRGraphDays& range);
 
 // The state of the screen's controls that the answers depend on.
 struct KVROverviewControlState {
@@ -88,6 +118,7 @@ struct KVROverviewControlState {
   int valueTag = 0;
   QString currencySymbol;
   bool roundCurrency = false;  // money shown in whole units
+  bool operator==(const KVROverviewControlState&) const = default;
 };
 
 // Vertical axis of the curve graph: bottom (signed) and length.

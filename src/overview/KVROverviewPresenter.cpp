@@ -56,18 +56,32 @@ const KVRProductTotals* entryOf(const KVRTotalsResult* r, const KVRVortelyManage
 }
 const KVRTotalsStruct& totalsOf(const KVRProductTotals* e) { return e ? e->totals : kNoTotals; }
 
+// A measure key looked up once for the many countries of a chart.
+class CountryMeasure {
+ public:
+  explicit CountryMeasure(std::string_view key)
+      : known_(KVRMeasureForKey(key, &measure_)), currency_(key == "currency"), iAdSales_(key == "iAdSales") {}
+  bool isCurrency() const { return currency_; }
+  bool isIAdSales() const { return iAdSales_; }
+  float valueOf(const KVRTotalsStruct& c) const { return known_ ? c.measure(measure_) : 0.0f; }
+
+ private:
+  KVRMeasure measure_ = KVRMeasure{};  // set by the lookup in the constructor
+  bool known_, currency_, iAdSales_;
+};
+
 // The left (one-product, by country) chart value of a country, and whether the
 // country enters the chart at all. For the ratio tags: the numerator and the
 // divisor, divided by the caller.
-std::optional<float> countryLeftValue(int tag, const QString& key, const KVRTotalsStruct& c) {
-  if (key == QLatin1String("currency")) return float(KVRRounded(c.sales));
-  if (key == QLatin1String("iAdSales")) return float(KVRRounded(c.impressions));
+std::optional<float> countryLeftValue(int tag, const CountryMeasure& key, const KVRTotalsStruct& c) {
+  if (key.isCurrency()) return float(KVRRounded(c.sales));
+  if (key.isIAdSales()) return float(KVRRounded(c.impressions));
   if (isRatioTag(tag)) {
-    const float n = c.objectForKey(key), q = ratioDivisor(tag, c);
+    const float n = key.valueOf(c), q = ratioDivisor(tag, c);
     if (n == 0 && q == 0) return std::nullopt;
     return q != 0 ? n / q : n;
   }
-  return float(KVRRounded(c.objectForKey(key)));
+  return float(KVRRounded(key.valueOf(c)));
 }
 
 // Sorts the keys of a division; parts of value 0 are left out, since a chart
@@ -181,7 +195,7 @@ void displayOneProduct(const KVROverviewInput& in, KVROverviewDisplay& d, std::s
   // With one product both charts list its countries.
   d.downloadsPerProduct.listsCountries = d.revenuesPerProduct.listsCountries = true;
   if (!C) return;
-  const QString qkey = QString::fromLatin1(key.data(), int(key.size()));
+  const CountryMeasure measure(key);
   // A ratio chart totals the ratio of its summed parts, never the sum of the
   // ratios.
   double numerators = 0, divisors = 0;
@@ -190,7 +204,7 @@ void displayOneProduct(const KVROverviewInput& in, KVROverviewDisplay& d, std::s
       numerators += c.objectForKey(key);
       divisors += ratioDivisor(tag, c);
     }
-    if (const std::optional<float> v = countryLeftValue(tag, qkey, c); v && *v != 0) {
+    if (const std::optional<float> v = countryLeftValue(tag, measure, c); v && *v != 0) {
       d.downloadsPerProduct.add(country, *v);
       if (!isRatioTag(tag)) d.downloadsPerProduct.total += *v;
     }
@@ -212,7 +226,7 @@ void displaySeveralProducts(const KVROverviewInput& in, KVROverviewDisplay& d, s
   const KVRTotalsResult* X = comparedIsCurrent || !in.totals.compared ? A : in.totals.compared;
   const KVRTotalsResult* P = in.totals.previous;
   const KVRTotalsResult* G = in.selectedPeriod == 0 ? in.totals.graph : nullptr;
-  const QString qkey = QString::fromLatin1(key.data(), int(key.size()));
+  const CountryMeasure measure(key);
 
   // Same-name rule: a name found among both the Mac and the iOS products gets
   // its platform after it.
@@ -240,8 +254,9 @@ void displaySeveralProducts(const KVROverviewInput& in, KVROverviewDisplay& d, s
   // chart by product and the chart by country of the same measure show the
   // same total (the engine's totals may lose cents against its country parts).
   double revenueTotal = 0, ratioNumerators = 0, ratioDivisors = 0;
-  std::vector<KVRDate> dates;
-  KVRCombinedDayValues combined;
+  // The graph range is walked once for every curve.
+  const KVRGraphDays range(in.graphStartDate, in.graphEndDate);
+  KVRCombinedDayValues combined(range);
 
   for (const KVRVortelyManagedProduct* p : products) {
     const KVRProductTotals* entry = entryOf(A, p);
@@ -302,23 +317,22 @@ void displaySeveralProducts(const KVROverviewInput& in, KVROverviewDisplay& d, s
     pRequests += PT.requests;
     pImpressions += PT.impressions;
 
-    // The product's curve over the shared list of days, and the combined sums.
+    // The product's curve over the days of the range, and the combined sums.
     const KVRProductTotals* dayEntry = G ? entryOf(G, p) : entry;
     const KVRDayTotals days = dayEntry ? KVRDayTotals(dayEntry->salesByDate) : KVRDayTotals();
-    d.curves.push_back(KVROverviewCurve{
-        KVRPointsInCurveWithDates(days, key, &dates, in.graphStartDate, in.graphEndDate), p->curveColor});
+    d.curves.push_back(KVROverviewCurve{KVRPointsInCurve(days, key, range), p->curveColor});
     combined.addProduct(days, key, T);
 
     // Part charts by country.
     if (!entry) continue;
     for (const auto& [country, c] : entry->byCountry) {
       if (ratio) {
-        const float n = c.objectForKey(key), q = ratioDivisor(tag, c);
+        const float n = measure.valueOf(c), q = ratioDivisor(tag, c);
         if (n != 0 || q != 0) {
           d.downloadsPerCountry.add(country, n);
           countryDivisors[country] += q;
         }
-      } else if (const std::optional<float> v = countryLeftValue(tag, qkey, c); v && *v != 0) {
+      } else if (const std::optional<float> v = countryLeftValue(tag, measure, c); v && *v != 0) {
         d.downloadsPerCountry.add(country, *v);
       }
       const float rc = isAdTag(tag) ? c.iAdSales : c.currency;
@@ -347,8 +361,7 @@ void displaySeveralProducts(const KVROverviewInput& in, KVROverviewDisplay& d, s
   d.evolution.current = cur;
   d.evolution.previous = prev;
 
-  if (!KVRBuildPointsInCurve(combined, in.graphStartDate, in.graphEndDate, &d.pointsInCurve))
-    d.pointsInCurve = in.previousPointsInCurve;
+  if (!combined.buildPoints(&d.pointsInCurve)) d.pointsInCurve = in.previousPointsInCurve;
 
   d.counterValue = in.iAd ? revenueTotal : sumCurrency;
   d.sales = sumSales;

@@ -10,6 +10,7 @@
 #include <QPainter>
 #include <QStandardItemModel>
 #include <QVBoxLayout>
+#include <array>
 #include <thread>
 
 #include "catalogue/KVRVortelyCurrencyConverter.h"
@@ -129,6 +130,7 @@ KVROverviewScreen::KVROverviewScreen(KVRVortelyResumeController* controller, KVR
       std::make_unique<KVROverviewChartSource>(KVRPartChart::revenues, &display_, &state_, &graphAnimatePercent_);
   auto loading = [this] { return controller_ && controller_->loadingData(); };
   graphSource_->loading = loading;
+  graphSource_->generation = [this] { return graphGeneration_; };
   downloadsSource_->loading = loading;
   revenuesSource_->loading = loading;
 
@@ -486,13 +488,17 @@ void KVROverviewScreen::moveSplitDivider(int proposedPosition) {
 // --- State of the controls --------------------------------------------------------------
 
 void KVROverviewScreen::refreshState() {
-  state_.cumulative = cumulativeControl_->selectedSegment() != 0;
-  state_.perProduct = combineControl_->selectedSegment() != 0;
-  state_.valueTag = selectedValueTag();
-  state_.iAd = iAd_;
-  state_.currencySymbol = KVRVortelyCurrencyConverter::sharedInstance().preferedCurrencySymbol();
+  KVROverviewControlState s;
+  s.cumulative = cumulativeControl_->selectedSegment() != 0;
+  s.perProduct = combineControl_->selectedSegment() != 0;
+  s.valueTag = selectedValueTag();
+  s.iAd = iAd_;
+  s.currencySymbol = KVRVortelyCurrencyConverter::sharedInstance().preferedCurrencySymbol();
   KVRApplicationServices* app = services();
-  state_.roundCurrency = app && app->roundCurrencyValues();
+  s.roundCurrency = app && app->roundCurrencyValues();
+  if (s == state_) return;
+  state_ = std::move(s);
+  ++graphGeneration_;
 }
 
 KVROverviewControlState KVROverviewScreen::controlState() const {
@@ -603,11 +609,29 @@ void KVROverviewScreen::redrawCharts() {
 void KVROverviewScreen::resetCounter() { counter_->setValue(0, false); }
 
 void KVROverviewScreen::clearCurvesAndCharts() {
-  display_.curves.clear();
-  display_.downloadsPerProduct = KVRChartDivision{};
-  display_.revenuesPerProduct = KVRChartDivision{};
-  display_.downloadsPerCountry = KVRChartDivision{};
-  display_.revenuesPerCountry = KVRChartDivision{};
+  if (printedIsShown_) {
+    // The print job takes the complete record over; the screen goes on with
+    // a copy of the rest.
+    printedDisplay_ = std::move(display_);
+    printedIsShown_ = false;
+    std::vector<KVROverviewCurve> curves;
+    std::array<KVRChartDivision, 4> parts;
+    KVROverviewDisplay& full = printedDisplay_;
+    std::array<KVRChartDivision*, 4> fullParts = {&full.downloadsPerProduct, &full.revenuesPerProduct,
+                                                  &full.downloadsPerCountry, &full.revenuesPerCountry};
+    curves.swap(full.curves);
+    for (size_t i = 0; i < parts.size(); ++i) std::swap(parts[i], *fullParts[i]);
+    display_ = full;
+    curves.swap(full.curves);
+    for (size_t i = 0; i < parts.size(); ++i) std::swap(parts[i], *fullParts[i]);
+  } else {
+    display_.curves.clear();
+    display_.downloadsPerProduct = KVRChartDivision{};
+    display_.revenuesPerProduct = KVRChartDivision{};
+    display_.downloadsPerCountry = KVRChartDivision{};
+    display_.revenuesPerCountry = KVRChartDivision{};
+  }
+  ++graphGeneration_;
 }
 
 bool KVROverviewScreen::hasPerProductCurves() const { return !display_.curves.empty(); }
@@ -625,27 +649,35 @@ void KVROverviewScreen::displayLoad(const KVRLoadResults& results) {
   }
   in.currencySymbol = state_.currencySymbol;
   in.previousPointsInCurve = display_.pointsInCurve;
-  showDisplay(KVRMakeOverviewDisplay(in));
+  display_ = KVRMakeOverviewDisplay(in);
+  presentDisplay();
   updateBoxes();
   keepPrintJob();
 }
 
-void KVROverviewScreen::showDisplay(const KVROverviewDisplay& display) {
-  display_ = display;
-  refreshState();
-  applyDisplay();
+void KVROverviewScreen::showDisplay(KVROverviewDisplay display) {
+  display_ = std::move(display);
+  presentDisplay();
   keepPrintJob();
 }
 
+void KVROverviewScreen::presentDisplay() {
+  ++graphGeneration_;
+  refreshState();
+  applyDisplay();
+}
+
 void KVROverviewScreen::keepPrintJob() {
-  printedDisplay_ = display_;
+  // The record on display is the one printed until the screen clears it.
+  printedIsShown_ = true;
+  printedDisplay_ = KVROverviewDisplay{};
   printedCaptions_ = printCaptions();
 }
 
 KVROverviewPrintJob KVROverviewScreen::printJob() const {
   // The last complete display with the captions it was shown with; only the
   // view's segments, which need no load, are read now.
-  KVROverviewPrintJob job{printedDisplay_, controlState(), printedCaptions_};
+  KVROverviewPrintJob job{printedIsShown_ ? display_ : printedDisplay_, controlState(), printedCaptions_};
   job.captions.displayView = QStringLiteral("%1, %2")
                                  .arg(cumulativeControl_->labelForSegment(cumulativeControl_->selectedSegment()),
                                       combineControl_->labelForSegment(combineControl_->selectedSegment()));

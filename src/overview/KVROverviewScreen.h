@@ -48,7 +48,7 @@ class KVROverviewScreen : public QWidget, public KVRResumeControls, private KVRC
   KVROverviewControlState controlState() const;
   const KVRBoxesDisplay& boxes() const { return boxes_; }
   // Shows a display record directly (previews, tests).
-  void showDisplay(const KVROverviewDisplay& display);
+  void showDisplay(KVROverviewDisplay display);
   // The captions of the print command for the current state (title, settings,
   // hide flag, kind label).
   KVROverviewPrintCaptions printCaptions() const;
@@ -136,6 +136,7 @@ class KVROverviewScreen : public QWidget, public KVRResumeControls, private KVRC
   QWidget* buildGraphPanel();
   QWidget* buildChartsPanel();
   QWidget* buildBoxesColumn();
+  void presentDisplay();
   void applyDisplay();
   void keepPrintJob();
   void refreshState();
@@ -148,7 +149,12 @@ class KVROverviewScreen : public QWidget, public KVRResumeControls, private KVRC
   KVRApplicationServices* services_;
   bool iAd_;
   KVROverviewDisplay display_;
+  // What a print shows: the record on display while printedIsShown_, else
+  // the last complete record, kept when the screen cleared its curves.
   KVROverviewDisplay printedDisplay_;
+  bool printedIsShown_ = false;
+  // Changes with every change of what the curve graph is asked.
+  uint64_t graphGeneration_ = 1;
   KVROverviewPrintCaptions printedCaptions_;
   KVROverviewControlState state_;
   KVRBoxesDisplay boxes_;

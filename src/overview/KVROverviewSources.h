@@ -17,6 +17,9 @@ class KVROverviewGraphSource : public KVRVortelyGraphViewDataSource {
       : display_(display), state_(state) {}
   // While it answers true the graph draws its loading state.
   std::function<bool()> loading;
+  // The number of the answers' present state (see answersGeneration); none:
+  // every paint asks again.
+  std::function<uint64_t()> generation;
 
   std::optional<bool> loadingData() override;
   int numberOfPointsInCurves() override;
@@ -33,6 +36,7 @@ class KVROverviewGraphSource : public KVRVortelyGraphViewDataSource {
   KVRDate startDate() override;
   KVRDate endDate() override;
   int numberOfEvents() override { return 0; }
+  uint64_t answersGeneration() override { return generation ? generation() : 0; }
 
  private:
   const KVROverviewDisplay* display_;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <condition_variable>
 #include <functional>
+#include <span>
 #include <memory>
 #include <mutex>
 #include <string_view>
@@ -17,6 +18,7 @@
 #include <QHash>
 
 #include "core/KVRCalendar.h"
+#include "core/KVRProcessors.h"
 #include "core/KVRVortelyCoreDataManager.h"
 #include "platform/KVRVortelyLogCenter.h"
 #include "core/KVRVortelyManagedProduct.h"
@@ -43,13 +45,6 @@ constexpr size_t kMeasuresOffset = offsetof(KVRTotalsStruct, promoCode);
 static_assert(offsetof(KVRTotalsStruct, ctr) == kMeasuresOffset + 19 * sizeof(float));
 static_assert(offsetof(KVRTotalsStruct, income) == kMeasuresOffset + 13 * sizeof(float));
 
-inline void addMeasures(KVRTotalsStruct& a, const KVRTotalsStruct& v) {
-  float x[20], y[20];
-  std::memcpy(x, reinterpret_cast<const char*>(&a) + kMeasuresOffset, sizeof x);
-  std::memcpy(y, reinterpret_cast<const char*>(&v) + kMeasuresOffset, sizeof y);
-  for (int i = 0; i < 20; ++i) x[i] = x[i] + y[i];
-  std::memcpy(reinterpret_cast<char*>(&a) + kMeasuresOffset, x, sizeof x);
-}
 
 // A finished key accumulator's 20 measures as they merge: count measures
 // rounded, the others as they are, income 0 (the accumulator's income is
@@ -59,6 +54,14 @@ inline void addMeasures(KVRTotalsStruct& a, const KVRTotalsStruct& v) {
 struct MergedMeasures {
   float x[20];
 };
+// KVRTotalsEngine::roundCount without a call: for |x + 0.5| under 2^31 the
+// truncation toward zero is the conversion to a whole number, which gives
+// back the very same float.
+inline float roundCountQuickly(float s) {
+  const double x = double(s) + 0.5;
+  if (x > -2147483648.0 && x < 2147483648.0) return float(int64_t(x));
+  return KVRTotalsEngine::roundCount(s);
+}
 inline MergedMeasures mergedMeasures(const KVRTotalsStruct& k) {
   constexpr size_t kCounts[KVRCountMeasureCount] = {
       (offsetof(KVRTotalsStruct, sales) - kMeasuresOffset) / sizeof(float),
@@ -69,14 +72,19 @@ inline MergedMeasures mergedMeasures(const KVRTotalsStruct& k) {
       (offsetof(KVRTotalsStruct, freeSales) - kMeasuresOffset) / sizeof(float)};
   MergedMeasures m;
   std::memcpy(m.x, reinterpret_cast<const char*>(&k) + kMeasuresOffset, sizeof m.x);
-  for (size_t i : kCounts) m.x[i] = KVRTotalsEngine::roundCount(m.x[i]);
+  for (size_t i : kCounts) m.x[i] = roundCountQuickly(m.x[i]);
   return m;
 }
 inline void addMeasures(KVRTotalsStruct& a, const MergedMeasures& m) {
-  float x[20];
-  std::memcpy(x, reinterpret_cast<const char*>(&a) + kMeasuresOffset, sizeof x);
-  for (int i = 0; i < 20; ++i) x[i] = x[i] + m.x[i];
-  std::memcpy(reinterpret_cast<char*>(&a) + kMeasuresOffset, x, sizeof x);
+  typedef float Float4 __attribute__((vector_size(16)));
+  char* x = reinterpret_cast<char*>(&a) + kMeasuresOffset;
+  for (size_t i = 0; i < 20; i += 4) {
+    Float4 p, q;
+    std::memcpy(&p, x + i * sizeof(float), sizeof p);
+    std::memcpy(&q, m.x + i, sizeof q);
+    p = p + q;
+    std::memcpy(x + i * sizeof(float), &p, sizeof p);
+  }
 }
 
 // The keys a run visits and their countries. They depend on the value keys and
@@ -86,7 +94,8 @@ struct KeyPlan {
   QString region;
   struct Key {
     QString valueKey;
-    int country = 0;  // index into countries
+    int country = 0;          // index into countries
+    bool firstOfCountry = true;  // no earlier key of the walk has its country
   };
   std::vector<Key> keys;  // the keys that pass the filter, in visiting order
   // The same keys in QString order, each with its position in keys: a
@@ -96,8 +105,10 @@ struct KeyPlan {
   // internedText): the records of every product carry them.
   QStringList countries;
   // A zero record for each of the countries: every product gets a record for
-  // every country, so its records start as a copy of these.
-  KVRCountryTotals zeroRecords;
+  // every country, so its records start laid over these.
+  std::shared_ptr<const KVRCountryTotals> zeroRecords;
+  // The countries that more than one key passes.
+  std::vector<int> countriesOfSeveralKeys;
 };
 
 // What one run shares between its products.
@@ -105,61 +116,27 @@ struct Plan {
   std::vector<KVRDate> walk;
   std::vector<KVRCivilDay> walkDays;  // the calendar day of each walked date
   bool consecutive = true;            // walkDays[i] == walkDays[0] + i
+  // A product's day records before any sum: the walk's dates with zero
+  // records, copied whole into each product's result.
+  std::vector<std::pair<KVRDate, KVRTotalsStruct>> zeroDays;
   std::shared_ptr<const KeyPlan> keyPlan;
   bool onlyTotals = false;
   std::array<int, 64> slotOfCode{};  // interned currency index -> KVRCurrencySlot or -1
+  std::array<uint64_t, KVRCurrencySlotCount> slotBit{};  // a slot's code in a currency set, 0: none yet
   const std::atomic<bool>* cancel = nullptr;
 };
 
-// Applies addValueFrom(v, c) for every code c of v's currencies, in one pass:
-// each code touches its own amount once, so the result is the same.
-inline void addCurrencies(KVRTotalsStruct& a, const KVRTotalsStruct& v, const Plan& plan) {
-  a.currencies.unite(v.currencies);
-  for (uint64_t b = v.currencies.bits(); b; b &= b - 1) {
-    const int slot = plan.slotOfCode[__builtin_ctzll(b)];
-    if (slot >= 0) {
-      const Member m = kSlotMembers[slot];
-      a.*m = a.*m + v.*m;
-    }
-  }
-}
-
-// The position of the first day not before d. Days rise strictly, so
-// days[i] >= days[0] + i and days[i] <= days[n-1] - (n-1-i): the answer lies
-// in a window that is a single position when the series has every day (the
-// usual case). Inside the window an interpolation search needs few probes on
-// days spread evenly, and never more than a binary search's.
-size_t firstDayNotBefore(const std::vector<KVRCivilDay>& days, KVRCivilDay d) {
-  const size_t n = days.size();
-  if (n == 0 || d <= days.front()) return 0;
-  if (d > days.back()) return n;
-  // Here days[lo - 1] < d <= days[hi] holds with lo >= 1.
-  size_t hi = std::min(size_t(d - days.front()), n - 1);
-  const KVRCivilDay fromBack = days.back() - d;  // >= 0
-  size_t lo = n - 1 > size_t(fromBack) ? n - 1 - size_t(fromBack) : 1;
-  lo = std::max<size_t>(lo, 1);
-  if (days[lo - 1] >= d) return size_t(std::lower_bound(days.begin(), days.begin() + long(lo), d) - days.begin());
-  bool interpolate = true;
-  while (hi > lo) {
-    size_t mid;
-    if (interpolate) {
-      const double span = double(days[hi]) - double(days[lo - 1]);
-      mid = lo - 1 + size_t(double(hi - lo + 1) * (double(d) - double(days[lo - 1])) / span);
-      mid = std::clamp(mid, lo, hi - 1);
-    } else {
-      mid = lo + (hi - lo) / 2;
-    }
-    interpolate = !interpolate;  // alternate, so the worst case stays logarithmic
-    if (days[mid] < d)
-      lo = mid + 1;
-    else
-      hi = mid;
-  }
-  return lo;
-}
-
 bool cancelled(const Plan& plan) {
   return plan.cancel && plan.cancel->load(std::memory_order_relaxed);
+}
+
+// The set bits of a word, without a library call on processors the build
+// does not assume to count them.
+inline int popcount64(uint64_t x) {
+  x = x - ((x >> 1) & 0x5555555555555555ULL);
+  x = (x & 0x3333333333333333ULL) + ((x >> 2) & 0x3333333333333333ULL);
+  x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0FULL;
+  return int((x * 0x0101010101010101ULL) >> 56);
 }
 
 // A key's text as UTF-16 code units: comparing these orders texts the way
@@ -188,14 +165,22 @@ std::vector<int> pairSeriesWithKeys(const KeyPlan& kp, const KVRProductValues& v
   return seriesIndex;
 }
 
-// pairSeriesWithKeys, remembered per thread for the snapshots it has seen with
-// the current key plan: loads in a row sum the same snapshots with the same
-// keys. An entry is used only while its snapshot is alive, so an address in
-// the table is the snapshot it was made for.
-const std::vector<int>& seriesIndexOfKeys(const std::shared_ptr<const KeyPlan>& kp, const KVRProductValuesRef& values) {
+// A product's series paired with the visited keys both ways: for each key the
+// position of its series (-1: none), for each series its key (-1: not
+// visited).
+struct SeriesPairs {
+  std::vector<int> seriesIndex;
+  std::vector<int> keyOfSeries;
+};
+
+// The pairs, remembered per thread for the snapshots it has seen with the
+// current key plan: loads in a row sum the same snapshots with the same keys.
+// An entry is used only while its snapshot is alive, so an address in the
+// table is the snapshot it was made for.
+const SeriesPairs& seriesPairs(const std::shared_ptr<const KeyPlan>& kp, const KVRProductValuesRef& values) {
   struct Entry {
     std::weak_ptr<const KVRProductValues> values;
-    std::vector<int> seriesIndex;
+    SeriesPairs pairs;
   };
   struct Cache {
     std::shared_ptr<const KeyPlan> keyPlan;
@@ -209,9 +194,120 @@ const std::vector<int>& seriesIndexOfKeys(const std::shared_ptr<const KeyPlan>& 
   Entry& e = cache.bySnapshot[values.get()];
   if (e.values.expired()) {
     e.values = values;
-    e.seriesIndex = pairSeriesWithKeys(*kp, *values);
+    e.pairs.seriesIndex = pairSeriesWithKeys(*kp, *values);
+    e.pairs.keyOfSeries.assign(values->series.size(), -1);
+    for (size_t k = 0; k < e.pairs.seriesIndex.size(); ++k)
+      if (e.pairs.seriesIndex[k] >= 0) e.pairs.keyOfSeries[size_t(e.pairs.seriesIndex[k])] = int(k);
   }
-  return e.seriesIndex;
+  return e.pairs;
+}
+
+// Adds records of a series (positions `pos`, each for the walk's day in
+// `day`) into a key accumulator, the overall accumulator and the day
+// accumulators, as adding each whole record in turn would: a field that is
+// zero in every record of the series has nothing to add (a sum that starts at
+// +0 never becomes -0, so adding a zero leaves it as it is), and a currency
+// amount is added, like addValueFrom does, only for the codes of the
+// record's own set. Field by field: each accumulator still gets its additions
+// one record after the other, and a field's running sum stays in a register.
+void sumRecords(const KVRSeriesRecords& recs, const Plan& plan, const uint32_t* pos, const uint32_t* day, size_t n,
+                KVRTotalsStruct& acc, KVRTotalsStruct& overall, KVRProductTotals& out) {
+  if (n == 0) return;
+  const bool perDay = !plan.onlyTotals;
+  // The rows and day records, on the stack for the usual short runs.
+  constexpr size_t kOnStack = 64;
+  const uint8_t* rowsOnStack[kOnStack];
+  float* daysOnStack[kOnStack];
+  thread_local std::vector<const uint8_t*> rowsOnHeap;
+  thread_local std::vector<float*> daysOnHeap;
+  const uint8_t** rows = rowsOnStack;
+  float** days = daysOnStack;
+  if (n > kOnStack) {
+    rowsOnHeap.resize(n);
+    daysOnHeap.resize(n);
+    rows = rowsOnHeap.data();
+    days = daysOnHeap.data();
+  }
+  const uint8_t* first = recs.row(0);
+  const size_t stride = recs.stride();
+  for (size_t i = 0; i < n; ++i) rows[i] = first + pos[i] * stride;
+  if (perDay)
+    for (size_t i = 0; i < n; ++i) days[i] = KVRRecordFloats(out.salesByDate[day[i]].second);
+  const float scale = recs.scale();
+  float* a = KVRRecordFloats(acc);
+  auto column = [&](const KVRSeriesRecords::FieldOp& op, auto read) {
+    float sum = a[op.field];
+    if (perDay) {
+      for (size_t i = 0; i < n; ++i) {
+        const float v = read(rows[i]);
+        sum += v;
+        days[i][op.field] += v;
+      }
+    } else {
+      for (size_t i = 0; i < n; ++i) sum += read(rows[i]);
+    }
+    a[op.field] = sum;
+  };
+  for (const KVRSeriesRecords::FieldOp& op : recs.floatMeasures())
+    column(op, [o = op.offset](const uint8_t* r) {
+      float v;
+      std::memcpy(&v, r + o, sizeof v);
+      return v;
+    });
+  for (const KVRSeriesRecords::FieldOp& op : recs.int16Measures())
+    column(op, [o = op.offset](const uint8_t* r) {
+      int16_t x;
+      std::memcpy(&x, r + o, sizeof x);
+      return float(x);
+    });
+  for (const KVRSeriesRecords::FieldOp& op : recs.int8Measures())
+    column(op, [o = op.offset](const uint8_t* r) { return float(int8_t(r[o])); });
+  for (const KVRSeriesRecords::FieldOp& op : recs.otherMeasures())
+    column(op, [&op, scale](const uint8_t* r) { return KVRSeriesRecords::read(r, op, scale); });
+
+  // Currency amounts, for the codes of each record's set.
+  float* o = KVRRecordFloats(overall);
+  if (recs.uniformSets()) {
+    const KVRCurrencySet& set = recs.set(0);
+    if (set.empty()) return;
+    overall.currencies.unite(set);
+    if (perDay) {
+      acc.currencies.unite(set);
+      for (size_t i = 0; i < n; ++i) out.salesByDate[day[i]].second.currencies.unite(set);
+    }
+    for (const KVRSeriesRecords::FieldOp& op : recs.firstSetSlotOps()) {
+      float so = o[op.field], sa = a[op.field];
+      for (size_t i = 0; i < n; ++i) {
+        const float v = KVRSeriesRecords::read(rows[i], op, scale);
+        so += v;
+        if (perDay) {
+          sa += v;
+          days[i][op.field] += v;
+        }
+      }
+      o[op.field] = so;
+      if (perDay) a[op.field] = sa;
+    }
+    return;
+  }
+  for (size_t i = 0; i < n; ++i) {
+    const KVRCurrencySet& set = recs.set(pos[i]);
+    if (set.empty()) continue;
+    overall.currencies.unite(set);
+    if (perDay) {
+      acc.currencies.unite(set);
+      out.salesByDate[day[i]].second.currencies.unite(set);
+    }
+    for (const KVRSeriesRecords::FieldOp& op : recs.slotOps()) {
+      if (!(set.bits() & plan.slotBit[op.field - KVRRecordField::firstSlot])) continue;
+      const float v = KVRSeriesRecords::read(rows[i], op, scale);
+      o[op.field] += v;
+      if (perDay) {
+        a[op.field] += v;
+        days[i][op.field] += v;
+      }
+    }
+  }
 }
 
 // Sums one product. False when the run was cancelled.
@@ -223,88 +319,139 @@ bool sumProduct(const Plan& plan, const KVRTotalsEngine::ProductInput& in, KVRPr
   out.hasSalesByDate = !plan.onlyTotals;
   const bool perDay = !plan.onlyTotals && dayCount > 0 && !kp.keys.empty();
   if (perDay) {
-    out.salesByDate.resize(dayCount);
-    for (size_t i = 0; i < dayCount; ++i) out.salesByDate[i].first = plan.walk[i];
+    out.salesByDate = plan.zeroDays;
   }
 
-  // The product's series of each passing key, found once.
-  std::vector<const KVRValueSeries*> seriesOfKey(kp.keys.size(), nullptr);
-  if (in.values && dayCount > 0) {
-    const std::vector<int>& seriesIndex = seriesIndexOfKeys(plan.keyPlan, in.values);
-    for (size_t k = 0; k < seriesIndex.size(); ++k)
-      if (seriesIndex[k] >= 0) seriesOfKey[k] = &in.values->series[size_t(seriesIndex[k])];
-  }
+  // The product's series paired with the passing keys.
+  const SeriesPairs* pairs = in.values && dayCount > 0 ? &seriesPairs(plan.keyPlan, in.values) : nullptr;
 
   if (dayCount > 0) {
     const KVRCivilDay firstDay = plan.walkDays.front();
     const KVRCivilDay lastDay = plan.walkDays.back();
     const size_t keyCount = kp.keys.size();
-    // Where the walk enters each series. The series lie apart in memory: ask
-    // for all their first and last days, then for all entry records, before
-    // summing, so that the fetches overlap instead of following one another.
-    std::vector<size_t> entry(keyCount, 0);
-    if (plan.consecutive) {
-      for (const KVRValueSeries* series : seriesOfKey)
-        if (series && !series->days.empty()) {
-          __builtin_prefetch(series->days.data());
-          __builtin_prefetch(series->days.data() + series->days.size() - 1);
-        }
-      for (size_t k = 0; k < keyCount; ++k)
-        if (const KVRValueSeries* series = seriesOfKey[k]) {
-          entry[k] = firstDayNotBefore(series->days, firstDay);
-          if (entry[k] < series->days.size()) {
-            const char* rec = reinterpret_cast<const char*>(&series->records[entry[k]]);
-            for (size_t line = 0; line < sizeof(KVRTotalsStruct); line += 64) __builtin_prefetch(rec + line);
-          }
-        }
-    }
-    // Every country of a visited key gets a record: lay them all out in
-    // order first, then sum into them.
-    const size_t countryCount = kp.zeroRecords.size();
-    out.byCountry = kp.zeroRecords;
-    std::vector<char> countrySeen(countryCount, 0);
-    KVRTotalsStruct later;  // the key accumulator of a country's later keys
-    for (size_t k = 0; k < keyCount; ++k) {
-      const KeyPlan::Key& key = kp.keys[k];
-      if (cancelled(plan)) return false;
-      // The key accumulator. A country's first key gives its record as it is,
-      // so that key sums straight into the (still zero) record.
-      char& seen = countrySeen[size_t(key.country)];
-      KVRTotalsStruct& record = out.byCountry.entry(size_t(key.country)).second;
-      if (seen) later = KVRTotalsStruct();
-      KVRTotalsStruct& acc = seen ? later : record;
-      const KVRValueSeries* series = seriesOfKey[k];
-      auto addDay = [&](const KVRTotalsStruct& v, size_t i) {
-        addMeasures(acc, v);
-        if (perDay) addMeasures(out.salesByDate[i].second, v);
-        if (!v.currencies.empty()) {
-          addCurrencies(overall, v, plan);
-          if (!plan.onlyTotals) {
-            addCurrencies(acc, v, plan);
-            addCurrencies(out.salesByDate[i].second, v, plan);
-          }
-        }
-      };
-      if (series && !series->days.empty()) {
-        if (plan.consecutive) {
-          const size_t n = series->days.size();
-          for (size_t pos = entry[k]; pos < n && series->days[pos] <= lastDay; ++pos)
-            addDay(series->records[pos], size_t(series->days[pos] - firstDay));
-        } else {
-          for (size_t i = 0; i < dayCount; ++i)
-            if (const KVRTotalsStruct* v = series->find(plan.walkDays[i])) addDay(*v, i);
+    // The keys whose series have records in the walk, in key order, and where
+    // the walk enters and leaves each of them. The series lie apart in memory:
+    // find all the ranges first, asking for each range's first row, then sum,
+    // so that the fetches overlap instead of following one another.
+    struct Visit {
+      uint32_t key, series, first, last;
+    };
+    thread_local std::vector<Visit> visits;
+    visits.clear();
+    // A walk within the product's 64 latest days passes over the series
+    // without a record in it by their bit of those days.
+    const KVRProductValues::Extent* extent = in.values ? &in.values->extent() : nullptr;
+    uint64_t recent = 0;
+    const bool byRecentDays = extent && plan.consecutive && extent->first <= extent->last &&
+                              firstDay >= extent->last - 63 && !extent->recentDays.empty();
+    if (byRecentDays)
+      for (KVRCivilDay d = firstDay; d <= std::min(lastDay, extent->last); ++d) recent |= uint64_t(1) << (extent->last - d);
+    // The positions from a series' bits of the latest days: its records
+    // before the walk, and up to its end.
+    auto visitRecent = [&](size_t k, size_t i) {
+      const uint64_t days = extent->recentDays[i];
+      const int before = extent->last - firstDay + 1;  // bits of the days before the walk start here
+      const int upTo = std::max(0, extent->last - lastDay);
+      const uint32_t a = extent->recentFirst[i] + uint32_t(before >= 64 ? 0 : popcount64(days >> before));
+      const uint32_t b = extent->recentFirst[i] + uint32_t(popcount64(days >> upTo));
+      visits.push_back({uint32_t(k), uint32_t(i), a, b});
+      __builtin_prefetch(&in.values->series[i].records);
+    };
+    // The series with a record on the walk's days, when they are fewer than
+    // the keys: found from the lists of the latest days, then put in key order.
+    size_t listed = 0;
+    if (byRecentDays && pairs)
+      for (uint64_t b = recent; b; b &= b - 1) {
+        const int day = __builtin_ctzll(b);
+        listed += extent->recentStart[size_t(day) + 1] - extent->recentStart[size_t(day)];
+      }
+    if (byRecentDays && pairs && listed < keyCount) {
+      thread_local std::vector<std::pair<uint32_t, uint32_t>> met;  // key, series
+      met.clear();
+      for (uint64_t b = recent; b; b &= b - 1) {
+        const int day = __builtin_ctzll(b);
+        for (uint32_t j = extent->recentStart[size_t(day)]; j < extent->recentStart[size_t(day) + 1]; ++j) {
+          const uint32_t i = extent->recentSeries[j];
+          const int k = pairs->keyOfSeries[i];
+          if (k >= 0) met.emplace_back(uint32_t(k), i);
         }
       }
+      std::sort(met.begin(), met.end());
+      met.erase(std::unique(met.begin(), met.end()), met.end());
+      for (const auto& [k, i] : met) visitRecent(k, i);
+    } else {
+      for (size_t k = 0; pairs && k < keyCount; ++k) {
+        const int index = pairs->seriesIndex[k];
+        if (index < 0) continue;
+        const size_t i = size_t(index);
+        if (byRecentDays) {
+          if (extent->recentDays[i] & recent) visitRecent(k, i);
+          continue;
+        }
+        const KVRValueSeries* series = &in.values->series[i];
+        if (series->days.empty()) continue;
+        if (!plan.consecutive) {
+          visits.push_back({uint32_t(k), uint32_t(i), 0, 0});
+          continue;
+        }
+        const auto [a, b] = series->days.range(firstDay, lastDay);
+        if (a == b) continue;
+        visits.push_back({uint32_t(k), uint32_t(i), uint32_t(a), uint32_t(b)});
+        __builtin_prefetch(series->records.row(a));
+      }
+    }
+    // Every country of a passing key gets a record: the zero records first,
+    // then the sums into those of the countries met. A key without records in
+    // the walk adds nothing (its merge would add zeros, which change no sum).
+    out.byCountry.assignFrom(kp.zeroRecords);
+    out.byCountry.reserveChanged(visits.size() + kp.countriesOfSeveralKeys.size());
+    KVRTotalsStruct later;  // the key accumulator of a country's later keys
+    for (const Visit& v : visits) {
+      if (cancelled(plan)) return false;
+      const KeyPlan::Key& key = kp.keys[v.key];
+      const KVRValueSeries* series = &in.values->series[v.series];
+      // The key accumulator. A country's first key gives its record as it is,
+      // so that key sums straight into the (still zero) record.
+      KVRTotalsStruct& record = out.byCountry.entry(size_t(key.country)).second;
+      if (!key.firstOfCountry) later = KVRTotalsStruct();
+      KVRTotalsStruct& acc = key.firstOfCountry ? record : later;
+      // The records of the walk in this series: positions and days.
+      thread_local std::vector<uint32_t> positions, walkDays;
+      positions.clear();
+      walkDays.clear();
+      auto take = [&](size_t pos, size_t day) {
+        positions.push_back(uint32_t(pos));
+        walkDays.push_back(uint32_t(day));
+      };
+      if (byRecentDays) {
+        // The days from the bits: the walk's days, earliest first.
+        uint64_t days = extent->recentDays[v.series] & recent;
+        size_t pos = v.first;
+        while (days) {
+          const int bit = 63 - __builtin_clzll(days);
+          take(pos++, size_t(extent->last - bit - firstDay));
+          days &= ~(uint64_t(1) << bit);
+        }
+      } else if (plan.consecutive) {
+        series->days.visitRange(v.first, v.last, firstDay,
+                                [&](size_t pos, KVRCivilDay d) { take(pos, size_t(d - firstDay)); });
+      } else {
+        for (size_t i = 0; i < dayCount; ++i)
+          if (const ptrdiff_t pos = series->days.indexOf(plan.walkDays[i]); pos >= 0) take(size_t(pos), i);
+      }
+      sumRecords(series->records, plan, positions.data(), walkDays.data(), positions.size(), acc, overall, out);
       // Key merge.
       acc.income = 0;
       const MergedMeasures merged = mergedMeasures(acc);
       addMeasures(overall, merged);
-      if (seen) {
+      if (!key.firstOfCountry) {
         addMeasures(record, merged);
         record.addValuesFrom(acc);
       }
-      seen = 1;
     }
+    // A country's later keys make its record's currency set, with or
+    // without records.
+    for (int c : kp.countriesOfSeveralKeys) out.byCountry.entry(size_t(c)).second.currencies.make();
   }
   if (cancelled(plan)) return false;
 
@@ -315,11 +462,13 @@ bool sumProduct(const Plan& plan, const KVRTotalsEngine::ProductInput& in, KVRPr
 
 // Helper threads kept for the engine's runs, so that a run does not pay for
 // starting threads. A run uses them only when no other run does; otherwise it
-// sums on its own thread.
+// sums on its own thread. Idle helpers sleep on a condition variable: they
+// never spin, so they take no processor time from the thread that sums, also
+// when they share its processor.
 class WorkerPool {
  public:
   static WorkerPool& shared() {
-    static WorkerPool* pool = new WorkerPool(std::min(7u, std::max(1u, std::thread::hardware_concurrency()) - 1));
+    static WorkerPool* pool = new WorkerPool(7);
     return *pool;
   }
   unsigned helperCount() const { return unsigned(helpers_.size()); }
@@ -339,7 +488,7 @@ class WorkerPool {
       wanted_ = helpers;
       running_ = 0;
       open_ = true;
-      generation_.store(generation_.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+      ++generation_;
     }
     cv_.notify_all();
     job();
@@ -358,17 +507,10 @@ class WorkerPool {
     uint64_t seen = 0;
     for (;;) {
       const std::function<void()>* job = nullptr;
-      // Runs come in bursts (a load makes several in a row): watch for the
-      // next one for a moment before sleeping, so that it need not wake us.
-      const auto watchUntil = std::chrono::steady_clock::now() + kWatch;
-      for (unsigned i = 1; generation_.load(std::memory_order_acquire) == seen; ++i) {
-        if (i % 64 == 0 && std::chrono::steady_clock::now() > watchUntil) break;
-        relax();
-      }
       {
         std::unique_lock<std::mutex> g(m_);
-        cv_.wait(g, [&] { return generation_.load(std::memory_order_relaxed) != seen; });
-        seen = generation_.load(std::memory_order_relaxed);
+        cv_.wait(g, [&] { return generation_ != seen; });
+        seen = generation_;
         if (index >= wanted_ || !open_) continue;
         job = job_;
         ++running_;
@@ -385,17 +527,35 @@ class WorkerPool {
   const std::function<void()>* job_ = nullptr;
   unsigned wanted_ = 0, running_ = 0;
   bool open_ = false;  // helpers may still start on the current job
-  std::atomic<uint64_t> generation_{0};  // written under m_
-  static constexpr std::chrono::microseconds kWatch{200};
-  static void relax() {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#else
-    std::this_thread::yield();
-#endif
-  }
+  uint64_t generation_ = 0;
   std::vector<std::thread> helpers_;
 };
+
+// What a run costs on one thread, roughly, in nanoseconds: the records it
+// adds, the records it makes (one per day of the walk for each product), and
+// the zero records of the countries it lays under each product's. Measured on
+// the large sample; only the order of magnitude matters.
+double estimatedNanoseconds(const Plan& plan, const std::vector<KVRTotalsEngine::ProductInput>& products,
+                            size_t allKeys) {
+  constexpr double kPerRecordAdded = 12, kPerRecordMade = 20, kPerRecordLaid = 1, kPerProduct = 1500;
+  const KeyPlan& kp = *plan.keyPlan;
+  if (plan.walk.empty()) return double(products.size()) * kPerProduct;
+  const double keyShare = allKeys ? double(kp.keys.size()) / double(allKeys) : 0.0;
+  const KVRCivilDay first = plan.walkDays.front(), last = plan.walkDays.back();
+  double added = 0;
+  for (const KVRTotalsEngine::ProductInput& p : products) {
+    if (!p.values) continue;
+    const KVRProductValues::Extent& e = p.values->extent();
+    if (e.first > e.last) continue;
+    const double span = double(e.last - e.first + 1);
+    const double overlap = double(std::min(last, e.last)) - double(std::max(first, e.first)) + 1;
+    if (overlap > 0) added += double(e.records) * std::min(1.0, overlap / span) * keyShare;
+  }
+  const double made = double(products.size()) * (plan.onlyTotals ? 0.0 : double(plan.walk.size()));
+  const double laid = double(products.size()) * double(kp.zeroRecords->size());
+  return added * kPerRecordAdded + made * kPerRecordMade + laid * kPerRecordLaid +
+         double(products.size()) * kPerProduct;
+}
 
 // The sorted value keys of the last run: the shared index hands the same list
 // (the same shared data) until a product publishes new keys.
@@ -461,8 +621,16 @@ KeyPlan makeKeyPlan(const QStringList& sortedKeys, const QString& region) {
     kp.countries.clear();
     for (const QString& c : sorted) kp.countries << internedText(c);
   }
-  kp.zeroRecords.reserve(size_t(kp.countries.size()));
-  for (const QString& c : kp.countries) kp.zeroRecords.append(c, KVRTotalsStruct());
+  {
+    std::vector<int> keysOfCountry(size_t(kp.countries.size()), 0);
+    for (KeyPlan::Key& k : kp.keys) k.firstOfCountry = keysOfCountry[size_t(k.country)]++ == 0;
+    for (size_t c = 0; c < keysOfCountry.size(); ++c)
+      if (keysOfCountry[c] > 1) kp.countriesOfSeveralKeys.push_back(int(c));
+  }
+  auto zeros = std::make_shared<KVRCountryTotals>();
+  zeros->reserve(size_t(kp.countries.size()));
+  for (const QString& c : kp.countries) zeros->append(c, KVRTotalsStruct());
+  kp.zeroRecords = std::move(zeros);
   kp.keysByText.reserve(kp.keys.size());
   for (size_t i = 0; i < kp.keys.size(); ++i) kp.keysByText.emplace_back(kp.keys[i].valueKey, int(i));
   std::sort(kp.keysByText.begin(), kp.keysByText.end(),
@@ -519,10 +687,16 @@ std::optional<KVRTotalsResult> KVRTotalsEngine::run(const QStringList& valueKeys
     if (i > 0 && plan.walkDays[i] != plan.walkDays[0] + KVRCivilDay(i)) plan.consecutive = false;
   }
 
+  if (!onlyTotals) {
+    plan.zeroDays.resize(plan.walk.size());
+    for (size_t i = 0; i < plan.walk.size(); ++i) plan.zeroDays[i].first = plan.walk[i];
+  }
+
   plan.keyPlan = keyPlanCached(sortedKeysCached(valueKeys), region);
   for (int b = 0; b < 64; ++b) {
     const std::string_view code = KVRCurrencySet::codeForIndex(b);
     plan.slotOfCode[size_t(b)] = code.empty() ? -1 : KVRCurrencySlotForCode(code);
+    if (plan.slotOfCode[size_t(b)] >= 0) plan.slotBit[size_t(plan.slotOfCode[size_t(b)])] = uint64_t(1) << b;
   }
 
   std::vector<KVRProductTotals> totals(products.size());
@@ -539,10 +713,18 @@ std::optional<KVRTotalsResult> KVRTotalsEngine::run(const QStringList& valueKeys
       }
     }
   };
-  unsigned threads = maxThreads > 0 ? unsigned(maxThreads) : 8u;
-  // Small runs are not worth a thread.
-  const size_t work = products.size() * (plan.walk.size() + 8) * std::max<size_t>(1, plan.keyPlan->keys.size());
-  if (products.size() < 2 || work < 4000) threads = 1;
+  // Threads from the work: a run one thread does in about a millisecond wakes
+  // no helper (waking them costs as much as they save), a longer one takes a
+  // thread per half millisecond of work, up to the processors the process may
+  // run on. A count given by the caller is taken as it is.
+  unsigned threads = 1;
+  if (maxThreads > 0) {
+    threads = unsigned(maxThreads);
+  } else {
+    const double ns = estimatedNanoseconds(plan, products, size_t(valueKeys.size()));
+    if (ns > 1.0e6) threads = unsigned(std::min(8.0, std::ceil(ns / 0.5e6)));
+    threads = std::min(threads, KVRAvailableProcessors());
+  }
   threads = unsigned(std::min<size_t>(threads, products.size()));
   const std::function<void()> job = worker;
   if (threads <= 1 || !WorkerPool::shared().tryRun(threads - 1, job)) worker();

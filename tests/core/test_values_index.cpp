@@ -9,8 +9,9 @@ KVRProductValuesRef values(std::initializer_list<const char*> keys, float sales 
   auto v = std::make_shared<KVRProductValues>();
   for (const char* k : keys) {
     const QString key = QString::fromLatin1(k);
-    KVRValueSeries s{key, key.section('-', 0, 0), key.section('-', 1), {100}, {KVRTotalsStruct{}}};
-    s.records[0].sales = sales;
+    KVRTotalsStruct r;
+    r.sales = sales;
+    KVRValueSeries s{key, key.section('-', 0, 0), key.section('-', 1), {100}, {r}};
     v->series.push_back(std::move(s));
   }
   std::sort(v->series.begin(), v->series.end(),

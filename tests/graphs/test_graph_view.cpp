@@ -190,6 +190,60 @@ TEST(GraphView, BubbleAsksTheUnitWordOfEveryCurve) {
   EXPECT_FALSE(ds.log.join(',').contains("mouseOverLabelForCurve"));
 }
 
+// A data source that numbers its answers: a paint that finds the number of
+// the last paint shows that paint's picture again, with the bubble drawn over
+// it, and asks nothing but the loading state; a new number is asked again.
+TEST(GraphView, PaintsOfTheSameAnswersAskNothingAgain) {
+  struct NumberedSource : RecordingGraphSource {
+    uint64_t generation = 1;
+    uint64_t answersGeneration() override { return generation; }
+  };
+  NumberedSource ds;
+  ds.curves = 1;
+  KVRVortelyGraphView view;
+  view.resize(500, 240);
+  view.setDataSource(&ds);
+  view.setShowValues(true);
+  const QImage first = view.grab().toImage();
+  ds.log.clear();
+  EXPECT_EQ(view.grab().toImage(), first);
+  EXPECT_EQ(ds.log, QStringList{"loadingData"});
+
+  // The same picture as a paint that asks everything, to the rounding of a
+  // pixel's blend.
+  RecordingGraphSource plain;
+  plain.curves = 1;
+  KVRVortelyGraphView reference;
+  reference.resize(500, 240);
+  reference.setDataSource(&plain);
+  reference.setShowValues(true);
+  const QImage asked = reference.grab().toImage();
+  ASSERT_EQ(asked.size(), first.size());
+  int largest = 0;
+  for (int y = 0; y < first.height(); ++y)
+    for (int x = 0; x < first.width(); ++x) {
+      const QColor a(first.pixel(x, y)), b(asked.pixel(x, y));
+      largest = std::max({largest, std::abs(a.red() - b.red()), std::abs(a.green() - b.green()),
+                          std::abs(a.blue() - b.blue())});
+    }
+  EXPECT_LE(largest, 2);
+
+  // The bubble over the kept picture, and gone again.
+  view.setHoveredPoint(1);
+  ds.log.clear();
+  EXPECT_NE(view.grab().toImage(), first);
+  EXPECT_EQ(ds.log, (QStringList{"loadingData", "mouseOverLabelForCurve:0"}));
+  view.setHoveredPoint(-1);
+  EXPECT_EQ(view.grab().toImage(), first);
+
+  // New answers are asked for and drawn.
+  ds.values = {{3, 2, 1}};
+  ++ds.generation;
+  ds.log.clear();
+  EXPECT_NE(view.grab().toImage(), first);
+  EXPECT_TRUE(ds.log.contains("valueAtIndex:0:0"));
+}
+
 TEST(GraphView, NoDataSourceDrawsAnEmptyPanel) {
   KVRVortelyGraphView view;
   view.resize(200, 100);

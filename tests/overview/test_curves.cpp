@@ -54,13 +54,56 @@ TEST(OverviewCurves, BuildersWalkTheGraphRange) {
   EXPECT_FALSE(KVRBuildPointsInCurve(days, "sales", KVRDate::none(), d1, &kept));
   EXPECT_EQ(kept.size(), 1u);
 
-  // A shared date list: filled by the first product, reused by the next.
-  std::vector<KVRDate> dates;
-  EXPECT_EQ(KVRPointsInCurveWithDates(days, "sales", &dates, d1, d3).size(), 3u);
-  EXPECT_EQ(dates.size(), 3u);
-  dates.pop_back();
-  EXPECT_EQ(KVRPointsInCurveWithDates(days, "sales", &dates, d1, d3).size(), 2u);
-  EXPECT_TRUE(KVRPointsInCurveWithDates(days, "sales", &dates, d3, d1).empty());
+  // One walk of the range serves every product.
+  const KVRGraphDays range(d1, d3);
+  ASSERT_TRUE(range.isValid());
+  const std::vector<KVRCurvePoint> walked = KVRPointsInCurve(days, "sales", range);
+  ASSERT_EQ(walked.size(), 3u);
+  EXPECT_EQ(walked[1].date, range.dates()[1]);
+  EXPECT_FLOAT_EQ(walked[2].cumul, 7);
+  EXPECT_TRUE(KVRPointsInCurve(days, "sales", KVRGraphDays(d3, d1)).empty());
+}
+
+// The combined curve sums each day of the range over the products; a ratio
+// divides by the day's summed divisor, which takes only the products whose
+// period has some.
+TEST(OverviewCurves, CombinedDaysSumTheProductsOverTheRange) {
+  const KVRDate d1 = day(2026, 3, 29), d2 = day(2026, 3, 30), d3 = day(2026, 3, 31);
+  auto ad = [](float ecpm, float impressions) {
+    return [=](KVRTotalsStruct& t) {
+      t.eCPM = ecpm;
+      t.impressions = impressions;
+    };
+  };
+  Entry a, b;
+  // A day before the range feeds no point.
+  a.onDay(plusDays(d1, -1), ad(1000, 100)).onDay(d1, ad(30, 10)).onDay(d3, ad(0, 0));
+  b.onDay(d1, ad(50, 40)).onDay(d2, ad(8, 0));
+  KVRTotalsStruct withImpressions, without;
+  withImpressions.impressions = 1;
+  const KVRGraphDays range(d1, d3);
+  const KVRDayTotals da(a.t.salesByDate), db(b.t.salesByDate);
+  KVRCombinedDayValues combined(range);
+  combined.addProduct(da, "eCPM", withImpressions);
+  combined.addProduct(db, "eCPM", without);
+  std::vector<KVRCurvePoint> pts;
+  ASSERT_TRUE(combined.buildPoints(&pts));
+  ASSERT_EQ(pts.size(), 3u);
+  EXPECT_DOUBLE_EQ(pts[0].count, 80.0 / 10.0);  // b's impressions are left out
+  EXPECT_DOUBLE_EQ(pts[1].count, 8);             // no divisor: the bare sum
+  EXPECT_DOUBLE_EQ(pts[2].count, 0);
+  EXPECT_DOUBLE_EQ(pts[2].cumul, 88);
+
+  // Days far apart are found as well; a day met twice keeps its first totals.
+  Entry far;
+  far.onDay(day(1990, 1, 1), salesOf(1)).onDay(d1, salesOf(2));
+  far.t.salesByDate.emplace_back(d1, KVRTotalsStruct{});
+  const KVRDayTotals fd(far.t.salesByDate);
+  ASSERT_NE(fd.find(KVRCalendar::shared().civilDay(d1)), nullptr);
+  EXPECT_FLOAT_EQ(fd.find(KVRCalendar::shared().civilDay(d1))->sales, 2);
+  EXPECT_FLOAT_EQ(fd.find(KVRCalendar::shared().civilDay(day(1990, 1, 1)))->sales, 1);
+  EXPECT_EQ(fd.find(KVRCalendar::shared().civilDay(d2)), nullptr);
+  EXPECT_EQ(fd.days().size(), 2u);
 }
 
 TEST(OverviewCurves, GraphAnswersFollowTheControls) {

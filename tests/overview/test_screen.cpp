@@ -95,6 +95,26 @@ TEST(OverviewScreen, ShowsTheRecordAndTheBoxes) {
   EXPECT_FALSE(pc.hideByProduct);
   EXPECT_EQ(pc.kindLabel, "Sales");
   EXPECT_EQ(pc.printTitle, "Overview Report for Pelliro Labs, from 2/9/26 to 3/8/26");
+
+  // The curve graph draws again when the controls change what it shows.
+  QWidget* graph = screen.lastWeekGraph();
+  const QImage daily = graph->grab().toImage();
+  screen.selectCumulativeSegment(1);
+  EXPECT_NE(graph->grab().toImage(), daily);
+  screen.selectCumulativeSegment(0);
+  EXPECT_EQ(graph->grab().toImage(), daily);
+
+  // A reload clears the curves and the charts on screen; a print made
+  // meanwhile still shows the last complete record.
+  screen.clearCurvesAndCharts();
+  EXPECT_FALSE(screen.hasPerProductCurves());
+  EXPECT_EQ(screen.display().downloadsPerProduct.count(), 0);
+  EXPECT_EQ(screen.display().salesText, d.salesText);
+  EXPECT_EQ(screen.display().pointsInCurve.size(), d.pointsInCurve.size());
+  const KVROverviewPrintJob job = screen.printJob();
+  EXPECT_EQ(job.display.curves.size(), d.curves.size());
+  EXPECT_EQ(job.display.downloadsPerProduct.count(), d.downloadsPerProduct.count());
+  EXPECT_EQ(job.display.salesText, d.salesText);
 }
 
 TEST(OverviewScreen, ChartsGrowInTwentySteps) {
