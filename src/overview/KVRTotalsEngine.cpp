@@ -310,6 +310,80 @@ void sumRecords(const KVRSeriesRecords& recs, const Plan& plan, const uint32_t* 
   }
 }
 
+// sumRecords for one record (row `pos`, the walk's day `day`): the usual
+// visit of a short walk, without the lists of rows and days.
+inline void sumRecord(const KVRSeriesRecords& recs, const Plan& plan, size_t pos, size_t day, KVRTotalsStruct& acc,
+                      KVRTotalsStruct& overall, KVRProductTotals& out) {
+  const uint8_t* r = recs.row(pos);
+  float* a = KVRRecordFloats(acc);
+  const float scale = recs.scale();
+  KVRTotalsStruct* dayRecord = plan.onlyTotals ? nullptr : &out.salesByDate[day].second;
+  float* d = dayRecord ? KVRRecordFloats(*dayRecord) : nullptr;
+  auto add = [&](uint8_t field, float v) {
+    a[field] += v;
+    if (d) d[field] += v;
+  };
+  for (const KVRSeriesRecords::FieldOp& op : recs.floatMeasures()) {
+    float v;
+    std::memcpy(&v, r + op.offset, sizeof v);
+    add(op.field, v);
+  }
+  for (const KVRSeriesRecords::FieldOp& op : recs.int16Measures()) {
+    int16_t x;
+    std::memcpy(&x, r + op.offset, sizeof x);
+    add(op.field, float(x));
+  }
+  for (const KVRSeriesRecords::FieldOp& op : recs.int8Measures()) add(op.field, float(int8_t(r[op.offset])));
+  for (const KVRSeriesRecords::FieldOp& op : recs.otherMeasures()) add(op.field, KVRSeriesRecords::read(r, op, scale));
+
+  // Currency amounts, for the codes of the record's set.
+  const KVRCurrencySet& set = recs.set(pos);
+  if (set.empty()) return;
+  float* o = KVRRecordFloats(overall);
+  overall.currencies.unite(set);
+  if (d) {
+    acc.currencies.unite(set);
+    dayRecord->currencies.unite(set);
+  }
+  auto addAmount = [&](const KVRSeriesRecords::FieldOp& op) {
+    const float v = KVRSeriesRecords::read(r, op, scale);
+    o[op.field] += v;
+    if (d) add(op.field, v);
+  };
+  if (recs.uniformSets()) {
+    for (const KVRSeriesRecords::FieldOp& op : recs.firstSetSlotOps()) addAmount(op);
+  } else {
+    for (const KVRSeriesRecords::FieldOp& op : recs.slotOps())
+      if (set.bits() & plan.slotBit[op.field - KVRRecordField::firstSlot]) addAmount(op);
+  }
+}
+
+// Which of the 20 measures are counts, rounded as a key merges.
+constexpr std::array<bool, 20> kCountFields = [] {
+  std::array<bool, 20> c{};
+  c[KVRRecordField::sales] = c[KVRRecordField::upgrades] = c[KVRRecordField::refunds] = true;
+  c[KVRRecordField::downloads] = c[KVRRecordField::paiedSales] = c[KVRRecordField::freeSales] = true;
+  return c;
+}();
+
+// A finished key accumulator merged into the overall totals and, for a
+// country's later key, into the country's record: the measures as
+// mergedMeasures gives them. Only the series' measures can be other than +0
+// in the accumulator, and adding +0 changes no sum (a sum that starts at +0
+// never becomes -0), so the others are left out.
+inline void mergeKey(const KVRSeriesRecords& recs, KVRTotalsStruct& acc, KVRTotalsStruct& overall,
+                     KVRTotalsStruct* record) {
+  const float* a = KVRRecordFloats(acc);
+  float* o = KVRRecordFloats(overall);
+  float* c = record ? KVRRecordFloats(*record) : nullptr;
+  for (const KVRSeriesRecords::FieldOp& op : recs.measureOps()) {
+    const float m = kCountFields[op.field] ? roundCountQuickly(a[op.field]) : a[op.field];
+    o[op.field] += m;
+    if (c) c[op.field] += m;
+  }
+  if (record) record->addValuesFrom(acc);
+}
+
 // Sums one product. False when the run was cancelled.
 bool sumProduct(const Plan& plan, const KVRTotalsEngine::ProductInput& in, KVRProductTotals& out) {
   const KeyPlan& kp = *plan.keyPlan;
@@ -416,6 +490,16 @@ bool sumProduct(const Plan& plan, const KVRTotalsEngine::ProductInput& in, KVRPr
       if (!key.firstOfCountry) later = KVRTotalsStruct();
       KVRTotalsStruct& acc = key.firstOfCountry ? record : later;
       // The records of the walk in this series: positions and days.
+      if (byRecentDays) {
+        const uint64_t days = extent->recentDays[v.series] & recent;
+        if (days && !(days & (days - 1))) {
+          // One record in the walk.
+          sumRecord(series->records, plan, v.first, size_t(extent->last - (63 - __builtin_clzll(days)) - firstDay),
+                    acc, overall, out);
+          mergeKey(series->records, acc, overall, key.firstOfCountry ? nullptr : &record);
+          continue;
+        }
+      }
       thread_local std::vector<uint32_t> positions, walkDays;
       positions.clear();
       walkDays.clear();
@@ -440,14 +524,7 @@ bool sumProduct(const Plan& plan, const KVRTotalsEngine::ProductInput& in, KVRPr
           if (const ptrdiff_t pos = series->days.indexOf(plan.walkDays[i]); pos >= 0) take(size_t(pos), i);
       }
       sumRecords(series->records, plan, positions.data(), walkDays.data(), positions.size(), acc, overall, out);
-      // Key merge.
-      acc.income = 0;
-      const MergedMeasures merged = mergedMeasures(acc);
-      addMeasures(overall, merged);
-      if (!key.firstOfCountry) {
-        addMeasures(record, merged);
-        record.addValuesFrom(acc);
-      }
+      mergeKey(series->records, acc, overall, key.firstOfCountry ? nullptr : &record);
     }
     // A country's later keys make its record's currency set, with or
     // without records.
