@@ -37,23 +37,6 @@ constexpr Member kSlotMembers[KVRCurrencySlotCount] = {
     &KVRTotalsStruct::currencyMXN, &KVRTotalsStruct::currencyCNY, &KVRTotalsStruct::currencySEK,
     &KVRTotalsStruct::currencyDKK};
 
-// The 20 measure floats lie side by side, income among them: the working
-// accumulators add all 20 in one vector pass and have their income cleared
-// before they reach the result (income is never summed). Every other float
-// gets exactly the same additions as one by one.
-constexpr size_t kMeasuresOffset = offsetof(KVRTotalsStruct, promoCode);
-static_assert(offsetof(KVRTotalsStruct, ctr) == kMeasuresOffset + 19 * sizeof(float));
-static_assert(offsetof(KVRTotalsStruct, income) == kMeasuresOffset + 13 * sizeof(float));
-
-
-// A finished key accumulator's 20 measures as they merge: count measures
-// rounded, the others as they are, income 0 (the accumulator's income is
-// cleared first). Adding these with addMeasures makes the same additions as
-// adding the six counts rounded and the other 13 measures one by one: the
-// income the merge also adds is +0 into an income that is +0 itself.
-struct MergedMeasures {
-  float x[20];
-};
 // KVRTotalsEngine::roundCount without a call: for |x + 0.5| under 2^31 the
 // truncation toward zero is the conversion to a whole number, which gives
 // back the very same float.
@@ -61,30 +44,6 @@ inline float roundCountQuickly(float s) {
   const double x = double(s) + 0.5;
   if (x > -2147483648.0 && x < 2147483648.0) return float(int64_t(x));
   return KVRTotalsEngine::roundCount(s);
-}
-inline MergedMeasures mergedMeasures(const KVRTotalsStruct& k) {
-  constexpr size_t kCounts[KVRCountMeasureCount] = {
-      (offsetof(KVRTotalsStruct, sales) - kMeasuresOffset) / sizeof(float),
-      (offsetof(KVRTotalsStruct, upgrades) - kMeasuresOffset) / sizeof(float),
-      (offsetof(KVRTotalsStruct, refunds) - kMeasuresOffset) / sizeof(float),
-      (offsetof(KVRTotalsStruct, downloads) - kMeasuresOffset) / sizeof(float),
-      (offsetof(KVRTotalsStruct, paiedSales) - kMeasuresOffset) / sizeof(float),
-      (offsetof(KVRTotalsStruct, freeSales) - kMeasuresOffset) / sizeof(float)};
-  MergedMeasures m;
-  std::memcpy(m.x, reinterpret_cast<const char*>(&k) + kMeasuresOffset, sizeof m.x);
-  for (size_t i : kCounts) m.x[i] = roundCountQuickly(m.x[i]);
-  return m;
-}
-inline void addMeasures(KVRTotalsStruct& a, const MergedMeasures& m) {
-  typedef float Float4 __attribute__((vector_size(16)));
-  char* x = reinterpret_cast<char*>(&a) + kMeasuresOffset;
-  for (size_t i = 0; i < 20; i += 4) {
-    Float4 p, q;
-    std::memcpy(&p, x + i * sizeof(float), sizeof p);
-    std::memcpy(&q, m.x + i, sizeof q);
-    p = p + q;
-    std::memcpy(x + i * sizeof(float), &p, sizeof p);
-  }
 }
 
 // The keys a run visits and their countries. They depend on the value keys and
@@ -310,6 +269,80 @@ void sumRecords(const KVRSeriesRecords& recs, const Plan& plan, const uint32_t* 
   }
 }
 
+// sumRecords for one record (row `pos`, the walk's day `day`): the usual
+// visit of a short walk, without the lists of rows and days.
+inline void sumRecord(const KVRSeriesRecords& recs, const Plan& plan, size_t pos, size_t day, KVRTotalsStruct& acc,
+                      KVRTotalsStruct& overall, KVRProductTotals& out) {
+  const uint8_t* r = recs.row(pos);
+  float* a = KVRRecordFloats(acc);
+  const float scale = recs.scale();
+  KVRTotalsStruct* dayRecord = plan.onlyTotals ? nullptr : &out.salesByDate[day].second;
+  float* d = dayRecord ? KVRRecordFloats(*dayRecord) : nullptr;
+  auto add = [&](uint8_t field, float v) {
+    a[field] += v;
+    if (d) d[field] += v;
+  };
+  for (const KVRSeriesRecords::FieldOp& op : recs.floatMeasures()) {
+    float v;
+    std::memcpy(&v, r + op.offset, sizeof v);
+    add(op.field, v);
+  }
+  for (const KVRSeriesRecords::FieldOp& op : recs.int16Measures()) {
+    int16_t x;
+    std::memcpy(&x, r + op.offset, sizeof x);
+    add(op.field, float(x));
+  }
+  for (const KVRSeriesRecords::FieldOp& op : recs.int8Measures()) add(op.field, float(int8_t(r[op.offset])));
+  for (const KVRSeriesRecords::FieldOp& op : recs.otherMeasures()) add(op.field, KVRSeriesRecords::read(r, op, scale));
+
+  // Currency amounts, for the codes of the record's set.
+  const KVRCurrencySet& set = recs.set(pos);
+  if (set.empty()) return;
+  float* o = KVRRecordFloats(overall);
+  overall.currencies.unite(set);
+  if (d) {
+    acc.currencies.unite(set);
+    dayRecord->currencies.unite(set);
+  }
+  auto addAmount = [&](const KVRSeriesRecords::FieldOp& op) {
+    const float v = KVRSeriesRecords::read(r, op, scale);
+    o[op.field] += v;
+    if (d) add(op.field, v);
+  };
+  if (recs.uniformSets()) {
+    for (const KVRSeriesRecords::FieldOp& op : recs.firstSetSlotOps()) addAmount(op);
+  } else {
+    for (const KVRSeriesRecords::FieldOp& op : recs.slotOps())
+      if (set.bits() & plan.slotBit[op.field - KVRRecordField::firstSlot]) addAmount(op);
+  }
+}
+
+// Which of the 20 measures are counts, rounded as a key merges.
+constexpr std::array<bool, 20> kCountFields = [] {
+  std::array<bool, 20> c{};
+  c[KVRRecordField::sales] = c[KVRRecordField::upgrades] = c[KVRRecordField::refunds] = true;
+  c[KVRRecordField::downloads] = c[KVRRecordField::paiedSales] = c[KVRRecordField::freeSales] = true;
+  return c;
+}();
+
+// A finished key accumulator merged into the overall totals and, for a
+// country's later key, into the country's record: the measures as
+// mergedMeasures gives them. Only the series' measures can be other than +0
+// in the accumulator, and adding +0 changes no sum (a sum that starts at +0
+// never becomes -0), so the others are left out.
+inline void mergeKey(const KVRSeriesRecords& recs, KVRTotalsStruct& acc, KVRTotalsStruct& overall,
+                     KVRTotalsStruct* record) {
+  const float* a = KVRRecordFloats(acc);
+  float* o = KVRRecordFloats(overall);
+  float* c = record ? KVRRecordFloats(*record) : nullptr;
+  for (const KVRSeriesRecords::FieldOp& op : recs.measureOps()) {
+    const float m = kCountFields[op.field] ? roundCountQuickly(a[op.field]) : a[op.field];
+    o[op.field] += m;
+    if (c) c[op.field] += m;
+  }
+  if (record) record->addValuesFrom(acc);
+}
+
 // Sums one product. False when the run was cancelled.
 bool sumProduct(const Plan& plan, const KVRTotalsEngine::ProductInput& in, KVRProductTotals& out) {
   const KeyPlan& kp = *plan.keyPlan;
@@ -376,7 +409,8 @@ bool sumProduct(const Plan& plan, const KVRTotalsEngine::ProductInput& in, KVRPr
           if (k >= 0) met.emplace_back(uint32_t(k), i);
         }
       }
-      std::sort(met.begin(), met.end());
+      // One day's list comes in series order, which is mostly key order too.
+      if (!std::is_sorted(met.begin(), met.end())) std::sort(met.begin(), met.end());
       met.erase(std::unique(met.begin(), met.end()), met.end());
       for (const auto& [k, i] : met) visitRecent(k, i);
     } else {
@@ -406,7 +440,18 @@ bool sumProduct(const Plan& plan, const KVRTotalsEngine::ProductInput& in, KVRPr
     out.byCountry.assignFrom(kp.zeroRecords);
     out.byCountry.reserveChanged(visits.size() + kp.countriesOfSeveralKeys.size());
     KVRTotalsStruct later;  // the key accumulator of a country's later keys
-    for (const Visit& v : visits) {
+    // The field tables and first rows of the next visits are asked for while
+    // one is summed.
+    constexpr size_t kAhead = 4;
+    auto fetch = [&](const Visit& w) {
+      const KVRSeriesRecords& recs = in.values->series[w.series].records;
+      __builtin_prefetch(recs.allOps().data());
+      __builtin_prefetch(recs.row(w.first));
+    };
+    for (size_t j = 0; j < std::min(kAhead, visits.size()); ++j) fetch(visits[j]);
+    for (size_t vi = 0; vi < visits.size(); ++vi) {
+      const Visit& v = visits[vi];
+      if (vi + kAhead < visits.size()) fetch(visits[vi + kAhead]);
       if (cancelled(plan)) return false;
       const KeyPlan::Key& key = kp.keys[v.key];
       const KVRValueSeries* series = &in.values->series[v.series];
@@ -416,6 +461,26 @@ bool sumProduct(const Plan& plan, const KVRTotalsEngine::ProductInput& in, KVRPr
       if (!key.firstOfCountry) later = KVRTotalsStruct();
       KVRTotalsStruct& acc = key.firstOfCountry ? record : later;
       // The records of the walk in this series: positions and days.
+      if (byRecentDays) {
+        // The days from the bits (at most 64): the walk's days, earliest
+        // first.
+        uint64_t days = extent->recentDays[v.series] & recent;
+        if (days && !(days & (days - 1))) {
+          // One record in the walk.
+          sumRecord(series->records, plan, v.first, size_t(extent->last - (63 - __builtin_clzll(days)) - firstDay),
+                    acc, overall, out);
+        } else {
+          uint32_t positions[64], walkDays[64];
+          size_t n = 0;
+          for (; days; days &= ~(uint64_t(1) << (63 - __builtin_clzll(days))), ++n) {
+            positions[n] = uint32_t(v.first + n);
+            walkDays[n] = uint32_t(extent->last - (63 - __builtin_clzll(days)) - firstDay);
+          }
+          sumRecords(series->records, plan, positions, walkDays, n, acc, overall, out);
+        }
+        mergeKey(series->records, acc, overall, key.firstOfCountry ? nullptr : &record);
+        continue;
+      }
       thread_local std::vector<uint32_t> positions, walkDays;
       positions.clear();
       walkDays.clear();
@@ -423,16 +488,7 @@ bool sumProduct(const Plan& plan, const KVRTotalsEngine::ProductInput& in, KVRPr
         positions.push_back(uint32_t(pos));
         walkDays.push_back(uint32_t(day));
       };
-      if (byRecentDays) {
-        // The days from the bits: the walk's days, earliest first.
-        uint64_t days = extent->recentDays[v.series] & recent;
-        size_t pos = v.first;
-        while (days) {
-          const int bit = 63 - __builtin_clzll(days);
-          take(pos++, size_t(extent->last - bit - firstDay));
-          days &= ~(uint64_t(1) << bit);
-        }
-      } else if (plan.consecutive) {
+      if (plan.consecutive) {
         series->days.visitRange(v.first, v.last, firstDay,
                                 [&](size_t pos, KVRCivilDay d) { take(pos, size_t(d - firstDay)); });
       } else {
@@ -440,14 +496,7 @@ bool sumProduct(const Plan& plan, const KVRTotalsEngine::ProductInput& in, KVRPr
           if (const ptrdiff_t pos = series->days.indexOf(plan.walkDays[i]); pos >= 0) take(size_t(pos), i);
       }
       sumRecords(series->records, plan, positions.data(), walkDays.data(), positions.size(), acc, overall, out);
-      // Key merge.
-      acc.income = 0;
-      const MergedMeasures merged = mergedMeasures(acc);
-      addMeasures(overall, merged);
-      if (!key.firstOfCountry) {
-        addMeasures(record, merged);
-        record.addValuesFrom(acc);
-      }
+      mergeKey(series->records, acc, overall, key.firstOfCountry ? nullptr : &record);
     }
     // A country's later keys make its record's currency set, with or
     // without records.
