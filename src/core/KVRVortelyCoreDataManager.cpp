@@ -236,6 +236,8 @@ struct KVRVortelyCoreDataManager::Impl {
   KVRDatabasePool<KVRRating> ratingPool{1024};
   KVRDatabasePool<KVRCost> costPool{64};
   KVRDatabasePool<KVRPartner> partnerPool{64};
+  KVRDatabasePool<KVRCost>& poolOf(const KVRCost*) { return costPool; }
+  KVRDatabasePool<KVRPartner>& poolOf(const KVRPartner*) { return partnerPool; }
 
   std::vector<KVRStoreAccount*> accounts;
   std::vector<KVRVortelyManagedProduct*> products;
@@ -1401,10 +1403,14 @@ int64_t insertRow(SQLite::Database& d, const char* sql, const Bind& bind) {
 }
 }  // namespace
 
-KVRCost* KVRVortelyCoreDataManager::addCost(KVRVortelyManagedProduct* product, const QString& name, double value,
-                                            QString* error) {
+template <typename T>
+T* KVRVortelyCoreDataManager::addSavedToProduct(KVRVortelyManagedProduct* product, QString* error,
+                                                T* (KVRVortelyCoreDataManager::*insert)(KVRVortelyManagedProduct*),
+                                                void (KVRVortelyManagedProduct::*attach)(T*), const char* sql,
+                                                const std::function<void(SQLite::Statement&)>& bindValues,
+                                                const std::function<void(T*)>& fill) {
   std::lock_guard<std::recursive_mutex> lock(contextLock_);
-  auto fail = [&](const QString& why) -> KVRCost* {
+  auto fail = [&](const QString& why) -> T* {
     if (error) *error = why;
     KVRVortelyLogCenter::sharedInstance().addLogEntry(why, false, kLogKeyword);
     return nullptr;
@@ -1412,51 +1418,8 @@ KVRCost* KVRVortelyCoreDataManager::addCost(KVRVortelyManagedProduct* product, c
   if (!d_->db) return fail(QStringLiteral("No database is open."));
   if (!product || d_->deleted.count(product)) return fail(QStringLiteral("The product is no longer in the database."));
   if (product->objectID <= 0) {
-    KVRCost* c = insertCost(product);
-    c->name = name;
-    c->value = value;
-    try {
-      d_->writeChanges();
-    } catch (const std::exception& e) {
-      d_->removeFromContext(c);
-      return fail(writeFailure(e, d_->path, d_->busyWait));
-    }
-    return c;
-  }
-  int64_t id = 0;
-  try {
-    id = insertRow(*d_->db, "INSERT INTO Cost (product_id, name, value) VALUES (?,?,?)", [&](SQLite::Statement& st) {
-      bindId(st, 1, product);
-      bindText(st, 2, name);
-      st.bind(3, value);
-    });
-  } catch (const std::exception& e) {
-    return fail(writeFailure(e, d_->path, d_->busyWait));
-  }
-  KVRCost* c = d_->costPool.create();
-  c->objectID = id;
-  c->name = name;
-  c->value = value;
-  c->product = product;
-  product->addCostsObject(c);
-  return c;
-}
-
-KVRPartner* KVRVortelyCoreDataManager::addPartner(KVRVortelyManagedProduct* product, const QString& name, double cost,
-                                                  double royalties, QString* error) {
-  std::lock_guard<std::recursive_mutex> lock(contextLock_);
-  auto fail = [&](const QString& why) -> KVRPartner* {
-    if (error) *error = why;
-    KVRVortelyLogCenter::sharedInstance().addLogEntry(why, false, kLogKeyword);
-    return nullptr;
-  };
-  if (!d_->db) return fail(QStringLiteral("No database is open."));
-  if (!product || d_->deleted.count(product)) return fail(QStringLiteral("The product is no longer in the database."));
-  if (product->objectID <= 0) {
-    KVRPartner* x = insertPartner(product);
-    x->name = name;
-    x->cost = cost;
-    x->royalties = royalties;
+    T* x = (this->*insert)(product);
+    fill(x);
     try {
       d_->writeChanges();
     } catch (const std::exception& e) {
@@ -1467,24 +1430,51 @@ KVRPartner* KVRVortelyCoreDataManager::addPartner(KVRVortelyManagedProduct* prod
   }
   int64_t id = 0;
   try {
-    id = insertRow(*d_->db, "INSERT INTO Partner (product_id, name, cost, royalties) VALUES (?,?,?,?)",
-                   [&](SQLite::Statement& st) {
-                     bindId(st, 1, product);
-                     bindText(st, 2, name);
-                     st.bind(3, cost);
-                     st.bind(4, royalties);
-                   });
+    id = insertRow(*d_->db, sql, [&](SQLite::Statement& st) {
+      bindId(st, 1, product);
+      bindValues(st);
+    });
   } catch (const std::exception& e) {
     return fail(writeFailure(e, d_->path, d_->busyWait));
   }
-  KVRPartner* x = d_->partnerPool.create();
+  T* x = d_->poolOf(static_cast<T*>(nullptr)).create();
   x->objectID = id;
-  x->name = name;
-  x->cost = cost;
-  x->royalties = royalties;
+  fill(x);
   x->product = product;
-  product->addPartnersObject(x);
+  (product->*attach)(x);
   return x;
+}
+
+KVRCost* KVRVortelyCoreDataManager::addCost(KVRVortelyManagedProduct* product, const QString& name, double value,
+                                            QString* error) {
+  return addSavedToProduct<KVRCost>(
+      product, error, &KVRVortelyCoreDataManager::insertCost, &KVRVortelyManagedProduct::addCostsObject,
+      "INSERT INTO Cost (product_id, name, value) VALUES (?,?,?)",
+      [&](SQLite::Statement& st) {
+        bindText(st, 2, name);
+        st.bind(3, value);
+      },
+      [&](KVRCost* c) {
+        c->name = name;
+        c->value = value;
+      });
+}
+
+KVRPartner* KVRVortelyCoreDataManager::addPartner(KVRVortelyManagedProduct* product, const QString& name, double cost,
+                                                  double royalties, QString* error) {
+  return addSavedToProduct<KVRPartner>(
+      product, error, &KVRVortelyCoreDataManager::insertPartner, &KVRVortelyManagedProduct::addPartnersObject,
+      "INSERT INTO Partner (product_id, name, cost, royalties) VALUES (?,?,?,?)",
+      [&](SQLite::Statement& st) {
+        bindText(st, 2, name);
+        st.bind(3, cost);
+        st.bind(4, royalties);
+      },
+      [&](KVRPartner* x) {
+        x->name = name;
+        x->cost = cost;
+        x->royalties = royalties;
+      });
 }
 
 void KVRVortelyCoreDataManager::loadRatings() {

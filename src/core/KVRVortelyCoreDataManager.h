@@ -14,6 +14,10 @@
 #include "core/KVRSharedValuesIndex.h"
 #include "core/KVRVortelyManagedProduct.h"
 
+namespace SQLite {
+class Statement;
+}
+
 class KVRVortelyCoreDataManager {
  public:
   static KVRVortelyCoreDataManager& sharedInstance();
@@ -106,6 +110,15 @@ class KVRVortelyCoreDataManager {
   KVRVortelyCoreDataManager();
   ~KVRVortelyCoreDataManager();
   struct Impl;
+  // addCost and addPartner: a product not yet in the file saves the new
+  // object with the whole context; otherwise its row alone is inserted
+  // (`sql` with the product's id as its first value, then what bindValues
+  // binds) before the object is made. fill sets the object's own values.
+  template <typename T>
+  T* addSavedToProduct(KVRVortelyManagedProduct* product, QString* error,
+                       T* (KVRVortelyCoreDataManager::*insert)(KVRVortelyManagedProduct*),
+                       void (KVRVortelyManagedProduct::*attach)(T*), const char* sql,
+                       const std::function<void(SQLite::Statement&)>& bindValues, const std::function<void(T*)>& fill);
   std::unique_ptr<Impl> d_;
   std::recursive_mutex contextLock_;
   std::atomic<bool> ratingsLoaded_{false};
