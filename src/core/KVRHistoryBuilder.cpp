@@ -741,8 +741,10 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
     }
 
     const KeyInfo& info = keys_[size_t(key)];
-    values->series.push_back(KVRValueSeries{info.key, info.region, info.country, {}, {}});
-    KVRValueSeries& series = values->series.back();
+    KVRValueSeries& series = values->series.emplace_back();
+    series.valueKey = info.key;
+    series.region = info.region;
+    series.country = info.country;
     const size_t daysBytes = KVRSeriesDays::layoutBytes(days.data(), n);
     series.days.assign(days.data(), n, block.take(align8(daysBytes), daysBytes));
     KVRSeriesRecords& recs = series.records;
@@ -753,11 +755,11 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
     recs.count_ = uint32_t(n);
     recs.capacity_ = uint32_t(n);
     const size_t opsBytes = ops.size() * sizeof(KVRSeriesRecords::FieldOp);
-    const size_t recordsBytes = opsBytes + n * stride;
+    const size_t opsAt = KVRSeriesRecords::opsOffset(n, stride);
+    const size_t recordsBytes = opsAt + opsBytes;
     recs.block_ = block.take(align8(recordsBytes), recordsBytes);
     uint8_t* out = const_cast<uint8_t*>(recs.block_.data());  // this build's own, still unshared
-    if (recordsBytes) std::memcpy(out, ops.data(), opsBytes);
-    out += opsBytes;
+    if (opsBytes) std::memcpy(out + opsAt, ops.data(), opsBytes);
     for (size_t i = 0; i < n; ++i, out += stride) {
       const float* in = rows + i * width;
       for (size_t c = 0; c < width; ++c) {

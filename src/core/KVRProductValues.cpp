@@ -305,7 +305,7 @@ void KVRSeriesRecords::arrangeOpsInPlace() {
   if (opCount_ == 0) return;
   std::vector<FieldOp> table(ops(), ops() + opCount_);
   arrangeOps(table);
-  std::memcpy(block_.data(), table.data(), opsBytes());
+  std::memcpy(block_.data() + opsOffset(), table.data(), opsBytes());
 }
 
 void KVRSeriesRecords::noteSet(size_t i, const KVRCurrencySet& s) {
@@ -345,10 +345,10 @@ void KVRSeriesRecords::relayout(const std::vector<KVRTotalsStruct>& records, uin
   scale_ = 1.0f;
   count_ = uint32_t(records.size());
   capacity_ = std::max<uint32_t>(count_, 4);
-  block_.allocateZeroed(opsBytes() + size_t(stride_) * capacity_);
-  std::memcpy(block_.data(), ops.data(), opsBytes());
+  block_.allocateZeroed(opsOffset() + opsBytes());
+  std::memcpy(block_.data() + opsOffset(), ops.data(), opsBytes());
   for (size_t i = 0; i < records.size(); ++i) {
-    uint8_t* r = block_.data() + opsBytes() + i * stride_;
+    uint8_t* r = block_.data() + i * stride_;
     const float* x = KVRRecordFloats(records[i]);
     for (const FieldOp& op : ops) std::memcpy(r + op.offset, &x[op.field], sizeof(float));
   }
@@ -373,10 +373,13 @@ void KVRSeriesRecords::push_back(const KVRTotalsStruct& record) {
     relayout(all, needed);
   }
   if (count_ == capacity_) {
+    // More room for rows: the field table moves to the new end.
+    const std::vector<FieldOp> table(ops(), ops() + opCount_);
     capacity_ = std::max<uint32_t>(4, capacity_ * 2);
-    block_.resize(opsBytes() + size_t(stride_) * capacity_);
+    block_.resize(opsOffset() + opsBytes());
+    std::memcpy(block_.data() + opsOffset(), table.data(), opsBytes());
   }
-  uint8_t* r = block_.data() + opsBytes() + size_t(stride_) * count_;
+  uint8_t* r = block_.data() + size_t(stride_) * count_;
   for (const FieldOp& op : allOps()) std::memcpy(r + op.offset, &x[op.field], sizeof(float));
   noteSet(count_, record.currencies);
   ++count_;
@@ -424,6 +427,7 @@ const KVRTotalsStruct* KVRProductValues::find(const QString& valueKey, KVRCivilD
 }
 
 const KVRProductValues::Extent& KVRProductValues::extent() const {
+  if (extent_.ready.load(std::memory_order_acquire)) return extent_.extent;
   std::call_once(extent_.once, [this] {
     Extent e;
     for (const KVRValueSeries& s : series) {
@@ -450,6 +454,7 @@ const KVRProductValues::Extent& KVRProductValues::extent() const {
     for (size_t i = 0; i < e.recentDays.size(); ++i)
       for (uint64_t b = e.recentDays[i]; b; b &= b - 1) e.recentSeries[fill[size_t(__builtin_ctzll(b))]++] = uint32_t(i);
     extent_.extent = std::move(e);
+    extent_.ready.store(true, std::memory_order_release);
   });
   return extent_.extent;
 }

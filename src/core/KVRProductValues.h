@@ -23,6 +23,7 @@
 //   an index per day when the days differ.
 // Reading a record back gives every float bit for bit as the build made it.
 #include <QString>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -252,7 +253,7 @@ class KVRSeriesRecords {
   const_iterator end() const { return {this, count_}; }
 
   // ---- Raw reading, for the totals engine.
-  const uint8_t* row(size_t i) const { return block_.data() + opsBytes() + i * stride_; }
+  const uint8_t* row(size_t i) const { return block_.data() + i * stride_; }
   size_t stride() const { return stride_; }
   float scale() const { return scale_; }
   std::span<const FieldOp> allOps() const { return {ops(), opCount_}; }
@@ -309,8 +310,12 @@ class KVRSeriesRecords {
     std::vector<KVRCurrencySet> others;  // sets other than firstSet_
     std::vector<uint8_t> index;          // per record: 0 firstSet_, k others[k - 1]
   };
-  const FieldOp* ops() const { return reinterpret_cast<const FieldOp*>(block_.data()); }
+  const FieldOp* ops() const { return reinterpret_cast<const FieldOp*>(block_.data() + opsOffset()); }
   size_t opsBytes() const { return size_t(opCount_) * sizeof(FieldOp); }
+  // Where the field table starts: after the room for the rows, at a multiple
+  // of 8 bytes.
+  static size_t opsOffset(size_t rows, size_t stride) { return (rows * stride + 7) & ~size_t(7); }
+  size_t opsOffset() const { return opsOffset(capacity_, stride_); }
   // Lays the records out again with float columns for the given fields.
   void relayout(const std::vector<KVRTotalsStruct>& records, uint64_t fields);
   size_t measureCount() const { return size_t(floats_) + int16s_ + int8s_ + others_; }
@@ -331,7 +336,9 @@ class KVRSeriesRecords {
   float scale_ = 1.0f;
   KVRCurrencySet firstSet_;
   std::unique_ptr<SetTable> sets_;  // null: every record has firstSet_
-  KVRByteBuffer block_;             // the field table, then the rows
+  // The rows, then the field table: a walk over the latest days reads the
+  // last rows and the table, which lie next to each other.
+  KVRByteBuffer block_;
 };
 
 template <typename F>
@@ -361,12 +368,14 @@ void KVRSeriesDays::visitRange(size_t first, size_t last, KVRCivilDay from, F&& 
   }
 }
 
-struct KVRValueSeries {
+// The record header comes first, and a series starts a cache line: a walk
+// reads the header of each series it visits in one line.
+struct alignas(64) KVRValueSeries {
+  KVRSeriesRecords records;   // records[i] is the day days[i]
   QString valueKey;  // "%@-%@": region then country
   QString region;    // the part before "-"
   QString country;   // the part after "-"
   KVRSeriesDays days;         // ascending, no repeats
-  KVRSeriesRecords records;   // records[i] is the day days[i]
 
   // The position of a day's record, -1 when there is none.
   ptrdiff_t indexOf(KVRCivilDay day) const { return days.indexOf(day); }
@@ -429,6 +438,7 @@ struct KVRProductValues {
     ExtentHolder(const ExtentHolder&) {}
     ExtentHolder& operator=(const ExtentHolder&) { return *this; }
     std::once_flag once;
+    std::atomic<bool> ready{false};  // set once the extent is made: later calls skip call_once
     Extent extent;
   };
   mutable ExtentHolder extent_;

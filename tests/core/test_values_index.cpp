@@ -11,7 +11,7 @@ KVRProductValuesRef values(std::initializer_list<const char*> keys, float sales 
     const QString key = QString::fromLatin1(k);
     KVRTotalsStruct r;
     r.sales = sales;
-    KVRValueSeries s{key, key.section('-', 0, 0), key.section('-', 1), {100}, {r}};
+    KVRValueSeries s{{r}, key, key.section('-', 0, 0), key.section('-', 1), {100}};
     v->series.push_back(std::move(s));
   }
   std::sort(v->series.begin(), v->series.end(),
