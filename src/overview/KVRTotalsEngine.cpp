@@ -161,6 +161,37 @@ const SeriesPairs& seriesPairs(const std::shared_ptr<const KeyPlan>& kp, const K
   return e.pairs;
 }
 
+// Calls f with a reader of op's value in a row (a function of the row's
+// address) made for op's form, so that a loop over rows reads each value
+// without asking how: a float, a 16- or 8-bit whole number, each possibly
+// times the series' scale; a sum of two values is read the general way.
+template <typename F>
+inline void withReader(const KVRSeriesRecords::FieldOp& op, float scale, F&& f) {
+  const uint16_t at = op.offset;
+  auto asFloat = [at](const uint8_t* r) {
+    float v;
+    std::memcpy(&v, r + at, sizeof v);
+    return v;
+  };
+  auto asInt16 = [at](const uint8_t* r) {
+    int16_t x;
+    std::memcpy(&x, r + at, sizeof x);
+    return float(x);
+  };
+  auto asInt8 = [at](const uint8_t* r) { return float(int8_t(r[at])); };
+  auto scaled = [scale](auto read) { return [read, scale](const uint8_t* r) { return read(r) * scale; }; };
+  if (op.encoding & KVRSeriesRecords::kSum) {
+    f([&op, scale](const uint8_t* r) { return KVRSeriesRecords::read(r, op, scale); });
+    return;
+  }
+  const bool isScaled = op.encoding & KVRSeriesRecords::kScaled;
+  switch (op.encoding & KVRSeriesRecords::kEncodingMask) {
+    case KVRSeriesRecords::kInt16: isScaled ? f(scaled(asInt16)) : f(asInt16); return;
+    case KVRSeriesRecords::kInt8: isScaled ? f(scaled(asInt8)) : f(asInt8); return;
+    default: isScaled ? f(scaled(asFloat)) : f(asFloat); return;
+  }
+}
+
 // Adds records of a series (positions `pos`, each for the walk's day in
 // `day`) into a key accumulator, the overall accumulator and the day
 // accumulators, as adding each whole record in turn would: a field that is
@@ -195,34 +226,20 @@ void sumRecords(const KVRSeriesRecords& recs, const Plan& plan, const uint32_t* 
   const float scale = recs.scale();
   float* a = KVRRecordFloats(acc);
   auto column = [&](const KVRSeriesRecords::FieldOp& op, auto read) {
-    float sum = a[op.field];
+    const uint8_t f = op.field;
+    float sum = a[f];
     if (perDay) {
       for (size_t i = 0; i < n; ++i) {
         const float v = read(rows[i]);
         sum += v;
-        days[i][op.field] += v;
+        days[i][f] += v;
       }
     } else {
       for (size_t i = 0; i < n; ++i) sum += read(rows[i]);
     }
-    a[op.field] = sum;
+    a[f] = sum;
   };
-  for (const KVRSeriesRecords::FieldOp& op : recs.floatMeasures())
-    column(op, [o = op.offset](const uint8_t* r) {
-      float v;
-      std::memcpy(&v, r + o, sizeof v);
-      return v;
-    });
-  for (const KVRSeriesRecords::FieldOp& op : recs.int16Measures())
-    column(op, [o = op.offset](const uint8_t* r) {
-      int16_t x;
-      std::memcpy(&x, r + o, sizeof x);
-      return float(x);
-    });
-  for (const KVRSeriesRecords::FieldOp& op : recs.int8Measures())
-    column(op, [o = op.offset](const uint8_t* r) { return float(int8_t(r[o])); });
-  for (const KVRSeriesRecords::FieldOp& op : recs.otherMeasures())
-    column(op, [&op, scale](const uint8_t* r) { return KVRSeriesRecords::read(r, op, scale); });
+  for (const KVRSeriesRecords::FieldOp& op : recs.measureOps()) withReader(op, scale, [&](auto read) { column(op, read); });
 
   // Currency amounts, for the codes of each record's set.
   float* o = KVRRecordFloats(overall);
@@ -234,19 +251,24 @@ void sumRecords(const KVRSeriesRecords& recs, const Plan& plan, const uint32_t* 
       acc.currencies.unite(set);
       for (size_t i = 0; i < n; ++i) out.salesByDate[day[i]].second.currencies.unite(set);
     }
-    for (const KVRSeriesRecords::FieldOp& op : recs.firstSetSlotOps()) {
-      float so = o[op.field], sa = a[op.field];
-      for (size_t i = 0; i < n; ++i) {
-        const float v = KVRSeriesRecords::read(rows[i], op, scale);
-        so += v;
+    for (const KVRSeriesRecords::FieldOp& op : recs.firstSetSlotOps())
+      withReader(op, scale, [&](auto read) {
+        const uint8_t f = op.field;
+        float so = o[f];
         if (perDay) {
-          sa += v;
-          days[i][op.field] += v;
+          float sa = a[f];
+          for (size_t i = 0; i < n; ++i) {
+            const float v = read(rows[i]);
+            so += v;
+            sa += v;
+            days[i][f] += v;
+          }
+          a[f] = sa;
+        } else {
+          for (size_t i = 0; i < n; ++i) so += read(rows[i]);
         }
-      }
-      o[op.field] = so;
-      if (perDay) a[op.field] = sa;
-    }
+        o[f] = so;
+      });
     return;
   }
   for (size_t i = 0; i < n; ++i) {
@@ -269,57 +291,9 @@ void sumRecords(const KVRSeriesRecords& recs, const Plan& plan, const uint32_t* 
   }
 }
 
-// sumRecords for one record (row `pos`, the walk's day `day`): the usual
-// visit of a short walk, without the lists of rows and days.
-inline void sumRecord(const KVRSeriesRecords& recs, const Plan& plan, size_t pos, size_t day, KVRTotalsStruct& acc,
-                      KVRTotalsStruct& overall, KVRProductTotals& out) {
-  const uint8_t* r = recs.row(pos);
-  float* a = KVRRecordFloats(acc);
-  const float scale = recs.scale();
-  KVRTotalsStruct* dayRecord = plan.onlyTotals ? nullptr : &out.salesByDate[day].second;
-  float* d = dayRecord ? KVRRecordFloats(*dayRecord) : nullptr;
-  auto add = [&](uint8_t field, float v) {
-    a[field] += v;
-    if (d) d[field] += v;
-  };
-  for (const KVRSeriesRecords::FieldOp& op : recs.floatMeasures()) {
-    float v;
-    std::memcpy(&v, r + op.offset, sizeof v);
-    add(op.field, v);
-  }
-  for (const KVRSeriesRecords::FieldOp& op : recs.int16Measures()) {
-    int16_t x;
-    std::memcpy(&x, r + op.offset, sizeof x);
-    add(op.field, float(x));
-  }
-  for (const KVRSeriesRecords::FieldOp& op : recs.int8Measures()) add(op.field, float(int8_t(r[op.offset])));
-  for (const KVRSeriesRecords::FieldOp& op : recs.otherMeasures()) add(op.field, KVRSeriesRecords::read(r, op, scale));
-
-  // Currency amounts, for the codes of the record's set.
-  const KVRCurrencySet& set = recs.set(pos);
-  if (set.empty()) return;
-  float* o = KVRRecordFloats(overall);
-  overall.currencies.unite(set);
-  if (d) {
-    acc.currencies.unite(set);
-    dayRecord->currencies.unite(set);
-  }
-  auto addAmount = [&](const KVRSeriesRecords::FieldOp& op) {
-    const float v = KVRSeriesRecords::read(r, op, scale);
-    o[op.field] += v;
-    if (d) add(op.field, v);
-  };
-  if (recs.uniformSets()) {
-    for (const KVRSeriesRecords::FieldOp& op : recs.firstSetSlotOps()) addAmount(op);
-  } else {
-    for (const KVRSeriesRecords::FieldOp& op : recs.slotOps())
-      if (set.bits() & plan.slotBit[op.field - KVRRecordField::firstSlot]) addAmount(op);
-  }
-}
-
 // Which of the 20 measures are counts, rounded as a key merges.
-constexpr std::array<bool, 20> kCountFields = [] {
-  std::array<bool, 20> c{};
+constexpr std::array<uint8_t, 20> kCountFields = [] {
+  std::array<uint8_t, 20> c{};
   c[KVRRecordField::sales] = c[KVRRecordField::upgrades] = c[KVRRecordField::refunds] = true;
   c[KVRRecordField::downloads] = c[KVRRecordField::paiedSales] = c[KVRRecordField::freeSales] = true;
   return c;
@@ -330,15 +304,121 @@ constexpr std::array<bool, 20> kCountFields = [] {
 // mergedMeasures gives them. Only the series' measures can be other than +0
 // in the accumulator, and adding +0 changes no sum (a sum that starts at +0
 // never becomes -0), so the others are left out.
+//
+// A count read as a whole number in every record sums to a whole number (a
+// float of 2^24 or more is one), and trunc(s + 0.5) of a whole number s is s,
+// or s + 1 below zero, which the float addition rounds as the conversion from
+// double would. Its sign of zero may differ (-1 gives +0 where the rounding
+// gives -0), which changes no sum it is added to. So those counts need no
+// trip through double, and a field that is not a count adds 0 to itself.
 inline void mergeKey(const KVRSeriesRecords& recs, KVRTotalsStruct& acc, KVRTotalsStruct& overall,
                      KVRTotalsStruct* record) {
   const float* a = KVRRecordFloats(acc);
   float* o = KVRRecordFloats(overall);
   float* c = record ? KVRRecordFloats(*record) : nullptr;
-  for (const KVRSeriesRecords::FieldOp& op : recs.measureOps()) {
-    const float m = kCountFields[op.field] ? roundCountQuickly(a[op.field]) : a[op.field];
-    o[op.field] += m;
-    if (c) c[op.field] += m;
+  auto merge = [&](uint8_t field, float m) {
+    o[field] += m;
+    if (c) c[field] += m;
+  };
+  for (const KVRSeriesRecords::FieldOp& op : recs.floatMeasures())
+    merge(op.field, kCountFields[op.field] ? roundCountQuickly(a[op.field]) : a[op.field]);
+  const size_t wholeCount = recs.int16Measures().size() + recs.int8Measures().size();
+  for (const KVRSeriesRecords::FieldOp& op : std::span(recs.int16Measures().data(), wholeCount)) {
+    const float s = a[op.field];
+    merge(op.field, s + float(kCountFields[op.field] & (s < 0.0f)));
+  }
+  for (const KVRSeriesRecords::FieldOp& op : recs.otherMeasures())
+    merge(op.field, kCountFields[op.field] ? roundCountQuickly(a[op.field]) : a[op.field]);
+  if (record) record->addValuesFrom(acc);
+}
+
+// A key whose series has one record in the walk, summed and merged in one
+// pass: the accumulator (zero before) gets the record, the day record (when
+// the run keeps days) and the overall totals what sumRecord and mergeKey
+// would add, field by field in the same order; a country's later key adds the
+// merged measures and the amounts into the country's record too. A count read
+// as a whole number v merges as v, or v + 1 below zero (see mergeKey).
+template <bool kDays, bool kLater>
+inline void sumAndMergeRecord(const KVRSeriesRecords& recs, const Plan& plan, const uint8_t* r, float* a,
+                              float* d, float* o, float* c) {
+  for (const KVRSeriesRecords::FieldOp& op : recs.floatMeasures()) {
+    const uint8_t f = op.field;
+    float v;
+    std::memcpy(&v, r + op.offset, sizeof v);
+    const float s = a[f] + v;
+    a[f] = s;
+    if constexpr (kDays) d[f] += v;
+    const float m = kCountFields[f] ? roundCountQuickly(s) : s;
+    o[f] += m;
+    if constexpr (kLater) c[f] += m;
+  }
+  auto whole = [&](uint8_t f, int x) {
+    const float v = float(x);
+    a[f] += v;
+    if constexpr (kDays) d[f] += v;
+    const float m = float(x + int(kCountFields[f] & (x < 0)));
+    o[f] += m;
+    if constexpr (kLater) c[f] += m;
+  };
+  for (const KVRSeriesRecords::FieldOp& op : recs.int16Measures()) {
+    int16_t x;
+    std::memcpy(&x, r + op.offset, sizeof x);
+    whole(op.field, x);
+  }
+  for (const KVRSeriesRecords::FieldOp& op : recs.int8Measures()) whole(op.field, int8_t(r[op.offset]));
+  for (const KVRSeriesRecords::FieldOp& op : recs.otherMeasures()) {
+    const uint8_t f = op.field;
+    const float v = KVRSeriesRecords::read(r, op, recs.scale());
+    const float s = a[f] + v;
+    a[f] = s;
+    if constexpr (kDays) d[f] += v;
+    const float m = kCountFields[f] ? roundCountQuickly(s) : s;
+    o[f] += m;
+    if constexpr (kLater) c[f] += m;
+  }
+  (void)plan;
+}
+
+// The same for a record with currency amounts handled too; see above.
+inline void sumAndMergeRecord(const KVRSeriesRecords& recs, const Plan& plan, size_t pos, size_t day,
+                              KVRTotalsStruct& acc, KVRTotalsStruct& overall, KVRProductTotals& out,
+                              KVRTotalsStruct* record) {
+  const uint8_t* r = recs.row(pos);
+  float* a = KVRRecordFloats(acc);
+  float* o = KVRRecordFloats(overall);
+  float* c = record ? KVRRecordFloats(*record) : nullptr;
+  KVRTotalsStruct* dayRecord = plan.onlyTotals ? nullptr : &out.salesByDate[day].second;
+  float* d = dayRecord ? KVRRecordFloats(*dayRecord) : nullptr;
+  if (d) {
+    if (c) sumAndMergeRecord<true, true>(recs, plan, r, a, d, o, c);
+    else sumAndMergeRecord<true, false>(recs, plan, r, a, d, o, c);
+  } else {
+    if (c) sumAndMergeRecord<false, true>(recs, plan, r, a, d, o, c);
+    else sumAndMergeRecord<false, false>(recs, plan, r, a, d, o, c);
+  }
+
+  // Currency amounts, for the codes of the record's set.
+  const KVRCurrencySet& set = recs.set(pos);
+  if (!set.empty()) {
+    overall.currencies.unite(set);
+    if (d) {
+      acc.currencies.unite(set);
+      dayRecord->currencies.unite(set);
+    }
+    auto addAmount = [&](const KVRSeriesRecords::FieldOp& op) {
+      const float v = KVRSeriesRecords::read(r, op, recs.scale());
+      o[op.field] += v;
+      if (d) {
+        a[op.field] += v;
+        d[op.field] += v;
+      }
+    };
+    if (recs.uniformSets()) {
+      for (const KVRSeriesRecords::FieldOp& op : recs.firstSetSlotOps()) addAmount(op);
+    } else {
+      for (const KVRSeriesRecords::FieldOp& op : recs.slotOps())
+        if (set.bits() & plan.slotBit[op.field - KVRRecordField::firstSlot]) addAmount(op);
+    }
   }
   if (record) record->addValuesFrom(acc);
 }
@@ -388,7 +468,7 @@ bool sumProduct(const Plan& plan, const KVRTotalsEngine::ProductInput& in, KVRPr
       const uint32_t a = extent->recentFirst[i] + uint32_t(before >= 64 ? 0 : popcount64(days >> before));
       const uint32_t b = extent->recentFirst[i] + uint32_t(popcount64(days >> upTo));
       visits.push_back({uint32_t(k), uint32_t(i), a, b});
-      __builtin_prefetch(&in.values->series[i].records);
+      __builtin_prefetch(&in.values->series[i].records);  // what a visit reads of it lies in this line
     };
     // The series with a record on the walk's days, when they are fewer than
     // the keys: found from the lists of the latest days, then put in key order.
@@ -399,20 +479,35 @@ bool sumProduct(const Plan& plan, const KVRTotalsEngine::ProductInput& in, KVRPr
         listed += extent->recentStart[size_t(day) + 1] - extent->recentStart[size_t(day)];
       }
     if (byRecentDays && pairs && listed < keyCount) {
-      thread_local std::vector<std::pair<uint32_t, uint32_t>> met;  // key, series
-      met.clear();
-      for (uint64_t b = recent; b; b &= b - 1) {
-        const int day = __builtin_ctzll(b);
+      if (recent & (recent - 1)) {
+        // Several days: their keys marked in a bitmap, then taken in order.
+        thread_local std::vector<uint64_t> metKeys;
+        metKeys.assign((keyCount + 63) / 64, 0);
+        for (uint64_t b = recent; b; b &= b - 1) {
+          const int day = __builtin_ctzll(b);
+          for (uint32_t j = extent->recentStart[size_t(day)]; j < extent->recentStart[size_t(day) + 1]; ++j) {
+            const int k = pairs->keyOfSeries[extent->recentSeries[j]];
+            if (k >= 0) metKeys[size_t(k) >> 6] |= uint64_t(1) << (k & 63);
+          }
+        }
+        for (size_t w = 0; w < metKeys.size(); ++w)
+          for (uint64_t b = metKeys[w]; b; b &= b - 1) {
+            const size_t k = w * 64 + size_t(__builtin_ctzll(b));
+            visitRecent(k, size_t(pairs->seriesIndex[k]));
+          }
+      } else if (recent) {
+        thread_local std::vector<std::pair<uint32_t, uint32_t>> met;  // key, series
+        met.clear();
+        const int day = __builtin_ctzll(recent);
         for (uint32_t j = extent->recentStart[size_t(day)]; j < extent->recentStart[size_t(day) + 1]; ++j) {
           const uint32_t i = extent->recentSeries[j];
           const int k = pairs->keyOfSeries[i];
           if (k >= 0) met.emplace_back(uint32_t(k), i);
         }
+        // One day's list comes in series order, which is mostly key order too.
+        if (!std::is_sorted(met.begin(), met.end())) std::sort(met.begin(), met.end());
+        for (const auto& [k, i] : met) visitRecent(k, i);
       }
-      // One day's list comes in series order, which is mostly key order too.
-      if (!std::is_sorted(met.begin(), met.end())) std::sort(met.begin(), met.end());
-      met.erase(std::unique(met.begin(), met.end()), met.end());
-      for (const auto& [k, i] : met) visitRecent(k, i);
     } else {
       for (size_t k = 0; pairs && k < keyCount; ++k) {
         const int index = pairs->seriesIndex[k];
@@ -442,7 +537,7 @@ bool sumProduct(const Plan& plan, const KVRTotalsEngine::ProductInput& in, KVRPr
     KVRTotalsStruct later;  // the key accumulator of a country's later keys
     // The field tables and first rows of the next visits are asked for while
     // one is summed.
-    constexpr size_t kAhead = 4;
+    constexpr size_t kAhead = 12;
     auto fetch = [&](const Visit& w) {
       const KVRSeriesRecords& recs = in.values->series[w.series].records;
       __builtin_prefetch(recs.allOps().data());
@@ -467,8 +562,10 @@ bool sumProduct(const Plan& plan, const KVRTotalsEngine::ProductInput& in, KVRPr
         uint64_t days = extent->recentDays[v.series] & recent;
         if (days && !(days & (days - 1))) {
           // One record in the walk.
-          sumRecord(series->records, plan, v.first, size_t(extent->last - (63 - __builtin_clzll(days)) - firstDay),
-                    acc, overall, out);
+          sumAndMergeRecord(series->records, plan, v.first,
+                            size_t(extent->last - (63 - __builtin_clzll(days)) - firstDay), acc, overall, out,
+                            key.firstOfCountry ? nullptr : &record);
+          continue;
         } else {
           uint32_t positions[64], walkDays[64];
           size_t n = 0;
@@ -742,10 +839,22 @@ std::optional<KVRTotalsResult> KVRTotalsEngine::run(const QStringList& valueKeys
   }
 
   plan.keyPlan = keyPlanCached(sortedKeysCached(valueKeys), region);
-  for (int b = 0; b < 64; ++b) {
-    const std::string_view code = KVRCurrencySet::codeForIndex(b);
-    plan.slotOfCode[size_t(b)] = code.empty() ? -1 : KVRCurrencySlotForCode(code);
-    if (plan.slotOfCode[size_t(b)] >= 0) plan.slotBit[size_t(plan.slotOfCode[size_t(b)])] = uint64_t(1) << b;
+  {
+    // The interned codes only grow, and an index keeps its code: each thread
+    // looks up the slots of the codes it has not yet seen.
+    thread_local int known = 0;
+    thread_local std::array<int, 64> slotOfCode;
+    thread_local std::array<uint64_t, KVRCurrencySlotCount> slotBit{};
+    for (; known < 64; ++known) {
+      const std::string_view code = KVRCurrencySet::codeForIndex(known);
+      if (code.empty()) break;
+      slotOfCode[size_t(known)] = KVRCurrencySlotForCode(code);
+      if (slotOfCode[size_t(known)] >= 0)
+        slotBit[size_t(slotOfCode[size_t(known)])] = uint64_t(1) << known;
+    }
+    plan.slotOfCode.fill(-1);
+    std::copy(slotOfCode.begin(), slotOfCode.begin() + known, plan.slotOfCode.begin());
+    plan.slotBit = slotBit;
   }
 
   std::vector<KVRProductTotals> totals(products.size());
