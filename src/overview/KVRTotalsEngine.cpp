@@ -161,24 +161,31 @@ const SeriesPairs& seriesPairs(const std::shared_ptr<const KeyPlan>& kp, const K
   return e.pairs;
 }
 
+// Readers of a value at a byte offset of a row, by the value's form.
+inline auto floatAt(uint16_t at) {
+  return [at](const uint8_t* r) {
+    float v;
+    std::memcpy(&v, r + at, sizeof v);
+    return v;
+  };
+}
+inline auto int16At(uint16_t at) {
+  return [at](const uint8_t* r) {
+    int16_t x;
+    std::memcpy(&x, r + at, sizeof x);
+    return float(x);
+  };
+}
+inline auto int8At(uint16_t at) {
+  return [at](const uint8_t* r) { return float(int8_t(r[at])); };
+}
+
 // Calls f with a reader of op's value in a row (a function of the row's
 // address) made for op's form, so that a loop over rows reads each value
 // without asking how: a float, a 16- or 8-bit whole number, each possibly
 // times the series' scale; a sum of two values is read the general way.
 template <typename F>
 inline void withReader(const KVRSeriesRecords::FieldOp& op, float scale, F&& f) {
-  const uint16_t at = op.offset;
-  auto asFloat = [at](const uint8_t* r) {
-    float v;
-    std::memcpy(&v, r + at, sizeof v);
-    return v;
-  };
-  auto asInt16 = [at](const uint8_t* r) {
-    int16_t x;
-    std::memcpy(&x, r + at, sizeof x);
-    return float(x);
-  };
-  auto asInt8 = [at](const uint8_t* r) { return float(int8_t(r[at])); };
   auto scaled = [scale](auto read) { return [read, scale](const uint8_t* r) { return read(r) * scale; }; };
   if (op.encoding & KVRSeriesRecords::kSum) {
     f([&op, scale](const uint8_t* r) { return KVRSeriesRecords::read(r, op, scale); });
@@ -186,9 +193,9 @@ inline void withReader(const KVRSeriesRecords::FieldOp& op, float scale, F&& f) 
   }
   const bool isScaled = op.encoding & KVRSeriesRecords::kScaled;
   switch (op.encoding & KVRSeriesRecords::kEncodingMask) {
-    case KVRSeriesRecords::kInt16: isScaled ? f(scaled(asInt16)) : f(asInt16); return;
-    case KVRSeriesRecords::kInt8: isScaled ? f(scaled(asInt8)) : f(asInt8); return;
-    default: isScaled ? f(scaled(asFloat)) : f(asFloat); return;
+    case KVRSeriesRecords::kInt16: isScaled ? f(scaled(int16At(op.offset))) : f(int16At(op.offset)); return;
+    case KVRSeriesRecords::kInt8: isScaled ? f(scaled(int8At(op.offset))) : f(int8At(op.offset)); return;
+    default: isScaled ? f(scaled(floatAt(op.offset))) : f(floatAt(op.offset)); return;
   }
 }
 
@@ -239,7 +246,40 @@ void sumRecords(const KVRSeriesRecords& recs, const Plan& plan, const uint32_t* 
     }
     a[f] = sum;
   };
-  for (const KVRSeriesRecords::FieldOp& op : recs.measureOps()) withReader(op, scale, [&](auto read) { column(op, read); });
+  // Two fields of one form at a time: one pass over the rows and days serves
+  // both, and their sums go on side by side.
+  auto columns = [&](const KVRSeriesRecords::FieldOp& p, const KVRSeriesRecords::FieldOp& q, auto readP, auto readQ) {
+    const uint8_t fp = p.field, fq = q.field;
+    float sp = a[fp], sq = a[fq];
+    if (perDay) {
+      for (size_t i = 0; i < n; ++i) {
+        const uint8_t* r = rows[i];
+        float* d = days[i];
+        const float vp = readP(r), vq = readQ(r);
+        sp += vp;
+        sq += vq;
+        d[fp] += vp;
+        d[fq] += vq;
+      }
+    } else {
+      for (size_t i = 0; i < n; ++i) {
+        const uint8_t* r = rows[i];
+        sp += readP(r);
+        sq += readQ(r);
+      }
+    }
+    a[fp] = sp;
+    a[fq] = sq;
+  };
+  auto group = [&](std::span<const KVRSeriesRecords::FieldOp> ops, auto readerAt) {
+    size_t k = 0;
+    for (; k + 1 < ops.size(); k += 2) columns(ops[k], ops[k + 1], readerAt(ops[k].offset), readerAt(ops[k + 1].offset));
+    if (k < ops.size()) column(ops[k], readerAt(ops[k].offset));
+  };
+  group(recs.floatMeasures(), floatAt);
+  group(recs.int16Measures(), int16At);
+  group(recs.int8Measures(), int8At);
+  for (const KVRSeriesRecords::FieldOp& op : recs.otherMeasures()) withReader(op, scale, [&](auto read) { column(op, read); });
 
   // Currency amounts, for the codes of each record's set.
   float* o = KVRRecordFloats(overall);
