@@ -199,37 +199,20 @@ inline void withReader(const KVRSeriesRecords::FieldOp& op, float scale, F&& f) 
   }
 }
 
-// Adds records of a series (positions `pos`, each for the walk's day in
-// `day`) into a key accumulator, the overall accumulator and the day
-// accumulators, as adding each whole record in turn would: a field that is
+// Adds records of a series (positions `pos`, their rows `rows`, each for the
+// day record `dayRecords` holds when the run keeps days) into a key
+// accumulator, the overall accumulator and the day accumulators, as adding each whole record in turn would: a field that is
 // zero in every record of the series has nothing to add (a sum that starts at
 // +0 never becomes -0, so adding a zero leaves it as it is), and a currency
 // amount is added, like addValueFrom does, only for the codes of the
 // record's own set. Field by field: each accumulator still gets its additions
 // one record after the other, and a field's running sum stays in a register.
-void sumRecords(const KVRSeriesRecords& recs, const Plan& plan, const uint32_t* pos, const uint32_t* day, size_t n,
-                KVRTotalsStruct& acc, KVRTotalsStruct& overall, KVRProductTotals& out) {
+void sumRows(const KVRSeriesRecords& recs, const Plan& plan, const uint32_t* pos, const uint8_t* const* rows,
+             KVRTotalsStruct* const* dayRecords, size_t n, KVRTotalsStruct& acc, KVRTotalsStruct& overall) {
   if (n == 0) return;
   const bool perDay = !plan.onlyTotals;
-  // The rows and day records, on the stack for the usual short runs.
-  constexpr size_t kOnStack = 64;
-  const uint8_t* rowsOnStack[kOnStack];
-  float* daysOnStack[kOnStack];
-  thread_local std::vector<const uint8_t*> rowsOnHeap;
-  thread_local std::vector<float*> daysOnHeap;
-  const uint8_t** rows = rowsOnStack;
-  float** days = daysOnStack;
-  if (n > kOnStack) {
-    rowsOnHeap.resize(n);
-    daysOnHeap.resize(n);
-    rows = rowsOnHeap.data();
-    days = daysOnHeap.data();
-  }
-  const uint8_t* first = recs.row(0);
-  const size_t stride = recs.stride();
-  for (size_t i = 0; i < n; ++i) rows[i] = first + pos[i] * stride;
-  if (perDay)
-    for (size_t i = 0; i < n; ++i) days[i] = KVRRecordFloats(out.salesByDate[day[i]].second);
+  // A day record's fields (its first member starts the record).
+  const auto days = [dayRecords](size_t i) { return KVRRecordFloats(*dayRecords[i]); };
   const float scale = recs.scale();
   float* a = KVRRecordFloats(acc);
   auto column = [&](const KVRSeriesRecords::FieldOp& op, auto read) {
@@ -239,7 +222,7 @@ void sumRecords(const KVRSeriesRecords& recs, const Plan& plan, const uint32_t* 
       for (size_t i = 0; i < n; ++i) {
         const float v = read(rows[i]);
         sum += v;
-        days[i][f] += v;
+        days(i)[f] += v;
       }
     } else {
       for (size_t i = 0; i < n; ++i) sum += read(rows[i]);
@@ -254,7 +237,7 @@ void sumRecords(const KVRSeriesRecords& recs, const Plan& plan, const uint32_t* 
     if (perDay) {
       for (size_t i = 0; i < n; ++i) {
         const uint8_t* r = rows[i];
-        float* d = days[i];
+        float* d = days(i);
         const float vp = readP(r), vq = readQ(r);
         sp += vp;
         sq += vq;
@@ -289,7 +272,7 @@ void sumRecords(const KVRSeriesRecords& recs, const Plan& plan, const uint32_t* 
     overall.currencies.unite(set);
     if (perDay) {
       acc.currencies.unite(set);
-      for (size_t i = 0; i < n; ++i) out.salesByDate[day[i]].second.currencies.unite(set);
+      for (size_t i = 0; i < n; ++i) dayRecords[i]->currencies.unite(set);
     }
     for (const KVRSeriesRecords::FieldOp& op : recs.firstSetSlotOps())
       withReader(op, scale, [&](auto read) {
@@ -301,7 +284,7 @@ void sumRecords(const KVRSeriesRecords& recs, const Plan& plan, const uint32_t* 
             const float v = read(rows[i]);
             so += v;
             sa += v;
-            days[i][f] += v;
+            days(i)[f] += v;
           }
           a[f] = sa;
         } else {
@@ -317,7 +300,7 @@ void sumRecords(const KVRSeriesRecords& recs, const Plan& plan, const uint32_t* 
     overall.currencies.unite(set);
     if (perDay) {
       acc.currencies.unite(set);
-      out.salesByDate[day[i]].second.currencies.unite(set);
+      dayRecords[i]->currencies.unite(set);
     }
     for (const KVRSeriesRecords::FieldOp& op : recs.slotOps()) {
       if (!(set.bits() & plan.slotBit[op.field - KVRRecordField::firstSlot])) continue;
@@ -325,7 +308,7 @@ void sumRecords(const KVRSeriesRecords& recs, const Plan& plan, const uint32_t* 
       o[op.field] += v;
       if (perDay) {
         a[op.field] += v;
-        days[i][op.field] += v;
+        days(i)[op.field] += v;
       }
     }
   }
@@ -338,6 +321,32 @@ constexpr std::array<uint8_t, 20> kCountFields = [] {
   c[KVRRecordField::downloads] = c[KVRRecordField::paiedSales] = c[KVRRecordField::freeSales] = true;
   return c;
 }();
+
+// sumRows over the records at positions `pos`, each for the walk's day in
+// `day`.
+void sumRecords(const KVRSeriesRecords& recs, const Plan& plan, const uint32_t* pos, const uint32_t* day, size_t n,
+                KVRTotalsStruct& acc, KVRTotalsStruct& overall, KVRProductTotals& out) {
+  // The rows and day records, on the stack for the usual short runs.
+  constexpr size_t kOnStack = 64;
+  const uint8_t* rowsOnStack[kOnStack];
+  KVRTotalsStruct* daysOnStack[kOnStack];
+  thread_local std::vector<const uint8_t*> rowsOnHeap;
+  thread_local std::vector<KVRTotalsStruct*> daysOnHeap;
+  const uint8_t** rows = rowsOnStack;
+  KVRTotalsStruct** days = daysOnStack;
+  if (n > kOnStack) {
+    rowsOnHeap.resize(n);
+    daysOnHeap.resize(n);
+    rows = rowsOnHeap.data();
+    days = daysOnHeap.data();
+  }
+  const uint8_t* first = recs.row(0);
+  const size_t stride = recs.stride();
+  for (size_t i = 0; i < n; ++i) rows[i] = first + pos[i] * stride;
+  if (!plan.onlyTotals)
+    for (size_t i = 0; i < n; ++i) days[i] = &out.salesByDate[day[i]].second;
+  sumRows(recs, plan, pos, rows, days, n, acc, overall);
+}
 
 // A finished key accumulator merged into the overall totals and, for a
 // country's later key, into the country's record: the measures as
@@ -607,13 +616,21 @@ bool sumProduct(const Plan& plan, const KVRTotalsEngine::ProductInput& in, KVRPr
                             key.firstOfCountry ? nullptr : &record);
           continue;
         } else {
-          uint32_t positions[64], walkDays[64];
+          // Consecutive rows from v.first, their days from the bits.
+          uint32_t positions[64];
+          const uint8_t* rows[64];
+          KVRTotalsStruct* dayRecords[64];
+          const uint8_t* row = series->records.row(v.first);
+          const size_t stride = series->records.stride();
           size_t n = 0;
-          for (; days; days &= ~(uint64_t(1) << (63 - __builtin_clzll(days))), ++n) {
+          for (; days; ++n, row += stride) {
+            const int bit = 63 - __builtin_clzll(days);
+            days &= ~(uint64_t(1) << bit);
             positions[n] = uint32_t(v.first + n);
-            walkDays[n] = uint32_t(extent->last - (63 - __builtin_clzll(days)) - firstDay);
+            rows[n] = row;
+            if (perDay) dayRecords[n] = &out.salesByDate[size_t(extent->last - bit - firstDay)].second;
           }
-          sumRecords(series->records, plan, positions, walkDays, n, acc, overall, out);
+          sumRows(series->records, plan, positions, rows, dayRecords, n, acc, overall);
         }
         mergeKey(series->records, acc, overall, key.firstOfCountry ? nullptr : &record);
         continue;
