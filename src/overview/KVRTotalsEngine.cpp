@@ -388,19 +388,16 @@ inline void mergeKey(const KVRSeriesRecords& recs, KVRTotalsStruct& acc, KVRTota
 // merged measures and the amounts into the country's record too. A count read
 // as a whole number v merges as v, or v + 1 below zero (see mergeKey).
 template <bool kDays, bool kLater>
-inline void sumAndMergeRecord(const KVRSeriesRecords& recs, const Plan& plan, const uint8_t* r, float* a,
-                              float* d, float* o, float* c) {
-  for (const KVRSeriesRecords::FieldOp& op : recs.floatMeasures()) {
-    const uint8_t f = op.field;
-    float v;
-    std::memcpy(&v, r + op.offset, sizeof v);
+inline void sumAndMergeRecord(const KVRSeriesRecords& recs, const uint8_t* r, float* a, float* d, float* o,
+                              float* c) {
+  auto add = [&](uint8_t f, float v) {
     const float s = a[f] + v;
     a[f] = s;
     if constexpr (kDays) d[f] += v;
     const float m = kCountFields[f] ? roundCountQuickly(s) : s;
     o[f] += m;
     if constexpr (kLater) c[f] += m;
-  }
+  };
   auto whole = [&](uint8_t f, int x) {
     const float v = float(x);
     a[f] += v;
@@ -409,23 +406,14 @@ inline void sumAndMergeRecord(const KVRSeriesRecords& recs, const Plan& plan, co
     o[f] += m;
     if constexpr (kLater) c[f] += m;
   };
+  for (const KVRSeriesRecords::FieldOp& op : recs.floatMeasures()) add(op.field, floatAt(op.offset)(r));
   for (const KVRSeriesRecords::FieldOp& op : recs.int16Measures()) {
     int16_t x;
     std::memcpy(&x, r + op.offset, sizeof x);
     whole(op.field, x);
   }
   for (const KVRSeriesRecords::FieldOp& op : recs.int8Measures()) whole(op.field, int8_t(r[op.offset]));
-  for (const KVRSeriesRecords::FieldOp& op : recs.otherMeasures()) {
-    const uint8_t f = op.field;
-    const float v = KVRSeriesRecords::read(r, op, recs.scale());
-    const float s = a[f] + v;
-    a[f] = s;
-    if constexpr (kDays) d[f] += v;
-    const float m = kCountFields[f] ? roundCountQuickly(s) : s;
-    o[f] += m;
-    if constexpr (kLater) c[f] += m;
-  }
-  (void)plan;
+  for (const KVRSeriesRecords::FieldOp& op : recs.otherMeasures()) add(op.field, KVRSeriesRecords::read(r, op, recs.scale()));
 }
 
 // The same for a record with currency amounts handled too; see above.
@@ -439,11 +427,11 @@ inline void sumAndMergeRecord(const KVRSeriesRecords& recs, const Plan& plan, si
   KVRTotalsStruct* dayRecord = plan.onlyTotals ? nullptr : &out.salesByDate[day].second;
   float* d = dayRecord ? KVRRecordFloats(*dayRecord) : nullptr;
   if (d) {
-    if (c) sumAndMergeRecord<true, true>(recs, plan, r, a, d, o, c);
-    else sumAndMergeRecord<true, false>(recs, plan, r, a, d, o, c);
+    if (c) sumAndMergeRecord<true, true>(recs, r, a, d, o, c);
+    else sumAndMergeRecord<true, false>(recs, r, a, d, o, c);
   } else {
-    if (c) sumAndMergeRecord<false, true>(recs, plan, r, a, d, o, c);
-    else sumAndMergeRecord<false, false>(recs, plan, r, a, d, o, c);
+    if (c) sumAndMergeRecord<false, true>(recs, r, a, d, o, c);
+    else sumAndMergeRecord<false, false>(recs, r, a, d, o, c);
   }
 
   // Currency amounts, for the codes of the record's set.
