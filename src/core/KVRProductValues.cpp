@@ -377,7 +377,7 @@ void KVRSeriesRecords::push_back(const KVRTotalsStruct& record) {
     const std::vector<FieldOp> table(ops(), ops() + opCount_);
     capacity_ = std::max<uint32_t>(4, capacity_ * 2);
     block_.resize(opsOffset() + opsBytes());
-    std::memcpy(block_.data() + opsOffset(), table.data(), opsBytes());
+    if (!table.empty()) std::memcpy(block_.data() + opsOffset(), table.data(), opsBytes());
   }
   uint8_t* r = block_.data() + size_t(stride_) * count_;
   for (const FieldOp& op : allOps()) std::memcpy(r + op.offset, &x[op.field], sizeof(float));
