@@ -80,7 +80,6 @@ struct Plan {
   std::vector<std::pair<KVRDate, KVRTotalsStruct>> zeroDays;
   std::shared_ptr<const KeyPlan> keyPlan;
   bool onlyTotals = false;
-  std::array<int, 64> slotOfCode{};  // interned currency index -> KVRCurrencySlot or -1
   std::array<uint64_t, KVRCurrencySlotCount> slotBit{};  // a slot's code in a currency set, 0: none yet
   const std::atomic<bool>* cancel = nullptr;
 };
@@ -369,15 +368,14 @@ inline void mergeKey(const KVRSeriesRecords& recs, KVRTotalsStruct& acc, KVRTota
     o[field] += m;
     if (c) c[field] += m;
   };
-  for (const KVRSeriesRecords::FieldOp& op : recs.floatMeasures())
-    merge(op.field, kCountFields[op.field] ? roundCountQuickly(a[op.field]) : a[op.field]);
+  auto rounded = [&](uint8_t f) { return kCountFields[f] ? roundCountQuickly(a[f]) : a[f]; };
+  for (const KVRSeriesRecords::FieldOp& op : recs.floatMeasures()) merge(op.field, rounded(op.field));
   const size_t wholeCount = recs.int16Measures().size() + recs.int8Measures().size();
   for (const KVRSeriesRecords::FieldOp& op : std::span(recs.int16Measures().data(), wholeCount)) {
     const float s = a[op.field];
     merge(op.field, s + float(kCountFields[op.field] & (s < 0.0f)));
   }
-  for (const KVRSeriesRecords::FieldOp& op : recs.otherMeasures())
-    merge(op.field, kCountFields[op.field] ? roundCountQuickly(a[op.field]) : a[op.field]);
+  for (const KVRSeriesRecords::FieldOp& op : recs.otherMeasures()) merge(op.field, rounded(op.field));
   if (record) record->addValuesFrom(acc);
 }
 
@@ -888,17 +886,12 @@ std::optional<KVRTotalsResult> KVRTotalsEngine::run(const QStringList& valueKeys
     // The interned codes only grow, and an index keeps its code: each thread
     // looks up the slots of the codes it has not yet seen.
     thread_local int known = 0;
-    thread_local std::array<int, 64> slotOfCode;
     thread_local std::array<uint64_t, KVRCurrencySlotCount> slotBit{};
     for (; known < 64; ++known) {
       const std::string_view code = KVRCurrencySet::codeForIndex(known);
       if (code.empty()) break;
-      slotOfCode[size_t(known)] = KVRCurrencySlotForCode(code);
-      if (slotOfCode[size_t(known)] >= 0)
-        slotBit[size_t(slotOfCode[size_t(known)])] = uint64_t(1) << known;
+      if (const int slot = KVRCurrencySlotForCode(code); slot >= 0) slotBit[size_t(slot)] = uint64_t(1) << known;
     }
-    plan.slotOfCode.fill(-1);
-    std::copy(slotOfCode.begin(), slotOfCode.begin() + known, plan.slotOfCode.begin());
     plan.slotBit = slotBit;
   }
 
