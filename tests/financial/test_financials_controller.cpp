@@ -21,7 +21,7 @@
 #include "financial/KVRVortelyReportsController.h"
 #include "platform/KVRNotificationCenter.h"
 #include "graphs/render_dir.h"
-#include "fake_selection.h"
+#include "core/fake_selection.h"
 #include "qt_print.h"
 #include "statement_fixture.h"
 

@@ -7,7 +7,7 @@
 #include "core/KVRFormatters.h"
 #include "financial/KVRFinancialsPanel.h"
 #include "financial/KVRReportValueTransformers.h"
-#include "fake_selection.h"
+#include "core/fake_selection.h"
 #include "qt_print.h"
 #include "statement_fixture.h"
 

@@ -24,7 +24,7 @@
 #include "graphs/KVREvolutionView.h"
 #include "graphs/KVRSegmentedControl.h"
 #include "platform/KVRNotificationCenter.h"
-#include "fake_selection.h"
+#include "core/fake_selection.h"
 #include "statement_fixture.h"
 
 namespace {

@@ -13,6 +13,7 @@
 #include "core/KVRCalendar.h"
 #include "core/KVRProductValues.h"
 #include "core/KVRVortelyManagedProduct.h"
+#include "core/fake_selection.h"
 #include "overview/KVROverviewTypes.h"
 
 namespace overview_test {
@@ -22,19 +23,10 @@ inline KVRDate day(int y, int m, int d) {
 }
 inline KVRCivilDay civil(int y, int m, int d) { return KVRCivilDayFromYMD(y, unsigned(m), unsigned(d)); }
 
-class FakeServices : public KVRApplicationServices {
+class FakeServices : public FakeSelection {
  public:
-  std::vector<KVRVortelyManagedProduct*> selected, extended;
-  std::vector<KVRStoreAccount*> accounts;
-  bool accountSelected = false;
   int refreshCount = 0;
 
-  KVRVortelyManagedProduct* selectedProduct() override { return selected.size() == 1 ? selected[0] : nullptr; }
-  std::vector<KVRVortelyManagedProduct*> selectedProducts() override { return selected; }
-  std::vector<KVRVortelyManagedProduct*> extendedSelectedProducts() override { return extended; }
-  std::vector<KVRStoreAccount*> selectedAccounts() override { return accounts; }
-  bool isAccountSelected() override { return accountSelected; }
-  bool shouldUpdateRankings() override { return true; }
   void refreshProductsList() override { ++refreshCount; }
   bool roundCurrencyValues() override { return false; }
 };

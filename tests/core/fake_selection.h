@@ -1,6 +1,6 @@
 #pragma once
-// The product list's selection as the financial screens read it, set by the
-// test, in the place of the application delegate.
+// The product list's selection as the screens read it, set by the test, in
+// the place of the application delegate.
 #include <vector>
 
 #include "core/KVRApplicationServices.h"
