@@ -5,20 +5,6 @@
 #include "financial/KVRFinancialTexts.h"
 #include "platform/KVRLocalization.h"
 
-namespace {
-
-QString usdForRoW(const QString& code) {
-  if (code == QLatin1String("USD RoW") || code == QLatin1String("USD - RoW")) return QStringLiteral("USD");
-  return code;
-}
-
-void hideReconciliation(KVRFinancialDetailsState& s) {
-  s.reconcileButton.hidden = s.unreconcileButton.hidden = true;
-  s.amountField.hidden = s.accountsPopup.hidden = s.datePicker.hidden = true;
-}
-
-}  // namespace
-
 KVRFinancialDetailsState KVRPresentFinancialDetails(const KVRFinancialDetailsInput& in) {
   KVRFinancialDetailsState s;
   s.bigger = in.bigger;
@@ -30,7 +16,6 @@ KVRFinancialDetailsState KVRPresentFinancialDetails(const KVRFinancialDetailsInp
 
   // Empty cell.
   if (!v || v->isEmptyCell()) {
-    hideReconciliation(s);
     return s;
   }
 
@@ -82,7 +67,7 @@ KVRFinancialDetailsState KVRPresentFinancialDetails(const KVRFinancialDetailsInp
     } else {
       s.pickerDate = in.now;
       amount = P->localIncome;
-      from = usdForRoW(P->localCurrency);
+      from = P->localCurrency;
     }
     if (in.updateAccountsPopup) {
       s.accountItems = items;
@@ -120,13 +105,10 @@ KVRFinancialDetailsState KVRPresentFinancialDetails(const KVRFinancialDetailsInp
     } else {
       s.status = KVRLocalized("Status: waiting for payment advise");
     }
-    hideReconciliation(s);
   } else if (v->status == 2) {
     s.status = KVRLocalized("Status: waiting for financial report");
-    hideReconciliation(s);
   } else {
     // The financial report is there, no payment advice: "Create Payment".
-    hideReconciliation(s);
     s.reconcileButton.hidden = in.allSelected;
     if (!s.bigger) {
       s.reconcileWidthChange = 25;

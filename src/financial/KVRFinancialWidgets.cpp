@@ -258,9 +258,11 @@ void KVRFinancialGridView::resizeEvent(QResizeEvent* event) {
 
 QVariant KVRRegionsTableModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid()) return QVariant();
-  const KVRFinancialRegionsChart chart = chart_();
   const bool all = KVRFinancialRegionsChart::regionRowOfTableRow(index.row()) == 0;
-  if (role == Qt::DisplayRole) return index.column() == 0 ? chart.tableLabel(index.row()) : chart.tableIncome(index.row());
+  if (role == Qt::DisplayRole) {
+    const KVRFinancialRegionsChart chart = chart_();
+    return index.column() == 0 ? chart.tableLabel(index.row()) : chart.tableIncome(index.row());
+  }
   if (role == Qt::TextAlignmentRole)
     return QVariant::fromValue(index.column() == 0 ? Qt::AlignLeft | Qt::AlignVCenter : Qt::AlignRight | Qt::AlignVCenter);
   if (role == Qt::FontRole && all) return pixelFont(12, true);
