@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QElapsedTimer>
-#include <QFileInfo>
 #include <functional>
 #include <QAbstractButton>
 #include <QComboBox>
@@ -27,7 +26,6 @@
 #include "platform/KVRPrintInfo.h"
 #include "core/KVRVortelyManagedProduct.h"
 #include "platform/KVRMainThread.h"
-#include "platform/KVRPrintInfo.h"
 #include "products/KVRVortelyProductListController.h"
 
 namespace {

@@ -223,6 +223,17 @@ KVRDate KVRCalendar::dateFromComponents(const KVRDateComponents& c) {
                             or_(c.minute, 0), or_(c.second, 0));
 }
 
+QDate KVRCalendar::qDate(KVRDate d) {
+  if (!d.isValid()) return QDate();
+  const KVRDateComponents c = components(KVRYearCalendarUnit | KVRMonthCalendarUnit | KVRDayCalendarUnit, d);
+  return QDate(c.year, c.month, c.day);
+}
+
+KVRDate KVRCalendar::dateFromQDate(const QDate& q) {
+  if (!q.isValid()) return KVRDate();
+  return dateFromComponents(KVRDateComponents::ymd(q.year(), q.month(), q.day()));
+}
+
 KVRDate KVRCalendar::startOfDay(KVRDate date) {
   if (!date.isValid()) return KVRDate();
   std::lock_guard<std::recursive_mutex> g(lock_);

@@ -9,6 +9,7 @@
 // gap is 03:30); a wall time that occurs twice is its first occurrence. This
 // holds for dates made from components, for additions and for the day
 // helpers alike.
+#include <QDate>
 #include <QString>
 #include <mutex>
 #include <vector>
@@ -30,6 +31,10 @@ class KVRCalendar {
   KVRDateComponents components(unsigned unitFlags, KVRDate from, KVRDate to, unsigned options = 0);
   // Year, month and day alone give midnight of that day.
   KVRDate dateFromComponents(const KVRDateComponents& c);
+  // The day of a date as a QDate (date pickers), and midnight of a QDate's
+  // day; each gives an invalid date for an invalid one.
+  QDate qDate(KVRDate d);
+  KVRDate dateFromQDate(const QDate& q);
 
   // Day-level helpers.
   KVRDate startOfDay(KVRDate date);           // the date cut to its day

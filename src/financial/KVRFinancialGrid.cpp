@@ -61,6 +61,14 @@ const KVRFinancialValue* KVRFinancialGrid::total(int index) const {
   return index >= 0 && index < int(totals.size()) ? &totals[size_t(index)] : nullptr;
 }
 
+KVRFinancialValue KVRFinancialGrid::allRegionsTitle() const {
+  KVRFinancialValue v;
+  v.kind = KVRFinancialCellKind::title;
+  v.income = v.region = totals.empty() ? KVRFinancialRegionLabel(0) : totals.front().region;
+  v.badgeColor = KVRFinancialGreyColor();
+  return v;
+}
+
 KVRFinancialGrid KVRBuildFinancialGrid(const KVRFinancialGridInput& in) {
   KVRFinancialGrid grid;
   const KVRRegionRowTable fallbackRows = in.rows ? KVRRegionRowTable{} : KVRMakeRegionRowTable();

@@ -65,6 +65,8 @@ struct KVRFinancialGrid {
   static int indexOf(int row, int column) { return (row - 1) * kColumns + column; }  // row 1-18, column 0-3
   const KVRFinancialValue* value(int index) const;
   const KVRFinancialValue* total(int index) const;
+  // The label cell before the totals: all regions' label, in grey.
+  KVRFinancialValue allRegionsTitle() const;
 };
 
 struct KVRFinancialGridInput {

@@ -20,6 +20,7 @@ class PrintChartSource : public QObject, public KVRVortelyBarGraphDataSource {
     rows_ = c.yearTable;
     chart_ = KVRFinancialRegionsChart(&rows_, c.currencyMode, c.accountSelected, c.preferredSymbol);
   }
+  const KVRFinancialRegionsChart& chart() const { return chart_; }
   int numberOfPartsForCamembertGraph(KVRVortelyBarGraphView*) override { return KVRFinancialRegionsChart::partCount(); }
   QString legendForPartAtIndex(KVRVortelyBarGraphView*, int part) override { return chart_.legend(part); }
   QColor colorForPartAtIndex(KVRVortelyBarGraphView*, int) override { return KVRFinancialRegionsChart::color(); }
@@ -105,7 +106,7 @@ void KVRFillFinancialPrint(KVRPrintViewFinancial& view, const KVRFinancialPrintC
   trend->showTrend(c.trend);
 
   // The year totals.
-  const KVRFinancialRegionsChart chart(&c.yearTable, c.currencyMode, c.accountSelected, c.preferredSymbol);
+  const KVRFinancialRegionsChart& chart = source->chart();
   std::vector<std::pair<QString, QString>> rows;
   for (int r = 0; r < KVRFinancialRegionsChart::tableRowCount(); ++r) rows.emplace_back(chart.tableLabel(r), chart.tableIncome(r));
   contentOf<KVRRegionsPrint>(view.tableView3())->setRows(c.incomesTitle, rows);

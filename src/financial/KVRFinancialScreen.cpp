@@ -104,7 +104,6 @@ KVRFinancialScreen::~KVRFinancialScreen() {
 
 QWidget* KVRFinancialScreen::buildOptionsBar() {
   QFrame* bar = makePanel();
-  bar->setObjectName(QStringLiteral("panel"));
   auto* row = new QHBoxLayout(bar);
   row->setContentsMargins(10, 6, 10, 6);
   row->setSpacing(6);

@@ -111,7 +111,7 @@ KVRFinancialTrend KVRComputeFinancialTrend(const KVRFinancialTrendInput& in) {
   t.state = rise ? KVRFinancialTrend::State::rise : KVRFinancialTrend::State::fall;
   t.arrowImage = rise ? QStringLiteral("up_arrow") : QStringLiteral("down_arrow");
   t.badgeImage = rise ? QStringLiteral("evolution_green") : QStringLiteral("evolution_red");
-  t.title = sign + (mode == KVRCurrencyModeUnits ? KVRFinancialDecimalText(diff) : KVRFinancialAmountText(diff, symbol));
+  t.title = sign + figure(diff);
   t.alternateTitle = previous > 0 ? sign + KVRFinancialPercentText(double(diff * 100.0f / previous)) + QStringLiteral(" %")
                                   : QStringLiteral("--");
   if (rise) {

@@ -51,13 +51,6 @@ void drawFittedText(QPainter& p, const QRectF& r, Qt::Alignment align, const QSt
   p.drawText(r, int(align), shown);
 }
 
-QDate toQDate(KVRDate d) {
-  if (!d.isValid()) return QDate();
-  const KVRDateComponents c =
-      KVRCalendar::shared().components(KVRYearCalendarUnit | KVRMonthCalendarUnit | KVRDayCalendarUnit, d);
-  return QDate(c.year, c.month, c.day);
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -125,16 +118,14 @@ void KVRPaintFinancialCell(QPainter& p, const QRectF& rect, const KVRFinancialVa
 // Grid model and views
 
 KVRFinancialGridModel::KVRFinancialGridModel(Kind kind, QObject* parent) : QAbstractTableModel(parent), kind_(kind) {
-  allLabel_.kind = KVRFinancialCellKind::title;
-  allLabel_.income = allLabel_.region = KVRFinancialRegionLabel(0);
-  allLabel_.badgeColor = KVRFinancialGreyColor();
+  allLabel_ = grid_.allRegionsTitle();
 }
 
 void KVRFinancialGridModel::setGrid(const KVRFinancialGrid& grid) {
   const bool sameShape = grid.values.size() == grid_.values.size() && grid.totals.size() == grid_.totals.size();
   if (!sameShape) beginResetModel();
   grid_ = grid;
-  if (!grid_.totals.empty()) allLabel_.income = allLabel_.region = grid_.totals.front().region;
+  allLabel_ = grid_.allRegionsTitle();
   if (!sameShape) {
     endResetModel();
   } else {
@@ -289,7 +280,6 @@ KVRFinancialTrendView::KVRFinancialTrendView(bool print, QWidget* parent) : QWid
 void KVRFinancialTrendView::setCaption(const QString& caption) { caption_->setText(caption); }
 
 void KVRFinancialTrendView::showTrend(const KVRFinancialTrend& t) {
-  trend_ = t;
   evolution_->setTexts(t);
 }
 
@@ -406,7 +396,7 @@ void KVRFinancialDetailsPanel::showDetails(const KVRFinancialDetailsState& s) {
     filling_ = false;
   }
   if (s.accountSelection) accounts_->setCurrentIndex(*s.accountSelection);
-  if (s.pickerDate) date_->setDate(toQDate(*s.pickerDate));
+  if (s.pickerDate) date_->setDate(KVRCalendar::shared().qDate(*s.pickerDate));
   if (s.amountText) amount_->setText(*s.amountText);
   if (s.focusAmountField && amount_->isVisible()) {
     amount_->setFocus(Qt::OtherFocusReason);
@@ -420,9 +410,7 @@ void KVRFinancialDetailsPanel::setReconcileButtonsEnabled(bool enabled) {
 }
 
 KVRDate KVRFinancialDetailsPanel::reconcileDate() const {
-  const QDate d = date_->date();
-  if (!d.isValid()) return KVRDate();
-  return KVRCalendar::shared().dateFromComponents(KVRDateComponents::ymd(d.year(), d.month(), d.day()));
+  return KVRCalendar::shared().dateFromQDate(date_->date());
 }
 
 void KVRFinancialDetailsPanel::setReconcileControlsEnabled(bool enabled) {
@@ -457,11 +445,7 @@ void KVRFinancialGridPrint::paintEvent(QPaintEvent*) {
     }
   }
   const double y = 19 * rowH;
-  KVRFinancialValue all;
-  all.kind = KVRFinancialCellKind::title;
-  all.income = grid_.totals.empty() ? KVRFinancialRegionLabel(0) : grid_.totals.front().region;
-  all.badgeColor = KVRFinancialGreyColor();
-  KVRPaintFinancialCell(p, QRectF(0, y, titleW, rowH), all, false, scale);
+  KVRPaintFinancialCell(p, QRectF(0, y, titleW, rowH), grid_.allRegionsTitle(), false, scale);
   for (int c = 0; c < 3; ++c)
     if (const KVRFinancialValue* v = grid_.total(c)) KVRPaintFinancialCell(p, QRectF(titleW + c * colW, y, colW, rowH), *v, false, scale);
 }

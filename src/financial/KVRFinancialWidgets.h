@@ -117,10 +117,8 @@ class KVRFinancialTrendView : public QWidget {
   QLabel* caption() const { return caption_; }
   // The evolution view (dayVariation, and prDayVariation in print).
   KVREvolutionView* dayVariation() const { return evolution_; }
-  const KVRFinancialTrend& trend() const { return trend_; }
 
  private:
-  KVRFinancialTrend trend_;
   QLabel* caption_;
   KVREvolutionView* evolution_;
 };
@@ -146,7 +144,6 @@ class KVRFinancialDetailsPanel : public QWidget {
   QLineEdit* financialValueReconcileValue() const { return amount_; }
   QComboBox* financialValueReconcileAccount() const { return accounts_; }
   QDateEdit* financialValueReconcileDate() const { return date_; }
-  std::optional<KVRDetailsAction> reconcileAction() const { return action_; }
   // The normal width of the reconcile button; "Create Payment" adds 25.
   static constexpr int kReconcileWidth = 118;
 
@@ -184,7 +181,6 @@ class KVRPrintTextBox : public QWidget {
  public:
   explicit KVRPrintTextBox(QWidget* parent = nullptr) : QWidget(parent) {}
   void setLines(const QString& title, const QStringList& lines) { title_ = title; lines_ = lines; update(); }
-  QStringList lines() const { return lines_; }
 
  protected:
   void paintEvent(QPaintEvent*) override;

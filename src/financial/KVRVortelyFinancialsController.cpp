@@ -59,18 +59,6 @@ QTableView, QTableWidget { border: 1px solid #d9dee4; gridline-color: #eceff2; b
 QHeaderView::section { background: #f3f5f7; border: none; border-bottom: 1px solid #d9dee4; padding: 3px 6px; color: #333a44; }
 )";
 
-QDate toQDate(KVRDate d) {
-  if (!d.isValid()) return QDate();
-  const KVRDateComponents c =
-      KVRCalendar::shared().components(KVRYearCalendarUnit | KVRMonthCalendarUnit | KVRDayCalendarUnit, d);
-  return QDate(c.year, c.month, c.day);
-}
-
-KVRDate fromQDate(const QDate& d) {
-  if (!d.isValid()) return KVRDate();
-  return KVRCalendar::shared().dateFromComponents(KVRDateComponents::ymd(d.year(), d.month(), d.day()));
-}
-
 // The date picker's display format: the medium date style of the user's
 // locale, as the panel's other dates are written (ICU pattern letters read
 // the same in Qt, but for a lone "y").
@@ -523,7 +511,7 @@ void KVRVortelyFinancialsController::openRealIncomeSheet() {
   const KVRFinancialsRealIncomeSheet s = panel_.realIncomeSheet(KVRDate(double(QDateTime::currentMSecsSinceEpoch())));
   realIncomeSheet_->accountPopup()->clear();
   realIncomeSheet_->accountPopup()->addItems(s.accounts);
-  realIncomeSheet_->datePicker()->setDate(toQDate(s.date));
+  realIncomeSheet_->datePicker()->setDate(KVRCalendar::shared().qDate(s.date));
   realIncomeSheet_->amountField()->setText(s.amount);
   realIncomeSheet_->amountField()->setPlaceholderText(s.currencySymbol);
   realIncomeSheet_->showMessage(QString());
@@ -535,7 +523,7 @@ void KVRVortelyFinancialsController::openRealIncomeSheet() {
 void KVRVortelyFinancialsController::confirmRealIncome() {
   QString message;
   if (!panel_.reportRealIncomeSetOK(realIncomeSheet_->amountField()->text(),
-                                    fromQDate(realIncomeSheet_->datePicker()->date()),
+                                    KVRCalendar::shared().dateFromQDate(realIncomeSheet_->datePicker()->date()),
                                     realIncomeSheet_->accountPopup()->currentText(), &message)) {
     realIncomeSheet_->showMessage(message);
     return;

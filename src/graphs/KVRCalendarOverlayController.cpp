@@ -39,7 +39,7 @@ void KVRCalendarOverlayController::showWithFrame(const QRect& frame, QDateEdit* 
   if (picker) {
     const QDate d = picker->date();
     if (d.isValid())
-      calendar_->setSelectedDate(KVRCalendar::shared().dateFromComponents(KVRDateComponents::ymd(d.year(), d.month(), d.day())));
+      calendar_->setSelectedDate(KVRCalendar::shared().dateFromQDate(d));
   }
   if (frame.size().isEmpty())
     window_->move(frame.topLeft());
@@ -68,9 +68,7 @@ bool KVRCalendarOverlayController::eventFilter(QObject* watched, QEvent* event) 
 void KVRCalendarOverlayController::selectedDateDidChange(KVRDate date) {
   QDateEdit* picker = picker_;
   if (picker) {
-    const KVRDateComponents c =
-        KVRCalendar::shared().components(KVRYearCalendarUnit | KVRMonthCalendarUnit | KVRDayCalendarUnit, date);
-    picker->setDate(QDate(c.year, c.month, c.day));
+    picker->setDate(KVRCalendar::shared().qDate(date));
   }
   if (delegate_) delegate_->pickerDidChangeDate(picker, date);
 }

@@ -35,13 +35,6 @@ namespace {
 const QColor kText(0x1f, 0x25, 0x2d);
 const QColor kSecondary(0x6b, 0x74, 0x80);
 
-QDate toQDate(KVRDate d) {
-  if (!d.isValid()) return QDate();
-  const KVRDateComponents c =
-      KVRCalendar::shared().components(KVRYearCalendarUnit | KVRMonthCalendarUnit | KVRDayCalendarUnit, d);
-  return QDate(c.year, c.month, c.day);
-}
-
 QFont uiFont(int pixelSize, bool bold = false) {
   QFont f = QApplication::font();
   f.setPixelSize(pixelSize);
@@ -565,11 +558,11 @@ void KVROverviewScreen::setCombineControlEnabled(bool enabled) { combineControl_
 
 void KVROverviewScreen::setStartPickerDate(KVRDate date) {
   const QSignalBlocker block(startPicker_);
-  startPicker_->setDate(date.isValid() ? toQDate(date) : startPicker_->minimumDate());
+  startPicker_->setDate(date.isValid() ? KVRCalendar::shared().qDate(date) : startPicker_->minimumDate());
 }
 void KVROverviewScreen::setEndPickerDate(KVRDate date) {
   const QSignalBlocker block(endPicker_);
-  endPicker_->setDate(date.isValid() ? toQDate(date) : endPicker_->minimumDate());
+  endPicker_->setDate(date.isValid() ? KVRCalendar::shared().qDate(date) : endPicker_->minimumDate());
 }
 void KVROverviewScreen::setPickersEnabled(bool enabled) {
   startPicker_->setEnabled(enabled);
