@@ -1141,6 +1141,20 @@ void KVRVortelyCoreDataManager::closeStore() {
   ratingsLoaded_ = false;
 }
 
+namespace {
+QString writeFailure(const std::exception& e, const QString& path, const KVRDatabaseSchema::BusyWait& wait) {
+  return KVRDatabaseSchema::isBusy(e)
+             ? KVRDatabaseSchema::busyFailure(path, wait)
+             : QStringLiteral("The database could not be saved (%1).").arg(QString::fromUtf8(e.what()));
+}
+
+// A refused user edit: told to the caller and logged.
+void tellEditFailure(QString* error, const QString& why) {
+  if (error) *error = why;
+  KVRVortelyLogCenter::sharedInstance().addLogEntry(why, false, kLogKeyword);
+}
+}  // namespace
+
 bool KVRVortelyCoreDataManager::save(QString* error) {
   std::lock_guard<std::recursive_mutex> lock(contextLock_);
   if (!d_->db) {
@@ -1151,9 +1165,7 @@ bool KVRVortelyCoreDataManager::save(QString* error) {
   try {
     d_->writeChanges();
   } catch (const std::exception& e) {
-    const QString why = KVRDatabaseSchema::isBusy(e)
-                            ? KVRDatabaseSchema::busyFailure(d_->path, d_->busyWait)
-                            : QStringLiteral("The database could not be saved (%1).").arg(QString::fromUtf8(e.what()));
+    const QString why = writeFailure(e, d_->path, d_->busyWait);
     if (error) *error = why;
     KVRVortelyLogCenter::sharedInstance().addLogEntry(why, true, kLogKeyword);
     return false;
@@ -1335,19 +1347,10 @@ void KVRVortelyCoreDataManager::markChanged(KVRManagedObject* object) {
 // ---------------------------------------------------------------------------
 // User edits saved at once
 
-namespace {
-QString writeFailure(const std::exception& e, const QString& path, const KVRDatabaseSchema::BusyWait& wait) {
-  return KVRDatabaseSchema::isBusy(e)
-             ? KVRDatabaseSchema::busyFailure(path, wait)
-             : QStringLiteral("The database could not be saved (%1).").arg(QString::fromUtf8(e.what()));
-}
-}  // namespace
-
 bool KVRVortelyCoreDataManager::saveReportState(KVRReport* report, const ReportState& state, QString* error) {
   std::lock_guard<std::recursive_mutex> lock(contextLock_);
   auto fail = [&](const QString& why) {
-    if (error) *error = why;
-    KVRVortelyLogCenter::sharedInstance().addLogEntry(why, false, kLogKeyword);
+    tellEditFailure(error, why);
     return false;
   };
   if (!d_->db) return fail(QStringLiteral("No database is open."));
@@ -1411,8 +1414,7 @@ T* KVRVortelyCoreDataManager::addSavedToProduct(KVRVortelyManagedProduct* produc
                                                 const std::function<void(T*)>& fill) {
   std::lock_guard<std::recursive_mutex> lock(contextLock_);
   auto fail = [&](const QString& why) -> T* {
-    if (error) *error = why;
-    KVRVortelyLogCenter::sharedInstance().addLogEntry(why, false, kLogKeyword);
+    tellEditFailure(error, why);
     return nullptr;
   };
   if (!d_->db) return fail(QStringLiteral("No database is open."));

@@ -95,11 +95,9 @@ QString KVRCsvField(const QString& field) {
 }
 
 bool KVRIsPlainFileName(const QString& name) {
-  if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..")) return false;
-  for (const QChar c : name) {
-    if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c.unicode() == 0) return false;
+  if (!KVRVortelyReportsManager::isPlainFolderName(name)) return false;
+  for (const QChar c : name)
     if (c.category() == QChar::Other_Control) return false;
-  }
   return true;
 }
 
@@ -334,8 +332,9 @@ QByteArray KVRYearlyArchiveText(const KVRFinancialStatement& statement, int year
   const bool filtered = filterProducts && !filterProducts->empty();
   const QString preferred = KVRVortelyCurrencyConverter::sharedInstance().preferedCurrency();
   const KVRRegionRowTable* table = statement.yearTable(year);
-  const KVRRegionRowTable fallback = KVRMakeRegionRowTable();
-  const KVRRegionRowTable& rows = table ? *table : fallback;
+  std::optional<KVRRegionRowTable> fallback;
+  if (!table) fallback = KVRMakeRegionRowTable();
+  const KVRRegionRowTable& rows = table ? *table : *fallback;
 
   auto line = [](const QStringList& fields) {
     QStringList escaped;
@@ -351,13 +350,19 @@ QByteArray KVRYearlyArchiveText(const KVRFinancialStatement& statement, int year
   if (accountSelected) header << KVRLocalized("Pointed Income");
   QStringList lines = {line(header)};
 
+  // Each month's date text, once for all regions.
+  std::vector<QString> dateTexts(statement.months.size());
+  for (size_t m = 0; m < statement.months.size(); ++m)
+    if (statement.months[m].date.year == year) dateTexts[m] = KVRDateDescription(statement.months[m].date.firstInstant());
+
   for (int row = 1; row < KVRFinancialRegionCount; ++row) {
     const QString code = rows[size_t(row)].shortDesc;
     const int i = KVRIndexForRegionCode(code);
     if (i < 0) continue;
-    for (const KVRFinancialMonth& month : statement.months) {
+    for (size_t m = 0; m < statement.months.size(); ++m) {
+      const KVRFinancialMonth& month = statement.months[m];
       if (month.date.year != year) continue;
-      QStringList fields = {KVRDateDescription(month.date.firstInstant()), rows[size_t(row)].label,
+      QStringList fields = {dateTexts[m], rows[size_t(row)].label,
                             QString::number(std::lround(double(month.units[i])))};
       const KVRPaymentRecord* paid = !filtered && !month.payments.empty() ? month.payments.forCode(code) : nullptr;
       QString pointed = QStringLiteral("--");

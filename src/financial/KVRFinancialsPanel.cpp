@@ -9,6 +9,7 @@
 #include "core/KVRApplicationServices.h"
 #include "core/KVRVortelyCoreDataManager.h"
 #include "core/KVRVortelyManagedProduct.h"
+#include "financial/KVRFinancialExports.h"
 #include "financial/KVRFinancialTexts.h"
 #include "financial/KVRReportValueTransformers.h"
 #include "platform/KVRLocalization.h"
@@ -37,9 +38,13 @@ bool isBlank(QChar c) {
 
 // The file name a report is known by: its stored name without the developer.
 QString reportName(const KVRReport& r) {
-  if (r.account && !r.account->developer.isEmpty() && r.filename.startsWith(r.account->developer + QLatin1Char('-')))
-    return r.filename.mid(r.account->developer.size() + 1);
-  return r.filename;
+  const QString n = KVRReportFileName(r.filename, r.account ? r.account->developer : QString());
+  return n.isNull() ? r.filename : n;
+}
+
+// The state control's tag for a report's stored status; -1 for none of its states.
+int stateTagOf(const KVRReport& r) {
+  return r.status >= KVRReportStatusEstimated && r.status <= KVRReportStatusReported ? r.status : -1;
 }
 
 bool reportBefore(const KVRReport* a, const KVRReport* b) {
@@ -144,7 +149,6 @@ void KVRFinancialsPanel::updateReportEntries() {
     gatherRows();
   }
   sortLines(sortColumn_, sortAscending_);
-  selectedReport_ = -1;
   reportChange(filteredReports_.empty() ? -1 : 0);
 }
 
@@ -222,16 +226,6 @@ KVRReport* KVRFinancialsPanel::selectedReport() const {
                                                                                 : nullptr;
 }
 
-bool KVRFinancialsPanel::saveState(KVRReport* report, int status, float pointedIncome, KVRDate pointedDate,
-                                   const QString& pointedAccount, QString* error) {
-  KVRVortelyCoreDataManager::ReportState state;
-  state.status = status;
-  state.pointedIncome = pointedIncome;
-  state.pointedDate = pointedDate;
-  state.pointedAccount = pointedAccount;
-  return dm_.saveReportState(report, state, error);
-}
-
 bool KVRFinancialsPanel::reportChange(int index, QString* error) {
   selectedReport_ = index >= 0 && index < int(filteredReports_.size()) ? index : -1;
   KVRReport* r = selectedReport();
@@ -244,9 +238,9 @@ bool KVRFinancialsPanel::reportChange(int index, QString* error) {
   {
     std::lock_guard<std::recursive_mutex> context(dm_.contextLock());
     if (r->status == KVRReportStatusNotConverted)
-      saved = saveState(r, KVRReportStatusEstimated, dm_.incomeValueForReport(r), r->pointedDate, r->pointedAccount,
-                        error);
-    stateTag_ = r->status >= KVRReportStatusEstimated && r->status <= KVRReportStatusReported ? r->status : -1;
+      saved = dm_.saveReportState(
+          r, {KVRReportStatusEstimated, dm_.incomeValueForReport(r), r->pointedDate, r->pointedAccount}, error);
+    stateTag_ = stateTagOf(*r);
   }
   updateReportState();
   return saved;
@@ -290,8 +284,8 @@ KVRFinancialsPanel::StateChange KVRFinancialsPanel::reportStateChange(int tag, Q
   bool saved = true;
   {
     std::lock_guard<std::recursive_mutex> context(dm_.contextLock());
-    if (r->status != tag) saved = saveState(r, tag, r->pointedIncome, r->pointedDate, r->pointedAccount, error);
-    stateTag_ = r->status >= KVRReportStatusEstimated && r->status <= KVRReportStatusReported ? r->status : -1;
+    if (r->status != tag) saved = dm_.saveReportState(r, {tag, r->pointedIncome, r->pointedDate, r->pointedAccount}, error);
+    stateTag_ = stateTagOf(*r);
   }
   updateReportState();
   return saved ? StateChange::Stored : StateChange::Failed;
@@ -328,7 +322,7 @@ bool KVRFinancialsPanel::reportRealIncomeSetOK(const QString& typed, KVRDate dat
   QString error;
   {
     std::lock_guard<std::recursive_mutex> context(dm_.contextLock());
-    if (!saveState(r, KVRReportStatusPointed, float(*amount), date, accountLabel, &error))
+    if (!dm_.saveReportState(r, {KVRReportStatusPointed, float(*amount), date, accountLabel}, &error))
       return refuse(KVRLocalized("The payment could not be saved: %1").arg(error));
   }
   stateTag_ = KVRReportStatusPointed;
@@ -339,7 +333,7 @@ bool KVRFinancialsPanel::reportRealIncomeSetOK(const QString& typed, KVRDate dat
 void KVRFinancialsPanel::reportRealIncomeSetCancel() {
   if (const KVRReport* r = selectedReport()) {
     std::lock_guard<std::recursive_mutex> context(dm_.contextLock());
-    stateTag_ = r->status >= KVRReportStatusEstimated && r->status <= KVRReportStatusReported ? r->status : -1;
+    stateTag_ = stateTagOf(*r);
   }
   updateReportState();
 }

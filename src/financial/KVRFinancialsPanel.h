@@ -160,8 +160,6 @@ class KVRFinancialsPanel {
   void updateReportEntries();
   void updateReportState();
   void gatherRows();
-  bool saveState(KVRReport* report, int status, float pointedIncome, KVRDate pointedDate,
-                 const QString& pointedAccount, QString* error);
 
   KVRApplicationServices* services_;
   KVRVortelyCoreDataManager& dm_;

@@ -6,7 +6,6 @@
 #include <QDateEdit>
 #include <QDateTime>
 #include <QFormLayout>
-#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -163,10 +162,37 @@ class KVRFinancialsLinesModel : public QAbstractTableModel {
 // ---------------------------------------------------------------------------
 // Sheets
 
-KVRRealIncomeSheet::KVRRealIncomeSheet(QWidget* parent) : QDialog(parent) {
-  setObjectName(QStringLiteral("reportRealIncomeSetPanel"));
-  setWindowTitle(KVRLocalized("Payment received"));
+KVRFinancialsSheet::KVRFinancialsSheet(QWidget* parent, const QString& objectName, const QString& title)
+    : QDialog(parent) {
+  setObjectName(objectName);
+  setWindowTitle(title);
   setWindowModality(Qt::WindowModal);
+}
+
+QPushButton* KVRFinancialsSheet::addFooter(QVBoxLayout* layout, const QString& okText) {
+  message_ = ::messageLabel();
+  layout->addWidget(message_);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  auto* cancel = new QPushButton(KVRLocalized("Cancel"));
+  ok_ = new QPushButton(okText);
+  ok_->setDefault(true);
+  buttons->addWidget(cancel);
+  buttons->addWidget(ok_);
+  layout->addLayout(buttons);
+  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+  connect(ok_, &QPushButton::clicked, this, &KVRFinancialsSheet::confirmRequested);
+  return cancel;
+}
+
+void KVRFinancialsSheet::showMessage(const QString& text) {
+  message_->setText(text);
+  message_->setVisible(!text.isEmpty());
+  adjustSize();
+}
+
+KVRRealIncomeSheet::KVRRealIncomeSheet(QWidget* parent)
+    : KVRFinancialsSheet(parent, QStringLiteral("reportRealIncomeSetPanel"), KVRLocalized("Payment received")) {
   auto* layout = new QVBoxLayout(this);
   auto* title = new QLabel(KVRLocalized("The money of this report was received:"));
   title->setStyleSheet(QStringLiteral("font-weight: bold;"));
@@ -185,30 +211,11 @@ KVRRealIncomeSheet::KVRRealIncomeSheet(QWidget* parent) : QDialog(parent) {
   form->addRow(KVRLocalized("Date:"), date_);
   form->addRow(KVRLocalized("Bank account:"), account_);
   layout->addLayout(form);
-  message_ = ::messageLabel();
-  layout->addWidget(message_);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  cancel_ = new QPushButton(KVRLocalized("Cancel"));
-  ok_ = new QPushButton(KVRLocalized("OK"));
-  ok_->setDefault(true);
-  buttons->addWidget(cancel_);
-  buttons->addWidget(ok_);
-  layout->addLayout(buttons);
-  connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
-  connect(ok_, &QPushButton::clicked, this, &KVRRealIncomeSheet::confirmRequested);
+  cancel_ = addFooter(layout, KVRLocalized("OK"));
 }
 
-void KVRRealIncomeSheet::showMessage(const QString& text) {
-  message_->setText(text);
-  message_->setVisible(!text.isEmpty());
-  adjustSize();
-}
-
-KVRPartnerCostSheet::KVRPartnerCostSheet(QWidget* parent) : QDialog(parent) {
-  setObjectName(QStringLiteral("partnerCostAddPanel"));
-  setWindowTitle(KVRLocalized("Add a cost or a partner"));
-  setWindowModality(Qt::WindowModal);
+KVRPartnerCostSheet::KVRPartnerCostSheet(QWidget* parent)
+    : KVRFinancialsSheet(parent, QStringLiteral("partnerCostAddPanel"), KVRLocalized("Add a cost or a partner")) {
   auto* layout = new QVBoxLayout(this);
   auto* choice = new QHBoxLayout;
   costChoice_ = new QRadioButton(KVRLocalized("Cost"));
@@ -243,31 +250,13 @@ KVRPartnerCostSheet::KVRPartnerCostSheet(QWidget* parent) : QDialog(parent) {
   forms_->addWidget(partnerPage);
   layout->addWidget(forms_);
   connect(costChoice_, &QRadioButton::toggled, this, [this](bool on) { forms_->setCurrentIndex(on ? 0 : 1); });
-
-  message_ = ::messageLabel();
-  layout->addWidget(message_);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  auto* cancel = new QPushButton(KVRLocalized("Cancel"));
-  ok_ = new QPushButton(KVRLocalized("Add"));
-  ok_->setDefault(true);
-  buttons->addWidget(cancel);
-  buttons->addWidget(ok_);
-  layout->addLayout(buttons);
-  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-  connect(ok_, &QPushButton::clicked, this, &KVRPartnerCostSheet::confirmRequested);
+  addFooter(layout, KVRLocalized("Add"));
 }
 
 int KVRPartnerCostSheet::partnerCostAddSelection() const { return costChoice_->isChecked() ? 0 : 1; }
 
 void KVRPartnerCostSheet::setPartnerCostAddSelection(int selection) {
   (selection == 0 ? costChoice_ : partnerChoice_)->setChecked(true);
-}
-
-void KVRPartnerCostSheet::showMessage(const QString& text) {
-  message_->setText(text);
-  message_->setVisible(!text.isEmpty());
-  adjustSize();
 }
 
 // ---------------------------------------------------------------------------

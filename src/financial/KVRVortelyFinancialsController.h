@@ -23,35 +23,51 @@ class QRadioButton;
 class QStackedWidget;
 class QTableView;
 class QTableWidget;
+class QVBoxLayout;
 class KVRFinancialsLinesModel;
 
+// A window-modal sheet of the panel: its form, then a message line for what
+// was refused and the Cancel and confirming buttons.
+class KVRFinancialsSheet : public QDialog {
+  Q_OBJECT
+ public:
+  QLabel* messageLabel() const { return message_; }
+  QPushButton* okButton() const { return ok_; }
+  // Shows text on the message line; an empty text hides it.
+  void showMessage(const QString& text);
+
+ signals:
+  void confirmRequested();
+
+ protected:
+  KVRFinancialsSheet(QWidget* parent, const QString& objectName, const QString& title);
+  // Adds the message line and the buttons under the form; returns Cancel.
+  QPushButton* addFooter(QVBoxLayout* layout, const QString& okText);
+
+ private:
+  QLabel* message_ = nullptr;
+  QPushButton* ok_ = nullptr;
+};
+
 // The sheet of the payment received (reportRealIncomeSetPanel).
-class KVRRealIncomeSheet : public QDialog {
+class KVRRealIncomeSheet : public KVRFinancialsSheet {
   Q_OBJECT
  public:
   explicit KVRRealIncomeSheet(QWidget* parent);
   QLineEdit* amountField() const { return amount_; }           // reportRealIncomeValue
   QDateEdit* datePicker() const { return date_; }              // reportRealIncomeDatePicker
   QComboBox* accountPopup() const { return account_; }         // reportRealAccountPopup
-  QLabel* messageLabel() const { return message_; }
-  QPushButton* okButton() const { return ok_; }
   QPushButton* cancelButton() const { return cancel_; }
-  void showMessage(const QString& text);
-
- signals:
-  void confirmRequested();
 
  private:
   QLineEdit* amount_;
   QDateEdit* date_;
   QComboBox* account_;
-  QLabel* message_;
-  QPushButton* ok_;
   QPushButton* cancel_;
 };
 
 // The sheet that adds a cost or a partner (partnerCostAddPanel).
-class KVRPartnerCostSheet : public QDialog {
+class KVRPartnerCostSheet : public KVRFinancialsSheet {
   Q_OBJECT
  public:
   explicit KVRPartnerCostSheet(QWidget* parent);
@@ -63,12 +79,6 @@ class KVRPartnerCostSheet : public QDialog {
   QLineEdit* partnerLabel() const { return partnerLabel_; }
   QLineEdit* partnerValue() const { return partnerValue_; }
   QLineEdit* partnerRoyalties() const { return partnerRoyalties_; }
-  QLabel* messageLabel() const { return message_; }
-  QPushButton* okButton() const { return ok_; }
-  void showMessage(const QString& text);
-
- signals:
-  void confirmRequested();
 
  private:
   QRadioButton* costChoice_;
@@ -79,8 +89,6 @@ class KVRPartnerCostSheet : public QDialog {
   QLineEdit* partnerLabel_;
   QLineEdit* partnerValue_;
   QLineEdit* partnerRoyalties_;
-  QLabel* message_;
-  QPushButton* ok_;
 };
 
 class KVRVortelyFinancialsController : public QWidget {
