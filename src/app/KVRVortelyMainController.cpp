@@ -200,7 +200,9 @@ void KVRVortelyMainController::buildOverviewScreens() {
   iAdScreen_->setObjectName(QStringLiteral("iAdOverviewPage"));
   mainWindow_->setSegmentPage(OverviewSegment, salesScreen_);
   financialController_ = std::make_unique<KVRVortelyReportsController>(this);
-  financialController_->setDatabaseSaver([this](QString* error) { return saver_(error); });
+  financialController_->setDatabaseSaver([this](QString* error) {
+    return saver_ ? saver_(error) : KVRVortelyCoreDataManager::sharedInstance().save(error);
+  });
   financialController_->setFinancialAccountsProvider([this] { return financialAccounts(); });
   financialController_->setTabSelector([this](int index) { setSelectedTabIndex(index); });
   financialController_->setAlertHandler([this](const QString& title, const QString& text) { alert(title, text); });

@@ -144,11 +144,12 @@ QString withoutSpaces(const QString& text) {
   return out;
 }
 
-}  // namespace
-
-KVRAmountReading KVRReadAmountText(const QString& text, KVRAmountTextVariant variant) {
-  return KVRReadAmountText(text, variant, KVRUserLocale(KVRLocaleCategory::numbers));
+// The refusal of a text that holds no finite amount.
+QString notAnAmountMessage(const QString& original) {
+  return KVRLocalized("“%1” is not an amount. Type the amount received, such as 1234.56.").arg(original.trimmed());
 }
+
+}  // namespace
 
 KVRAmountReading KVRReadAmountText(const QString& original, KVRAmountTextVariant variant, const icu::Locale& locale) {
   const bool typed = variant == KVRAmountTextVariant::typed;
@@ -157,8 +158,7 @@ KVRAmountReading KVRReadAmountText(const QString& original, KVRAmountTextVariant
   auto accept = [&](std::optional<double> v) {
     if (!v) return false;
     if (!std::isfinite(*v)) {
-      reading.error = KVRLocalized("“%1” is not an amount. Type the amount received, such as 1234.56.")
-                          .arg(original.trimmed());
+      reading.error = notAnAmountMessage(original);
       return true;  // refused: no later step reads it otherwise
     }
     reading.value = *v;
@@ -199,7 +199,6 @@ KVRAmountReading KVRReadAmountText(const QString& original, KVRAmountTextVariant
 
   reading.error = original.trimmed().isEmpty()
                       ? KVRLocalized("No amount was typed. Type the amount received, such as 1234.56.")
-                      : KVRLocalized("“%1” is not an amount. Type the amount received, such as 1234.56.")
-                            .arg(original.trimmed());
+                      : notAnAmountMessage(original);
   return reading;
 }

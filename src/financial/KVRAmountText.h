@@ -40,6 +40,5 @@ struct KVRAmountReading {
   bool ok() const { return value.has_value(); }
 };
 
-// The text read in the locale's numbers (the user's numbers locale by default).
-KVRAmountReading KVRReadAmountText(const QString& text, KVRAmountTextVariant variant = KVRAmountTextVariant::typed);
+// The text read in the numbers of `locale`.
 KVRAmountReading KVRReadAmountText(const QString& text, KVRAmountTextVariant variant, const icu::Locale& locale);

@@ -16,18 +16,6 @@ void log(const QString& message) {
   KVRVortelyLogCenter::sharedInstance().addLogEntry(message, false, QStringLiteral("Reports Controller"));
 }
 
-// The currency a payment's received amount is in: its reconciliation line's
-// (the lowest id), else none.
-QString receivedCurrencyOf(const KVRReport* payment) {
-  const KVRReportEntry* line = nullptr;
-  for (const KVRReportEntry* e : payment->entries) {
-    if (!e || e->type != KVREntryTypeReconciliation) continue;
-    const auto id = [](const KVRReportEntry* x) { return x->objectID > 0 ? x->objectID : INT64_MAX; };
-    if (!line || id(e) < id(line)) line = e;
-  }
-  return line ? line->currency : QString();
-}
-
 // The days a month's sales are paid for: its financial report's begin to end
 // days (the report takes them from its lines), else the calendar month.
 std::pair<KVRCivilDay, KVRCivilDay> daysOf(const KVRFinancialStatement& st, KVRMonthKey month, int row) {
@@ -72,10 +60,9 @@ class Painter {
 
 }  // namespace
 
-KVREffectiveRatesByAccount KVRDeriveEffectiveRates(KVRVortelyCoreDataManager& dm) {
+KVREffectiveRatesByAccount KVRDeriveEffectiveRates(KVRVortelyCoreDataManager& dm, const QString& preferred) {
   KVREffectiveRatesByAccount result;
   KVRVortelyCurrencyConverter& converter = KVRVortelyCurrencyConverter::sharedInstance();
-  const QString preferred = converter.preferedCurrency();
   const KVRFinancialStatementBuilder builder(dm);
   std::lock_guard<std::recursive_mutex> context(dm.contextLock());
   for (KVRStoreAccount* account : dm.accounts()) {
@@ -110,7 +97,9 @@ KVREffectiveRatesByAccount KVRDeriveEffectiveRates(KVRVortelyCoreDataManager& dm
                   .arg(double(estimated)));
           continue;
         }
-        QString receivedIn = receivedCurrencyOf(payment);
+        // The received amount's currency: its reconciliation line's, else none.
+        const KVRReportEntry* receivedLine = KVRFirstLineOfType(payment, KVREntryTypeReconciliation);
+        QString receivedIn = receivedLine ? receivedLine->currency : QString();
         if (receivedIn.isEmpty()) receivedIn = preferred;
         const double toPreferred = converter.rateFrom(KVRVortelyCurrencyConverter::rateCodeForCurrency(receivedIn),
                                                       preferred);
@@ -131,7 +120,7 @@ KVREffectiveRatesByAccount KVRDeriveEffectiveRates(KVRVortelyCoreDataManager& dm
 
 size_t KVRInstallEffectiveRates(KVRVortelyCoreDataManager& dm) {
   const QString preferred = KVRVortelyCurrencyConverter::sharedInstance().preferedCurrency();
-  KVREffectiveRatesByAccount rates = KVRDeriveEffectiveRates(dm);
+  KVREffectiveRatesByAccount rates = KVRDeriveEffectiveRates(dm, preferred);
   size_t count = 0;
   for (const auto& [account, list] : rates) count += list->size();
   KVRVortelyCurrencyConverter::sharedInstance().setEffectiveRates(preferred, std::move(rates));

@@ -36,8 +36,8 @@ struct KVRStoreAccount;
 
 using KVREffectiveRatesByAccount = std::map<const KVRStoreAccount*, KVREffectiveRatesRef>;
 
-// The rates of every account of the store, for the current preferred currency.
-KVREffectiveRatesByAccount KVRDeriveEffectiveRates(KVRVortelyCoreDataManager& dataManager);
-// Derives them and hands them to the shared converter, which the history
-// builds read. The number of rates (day runs) installed.
+// The rates of every account of the store, into the `preferred` currency.
+KVREffectiveRatesByAccount KVRDeriveEffectiveRates(KVRVortelyCoreDataManager& dataManager, const QString& preferred);
+// Derives them for the converter's current preferred currency (read once) and
+// hands them to the shared converter, which the history builds read. The number of rates (day runs) installed.
 size_t KVRInstallEffectiveRates(KVRVortelyCoreDataManager& dataManager);

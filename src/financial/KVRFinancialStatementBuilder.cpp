@@ -21,6 +21,15 @@
 #include "financial/KVRFinancialTexts.h"
 #include "platform/KVRVortelyLogCenter.h"
 
+QStringView KVRRegionPartOfFileName(QStringView filename) {
+  QStringView name = filename;
+  const qsizetype slash = name.lastIndexOf(u'/');
+  const qsizetype dot = name.lastIndexOf(u'.');
+  if (dot > slash + 1) name = name.left(dot);
+  const qsizetype underscore = name.lastIndexOf(u'_');
+  return underscore >= 0 ? name.mid(underscore + 1) : name;
+}
+
 namespace {
 
 using Values = KVRFinancialsByRegion::Values;
@@ -52,16 +61,9 @@ inline float lineAmount(int count, float income) {
   return float((double(product) + 0.0001) / 100.0);
 }
 
-// The region of a report: the part of its file name after the last "_",
-// extension removed; -1 when that is not a region row's code.
-int regionOfFileName(const QString& filename) {
-  QStringView name(filename);
-  const qsizetype slash = name.lastIndexOf(u'/');
-  const qsizetype dot = name.lastIndexOf(u'.');
-  if (dot > slash + 1) name = name.left(dot);
-  const qsizetype underscore = name.lastIndexOf(u'_');
-  return KVRMoneyRegionForCode(underscore >= 0 ? name.mid(underscore + 1) : name);
-}
+// The region of a report: the region code its file name ends in; -1 when that
+// is not a region row's code.
+int regionOfFileName(const QString& filename) { return KVRMoneyRegionForCode(KVRRegionPartOfFileName(filename)); }
 
 // Order by id; objects not yet saved (id 0) come after the saved ones.
 struct ByIdThenPosition {
@@ -72,13 +74,16 @@ struct ByIdThenPosition {
 };
 constexpr ByIdThenPosition byIdThenPosition;
 
-// The lowest-id line of a type, or null.
-const KVRReportEntry* firstLineOfType(const KVRReport* r, int type) {
+}  // namespace
+
+const KVRReportEntry* KVRFirstLineOfType(const KVRReport* r, int type) {
   const KVRReportEntry* best = nullptr;
   for (const KVRReportEntry* e : r->entries)
     if (e && e->type == type && (!best || byIdThenPosition(e, best))) best = e;
   return best;
 }
+
+namespace {
 
 // A value per context object: by object id when it has one (dense), else by
 // address.
@@ -541,7 +546,7 @@ KVRFinancialStatement KVRFinancialStatementBuilder::build(const KVRFinancialSele
   for (KVRReport* r : dm_.paymentReports()) {
     const int account = r->account ? accountIndex(r->account) : -1;
     if (account < 0) continue;
-    const KVRReportEntry* line = firstLineOfType(r, KVREntryTypePayment);
+    const KVRReportEntry* line = KVRFirstLineOfType(r, KVREntryTypePayment);
     if (!line) continue;
     if (!line->beginDate.isValid()) {
       log(QStringLiteral("Payment report \"%1\": its Payment line has no date, left out").arg(r->filename));
@@ -554,7 +559,7 @@ KVRFinancialStatement KVRFinancialStatementBuilder::build(const KVRFinancialSele
     }
     const std::optional<KVRMonthKey> month = monthOfDate(line->beginDate);
     if (!month) continue;
-    inputs.push_back({r, line, firstLineOfType(r, KVREntryTypeReconciliation), *month, account});
+    inputs.push_back({r, line, KVRFirstLineOfType(r, KVREntryTypeReconciliation), *month, account});
   }
   std::stable_sort(inputs.begin(), inputs.end(), [](const PaymentInput& a, const PaymentInput& b) {
     if (a.line->beginDate.ms != b.line->beginDate.ms) return a.line->beginDate.ms < b.line->beginDate.ms;

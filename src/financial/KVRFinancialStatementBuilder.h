@@ -42,6 +42,17 @@ class KVRVortelyCoreDataManager;
 class KVRVortelyManagedProduct;
 struct KVRStoreAccount;
 
+struct KVRReport;
+struct KVRReportEntry;
+
+// The region code a file name ends in: the part after its last "_", the
+// extension removed. A view into `filename`.
+QStringView KVRRegionPartOfFileName(QStringView filename);
+
+// A report's line of the given type with the lowest id (unsaved lines, id 0,
+// after the saved ones; the first in list order among equals), or null.
+const KVRReportEntry* KVRFirstLineOfType(const KVRReport* r, int type);
+
 // What the statement is built for: the product list's selection.
 struct KVRFinancialSelection {
   std::vector<KVRVortelyManagedProduct*> products;  // extendedSelectedProducts

@@ -10,6 +10,7 @@
 #include "core/KVRApplicationServices.h"
 #include "core/KVRVortelyCoreDataManager.h"
 #include "financial/KVRAmountText.h"
+#include "financial/KVRFinancialStatementBuilder.h"
 #include "platform/KVRICUSupport.h"
 #include "platform/KVRLocalization.h"
 #include "platform/KVRVortelyLogCenter.h"
@@ -29,13 +30,6 @@ QString withoutExtension(const QString& filename) {
   const qsizetype dot = filename.lastIndexOf(u'.');
   const qsizetype slash = filename.lastIndexOf(u'/');
   return dot > slash + 1 ? filename.left(dot) : filename;
-}
-
-// The region code a file name ends in (after its last "_"), extension removed.
-QString regionPartOf(const QString& filename) {
-  const QString base = withoutExtension(filename);
-  const qsizetype underscore = base.lastIndexOf(u'_');
-  return underscore >= 0 ? base.mid(underscore + 1) : base;
 }
 
 bool isPaymentLineType(int type) { return type >= KVREntryTypePriorBalance && type <= KVREntryTypePayment; }
@@ -174,7 +168,7 @@ KVRReconciliationOutcome KVRReconciliation::forcePayment(const KVRFinancialState
   // The payment report, named after the financial report. An Android report
   // answers for every region, so its payments name their region too.
   QString name = withoutExtension(financial->filename);
-  if (regionPartOf(financial->filename) != cell.regionCode) name += u'_' + cell.regionCode;
+  if (KVRRegionPartOfFileName(financial->filename) != cell.regionCode) name += u'_' + cell.regionCode;
   name += QStringLiteral("_PYMT.txt");
   KVRReport* payment = nullptr;
   for (KVRReport* r : dm_.reports())
@@ -315,9 +309,8 @@ KVRReconciliationOutcome KVRReconciliation::reconcile(const KVRFinancialStatemen
     };
     if (cell.incomeLocalValue)
       point(statement.financialReportForMonth(*cell.month, cell.regionCode), *cell.incomeLocalValue * k);
-    std::vector<KVRMonthKey> prior = record->priorMonths;
-    std::sort(prior.begin(), prior.end());
-    for (KVRMonthKey m : prior) {
+    // Each covered month has its own report: the order does not matter.
+    for (KVRMonthKey m : record->priorMonths) {
       const KVRPaymentRecord* covered = statement.dictForDate(m, cell.regionCode);
       point(statement.financialReportForMonth(m, cell.regionCode), (covered ? covered->localIncome : 0.0f) * k);
     }
@@ -358,9 +351,7 @@ KVRReconciliationOutcome KVRReconciliation::unreconcile(const KVRFinancialStatem
   };
   if (cell.month) {
     reset(statement.financialReportForMonth(*cell.month, cell.regionCode));
-    std::vector<KVRMonthKey> prior = record->priorMonths;
-    std::sort(prior.begin(), prior.end());
-    for (KVRMonthKey m : prior) reset(statement.financialReportForMonth(m, cell.regionCode));
+    for (KVRMonthKey m : record->priorMonths) reset(statement.financialReportForMonth(m, cell.regionCode));
   }
   outcome = save(journal, KVRLocalized("The reconciliation could not be saved"));
   if (outcome.changed()) log(QStringLiteral("unreconcile %1 %2").arg(monthText(cell.month), cell.regionCode));

@@ -456,16 +456,20 @@ void KVRVortelyReportsController::alert(const QString& title, const QString& tex
   if (alertHandler_) alertHandler_(title, text);
 }
 
+KVRReconciliation KVRVortelyReportsController::reconciliation() const {
+  return KVRReconciliation(KVRVortelyCoreDataManager::sharedInstance(), saver_);
+}
+
 void KVRVortelyReportsController::reconcile() {
   const KVRFinancialValue* v = paymentCell();
   if (!v) return;
   const int item = controls_ ? controls_->selectedAccountItem() : accountSelection_;
   const QString account =
       item >= 0 && item < int(accountItems_.size()) ? accountItems_[size_t(item)].title : QString();
-  const KVRReconciliationOutcome out = KVRReconciliation(KVRVortelyCoreDataManager::sharedInstance(), saver_)
-                                           .reconcile(*statement_, reconciliationCell(*v),
-                                                      controls_ ? controls_->reconcileAmountText() : QString(),
-                                                      controls_ ? controls_->reconcileDate() : KVRDate(), account);
+  const KVRReconciliationOutcome out =
+      reconciliation().reconcile(*statement_, reconciliationCell(*v),
+                                 controls_ ? controls_->reconcileAmountText() : QString(),
+                                 controls_ ? controls_->reconcileDate() : KVRDate(), account);
   if (out.kind == KVRReconciliationOutcome::refused || out.kind == KVRReconciliationOutcome::failed)
     alert(out.title, out.message);
   if (out.changed()) reconciliationDidChange();
@@ -474,8 +478,7 @@ void KVRVortelyReportsController::reconcile() {
 void KVRVortelyReportsController::unreconcile() {
   const KVRFinancialValue* v = paymentCell();
   if (!v) return;
-  const KVRReconciliationOutcome out = KVRReconciliation(KVRVortelyCoreDataManager::sharedInstance(), saver_)
-                                           .unreconcile(*statement_, reconciliationCell(*v));
+  const KVRReconciliationOutcome out = reconciliation().unreconcile(*statement_, reconciliationCell(*v));
   if (out.kind == KVRReconciliationOutcome::failed) alert(out.title, out.message);
   if (out.changed()) reconciliationDidChange();
 }
@@ -492,8 +495,7 @@ void KVRVortelyReportsController::reconciliationDidChange() {
 void KVRVortelyReportsController::forcePayment() {
   const KVRFinancialValue* v = paymentCell();
   if (!v) return;
-  const KVRReconciliationOutcome out = KVRReconciliation(KVRVortelyCoreDataManager::sharedInstance(), saver_)
-                                           .forcePayment(*statement_, reconciliationCell(*v));
+  const KVRReconciliationOutcome out = reconciliation().forcePayment(*statement_, reconciliationCell(*v));
   if (out.kind == KVRReconciliationOutcome::refused || out.kind == KVRReconciliationOutcome::failed)
     alert(out.title, out.message);
   // The statement follows the store, whatever was made.

@@ -36,6 +36,7 @@ class QAction;
 class QWidget;
 class KVRApplicationServices;
 class KVRPrintViewFinancial;
+class KVRReconciliation;
 struct KVRNotification;
 
 // Posted when the exchange rates derived from the financial accounts change.
@@ -252,6 +253,9 @@ class KVRVortelyReportsController : public QObject, public KVRVortelyBarGraphDat
   int rebuildCount() const { return rebuildCount_; }
 
  private:
+  // The reconciliation of the shared store, saved through the database saver
+  // (made in place: with no saver its own save refers to itself).
+  KVRReconciliation reconciliation() const;
   // Selects cells of the region grid, or of the all-regions grid when
   // allRegions; a changed selection clears the other grid's.
   void selectCells(const KVRIndexSet& set, bool allRegions);
