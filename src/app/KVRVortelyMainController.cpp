@@ -569,7 +569,7 @@ void KVRVortelyMainController::requestQuit() {
     bool ok;
     {
       std::lock_guard<std::recursive_mutex> g(KVRVortelyCoreDataManager::sharedInstance().contextLock());
-      ok = saver(&error);
+      ok = saver ? saver(&error) : KVRVortelyCoreDataManager::sharedInstance().save(&error);
     }
     task->setProgress(1.0f);
     postToMain([this, task, ok, error] {
