@@ -162,8 +162,8 @@ void KVRCalendarController::paintEvent(QPaintEvent*) {
   // Day grid.
   const KVRCivilDay start = gridStart();
   const KVRCivilDay today = KVRCalendar::shared().civilDay(KVRDate(static_cast<double>(QDateTime::currentMSecsSinceEpoch())));
-  const std::optional<KVRCivilDay> selected =
-      selected_.isValid() ? std::optional<KVRCivilDay>(KVRCalendar::shared().civilDay(selected_)) : std::nullopt;
+  const bool hasSelection = selected_.isValid();
+  const KVRCivilDay selectedDay = hasSelection ? KVRCalendar::shared().civilDay(selected_) : 0;
   p.setFont(uiFont(9));
   for (int i = 0; i < 42; ++i) {
     const KVRCivilDay day = start + i;
@@ -174,7 +174,7 @@ void KVRCalendarController::paintEvent(QPaintEvent*) {
     const bool available = isDayAvailable(day);
     QColor textColor = inMonth ? KVRGraphStyle::text() : QColor(190, 195, 203);
     if (!available) textColor = QColor(200, 204, 210);
-    if (selected && *selected == day) {
+    if (hasSelection && selectedDay == day) {
       p.setPen(Qt::NoPen);
       p.setBrush(accent());
       p.drawEllipse(c, radius, radius);
@@ -184,12 +184,12 @@ void KVRCalendarController::paintEvent(QPaintEvent*) {
       p.setBrush(QColor(228, 236, 250));
       p.drawEllipse(c, radius, radius);
     }
-    if (day == today && !(selected && *selected == day)) {
+    if (day == today && !(hasSelection && selectedDay == day)) {
       p.setPen(QPen(accent(), 1.2));
       p.setBrush(Qt::NoBrush);
       p.drawEllipse(c, radius, radius);
     }
-    if (restricted_ && available && !(selected && *selected == day)) {
+    if (restricted_ && available && !(hasSelection && selectedDay == day)) {
       p.setPen(Qt::NoPen);
       p.setBrush(accent());
       p.drawEllipse(QPointF(c.x(), c.y() + radius - 2), 1.6, 1.6);

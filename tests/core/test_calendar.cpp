@@ -139,7 +139,7 @@ TEST(Calendar, CivilDaysAgreeWithTheCalendarForYears) {
         const KVRDate viaCalendar = ymd(y.year, int(y.month), int(y.day));
         ASSERT_EQ(cal().dateFromCivilDay(day).ms, viaCalendar.ms) << day;
         const bool skippedDay = y.year == 2011 && y.month == 12 && y.day == 30;  // Apia
-        if (!skippedDay) ASSERT_EQ(cal().civilDay(KVRDate(viaCalendar.ms + 12 * 3600000.0)), day) << day;
+        if (!skippedDay) { ASSERT_EQ(cal().civilDay(KVRDate(viaCalendar.ms + 12 * 3600000.0)), day) << day; }
       }
     }
   }
@@ -168,7 +168,7 @@ TEST(Calendar, DayWalkAcrossMidnightClockChange) {
       ASSERT_EQ(cal().startOfDay(d).ms, start.ms) << i;
       ASSERT_EQ(cal().civilDay(start), expected) << i;
       ASSERT_EQ(cal().civilDay(KVRDate(start.ms - 1)), expected - 1) << i;
-      if (previousStart.isValid()) ASSERT_TRUE(start.isLaterThan(previousStart)) << i;
+      if (previousStart.isValid()) { ASSERT_TRUE(start.isLaterThan(previousStart)) << i; }
       previousStart = start;
       d = cal().dateByAddingComponents(KVRDateComponents::days(1), d);
       ++expected;

@@ -469,7 +469,7 @@ TEST_F(DatabaseTest, ReportEntryInReportSetsFieldsAndMarksCategories) {
   const int64_t iapId = iap->objectID;
   reopen();
   for (KVRVortelyManagedProduct* p : dm().products())
-    if (p->objectID == iapId) EXPECT_EQ(p->category, "In-App Purchase");
+    if (p->objectID == iapId) { EXPECT_EQ(p->category, "In-App Purchase"); }
 }
 
 TEST_F(DatabaseTest, ReportWithNameAndPaymentReports) {

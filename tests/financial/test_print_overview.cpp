@@ -205,7 +205,7 @@ TEST(PrintOverview, CaptionsChartsAndSeparatorsKeepApartOnEveryPage) {
           if (sep->isVisibleTo(&view)) parts.emplace_back(QStringLiteral("separator"), sep->geometry());
         const QRect bounds(QPoint(0, 0), area->size());
         for (size_t a = 0; a < parts.size(); ++a) {
-          if (parts[a].first != "separator") EXPECT_TRUE(bounds.contains(parts[a].second)) << page << " " << parts[a].first.toStdString();
+          if (parts[a].first != "separator") { EXPECT_TRUE(bounds.contains(parts[a].second)) << page << " " << parts[a].first.toStdString(); }
           for (size_t b = a + 1; b < parts.size(); ++b)
             EXPECT_FALSE(parts[a].second.intersects(parts[b].second))
                 << page << ": " << parts[a].first.toStdString() << " crosses " << parts[b].first.toStdString();

@@ -256,7 +256,7 @@ TEST(PartChart, DrawsEachBarInItsColourAndLengthWithItsShare) {
     const QPointF mid = rows[r].bar.center();
     EXPECT_TRUE(near(img.pixel(mid.toPoint()), QColor(236, 171, 26))) << r;
     const QPointF after(rows[r].bar.right() + 4, mid.y());
-    if (after.x() < rows[r].track.right() - 2) EXPECT_TRUE(near(img.pixel(after.toPoint()), QColor(233, 236, 241), 8));
+    if (after.x() < rows[r].track.right() - 2) { EXPECT_TRUE(near(img.pixel(after.toPoint()), QColor(233, 236, 241), 8)); }
   }
 
   // Values instead of shares, each in its form; more parts than rows: the rest counted.
@@ -411,6 +411,6 @@ TEST(BarChart, DrawsEachBarInItsColourAndHeightWithItsValue) {
   view.grab();
   for (int i = 1; i < 19; ++i) {
     const double share = ((i * 7) % 11) / 22.0;
-    if (share > 0) EXPECT_NEAR(view.lastBars()[i].bar.height() / view.lastBars()[0].bar.height(), share, 0.02) << i;
+    if (share > 0) { EXPECT_NEAR(view.lastBars()[i].bar.height() / view.lastBars()[0].bar.height(), share, 0.02) << i; }
   }
 }

@@ -212,7 +212,7 @@ TEST_F(PeriodTest, StoredAndPickedCustomDatesAreHeldToTheReportDays) {
     d.setInteger("KVRDashboardSelectedPeriod", -1);
     d.setDate("KVRDashboardStartDate", start);
     d.setDate("KVRDashboardEndDate", end);
-    if (controller) EXPECT_TRUE(controller->waitForLoads(10));
+    if (controller) { EXPECT_TRUE(controller->waitForLoads(10)); }
     auto& c = make(first, last);
     c.awakeFromNib();
     EXPECT_TRUE(c.waitForLoads(10));
