@@ -24,5 +24,5 @@ function(vortely_tests folder)
   target_include_directories(${exe} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
   target_link_libraries(${exe} PRIVATE ${ARGN} GTest::gtest GTest::gmock Qt6::Widgets)
   gtest_discover_tests(${exe} DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VORTELY_TEST_BINARY_DIR=${CMAKE_BINARY_DIR}")
+    PROPERTIES LABELS ${folder} ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VORTELY_TEST_BINARY_DIR=${CMAKE_BINARY_DIR}")
 endfunction()
