@@ -93,53 +93,6 @@ TEST_F(StatementSampleTest, BuilderAgreesWithReferenceForEverySelection) {
   expectSameAsReference(noRowAccount, "two accounts, no account row");
 }
 
-TEST_F(StatementSampleTest, DemoShowsEveryCaseOfTheScreen) {
-  KVRStoreAccount* soft = accountNamed("Pelliro Soft");
-  KVRStoreAccount* android = accountNamed("Pelliro on Android");
-  const KVRFinancialStatement st = KVRFinancialStatementBuilder().build(accounts({soft}), kNow);
-  ASSERT_GE(st.months.size(), 20u);
-
-  // A report for every region of every month after the first.
-  for (size_t i = 1; i < st.months.size(); ++i)
-    for (int row = 1; row < KVRRegionRowIAD; ++row)
-      EXPECT_NE(st.financialReportForMonth(st.months[i].date, KVRFinancialRegionCode(row)), nullptr)
-          << st.months[i].date.year << "-" << st.months[i].date.month << " " << row;
-  EXPECT_EQ(st.storeChanges.reportsToDelete.size(), 2u);
-
-  int reconciled = 0, waiting = 0, coverOne = 0, coverSeveral = 0, iAd = 0, japanPaidLess = 0, negative = 0;
-  for (const KVRFinancialMonth& m : st.months) {
-    negative += m.incomeLocal[KVRRegionRowCA] < 0;
-    for (const auto& [code, record] : m.payments.all()) {
-      if (!record->isPaymentForm()) continue;
-      (record->isReconciled() ? reconciled : waiting)++;
-      coverOne += record->priorMonths.size() == 1;
-      coverSeveral += record->priorMonths.size() >= 2;
-      japanPaidLess += code == "JP" && record->jpRatioOrOne() < 1.0f;
-      if (code == "IAD") {
-        ++iAd;
-        EXPECT_EQ(m.income[KVRRegionRowIAD], record->income);
-      }
-    }
-  }
-  EXPECT_GT(reconciled, 0);
-  EXPECT_GT(waiting, 0);
-  EXPECT_GT(coverOne, 0);
-  EXPECT_GT(coverSeveral, 0);
-  EXPECT_GT(iAd, 0);
-  EXPECT_GT(japanPaidLess, 0);
-  EXPECT_EQ(negative, 1);
-
-  // The Android account's earnings: one report a month, answering every
-  // region, its lines spread over the regions of their currencies.
-  const KVRFinancialStatement droid = KVRFinancialStatementBuilder().build(accounts({android}), kNow);
-  ASSERT_FALSE(droid.months.empty());
-  const KVRFinancialMonth& last = droid.months.back();
-  EXPECT_NE(droid.financialReportForMonth(last.date, u"JP"), nullptr);
-  int regions = 0;
-  for (int row = 1; row < KVRRegionRowIAD; ++row) regions += last.incomeLocal[row] != 0;
-  EXPECT_GE(regions, 5);
-}
-
 TEST_F(StatementSampleTest, AfterTheStoreChangesTheStatementStillAgrees) {
   const KVRFinancialSelection everything = accounts(dm().accounts());
   const KVRFinancialStatement first = KVRFinancialStatementBuilder().build(everything, kNow);

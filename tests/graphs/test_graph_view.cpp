@@ -303,7 +303,21 @@ TEST(GraphView, RendersSampleCurves) {
   ds.range = {-20, 90};
   ds.median = 2147483648.0f;
   view.setShowValues(false);
-  saveRender(view.grab().toImage(), "graph_multi.png");
+  const QImage multi = view.grab().toImage();
+  saveRender(multi, "graph_multi.png");
+  // Each curve shows in its own colour (a little darker), and no value label.
+  auto shows = [](const QImage& image, const QRectF& area, const QColor& colour) {
+    for (int y = int(area.top()); y < int(area.bottom()); ++y)
+      for (int x = int(area.left()); x < int(area.right()); ++x) {
+        const QColor c(image.pixel(x, y));
+        if (std::abs(c.red() - colour.red()) < 25 && std::abs(c.green() - colour.green()) < 25 &&
+            std::abs(c.blue() - colour.blue()) < 25)
+          return true;
+      }
+    return false;
+  };
+  for (int c = 0; c < 3; ++c) EXPECT_TRUE(shows(multi, view.lastTextLayout().plot, ds.colorForCurve(c).darker(112))) << c;
+  EXPECT_TRUE(view.lastTextLayout().valueLabels.empty());
 
   // A long daily range: labels and dots thin out.
   ds.points = 120;
@@ -316,6 +330,11 @@ TEST(GraphView, RendersSampleCurves) {
   view.setShowValues(true);
   view.setHoveredPoint(-1);
   saveRender(view.grab().toImage(), "graph_long.png");
+  const std::vector<QRectF>& labels = view.lastTextLayout().valueLabels;
+  EXPECT_FALSE(labels.empty());
+  EXPECT_LT(labels.size(), 120u);
+  for (size_t a = 0; a < labels.size(); ++a)
+    for (size_t b = a + 1; b < labels.size(); ++b) EXPECT_FALSE(labels[a].intersects(labels[b])) << a << " " << b;
 }
 
 TEST(GraphView, PrintRenderPullsTheSameDataWithoutBubble) {

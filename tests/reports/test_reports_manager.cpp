@@ -64,7 +64,8 @@ TEST(ReportsManager, FailureToCreateGivesNull) {
 TEST(AccountKey, Sha1OfKnownTexts) {
   EXPECT_EQ(KVRSha1Hex("abc"), "a9993e364706816aba3e25717850c26c9cd0d89d");
   EXPECT_EQ(KVRSha1Hex(QByteArray()), "da39a3ee5e6b4b0d3255bfef95601890afd80709");
-  EXPECT_EQ(KVRSha1Hex(QByteArray("a\0b", 3)), KVRSha1Hex(QByteArray("a\0b", 3)));
+  // Every byte counts, a zero byte too.
+  EXPECT_EQ(KVRSha1Hex(QByteArray("a\0b", 3)), "4a3dec2d1f8245280855c42db0ee4239f917fdb8");
   EXPECT_NE(KVRSha1Hex(QByteArray("a\0b", 3)), KVRSha1Hex("a"));
 }
 

@@ -17,7 +17,7 @@ constexpr KVRMonthKey kJan{2011, 1}, kFeb{2011, 2}, kMar{2011, 3}, kApr{2011, 4}
 const QString kEuro = QStringLiteral("€");
 using State = KVRFinancialTrend::State;
 
-class FinancialPanelTest : public ::testing::Test {
+class TrendAndDetailsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     KVRFormatters::shared().resetLocale(QStringLiteral("en_US"));
@@ -77,7 +77,7 @@ KVRFinancialDetailsInput details(const KVRFinancialValue* v) {
 
 }  // namespace
 
-TEST_F(FinancialPanelTest, TrendOfARegionCell) {
+TEST_F(TrendAndDetailsTest, TrendOfARegionCell) {
   maker.figures(kJan, KVRRegionRowEU, 100.0f, 100.0f, 10);
   maker.figures(kFeb, KVRRegionRowEU, 150.0f, 150.0f, 10);
   maker.figures(kMar, KVRRegionRowEU, 0.0f, 0.0f, 4);
@@ -123,7 +123,7 @@ TEST_F(FinancialPanelTest, TrendOfARegionCell) {
   EXPECT_EQ(steady.currentDayValueRight, "10");
 }
 
-TEST_F(FinancialPanelTest, TrendUsesTheCellsRatiosAndThePayments) {
+TEST_F(TrendAndDetailsTest, TrendUsesTheCellsRatiosAndThePayments) {
   // Japan paid 90 % of February's estimate: January is scaled too; February's
   // payment is not reconciled yet, so it reads its estimate, not 0.
   maker.figures(kJan, KVRRegionRowJP, 50.0f, 6000.0f);
@@ -158,7 +158,7 @@ TEST_F(FinancialPanelTest, TrendUsesTheCellsRatiosAndThePayments) {
   EXPECT_EQ(caLocal.alternateTitle, "--");
 }
 
-TEST_F(FinancialPanelTest, TrendOfAllRegions) {
+TEST_F(TrendAndDetailsTest, TrendOfAllRegions) {
   maker.figures(kJan, KVRRegionRowEU, 10.004f, 10.0f, 5);
   maker.figures(kFeb, KVRRegionRowEU, 20.0f, 20.0f, 3);
   maker.figures(kFeb, KVRRegionRowUS, 5.0f, 6.0f, 4);
@@ -176,7 +176,7 @@ TEST_F(FinancialPanelTest, TrendOfAllRegions) {
   EXPECT_EQ(units.currentDayValueRight, "7");
 }
 
-TEST_F(FinancialPanelTest, DetailsOfEachPresentation) {
+TEST_F(TrendAndDetailsTest, DetailsOfEachPresentation) {
   KVRVortelyCurrencyConverter::sharedInstance().setRate("USD", "EUR", 0.75);
   maker.figures(kJan, KVRRegionRowUS, 40.0f, 52.0f);
   maker.payment(kJan, KVRRegionRowUS, false, kApr);
@@ -282,7 +282,7 @@ TEST_F(FinancialPanelTest, DetailsOfEachPresentation) {
   EXPECT_EQ(KVRPresentFinancialDetails(details(nullptr)).statusColor, KVRFinancialGreyColor());
 }
 
-TEST_F(FinancialPanelTest, DetailsOfAReconciledPaymentAndWithoutAccount) {
+TEST_F(TrendAndDetailsTest, DetailsOfAReconciledPaymentAndWithoutAccount) {
   KVRVortelyCurrencyConverter::sharedInstance().setRate("USD", "EUR", 0.75);
   maker.figures(kApr, KVRRegionRowUS, 75.0f, 100.0f);
   auto paid = maker.payment(kApr, KVRRegionRowUS);
@@ -326,7 +326,7 @@ TEST_F(FinancialPanelTest, DetailsOfAReconciledPaymentAndWithoutAccount) {
   EXPECT_EQ(KVRPresentFinancialDetails(zloty).amountText.value_or(""), "60.00 PLN");
 }
 
-TEST_F(FinancialPanelTest, BarChartAndRegionsTables) {
+TEST_F(TrendAndDetailsTest, BarChartAndRegionsTables) {
   KVRRegionRowTable rows = KVRMakeRegionRowTable();
   rows[KVRRegionRowIAD].income = 40.0f;
   rows[KVRRegionRowIAD].incomeLocal = 50.0f;
