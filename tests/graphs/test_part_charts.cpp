@@ -386,7 +386,7 @@ TEST(BarChart, DrawsEachBarInItsColourAndHeightWithItsValue) {
   saveRender(img, "bars_percent.png");
   const auto& bars = view.lastBars();
   ASSERT_EQ(bars.size(), 19u);
-  // Part 0 fills the height; the others in proportion to their values.
+  // Slice 0 fills the height; the others in proportion to their values.
   for (int i = 1; i < 19; ++i) {
     const double value = ds.scale * ((i * 7) % 11) / 22.0;
     if (value == 0) {

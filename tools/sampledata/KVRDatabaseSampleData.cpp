@@ -116,7 +116,7 @@ const char* const kIAdCountries[] = {"US", "GB", "FR", "DE", "IT", "ES", "JP", "
 
 enum class Kind { App, InApp, Book };
 
-struct ProductSpec {
+struct ProductRecipe {
   QString name;
   Kind kind = Kind::App;
   QString category;  // catalogue label
@@ -132,27 +132,27 @@ struct ProductSpec {
   bool freePromo = false;  // a paid app given away for a few days
 };
 
-struct AccountSpec {
+struct AccountRecipe {
   QString name, developer, login;
   bool iAd = false;
   bool android = false;
 };
 
-struct SizeSpec {
+struct SizeRecipe {
   int days;
   int countries;
   double unitsScale;  // units a day, worldwide, of a product of popularity 1
-  std::vector<AccountSpec> accounts;
-  std::vector<ProductSpec> products;
+  std::vector<AccountRecipe> accounts;
+  std::vector<ProductRecipe> products;
 };
 
-const AccountSpec kMain{"Pelliro Soft", "Pelliro Soft", "sales@pelliro.example", true, false};
-const AccountSpec kEditions{"Pelliro Editions", "Pelliro Editions", "books@pelliro.example", false, false};
-const AccountSpec kAndroid{"Pelliro on Android", "Android Pelliro", "android@pelliro.example", false, true};
+const AccountRecipe kMain{"Pelliro Soft", "Pelliro Soft", "sales@pelliro.example", true, false};
+const AccountRecipe kEditions{"Pelliro Editions", "Pelliro Editions", "books@pelliro.example", false, false};
+const AccountRecipe kAndroid{"Pelliro on Android", "Android Pelliro", "android@pelliro.example", false, true};
 
-std::vector<ProductSpec> demoProducts(int editionsAccount, int androidAccount) {
-  std::vector<ProductSpec> v;
-  auto add = [&](ProductSpec p) { v.push_back(std::move(p)); };
+std::vector<ProductRecipe> demoProducts(int editionsAccount, int androidAccount) {
+  std::vector<ProductRecipe> v;
+  auto add = [&](ProductRecipe p) { v.push_back(std::move(p)); };
   // The same name twice: an iOS application and its Mac edition.
   add({"Skyline Sketch", Kind::App, "Photo & Video", false, 2.99, 0, -1, 0.0, 1.0});
   add({"Skyline Sketch", Kind::App, "Graphics & Design", true, 9.99, 0, -1, 0.15, 0.35, false, true});
@@ -169,17 +169,17 @@ std::vector<ProductSpec> demoProducts(int editionsAccount, int androidAccount) {
   return v;
 }
 
-SizeSpec sizeSpec(KVRSampleDataSize size, Rng& rng) {
-  SizeSpec s;
+SizeRecipe sizeRecipe(KVRSampleDataSize size, Rng& rng) {
+  SizeRecipe s;
   switch (size) {
     case KVRSampleDataSize::Small: {
       s.days = 60;
       s.countries = 12;
       s.unitsScale = 160;
       s.accounts = {kMain, kAndroid};
-      const std::vector<ProductSpec> all = demoProducts(0, 1);
+      const std::vector<ProductRecipe> all = demoProducts(0, 1);
       for (int i : {0, 1, 2, 3, 5, 6, 8, 10}) {
-        ProductSpec p = all[size_t(i)];
+        ProductRecipe p = all[size_t(i)];
         p.launch = std::min(p.launch, 0.2);
         // The parents (indices 0 and 2) keep their places in this selection.
         s.products.push_back(p);
@@ -212,9 +212,9 @@ SizeSpec sizeSpec(KVRSampleDataSize size, Rng& rng) {
         (c.mac ? macCategories : iosCategories).push_back(c.Label);
       }
       std::set<QString> used;
-      for (const ProductSpec& p : s.products) used.insert(p.name);
+      for (const ProductRecipe& p : s.products) used.insert(p.name);
       while (s.products.size() < 200) {
-        ProductSpec p;
+        ProductRecipe p;
         QString name;
         do {
           name = QString::fromLatin1(adjectives[rng.below(16)]) + QLatin1Char(' ') +
@@ -244,7 +244,7 @@ SizeSpec sizeSpec(KVRSampleDataSize size, Rng& rng) {
             if (s.products[i].account == account && s.products[i].kind == Kind::App) apps.push_back(int(i));
           if (apps.empty()) continue;
           p.parent = apps[size_t(rng.below(int(apps.size())))];
-          const ProductSpec& parent = s.products[size_t(p.parent)];
+          const ProductRecipe& parent = s.products[size_t(p.parent)];
           p.kind = Kind::InApp;
           p.category = QStringLiteral("In-App Purchase");
           p.name = parent.name + QStringLiteral(" ") + QString::fromLatin1(nouns[rng.below(16)]) + QStringLiteral(" Pack");
@@ -299,7 +299,7 @@ struct Country {
 };
 
 struct Product {
-  ProductSpec spec;
+  ProductRecipe recipe;
   KVRVortelyManagedProduct* obj = nullptr;
   Rng rng;
   KVRCivilDay launchDay = 0;
@@ -314,7 +314,7 @@ struct Product {
 };
 
 struct Account {
-  AccountSpec spec;
+  AccountRecipe recipe;
   KVRStoreAccount* obj = nullptr;
   QString vendor;
   QString financialFolder;
@@ -359,7 +359,7 @@ class Generator {
   }
   KVRReport* report(Account& a, int type, const QString& fileName, KVRCivilDay begin, KVRCivilDay end) {
     KVRReport* r = dm_.insertReport();
-    r->filename = a.spec.developer + QLatin1Char('-') + fileName;
+    r->filename = a.recipe.developer + QLatin1Char('-') + fileName;
     r->type = type;
     r->account = a.obj;
     r->beginDate = date(begin);
@@ -372,7 +372,7 @@ class Generator {
   std::function<void(const QString&)> progress_;
   Rng rng_;
   KVRVortelyCoreDataManager& dm_ = KVRVortelyCoreDataManager::sharedInstance();
-  SizeSpec spec_;
+  SizeRecipe recipe_;
   std::vector<Country> countries_;
   std::vector<Account> accounts_;
   std::vector<Product> products_;
@@ -403,7 +403,7 @@ void Generator::setUpCountries() {
   std::stable_sort(all.begin(), all.end(), [](const Country& a, const Country& b) {
     return a.weight != b.weight ? a.weight > b.weight : a.code < b.code;
   });
-  all.resize(std::min(all.size(), size_t(spec_.countries)));
+  all.resize(std::min(all.size(), size_t(recipe_.countries)));
   double total = 0;
   for (const Country& c : all) total += c.weight;
   for (Country& c : all) {
@@ -414,39 +414,39 @@ void Generator::setUpCountries() {
 }
 
 void Generator::setUpAccountsAndProducts() {
-  for (size_t i = 0; i < spec_.accounts.size(); ++i) {
+  for (size_t i = 0; i < recipe_.accounts.size(); ++i) {
     Account a;
-    a.spec = spec_.accounts[i];
+    a.recipe = recipe_.accounts[i];
     a.obj = dm_.insertStoreAccount();
-    a.obj->name = a.spec.name;
-    a.obj->developer = a.spec.developer;
-    a.obj->login = a.spec.login;
+    a.obj->name = a.recipe.name;
+    a.obj->developer = a.recipe.developer;
+    a.obj->login = a.recipe.login;
     a.obj->password = i % 2 ? QStringLiteral("NONE") : QStringLiteral("KEYCHAIN");
     a.vendor = QString::number(80012345 + int(i) * 1111);
     accounts_.push_back(std::move(a));
   }
   const int span = last_ - first_ + 1;
-  for (size_t i = 0; i < spec_.products.size(); ++i) {
+  for (size_t i = 0; i < recipe_.products.size(); ++i) {
     Product p;
-    p.spec = spec_.products[i];
+    p.recipe = recipe_.products[i];
     p.rng = Rng(mix(options_.seed, 1000 + i));
-    Account& a = accounts_[size_t(p.spec.account)];
+    Account& a = accounts_[size_t(p.recipe.account)];
     a.products.push_back(int(i));
     p.obj = dm_.insertProduct(a.obj);
-    p.obj->idStore = (a.spec.android ? 7100000000LL : 400000000LL) + int64_t(i) * 7919 + int64_t(p.rng.below(7000));
-    p.obj->name = p.spec.name;
-    p.obj->category = p.spec.category;
-    p.obj->free = p.spec.priceUsd == 0;
-    QString slug = p.spec.name.toLower();
+    p.obj->idStore = (a.recipe.android ? 7100000000LL : 400000000LL) + int64_t(i) * 7919 + int64_t(p.rng.below(7000));
+    p.obj->name = p.recipe.name;
+    p.obj->category = p.recipe.category;
+    p.obj->free = p.recipe.priceUsd == 0;
+    QString slug = p.recipe.name.toLower();
     slug.remove(QLatin1Char(' '));
-    p.obj->bundleIdentifier = (a.spec.android ? QStringLiteral("org.") : QStringLiteral("com.")) +
-                              a.spec.name.section(QLatin1Char(' '), 0, 0).toLower() + QLatin1Char('.') + slug +
-                              (p.spec.mac ? QStringLiteral(".mac") : QString());
-    p.launchDay = first_ + int(p.spec.launch * span);
+    p.obj->bundleIdentifier = (a.recipe.android ? QStringLiteral("org.") : QStringLiteral("com.")) +
+                              a.recipe.name.section(QLatin1Char(' '), 0, 0).toLower() + QLatin1Char('.') + slug +
+                              (p.recipe.mac ? QStringLiteral(".mac") : QString());
+    p.launchDay = first_ + int(p.recipe.launch * span);
     p.growth = std::clamp(0.15 + 0.35 * p.rng.normal(), -0.5, 0.9);
     for (size_t c = 0; c < countries_.size(); ++c)
       p.affinity.push_back(float(std::exp(0.45 * p.rng.normal())));
-    if (p.spec.kind == Kind::App) {
+    if (p.recipe.kind == Kind::App) {
       for (KVRCivilDay r = p.launchDay + 60 + p.rng.below(60); r <= last_; r += 70 + p.rng.below(80))
         p.releases.push_back(r);
       p.obj->version = QStringLiteral("%1.%2").arg(1 + int(p.releases.size()) / 4).arg(int(p.releases.size()) % 4);
@@ -455,15 +455,15 @@ void Generator::setUpAccountsAndProducts() {
       const KVRCivilDay start = p.launchDay + p.rng.below(std::max(1, last_ - p.launchDay));
       p.bursts.emplace_back(start, start + 6 + p.rng.below(10));
     }
-    if (p.spec.freePromo) {
+    if (p.recipe.freePromo) {
       p.promoBegin = p.launchDay + (last_ - p.launchDay) * 6 / 10;
       p.promoEnd = p.promoBegin + 2;
     }
     for (const QString& cur : currenciesUsed_) {
-      const double local = std::round(p.spec.priceUsd * currencyFacts(cur).pricePerUsd * 100.0) / 100.0;
+      const double local = std::round(p.recipe.priceUsd * currencyFacts(cur).pricePerUsd * 100.0) / 100.0;
       p.incomeByCurrency[cur] = int(std::lround(local * 70.0));  // the developer's 70 %, in hundredths
     }
-    if (p.spec.kind == Kind::InApp) p.entryType = KVREntryTypeInAppPurchase;
+    if (p.recipe.kind == Kind::InApp) p.entryType = KVREntryTypeInAppPurchase;
     products_.push_back(std::move(p));
   }
 }
@@ -471,7 +471,7 @@ void Generator::setUpAccountsAndProducts() {
 double Generator::lambda(const Product& p, int c, KVRCivilDay d) const {
   const int t = d - p.launchDay;
   if (t < 0) return 0;
-  double f = spec_.unitsScale * p.spec.popularity * countries_[size_t(c)].weight * p.affinity[size_t(c)];
+  double f = recipe_.unitsScale * p.recipe.popularity * countries_[size_t(c)].weight * p.affinity[size_t(c)];
   f *= 1.0 + 3.0 * std::exp(-t / 12.0);                 // launch
   f *= std::exp(p.growth * t / 365.0);                  // growth or decline
   static const double week[7] = {0.92, 0.9, 0.93, 0.97, 1.05, 1.2, 1.18};
@@ -530,10 +530,10 @@ void Generator::simulateDay(Account& a, KVRCivilDay d) {
         if (weekly && subType == KVREntrySubTypeStandard && type != KVREntryTypeRefund)
           a.week[{pi, int(ci), type, income}] += count;
         // Android accounts get one earnings report a month for every region.
-        if (income != 0) a.month[{a.spec.android ? QString() : c.region, pi, int(ci), type, income}] += count;
+        if (income != 0) a.month[{a.recipe.android ? QString() : c.region, pi, int(ci), type, income}] += count;
       };
       const int units = p.rng.poisson(lam);
-      if (p.spec.subscription) {
+      if (p.recipe.subscription) {
         put(p.entryType, KVREntrySubTypeNewSubscription, units, price);
         const double renewing = 0.7 * lambda(p, int(ci), d - 30) * std::min(1.0, (d - p.launchDay) / 30.0);
         put(p.entryType, KVREntrySubTypeRenewal, p.rng.poisson(renewing), price);
@@ -541,15 +541,15 @@ void Generator::simulateDay(Account& a, KVRCivilDay d) {
         put(p.entryType, KVREntrySubTypeStandard, units, price);
       }
       if (lam < 0.02) continue;  // the rare extras only where something sells
-      if (updateWave > 0 && p.spec.kind == Kind::App) put(KVREntryTypeUpgrade, 0, p.rng.poisson(lam * updateWave), 0);
+      if (updateWave > 0 && p.recipe.kind == Kind::App) put(KVREntryTypeUpgrade, 0, p.rng.poisson(lam * updateWave), 0);
       if (price > 0) {
         put(KVREntryTypeRefund, 0, -p.rng.poisson(lam * 0.01), price);
         put(p.entryType, KVREntrySubTypeGiftPurchase, p.rng.poisson(lam * (holidays ? 0.06 : 0.01)), price);
         put(p.entryType, KVREntrySubTypeGiftRedemption, p.rng.poisson(lam * (holidays ? 0.05 : 0.008)), 0);
-        if (p.spec.education && weekdayMonday0(d) < 5)
+        if (p.recipe.education && weekdayMonday0(d) < 5)
           put(p.entryType, KVREntrySubTypeEducation, p.rng.poisson(lam * 0.08), price / 2);
       }
-      if (ci < 5 && p.spec.kind != Kind::InApp && p.rng.chance(0.015))
+      if (ci < 5 && p.recipe.kind != Kind::InApp && p.rng.chance(0.015))
         put(p.entryType, KVREntrySubTypePromoCode, 1 + p.rng.poisson(2), 0);
     }
   }
@@ -571,7 +571,7 @@ void Generator::adDay(Account& a, KVRCivilDay d) {
   KVRReport* r = nullptr;
   for (int pi : a.products) {
     Product& p = products_[size_t(pi)];
-    if (!p.spec.iAd || d < p.launchDay) continue;
+    if (!p.recipe.iAd || d < p.launchDay) continue;
     for (size_t ci = 0; ci < countries_.size(); ++ci) {
       const Country& c = countries_[ci];
       if (!c.iAd) continue;
@@ -622,7 +622,7 @@ void Generator::flushFiscalMonth(Account& a, const FiscalMonth& m) {
     if (tax) payLine(KVREntryTypeGstJctTax, tax, currency);
     payLine(KVREntryTypePayment, amount, currency);
     // Most payments older than a few days are reconciled with the bank statement.
-    const bool reconciled = payDay + 10 <= last_ && mix(hashText(a.spec.name + region), uint64_t(m.begin)) % 5 != 0;
+    const bool reconciled = payDay + 10 <= last_ && mix(hashText(a.recipe.name + region), uint64_t(m.begin)) % 5 != 0;
     if (reconciled) {
       const bool euros = currency != QLatin1String("USD") && currency != QLatin1String("IAD");
       const QString bank = euros ? QStringLiteral("EUR") : QStringLiteral("USD");
@@ -711,15 +711,15 @@ void Generator::flushFiscalMonth(Account& a, const FiscalMonth& m) {
       if (zuvo && units < 40) addLine(zuvo);  // the same line in the put-aside copy
       total += int64_t(count) * income;
       units += count;
-      const QString kind = p.spec.kind == Kind::InApp ? QStringLiteral("IA1")
-                           : p.spec.kind == Kind::Book ? QStringLiteral("EB1")
-                           : p.spec.mac               ? QStringLiteral("F1")
+      const QString kind = p.recipe.kind == Kind::InApp ? QStringLiteral("IA1")
+                           : p.recipe.kind == Kind::Book ? QStringLiteral("EB1")
+                           : p.recipe.mac               ? QStringLiteral("F1")
                                                       : QStringLiteral("1");
       const QStringList fields = {fileDate, fileEnd, QString(), QString(), p.obj->bundleIdentifier,
                                   QString::number(count), QString::number(income / 100.0, 'f', 2),
                                   QString::number(count * (income / 100.0), 'f', 2), lineCurrency,
                                   type == KVREntryTypeRefund ? QStringLiteral("R") : QStringLiteral("S"),
-                                  QString::number(p.obj->idStore), a.spec.developer, p.spec.name, a.spec.developer,
+                                  QString::number(p.obj->idStore), a.recipe.developer, p.recipe.name, a.recipe.developer,
                                   QString(), kind, QString(), c.code, QString(), QString(),
                                   QString::number(income / 70.0, 'f', 2), c.currency};
       file += fields.join(QLatin1Char('\t')).toUtf8() + '\n';
@@ -761,7 +761,7 @@ void Generator::flushFiscalMonth(Account& a, const FiscalMonth& m) {
   a.month.clear();
 
   // Ad income: paid in dollars under the region "IAD".
-  if (a.spec.iAd) {
+  if (a.recipe.iAd) {
     const int64_t current = std::llround(a.adMonth * 100.0);
     a.adMonth = 0;
     const int64_t prior = a.adBalance;
@@ -776,11 +776,11 @@ void Generator::flushFiscalMonth(Account& a, const FiscalMonth& m) {
 void Generator::ratingsCostsPartners() {
   static const double shares[5] = {0.07, 0.05, 0.1, 0.26, 0.52};
   for (Product& p : products_) {
-    if (p.spec.kind == Kind::InApp) continue;
+    if (p.recipe.kind == Kind::InApp) continue;
     const int ratingCountries = std::min<int>(int(countries_.size()), 20);
     for (int ci = 0; ci < ratingCountries; ++ci) {
       const Country& c = countries_[size_t(ci)];
-      const double votes = spec_.unitsScale * p.spec.popularity * c.weight * p.affinity[size_t(ci)] *
+      const double votes = recipe_.unitsScale * p.recipe.popularity * c.weight * p.affinity[size_t(ci)] *
                            std::max(1, p.lastDay - p.launchDay) * 0.02;
       for (int slot = 0; slot < 2; ++slot) {
         if (slot == 1 && ci >= 5) break;  // current-version votes only where many vote
@@ -814,7 +814,7 @@ void Generator::ratingsCostsPartners() {
   cost(0, "Server hosting", 480);
   partner(0, "Illustrator", 800, 0.05);
   for (size_t i = 0; i < products_.size(); ++i) {
-    if (products_[i].spec.kind != Kind::Book) continue;
+    if (products_[i].recipe.kind != Kind::Book) continue;
     cost(int(i), "Editing", 1200);
     partner(int(i), "Author", 0, 0.35);
   }
@@ -847,13 +847,13 @@ bool Generator::writeRatesAndDefaults(QString* error) {
 bool Generator::run(KVRSampleDataSummary* summary, QString* error) {
   QElapsedTimer clock;
   clock.start();
-  spec_ = sizeSpec(options_.size, rng_);
+  recipe_ = sizeRecipe(options_.size, rng_);
   last_ = options_.lastDay;
   if (last_ == 0) {
     const QDate today = QDate::currentDate();
     last_ = KVRCivilDayFromYMD(today.year(), unsigned(today.month()), unsigned(today.day())) - 1;
   }
-  first_ = last_ - spec_.days + 1;
+  first_ = last_ - recipe_.days + 1;
   first_ -= weekdayMonday0(first_);  // start on a Monday
   // The oldest weeks come only from weekly reports (the first fifth of the span).
   dailyStart_ = first_ + (last_ - first_ + 1) / 5;
@@ -886,7 +886,7 @@ bool Generator::run(KVRSampleDataSummary* summary, QString* error) {
   for (Account& a : accounts_) {
     a.financialFolder = KVRVortelyReportsManager::financialReportsSaveFolderForDevName(KVRAccountKey(*a.obj));
     if (a.financialFolder.isEmpty()) {
-      if (error) *error = QStringLiteral("Cannot make the report folder of %1.").arg(a.spec.name);
+      if (error) *error = QStringLiteral("Cannot make the report folder of %1.").arg(a.recipe.name);
       return false;
     }
   }
@@ -901,7 +901,7 @@ bool Generator::run(KVRSampleDataSummary* summary, QString* error) {
   for (KVRCivilDay d = first_; d <= last_; ++d) {
     for (Account& a : accounts_) {
       simulateDay(a, d);
-      if (a.spec.iAd && d >= dailyStart_) adDay(a, d);
+      if (a.recipe.iAd && d >= dailyStart_) adDay(a, d);
       if (weekdayMonday0(d) == 6) flushWeek(a, d);
     }
     if (nextFiscal < fiscal_.size() && fiscal_[nextFiscal].end == d) {
