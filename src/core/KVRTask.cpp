@@ -7,15 +7,7 @@
 KVRTask::KVRTask(const QString& label, bool cancelable, int kind)
     : label_(label), kind_(kind), cancelable_(cancelable) {}
 
-QString KVRTask::label() const {
-  std::lock_guard<std::mutex> g(labelLock_);
-  return label_;
-}
-
-void KVRTask::setLabel(const QString& label) {
-  std::lock_guard<std::mutex> g(labelLock_);
-  label_ = label;
-}
+QString KVRTask::label() const { return label_; }
 
 void KVRTask::setProgress(float progress) {
   if (std::isnan(progress) || progress < 0.0f) progress = 0.0f;

@@ -14,7 +14,6 @@ class KVRTask {
   explicit KVRTask(const QString& label, bool cancelable = true, int kind = KVRTaskKindPlain);
 
   QString label() const;
-  void setLabel(const QString& label);
 
   // Clamped to 0...1; NaN counts as 0.
   float progress() const { return progress_.load(std::memory_order_relaxed); }
@@ -37,8 +36,7 @@ class KVRTask {
 
  private:
   friend class KVRTaskManager;
-  mutable std::mutex labelLock_;
-  QString label_;
+  const QString label_;  // fixed when the task is made: read from any thread
   std::atomic<float> progress_{0.0f};
   std::atomic<int> identifier_{0};
   const int kind_;

@@ -43,10 +43,6 @@ std::shared_ptr<KVRTask> KVRTaskManager::taskWithIdentifier(int identifier) cons
   return nullptr;
 }
 
-void KVRTaskManager::cancelAllTasks() {
-  for (const auto& t : tasks()) t->cancel();
-}
-
 void KVRTaskManager::announce() {
   KVRNotificationEnvelope envelope;
   envelope.NotificationName = KVRTaskManagerTaskListDidChange;

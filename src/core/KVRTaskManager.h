@@ -22,8 +22,6 @@ class KVRTaskManager {
   // The registered tasks, oldest first.
   std::vector<std::shared_ptr<KVRTask>> tasks() const;
   std::shared_ptr<KVRTask> taskWithIdentifier(int identifier) const;
-  // Sends cancel to every registered task (non-cancelable ones ignore it).
-  void cancelAllTasks();
 
  private:
   KVRTaskManager() = default;

@@ -262,10 +262,6 @@ QWidget* KVRFinancialScreen::buildFinancialsBox() {
   return box;
 }
 
-QToolButton* KVRFinancialScreen::monthButton(int tag) const {
-  return qobject_cast<QToolButton*>(months_->button(tag));
-}
-
 // ---------------------------------------------------------------------------
 // Controls
 

@@ -74,7 +74,6 @@ class KVRFinancialScreen : public QWidget, public KVRReportsControls {
   KVRSegmentedControl* currencyControl() const { return currencyControl_; }
   QToolButton* nextMonthButton() const { return next_; }
   QToolButton* previousMonthButton() const { return previous_; }
-  QToolButton* monthButton(int tag) const;
   QLabel* incomesTitle() const { return incomesTitle_; }
   QWidget* reportsTableViewBox() const { return reportsTableViewBox_; }
   QWidget* financialsBox() const { return financialsBox_; }

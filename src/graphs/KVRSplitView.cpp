@@ -39,7 +39,3 @@ void KVRConstrainedSplitter::moveDivider(int proposed) {
   moveSplitter(pos, 1);
 }
 
-int KVRConstrainedSplitter::dividerPosition() const {
-  const QList<int> s = sizes();
-  return s.isEmpty() ? 0 : s.front();
-}

@@ -12,8 +12,6 @@ class KVRConstrainedSplitter : public QSplitter {
   std::function<int(int proposed, int extent)> constrain;
   // Moves the first divider as a drag to `proposed` does.
   void moveDivider(int proposed);
-  // Where the first divider is (the first pane's extent).
-  int dividerPosition() const;
 
  protected:
   QSplitterHandle* createHandle() override;
