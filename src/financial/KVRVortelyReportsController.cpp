@@ -64,7 +64,7 @@ QString KVRVortelyReportsController::preferredSymbol() const {
 void KVRVortelyReportsController::awakeFromNib() {
   // A stored segment outside the three reads as the first.
   const long long stored = KVRUserDefaults::standard().integerForKey(kSelectedCurrencyKey);
-  currencyMode_ = stored >= 0 && stored <= 2 ? int(stored) : KVRCurrencyModePreferred;
+  currencyMode_ = stored >= KVRCurrencyModePreferred && stored <= KVRCurrencyModeUnits ? int(stored) : KVRCurrencyModePreferred;
   if (controls_) controls_->selectCurrencySegment(currencyMode_);
   printView_ = std::make_unique<KVRPrintViewFinancial>();
   if (controls_) {
@@ -295,7 +295,7 @@ void KVRVortelyReportsController::setCurrencyMode(int mode) {
 
 void KVRVortelyReportsController::currencyControlDidChange() {
   if (controls_) currencyMode_ = controls_->selectedCurrencySegment();
-  if (currencyMode_ < 0 || currencyMode_ > 2) currencyMode_ = KVRCurrencyModePreferred;
+  if (currencyMode_ < KVRCurrencyModePreferred || currencyMode_ > KVRCurrencyModeUnits) currencyMode_ = KVRCurrencyModePreferred;
   updateDisplayedFinancialsValues();
   updateCamembertViewWithAnimation(true);
   KVRUserDefaults::standard().setInteger(kSelectedCurrencyKey, currencyMode_);

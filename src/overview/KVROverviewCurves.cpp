@@ -252,21 +252,21 @@ double KVRMedianValueForGraph(const KVROverviewDisplay& d, const KVROverviewCont
   return d.medianValue;
 }
 
-bool KVRMedianForce(int valueTag) { return valueTag == 8 || valueTag == 11 || valueTag == 12; }
+bool KVRMedianForce(int valueTag) { return valueTag == KVRValueECPM || valueTag == KVRValueFillRate || valueTag == KVRValueCTR; }
 
 QString KVRValueLabelFormat(int valueTag, const QString& currencySymbol) {
-  if (valueTag == 4 || valueTag == 7 || valueTag == 8) return QStringLiteral("%@ ") + currencySymbol;
-  if (valueTag == 11 || valueTag == 12) return QStringLiteral("%@ %%");
+  if (valueTag == KVRValueRevenues || valueTag == KVRValueIAdRevenues || valueTag == KVRValueECPM) return QStringLiteral("%@ ") + currencySymbol;
+  if (valueTag == KVRValueFillRate || valueTag == KVRValueCTR) return QStringLiteral("%@ %%");
   return QString();
 }
 
 QString KVRMouseOverLabel(int valueTag, const QString& currencySymbol) {
   switch (valueTag) {
-    case 0: case 17: return QStringLiteral("sales");
-    case 1: return QStringLiteral("upgrades");
-    case 2: return QStringLiteral("downloads");
-    case 3: return QStringLiteral("refunds");
-    case 4: case 7: case 8: return currencySymbol;
+    case KVRValueSales: case KVRValueInAppSales: return QStringLiteral("sales");
+    case KVRValueUpgrades: return QStringLiteral("upgrades");
+    case KVRValueDownloads: return QStringLiteral("downloads");
+    case KVRValueRefunds: return QStringLiteral("refunds");
+    case KVRValueRevenues: case KVRValueIAdRevenues: case KVRValueECPM: return currencySymbol;
     default: return QString();
   }
 }
@@ -332,18 +332,18 @@ QColor KVRColorForChart(KVRPartChart c) {
 }
 
 QString KVRValueLabelFormatForChart(KVRPartChart c, int valueTag, const QString& currencySymbol) {
-  if (KVRIsRevenueChart(c) || valueTag == 8) return QStringLiteral("%@ ") + currencySymbol;
-  if (valueTag == 11 || valueTag == 12) return QStringLiteral("%@ %%");
+  if (KVRIsRevenueChart(c) || valueTag == KVRValueECPM) return QStringLiteral("%@ ") + currencySymbol;
+  if (valueTag == KVRValueFillRate || valueTag == KVRValueCTR) return QStringLiteral("%@ %%");
   return QString();
 }
 
 bool KVRChartValuesInWholeUnits(KVRPartChart c, int valueTag, bool roundCurrency) {
   if (!roundCurrency) return false;
-  return KVRIsRevenueChart(c) || valueTag == 4 || valueTag == 7;
+  return KVRIsRevenueChart(c) || valueTag == KVRValueRevenues || valueTag == KVRValueIAdRevenues;
 }
 
 bool KVRCurveValuesInWholeUnits(int valueTag, bool roundCurrency) {
-  return roundCurrency && (valueTag == 4 || valueTag == 7);
+  return roundCurrency && (valueTag == KVRValueRevenues || valueTag == KVRValueIAdRevenues);
 }
 
 bool KVRDivisionListsCountries(const KVROverviewDisplay& d, KVRPartChart c, int index) {

@@ -1,18 +1,19 @@
 #include "overview/KVROverviewPeriod.h"
 
 #include "core/KVRCalendar.h"
+#include "overview/KVROverviewTypes.h"
 
 const char* KVRTrendTitleForPeriodTag(int tag) {
   switch (tag) {
-    case -1: return "Custom trend";
-    case 0: return "Daily trend";
-    case 1: return "Weekly trend";
-    case 7: return "2 weeks trend";
-    case 2: return "Monthly trend";
-    case 3: return "3 months trend";
-    case 4: return "6 months trend";
-    case 5: return "Yearly trend";
-    case 8: return "Current month trend";
+    case KVRPeriodCustom: return "Custom trend";
+    case KVRPeriodDaily: return "Daily trend";
+    case KVRPeriodWeekly: return "Weekly trend";
+    case KVRPeriodTwoWeeks: return "2 weeks trend";
+    case KVRPeriodMonthly: return "Monthly trend";
+    case KVRPeriodThreeMonths: return "3 months trend";
+    case KVRPeriodSixMonths: return "6 months trend";
+    case KVRPeriodYearly: return "Yearly trend";
+    case KVRPeriodCurrentMonth: return "Current month trend";
     default: return "Trend";
   }
 }
@@ -22,20 +23,20 @@ KVRPeriodStep KVRPeriodStepForTag(int tag, int dayOfMonthOfE) {
   KVRDateComponents& c = s.components;
   s.hasStep = true;
   switch (tag) {
-    case 0: c.day = 0; break;
-    case 1: c.day = -6; break;
-    case 7: c.day = -13; break;
-    case 2: c.month = -1; c.day = 1; break;
-    case 3: c.month = -3; c.day = 1; break;
-    case 4: c.month = -6; c.day = 1; break;
-    case 5: c.year = -1; c.day = 1; break;
-    case 8: c.day = 1 - dayOfMonthOfE; break;
+    case KVRPeriodDaily: c.day = 0; break;
+    case KVRPeriodWeekly: c.day = -6; break;
+    case KVRPeriodTwoWeeks: c.day = -13; break;
+    case KVRPeriodMonthly: c.month = -1; c.day = 1; break;
+    case KVRPeriodThreeMonths: c.month = -3; c.day = 1; break;
+    case KVRPeriodSixMonths: c.month = -6; c.day = 1; break;
+    case KVRPeriodYearly: c.year = -1; c.day = 1; break;
+    case KVRPeriodCurrentMonth: c.day = 1 - dayOfMonthOfE; break;
     default: s.hasStep = false; break;
   }
   return s;
 }
 
-bool KVRIsPeriodTag(long long tag) { return tag >= -1 && tag <= 8; }
+bool KVRIsPeriodTag(long long tag) { return tag >= KVRPeriodCustom && tag <= KVRPeriodCurrentMonth; }
 
 KVRDate KVRFirstDateFallback() {
   return KVRCalendar::shared().dateFromComponents(KVRDateComponents::ymd(2008, 7, 10));
@@ -62,7 +63,7 @@ std::pair<KVRDate, KVRDate> KVRGraphRangeWithin(KVRDate start, KVRDate end, KVRD
 
 std::pair<KVRDate, KVRDate> KVRPreviousSpan(int periodTag, KVRDate s, KVRDate e, KVRDate ld, KVRDate cd) {
   KVRCalendar& cal = KVRCalendar::shared();
-  if (periodTag == 8) {
+  if (periodTag == KVRPeriodCurrentMonth) {
     const KVRDateComponents back = KVRDateComponents::months(-1);
     return {cal.dateByAddingComponents(back, s), cal.dateByAddingComponents(back, e)};
   }

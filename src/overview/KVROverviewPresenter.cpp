@@ -43,10 +43,10 @@ QString percentText(double v) {
   return KVRFormatters::shared().currencyFormatterWithPrefixAndFloats().stringFromNumber(v);
 }
 
-bool isRatioTag(int tag) { return tag == 8 || tag == 11 || tag == 12; }
-bool isAdTag(int tag) { return tag >= 7 && tag <= 12; }
+bool isRatioTag(int tag) { return tag == KVRValueECPM || tag == KVRValueFillRate || tag == KVRValueCTR; }
+bool isAdTag(int tag) { return tag >= KVRValueIAdRevenues && tag <= KVRValueCTR; }
 // The divisor of a ratio tag: requests for the fill rate, impressions otherwise.
-float ratioDivisor(int tag, const KVRTotalsStruct& t) { return tag == 11 ? t.requests : t.impressions; }
+float ratioDivisor(int tag, const KVRTotalsStruct& t) { return tag == KVRValueFillRate ? t.requests : t.impressions; }
 
 
 const KVRProductTotals* entryOf(const KVRTotalsResult* r, const KVRVortelyManagedProduct* p) {
@@ -117,11 +117,11 @@ int64_t shownUnits(double v, bool whole) {
 
 void fillEvolution(KVREvolutionDisplay& e, int tag, bool available, bool roundCurrency, const QString& symbol) {
   const double prev = e.previous, cur = e.current;
-  const bool money = tag == 4 || tag == 7;
-  const bool percent = tag == 11 || tag == 12;
+  const bool money = tag == KVRValueRevenues || tag == KVRValueIAdRevenues;
+  const bool percent = tag == KVRValueFillRate || tag == KVRValueCTR;
   // Counts and rounded money in whole units; other money and percentages in
   // hundredths (eCPM keeps its cents when money is rounded).
-  const bool whole = !(money && !roundCurrency) && !percent && tag != 8;
+  const bool whole = !(money && !roundCurrency) && !percent && tag != KVRValueECPM;
   const int64_t rp = shownUnits(prev, whole), rc = shownUnits(cur, whole);
   // Rise and fall as the two figures read.
   const bool rise = rc > rp, fall = rc < rp;
@@ -131,7 +131,7 @@ void fillEvolution(KVREvolutionDisplay& e, int tag, bool available, bool roundCu
     auto text = [&](int64_t units) {
       return whole ? KVRCountText(double(units)) : KVRAmountText(double(units) / 100.0, false);
     };
-    const QString unit = percent ? QStringLiteral(" %") : (money || tag == 8) ? QLatin1Char(' ') + symbol : QString();
+    const QString unit = percent ? QStringLiteral(" %") : (money || tag == KVRValueECPM) ? QLatin1Char(' ') + symbol : QString();
     e.previousText = text(rp) + unit;
     e.currentText = text(rc) + unit;
     e.differenceText = rise || fall ? (rise ? QStringLiteral("+ ") : QStringLiteral("- ")) +
@@ -163,7 +163,7 @@ void fillEvolution(KVREvolutionDisplay& e, int tag, bool available, bool roundCu
 void displayOneProduct(const KVROverviewInput& in, KVROverviewDisplay& d, std::string_view key) {
   const KVRProductTotals* P = in.totals.previousEntry;
   const KVRProductTotals* C = in.totals.currentEntry;
-  const KVRProductTotals* days = in.selectedPeriod == 0 ? in.totals.graphEntry : C;
+  const KVRProductTotals* days = in.selectedPeriod == KVRPeriodDaily ? in.totals.graphEntry : C;
   const KVRTotalsStruct& T = totalsOf(C);
   const int tag = in.valueTag;
 
@@ -225,7 +225,7 @@ void displaySeveralProducts(const KVROverviewInput& in, KVROverviewDisplay& d, s
   const bool comparedIsCurrent = in.startDate == in.lastDayDate && in.endDate == in.currentDayDate;
   const KVRTotalsResult* X = comparedIsCurrent || !in.totals.compared ? A : in.totals.compared;
   const KVRTotalsResult* P = in.totals.previous;
-  const KVRTotalsResult* G = in.selectedPeriod == 0 ? in.totals.graph : nullptr;
+  const KVRTotalsResult* G = in.selectedPeriod == KVRPeriodDaily ? in.totals.graph : nullptr;
   const CountryMeasure measure(key);
 
   // Same-name rule: a name found among both the Mac and the iOS products gets
@@ -291,14 +291,14 @@ void displaySeveralProducts(const KVROverviewInput& in, KVROverviewDisplay& d, s
     } else {
       float v = 0;
       switch (tag) {
-        case 0: case 4: case 17: v = float(KVRRounded(T.sales)); break;
-        case 1: v = float(KVRRounded(T.upgrades)); break;
-        case 2: v = float(KVRRounded(T.sales) + KVRRounded(T.upgrades)); break;
-        case 3: v = float(KVRRounded(T.refunds)); break;
-        case 5: v = float(KVRRounded(T.freeSales)); break;
-        case 6: v = float(KVRRounded(T.paiedSales)); break;
-        case 7: case 10: v = T.impressions; break;
-        case 9: v = T.requests; break;
+        case KVRValueSales: case KVRValueRevenues: case KVRValueInAppSales: v = float(KVRRounded(T.sales)); break;
+        case KVRValueUpgrades: v = float(KVRRounded(T.upgrades)); break;
+        case KVRValueDownloads: v = float(KVRRounded(T.sales) + KVRRounded(T.upgrades)); break;
+        case KVRValueRefunds: v = float(KVRRounded(T.refunds)); break;
+        case KVRValueFreeSales: v = float(KVRRounded(T.freeSales)); break;
+        case KVRValuePaidSales: v = float(KVRRounded(T.paiedSales)); break;
+        case KVRValueIAdRevenues: case KVRValueImpressions: v = T.impressions; break;
+        case KVRValueRequests: v = T.requests; break;
         default: v = T.objectForKey(key); break;
       }
       if (v > 0) {
@@ -350,8 +350,8 @@ void displaySeveralProducts(const KVROverviewInput& in, KVROverviewDisplay& d, s
     // Both ratio charts total the ratio of the current period's summed parts.
     const double ratioTotal = ratioDivisors != 0 ? ratioNumerators / ratioDivisors : 0.0;
     d.downloadsPerProduct.total = d.downloadsPerCountry.total = ratioTotal;
-    const double xq = tag == 11 ? xRequests : xImpressions;
-    const double pq = tag == 11 ? pRequests : pImpressions;
+    const double xq = tag == KVRValueFillRate ? xRequests : xImpressions;
+    const double pq = tag == KVRValueFillRate ? pRequests : pImpressions;
     cur = xq != 0 ? cur / xq : 0.0;
     prev = pq != 0 ? prev / pq : 0.0;
   } else {
@@ -379,17 +379,17 @@ double medianFor(const KVROverviewDisplay& d) {
   const int points = KVRNumberOfPointsInCurves(d);
   auto perPoint = [points](double v) { return points > 0 ? v / points : double(KVRNoMedianValue); };
   switch (d.valueTag) {
-    case 0: case 17: return perPoint(double(d.sales));
-    case 1: return perPoint(double(d.upgrades));
-    case 2: return perPoint(double(d.downloads));
-    case 3: return perPoint(double(d.refunds));
+    case KVRValueSales: case KVRValueInAppSales: return perPoint(double(d.sales));
+    case KVRValueUpgrades: return perPoint(double(d.upgrades));
+    case KVRValueDownloads: return perPoint(double(d.downloads));
+    case KVRValueRefunds: return perPoint(double(d.refunds));
     // The amount as the counter holds it.
-    case 4: case 7:
+    case KVRValueRevenues: case KVRValueIAdRevenues:
       return perPoint(d.roundCurrency ? double(KVRWholeNumber(d.counterValue))
                                       : KVRVortelyCounterView::roundedToCents(d.counterValue));
-    case 8: return d.eCPM;
-    case 11: return d.fillRate * 100.0;
-    case 12: return d.ctr * 100.0;
+    case KVRValueECPM: return d.eCPM;
+    case KVRValueFillRate: return d.fillRate * 100.0;
+    case KVRValueCTR: return d.ctr * 100.0;
     default: return KVRNoMedianValue;
   }
 }
@@ -403,7 +403,7 @@ QString KVRMeasureKeyForTag(int tag) {
       "sales", "upgrades", "downloads", "refunds", "currency", "freeSales", "paiedSales",
       "iAdSales", "eCPM", "requests", "impressions", "fillRate", "ctr", "promoCode",
       "giftRedemption", "giftPurchase", "eduStore", "sales", "newSubscription", "renewal"};
-  if (tag < 0 || tag > 19) return QString();
+  if (tag < 0 || tag >= KVROverviewValueTagCount) return QString();
   return QString::fromLatin1(keys[tag]);
 }
 
@@ -412,15 +412,15 @@ QString KVRGraphCaptionForTag(int tag) {
       "Sales", "Upgrades", "Downloads", "Refunds", "Revenues", "Free Sales", "Paid Sales",
       "iAd Revenues", "eCPM", "Requests", "Impressions", "Fill Rate", "CTR", "Promo Codes",
       "Gift Redemptions", "Gifts", "Educational Sales", "Sales", "New Subscription", "Renewal"};
-  if (tag < 0 || tag > 19) return QString();
+  if (tag < 0 || tag >= KVROverviewValueTagCount) return QString();
   return KVRLocalized(titles[tag]);
 }
 
 QString KVRChartCaptionForTag(int tag) {
   // The left chart counts sales for the revenue value and impressions for the
   // ad revenue value.
-  if (tag == 4) return KVRLocalized("Sales");
-  if (tag == 7) return KVRLocalized("Impressions");
+  if (tag == KVRValueRevenues) return KVRLocalized("Sales");
+  if (tag == KVRValueIAdRevenues) return KVRLocalized("Impressions");
   return KVRGraphCaptionForTag(tag);
 }
 
@@ -446,7 +446,7 @@ KVROverviewDisplay KVRMakeOverviewDisplay(const KVROverviewInput& in) {
   d.graphEndDate = in.graphEndDate;
 
   std::vector<KVRVortelyManagedProduct*> products = KVRSortedByName(in.extendedProducts);
-  if (in.valueTag == 17)
+  if (in.valueTag == KVRValueInAppSales)
     products.erase(std::remove_if(products.begin(), products.end(),
                                   [](const KVRVortelyManagedProduct* p) { return !p->isInAppPurchase(); }),
                    products.end());
@@ -474,7 +474,7 @@ KVROverviewDisplay KVRMakeOverviewDisplay(const KVROverviewInput& in) {
   finishDivision(d.revenuesPerProduct);
   finishDivision(d.downloadsPerCountry);
   finishDivision(d.revenuesPerCountry);
-  d.showLastDay = in.selectedPeriod == 0;
+  d.showLastDay = in.selectedPeriod == KVRPeriodDaily;
 
   // The evolution is shown only when one of its products belongs to an account.
   const std::vector<KVRVortelyManagedProduct*>& evolutionProducts = selected.empty() ? products : selected;
@@ -482,7 +482,7 @@ KVROverviewDisplay KVRMakeOverviewDisplay(const KVROverviewInput& in) {
                                      [](const KVRVortelyManagedProduct* p) { return p->account != nullptr; });
   fillEvolution(d.evolution, in.valueTag, available, in.roundCurrency, in.currencySymbol);
 
-  if (in.selectedPeriod != 0) {
+  if (in.selectedPeriod != KVRPeriodDaily) {
     d.reportsDatesText = KVRLocalized("From %1 to %2").arg(KVRFormatDayOrDashes(in.startDate), KVRFormatDayOrDashes(in.endDate));
     d.evolutionDatesText =
         KVRLocalized("From %1 to %2").arg(KVRFormatDayOrDashes(in.graphStartDate), KVRFormatDayOrDashes(in.graphEndDate));

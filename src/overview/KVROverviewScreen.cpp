@@ -211,10 +211,10 @@ QWidget* KVROverviewScreen::buildToolbar() {
 
   periodPU_ = new QComboBox;
   for (const ValueItem& p : kPeriods) periodPU_->addItem(KVRLocalized(p.title), p.tag);
-  itemOfTag(periodPU_, -1)->setEnabled(false);  // reached through the date pickers
+  itemOfTag(periodPU_, KVRPeriodCustom)->setEnabled(false);  // reached through the date pickers
   connect(periodPU_, qOverload<int>(&QComboBox::activated), this, [this](int index) {
     const int tag = periodPU_->itemData(index).toInt();
-    if (controller_ && tag != -1) controller_->setSelectedPeriod(tag);
+    if (controller_ && tag != KVRPeriodCustom) controller_->setSelectedPeriod(tag);
   });
 
   startPicker_ = new QDateEdit;
