@@ -5,6 +5,7 @@
 #include <QLinearGradient>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPaintEngine>
 #include <QPainterPath>
 #include <algorithm>
 #include <functional>
@@ -38,9 +39,22 @@ QColor averageColor() { return QColor(232, 118, 38); }
 
 // Text with a soft white halo so that it stays readable over curves: the text
 // in white around it, then in its colour. Glyphs drawn as text come from the
-// glyph cache; outlining them as paths would cost a path per label.
-void drawHaloText(QPainter& p, const QPointF& baseline, const QString& text, const QColor& color) {
+// glyph cache; outlining them as paths would cost a path per label. On a page
+// of vectors, which should hold each text once, the halo is a plate under the
+// text (`plate`, the text's rectangle).
+void drawHaloText(QPainter& p, const QPointF& baseline, const QString& text, const QColor& color, bool vectors,
+                  const QRectF& plate) {
   p.save();
+  if (vectors) {
+    p.setRenderHint(QPainter::Antialiasing, true);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(255, 255, 255, 200));
+    p.drawRoundedRect(plate, 2, 2);
+    p.setPen(color);
+    p.drawText(baseline, text);
+    p.restore();
+    return;
+  }
   p.setPen(QColor(255, 255, 255, 200));
   for (const QPointF d : {QPointF(-1, 0), QPointF(1, 0), QPointF(0, -1), QPointF(0, 1), QPointF(-1, -1), QPointF(1, -1),
                           QPointF(-1, 1), QPointF(1, 1)})
@@ -214,7 +228,9 @@ struct KVRVortelyGraphView::Cache {
 void KVRVortelyGraphView::paintEvent(QPaintEvent*) {
   QPainter p(this);
   const uint64_t generation = dataSource_ ? dataSource_->answersGeneration() : 0;
-  if (generation == 0) {
+  // Printed (the paint recorded as vectors), the graph is drawn anew, never
+  // from the picture kept for the screen.
+  if (generation == 0 || paintsVectors(p)) {
     cache_.reset();
     render(p, QRectF(rect()));
     return;
@@ -282,7 +298,14 @@ void KVRVortelyGraphView::drawBody(QPainter& p, const QRectF& area, Frame* out, 
   }
   if (!layOutPlot(area, *out)) return;
   Frame& f = *out;
+  // A page of vectors (print) holds no translucent gradient: the area under
+  // a single curve is shaded in opaque colours, before the grid that shows
+  // through it on screen.
+  const bool vectors = paintsVectors(p);
+  const bool fillFirst = vectors && f.s.curves.size() == 1;
+
   drawPlotBackground(p, f);
+  if (fillFirst) drawCurves(p, f, CurvePart::fill, true);
   drawTicks(p, f);
   drawDateAxis(p, f);
   drawEvents(p, f);
@@ -291,15 +314,30 @@ void KVRVortelyGraphView::drawBody(QPainter& p, const QRectF& area, Frame* out, 
   // data source's range).
   p.save();
   p.setClipRect(f.plot.adjusted(-1, -f.topMargin + 2, 1, 1));
-  drawCurves(p, f);
+  drawCurves(p, f, fillFirst ? CurvePart::line : CurvePart::both, vectors);
   const std::vector<ValueLabel> labels = placeValueLabels(f);
   QString averageCaption;
   const QRectF averagePill = drawAverageLine(p, f, labels, &averageCaption);
-  drawValueLabels(p, f, labels, averagePill);
+  drawValueLabels(p, f, labels, averagePill, vectors);
   p.restore();  // clip
 
   drawAverageCaption(p, f, averagePill, averageCaption);
   drawLastDay(p, f);
+}
+
+bool KVRVortelyGraphView::paintsVectors(QPainter& p) {
+  const QPaintEngine* engine = p.paintEngine();
+  if (!engine) return false;
+  switch (engine->type()) {
+    case QPaintEngine::Picture:
+    case QPaintEngine::Pdf:
+    case QPaintEngine::SVG:
+    case QPaintEngine::MacPrinter:
+    case QPaintEngine::Windows:
+      return true;
+    default:
+      return false;
+  }
 }
 
 bool KVRVortelyGraphView::layOutPlot(const QRectF& area, Frame& f) {
@@ -448,8 +486,10 @@ void KVRVortelyGraphView::drawEvents(QPainter& p, const Frame& f) {
 }
 
 // The curves: the area under a single curve, shaded, then each line and,
-// when there is room, its points.
-void KVRVortelyGraphView::drawCurves(QPainter& p, const Frame& f) {
+// when there is room, its points. For a page of vectors the shade is in
+// opaque colours (the translucent ones over the plot's background) and each
+// line one path; the area alone is drawn clipped to the plot.
+void KVRVortelyGraphView::drawCurves(QPainter& p, const Frame& f, CurvePart part, bool vectors) {
   using namespace KVRGraphStyle;
   const KVRGraphSnapshot& s = f.s;
   const int n = s.numberOfPoints;
@@ -457,6 +497,12 @@ void KVRVortelyGraphView::drawCurves(QPainter& p, const Frame& f) {
   const double baselineValue = std::clamp(0.0, f.bottom, f.top);
   const bool single = s.curves.size() == 1;
   const bool dots = n > 0 && n <= 45 && f.inner.width() / std::max(1, n) >= 9;
+  const bool fills = part != CurvePart::line, lines = part != CurvePart::fill;
+  const bool opaqueFill = vectors;
+  if (part == CurvePart::fill) {
+    p.save();
+    p.setClipRect(plot.adjusted(-1, -f.topMargin + 2, 1, 1));
+  }
   for (const auto& curve : s.curves) {
     const int count = static_cast<int>(std::min<size_t>(curve.values.size(), n));
     if (count == 0) continue;
@@ -469,15 +515,27 @@ void KVRVortelyGraphView::drawCurves(QPainter& p, const Frame& f) {
       else
         line.lineTo(pt);
     }
-    if (single) {
+    if (single && fills) {
       QPainterPath fill = line;
       fill.lineTo(f.xOf(count - 1), f.yOf(baselineValue));
       fill.lineTo(f.xOf(0), f.yOf(baselineValue));
       fill.closeSubpath();
       QLinearGradient g(0, plot.top(), 0, plot.bottom());
       QColor a = color, b = color;
-      a.setAlphaF(0.32);
-      b.setAlphaF(0.04);
+      if (opaqueFill) {
+        const QColor ground = plotBackground();
+        auto over = [&](double alpha) {
+          const double k = alpha * color.alphaF();
+          return QColor::fromRgbF(float(color.redF() * k + ground.redF() * (1 - k)),
+                                  float(color.greenF() * k + ground.greenF() * (1 - k)),
+                                  float(color.blueF() * k + ground.blueF() * (1 - k)));
+        };
+        a = over(0.32);
+        b = over(0.04);
+      } else {
+        a.setAlphaF(0.32);
+        b.setAlphaF(0.04);
+      }
       g.setColorAt(0, a);
       g.setColorAt(1, b);
       p.setPen(Qt::NoPen);
@@ -488,13 +546,14 @@ void KVRVortelyGraphView::drawCurves(QPainter& p, const Frame& f) {
       p.drawPath(fill);
       p.setRenderHint(QPainter::Antialiasing, true);
     }
+    if (!lines) continue;
     p.setBrush(Qt::NoBrush);
     p.setPen(QPen(color.darker(single ? 112 : 100), single ? 2.2 : 1.8, Qt::SolidLine, Qt::RoundCap,
                   Qt::RoundJoin));
     // Segment by segment: with an opaque pen and round caps this covers the
     // very pixels the stroke of the whole path does (its round joins), at a
     // fraction of the cost of outlining a long path that folds on itself.
-    if (color.alpha() == 255 && count > 1) {
+    if (color.alpha() == 255 && count > 1 && !vectors) {
       std::vector<QLineF> segments;
       segments.reserve(size_t(count - 1));
       for (int i = 1; i < count; ++i)
@@ -510,6 +569,7 @@ void KVRVortelyGraphView::drawCurves(QPainter& p, const Frame& f) {
       for (int i = 0; i < count; ++i) p.drawEllipse(QPointF(f.xOf(i), f.yOf(curve.values[i])), 2.8, 2.8);
     }
   }
+  if (part == CurvePart::fill) p.restore();
 }
 
 // Value labels, highest values first, each where it overlaps no label already
@@ -626,11 +686,11 @@ QRectF KVRVortelyGraphView::drawAverageLine(QPainter& p, const Frame& f, const s
 // The value labels; those that the average caption still covers (no free
 // place was left) give way to it.
 void KVRVortelyGraphView::drawValueLabels(QPainter& p, Frame& f, const std::vector<ValueLabel>& labels,
-                                          const QRectF& averagePill) {
+                                          const QRectF& averagePill, bool vectors) {
   p.setFont(KVRGraphStyle::uiFont(8));
   for (const ValueLabel& l : labels) {
     if (!averagePill.isNull() && l.rect.intersects(averagePill)) continue;
-    drawHaloText(p, l.baseline, l.text, KVRGraphStyle::text());
+    drawHaloText(p, l.baseline, l.text, KVRGraphStyle::text(), vectors, l.rect);
     f.text.valueLabels.push_back(l.rect);
     f.text.valueLabelTexts.push_back(l.text);
   }
