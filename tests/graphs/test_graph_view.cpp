@@ -307,7 +307,22 @@ TEST(GraphView, RendersSampleCurves) {
   ds.range = {-20, 90};
   ds.median = 2147483648.0f;
   view.setShowValues(false);
-  saveRender(view.grab().toImage(), "graph_multi.png");
+  const QImage multi = view.grab().toImage();
+  saveRender(multi, "graph_multi.png");
+  // Each curve in its own colour, no value label, no average line (the
+  // median says none).
+  for (const QColor& curve : {QColor(196, 214, 10), QColor(52, 120, 246), QColor(230, 90, 120)}) {
+    bool seen = false;
+    for (int y = 0; y < multi.height() && !seen; ++y)
+      for (int x = 0; x < multi.width() && !seen; ++x) {
+        const QColor c(multi.pixel(x, y));
+        seen = std::abs(c.red() - curve.red()) < 12 && std::abs(c.green() - curve.green()) < 12 &&
+               std::abs(c.blue() - curve.blue()) < 12;
+      }
+    EXPECT_TRUE(seen) << curve.name().toStdString();
+  }
+  EXPECT_TRUE(view.lastTextLayout().valueLabels.empty());
+  EXPECT_TRUE(view.lastTextLayout().averageText.isEmpty());
 
   // A long daily range: labels and dots thin out.
   ds.points = 120;
@@ -320,6 +335,16 @@ TEST(GraphView, RendersSampleCurves) {
   view.setShowValues(true);
   view.setHoveredPoint(-1);
   saveRender(view.grab().toImage(), "graph_long.png");
+  // Dates on some days only, value labels on the peaks only, none over
+  // another.
+  const KVRGraphTextLayout& longRange = view.lastTextLayout();
+  EXPECT_GE(longRange.axisLabelPoints.size(), 3u);
+  EXPECT_LT(longRange.axisLabelPoints.size(), 30u);
+  EXPECT_GE(longRange.valueLabels.size(), 3u);
+  EXPECT_LT(longRange.valueLabels.size(), 40u);
+  for (size_t a = 0; a < longRange.valueLabels.size(); ++a)
+    for (size_t b = a + 1; b < longRange.valueLabels.size(); ++b)
+      EXPECT_FALSE(longRange.valueLabels[a].intersects(longRange.valueLabels[b]));
 }
 
 TEST(GraphView, PrintRenderPullsTheSameDataWithoutBubble) {
