@@ -70,7 +70,6 @@ void KVRPrintView::buildTopBand() {
   prLastWeekGraph_->setKindOfGraph(2);
   prLastWeekGraph_->setShowValues(true);
   prLastWeekGraph_->setDataSource(graphSource_.get());
-  prLastWeekGraph_->setProperty("printAsImage", true);
   graphBox->setContent(prLastWeekGraph_);
   topBand_->onResize = [this, graphBox](const QSize& s) {
     prPrintTitle_->setGeometry(0, 0, s.width(), 50);

@@ -161,31 +161,12 @@ bool KVRPrintViewBase::printTo(QPrinter& printer) {
   if (!painter.begin(&printer)) return false;
   beginPageInRect(printable);
   // One layout unit is half a point. The widgets are recorded first, so that
-  // the page keeps its text and lines as vectors (a widget rendered straight
-  // into a printer would be turned into a bitmap).
+  // the page keeps its charts, lines and texts as vectors (a widget rendered
+  // straight into a printer would be turned into a bitmap).
   QPicture picture;
   {
     QPainter recorder(&picture);
-    // Views drawn with translucent gradients, which a PDF page cannot hold,
-    // go onto the page as fine images instead (property "printAsImage").
-    std::vector<QWidget*> images;
-    for (QWidget* w : findChildren<QWidget*>())
-      if (w->property("printAsImage").toBool() && w->isVisibleTo(this)) images.push_back(w);
-    for (QWidget* w : images) w->setVisible(false);
     render(&recorder, QPoint(), QRegion(), QWidget::DrawChildren);
-    for (QWidget* w : images) {
-      w->setVisible(true);
-      constexpr qreal kImageScale = 4.0;
-      QImage img(w->size() * kImageScale, QImage::Format_ARGB32_Premultiplied);
-      img.setDevicePixelRatio(kImageScale);
-      img.fill(Qt::transparent);
-      {
-        QPainter ip(&img);
-        ip.setRenderHint(QPainter::Antialiasing);
-        w->render(&ip, QPoint(), QRegion(), QWidget::DrawChildren);
-      }
-      recorder.drawImage(QRectF(QPointF(w->mapTo(this, QPoint(0, 0))), QSizeF(w->size())), img);
-    }
   }
   const double scale = printer.resolution() / 72.0 * 0.5;
   painter.scale(scale, scale);
