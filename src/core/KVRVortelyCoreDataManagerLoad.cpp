@@ -1,6 +1,9 @@
-// The bulk load: every table of the file read into the context at open.
+// The bulk load: every table of the file read into the context at open, each
+// row through one reader whatever its source (a statement or the file's pages).
 #include "core/KVRVortelyCoreDataManagerImpl.h"
 
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 #include <thread>
@@ -10,20 +13,136 @@
 
 namespace {
 
-// Columns of dates: REAL milliseconds, NULL when there is no date.
-KVRDate dateColumn(sqlite3_stmt* s, int i) {
-  return sqlite3_column_type(s, i) == SQLITE_NULL ? KVRDate() : KVRDate(sqlite3_column_double(s, i));
+using Value = KVRTableFileReader::Value;
+
+// One row of a table, however it was read: its row id and the values of the
+// columns the reader asked for, in the order it asked them. A column the row
+// does not hold (written before the column was added) reads as NULL. Values
+// read as SQLite's column functions read them.
+class Row {
+ public:
+  Row(int64_t id, const Value* values, size_t count, const int* position)
+      : id_(id), values_(values), count_(count), position_(position) {}
+
+  int64_t id() const { return id_; }
+  const Value& operator[](int column) const {
+    static const Value null;
+    const int at = position_ ? position_[column] : column;
+    return at >= 0 && size_t(at) < count_ ? values_[at] : null;
+  }
+  // As sqlite3_column_int64: NULL 0, a real truncated within the 64-bit range.
+  int64_t integer(int column) const {
+    const Value& v = (*this)[column];
+    switch (v.kind) {
+      case Value::Integer: return v.i;
+      case Value::Real: return realToInteger(v.r);
+      case Value::Text: return realToInteger(std::strtod(std::string(v.bytes).c_str(), nullptr));
+      default: return 0;
+    }
+  }
+  // As sqlite3_column_double.
+  double real(int column) const {
+    const Value& v = (*this)[column];
+    switch (v.kind) {
+      case Value::Integer: return double(v.i);
+      case Value::Real: return v.r;
+      case Value::Text: return std::strtod(std::string(v.bytes).c_str(), nullptr);
+      default: return 0;
+    }
+  }
+  // Dates are REAL milliseconds, NULL when there is no date.
+  KVRDate date(int column) const {
+    return (*this)[column].kind == Value::Null ? KVRDate() : KVRDate(real(column));
+  }
+  // The text's UTF-8 bytes, up to its first NUL when asked; null: no text.
+  std::string_view bytes(int column, bool toNul = false) const {
+    const Value& v = (*this)[column];
+    if (v.kind != Value::Text && v.kind != Value::Blob) return std::string_view();
+    std::string_view t = v.bytes.data() ? v.bytes : std::string_view("", 0);
+    return toNul ? t.substr(0, t.find('\0')) : t;
+  }
+  bool isNull(int column) const { return (*this)[column].kind == Value::Null; }
+  QString text(int column) const {
+    if (isNull(column)) return QString();
+    const std::string_view t = bytes(column);
+    return QString::fromUtf8(t.data(), qsizetype(t.size()));
+  }
+  // A short text repeated over many rows, one shared copy per distinct value.
+  QString code(int column, StringInterner& strings) const {
+    if (isNull(column)) return QString();
+    const std::string_view t = bytes(column, true);
+    return strings.get(t.data(), t.size());
+  }
+  QByteArray blob(int column) const {
+    const std::string_view b = bytes(column);
+    return b.size() > 0 ? QByteArray(b.data(), qsizetype(b.size())) : QByteArray();
+  }
+
+ private:
+  static int64_t realToInteger(double r) {
+    if (std::isnan(r)) return 0;
+    if (r <= -9223372036854775808.0) return INT64_MIN;
+    if (r >= 9223372036854775808.0) return INT64_MAX;
+    return int64_t(r);
+  }
+  int64_t id_;
+  const Value* values_;
+  size_t count_;
+  const int* position_;
+};
+
+// Reads the rows of a table through SQLite, in row id order, handing each to
+// row(const Row&): "SELECT id, columns... FROM table", within [first, last]
+// when a range is given. Throws on failure.
+template <typename RowFn>
+void readTable(sqlite3* h, const char* table, const std::vector<const char*>& columns, RowFn&& row,
+               const std::pair<int64_t, int64_t>* range = nullptr) {
+  std::string sql = "SELECT id";
+  for (const char* c : columns) sql += std::string(", ") + c;
+  sql += std::string(" FROM ") + table;
+  if (range) sql += " WHERE id BETWEEN ? AND ?";
+  sql += " ORDER BY id";
+  sqlite3_stmt* q = nullptr;
+  if (sqlite3_prepare_v2(h, sql.c_str(), -1, &q, nullptr) != SQLITE_OK) throw SQLite::Exception(h, sqlite3_errcode(h));
+  std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> guard(q, &sqlite3_finalize);
+  if (range) {
+    sqlite3_bind_int64(q, 1, range->first);
+    sqlite3_bind_int64(q, 2, range->second);
+  }
+  std::vector<Value> values(columns.size());
+  int rc;
+  while ((rc = sqlite3_step(q)) == SQLITE_ROW) {
+    for (size_t c = 0; c < columns.size(); ++c) {
+      const int col = int(c) + 1;
+      Value& v = values[c];
+      v = Value();
+      switch (sqlite3_column_type(q, col)) {
+        case SQLITE_INTEGER: v.kind = Value::Integer, v.i = sqlite3_column_int64(q, col); break;
+        case SQLITE_FLOAT: v.kind = Value::Real, v.r = sqlite3_column_double(q, col); break;
+        case SQLITE_TEXT: {
+          const char* t = reinterpret_cast<const char*>(sqlite3_column_text(q, col));
+          v.kind = Value::Text;
+          v.bytes = std::string_view(t ? t : "", size_t(sqlite3_column_bytes(q, col)));
+          break;
+        }
+        case SQLITE_BLOB: {
+          const char* b = static_cast<const char*>(sqlite3_column_blob(q, col));
+          v.kind = Value::Blob;
+          v.bytes = std::string_view(b ? b : "", size_t(sqlite3_column_bytes(q, col)));
+          break;
+        }
+        default: break;
+      }
+    }
+    row(Row(sqlite3_column_int64(q, 0), values.data(), values.size(), nullptr));
+  }
+  if (rc != SQLITE_DONE) throw SQLite::Exception(h, rc);
 }
-QString textColumn(sqlite3_stmt* s, int i) {
-  const unsigned char* t = sqlite3_column_text(s, i);
-  if (!t) return QString();
-  return QString::fromUtf8(reinterpret_cast<const char*>(t), sqlite3_column_bytes(s, i));
-}
-QByteArray blobColumn(sqlite3_stmt* s, int i) {
-  const void* b = sqlite3_column_blob(s, i);
-  const int n = sqlite3_column_bytes(s, i);
-  return b && n > 0 ? QByteArray(static_cast<const char*>(b), n) : QByteArray();
-}
+
+// The columns of a report line, in the order its Row holds them.
+enum LineColumn { LProduct, LReport, LType, LSubType, LCount, LIncome, LCurrency, LCountry, LBegin, LEnd };
+const std::vector<const char*> kLineColumns = {"product_id", "report_id", "type",    "subType",   "count",
+                                               "income",     "currency",  "country", "beginDate", "endDate"};
 
 }  // namespace
 
@@ -47,123 +166,111 @@ void KVRVortelyCoreDataManager::Impl::load() {
       }
     }
   } endRead{*db};
-  auto prepare = [h](const char* sql) {
-    sqlite3_stmt* s = nullptr;
-    if (sqlite3_prepare_v2(h, sql, -1, &s, nullptr) != SQLITE_OK) throw SQLite::Exception(h, sqlite3_errcode(h));
-    return std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)>(s, &sqlite3_finalize);
-  };
-  // Runs a query and hands each of its rows to `row`.
-  auto eachRow = [&](const char* sql, const auto& row) {
-    auto s = prepare(sql);
-    int rc;
-    while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) row(s.get());
-    if (rc != SQLITE_DONE) throw SQLite::Exception(h, rc);
-  };
 
-  eachRow("SELECT id, name, developer, login, password, icon FROM StoreAccount ORDER BY id", [&](sqlite3_stmt* q) {
+  readTable(h, "StoreAccount", {"name", "developer", "login", "password", "icon"}, [&](const Row& q) {
     KVRStoreAccount* a = accountPool.create();
-    a->objectID = sqlite3_column_int64(q, 0);
-    a->name = textColumn(q, 1);
-    a->developer = textColumn(q, 2);
-    a->login = textColumn(q, 3);
-    a->password = textColumn(q, 4);
-    a->icon = blobColumn(q, 5);
+    a->objectID = q.id();
+    a->name = q.text(0);
+    a->developer = q.text(1);
+    a->login = q.text(2);
+    a->password = q.text(3);
+    a->icon = q.blob(4);
     accounts.push_back(a);
   });
   IdMap<KVRStoreAccount> accountById;
   accountById.build(accounts);
 
-  const char* productsQuery =
-      "SELECT id, account_id, idStore, name, category, bundleIdentifier, version, free, firstDate, lastDate,"
-      " iconData FROM Product ORDER BY id";
-  eachRow(productsQuery, [&](sqlite3_stmt* q) {
-    KVRVortelyManagedProduct* p = productPool.create();
-    p->objectID = sqlite3_column_int64(q, 0);
-    p->account = accountById.find(sqlite3_column_int64(q, 1));
-    p->idStore = sqlite3_column_int64(q, 2);
-    p->name = textColumn(q, 3);
-    p->category = strings.get(reinterpret_cast<const char*>(sqlite3_column_text(q, 4)));
-    p->bundleIdentifier = textColumn(q, 5);
-    p->version = textColumn(q, 6);
-    p->free = sqlite3_column_int(q, 7) != 0;
-    p->firstDate = dateColumn(q, 8);
-    p->lastDate = dateColumn(q, 9);
-    p->iconData = blobColumn(q, 10);
-    if (p->account) p->account->products.push_back(p);
-    products.push_back(p);
-  });
+  readTable(h, "Product",
+            {"account_id", "idStore", "name", "category", "bundleIdentifier", "version", "free", "firstDate",
+             "lastDate", "iconData"},
+            [&](const Row& q) {
+              KVRVortelyManagedProduct* p = productPool.create();
+              p->objectID = q.id();
+              p->account = accountById.find(q.integer(0));
+              p->idStore = q.integer(1);
+              p->name = q.text(2);
+              p->category = q.code(3, strings);
+              p->bundleIdentifier = q.text(4);
+              p->version = q.text(5);
+              p->free = int(q.integer(6)) != 0;
+              p->firstDate = q.date(7);
+              p->lastDate = q.date(8);
+              p->iconData = q.blob(9);
+              if (p->account) p->account->products.push_back(p);
+              products.push_back(p);
+            });
   IdMap<KVRVortelyManagedProduct> productById;
   productById.build(products);
 
-  const char* reportsQuery =
-      "SELECT id, account_id, filename, type, beginDate, endDate, status, pointedIncome, pointedDate,"
-      " pointedAccount FROM Report ORDER BY id";
-  eachRow(reportsQuery, [&](sqlite3_stmt* q) {
-    KVRReport* r = reportPool.create();
-    r->objectID = sqlite3_column_int64(q, 0);
-    r->account = accountById.find(sqlite3_column_int64(q, 1));
-    r->filename = textColumn(q, 2);
-    r->type = sqlite3_column_int(q, 3);
-    r->beginDate = dateColumn(q, 4);
-    r->endDate = dateColumn(q, 5);
-    r->status = sqlite3_column_int(q, 6);
-    r->pointedIncome = float(sqlite3_column_double(q, 7));
-    r->pointedDate = dateColumn(q, 8);
-    r->pointedAccount = strings.get(reinterpret_cast<const char*>(sqlite3_column_text(q, 9)));
-    reports.push_back(r);
-  });
+  readTable(h, "Report",
+            {"account_id", "filename", "type", "beginDate", "endDate", "status", "pointedIncome", "pointedDate",
+             "pointedAccount"},
+            [&](const Row& q) {
+              KVRReport* r = reportPool.create();
+              r->objectID = q.id();
+              r->account = accountById.find(q.integer(0));
+              r->filename = q.text(1);
+              r->type = int(q.integer(2));
+              r->beginDate = q.date(3);
+              r->endDate = q.date(4);
+              r->status = int(q.integer(5));
+              r->pointedIncome = float(q.real(6));
+              r->pointedDate = q.date(7);
+              r->pointedAccount = q.code(8, strings);
+              reports.push_back(r);
+            });
   IdMap<KVRReport> reportById;
   reportById.build(reports);
 
   loadEntries(productById, reportById);
 
-  const char* adLinesQuery =
-      "SELECT id, product_id, report_id, date, country, revenue, requests, impressions, fillRate, ctr, eCPM"
-      " FROM iAdReportEntry";
-  eachRow(adLinesQuery, [&](sqlite3_stmt* q) {
-    KVRiAdReportEntry* e = iAdPool.create();
-    e->objectID = sqlite3_column_int64(q, 0);
-    e->product = productById.find(sqlite3_column_int64(q, 1));
-    e->report = reportById.find(sqlite3_column_int64(q, 2));
-    e->date = dateColumn(q, 3);
-    e->country = strings.get(reinterpret_cast<const char*>(sqlite3_column_text(q, 4)));
-    e->revenue = float(sqlite3_column_double(q, 5));
-    e->requests = float(sqlite3_column_double(q, 6));
-    e->impressions = float(sqlite3_column_double(q, 7));
-    e->fillRate = float(sqlite3_column_double(q, 8));
-    e->ctr = float(sqlite3_column_double(q, 9));
-    e->eCPM = float(sqlite3_column_double(q, 10));
-    if (e->product) e->product->iAdEntries.push_back(e);
-  });
+  readTable(h, "iAdReportEntry",
+            {"product_id", "report_id", "date", "country", "revenue", "requests", "impressions", "fillRate", "ctr",
+             "eCPM"},
+            [&](const Row& q) {
+              KVRiAdReportEntry* e = iAdPool.create();
+              e->objectID = q.id();
+              e->product = productById.find(q.integer(0));
+              e->report = reportById.find(q.integer(1));
+              e->date = q.date(2);
+              e->country = q.code(3, strings);
+              e->revenue = float(q.real(4));
+              e->requests = float(q.real(5));
+              e->impressions = float(q.real(6));
+              e->fillRate = float(q.real(7));
+              e->ctr = float(q.real(8));
+              e->eCPM = float(q.real(9));
+              if (e->product) e->product->iAdEntries.push_back(e);
+            });
 
-  eachRow("SELECT id, product_id, country, stars, allVersions, count, newCount FROM Rating", [&](sqlite3_stmt* q) {
+  readTable(h, "Rating", {"product_id", "country", "stars", "allVersions", "count", "newCount"}, [&](const Row& q) {
     KVRRating* r = ratingPool.create();
-    r->objectID = sqlite3_column_int64(q, 0);
-    r->product = productById.find(sqlite3_column_int64(q, 1));
-    r->country = strings.get(reinterpret_cast<const char*>(sqlite3_column_text(q, 2)));
-    r->stars = sqlite3_column_int(q, 3);
-    r->allVersions = sqlite3_column_int(q, 4) != 0;
-    r->count = sqlite3_column_int(q, 5);
-    r->newCount = sqlite3_column_int(q, 6);
+    r->objectID = q.id();
+    r->product = productById.find(q.integer(0));
+    r->country = q.code(1, strings);
+    r->stars = int(q.integer(2));
+    r->allVersions = int(q.integer(3)) != 0;
+    r->count = int(q.integer(4));
+    r->newCount = int(q.integer(5));
     if (r->product) r->product->ratings.push_back(r);
   });
 
-  eachRow("SELECT id, product_id, name, value FROM Cost", [&](sqlite3_stmt* q) {
+  readTable(h, "Cost", {"product_id", "name", "value"}, [&](const Row& q) {
     KVRCost* c = costPool.create();
-    c->objectID = sqlite3_column_int64(q, 0);
-    c->product = productById.find(sqlite3_column_int64(q, 1));
-    c->name = textColumn(q, 2);
-    c->value = sqlite3_column_double(q, 3);
+    c->objectID = q.id();
+    c->product = productById.find(q.integer(0));
+    c->name = q.text(1);
+    c->value = q.real(2);
     if (c->product) c->product->costs.push_back(c);
   });
 
-  eachRow("SELECT id, product_id, name, cost, royalties FROM Partner", [&](sqlite3_stmt* q) {
+  readTable(h, "Partner", {"product_id", "name", "cost", "royalties"}, [&](const Row& q) {
     KVRPartner* p = partnerPool.create();
-    p->objectID = sqlite3_column_int64(q, 0);
-    p->product = productById.find(sqlite3_column_int64(q, 1));
-    p->name = textColumn(q, 2);
-    p->cost = sqlite3_column_double(q, 3);
-    p->royalties = sqlite3_column_double(q, 4);
+    p->objectID = q.id();
+    p->product = productById.find(q.integer(0));
+    p->name = q.text(1);
+    p->cost = q.real(2);
+    p->royalties = q.real(3);
     if (p->product) p->product->partners.push_back(p);
   });
 }
@@ -198,49 +305,38 @@ struct LinePart {
   }
 };
 
-// One line's values, as both readers give them. Texts are UTF-8, up to their
-// first NUL (as SQLite's C text reads); null: no text.
-struct LineValues {
-  int64_t id = 0, productId = 0, reportId = 0;
-  int type = 0, subType = 0, count = 0, income = 0;
-  const char* currency = nullptr;
-  size_t currencySize = 0;
-  const char* country = nullptr;
-  size_t countrySize = 0;
-  KVRDate beginDate, endDate;
-};
-
 }  // namespace
 
 // Makes one line in a part.
 template <typename ProductMap, typename ReportMap>
-static void makeLine(LinePart& part, const LineValues& v, const ProductMap& productById, const ReportMap& reportById) {
+static void makeLine(LinePart& part, const Row& q, const ProductMap& productById, const ReportMap& reportById) {
   KVRReportEntry* e = part.pool->create();
-  e->objectID = v.id;
-  if (v.productId != part.lastProductId) {
+  e->objectID = q.id();
+  const int64_t productId = q.integer(LProduct), reportId = q.integer(LReport);
+  if (productId != part.lastProductId) {
     if (part.productRun && part.lastProduct) part.productLines[part.lastProduct] += part.productRun;
     part.productRun = 0;
-    part.lastProductId = v.productId;
-    part.lastProduct = productById.find(v.productId);
+    part.lastProductId = productId;
+    part.lastProduct = productById.find(productId);
   }
-  if (v.reportId != part.lastReportId) {
+  if (reportId != part.lastReportId) {
     if (part.reportRun && part.lastReport) part.reportLines[part.lastReport] += part.reportRun;
     part.reportRun = 0;
-    part.lastReportId = v.reportId;
-    part.lastReport = reportById.find(v.reportId);
+    part.lastReportId = reportId;
+    part.lastReport = reportById.find(reportId);
   }
   ++part.productRun;
   ++part.reportRun;
   e->product = part.lastProduct;
   e->report = part.lastReport;
-  e->type = v.type;
-  e->subType = v.subType;
-  e->count = v.count;
-  e->income = v.income;
-  e->currency = part.strings.get(v.currency, v.currencySize);
-  e->country = part.strings.get(v.country, v.countrySize);
-  e->beginDate = v.beginDate;
-  e->endDate = v.endDate;
+  e->type = int(q.integer(LType));
+  e->subType = int(q.integer(LSubType));
+  e->count = int(q.integer(LCount));
+  e->income = int(q.integer(LIncome));
+  e->currency = q.code(LCurrency, part.strings);
+  e->country = q.code(LCountry, part.strings);
+  e->beginDate = q.date(LBegin);
+  e->endDate = q.date(LEnd);
 }
 
 void KVRVortelyCoreDataManager::Impl::loadEntries(const IdMap<KVRVortelyManagedProduct>& productById,
@@ -255,10 +351,8 @@ void KVRVortelyCoreDataManager::Impl::loadEntries(const IdMap<KVRVortelyManagedP
   std::string why;
   auto readFromPages = [&]() -> bool {
     // Where each column lies in a row; the id is the rowid.
-    static const char* const kColumns[] = {"product_id", "report_id", "type", "subType", "count",
-                                           "income", "currency", "country", "beginDate", "endDate"};
-    int position[10];
-    std::fill(std::begin(position), std::end(position), -1);
+    const size_t wanted = kLineColumns.size();
+    std::vector<int> position(wanted, -1);
     int columns = 0;
     bool rowidKey = false;
     {
@@ -268,11 +362,11 @@ void KVRVortelyCoreDataManager::Impl::loadEntries(const IdMap<KVRVortelyManagedP
         const int cid = q.getColumn(0).getInt();
         columns = std::max(columns, cid + 1);
         if (name == "id") rowidKey = q.getColumn(5).getInt() == 1 && q.getColumn(2).getString() == "INTEGER";
-        for (int c = 0; c < 10; ++c)
-          if (name == kColumns[c]) position[c] = cid;
+        for (size_t c = 0; c < wanted; ++c)
+          if (name == kLineColumns[c]) position[c] = cid;
       }
     }
-    if (!rowidKey || std::find(std::begin(position), std::end(position), -1) != std::end(position))
+    if (!rowidKey || std::find(position.begin(), position.end(), -1) != position.end())
       return why = "unexpected columns", false;
     uint32_t root = 0;
     {
@@ -288,50 +382,12 @@ void KVRVortelyCoreDataManager::Impl::loadEntries(const IdMap<KVRVortelyManagedP
     parts.resize(n);
     auto read = [&](size_t i) {
       LinePart& part = parts[i];
-      LineValues v;
       std::string partWhy;
-      using Value = KVRTableFileReader::Value;
-      // Integer columns read as sqlite3_column_int would: NULL or missing 0.
-      auto integer = [](const Value* vals, size_t count, int col, int64_t* out) {
-        if (size_t(col) >= count || vals[col].kind == Value::Null) return *out = 0, true;
-        if (vals[col].kind != Value::Integer) return false;
-        *out = vals[col].i;
-        return true;
-      };
-      auto date = [](const Value* vals, size_t count, int col, KVRDate* out) {
-        if (size_t(col) >= count || vals[col].kind == Value::Null) return *out = KVRDate(), true;
-        if (vals[col].kind == Value::Real) return *out = KVRDate(vals[col].r), true;
-        if (vals[col].kind == Value::Integer) return *out = KVRDate(double(vals[col].i)), true;
-        return false;
-      };
-      auto text = [](const Value* vals, size_t count, int col, const char** p, size_t* len) {
-        if (size_t(col) >= count || vals[col].kind == Value::Null) return *p = nullptr, *len = 0, true;
-        if (vals[col].kind != Value::Text) return false;
-        std::string_view t = vals[col].bytes;
-        t = t.substr(0, t.find('\0'));
-        *p = t.data();
-        *len = t.size();
-        return true;
-      };
       const size_t first = leaves.size() * i / n, last = leaves.size() * (i + 1) / n;
       const bool ok = reader->readRows(
           leaves, first, last, size_t(columns),
           [&](int64_t rowid, const Value* vals, size_t count) {
-            int64_t x[6];
-            for (int c = 0; c < 6; ++c)
-              if (!integer(vals, count, position[c], &x[c])) return false;
-            v.id = rowid;
-            v.productId = x[0];
-            v.reportId = x[1];
-            v.type = int(x[2]);
-            v.subType = int(x[3]);
-            v.count = int(x[4]);
-            v.income = int(x[5]);
-            if (!text(vals, count, position[6], &v.currency, &v.currencySize) ||
-                !text(vals, count, position[7], &v.country, &v.countrySize) ||
-                !date(vals, count, position[8], &v.beginDate) || !date(vals, count, position[9], &v.endDate))
-              return false;
-            makeLine(part, v, productById, reportById);
+            makeLine(part, Row(rowid, vals, count, position.data()), productById, reportById);
             return true;
           },
           &partWhy);
@@ -366,35 +422,10 @@ void KVRVortelyCoreDataManager::Impl::loadEntries(const IdMap<KVRVortelyManagedP
     parts.resize(n);
     auto read = [&](size_t i, sqlite3* h) {
       LinePart& part = parts[i];
-      sqlite3_stmt* q = nullptr;
-      const char* sql =
-          "SELECT id, product_id, report_id, type, subType, count, income, currency, country, beginDate, endDate"
-          " FROM ReportEntry WHERE id BETWEEN ? AND ?";
-      if (sqlite3_prepare_v2(h, sql, -1, &q, nullptr) != SQLITE_OK) throw SQLite::Exception(h, sqlite3_errcode(h));
-      std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> guard(q, &sqlite3_finalize);
-      sqlite3_bind_int64(q, 1, minId + rows * int64_t(i) / int64_t(n));
-      sqlite3_bind_int64(q, 2, minId + rows * int64_t(i + 1) / int64_t(n) - 1);
-      LineValues v;
-      auto textOf = [q](int col, const char** p, size_t* len) {
-        *p = reinterpret_cast<const char*>(sqlite3_column_text(q, col));
-        *len = *p ? std::strlen(*p) : 0;
-      };
-      int rc;
-      while ((rc = sqlite3_step(q)) == SQLITE_ROW) {
-        v.id = sqlite3_column_int64(q, 0);
-        v.productId = sqlite3_column_int64(q, 1);
-        v.reportId = sqlite3_column_int64(q, 2);
-        v.type = sqlite3_column_int(q, 3);
-        v.subType = sqlite3_column_int(q, 4);
-        v.count = sqlite3_column_int(q, 5);
-        v.income = sqlite3_column_int(q, 6);
-        textOf(7, &v.currency, &v.currencySize);
-        textOf(8, &v.country, &v.countrySize);
-        v.beginDate = dateColumn(q, 9);
-        v.endDate = dateColumn(q, 10);
-        makeLine(part, v, productById, reportById);
-      }
-      if (rc != SQLITE_DONE) throw SQLite::Exception(h, rc);
+      const std::pair<int64_t, int64_t> range(minId + rows * int64_t(i) / int64_t(n),
+                                              minId + rows * int64_t(i + 1) / int64_t(n) - 1);
+      readTable(
+          h, "ReportEntry", kLineColumns, [&](const Row& q) { makeLine(part, q, productById, reportById); }, &range);
       part.flushRuns();
     };
     std::vector<std::thread> threads;
