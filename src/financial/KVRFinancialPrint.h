@@ -4,7 +4,8 @@
 // grid of the three months with their totals (first graph box), the bar chart
 // of the year's income per region (second graph box), then the selected
 // cell's details, its monthly trend and the year totals by region (the three
-// table boxes). The figures are the screen's own records.
+// table boxes). The figures are the screen's own records. Below, the pieces
+// of the page that draw them: the grid, a box of text lines, the year totals.
 #include <QString>
 #include <QStringList>
 #include <QWidget>

@@ -1,9 +1,10 @@
 #pragma once
 // The shared part of the print layouts. A print layout is a widget whose
 // coordinates are twice the printable area: it is printed at half scale into
-// a printer built from the shared print information. The boxes are placed by
-// the layouts' geometry (KVRPrintLayouts.h) at the start of the document, and
-// for the overview again at every page.
+// a printer built from the shared print information, recorded first so that
+// the page keeps every view as vectors. The boxes are placed by the layouts'
+// geometry (KVRPrintLayouts.h) at the start of the document, and for the
+// overview again at every page.
 #include <QLabel>
 #include <QSizeF>
 #include <QWidget>
