@@ -39,17 +39,11 @@ QColor averageColor() { return QColor(232, 118, 38); }
 
 // Text with a soft white halo so that it stays readable over curves: the text
 // in white around it, then in its colour. Glyphs drawn as text come from the
-// glyph cache; outlining them as paths would cost a path per label. On a page
-// of vectors, which should hold each text once, the halo is a plate under the
-// text (`plate`, the text's rectangle).
-void drawHaloText(QPainter& p, const QPointF& baseline, const QString& text, const QColor& color, bool vectors,
-                  const QRectF& plate) {
+// glyph cache; outlining them as paths would cost a path per label. A page of
+// vectors holds each text once: its halo is a plate laid before the curves.
+void drawHaloText(QPainter& p, const QPointF& baseline, const QString& text, const QColor& color, bool vectors) {
   p.save();
   if (vectors) {
-    p.setRenderHint(QPainter::Antialiasing, true);
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(255, 255, 255, 200));
-    p.drawRoundedRect(plate, 2, 2);
     p.setPen(color);
     p.drawText(baseline, text);
     p.restore();
@@ -311,13 +305,16 @@ void KVRVortelyGraphView::drawBody(QPainter& p, const QRectF& area, Frame* out, 
   drawEvents(p, f);
 
   // Curves and their value labels, clipped to the plot (values may leave the
-  // data source's range).
+  // data source's range). On paper the labels' halo is a plate under them,
+  // laid before the curves so that these stay whole.
   p.save();
   p.setClipRect(f.plot.adjusted(-1, -f.topMargin + 2, 1, 1));
-  drawCurves(p, f, fillFirst ? CurvePart::line : CurvePart::both, vectors);
   const std::vector<ValueLabel> labels = placeValueLabels(f);
   QString averageCaption;
-  const QRectF averagePill = drawAverageLine(p, f, labels, &averageCaption);
+  const QRectF averagePill = placeAverageCaption(f, labels, &averageCaption);
+  if (vectors) drawValuePlates(p, labels, averagePill);
+  drawCurves(p, f, fillFirst ? CurvePart::line : CurvePart::both, vectors);
+  drawAverageLine(p, f);
   drawValueLabels(p, f, labels, averagePill, vectors);
   p.restore();  // clip
 
@@ -631,21 +628,35 @@ std::vector<KVRVortelyGraphView::ValueLabel> KVRVortelyGraphView::placeValueLabe
   return labels;
 }
 
-// The average line; its caption goes where it covers no value label (and,
-// when there is such a place, no point of the curves). The caption's place,
-// null when the line is off the plot or there is none.
-QRectF KVRVortelyGraphView::drawAverageLine(QPainter& p, const Frame& f, const std::vector<ValueLabel>& labels,
-                                            QString* caption) {
+// Where the average line goes, none when there is no average or it is off
+// the plot.
+std::optional<qreal> KVRVortelyGraphView::averageY(const Frame& f) {
+  if (!f.s.averageValue) return std::nullopt;
+  const qreal y = f.yOf(*f.s.averageValue);
+  if (y < f.plot.top() - 1 || y > f.plot.bottom() + 1) return std::nullopt;
+  return y;
+}
+
+void KVRVortelyGraphView::drawAverageLine(QPainter& p, const Frame& f) {
+  const std::optional<qreal> y = averageY(f);
+  if (!y) return;
+  p.setPen(QPen(averageColor(), 1.2, Qt::DashLine));
+  p.drawLine(QPointF(f.plot.left(), *y), QPointF(f.plot.right(), *y));
+}
+
+// The average line's caption goes where it covers no value label (and, when
+// there is such a place, no point of the curves). Its place, null when there
+// is no line.
+QRectF KVRVortelyGraphView::placeAverageCaption(const Frame& f, const std::vector<ValueLabel>& labels,
+                                                QString* caption) {
   using namespace KVRGraphStyle;
   const KVRGraphSnapshot& s = f.s;
-  if (!s.averageValue) return QRectF();
+  const std::optional<qreal> averageLine = averageY(f);
+  if (!averageLine) return QRectF();
   const int n = s.numberOfPoints;
   const QRectF &plot = f.plot, &area = f.area;
   const double avg = *s.averageValue;
-  const qreal y = f.yOf(avg);
-  if (y < plot.top() - 1 || y > plot.bottom() + 1) return QRectF();
-  p.setPen(QPen(averageColor(), 1.2, Qt::DashLine));
-  p.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
+  const qreal y = *averageLine;
   *caption = KVRApplyValueFormat(KVRLocalized("Average value: %@"), valueText(s.valueLabelFormat, avg, s.wholeMoney));
   const QFontMetricsF cfm(uiFont(8, true));
   const qreal w = cfm.horizontalAdvance(*caption) + 12, h = 15;
@@ -683,6 +694,18 @@ QRectF KVRVortelyGraphView::drawAverageLine(QPainter& p, const Frame& f, const s
   return pick(true).value_or(pick(false).value_or(candidates.front()));
 }
 
+// The plates under the value labels on a page of vectors (their halo).
+void KVRVortelyGraphView::drawValuePlates(QPainter& p, const std::vector<ValueLabel>& labels,
+                                          const QRectF& averagePill) {
+  p.save();
+  p.setRenderHint(QPainter::Antialiasing, true);
+  p.setPen(Qt::NoPen);
+  p.setBrush(QColor(255, 255, 255, 200));
+  for (const ValueLabel& l : labels)
+    if (averagePill.isNull() || !l.rect.intersects(averagePill)) p.drawRoundedRect(l.rect, 2, 2);
+  p.restore();
+}
+
 // The value labels; those that the average caption still covers (no free
 // place was left) give way to it.
 void KVRVortelyGraphView::drawValueLabels(QPainter& p, Frame& f, const std::vector<ValueLabel>& labels,
@@ -690,7 +713,7 @@ void KVRVortelyGraphView::drawValueLabels(QPainter& p, Frame& f, const std::vect
   p.setFont(KVRGraphStyle::uiFont(8));
   for (const ValueLabel& l : labels) {
     if (!averagePill.isNull() && l.rect.intersects(averagePill)) continue;
-    drawHaloText(p, l.baseline, l.text, KVRGraphStyle::text(), vectors, l.rect);
+    drawHaloText(p, l.baseline, l.text, KVRGraphStyle::text(), vectors);
     f.text.valueLabels.push_back(l.rect);
     f.text.valueLabelTexts.push_back(l.text);
   }

@@ -111,10 +111,12 @@ class KVRVortelyGraphView : public QWidget {
   static void drawTicks(QPainter& painter, const Frame& frame);
   void drawDateAxis(QPainter& painter, Frame& frame);
   static void drawEvents(QPainter& painter, const Frame& frame);
-  static void drawCurves(QPainter& painter, const Frame& frame, CurvePart part, bool vectors);
   std::vector<ValueLabel> placeValueLabels(const Frame& frame) const;
-  static QRectF drawAverageLine(QPainter& painter, const Frame& frame, const std::vector<ValueLabel>& labels,
-                                QString* caption);
+  static std::optional<qreal> averageY(const Frame& frame);
+  static QRectF placeAverageCaption(const Frame& frame, const std::vector<ValueLabel>& labels, QString* caption);
+  static void drawValuePlates(QPainter& painter, const std::vector<ValueLabel>& labels, const QRectF& averagePill);
+  static void drawCurves(QPainter& painter, const Frame& frame, CurvePart part, bool vectors);
+  static void drawAverageLine(QPainter& painter, const Frame& frame);
   static void drawValueLabels(QPainter& painter, Frame& frame, const std::vector<ValueLabel>& labels,
                               const QRectF& averagePill, bool vectors);
   static void drawAverageCaption(QPainter& painter, Frame& frame, const QRectF& pill, const QString& caption);
