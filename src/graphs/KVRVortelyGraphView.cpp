@@ -304,17 +304,21 @@ void KVRVortelyGraphView::drawBody(QPainter& p, const QRectF& area, Frame* out, 
   drawDateAxis(p, f);
   drawEvents(p, f);
 
-  // Curves and their value labels, clipped to the plot (values may leave the
-  // data source's range). On paper the labels' halo is a plate under them,
-  // laid before the curves so that these stay whole.
+  // Curves, the average line and the value labels, clipped to the plot
+  // (values may leave the data source's range). On paper the labels' halo is
+  // a plate under them, laid over the average line and under the curves, so
+  // that these stay whole.
   p.save();
   p.setClipRect(f.plot.adjusted(-1, -f.topMargin + 2, 1, 1));
   const std::vector<ValueLabel> labels = placeValueLabels(f);
   QString averageCaption;
   const QRectF averagePill = placeAverageCaption(f, labels, &averageCaption);
-  if (vectors) drawValuePlates(p, labels, averagePill);
+  if (vectors) {
+    drawAverageLine(p, f);
+    drawValuePlates(p, labels, averagePill);
+  }
   drawCurves(p, f, fillFirst ? CurvePart::line : CurvePart::both, vectors);
-  drawAverageLine(p, f);
+  if (!vectors) drawAverageLine(p, f);
   drawValueLabels(p, f, labels, averagePill, vectors);
   p.restore();  // clip
 
