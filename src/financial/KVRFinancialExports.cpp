@@ -202,14 +202,12 @@ QString KVRFinancialExportResult::text() const {
   const QString where = QDir::toNativeSeparators(folder);
   if (!nothing.isEmpty()) parts << nothing;
   else if (written.isEmpty() && failed.empty()) parts << KVRLocalized("No file was written into “%1”.").arg(where);
-  if (!written.isEmpty()) {
-    QStringList names;
-    for (const QString& n : written) names << QStringLiteral("“%1”").arg(n);
-    parts << (written.size() == 1 ? KVRLocalized("%1 was written into “%2”.").arg(names.front(), where)
-                                  : KVRLocalized("%1 files were written into “%2”: %3.")
-                                        .arg(written.size())
-                                        .arg(where, names.join(QStringLiteral(", "))));
-  }
+  // What was written is a count and a folder; only what was left out or
+  // failed is named.
+  if (!written.isEmpty())
+    parts << (written.size() == 1 ? KVRLocalized("1 file was written into “%1”.").arg(where)
+                                  : KVRLocalized("%1 files were written into “%2”.")
+                                        .arg(KVRFinancialDecimalText(double(written.size())), where));
   auto list = [](const std::vector<KVRExportItem>& items) {
     QStringList lines;
     for (const KVRExportItem& i : items) lines << QStringLiteral("• “%1”: %2").arg(shownName(i.name), i.reason);
