@@ -106,16 +106,27 @@ class Readers {
   std::vector<std::unique_ptr<icu::DecimalFormat>> formats_;
 };
 
-// The text without one currency symbol before or after the number (a minus
-// sign may stand before the symbol: "-$5").
+// A currency code: three capital letters ("EUR"; the amounts of a currency
+// without symbol are written with its code).
+bool isCurrencyCode(QStringView s) {
+  return s.size() == 3 && std::all_of(s.begin(), s.end(), [](QChar c) { return c >= u'A' && c <= u'Z'; });
+}
+
+// The text without one currency symbol or code before or after the number
+// (a minus sign may stand before the symbol: "-$5").
 QString withoutCurrencySymbol(const QString& text) {
   const bool signFirst = !text.isEmpty() && isMinus(text.front());
+  const QStringView afterSign = QStringView(text).mid(signFirst ? 1 : 0);
+  auto take = [&](QStringView rest, qsizetype from, qsizetype length) {
+    const QString number = (from == 0 ? rest.mid(length) : rest.left(from)).trimmed().toString();
+    return signFirst ? text.front() + number : number;
+  };
   for (const QString& symbol : symbolsLongestFirst()) {
-    if (signFirst && QStringView(text).mid(1).startsWith(symbol))
-      return text.front() + QStringView(text).mid(1 + symbol.size()).trimmed().toString();
-    if (text.startsWith(symbol)) return QStringView(text).mid(symbol.size()).trimmed().toString();
-    if (text.endsWith(symbol)) return QStringView(text).chopped(symbol.size()).trimmed().toString();
+    if (afterSign.startsWith(symbol)) return take(afterSign, 0, symbol.size());
+    if (afterSign.endsWith(symbol)) return take(afterSign, afterSign.size() - symbol.size(), symbol.size());
   }
+  if (afterSign.size() > 3 && isCurrencyCode(afterSign.left(3))) return take(afterSign, 0, 3);
+  if (afterSign.size() > 3 && isCurrencyCode(afterSign.right(3))) return take(afterSign, afterSign.size() - 3, 3);
   return text;
 }
 

@@ -5,9 +5,9 @@
 //
 // The whole text is one number of the locale, or it is refused:
 //  - blanks (the no-break and narrow no-break spaces included) at both ends
-//    are ignored, and so is one currency symbol of the currency table before
-//    or after the number (money only), the longer symbols first, so that
-//    "CA$" goes whole;
+//    are ignored, and so is one currency symbol of the currency table or one
+//    currency code ("EUR") before or after the number (money only), the
+//    longer symbols first, so that "CA$" goes whole;
 //  - the number is read with the locale's own decimal and grouping
 //    separators (those of money too, where the locale sets them apart),
 //    groups where the locale puts them: "1,234.56" in English, "1.234,56" in

@@ -30,6 +30,8 @@ TEST(AmountText, TheWholeTextIsOneNumberOfTheLocale) {
            {"1’234.50", "de_CH", 1234.5},
            {"CA$1,000.00", "en_US", 1000.0},     // the longer symbol goes whole
            {"-$5", "en_US", -5.0},
+           {"EUR 1,234.56", "en_US", 1234.56},   // or its code
+           {"1,234.00 XYZ", "en_US", 1234.0},
            {"12,34,567.25", "hi_IN", 1234567.25},
        }) {
     const KVRAmountReading r = read(QString::fromUtf8(a.text), a.locale);
