@@ -327,6 +327,7 @@ KVRVortelyFinancialsController::KVRVortelyFinancialsController(QWidget* parent, 
   header->setHighlightSections(false);
   header->setSectionResizeMode(QHeaderView::Interactive);
   header->setSectionResizeMode(ProductColumn, QHeaderView::Stretch);
+  header->setSectionResizeMode(TypeColumn, QHeaderView::Stretch);  // "In-App Purchase" where there is room
   header->setMinimumSectionSize(40);
   {
     // As wide as a date range of the locale.
