@@ -323,6 +323,23 @@ const QByteArray kYearlyPaid =
 
 }  // namespace
 
+// The notice of a long export: a count, the folder, and the names of what
+// was left out or not written, cut short after ten.
+TEST(FinancialExportNotice, ACountAndTheFolderAndOnlyWhatWasLeftOut) {
+  KVRFinancialExportResult r;
+  r.folder = QStringLiteral("/tmp/out");
+  for (int i = 0; i < 51; ++i) r.written << QStringLiteral("report%1.txt").arg(i);
+  for (int i = 0; i < 12; ++i) r.skipped.push_back({QStringLiteral("gone%1.txt").arg(i), QStringLiteral("missing")});
+  const QString text = r.text();
+  EXPECT_TRUE(text.startsWith("51 files were written into “" + QDir::toNativeSeparators("/tmp/out") + "”.\n\nLeft out:\n"))
+      << text.toStdString();
+  EXPECT_FALSE(text.contains("report"));
+  EXPECT_TRUE(text.contains("• “gone9.txt”: missing\n• and 2 more"));
+  EXPECT_FALSE(text.contains("gone10.txt"));
+  r.skipped.pop_back();  // eleven: the last is named rather than counted
+  EXPECT_TRUE(r.text().endsWith("• “gone10.txt”: missing"));
+}
+
 TEST_F(FinancialExportsTest, YearlyArchiveByteForByte) {
   const KVRFinancialStatement st = yearlyStatement();
   // Every product, an account selected: the payments where a month has them.
