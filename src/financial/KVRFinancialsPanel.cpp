@@ -29,7 +29,6 @@ QString dateText(KVRDate date) {
   return KVRReportDateTransformer::transformedValue(date, KVRDate());
 }
 
-
 // The file name a report is known by: its stored name without the developer.
 QString reportName(const KVRReport& r) {
   const QString n = KVRReportFileName(r.filename, r.account ? r.account->developer : QString());

@@ -14,7 +14,6 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
-#include <optional>
 #include <vector>
 
 #include "catalogue/KVRVortelyCurrencyConverter.h"
