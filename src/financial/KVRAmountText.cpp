@@ -80,16 +80,51 @@ class Readers {
         if (stands && !grouping.isEmpty()) t += grouping;
         else t += c;
       }
-      const icu::UnicodeString u = KVRToUnicodeString(t);
-      icu::Formattable result;
-      icu::ParsePosition position(0);
-      f->parse(u, result, position);
-      if (position.getErrorIndex() >= 0 || position.getIndex() != u.length()) continue;
-      UErrorCode status = U_ZERO_ERROR;
-      const double v = result.getDouble(status);
-      if (U_SUCCESS(status)) return v;
+      if (const std::optional<double> v = parse(*f, t)) return v;
+      // Groups of two or three digits, the last of three, read as well where
+      // the locale groups otherwise (1,234,567.00 in India, 12,34,567.00
+      // elsewhere); a separator elsewhere is still refused (12,5).
+      const QString ungrouped = withoutGroups(t, grouping, decimal);
+      if (!ungrouped.isNull())
+        if (const std::optional<double> v = parse(*f, ungrouped)) return v;
     }
     return std::nullopt;
+  }
+
+  // The text as a whole number of the format; none when some is left over.
+  static std::optional<double> parse(const icu::DecimalFormat& f, const QString& text) {
+    const icu::UnicodeString u = KVRToUnicodeString(text);
+    icu::Formattable result;
+    icu::ParsePosition position(0);
+    f.parse(u, result, position);
+    if (position.getErrorIndex() >= 0 || position.getIndex() != u.length()) return std::nullopt;
+    UErrorCode status = U_ZERO_ERROR;
+    const double v = result.getDouble(status);
+    if (U_FAILURE(status)) return std::nullopt;
+    return v;
+  }
+
+  // The text without its grouping separators when they stand between groups
+  // of two or three digits of the whole part, the last group of three; null
+  // when the text holds none or they stand elsewhere.
+  static QString withoutGroups(const QString& text, const QString& grouping, const QString& decimal) {
+    if (grouping.isEmpty() || !text.contains(grouping)) return QString();
+    const qsizetype point = decimal.isEmpty() ? -1 : text.indexOf(decimal);
+    const QString whole = point < 0 ? text : text.left(point);
+    if (point >= 0 && text.indexOf(grouping, point) >= 0) return QString();  // grouped decimals
+    QStringList groups = whole.split(grouping);
+    if (!groups.isEmpty() && !groups.front().isEmpty() && isMinus(groups.front().front()))
+      groups.front().remove(0, 1);
+    for (qsizetype i = 0; i < groups.size(); ++i) {
+      const QString& g = groups[i];
+      if (!std::all_of(g.begin(), g.end(), [](QChar c) { return c.isDigit(); })) return QString();
+      const bool first = i == 0, last = i == groups.size() - 1;
+      const bool fits = first ? g.size() >= 1 && g.size() <= 3 : last ? g.size() == 3 : g.size() == 2 || g.size() == 3;
+      if (!fits) return QString();
+    }
+    QString out = text;
+    out.replace(grouping, QString());
+    return out;
   }
 
   // 0.35 as the locale writes a share.

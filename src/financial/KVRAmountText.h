@@ -9,10 +9,12 @@
 //    currency code ("EUR") before or after the number (money only), the
 //    longer symbols first, so that "CA$" goes whole;
 //  - the number is read with the locale's own decimal and grouping
-//    separators (those of money too, where the locale sets them apart),
-//    groups where the locale puts them: "1,234.56" in English, "1.234,56" in
-//    German; a blank or an apostrophe inside stands for the locale's
-//    grouping separator ("1 234,56", "1'000"), at the same places;
+//    separators (those of money too, where the locale sets them apart):
+//    "1,234.56" in English, "1.234,56" in German; groups stand where the
+//    locale puts them, or between groups of two or three digits with the
+//    last of three (1,234,567.00 and 12,34,567.00 both read in English and
+//    in India); a blank or an apostrophe inside stands for the locale's
+//    grouping separator ("1 234,56", "1'000");
 //  - an exponent ("1e3"), anything left over ("12.5abc"), a number of the
 //    other convention ("1.234,56" in English), "not a number" or an infinity
 //    is refused, with a message that shows the form expected;

@@ -33,6 +33,8 @@ TEST(AmountText, TheWholeTextIsOneNumberOfTheLocale) {
            {"EUR 1,234.56", "en_US", 1234.56},   // or its code
            {"1,234.00 XYZ", "en_US", 1234.0},
            {"12,34,567.25", "hi_IN", 1234567.25},
+           {"1,234,567.25", "en_IN", 1234567.25},  // groups of three read in India too
+           {"12,34,567.25", "en_US", 1234567.25},  // and those of two elsewhere
        }) {
     const KVRAmountReading r = read(QString::fromUtf8(a.text), a.locale);
     ASSERT_TRUE(r.ok()) << a.text << " in " << a.locale << ": " << r.error.toStdString();
@@ -42,7 +44,7 @@ TEST(AmountText, TheWholeTextIsOneNumberOfTheLocale) {
   // An exponent, something left over, no number, the other convention, a
   // group in the wrong place: refused, with the form of the locale.
   for (const char* text : {"1e400", "12.5abc", "abc", "nan", "inf", "∞", "1.234,56", "12,5", "12 5", "1,2,3",
-                           "1,234.56 €x", "", " $ "}) {
+                           "1,23,4", "1,234.5,6", "1,234.56 €x", "", " $ "}) {
     const KVRAmountReading r = read(QString::fromUtf8(text), "en_US");
     EXPECT_FALSE(r.ok()) << text << " read as " << r.value.value_or(0);
     EXPECT_TRUE(r.error.contains("1,234.56")) << text << ": " << r.error.toStdString();
