@@ -35,6 +35,8 @@ QToolButton[month="true"]:hover { background: #e8f0fa; }
 QToolButton[month="true"]:disabled { color: #b0b6be; background: #f3f5f7; }
 QToolButton[step="true"] { min-width: 26px; min-height: 22px; border: 1px solid #c9cfd6; border-radius: 4px; background: white; color: #333a44; }
 QToolButton[step="true"]:disabled { color: #c4c9d0; background: #f3f5f7; }
+QToolButton[month="true"]:focus { border: 2px solid #7fb2e5; padding: 0px 3px; }
+QToolButton[step="true"]:focus { border: 2px solid #7fb2e5; }
 QTableView { background: white; border: none; }
 QHeaderView::section { background: white; border: none; color: #6b7480; font-weight: bold; padding: 2px 6px; }
 QPushButton#financialValueReconcileButton, QPushButton#financialValueUnreconcileButton { min-height: 24px; padding: 1px 10px; }
@@ -122,7 +124,9 @@ QWidget* KVRFinancialScreen::buildOptionsBar() {
     auto* b = new QToolButton;
     b->setText(locale.standaloneMonthName(tag + 1, QLocale::ShortFormat));
     b->setProperty("month", true);
-    b->setFocusPolicy(Qt::NoFocus);
+    // Tab reaches the months, the arrow keys go along them (the group's own
+    // navigation) and Space presses the one with the focus.
+    b->setFocusPolicy(Qt::TabFocus);
     b->setToolTip(locale.standaloneMonthName(tag + 1));
     months_->addButton(b, tag);
     row->addWidget(b);
@@ -140,8 +144,15 @@ QWidget* KVRFinancialScreen::buildOptionsBar() {
   next_->setText(QStringLiteral("▶"));
   next_->setToolTip(KVRLocalized("Next month"));
   next_->setProperty("step", true);
+  previous_->setFocusPolicy(Qt::TabFocus);
+  next_->setFocusPolicy(Qt::TabFocus);
   row->addWidget(previous_);
   row->addWidget(next_);
+  // The arrow keys go from one to the other; they only move the focus.
+  auto* steps = new QButtonGroup(this);
+  steps->setExclusive(false);
+  steps->addButton(previous_);
+  steps->addButton(next_);
   connect(previous_, &QToolButton::clicked, this, [this] {
     if (controller_) controller_->previousMonth();
   });

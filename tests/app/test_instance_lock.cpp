@@ -1,6 +1,7 @@
 // One Vortely per support folder: a second start on a folder that a running
 // Vortely holds quits by itself and writes nothing; a lock left by a crashed
 // run is taken over, a lock of a live run never is.
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
@@ -36,8 +37,10 @@ std::map<QString, QByteArray> contents(const QString& folder) {
 }  // namespace
 
 TEST(InstanceLock, ASecondStartOnAHeldFolderQuitsByItselfAndWritesNothing) {
-  const QByteArray binDir = qgetenv("VORTELY_TEST_BINARY_DIR");
-  const QString vortely = QString::fromLocal8Bit(binDir) + QStringLiteral("/vortely");
+  // The program is built beside the tests' folder.
+  QString binDir = qEnvironmentVariable("VORTELY_TEST_BINARY_DIR");
+  if (binDir.isEmpty()) binDir = QCoreApplication::applicationDirPath() + QStringLiteral("/..");
+  const QString vortely = QDir(binDir).absoluteFilePath(QStringLiteral("vortely"));
   ASSERT_TRUE(QFileInfo(vortely).isExecutable()) << vortely.toStdString();
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
