@@ -4,11 +4,11 @@
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QFrame>
-#include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLocale>
+#include <QPainter>
 #include <QPropertyAnimation>
 #include <QStackedWidget>
 #include <QTableView>
@@ -23,6 +23,9 @@
 #include "platform/KVRLocalization.h"
 
 namespace {
+
+// The page's background (kStyle).
+const QColor kPageBackground(0xee, 0xf1, 0xf4);
 
 const char* kStyle = R"(
 KVRFinancialScreen { background: #eef1f4; }
@@ -41,6 +44,41 @@ QTableView { background: white; border: none; }
 QHeaderView::section { background: white; border: none; color: #6b7480; font-weight: bold; padding: 2px 6px; }
 QPushButton#financialValueReconcileButton, QPushButton#financialValueUnreconcileButton { min-height: 24px; padding: 1px 10px; }
 )";
+
+// Covers a widget with the page's colour while it fades in, from opaque to
+// clear. The widget below draws as always: drawn through a graphics effect's
+// offscreen picture instead, the grid's header came out as a black bar.
+class FadeCover : public QWidget {
+ public:
+  explicit FadeCover(QWidget* covered) : QWidget(covered) {
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setFocusPolicy(Qt::NoFocus);
+    covered->installEventFilter(this);
+    setGeometry(covered->rect());
+    raise();
+    show();
+  }
+  // How much of the covered widget shows: 0 none, 1 all of it.
+  void setShown(qreal shown) {
+    cover_ = std::clamp(1.0 - shown, 0.0, 1.0);
+    update();
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == parentWidget() && event->type() == QEvent::Resize) setGeometry(parentWidget()->rect());
+    if (watched == parentWidget() && event->type() == QEvent::ChildAdded) raise();
+    return false;
+  }
+  void paintEvent(QPaintEvent*) override {
+    QColor c = kPageBackground;
+    c.setAlphaF(float(cover_));
+    QPainter(this).fillRect(rect(), c);
+  }
+
+ private:
+  qreal cover_ = 1.0;
+};
 
 QFrame* makePanel() {
   auto* f = new QFrame;
@@ -349,16 +387,16 @@ void KVRFinancialScreen::showFinancialsView() {
   column->setStretch(0, 1);
   column->setStretch(1, 0);
   reportsTableViewBox_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
-  fade_ = new QGraphicsOpacityEffect(financialsBox_);
-  fade_->setOpacity(0.0);
-  financialsBox_->setGraphicsEffect(fade_);
+  // Nothing of the statement shows until its fade begins.
+  auto* cover = new FadeCover(financialsBox_);
+  fadeCover_ = cover;
 
   shrink_ = new QPropertyAnimation(reportsTableViewBox_, "maximumHeight", this);
   shrink_->setDuration(400);
   shrink_->setEasingCurve(QEasingCurve::InQuad);
   shrink_->setStartValue(full);
   shrink_->setEndValue(natural);
-  fadeIn_ = new QPropertyAnimation(fade_, "opacity", this);
+  fadeIn_ = new QVariantAnimation(this);
   fadeIn_->setDuration(300);
   fadeIn_->setEasingCurve(QEasingCurve::InQuad);
   fadeIn_->setStartValue(0.0);
@@ -375,17 +413,19 @@ void KVRFinancialScreen::showFinancialsView() {
     reportsTableViewBox_->setMaximumHeight(QWIDGETSIZE_MAX);
     if (fadeIn_ && fadeIn_->state() == QAbstractAnimation::Stopped && fadeIn_->currentTime() == 0) fadeIn_->start();
   });
-  connect(fadeIn_, &QPropertyAnimation::finished, this, [this] {
-    // The effect only served the fade: the statement draws directly again.
-    financialsBox_->setGraphicsEffect(nullptr);
-    fade_ = nullptr;
+  connect(fadeIn_, &QVariantAnimation::valueChanged, cover,
+          [cover](const QVariant& shown) { cover->setShown(shown.toReal()); });
+  connect(fadeIn_, &QVariantAnimation::finished, this, [this] {
+    // The cover only served the fade.
+    delete fadeCover_;
+    fadeCover_ = nullptr;
   });
   shrink_->start();
 }
 
 void KVRFinancialScreen::finishAnimations() {
   if (shrink_ && shrink_->state() != QAbstractAnimation::Stopped) shrink_->setCurrentTime(shrink_->duration());
-  if (fadeIn_ && fadeIn_->state() == QAbstractAnimation::Stopped && fade_) fadeIn_->start();
+  if (fadeIn_ && fadeIn_->state() == QAbstractAnimation::Stopped && fadeCover_) fadeIn_->start();
   if (fadeIn_ && fadeIn_->state() != QAbstractAnimation::Stopped) fadeIn_->setCurrentTime(fadeIn_->duration());
   if (shrink_) shrink_->deleteLater();
   if (fadeIn_) fadeIn_->deleteLater();
