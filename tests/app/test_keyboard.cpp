@@ -112,17 +112,15 @@ TEST_F(KeyboardTest, TheExportShortcutWinsOverTheAmountField) {
   struct FieldBinding : QObject {
     int claimed = 0;
     bool eventFilter(QObject*, QEvent* event) override {
-      auto* key = static_cast<QKeyEvent*>(event);
-      if (event->type() == QEvent::ShortcutOverride && key->keyCombination() == (Qt::ControlModifier | Qt::Key_E)) {
+      if (event->type() != QEvent::ShortcutOverride && event->type() != QEvent::KeyPress) return false;
+      if (static_cast<QKeyEvent*>(event)->keyCombination() != (Qt::ControlModifier | Qt::Key_E)) return false;
+      if (event->type() == QEvent::ShortcutOverride) {
         ++claimed;
         event->accept();
-        return true;
-      }
-      if (event->type() == QEvent::KeyPress && key->keyCombination() == (Qt::ControlModifier | Qt::Key_E)) {
+      } else {
         static_cast<QLineEdit*>(parent())->end(false);
-        return true;
       }
-      return false;
+      return true;
     }
   } binding;
   binding.setParent(amount);
