@@ -92,6 +92,11 @@ KVRFinancialScreen::KVRFinancialScreen(KVRVortelyReportsController* controller, 
   }
 }
 
+void KVRFinancialScreen::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (controller_ && controller_->controls() == this) controller_->screenDidShow();
+}
+
 void KVRFinancialScreen::showPage(int page) { pages_->clickSegment(page); }
 int KVRFinancialScreen::shownPage() const { return pageStack_->currentIndex(); }
 

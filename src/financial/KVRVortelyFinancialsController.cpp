@@ -428,8 +428,26 @@ KVRVortelyFinancialsController::KVRVortelyFinancialsController(QWidget* parent, 
 KVRVortelyFinancialsController::~KVRVortelyFinancialsController() = default;
 
 void KVRVortelyFinancialsController::selectedProductDidChange() {
+  stale_ = true;
+  if (isVisible()) refresh();
+}
+
+void KVRVortelyFinancialsController::refresh() {
+  stale_ = false;
   panel_.selectedProductDidChange();
   showAll();
+}
+
+void KVRVortelyFinancialsController::refreshIfPending() {
+  if (stale_ && isVisible()) refresh();
+}
+
+void KVRVortelyFinancialsController::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  // After the events of the show, before its paint: a statement rebuild that
+  // waited for the same show refreshes the panel itself, and this then does
+  // nothing.
+  if (stale_) QMetaObject::invokeMethod(this, &KVRVortelyFinancialsController::refreshIfPending, Qt::QueuedConnection);
 }
 
 QAbstractButton* KVRVortelyFinancialsController::reportStateCell(int tag) const { return stateGroup_->button(tag); }

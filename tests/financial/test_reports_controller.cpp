@@ -362,3 +362,34 @@ TEST_F(ReportsTest, ScreenWalk) {
   EXPECT_EQ(printedTrend->dayVariation()->texts(), screen.trendView()->dayVariation()->texts());
   EXPECT_EQ(printedTrend->dayVariation()->style(), KVREvolutionStyle::print);
 }
+
+// A screen that is not on show reads nothing: the selections made meanwhile
+// come to one rebuild when it is shown, of the last selection.
+TEST_F(ReportsTest, AHiddenScreenIsRebuiltOnceWhenShownWithTheLastSelection) {
+  sixMonths();
+  KVRStoreAccount* nord = account("Nord Labs");
+  line(financial(nord, "N_1_US.txt", day(2012, 9, 1)), product(nord, 2001), 1, 5000, "EUR");
+  auto c = makeController();
+  KVRFinancialScreen screen(c.get());
+  screen.resize(1200, 680);
+  c->awakeFromNib();
+
+  selectAccount(nord);
+  selectProducts({app});
+  EXPECT_EQ(c->rebuildCount(), 0);
+  EXPECT_TRUE(c->rebuildPending());
+  EXPECT_EQ(screen.availableYears()->count(), 0);
+
+  screen.show();
+  screen.finishAnimations();
+  EXPECT_EQ(c->rebuildCount(), 1);
+  EXPECT_FALSE(c->rebuildPending());
+  ASSERT_EQ(screen.availableYears()->count(), 1);
+  EXPECT_EQ(screen.availableYears()->currentText(), "2011");
+  EXPECT_EQ(header(screen.regionGrid(), 1), "Apr 2011");
+  EXPECT_EQ(c->incomesTitle(), "2011 incomes for Product 1001");
+  // Shown again without a new selection: nothing to do.
+  screen.hide();
+  screen.show();
+  EXPECT_EQ(c->rebuildCount(), 1);
+}
