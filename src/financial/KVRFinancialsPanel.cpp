@@ -153,18 +153,29 @@ void KVRFinancialsPanel::updateReportEntries() {
 }
 
 // The lines of the filtered reports that belong to the selected products,
-// each once, with the totals. Under the context lock.
+// with the totals. A line belongs to one report and the reports are listed
+// once, so no line comes twice. The conversions are those of the rates on
+// hand when the refresh starts, looked up by currency index. Under the
+// context lock.
 void KVRFinancialsPanel::gatherRows() {
-  KVRVortelyCurrencyConverter& converter = KVRVortelyCurrencyConverter::sharedInstance();
+  const KVRPreferredRatesRef rates = KVRVortelyCurrencyConverter::sharedInstance().preferredRates();
+  KVRCurrencyIndexCache currencies(*rates);
   const std::unordered_set<const KVRVortelyManagedProduct*> selected(products_.begin(), products_.end());
-  std::unordered_set<const KVRReportEntry*> seen;
   lines_.clear();
   sales_ = upgrades_ = 0;
   revenue_ = 0;
+  size_t count = 0;
+  for (const KVRReport* r : filteredReports_) count += r->entries.size();
+  lines_.reserve(count);
+  const KVRVortelyManagedProduct* lastProduct = nullptr;
   for (const KVRReport* r : filteredReports_) {
     for (KVRReportEntry* e : r->entries) {
-      if (!e->product || !selected.count(e->product) || !seen.insert(e).second) continue;
-      const float v = converter.convertAmountToPreferedCurrency(double(e->income), e->currency);
+      if (!e->product) continue;
+      if (e->product != lastProduct) {
+        if (!selected.count(e->product)) continue;
+        lastProduct = e->product;
+      }
+      const float v = rates->convert(double(e->income), currencies.of(e->currency));
       const int n = e->count;
       switch (e->type) {
         case KVREntryTypeSale:

@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QSettings>
 #include <QStringList>
+#include <atomic>
 #include <cmath>
 #include <memory>
 #include <mutex>
@@ -26,6 +27,8 @@ Store& store() {
   return s;
 }
 
+std::atomic<unsigned long long> changes{0};
+
 QVariant read(const QString& key) {
   Store& s = store();
   std::lock_guard<std::mutex> g(s.lock);
@@ -36,6 +39,7 @@ void write(const QString& key, const QVariant& value) {
   Store& s = store();
   std::lock_guard<std::mutex> g(s.lock);
   s.get().setValue(key, value);
+  changes.fetch_add(1, std::memory_order_release);
 }
 
 bool isNumberType(const QVariant& v) {
@@ -181,6 +185,7 @@ void KVRUserDefaults::removeObjectForKey(const QString& key) {
   Store& s = store();
   std::lock_guard<std::mutex> g(s.lock);
   s.get().remove(key);
+  changes.fetch_add(1, std::memory_order_release);
 }
 
 bool KVRUserDefaults::synchronize() {
@@ -195,4 +200,7 @@ void KVRUserDefaults::useFile(const QString& iniPath) {
   std::lock_guard<std::mutex> g(s.lock);
   if (s.settings) s.settings->sync();
   s.settings = std::make_unique<QSettings>(iniPath, QSettings::IniFormat);
+  changes.fetch_add(1, std::memory_order_release);
 }
+
+unsigned long long KVRUserDefaults::changeCount() { return changes.load(std::memory_order_acquire); }
