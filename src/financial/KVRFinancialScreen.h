@@ -59,7 +59,7 @@ class KVRFinancialScreen : public QWidget, public KVRReportsControls {
   void reloadRegionTables() override;
   void showFinancialsView() override;
   QWidget* dialogParent() override { return window(); }
-  bool isOnShow() const override { return isVisible(); }
+  bool isOnShow() const override;
 
   // Ends the animations of showFinancialsView at once (tests, screenshots).
   void finishAnimations();
