@@ -62,6 +62,7 @@ class TimedApplication : public QApplication {
   qint64 longestTask = 0;     // ns, since the last reset
   qint64 lastPaintBegin = -1;  // ns, the last paint of the window
   qint64 lastPaintEnd = -1;
+  QString longestWhat;  // the receiver and event of the longest task
 
   bool notify(QObject* receiver, QEvent* event) override {
     if (depth_++ > 0) {
@@ -73,7 +74,11 @@ class TimedApplication : public QApplication {
     const bool done = QApplication::notify(receiver, event);
     const qint64 end = clock.nsecsElapsed();
     --depth_;
-    longestTask = std::max(longestTask, end - begin);
+    if (end - begin > longestTask) {
+      longestTask = end - begin;
+      longestWhat = QString::fromLatin1(receiver->metaObject()->className()) + QLatin1Char(' ') +
+                    QString::number(int(event->type()));
+    }
     if (receiver == window && event->type() == QEvent::UpdateRequest) {
       lastPaintBegin = begin;
       lastPaintEnd = end;
@@ -234,7 +239,10 @@ int main(int argc, char** argv) {
       const qint64 t0 = app.clock.nsecsElapsed();
       a.run();
       const qint64 t1 = app.clock.nsecsElapsed();
-      app.longestTask = std::max(app.longestTask, t1 - t0);
+      if (t1 - t0 > app.longestTask) {
+        app.longestTask = t1 - t0;
+        app.longestWhat = QStringLiteral("the action");
+      }
       // The first paint that begins once the result is there.
       qint64 resultAt = a.done ? -1 : t1;
       qint64 painted = -1;
@@ -256,6 +264,9 @@ int main(int argc, char** argv) {
       if (round == 0) continue;
       a.stats.painted.push_back(double(painted - t0) * ms);
       a.stats.task.push_back(double(app.longestTask) * ms);
+      if (std::getenv("VORTELY_BENCH_TRACE"))
+        std::printf("  %s: painted %.1f ms, longest %.1f ms in %s\n", a.name, double(painted - t0) * ms,
+                    double(app.longestTask) * ms, qPrintable(app.longestWhat));
     }
   }
 

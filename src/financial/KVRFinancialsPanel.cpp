@@ -47,14 +47,6 @@ int stateTagOf(const KVRReport& r) {
   return r.status >= KVRReportStatusEstimated && r.status <= KVRReportStatusReported ? r.status : -1;
 }
 
-bool reportBefore(const KVRReport* a, const KVRReport* b) {
-  const double da = a->beginDate.isValid() ? a->beginDate.ms : -INFINITY;
-  const double db = b->beginDate.isValid() ? b->beginDate.ms : -INFINITY;
-  if (da != db) return da < db;
-  const QString na = reportName(*a), nb = reportName(*b);
-  if (na != nb) return na < nb;
-  return a->objectID < b->objectID;
-}
 
 }  // namespace
 
@@ -141,15 +133,51 @@ void KVRFinancialsPanel::updateReportEntries() {
       if (!allPeriodsShown && r->beginDate != selectedPeriod_) continue;
       filteredReports_.push_back(r);
     }
-    std::stable_sort(filteredReports_.begin(), filteredReports_.end(), reportBefore);
-
+    // By begin date, then name. The names and titles are kept from one
+    // refresh to the next while the report's name and dates stay.
+    struct Keyed {
+      double begin;
+      const ReportTexts* texts;
+      KVRReport* report;
+    };
+    std::vector<Keyed> keyed;
+    keyed.reserve(filteredReports_.size());
+    for (KVRReport* r : filteredReports_)
+      keyed.push_back({r->beginDate.isValid() ? r->beginDate.ms : -INFINITY, &textsOf(r), r});
+    std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
+      if (a.begin != b.begin) return a.begin < b.begin;
+      if (a.texts->name != b.texts->name) return a.texts->name < b.texts->name;
+      return a.report->objectID < b.report->objectID;
+    });
     reportTitles_.clear();
-    for (const KVRReport* r : filteredReports_)
-      reportTitles_ << QStringLiteral("%1 (%2)").arg(reportName(*r), KVRReportDateTransformer::transformedValue(*r));
+    reportTitles_.reserve(qsizetype(keyed.size()));
+    for (size_t i = 0; i < keyed.size(); ++i) {
+      filteredReports_[i] = keyed[i].report;
+      reportTitles_ << keyed[i].texts->title;
+    }
     gatherRows();
   }
   sortLines(sortColumn_, sortAscending_);
   reportChange(filteredReports_.empty() ? -1 : 0);
+}
+
+const KVRFinancialsPanel::ReportTexts& KVRFinancialsPanel::textsOf(const KVRReport* r) {
+  ReportTexts& t = reportTexts_[r];
+  const double begin = r->beginDate.isValid() ? r->beginDate.ms : NAN, end = r->endDate.isValid() ? r->endDate.ms : NAN;
+  const QString developer = r->account ? r->account->developer : QString();
+  const bool same = !t.title.isNull() && t.filename == r->filename && t.account == r->account && t.developer == developer &&
+                    (t.begin == begin || (std::isnan(t.begin) && std::isnan(begin))) &&
+                    (t.end == end || (std::isnan(t.end) && std::isnan(end)));
+  if (!same) {
+    t.filename = r->filename;
+    t.account = r->account;
+    t.developer = developer;
+    t.begin = begin;
+    t.end = end;
+    t.name = reportName(*r);
+    t.title = QStringLiteral("%1 (%2)").arg(t.name, KVRReportDateTransformer::transformedValue(*r));
+  }
+  return t;
 }
 
 // The lines of the filtered reports that belong to the selected products,

@@ -594,7 +594,7 @@ void KVRVortelyFinancialsController::showReports() {
   updating_ = true;
   reports_->clear();
   const QStringList titles = panel_.reportTitles();
-  for (const QString& t : titles) reports_->addItem(t);
+  reports_->addItems(titles);
   if (titles.isEmpty()) reports_->addItem(KVRLocalized("No financial report"));
   reports_->setEnabled(!titles.isEmpty());
   reports_->setCurrentIndex(std::max(0, panel_.selectedReportIndex()));
