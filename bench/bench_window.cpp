@@ -32,6 +32,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -146,6 +147,11 @@ int main(int argc, char** argv) {
   KVRVortelyResumeController* sales = controller->resumeController();
   KVRVortelyResumeController* iAd = controller->resumeiAdController();
   KVRFinancialScreen* financial = controller->financialScreen();
+  // When the sales overview's load thread has its results (it then hands them over).
+  std::atomic<qint64> handedOverAt{0};
+  sales->setLoadHookForTesting([&](uint64_t, KVRVortelyResumeController::LoadPhase phase) {
+    if (phase == KVRVortelyResumeController::LoadPhase::HandOver) handedOverAt.store(app.clock.nsecsElapsed());
+  });
   KVRVortelyProductListController* list = controller->productList();
 
   // Every load asked for has been displayed and the window painted since.
@@ -265,8 +271,10 @@ int main(int argc, char** argv) {
       a.stats.painted.push_back(double(painted - t0) * ms);
       a.stats.task.push_back(double(app.longestTask) * ms);
       if (std::getenv("VORTELY_BENCH_TRACE"))
-        std::printf("  %s: painted %.1f ms, longest %.1f ms in %s\n", a.name, double(painted - t0) * ms,
-                    double(app.longestTask) * ms, qPrintable(app.longestWhat));
+        std::printf("  %s: painted %.1f ms (overview load %.1f ms, paint %.1f ms), longest %.1f ms in %s\n", a.name,
+                    double(painted - t0) * ms, a.done ? double(handedOverAt.load() - t0) * ms : 0.0,
+                    double(app.lastPaintEnd - app.lastPaintBegin) * ms, double(app.longestTask) * ms,
+                    qPrintable(app.longestWhat));
     }
   }
 
@@ -280,6 +288,7 @@ int main(int argc, char** argv) {
   }
   std::printf("%s (targets: painted in under 30 ms, longest main-thread task under 16 ms)\n",
               ok ? "within targets" : "OVER TARGET");
+  sales->setLoadHookForTesting({});
   controller.reset();
   KVRVortelyCoreDataManager::sharedInstance().closeStore();
   return ok ? 0 : 2;
