@@ -204,6 +204,12 @@ int main(int argc, char** argv) {
       emit periods->activated(index);
     };
   };
+  // The selections are made with the period the window opened with.
+  const int openingPeriod = sales->selectedPeriod();
+  auto elsewhereWithOpeningPeriod = [&] {
+    if (sales->selectedPeriod() != openingPeriod) choosePeriod(openingPeriod)();
+    list->selectObjects({}, elsewhere);
+  };
   std::vector<Action> actions;
   for (int screen = 0; screen < 3; ++screen) {
     const int segment = screen == 0 ? KVRVortelyMainController::OverviewSegment : KVRVortelyMainController::FinancialSegment;
@@ -215,9 +221,9 @@ int main(int argc, char** argv) {
     names.push_back(std::string(where) + ": largest account");
     names.push_back(std::string(where) + ": two products of two accounts");
     const size_t n = names.size();
-    actions.push_back({names[n - 3].c_str(), segment, page, selectProducts(elsewhere), selectAccounts(accounts), done});
-    actions.push_back({names[n - 2].c_str(), segment, page, selectProducts(elsewhere), selectAccounts({largest}), done});
-    actions.push_back({names[n - 1].c_str(), segment, page, selectProducts(elsewhere), selectProducts(twoProducts), done});
+    actions.push_back({names[n - 3].c_str(), segment, page, elsewhereWithOpeningPeriod, selectAccounts(accounts), done});
+    actions.push_back({names[n - 2].c_str(), segment, page, elsewhereWithOpeningPeriod, selectAccounts({largest}), done});
+    actions.push_back({names[n - 1].c_str(), segment, page, elsewhereWithOpeningPeriod, selectProducts(twoProducts), done});
   }
   actions.push_back({"overview: period \"All\", every account", KVRVortelyMainController::OverviewSegment, 0,
                      [&] {
