@@ -22,7 +22,7 @@
 #include "core/KVRNotifications.h"
 #include "financial/KVREffectiveRates.h"
 #include "financial/KVRFinancialScreen.h"
-#include "financial/KVRPrintView.h"
+#include "overview/KVRPrintView.h"
 #include "financial/KVRVortelyReportsController.h"
 #include "overview/KVROverviewScreen.h"
 #include "overview/KVRVortelyResumeController.h"
