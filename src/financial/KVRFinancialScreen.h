@@ -13,9 +13,9 @@
 
 class QButtonGroup;
 class QComboBox;
-class QGraphicsOpacityEffect;
 class QLabel;
 class QPropertyAnimation;
+class QVariantAnimation;
 class QTableView;
 class QToolButton;
 class KVRFinancialDetailsPanel;
@@ -59,6 +59,7 @@ class KVRFinancialScreen : public QWidget, public KVRReportsControls {
   void reloadRegionTables() override;
   void showFinancialsView() override;
   QWidget* dialogParent() override { return window(); }
+  bool isOnShow() const override;
 
   // Ends the animations of showFinancialsView at once (tests, screenshots).
   void finishAnimations();
@@ -74,6 +75,7 @@ class KVRFinancialScreen : public QWidget, public KVRReportsControls {
   KVRSegmentedControl* currencyControl() const { return currencyControl_; }
   QToolButton* nextMonthButton() const { return next_; }
   QToolButton* previousMonthButton() const { return previous_; }
+  QToolButton* monthButton(int tag) const;
   QLabel* incomesTitle() const { return incomesTitle_; }
   QWidget* reportsTableViewBox() const { return reportsTableViewBox_; }
   QWidget* financialsBox() const { return financialsBox_; }
@@ -83,6 +85,10 @@ class KVRFinancialScreen : public QWidget, public KVRReportsControls {
   // statement, 1 the lines of one financial report at a time.
   void showPage(int page);
   int shownPage() const;
+
+ protected:
+  // A rebuild that waited while the screen was hidden runs before its paint.
+  void showEvent(QShowEvent* event) override;
 
  private:
   QWidget* buildOptionsBar();
@@ -106,6 +112,7 @@ class KVRFinancialScreen : public QWidget, public KVRReportsControls {
   QStackedWidget* pageStack_ = nullptr;
   KVRVortelyFinancialsController* financialController_ = nullptr;
   QPropertyAnimation* shrink_ = nullptr;
-  QPropertyAnimation* fadeIn_ = nullptr;
-  QGraphicsOpacityEffect* fade_ = nullptr;
+  QVariantAnimation* fadeIn_ = nullptr;
+  // Over the statement while it fades in (the page's colour, opaque to clear).
+  QWidget* fadeCover_ = nullptr;
 };
