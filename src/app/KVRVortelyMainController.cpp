@@ -179,6 +179,9 @@ void KVRVortelyMainController::storeDidOpen(bool opened, const QString& path, co
     startupAlerts_.push_back({KVRLocalized("The database could not be opened"),
           KVRLocalized("The file “%1” could not be opened: %2\n\nVortely starts without data and leaves the file as it is.")
               .arg(QDir::toNativeSeparators(path), error)});
+  } else if (auto notice = KVRVortelyCoreDataManager::sharedInstance().takeLoadNotice()) {
+    // Lines the open left out: told once, on the main window.
+    startupAlerts_.push_back({notice->title, notice->text});
   }
 
   productList_->reloadData();

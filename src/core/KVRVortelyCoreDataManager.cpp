@@ -129,6 +129,13 @@ bool KVRVortelyCoreDataManager::openStore(const QString& path, QString* error, s
   return true;
 }
 
+std::optional<KVRVortelyCoreDataManager::LoadNotice> KVRVortelyCoreDataManager::takeLoadNotice() {
+  std::lock_guard<std::recursive_mutex> lock(contextLock_);
+  std::optional<LoadNotice> notice;
+  notice.swap(d_->loadNotice);
+  return notice;
+}
+
 bool KVRVortelyCoreDataManager::isOpen() const {
   std::lock_guard<std::recursive_mutex> lock(const_cast<std::recursive_mutex&>(contextLock_));
   return d_->db != nullptr;

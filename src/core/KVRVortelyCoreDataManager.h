@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "core/KVREntities.h"
@@ -34,6 +35,13 @@ class KVRVortelyCoreDataManager {
   bool openStore(const QString& path, QString* error, std::function<void()> waitingForLock = {});
   // How long an open or a save waits for another program's lock (10 s).
   void setBusyTimeoutMs(int ms) { busyTimeoutMs_.store(ms); }
+  // What the last open left out because a line's count or amount is not a
+  // number the line can hold: a title and a text naming a few of the reports
+  // concerned with their count. Given once; empty when nothing was left out.
+  struct LoadNotice {
+    QString title, text;
+  };
+  std::optional<LoadNotice> takeLoadNotice();
   bool isOpen() const;
   QString storePath() const;
   void closeStore();

@@ -27,10 +27,17 @@ bool KVRVortelyCoreDataManager::saveReportState(KVRReport* report, const ReportS
     }
     return true;
   }
+  // A stored amount the load could not read stays in the file until the user
+  // records one (but for a NaN, which SQLite reads as NULL and no row may
+  // hold: it becomes -1, not reconciled).
+  const bool keepAmount = d_->unreadPointedIncome.count(report) && state.pointedIncome == -1.0f;
   try {
     SQLite::Database& d = *d_->db;
     SQLite::Transaction transaction(d);
-    SQLite::Statement st(d, "UPDATE Report SET status=?, pointedIncome=?, pointedDate=?, pointedAccount=? WHERE id=?");
+    SQLite::Statement st(d, keepAmount ? "UPDATE Report SET status=?, pointedIncome=coalesce(pointedIncome, ?), "
+                                         "pointedDate=?, pointedAccount=? WHERE id=?"
+                                       : "UPDATE Report SET status=?, pointedIncome=?, pointedDate=?, pointedAccount=? "
+                                         "WHERE id=?");
     st.bind(1, state.status);
     st.bind(2, double(state.pointedIncome));
     bindDate(st, 3, state.pointedDate);
@@ -41,6 +48,7 @@ bool KVRVortelyCoreDataManager::saveReportState(KVRReport* report, const ReportS
   } catch (const std::exception& e) {
     return fail(writeFailure(e, d_->path, d_->busyWait));
   }
+  if (!keepAmount) d_->unreadPointedIncome.erase(report);
   apply(state);
   return true;
 }

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -153,6 +154,19 @@ inline void tellEditFailure(QString* error, const QString& why) {
   KVRVortelyLogCenter::sharedInstance().addLogEntry(why, false, kLogKeyword);
 }
 
+// What the load left out of the file, told in the log and, for numbers it
+// could not read, in one notice.
+struct LoadProblems {
+  struct Lines {
+    uint64_t withoutDate = 0, unreadNumbers = 0;
+  };
+  std::unordered_map<int64_t, Lines> byReport;  // by report id
+  std::unordered_set<int64_t> leftOutReports;   // reports stored twice
+  uint64_t orphanLines = 0;                     // lines whose report does not exist
+  std::vector<int64_t> orphanReportIds;         // the first few of those reports
+  void log(const QString& line) { KVRVortelyLogCenter::sharedInstance().addLogEntry(line, false, kLogKeyword); }
+};
+
 }  // namespace KVRDataManagerInternal
 
 using namespace KVRDataManagerInternal;
@@ -195,6 +209,12 @@ struct KVRVortelyCoreDataManager::Impl {
 
   StringInterner strings;
 
+  LoadProblems loadProblems;
+  std::optional<KVRVortelyCoreDataManager::LoadNotice> loadNotice;
+  // Reports whose stored reconciled amount could not be read (they read as
+  // not reconciled): the file keeps it until the user records an amount.
+  std::unordered_set<const KVRReport*> unreadPointedIncome;
+
   // reportWithName's index of file names.
   QHash<QString, KVRReport*> reportsByName;
   size_t reportsIndexed = 0;
@@ -224,6 +244,9 @@ struct KVRVortelyCoreDataManager::Impl {
     deleted.clear();
     deletedRows.clear();
     strings.clear();
+    loadProblems = LoadProblems();
+    loadNotice.reset();
+    unreadPointedIncome.clear();
     reportsByName.clear();
     reportsIndexed = 0;
     reportsIndexDirty = true;
@@ -242,6 +265,7 @@ struct KVRVortelyCoreDataManager::Impl {
 
   void load();
   void loadEntries(const IdMap<KVRVortelyManagedProduct>& productById, const IdMap<KVRReport>& reportById);
+  void tellLoadProblems(const IdMap<KVRReport>& reportById);
   void removeFromContext(KVRManagedObject* object);
   void forget(KVRManagedObject* o, Kind k) {
     if (!deleted.insert(o).second) return;

@@ -2,6 +2,8 @@
 // row through one reader whatever its source (a statement or the file's pages).
 #include "core/KVRVortelyCoreDataManagerImpl.h"
 
+#include <cfloat>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +12,7 @@
 
 #include "core/KVRProcessors.h"
 #include "core/KVRTableFileReader.h"
+#include "platform/KVRLocalization.h"
 
 namespace {
 
@@ -62,6 +65,12 @@ class Row {
     return toNul ? t.substr(0, t.find('\0')) : t;
   }
   bool isNull(int column) const { return (*this)[column].kind == Value::Null; }
+  // Whether the row holds the column (a row written before a column was
+  // added to its table does not).
+  bool holds(int column) const {
+    const int at = position_ ? position_[column] : column;
+    return at >= 0 && size_t(at) < count_;
+  }
   QString text(int column) const {
     if (isNull(column)) return QString();
     const std::string_view t = bytes(column);
@@ -90,6 +99,52 @@ class Row {
   size_t count_;
   const int* position_;
 };
+
+// Stored numbers are checked as they are read: a value is taken only when it
+// is a finite number the record's field holds exactly; anything else (text, a
+// fraction where a whole number belongs, beyond the field's range, infinite,
+// NULL, which is also how SQLite reads a stored NaN) is refused. A column the
+// row does not hold reads as its default, 0.
+bool wholeNumber(const Row& q, int column, int* out) {
+  if (!q.holds(column)) return *out = 0, true;
+  const Value& v = q[column];
+  if (v.kind == Value::Integer) {
+    if (v.i < INT32_MIN || v.i > INT32_MAX) return false;
+    return *out = int(v.i), true;
+  }
+  if (v.kind == Value::Real) {
+    if (!std::isfinite(v.r) || v.r != std::trunc(v.r) || v.r < INT32_MIN || v.r > INT32_MAX) return false;
+    return *out = int(v.r), true;
+  }
+  return false;
+}
+bool floatNumber(const Row& q, int column, float* out) {
+  if (!q.holds(column)) return *out = 0.0f, true;
+  const Value& v = q[column];
+  if (v.kind == Value::Integer) return *out = float(v.i), true;
+  if (v.kind == Value::Real && std::isfinite(v.r) && std::fabs(v.r) <= double(FLT_MAX))
+    return *out = float(v.r), true;
+  return false;
+}
+// A line's date: none unless a finite number of milliseconds is stored.
+KVRDate lineDate(const Row& q, int column) {
+  const Value& v = q[column];
+  if (v.kind == Value::Integer) return KVRDate(double(v.i));
+  if (v.kind == Value::Real && std::isfinite(v.r)) return KVRDate(v.r);
+  return KVRDate();
+}
+
+// A stored value as a log line shows it.
+QString describe(const Value& v) {
+  switch (v.kind) {
+    case Value::Integer: return QString::number(v.i);
+    case Value::Real: return QString::number(v.r);
+    case Value::Text: return QStringLiteral("text \"%1\"").arg(QString::fromUtf8(v.bytes.data(), qsizetype(v.bytes.size())));
+    case Value::Blob: return QStringLiteral("data");
+    case Value::Null: break;
+  }
+  return QStringLiteral("none");
+}
 
 // Reads the rows of a table through SQLite, in row id order, handing each to
 // row(const Row&): "SELECT id, columns... FROM table", within [first, last]
@@ -202,19 +257,48 @@ void KVRVortelyCoreDataManager::Impl::load() {
   IdMap<KVRVortelyManagedProduct> productById;
   productById.build(products);
 
+  // A financial report stored twice (same account, same file name) counts
+  // once: the first one read stays, the others are left out with their lines.
+  QHash<QPair<qint64, QString>, int64_t> financialReports;
   readTable(h, "Report",
             {"account_id", "filename", "type", "beginDate", "endDate", "status", "pointedIncome", "pointedDate",
              "pointedAccount"},
             [&](const Row& q) {
+              const int type = int(q.integer(2));
+              if (type == KVRReportTypeFinancial) {
+                const auto key = qMakePair(qint64(q.integer(0)), q.text(1));
+                const auto first = financialReports.constFind(key);
+                if (first != financialReports.constEnd()) {
+                  loadProblems.leftOutReports.insert(q.id());
+                  loadProblems.log(QStringLiteral("Report \"%1\" is stored twice (rows %2 and %3): the second is left out "
+                                                  "with its lines.")
+                                       .arg(key.second)
+                                       .arg(first.value())
+                                       .arg(q.id()));
+                  return;
+                }
+                financialReports.insert(key, q.id());
+              }
               KVRReport* r = reportPool.create();
               r->objectID = q.id();
               r->account = accountById.find(q.integer(0));
               r->filename = q.text(1);
-              r->type = int(q.integer(2));
+              r->type = type;
               r->beginDate = q.date(3);
               r->endDate = q.date(4);
               r->status = int(q.integer(5));
-              r->pointedIncome = float(q.real(6));
+              // A reconciled amount is a finite number >= 0; -1 says not
+              // reconciled. Any other stored value reads as not reconciled and
+              // stays in the file as it is until the user records an amount.
+              float pointed = -1.0f;
+              if (!floatNumber(q, 6, &pointed) || (pointed < 0.0f && pointed != -1.0f)) {
+                loadProblems.log(QStringLiteral("Report \"%1\": its reconciled amount (%2) is not a number of money "
+                                                "received; it reads as not reconciled.")
+                                     .arg(r->filename, describe(q[6])));
+                unreadPointedIncome.insert(r);
+                pointed = -1.0f;
+              }
+              r->pointedIncome = pointed;
               r->pointedDate = q.date(7);
               r->pointedAccount = q.code(8, strings);
               reports.push_back(r);
@@ -228,18 +312,25 @@ void KVRVortelyCoreDataManager::Impl::load() {
             {"product_id", "report_id", "date", "country", "revenue", "requests", "impressions", "fillRate", "ctr",
              "eCPM"},
             [&](const Row& q) {
+              float figures[6];
+              for (int c = 0; c < 6; ++c) {
+                if (!floatNumber(q, 4 + c, &figures[c])) {
+                  ++loadProblems.byReport[q.integer(1)].unreadNumbers;
+                  return;
+                }
+              }
               KVRiAdReportEntry* e = iAdPool.create();
               e->objectID = q.id();
               e->product = productById.find(q.integer(0));
               e->report = reportById.find(q.integer(1));
               e->date = q.date(2);
               e->country = q.code(3, strings);
-              e->revenue = float(q.real(4));
-              e->requests = float(q.real(5));
-              e->impressions = float(q.real(6));
-              e->fillRate = float(q.real(7));
-              e->ctr = float(q.real(8));
-              e->eCPM = float(q.real(9));
+              e->revenue = figures[0];
+              e->requests = figures[1];
+              e->impressions = figures[2];
+              e->fillRate = figures[3];
+              e->ctr = figures[4];
+              e->eCPM = figures[5];
               if (e->product) e->product->iAdEntries.push_back(e);
             });
 
@@ -273,6 +364,61 @@ void KVRVortelyCoreDataManager::Impl::load() {
     p->royalties = q.real(3);
     if (p->product) p->product->partners.push_back(p);
   });
+
+  tellLoadProblems(reportById);
+}
+
+// Logs what the load left out, report by report, and makes the one notice
+// that names the reports whose numbers could not be read.
+void KVRVortelyCoreDataManager::Impl::tellLoadProblems(const IdMap<KVRReport>& reportById) {
+  auto nameOf = [&](int64_t id) {
+    const KVRReport* r = reportById.find(id);
+    return r ? r->filename : QStringLiteral("#%1").arg(id);
+  };
+  std::vector<int64_t> ids;
+  for (const auto& [id, lines] : loadProblems.byReport) ids.push_back(id);
+  std::sort(ids.begin(), ids.end());
+  QStringList unreadReports;
+  uint64_t unreadLines = 0;
+  for (int64_t id : ids) {
+    const LoadProblems::Lines& lines = loadProblems.byReport[id];
+    if (lines.withoutDate)
+      loadProblems.log(QStringLiteral("Report \"%1\": %2 lines without a date left out.").arg(nameOf(id)).arg(lines.withoutDate));
+    if (lines.unreadNumbers) {
+      loadProblems.log(QStringLiteral("Report \"%1\": %2 lines left out, their count or amount is not a number "
+                                      "the line can hold.")
+                           .arg(nameOf(id))
+                           .arg(lines.unreadNumbers));
+      unreadReports << nameOf(id);
+      unreadLines += lines.unreadNumbers;
+    }
+  }
+  if (loadProblems.orphanLines) {
+    QStringList named;
+    for (int64_t id : loadProblems.orphanReportIds) named << QString::number(id);
+    loadProblems.log(QStringLiteral("%1 report lines belong to no report that exists (report ids %2%3); they count in "
+                                    "no report.")
+                         .arg(loadProblems.orphanLines)
+                         .arg(named.join(QStringLiteral(", ")), loadProblems.orphanLines > uint64_t(named.size())
+                                                                    ? QStringLiteral(", ...")
+                                                                    : QString()));
+  }
+  if (unreadReports.isEmpty()) return;
+  constexpr int kNamed = 3;
+  QStringList quoted;
+  for (int i = 0; i < std::min<int>(kNamed, int(unreadReports.size())); ++i)
+    quoted << QStringLiteral("“%1”").arg(unreadReports[i]);
+  QString reportsText = quoted.join(QStringLiteral(", "));
+  if (unreadReports.size() > kNamed)
+    reportsText = KVRLocalized("%1 and %2 more").arg(reportsText).arg(unreadReports.size() - kNamed);
+  loadNotice = KVRVortelyCoreDataManager::LoadNotice{
+      KVRLocalized("Some report lines could not be read"),
+      KVRLocalized("%1 report lines hold a count or an amount that is not a number Vortely can use (a "
+                   "fraction, a number too large, an infinity or text). They were left out of every figure; the "
+                   "database keeps them as they are.\n\nReports concerned (%2): %3.")
+          .arg(unreadLines)
+          .arg(unreadReports.size())
+          .arg(reportsText)};
 }
 
 // Report lines are most of the file. They are read straight from the file's
@@ -297,6 +443,11 @@ struct LinePart {
   KVRVortelyManagedProduct* lastProduct = nullptr;
   KVRReport* lastReport = nullptr;
   uint32_t productRun = 0, reportRun = 0;
+  bool lastReportLeftOut = false;
+  // Lines left out, by report id, and lines whose report does not exist.
+  std::unordered_map<int64_t, LoadProblems::Lines> leftOut;
+  uint64_t orphans = 0;
+  std::vector<int64_t> orphanReportIds;  // the first few
 
   void flushRuns() {
     if (lastProduct && productRun) productLines[lastProduct] += productRun;
@@ -307,32 +458,53 @@ struct LinePart {
 
 }  // namespace
 
-// Makes one line in a part.
+// Makes one line in a part, unless it is left out: a line of a report left
+// out, a financial report's line without a date (the report's dates come from
+// its lines) or a line whose count or amount cannot be read.
 template <typename ProductMap, typename ReportMap>
-static void makeLine(LinePart& part, const Row& q, const ProductMap& productById, const ReportMap& reportById) {
-  KVRReportEntry* e = part.pool->create();
-  e->objectID = q.id();
+static void makeLine(LinePart& part, const Row& q, const ProductMap& productById, const ReportMap& reportById,
+                     const std::unordered_set<int64_t>& leftOutReports) {
   const int64_t productId = q.integer(LProduct), reportId = q.integer(LReport);
+  if (reportId != part.lastReportId) {
+    if (part.reportRun && part.lastReport) part.reportLines[part.lastReport] += part.reportRun;
+    part.reportRun = 0;
+    part.lastReportId = reportId;
+    part.lastReport = reportById.find(reportId);
+    part.lastReportLeftOut = !part.lastReport && leftOutReports.count(reportId);
+  }
+  if (part.lastReportLeftOut) return;
+  const KVRDate beginDate = lineDate(q, LBegin);
+  if (!beginDate.isValid() && part.lastReport && part.lastReport->type == KVRReportTypeFinancial) {
+    ++part.leftOut[reportId].withoutDate;
+    return;
+  }
+  int count = 0, income = 0;
+  if (!wholeNumber(q, LCount, &count) || !wholeNumber(q, LIncome, &income)) {
+    ++part.leftOut[reportId].unreadNumbers;
+    return;
+  }
+  if (!part.lastReport) {
+    ++part.orphans;
+    if (part.orphanReportIds.size() < 5 &&
+        std::find(part.orphanReportIds.begin(), part.orphanReportIds.end(), reportId) == part.orphanReportIds.end())
+      part.orphanReportIds.push_back(reportId);
+  }
   if (productId != part.lastProductId) {
     if (part.productRun && part.lastProduct) part.productLines[part.lastProduct] += part.productRun;
     part.productRun = 0;
     part.lastProductId = productId;
     part.lastProduct = productById.find(productId);
   }
-  if (reportId != part.lastReportId) {
-    if (part.reportRun && part.lastReport) part.reportLines[part.lastReport] += part.reportRun;
-    part.reportRun = 0;
-    part.lastReportId = reportId;
-    part.lastReport = reportById.find(reportId);
-  }
   ++part.productRun;
   ++part.reportRun;
+  KVRReportEntry* e = part.pool->create();
+  e->objectID = q.id();
   e->product = part.lastProduct;
   e->report = part.lastReport;
   e->type = int(q.integer(LType));
   e->subType = int(q.integer(LSubType));
-  e->count = int(q.integer(LCount));
-  e->income = int(q.integer(LIncome));
+  e->count = count;
+  e->income = income;
   e->currency = q.code(LCurrency, part.strings);
   e->country = q.code(LCountry, part.strings);
   e->beginDate = q.date(LBegin);
@@ -342,6 +514,7 @@ static void makeLine(LinePart& part, const Row& q, const ProductMap& productById
 void KVRVortelyCoreDataManager::Impl::loadEntries(const IdMap<KVRVortelyManagedProduct>& productById,
                                                  const IdMap<KVRReport>& reportById) {
   const std::string file = db->getFilename();
+  const std::unordered_set<int64_t>& leftOut = loadProblems.leftOutReports;
   const unsigned processors = std::min(KVRAvailableProcessors(), 4u);
   std::vector<LinePart> parts;
 
@@ -387,7 +560,7 @@ void KVRVortelyCoreDataManager::Impl::loadEntries(const IdMap<KVRVortelyManagedP
       const bool ok = reader->readRows(
           leaves, first, last, size_t(columns),
           [&](int64_t rowid, const Value* vals, size_t count) {
-            makeLine(part, Row(rowid, vals, count, position.data()), productById, reportById);
+            makeLine(part, Row(rowid, vals, count, position.data()), productById, reportById, leftOut);
             return true;
           },
           &partWhy);
@@ -425,7 +598,7 @@ void KVRVortelyCoreDataManager::Impl::loadEntries(const IdMap<KVRVortelyManagedP
       const std::pair<int64_t, int64_t> range(minId + rows * int64_t(i) / int64_t(n),
                                               minId + rows * int64_t(i + 1) / int64_t(n) - 1);
       readTable(
-          h, "ReportEntry", kLineColumns, [&](const Row& q) { makeLine(part, q, productById, reportById); }, &range);
+          h, "ReportEntry", kLineColumns, [&](const Row& q) { makeLine(part, q, productById, reportById, leftOut); }, &range);
       part.flushRuns();
     };
     std::vector<std::thread> threads;
@@ -462,6 +635,16 @@ void KVRVortelyCoreDataManager::Impl::loadEntries(const IdMap<KVRVortelyManagedP
   for (LinePart& part : parts) {
     for (const auto& [p, n] : part.productLines) productLines[p] += n;
     for (const auto& [r, n] : part.reportLines) reportLines[r] += n;
+    for (const auto& [id, lines] : part.leftOut) {
+      loadProblems.byReport[id].withoutDate += lines.withoutDate;
+      loadProblems.byReport[id].unreadNumbers += lines.unreadNumbers;
+    }
+    loadProblems.orphanLines += part.orphans;
+    for (int64_t id : part.orphanReportIds)
+      if (loadProblems.orphanReportIds.size() < 5 &&
+          std::find(loadProblems.orphanReportIds.begin(), loadProblems.orphanReportIds.end(), id) ==
+              loadProblems.orphanReportIds.end())
+        loadProblems.orphanReportIds.push_back(id);
   }
   for (const auto& [p, n] : productLines) p->entries.reserve(p->entries.size() + n);
   for (const auto& [r, n] : reportLines) r->entries.reserve(r->entries.size() + n);

@@ -36,6 +36,7 @@ class Utf8Cache {
 void KVRVortelyCoreDataManager::Impl::writeChanges() {
   SQLite::Database& d = *db;
   std::vector<KVRManagedObject*> assigned;  // ids given in this save, undone when it fails
+  std::vector<const KVRReport*> amountsWritten;  // reconciled amounts now the program's own
   try {
     SQLite::Transaction transaction(d);
 
@@ -141,6 +142,9 @@ void KVRVortelyCoreDataManager::Impl::writeChanges() {
       SQLite::Statement upProduct(d,
           "UPDATE Product SET account_id=?, idStore=?, name=?, category=?, bundleIdentifier=?, version=?, free=?,"
           " firstDate=?, lastDate=?, iconData=? WHERE id=?");
+      SQLite::Statement upReportKeepingAmount(d,
+          "UPDATE Report SET account_id=?, filename=?, type=?, beginDate=?, endDate=?, status=?,"
+          " pointedIncome=coalesce(pointedIncome, ?), pointedDate=?, pointedAccount=? WHERE id=?");
       SQLite::Statement upReport(d,
           "UPDATE Report SET account_id=?, filename=?, type=?, beginDate=?, endDate=?, status=?, pointedIncome=?,"
           " pointedDate=?, pointedAccount=? WHERE id=?");
@@ -164,7 +168,20 @@ void KVRVortelyCoreDataManager::Impl::writeChanges() {
         switch (kindOf(o)) {
           case Kind::Account: bindAccount(upAccount, static_cast<KVRStoreAccount*>(o)); run(upAccount, 6, o); break;
           case Kind::Product: bindProduct(upProduct, static_cast<KVRVortelyManagedProduct*>(o)); run(upProduct, 11, o); break;
-          case Kind::Report: bindReport(upReport, static_cast<KVRReport*>(o)); run(upReport, 10, o); break;
+          case Kind::Report: {
+            auto* r = static_cast<KVRReport*>(o);
+            if (unreadPointedIncome.count(r) && r->pointedIncome == -1.0f) {
+              // Its stored amount was not read: the file keeps it (but for a
+              // NaN, which SQLite reads as NULL and no row may hold: -1).
+              bindReport(upReportKeepingAmount, r);
+              run(upReportKeepingAmount, 10, o);
+            } else {
+              bindReport(upReport, r);
+              run(upReport, 10, o);
+              amountsWritten.push_back(r);
+            }
+            break;
+          }
           case Kind::Entry: bindEntry(upEntry, static_cast<KVRReportEntry*>(o)); run(upEntry, 11, o); break;
           case Kind::IAdEntry: bindIAd(upIAd, static_cast<KVRiAdReportEntry*>(o)); run(upIAd, 11, o); break;
           case Kind::Rating: bindRating(upRating, static_cast<KVRRating*>(o)); run(upRating, 7, o); break;
@@ -190,6 +207,7 @@ void KVRVortelyCoreDataManager::Impl::writeChanges() {
   newCosts.clear();
   newPartners.clear();
   changed.clear();
+  for (const KVRReport* r : amountsWritten) unreadPointedIncome.erase(r);
   deletedRows.clear();
 }
 

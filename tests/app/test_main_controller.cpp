@@ -219,6 +219,30 @@ TEST_F(MainControllerTest, DamagedDatabaseIsNamedAndLeftUntouched) {
   EXPECT_EQ(fileBytes(path_), garbage);
 }
 
+TEST_F(MainControllerTest, LinesTheOpenLeavesOutAreToldInOneAlert) {
+  makeDatabase();
+  {
+    QString error;
+    ASSERT_TRUE(dm().openStore(path_, &error)) << error.toStdString();
+    for (const char* name : {"Beta-1_0312_US.txt", "Beta-1_0312_EU.txt"}) {
+      KVRReport* r = dm().insertReport();
+      r->filename = name;
+      r->type = KVRReportTypeFinancial;
+      for (int i = 0; i < 2; ++i) dm().insertReportEntry(r, product("Gamma"))->beginDate = KVRDate(1.33e12);
+    }
+    ASSERT_TRUE(dm().save(&error)) << error.toStdString();
+    dm().closeStore();
+    SQLite::Database raw(path_.toStdString(), SQLite::OPEN_READWRITE);
+    raw.exec("UPDATE ReportEntry SET count = 1099511627776");
+  }
+  start();
+  EXPECT_TRUE(controller_->storeOpened());
+  ASSERT_EQ(alerts_.size(), 1u);
+  EXPECT_EQ(alerts_[0].title, "Some report lines could not be read");
+  EXPECT_TRUE(alerts_[0].text.contains("“Beta-1_0312_US.txt”, “Beta-1_0312_EU.txt”")) << alerts_[0].text.toStdString();
+  EXPECT_TRUE(product("Gamma")->entries.empty());
+}
+
 TEST_F(MainControllerTest, SavedSegmentIsRestoredAndMissingOnesIgnored) {
   KVRUserDefaults::standard().setInteger("KVRVortelySelectedTab", 5);
   start();

@@ -468,8 +468,11 @@ TEST_F(DatabaseTest, ReportEntryInReportSetsFieldsAndMarksCategories) {
   saveOrDie();
   const int64_t iapId = iap->objectID;
   reopen();
-  for (KVRVortelyManagedProduct* p : dm().products())
-    if (p->objectID == iapId) EXPECT_EQ(p->category, "In-App Purchase");
+  for (KVRVortelyManagedProduct* p : dm().products()) {
+    if (p->objectID == iapId) {
+      EXPECT_EQ(p->category, "In-App Purchase");
+    }
+  }
 }
 
 TEST_F(DatabaseTest, ReportWithNameAndPaymentReports) {
