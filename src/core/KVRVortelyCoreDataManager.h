@@ -63,7 +63,8 @@ class KVRVortelyCoreDataManager {
   // Always inserts a new line (forceCreate is not consulted) with its begin
   // date, currency, country and type; a type of 11 or more is stored minus 10
   // and marks the product "E-Book", type 4 marks it "In-App Purchase". The
-  // caller attaches it to the report.
+  // caller attaches it to the report (and product); a line listed by the
+  // report or product it was made for and not pointing back gets it on save.
   KVRReportEntry* reportEntryInReport(KVRReport* report, KVRVortelyManagedProduct* product, KVRDate date,
                                       const QString& country, const QString& currency, int type,
                                       bool forceCreate);

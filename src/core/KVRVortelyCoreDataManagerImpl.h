@@ -203,6 +203,9 @@ struct KVRVortelyCoreDataManager::Impl {
   std::vector<KVRRating*> newRatings;
   std::vector<KVRCost*> newCosts;
   std::vector<KVRPartner*> newPartners;
+  // The report and product each new line of reportEntryInReport was made
+  // for: the save gives the line the one that lists it.
+  std::unordered_map<const KVRReportEntry*, std::pair<KVRReport*, KVRVortelyManagedProduct*>> madeFor;
   std::unordered_set<KVRManagedObject*> changed;
   std::unordered_set<const KVRManagedObject*> deleted;  // every object removed from the context
   std::vector<std::pair<Kind, int64_t>> deletedRows;    // rows to remove from the file
@@ -236,6 +239,7 @@ struct KVRVortelyCoreDataManager::Impl {
     newProducts.clear();
     newReports.clear();
     newEntries.clear();
+    madeFor.clear();
     newIAdEntries.clear();
     newRatings.clear();
     newCosts.clear();

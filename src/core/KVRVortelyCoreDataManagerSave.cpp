@@ -40,10 +40,15 @@ void KVRVortelyCoreDataManager::Impl::writeChanges() {
   try {
     SQLite::Transaction transaction(d);
 
-    for (const auto& [kind, id] : deletedRows) {
-      SQLite::Statement st(d, std::string("DELETE FROM ") + tableOf(kind) + " WHERE id = ?");
-      st.bind(1, static_cast<int64_t>(id));
-      st.exec();
+    {
+      std::unordered_map<int, std::unique_ptr<SQLite::Statement>> deletes;  // one per table
+      for (const auto& [kind, id] : deletedRows) {
+        std::unique_ptr<SQLite::Statement>& st = deletes[int(kind)];
+        if (!st) st = std::make_unique<SQLite::Statement>(d, std::string("DELETE FROM ") + tableOf(kind) + " WHERE id = ?");
+        st->bind(1, static_cast<int64_t>(id));
+        st->exec();
+        st->reset();
+      }
     }
 
     auto finishInsert = [&](SQLite::Statement& st, KVRManagedObject* o) {
@@ -89,20 +94,33 @@ void KVRVortelyCoreDataManager::Impl::writeChanges() {
               " pointedAccount) VALUES (?,?,?,?,?,?,?,?,?)",
               newReports, bindReport);
 
-    // A new line listed in a report's or product's lines without pointing back
-    // takes that report or product as its own (both sides of the relationship).
+    // A new line made for a report or product (reportEntryInReport) and
+    // listed in its lines without pointing back takes it as its own (both
+    // sides of the relationship). Only those reports' and products' lines are
+    // looked at, newest first (where new lines are), and no further than
+    // their new lines: a save grows with the change, not with the store.
     {
-      std::unordered_set<const KVRReportEntry*> orphans;
-      for (KVRReportEntry* e : newEntries)
-        if ((!e->report || !e->product) && live(e)) orphans.insert(e);
-      if (!orphans.empty()) {
-        for (KVRReport* r : reports)
-          for (KVRReportEntry* e : r->entries)
-            if (!e->report && orphans.count(e)) e->report = r;
-        for (KVRVortelyManagedProduct* p : products)
-          for (KVRReportEntry* e : p->entries)
-            if (!e->product && orphans.count(e)) e->product = p;
+      std::unordered_map<KVRReport*, std::unordered_set<const KVRReportEntry*>> byReport;
+      std::unordered_map<KVRVortelyManagedProduct*, std::unordered_set<const KVRReportEntry*>> byProduct;
+      for (KVRReportEntry* e : newEntries) {
+        if (!live(e)) continue;
+        const auto made = madeFor.find(e);
+        if (made == madeFor.end()) continue;
+        const auto [report, product] = made->second;
+        if (!e->report && report && !deleted.count(report)) byReport[report].insert(e);
+        if (!e->product && product && !deleted.count(product)) byProduct[product].insert(e);
       }
+      auto claim = [](auto* owner, const std::unordered_set<const KVRReportEntry*>& lines, auto ownerOf) {
+        size_t left = lines.size();
+        for (auto it = owner->entries.rbegin(); left && it != owner->entries.rend(); ++it) {
+          if (lines.count(*it) && !((*it)->*ownerOf)) {
+            (*it)->*ownerOf = owner;
+            --left;
+          }
+        }
+      };
+      for (const auto& [r, lines] : byReport) claim(r, lines, &KVRReportEntry::report);
+      for (const auto& [p, lines] : byProduct) claim(p, lines, &KVRReportEntry::product);
     }
     Utf8Cache codes;
     auto bindEntry = [&codes](SQLite::Statement& st, KVRReportEntry* e) {
@@ -202,6 +220,7 @@ void KVRVortelyCoreDataManager::Impl::writeChanges() {
   newProducts.clear();
   newReports.clear();
   newEntries.clear();
+  madeFor.clear();
   newIAdEntries.clear();
   newRatings.clear();
   newCosts.clear();
