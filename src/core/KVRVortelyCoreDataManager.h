@@ -26,9 +26,10 @@ class KVRVortelyCoreDataManager {
   // The database file in the support folder.
   static QString defaultStorePath();
   // Opens (creating when missing) the database and loads its objects. A file
-  // that is not a database, or is damaged, is left untouched (no log or
-  // shared-memory file is left beside it): false with a reason in *error, and
-  // the context stays empty. While another program holds the file's lock it
+  // that is not a database of ours, or is plainly damaged, is left untouched
+  // (no log or shared-memory file is left beside it): false with a reason in
+  // *error, and the context stays empty. The integrity check of a sound
+  // looking file goes on after the open (waitForIntegrityCheck). While another program holds the file's lock it
   // waits up to the busy time-out, telling waitingForLock once when it starts
   // waiting (from one of the threads of the open). Any thread; it holds the
   // context lock throughout.
@@ -42,6 +43,13 @@ class KVRVortelyCoreDataManager {
     QString title, text;
   };
   std::optional<LoadNotice> takeLoadNotice();
+  // Waits for the integrity check of the open file, which runs on its own
+  // thread from the end of the open: false with the reason when the file is
+  // damaged. Nothing is written to the file before the check has passed (a
+  // save or edit waits for it) and nothing at all once it has failed; the
+  // caller then closes the store, which leaves the file as it was. True when
+  // no check is pending. Any thread; takes no lock a caller may hold.
+  bool waitForIntegrityCheck(QString* problems = nullptr);
   bool isOpen() const;
   QString storePath() const;
   void closeStore();

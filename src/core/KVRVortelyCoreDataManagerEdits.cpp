@@ -9,6 +9,8 @@ bool KVRVortelyCoreDataManager::saveReportState(KVRReport* report, const ReportS
   };
   if (!d_->db) return fail(QStringLiteral("No database is open."));
   if (!report || d_->deleted.count(report)) return fail(QStringLiteral("The report is no longer in the database."));
+  QString notWritable;
+  if (!d_->writable(&notWritable)) return fail(notWritable);
   const ReportState before{report->status, report->pointedIncome, report->pointedDate, report->pointedAccount};
   auto apply = [report](const ReportState& s) {
     report->status = s.status;
@@ -81,6 +83,8 @@ T* KVRVortelyCoreDataManager::addSavedToProduct(KVRVortelyManagedProduct* produc
   };
   if (!d_->db) return fail(QStringLiteral("No database is open."));
   if (!product || d_->deleted.count(product)) return fail(QStringLiteral("The product is no longer in the database."));
+  QString notWritable;
+  if (!d_->writable(&notWritable)) return fail(notWritable);
   if (product->objectID <= 0) {
     T* x = (this->*insert)(product);
     fill(x);

@@ -8,11 +8,15 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <deque>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -172,10 +176,76 @@ struct LoadProblems {
 using namespace KVRDataManagerInternal;
 
 struct KVRVortelyCoreDataManager::Impl {
+  ~Impl() { stopIntegrityCheck(); }
+
   // How the kept connection waits for another program's lock; outlives it.
   KVRDatabaseSchema::BusyWait busyWait;
   std::unique_ptr<SQLite::Database> db;
   QString path;
+
+  // The integrity check of the open file reads all of it, so it runs on a
+  // thread of its own beside what follows the open (the history build).
+  // Nothing is written to the file before it has passed: a write waits for
+  // it, and every write is refused once it has failed.
+  struct IntegrityCheck {
+    std::thread thread;
+    std::atomic<bool> cancel{false};
+    std::mutex lock;
+    std::condition_variable finished;
+    bool done = true;  // guarded by lock
+    QString problems;  // guarded by lock; empty when the file is sound
+  } integrity;
+  // The connection's journal mode is set (which may write the file's header)
+  // once the check has passed.
+  bool journalModeSet = true;
+  // Files beside the database that were not there before the open: removed
+  // again when the file turns out to be damaged.
+  bool walBefore = true, shmBefore = true;
+
+  void startIntegrityCheck(const QString& file, KVRDatabaseSchema::BusyWait wait) {
+    stopIntegrityCheck();
+    {
+      std::lock_guard<std::mutex> g(integrity.lock);
+      integrity.done = false;
+      integrity.problems.clear();
+    }
+    integrity.cancel = false;
+    integrity.thread = std::thread([this, file, wait] {
+      const QString problems = KVRDatabaseSchema::integrityProblems(file, wait, &integrity.cancel);
+      std::lock_guard<std::mutex> g(integrity.lock);
+      integrity.done = true;
+      integrity.problems = problems;
+      integrity.finished.notify_all();
+    });
+  }
+  void stopIntegrityCheck() {
+    integrity.cancel = true;
+    if (integrity.thread.joinable()) integrity.thread.join();
+    std::lock_guard<std::mutex> g(integrity.lock);
+    integrity.done = true;
+    integrity.problems.clear();
+  }
+  // Waits for the check; false with the reason when the file is damaged.
+  bool waitForIntegrity(QString* problems) {
+    std::unique_lock<std::mutex> g(integrity.lock);
+    integrity.finished.wait(g, [&] { return integrity.done; });
+    if (problems) *problems = integrity.problems;
+    return integrity.problems.isEmpty();
+  }
+  // Whether the file may be written now (waiting for the check): false with
+  // the reason when it may not.
+  bool writable(QString* error) {
+    QString problems;
+    if (!waitForIntegrity(&problems)) {
+      if (error) *error = QStringLiteral("%1 Nothing is written to it.").arg(problems);
+      return false;
+    }
+    if (!journalModeSet) {
+      db->exec("PRAGMA journal_mode = WAL");
+      journalModeSet = true;
+    }
+    return true;
+  }
 
   KVRDatabasePool<KVRStoreAccount> accountPool{16};
   KVRDatabasePool<KVRVortelyManagedProduct> productPool{32};
@@ -230,6 +300,8 @@ struct KVRVortelyCoreDataManager::Impl {
   }
 
   void clear() {
+    stopIntegrityCheck();
+    journalModeSet = true;
     db.reset();
     path.clear();
     accounts.clear();

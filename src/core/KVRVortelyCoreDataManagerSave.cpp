@@ -237,6 +237,12 @@ bool KVRVortelyCoreDataManager::save(QString* error) {
     return false;
   }
   if (!d_->hasChanges()) return true;
+  QString notWritable;
+  if (!d_->writable(&notWritable)) {
+    if (error) *error = notWritable;
+    KVRVortelyLogCenter::sharedInstance().addLogEntry(notWritable, true, kLogKeyword);
+    return false;
+  }
   try {
     d_->writeChanges();
   } catch (const std::exception& e) {

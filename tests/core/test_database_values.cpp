@@ -231,3 +231,49 @@ TEST_F(StoredValuesTest, UnusableValuesAreLeftOutToldOnceAndNeverWritten) {
 }
 
 }  // namespace
+
+namespace {
+
+// A NULL where the layout forbids one: the load reads past it (the amount is
+// not money), the integrity check that runs after the open does not.
+TEST_F(StoredValuesTest, DamageFoundAfterTheOpenStopsEveryWrite) {
+  QString error;
+  ASSERT_TRUE(dm().openStore(path_, &error)) << error.toStdString();
+  KVRReport* r = dm().insertReport();
+  r->filename = "Dev-payment";
+  r->pointedIncome = 23456.789f;
+  ASSERT_TRUE(dm().save(&error)) << error.toStdString();
+  dm().closeStore();
+  {
+    SQLite::Database raw(path_.toStdString(), SQLite::OPEN_READWRITE);
+    raw.exec("PRAGMA journal_mode = DELETE");
+  }
+  plantNaN(path_, double(23456.789f));
+  {
+    SQLite::Database raw(path_.toStdString(), SQLite::OPEN_READWRITE);
+    raw.exec("UPDATE Report SET type = type");  // SQLite reads the NaN as NULL and writes that
+  }
+  const QByteArray before = [&] {
+    QFile f(path_);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+  }();
+
+  ASSERT_TRUE(dm().openStore(path_, &error)) << error.toStdString();
+  ASSERT_NE(reportNamed("Dev-payment"), nullptr);
+  // An edit made before the check has ended waits for it, then is refused.
+  dm().insertStoreAccount()->name = "New";
+  EXPECT_FALSE(dm().save(&error));
+  EXPECT_TRUE(error.contains("is damaged (NULL value in Report.pointedIncome)")) << error.toStdString();
+  EXPECT_FALSE(dm().saveReportState(reportNamed("Dev-payment"), {}, &error));
+  QString problems;
+  EXPECT_FALSE(dm().waitForIntegrityCheck(&problems));
+  EXPECT_TRUE(problems.contains("damaged")) << problems.toStdString();
+  dm().closeStore();
+  QFile f(path_);
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(f.readAll() == before);
+  EXPECT_FALSE(QFile::exists(path_ + "-wal"));
+  EXPECT_FALSE(QFile::exists(path_ + "-shm"));
+}
+
+}  // namespace
