@@ -13,9 +13,9 @@
 
 class QButtonGroup;
 class QComboBox;
-class QGraphicsOpacityEffect;
 class QLabel;
 class QPropertyAnimation;
+class QVariantAnimation;
 class QTableView;
 class QToolButton;
 class KVRFinancialDetailsPanel;
@@ -107,6 +107,7 @@ class KVRFinancialScreen : public QWidget, public KVRReportsControls {
   QStackedWidget* pageStack_ = nullptr;
   KVRVortelyFinancialsController* financialController_ = nullptr;
   QPropertyAnimation* shrink_ = nullptr;
-  QPropertyAnimation* fadeIn_ = nullptr;
-  QGraphicsOpacityEffect* fade_ = nullptr;
+  QVariantAnimation* fadeIn_ = nullptr;
+  // Over the statement while it fades in (the page's colour, opaque to clear).
+  QWidget* fadeCover_ = nullptr;
 };
