@@ -106,9 +106,12 @@ bool KVRVortelyCoreDataManager::openStore(const QString& path, QString* error, s
     // would then fail, so say it now.
     if (sqlite3_db_readonly(d_->db->getHandle(), "main") == 1)
       return fail(QStringLiteral("The database \"%1\" cannot be written (read-only file or folder).").arg(path));
-    // Write-ahead mode may write the file's header: not before the check.
+    // Write-ahead mode may write the file's header, and closing a connection
+    // copies a log left by an earlier session into the file: neither before
+    // the check has passed.
     d_->journalModeSet = !checkAfterOpen;
     if (d_->journalModeSet) d_->db->exec("PRAGMA journal_mode = WAL");
+    else d_->checkpointOnClose(false);
     d_->db->exec("PRAGMA synchronous = FULL");
     // After a large save the log shrinks back once checkpointed.
     d_->db->exec("PRAGMA journal_size_limit = 67108864");
@@ -171,6 +174,7 @@ void KVRVortelyCoreDataManager::closeStore() {
     damaged = d_->integrity.done && !d_->integrity.problems.isEmpty();
   }
   const QString path = d_->path;
+  if (d_->db && d_->integrityPassed()) d_->checkpointOnClose(true);
   d_->clear();
   if (damaged && !path.isEmpty()) {
     if (!d_->walBefore) QFile::remove(path + QStringLiteral("-wal"));

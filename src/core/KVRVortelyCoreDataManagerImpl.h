@@ -225,6 +225,13 @@ struct KVRVortelyCoreDataManager::Impl {
     integrity.done = true;
     integrity.problems.clear();
   }
+  bool integrityPassed() {
+    std::lock_guard<std::mutex> g(integrity.lock);
+    return integrity.done && integrity.problems.isEmpty();
+  }
+  void checkpointOnClose(bool on) {
+    sqlite3_db_config(db->getHandle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, on ? 0 : 1, nullptr);
+  }
   // Waits for the check; false with the reason when the file is damaged.
   bool waitForIntegrity(QString* problems) {
     std::unique_lock<std::mutex> g(integrity.lock);
@@ -241,6 +248,7 @@ struct KVRVortelyCoreDataManager::Impl {
       return false;
     }
     if (!journalModeSet) {
+      checkpointOnClose(true);
       db->exec("PRAGMA journal_mode = WAL");
       journalModeSet = true;
     }
