@@ -168,11 +168,7 @@ void KVRVortelyCoreDataManager::closeStore() {
   KVRVortelyCurrencyConverter::sharedInstance().removeEffectiveRates();
   valuesIndex_.clear();
   // A file found damaged keeps nothing of ours beside it either.
-  bool damaged;
-  {
-    std::lock_guard<std::mutex> g(d_->integrity.lock);
-    damaged = d_->integrity.done && !d_->integrity.problems.isEmpty();
-  }
+  const bool damaged = d_->integrityFailed();
   const QString path = d_->path;
   if (d_->db && d_->integrityPassed()) d_->checkpointOnClose(true);
   d_->clear();

@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -190,9 +189,8 @@ struct KVRVortelyCoreDataManager::Impl {
   struct IntegrityCheck {
     std::thread thread;
     std::atomic<bool> cancel{false};
+    std::atomic<bool> done{true};  // set once problems holds the check's answer
     std::mutex lock;
-    std::condition_variable finished;
-    bool done = true;  // guarded by lock
     QString problems;  // guarded by lock; empty when the file is sound
   } integrity;
   // The connection's journal mode is set (which may write the file's header)
@@ -206,36 +204,47 @@ struct KVRVortelyCoreDataManager::Impl {
     stopIntegrityCheck();
     {
       std::lock_guard<std::mutex> g(integrity.lock);
-      integrity.done = false;
       integrity.problems.clear();
     }
     integrity.cancel = false;
+    integrity.done.store(false, std::memory_order_release);
     integrity.thread = std::thread([this, file, wait] {
       const QString problems = KVRDatabaseSchema::integrityProblems(file, wait, &integrity.cancel);
-      std::lock_guard<std::mutex> g(integrity.lock);
-      integrity.done = true;
-      integrity.problems = problems;
-      integrity.finished.notify_all();
+      {
+        std::lock_guard<std::mutex> g(integrity.lock);
+        integrity.problems = problems;
+      }
+      integrity.done.store(true, std::memory_order_release);
+      integrity.done.notify_all();
     });
   }
   void stopIntegrityCheck() {
     integrity.cancel = true;
     if (integrity.thread.joinable()) integrity.thread.join();
-    std::lock_guard<std::mutex> g(integrity.lock);
-    integrity.done = true;
-    integrity.problems.clear();
+    {
+      std::lock_guard<std::mutex> g(integrity.lock);
+      integrity.problems.clear();
+    }
+    integrity.done.store(true, std::memory_order_release);
+    integrity.done.notify_all();
   }
   bool integrityPassed() {
+    if (!integrity.done.load(std::memory_order_acquire)) return false;
     std::lock_guard<std::mutex> g(integrity.lock);
-    return integrity.done && integrity.problems.isEmpty();
+    return integrity.problems.isEmpty();
+  }
+  bool integrityFailed() {
+    if (!integrity.done.load(std::memory_order_acquire)) return false;
+    std::lock_guard<std::mutex> g(integrity.lock);
+    return !integrity.problems.isEmpty();
   }
   void checkpointOnClose(bool on) {
     sqlite3_db_config(db->getHandle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, on ? 0 : 1, nullptr);
   }
   // Waits for the check; false with the reason when the file is damaged.
   bool waitForIntegrity(QString* problems) {
-    std::unique_lock<std::mutex> g(integrity.lock);
-    integrity.finished.wait(g, [&] { return integrity.done; });
+    while (!integrity.done.load(std::memory_order_acquire)) integrity.done.wait(false, std::memory_order_acquire);
+    std::lock_guard<std::mutex> g(integrity.lock);
     if (problems) *problems = integrity.problems;
     return integrity.problems.isEmpty();
   }
