@@ -25,18 +25,53 @@ float KVRRoundedRegionAmount(const KVRFinancialMonth& month, int row, float amou
   return KVRRound2(ratio * amount * jp);
 }
 
+void KVRComputeRegionFigures(KVRFinancialStatement& st) {
+  for (KVRFinancialMonth& m : st.months) {
+    KVRRegionFigure all;
+    for (int r = 1; r < KVRFinancialRegionCount; ++r) {
+      KVRRegionFigure f;
+      f.counts = KVRRegionCountsInMonth(st, m, r);
+      f.units = m.units[r];
+      auto add = [&f, r](const KVRFinancialsByRegion& P, const KVRFinancialsByRegion& L, const KVRMonthPayments& pay) {
+        const KVRPaymentRecord* d = pay.forRow(r);
+        const float p = d ? d->paymentRatioOrOne() : 1.0f;
+        const float j = d ? d->jpRatioOrOne() : 1.0f;
+        f.preferred += KVRRound2(p * P[r] * j);
+        f.local += KVRRound2(j * L[r]);
+        f.localValue += j * L[r];
+        f.reportLocal += KVRRound2(L[r]);
+      };
+      if (m.parts.empty()) {
+        add(m.income, m.incomeLocal, m.payments);
+      } else {
+        for (const KVRAccountMonth& part : m.parts) add(part.income, part.incomeLocal, part.payments);
+      }
+      if (f.counts) {
+        all.preferred += f.preferred;
+        all.units += f.units;
+      }
+      m.figures[size_t(r)] = f;
+    }
+    all.counts = true;
+    m.figures[0] = all;
+  }
+}
+
+float KVRFigureInMode(const KVRRegionFigure& figure, int mode) {
+  return mode == 2 ? figure.units : mode == 1 ? figure.local : figure.preferred;
+}
+
 KVRRegionRowTable KVRYearTotals(const KVRFinancialStatement& st, int year, const KVRRegionRowTable& rows) {
   float local[KVRFinancialRegionCount] = {}, preferred[KVRFinancialRegionCount] = {};
   for (const KVRFinancialMonth& m : st.months) {
     if (m.date.year != year) continue;
     for (int r = 1; r < KVRFinancialRegionCount; ++r) {
-      if (!KVRRegionCountsInMonth(st, m, r)) continue;
-      const float x = KVRRound2(m.incomeLocal[r]);
-      const float y = KVRRoundedRegionAmount(m, r, m.income[r]);
-      local[r] += x;
-      preferred[r] += y;
-      local[0] += x;
-      preferred[0] += y;
+      const KVRRegionFigure& f = m.figures[size_t(r)];
+      if (!f.counts) continue;
+      local[r] += f.reportLocal;
+      preferred[r] += f.preferred;
+      local[0] += f.reportLocal;
+      preferred[0] += f.preferred;
     }
   }
   KVRRegionRowTable table;
@@ -52,11 +87,6 @@ KVRRegionRowTable KVRYearTotals(const KVRFinancialStatement& st, int year, const
 std::vector<float> KVRFixedIncomes(const KVRFinancialStatement& st) {
   std::vector<float> out;
   out.reserve(st.months.size());
-  for (const KVRFinancialMonth& m : st.months) {
-    float sum = 0.0f;
-    for (int r = 1; r < KVRFinancialRegionCount; ++r)
-      if (KVRRegionCountsInMonth(st, m, r)) sum += KVRRoundedRegionAmount(m, r, m.income[r]);
-    out.push_back(sum);
-  }
+  for (const KVRFinancialMonth& m : st.months) out.push_back(m.figures[0].preferred);
   return out;
 }

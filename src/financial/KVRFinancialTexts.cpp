@@ -12,6 +12,7 @@
 #include "catalogue/KVRVortelyCurrencyConverter.h"
 #include "core/KVRApplicationServices.h"
 #include "core/KVRFormatters.h"
+#include "financial/KVRFinancialFigures.h"
 #include "platform/KVRICUSupport.h"
 #include "platform/KVRLocalization.h"
 
@@ -72,8 +73,16 @@ MonthCaptions& monthCaptions() {
 }  // namespace
 
 QString KVRFinancialAmountNumber(double amount) {
+  // The one rounding of money: round2, half away from zero. The formatter is
+  // then given the hundredths themselves, so that it has nothing left to
+  // round (it would round a half to even: 1.125 to 1.12).
+  double shown = amount;
+  if (std::isfinite(amount)) {
+    const float rounded = KVRRound2(float(amount));
+    if (std::isfinite(rounded) && std::fabs(double(rounded)) < 9.0e15) shown = std::round(double(rounded) * 100.0) / 100.0;
+  }
   auto guard = KVRApplicationServices::lockFormatters();
-  return KVRFormatters::shared().currencyFormatterWithFloats().stringFromNumber(amount);
+  return KVRFormatters::shared().currencyFormatterWithFloats().stringFromNumber(shown);
 }
 
 QString KVRFinancialAmountText(double amount, const QString& symbol) {

@@ -1,7 +1,8 @@
 #pragma once
 // The texts the financial screen, its panel and its print share, so that one
 // figure reads the same wherever it is shown:
-//  - an amount: the shared amount formatter's text (two decimals, the user's
+//  - an amount: rounded to hundredths once (round2, half away from zero),
+//    written by the shared amount formatter (two decimals, the user's
 //    separators), a blank and a currency symbol;
 //  - units: the whole number, truncated toward zero, without grouping;
 //  - a month caption: the month in the localized "MMM yyyy" form, Gregorian,

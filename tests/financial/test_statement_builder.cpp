@@ -175,6 +175,51 @@ TEST_F(StatementTest, PaymentCoversEarlierMonthsOnlyWhileItHasMoneyLeft) {
   EXPECT_EQ(own.dictForDate(kJan11, u"US"), nullptr);
 }
 
+TEST_F(StatementTest, PaymentWalkStopsOnEveryTurnAndNeverEntersAMonthPaidOnItsOwn) {
+  converter().setRate("USD", "EUR", 0.75);
+  constexpr KVRMonthKey kDec10{2010, 12};
+  // US estimates in hundredths: December 2000, January 2000, February 3000,
+  // March 10000 (the paying month's own, E0).
+  auto estimates = [&](KVRStoreAccount* a) {
+    KVRVortelyManagedProduct* p = product(a, 4000 + qHash(a->developer) % 1000);
+    line(financial(a, "V_1210_US.txt", day(2010, 11, 28)), p, 1, 2000, "USD");
+    line(financial(a, "V_0111_US.txt", day(2010, 12, 26)), p, 1, 2000, "USD");
+    line(financial(a, "V_0211_US.txt", day(2011, 1, 30)), p, 1, 3000, "USD");
+    line(financial(a, "V_0311_US.txt", day(2011, 2, 27)), p, 1, 10000, "USD");
+    return p;
+  };
+  auto covered = [&](const char* name, int paid) {
+    KVRStoreAccount* a = account(name);
+    estimates(a);
+    payment(a, "US", day(2011, 2, 27), paid, "USD");
+    return build(accountSelection({a})).dictForDate(kMar11, u"US")->priorMonths;
+  };
+  // 20001 pays February (3000); the remainder 10001 is E0 + 1 on the second turn: stop.
+  EXPECT_EQ(covered("Second turn", 20001), std::vector<KVRMonthKey>{kFeb11});
+  // 22999 pays February and January; the remainder 9999 is E0 - 1 on the third turn: stop.
+  EXPECT_EQ(covered("Third turn", 22999), (std::vector<KVRMonthKey>{kFeb11, kJan11}));
+  // 24000 runs on: the remainder 11000 on the third turn pays December as
+  // well, and November (no report) ends the walk.
+  EXPECT_EQ(covered("Runs on", 24000), (std::vector<KVRMonthKey>{kFeb11, kJan11, kDec10, {2010, 11}}));
+
+  // A zero payment against a negative estimate keeps its record without its
+  // report and month; it is still the month's own payment: a later payment
+  // does not walk into it.
+  KVRStoreAccount* minus = account("Refunds");
+  KVRVortelyManagedProduct* p = product(minus, 4999);
+  line(financial(minus, "V_0311_US.txt", day(2011, 2, 27)), p, 1, -5000, "USD");
+  line(financial(minus, "V_0411_US.txt", day(2011, 3, 27)), p, 1, 10000, "USD");
+  payment(minus, "US", day(2011, 2, 27), 0, "USD");
+  payment(minus, "US", day(2011, 3, 27), 30000, "USD");
+  const KVRFinancialStatement st = build(accountSelection({minus}));
+  const KVRPaymentRecord* march = st.dictForDate(kMar11, u"US");
+  ASSERT_NE(march, nullptr);
+  EXPECT_EQ(march->paymentReport, nullptr);
+  EXPECT_FALSE(march->paymentMonth.has_value());
+  EXPECT_FLOAT_EQ(march->localIncome, 0.0f);
+  EXPECT_TRUE(st.dictForDate(kApr11, u"US")->priorMonths.empty());
+}
+
 TEST_F(StatementTest, ReconciledPaymentRatioAndTexts) {
   converter().setRate("USD", "EUR", 0.75);
   line(financial(soft, "V_0311_US.txt", day(2011, 2, 27)), app, 1, 10000, "USD");
