@@ -13,6 +13,7 @@
 #include "core/KVRVortelyManagedProduct.h"
 #include "financial/KVRFinancialStatementBuilder.h"
 #include "reference_builder.h"
+#include "statement_fixture.h"
 #include "sampledata/KVRDatabaseSampleData.h"
 
 namespace {
@@ -148,4 +149,58 @@ TEST_F(StatementSampleTest, AfterTheStoreChangesTheStatementStillAgrees) {
   EXPECT_TRUE(second.storeChanges.empty());
   EXPECT_EQ(reference::difference(first, second), "reports to delete");
   EXPECT_EQ(reference::difference(second, reference::build(everything, kNow)), "");
+}
+
+// Several accounts: each account's figures are its own, the selection's cell
+// their sum; a cell is reconciled only when every account with an estimate or
+// a payment there is.
+TEST_F(StatementSampleTest, AllAccountsCellIsTheSumOfTheAccountsCells) {
+  const std::vector<KVRStoreAccount*> all = dm().accounts();
+  ASSERT_GE(all.size(), 2u);
+  const KVRFinancialStatement together = KVRFinancialStatementBuilder().build(accounts(all), kNow);
+  std::vector<KVRFinancialStatement> alone;
+  std::vector<KVRStoreAccount*> byId = all;
+  std::stable_sort(byId.begin(), byId.end(), [](const KVRStoreAccount* a, const KVRStoreAccount* b) {
+    return a->objectID < b->objectID;
+  });
+  for (KVRStoreAccount* a : byId) alone.push_back(KVRFinancialStatementBuilder().build(accounts({a}), kNow));
+
+  int cells = 0, paidAndWaiting = 0, received = 0;
+  for (const KVRFinancialMonth& m : together.months) {
+    for (int row = 1; row < KVRFinancialRegionCount; ++row) {
+      const QString code = KVRFinancialRegionCode(row);
+      float preferred = 0, local = 0, units = 0;
+      bool anyThere = false, everyReceived = true, someReceived = false;
+      for (const KVRFinancialStatement& st : alone) {
+        const KVRFinancialMonth* own = st.monthRecord(m.date);
+        if (!own) continue;
+        const KVRRegionFigure& f = own->figures[size_t(row)];
+        preferred += f.preferred;
+        local += f.local;
+        units += f.units;
+        const KVRPaymentRecord* record = own->payments.forCode(code);
+        // An estimate there: the account's lines in the region (an Android
+        // report answers for every region, with lines in some).
+        const bool estimate = !own->parts.empty() && ((own->parts.front().estimateRows >> row) & 1u);
+        if (!record && !estimate) continue;
+        anyThere = true;
+        const bool reconciled = record && record->isReconciled();
+        everyReceived = everyReceived && reconciled;
+        someReceived = someReceived || reconciled;
+      }
+      const KVRRegionFigure& f = m.figures[size_t(row)];
+      EXPECT_FLOAT_BITS(f.preferred, preferred) << m.date.year << "-" << m.date.month << " " << code.toStdString();
+      EXPECT_FLOAT_BITS(f.local, local);
+      EXPECT_FLOAT_EQ(f.units, units);
+      const KVRPaymentRecord* shown = m.payments.forCode(code);
+      EXPECT_EQ(shown && shown->isReconciled(), anyThere && everyReceived)
+          << m.date.year << "-" << m.date.month << " " << code.toStdString();
+      ++cells;
+      paidAndWaiting += someReceived && !everyReceived;
+      received += anyThere && everyReceived && shown;
+    }
+  }
+  EXPECT_GT(cells, 400);
+  EXPECT_GT(paidAndWaiting, 0);  // one account paid, another not
+  EXPECT_GT(received, 0);
 }
