@@ -3,16 +3,16 @@
 #include <cmath>
 #include <cstdint>
 
-float KVRRound2(float x) {
-  if (std::isnan(x)) return 0.0f;
+int64_t KVRRound2Hundredths(float x) {
+  if (std::isnan(x)) return 0;
   const float scaled = x * 100.0f;
   const float shifted = x >= 0.0f ? scaled + 0.5f : scaled - 0.5f;
-  int64_t t;
-  if (shifted >= 9.2e18f) t = INT64_MAX;
-  else if (shifted <= -9.2e18f) t = INT64_MIN;
-  else t = static_cast<int64_t>(shifted);
-  return float(t) / 100.0f;
+  if (shifted >= 9.2e18f) return INT64_MAX;
+  if (shifted <= -9.2e18f) return INT64_MIN;
+  return static_cast<int64_t>(shifted);
 }
+
+float KVRRound2(float x) { return float(KVRRound2Hundredths(x)) / 100.0f; }
 
 bool KVRRegionCountsInMonth(const KVRFinancialStatement& st, const KVRFinancialMonth& month, int row) {
   return st.reportIndex.find(month.date, row) != nullptr || month.payments.forRow(row) != nullptr;

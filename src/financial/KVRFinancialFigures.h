@@ -14,6 +14,7 @@
 // once (KVRComputeRegionFigures) and every view reads them: grid cells and
 // totals, year totals, fixed income, trend. They round with KVRRound2 and
 // nothing else.
+#include <cstdint>
 #include <vector>
 
 #include "financial/KVRFinancialStatement.h"
@@ -21,6 +22,9 @@
 // round2, in single precision: (x x 100 +/- 0.5) truncated toward zero in 64
 // bits, divided by 100. No number gives 0.
 float KVRRound2(float x);
+// The hundredths of round2: (x x 100 +/- 0.5) truncated toward zero (what
+// an amount text shows).
+int64_t KVRRound2Hundredths(float x);
 
 // Whether a region row (1 to 18) counts in a month: its financial report of
 // the selected products, or a payment record.

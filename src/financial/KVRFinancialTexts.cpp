@@ -77,10 +77,7 @@ QString KVRFinancialAmountNumber(double amount) {
   // then given the hundredths themselves, so that it has nothing left to
   // round (it would round a half to even: 1.125 to 1.12).
   double shown = amount;
-  if (std::isfinite(amount)) {
-    const float rounded = KVRRound2(float(amount));
-    if (std::isfinite(rounded) && std::fabs(double(rounded)) < 9.0e15) shown = std::round(double(rounded) * 100.0) / 100.0;
-  }
+  if (std::isfinite(amount) && std::isfinite(float(amount))) shown = double(KVRRound2Hundredths(float(amount))) / 100.0;
   auto guard = KVRApplicationServices::lockFormatters();
   return KVRFormatters::shared().currencyFormatterWithFloats().stringFromNumber(shown);
 }

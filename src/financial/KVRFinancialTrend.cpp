@@ -122,10 +122,6 @@ KVRFinancialTrend KVRComputeFinancialTrend(const KVRFinancialTrendInput& in) {
       current += x;
     }
   }
-  if (mode != KVRCurrencyModeUnits) {
-    current = KVRRound2(current);
-    previous = KVRRound2(previous);
-  }
   t.current = current;
   t.previous = previous;
 
@@ -135,7 +131,7 @@ KVRFinancialTrend KVRComputeFinancialTrend(const KVRFinancialTrendInput& in) {
     symbol = mode == KVRCurrencyModeLocal && !in.allSelected ? KVRRegionCurrencySymbol(*v->regionCode)
                                                              : in.preferredSymbol;
   auto figure = [&](float x) {
-    return mode == KVRCurrencyModeUnits ? KVRFinancialDecimalText(x) : KVRFinancialAmountText(KVRRound2(x), symbol);
+    return mode == KVRCurrencyModeUnits ? KVRFinancialDecimalText(x) : KVRFinancialAmountText(x, symbol);
   };
   const QString currentText = figure(current), previousText = figure(previous);
 

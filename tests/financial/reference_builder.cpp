@@ -107,8 +107,10 @@ float hundredths(float x) {
 }
 
 QString format(float unrounded, const QString& symbol) {
-  // The hundredths as a decimal the formatter writes as they are.
-  const double amount = std::round(double(hundredths(unrounded)) * 100.0) / 100.0;
+  // The hundredths themselves, as a decimal the formatter writes as it is.
+  float y = unrounded * 100.0f;
+  y = unrounded < 0 ? y - 0.5f : y + 0.5f;
+  const double amount = std::isfinite(y) && std::fabs(y) < 9.2e18f ? double(int64_t(y)) / 100.0 : double(unrounded);
   std::unique_lock<std::recursive_mutex> g;
   if (auto* app = KVRApplicationServices::current()) g = std::unique_lock<std::recursive_mutex>(app->formatterLock());
   return QStringLiteral("%1 %2").arg(KVRFormatters::shared().currencyFormatterWithFloats().stringFromNumber(amount),
