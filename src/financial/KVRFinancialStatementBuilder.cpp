@@ -456,6 +456,7 @@ class StatementRun {
       lines = &sortedLines_;
     }
     const int m = month.month;
+    const bool onePart = partMonths_.size() == 1;
     const KVRVortelyManagedProduct* lastProduct = nullptr;
     int lastPart = -1;
     for (const KVRReportEntry* e : *lines) {
@@ -479,18 +480,26 @@ class StatementRun {
         lastPart = pi && pi->selected ? pi->part : -1;
       }
       if (lastPart < 0) continue;
-      MonthVectors*& pv = partVectors_[size_t(lastPart)];
-      if (!pv) pv = &partMonths_[size_t(lastPart)][serial];
       const float converted = currencies_.toPreferred(currency, amount);
       const float units = float(e->count);
-      for (MonthVectors* v : {mv, pv}) {
-        v->units[size_t(region)] += units;
-        v->preferred[0] += converted;
-        v->preferred[size_t(region)] += converted;
-        v->local[0] += amount;
-        v->local[size_t(region)] += amount;
+      mv->units[size_t(region)] += units;
+      mv->preferred[0] += converted;
+      mv->preferred[size_t(region)] += converted;
+      mv->local[0] += amount;
+      mv->local[size_t(region)] += amount;
+      mv->rows |= uint32_t(1) << region;
+      if (onePart) {
+        // The one part's vectors are the month's: copied when the months are made.
+      } else {
+        MonthVectors*& pv = partVectors_[size_t(lastPart)];
+        if (!pv) pv = &partMonths_[size_t(lastPart)][serial];
+        pv->units[size_t(region)] += units;
+        pv->preferred[0] += converted;
+        pv->preferred[size_t(region)] += converted;
+        pv->local[0] += amount;
+        pv->local[size_t(region)] += amount;
+        pv->rows |= uint32_t(1) << region;
       }
-      pv->rows |= uint32_t(1) << region;
       preferredYear_[0][0] += converted;
       preferredYear_[region][0] += converted;
       preferredYear_[region][m] += converted;
@@ -722,7 +731,8 @@ class StatementRun {
       fm.parts.resize(partMonths_.size());
       for (size_t a = 0; a < partMonths_.size(); ++a) {
         KVRAccountMonth& part = fm.parts[a];
-        if (auto it = partMonths_[a].find(serial); it != partMonths_[a].end()) {
+        const std::map<int, MonthVectors>& vectors = partMonths_.size() == 1 ? monthVectors_ : partMonths_[a];
+        if (auto it = vectors.find(serial); it != vectors.end()) {
           part.income.setIncome(it->second.preferred);
           part.incomeLocal.setIncome(it->second.local);
           part.units.setIncome(it->second.units);
