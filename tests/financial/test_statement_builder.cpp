@@ -442,6 +442,18 @@ TEST_F(StatementTest, YearTablesOfTheReports) {
   EXPECT_TRUE(logHas(undated->filename));
 }
 
+TEST_F(StatementTest, ZuvoReportsOfOtherProductsStayUnderAProductSelection) {
+  KVRVortelyManagedProduct* other = product(soft, 1002);
+  line(financial(soft, "V_0411_EU.txt", day(2011, 3, 27)), app, 1, 100, "EUR");
+  KVRReport* zuvo = financial(soft, "ignored", day(2011, 3, 27));
+  zuvo->filename = "Zuvo-Sales_0411_EU.txt";
+  line(zuvo, other, 5, 900, "EUR");
+  // The selected product's reports hold no "Zuvo" report: nothing is put aside.
+  EXPECT_TRUE(build(productSelection({app})).storeChanges.reportsToDelete.empty());
+  // The account's row reads it among its products' reports: put aside.
+  EXPECT_EQ(build(accountSelection({soft})).storeChanges.reportsToDelete, std::vector<KVRReport*>{zuvo});
+}
+
 TEST_F(StatementTest, ReportsPutAsideAndPaymentDatesAreSavedOnce) {
   KVRReport* kept = financial(soft, "V_0411_EU.txt", day(2011, 3, 27));
   line(kept, app, 1, 100, "EUR");
