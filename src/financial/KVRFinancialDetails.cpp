@@ -111,7 +111,7 @@ KVRFinancialDetailsState KVRPresentFinancialDetails(const KVRFinancialDetailsInp
     s.status = KVRLocalized("Status: waiting for financial report");
   } else {
     // The financial report is there, no payment advice: "Create Payment".
-    s.reconcileButton.hidden = in.allSelected;
+    s.reconcileButton.hidden = in.allSelected || v->severalAccounts;
     if (!s.bigger) {
       s.reconcileWidthChange = 25;
       s.bigger = true;

@@ -43,8 +43,12 @@ void KVRComputeRegionFigures(KVRFinancialStatement& st) {
       };
       if (m.parts.empty()) {
         add(m.income, m.incomeLocal, m.payments);
+        f.accounts = f.counts ? 1 : 0;
       } else {
-        for (const KVRAccountMonth& part : m.parts) add(part.income, part.incomeLocal, part.payments);
+        for (const KVRAccountMonth& part : m.parts) {
+          add(part.income, part.incomeLocal, part.payments);
+          f.accounts += ((part.estimateRows >> r) & 1u) || part.payments.forRow(r);
+        }
       }
       if (f.counts) {
         all.preferred += f.preferred;

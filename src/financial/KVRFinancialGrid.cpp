@@ -126,6 +126,7 @@ KVRFinancialGrid KVRBuildFinancialGrid(const KVRFinancialGridInput& in) {
       v.incomeLocal = KVRFinancialAmountText(f.local, localSymbol);
       v.units = KVRFinancialUnitsText(U);
       v.incomeLocalValue = f.localValue;
+      v.severalAccounts = f.accounts > 1;
       if (d) {
         v.paymentDict = d;
         v.hidePayment = false;

@@ -152,6 +152,7 @@ struct KVRRegionFigure {
   float localValue = 0;  // JPRatio x IncomeLocal, summed over the parts, not rounded
   float reportLocal = 0; // round2(IncomeLocal), summed over the parts (the year tables)
   float units = 0;       // Units
+  int accounts = 0;      // parts with an estimate (lines) or a payment record there
 };
 
 // One month of the statement.

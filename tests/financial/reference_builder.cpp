@@ -630,6 +630,9 @@ KVRFinancialStatement build(const KVRFinancialSelection& selection, KVRDate now)
         f.localValue = f.localValue + j * (*L)[r];
         f.reportLocal = f.reportLocal + hundredths((*L)[r]);
       }
+      for (const KVRAccountMonth& part : month.parts)
+        if (part.payments.forCode(code) || (part.estimateRows & (uint32_t(1) << r))) ++f.accounts;
+      if (month.parts.empty() && f.counts) f.accounts = 1;
       if (f.counts) {
         total.preferred = total.preferred + f.preferred;
         total.units = total.units + f.units;
@@ -736,7 +739,7 @@ std::string difference(const KVRFinancialStatement& a, const KVRFinancialStateme
     }
     for (int r = 0; r < 19; ++r) {
       const KVRRegionFigure &f = x.figures[size_t(r)], &g = y.figures[size_t(r)];
-      if (f.counts != g.counts || !same(f.preferred, g.preferred) || !same(f.local, g.local) ||
+      if (f.counts != g.counts || f.accounts != g.accounts || !same(f.preferred, g.preferred) || !same(f.local, g.local) ||
           !same(f.localValue, g.localValue) || !same(f.reportLocal, g.reportLocal) || !same(f.units, g.units))
         return "month " + text(x.date) + " row " + std::to_string(r) + " figure: " + std::to_string(f.preferred) +
                " vs " + std::to_string(g.preferred) + ", " + std::to_string(f.local) + " vs " + std::to_string(g.local);

@@ -251,7 +251,7 @@ TEST_F(StatementSampleTest, EveryCellShowsItsOneFigureInGridPanelAndTrend) {
   ASSERT_TRUE(soft && editions && soft->products.size() >= 2);
   choices.push_back({"products", products({soft->products[0], soft->products[1], editions->products.front()})});
 
-  int checkedTrends = 0;
+  int checkedTrends = 0, severalAccounts = 0;
   for (const Choice& choice : choices) {
     SCOPED_TRACE(choice.name);
     services.selected = choice.selection.productsSelected ? choice.selection.products : std::vector<KVRVortelyManagedProduct*>{};
@@ -286,6 +286,13 @@ TEST_F(StatementSampleTest, EveryCellShowsItsOneFigureInGridPanelAndTrend) {
             EXPECT_EQ(c.details().incomeLocal, v.incomeLocal);
             ASSERT_EQ(centsOfText(v.incomePref), cents(f.preferred));
             ASSERT_EQ(centsOfText(v.incomeLocal), cents(f.local));
+            // A payment belongs to one account: with several there, no
+            // reconcile or create control.
+            if (v.severalAccounts) {
+              EXPECT_TRUE(c.details().reconcileButton.hidden);
+              EXPECT_TRUE(c.details().amountField.hidden);
+              ++severalAccounts;
+            }
             if (m == 0) continue;
             // The trend's current figure.
             float current = 0;
@@ -328,6 +335,7 @@ TEST_F(StatementSampleTest, EveryCellShowsItsOneFigureInGridPanelAndTrend) {
     }
   }
   EXPECT_GT(checkedTrends, 1000);
+  EXPECT_GT(severalAccounts, 100);
   services.uninstall();
   KVRFormatters::shared().resetLocale();
 }
