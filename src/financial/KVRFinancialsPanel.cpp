@@ -9,6 +9,7 @@
 #include "core/KVRApplicationServices.h"
 #include "core/KVRVortelyCoreDataManager.h"
 #include "core/KVRVortelyManagedProduct.h"
+#include "financial/KVRAmountText.h"
 #include "financial/KVRFinancialExports.h"
 #include "financial/KVRFinancialTexts.h"
 #include "financial/KVRReportValueTransformers.h"
@@ -26,14 +27,6 @@ void log(const QString& message) { KVRVortelyLogCenter::sharedInstance().addLogE
 QString dateText(KVRDate date) {
   if (!date.isValid()) return QStringLiteral("--");
   return KVRReportDateTransformer::transformedValue(date, KVRDate());
-}
-
-QString figure(float value) { return QString::asprintf("%.02f", double(value)); }
-
-// Blanks and direction marks that may sit in a typed or formatted amount.
-bool isBlank(QChar c) {
-  return c.isSpace() || c == QChar(0x00A0) || c == QChar(0x202F) || c == QChar(0x2009) || c == QChar(0x200E) ||
-         c == QChar(0x200F) || c == QChar(0x061C);
 }
 
 // The file name a report is known by: its stored name without the developer.
@@ -214,8 +207,12 @@ void KVRFinancialsPanel::sortLines(SortColumn column, bool ascending) {
   });
 }
 
+QString KVRFinancialsPanel::totalSalesText() const { return KVRFinancialDecimalText(sales_); }
+
+QString KVRFinancialsPanel::totalUpgradesText() const { return KVRFinancialDecimalText(upgrades_); }
+
 QString KVRFinancialsPanel::totalRevenuesText() const {
-  return figure(revenue_) + QLatin1Char(' ') + KVRVortelyCurrencyConverter::sharedInstance().preferedCurrencySymbol();
+  return KVRFinancialAmountText(revenue_, KVRVortelyCurrencyConverter::sharedInstance().preferedCurrencySymbol());
 }
 
 // ---------------------------------------------------------------------------
@@ -254,7 +251,7 @@ const std::vector<KVRFinancialsStatusValue>& KVRFinancialsPanel::statusValues() 
 
 QString KVRFinancialsPanel::stateSentenceFor(const KVRReport& report, int tag) {
   const QString symbol = KVRVortelyCurrencyConverter::sharedInstance().preferedCurrencySymbol();
-  const QString amount = figure(report.pointedIncome);
+  const QString amount = KVRFinancialAmountNumber(report.pointedIncome);
   switch (tag) {
     case 0: return KVRLocalized("Estimated revenues for this report: %1 %2").arg(amount, symbol);
     case 1:
@@ -312,17 +309,12 @@ bool KVRFinancialsPanel::reportRealIncomeSetOK(const QString& typed, KVRDate dat
   };
   KVRReport* r = selectedReport();
   if (!r) return refuse(KVRLocalized("No report is chosen."));
-  const QString symbol = KVRVortelyCurrencyConverter::sharedInstance().preferedCurrencySymbol();
-  if (typed.trimmed().isEmpty() || typed.trimmed() == symbol) return refuse(KVRLocalized("Type the amount received."));
-  const std::optional<double> amount = parseAmount(typed, symbol);
-  if (!amount || !std::isfinite(float(*amount)))
-    return refuse(KVRLocalized("“%1” cannot be read as an amount. Type it as in %2.")
-                      .arg(typed.trimmed(), KVRFinancialAmountNumber(1234.56) + QLatin1Char(' ') + symbol));
-  if (*amount < 0) return refuse(KVRLocalized("The amount received cannot be negative."));
+  const KVRAmountReading amount = KVRReadAmountText(typed, KVRAmountKind::received);
+  if (!amount.ok()) return refuse(amount.error);
   QString error;
   {
     std::lock_guard<std::recursive_mutex> context(dm_.contextLock());
-    if (!dm_.saveReportState(r, {KVRReportStatusPointed, float(*amount), date, accountLabel}, &error))
+    if (!dm_.saveReportState(r, {KVRReportStatusPointed, float(*amount.value), date, accountLabel}, &error))
       return refuse(KVRLocalized("The payment could not be saved: %1").arg(error));
   }
   stateTag_ = KVRReportStatusPointed;
@@ -360,11 +352,10 @@ bool KVRFinancialsPanel::addCost(const QString& name, const QString& valueText, 
   };
   if (!product_) return refuse(KVRLocalized("Select one product to add a cost to it."));
   if (name.trimmed().isEmpty()) return refuse(KVRLocalized("Type a name for the cost."));
-  if (valueText.trimmed().isEmpty()) return refuse(KVRLocalized("Type the amount of the cost."));
-  const std::optional<double> value = parseAmount(valueText);
-  if (!value) return refuse(KVRLocalized("“%1” cannot be read as an amount.").arg(valueText.trimmed()));
+  const KVRAmountReading value = KVRReadAmountText(valueText, KVRAmountKind::cost);
+  if (!value.ok()) return refuse(value.error);
   QString error;
-  if (!dm_.addCost(product_, name.trimmed(), *value, &error))
+  if (!dm_.addCost(product_, name.trimmed(), *value.value, &error))
     return refuse(KVRLocalized("The cost could not be saved: %1").arg(error));
   return true;
 }
@@ -378,91 +369,18 @@ bool KVRFinancialsPanel::addPartner(const QString& name, const QString& costText
   if (!product_) return refuse(KVRLocalized("Select one product to add a partner to it."));
   if (name.trimmed().isEmpty()) return refuse(KVRLocalized("Type the partner's name."));
   // An empty figure is none (0): a partner may have a cost, royalties or both.
-  auto read = [](const QString& text) -> std::optional<double> {
-    if (text.trimmed().isEmpty()) return 0.0;
-    return parseAmount(text, QStringLiteral("%"));
+  auto read = [](const QString& text, KVRAmountKind kind) {
+    KVRAmountReading r;
+    if (text.trimmed().isEmpty()) r.value = 0.0;
+    else r = KVRReadAmountText(text, kind);
+    return r;
   };
-  const std::optional<double> cost = read(costText), royalties = read(royaltiesText);
-  if (!cost) return refuse(KVRLocalized("“%1” cannot be read as an amount.").arg(costText.trimmed()));
-  if (!royalties) return refuse(KVRLocalized("“%1” cannot be read as a number.").arg(royaltiesText.trimmed()));
+  const KVRAmountReading cost = read(costText, KVRAmountKind::cost);
+  if (!cost.ok()) return refuse(cost.error);
+  const KVRAmountReading royalties = read(royaltiesText, KVRAmountKind::share);
+  if (!royalties.ok()) return refuse(royalties.error);
   QString error;
-  if (!dm_.addPartner(product_, name.trimmed(), *cost, *royalties, &error))
+  if (!dm_.addPartner(product_, name.trimmed(), *cost.value, *royalties.value, &error))
     return refuse(KVRLocalized("The partner could not be saved: %1").arg(error));
   return true;
-}
-
-// ---------------------------------------------------------------------------
-// Reading an amount
-
-std::optional<double> KVRFinancialsPanel::parseAmount(const QString& text, const QString& symbol) {
-  // The locale's separators, as the amount formatter writes them: the
-  // decimal one before the last two digits, the grouping one after the first.
-  const QString sample = KVRFinancialAmountNumber(1234567.25);
-  QChar decimal = QLatin1Char('.'), grouping;
-  {
-    qsizetype first = -1, last = -1;
-    for (qsizetype i = 0; i < sample.size(); ++i)
-      if (sample[i].isDigit()) {
-        if (first < 0) first = i;
-        last = i;
-      }
-    if (last >= 2 && !sample[last - 2].isDigit()) decimal = sample[last - 2];
-    for (qsizetype i = first + 1; first >= 0 && i < last - 2; ++i)
-      if (!sample[i].isDigit()) {
-        grouping = isBlank(sample[i]) ? QLatin1Char(' ') : sample[i];
-        break;
-      }
-  }
-
-  QString t = text;
-  if (!symbol.isEmpty()) t.remove(symbol);
-  QString s;  // digits, '.', and a leading '-'
-  bool negative = false, pointSeen = false;
-  std::vector<int> groupLengths;  // digits between grouping separators, integer part
-  int run = 0;
-  bool grouped = false;
-  for (const QChar c : t) {
-    if (isBlank(c)) {
-      if (grouping == QLatin1Char(' ') && !pointSeen && run > 0) {
-        groupLengths.push_back(run);
-        run = 0;
-        grouped = true;
-      }
-      continue;
-    }
-    if (c.isDigit()) {
-      s += QChar(u'0' + c.digitValue());
-      if (!pointSeen) ++run;
-      continue;
-    }
-    if (c == decimal && !pointSeen) {
-      pointSeen = true;
-      s += QLatin1Char('.');
-      continue;
-    }
-    if (c == grouping && !pointSeen && run > 0) {
-      groupLengths.push_back(run);
-      run = 0;
-      grouped = true;
-      continue;
-    }
-    if ((c == QLatin1Char('-') || c == QChar(0x2212)) && s.isEmpty() && !negative) {
-      negative = true;
-      continue;
-    }
-    if (c == QLatin1Char('+') && s.isEmpty() && !negative) continue;
-    return std::nullopt;
-  }
-  if (s.isEmpty() || s == QLatin1String(".")) return std::nullopt;
-  if (grouped) {
-    // Groups of two or three digits, the last one of three: "12.50" is not a
-    // grouped figure where the point groups thousands.
-    if (run != 3) return std::nullopt;
-    for (size_t i = 1; i < groupLengths.size(); ++i)
-      if (groupLengths[i] != 2 && groupLengths[i] != 3) return std::nullopt;
-  }
-  bool ok = false;
-  const double value = s.toDouble(&ok);
-  if (!ok || !std::isfinite(value)) return std::nullopt;
-  return negative ? -value : value;
 }

@@ -25,6 +25,7 @@
 #include "core/KVRApplicationServices.h"
 #include "core/KVRCalendar.h"
 #include "core/KVRVortelyCoreDataManager.h"
+#include "financial/KVRFinancialTexts.h"
 #include "financial/KVRReportValueTransformers.h"
 #include "platform/KVRICUSupport.h"
 #include "platform/KVRLocalization.h"
@@ -243,6 +244,7 @@ KVRPartnerCostSheet::KVRPartnerCostSheet(QWidget* parent)
   partnerValue_->setObjectName(QStringLiteral("partnerAddValue"));
   partnerRoyalties_ = new QLineEdit;
   partnerRoyalties_->setObjectName(QStringLiteral("partnerAddRoyalties"));
+  partnerRoyalties_->setPlaceholderText(KVRFinancialPercentText(0.35));  // a share, as stored and shown
   partnerForm->addRow(KVRLocalized("Name:"), partnerLabel_);
   partnerForm->addRow(KVRLocalized("Cost:"), partnerValue_);
   partnerForm->addRow(KVRLocalized("Royalties:"), partnerRoyalties_);
@@ -325,6 +327,7 @@ KVRVortelyFinancialsController::KVRVortelyFinancialsController(QWidget* parent, 
   header->setHighlightSections(false);
   header->setSectionResizeMode(QHeaderView::Interactive);
   header->setSectionResizeMode(ProductColumn, QHeaderView::Stretch);
+  header->setSectionResizeMode(TypeColumn, QHeaderView::Stretch);  // "In-App Purchase" where there is room
   header->setMinimumSectionSize(40);
   {
     // As wide as a date range of the locale.

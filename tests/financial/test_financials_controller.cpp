@@ -140,7 +140,7 @@ TEST_F(FinancialsControllerTest, PaymentSheetCancelledAndConfirmed) {
   sheet->okButton()->click();
   EXPECT_TRUE(sheet->isVisible());
   EXPECT_TRUE(sheet->messageLabel()->isVisible());
-  EXPECT_TRUE(sheet->messageLabel()->text().startsWith("“twelve” cannot be read as an amount."));
+  EXPECT_EQ(sheet->messageLabel()->text(), "“twelve” is not an amount. Type it as 1,234.56.");
   EXPECT_EQ(june->status, 0);
   QApplication::processEvents();
   saveRender(window_.grab().toImage(), "financials-panel-sheet-owner.png");
@@ -172,13 +172,14 @@ TEST_F(FinancialsControllerTest, PartnersAndCostsSheet) {
   sheet->partnerRoyalties()->setText("thirty");
   sheet->okButton()->click();
   EXPECT_TRUE(sheet->isVisible());
-  EXPECT_EQ(sheet->messageLabel()->text(), "“thirty” cannot be read as a number.");
-  sheet->partnerRoyalties()->setText("30");
+  EXPECT_EQ(sheet->messageLabel()->text(),
+            "“thirty” is not a share. Type the royalties as a share from 0 to 1, such as 0.35.");
+  sheet->partnerRoyalties()->setText("0.3");
   sheet->okButton()->click();
   EXPECT_FALSE(sheet->isVisible());
   ASSERT_EQ(panel_->partnersCostsTable()->rowCount(), 1);
   EXPECT_EQ(panel_->partnersCostsTable()->item(0, 1)->text(), "Studio Nord");
-  EXPECT_EQ(panel_->partnersCostsTable()->item(0, 3)->text(), "30");
+  EXPECT_EQ(panel_->partnersCostsTable()->item(0, 3)->text(), "0.3");
   // The sheet keeps its fields for the next one.
   panel_->addPartnerCostButton()->click();
   EXPECT_EQ(sheet->partnerLabel()->text(), "Studio Nord");
