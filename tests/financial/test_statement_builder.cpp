@@ -389,6 +389,13 @@ TEST_F(StatementTest, PaymentsOfTwoAccountsAreSummed) {
   EXPECT_FLOAT_EQ(sum->localIncome, 150.0f);
   EXPECT_FLOAT_EQ(sum->income, 112.5f);
   EXPECT_FALSE(sum->isReconciled());  // one of the two is not received yet
+  // Each account's cell on its own: Pelliro Soft's 75.00 received as 80.00,
+  // Brightwater's 37.50 estimate at ratio 1.
+  const KVRRegionFigure& cell = both.monthRecord(kMar11)->figures[KVRRegionRowUS];
+  EXPECT_FLOAT_EQ(cell.preferred, 117.5f);
+  EXPECT_FLOAT_BITS(cell.preferred, build(accountSelection({soft})).monthRecord(kMar11)->figures[KVRRegionRowUS].preferred +
+                                        one.monthRecord(kMar11)->figures[KVRRegionRowUS].preferred);
+  EXPECT_EQ(cell.accounts, 2);
 
   reconcile(b, 40.0f, "EUR", "Bank");
   const KVRFinancialStatement again = build(accountSelection({soft, bright}));
@@ -396,6 +403,7 @@ TEST_F(StatementTest, PaymentsOfTwoAccountsAreSummed) {
   ASSERT_TRUE(received->isReconciled());
   EXPECT_FLOAT_BITS(*received->paymentRatio, 120.0f / 112.5f);
   EXPECT_EQ(received->pointedAccount, "Bank");
+  EXPECT_FLOAT_EQ(again.monthRecord(kMar11)->figures[KVRRegionRowUS].preferred, 120.0f);
 }
 
 TEST_F(StatementTest, ReportIndexAnswersRegionsAndAndroidMonths) {
