@@ -18,13 +18,6 @@ bool KVRRegionCountsInMonth(const KVRFinancialStatement& st, const KVRFinancialM
   return st.reportIndex.find(month.date, row) != nullptr || month.payments.forRow(row) != nullptr;
 }
 
-float KVRRoundedRegionAmount(const KVRFinancialMonth& month, int row, float amount) {
-  const KVRPaymentRecord* p = month.payments.forRow(row);
-  const float ratio = p ? p->paymentRatioOrOne() : 1.0f;
-  const float jp = p ? p->jpRatioOrOne() : 1.0f;
-  return KVRRound2(ratio * amount * jp);
-}
-
 void KVRComputeRegionFigures(KVRFinancialStatement& st) {
   for (KVRFinancialMonth& m : st.months) {
     KVRRegionFigure all;

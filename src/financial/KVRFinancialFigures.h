@@ -30,10 +30,6 @@ int64_t KVRRound2Hundredths(float x);
 // the selected products, or a payment record.
 bool KVRRegionCountsInMonth(const KVRFinancialStatement& st, const KVRFinancialMonth& month, int row);
 
-// The amount of a region in a month after the payment ratios: round2 of
-// PaymentRatio x amount x JPRatio (each ratio 1 when missing), in that order.
-float KVRRoundedRegionAmount(const KVRFinancialMonth& month, int row, float amount);
-
 // Fills the figures of every month (KVRFinancialMonth::figures): rows 1 to 18
 // from the month's parts (each account on its own, then summed), row 0 the
 // sum of the rows that count (preferred amounts and units).
