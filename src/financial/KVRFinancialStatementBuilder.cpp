@@ -63,7 +63,6 @@ inline float lineAmount(int count, float income) {
 // The region of a report: the region code its file name ends in; -1 when that
 // is not a region row's code.
 int regionOfFileName(const QString& filename) { return KVRMoneyRegionForCode(KVRRegionPartOfFileName(filename)); }
-
 // Order by id; objects not yet saved (id 0) come after the saved ones.
 struct ByIdThenPosition {
   static int64_t key(const KVRManagedObject* o) {
@@ -433,7 +432,7 @@ class StatementRun {
     const bool selected = info.flags & Selected;
     const int serial = month.serial();
     MonthVectors* mv = selected ? &monthVectors_[serial] : nullptr;
-    const int reportRegion = KVRMoneyRegionForCode(KVRRegionPartOfFileName(r->filename));
+    const int reportRegion = regionOfFileName(r->filename);
     if (selected) {
       if (info.flags & FromOther) indexEntries_.push_back({serial, reportRegion, r, false});
       if (info.flags & FromAndroid) indexEntries_.push_back({serial, -1, r, true});
@@ -568,7 +567,6 @@ class StatementRun {
     const QString& code = in.line->country;
     const QString currency = paymentCurrency(in.line->currency);
     const float P = float(in.line->income);
-    const int64_t paid = in.line->income;
     const int row = KVRMoneyRegionForCode(code);
     const Values* monthEstimate = nullptr;
     if (row >= 0)
@@ -670,7 +668,7 @@ class StatementRun {
   // sums, naming no single report; reconciled only when every part with an
   // estimate or a payment there is, paid by a month only when every one has
   // a payment there.
-  KVRPaymentRecord summaryRecord(const std::vector<const KVRPaymentRecord*>& records, bool everyPartHasOne) const {
+  static KVRPaymentRecord summaryRecord(const std::vector<const KVRPaymentRecord*>& records, bool everyPartHasOne) {
     KVRPaymentRecord m;
     bool reconciled = everyPartHasOne, paidMonths = everyPartHasOne, oneCurrency = true, oneAccount = true;
     float pointed = 0;
@@ -691,13 +689,12 @@ class StatementRun {
         m.pointedDate = r->pointedDate;
     }
     if (!paidMonths) m.paymentMonth.reset();
+    // No texts: a summary names no payment report, and only a payment
+    // report's record shows its amounts in the details panel.
     m.localCurrency = oneCurrency ? records.front()->localCurrency : QString();
-    m.localIncomeStr = amountText(m.localIncome, symbolOfCurrency(m.localCurrency));
-    m.incomeStr = amountText(m.income, preferredSymbol_);
     if (reconciled) {
       m.paymentRatio = m.income > 0 ? pointed / m.income : 1.0f;
       m.pointedIncome = pointed;
-      m.pointedIncomeStr = amountText(pointed, preferredSymbol_);
       m.pointedAccount = oneAccount ? records.front()->pointedAccount : QStringLiteral("--");
     } else {
       m.pointedDate = KVRDate();

@@ -281,7 +281,6 @@ KVRPaymentRecord toRecord(const Dict& d) {
 // paying month when each of those accounts has a record naming one;
 // reconciled when each has a reconciled record.
 KVRPaymentRecord summary(const std::vector<std::shared_ptr<Dict>>& ds, size_t accountsThere) {
-  KVRVortelyCurrencyConverter& converter = KVRVortelyCurrencyConverter::sharedInstance();
   KVRPaymentRecord r;
   const bool everyone = ds.size() == accountsThere;
   size_t withMonth = 0, pointedCount = 0;
@@ -307,12 +306,9 @@ KVRPaymentRecord summary(const std::vector<std::shared_ptr<Dict>>& ds, size_t ac
   }
   if (everyone && withMonth == ds.size()) r.paymentMonth = latest;
   r.localCurrency = currencies.size() == 1 ? *currencies.begin() : QString();
-  r.localIncomeStr = format(r.localIncome, currencySymbol(r.localCurrency));
-  r.incomeStr = format(r.income, converter.preferedCurrencySymbol());
   if (everyone && pointedCount == ds.size()) {
     r.paymentRatio = r.income > 0 ? pointedSum / r.income : 1.0f;
     r.pointedIncome = pointedSum;
-    r.pointedIncomeStr = format(pointedSum, converter.preferedCurrencySymbol());
     r.pointedAccount = accounts.size() == 1 ? *accounts.begin() : QString("--");
   } else {
     r.pointedDate = KVRDate();
