@@ -112,6 +112,12 @@ class KVRFinancialsPanel {
   // (a selection of every account may list hundreds of thousands of lines).
   int lineCount() const { return int(lines_.size()); }
   KVRFinancialsLineRow lineRow(int index) const;
+  // The rows that hold, column by column, the longest texts of all the lines,
+  // however many there are: one line of each period, type and country, and
+  // the lines of the smallest and largest count and of the smallest and
+  // largest amount in each currency (digits share one width, so the figure
+  // with the most characters is the widest). A few dozen rows at most.
+  std::vector<KVRFinancialsLineRow> widestLineRows() const;
   // Sorts the rows by date or income; ties keep their order.
   void sortLines(SortColumn column, bool ascending);
   SortColumn sortColumn() const { return sortColumn_; }

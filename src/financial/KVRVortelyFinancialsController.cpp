@@ -15,6 +15,8 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QStackedWidget>
+#include <QStyle>
+#include <QStyleOptionHeader>
 #include <QTableView>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -325,23 +327,12 @@ KVRVortelyFinancialsController::KVRVortelyFinancialsController(QWidget* parent, 
   QHeaderView* header = lines_->horizontalHeader();
   header->setSectionsClickable(true);
   header->setHighlightSections(false);
+  // The other columns fit their texts (fitLineColumns); the product's name
+  // takes what is left, elided, with the whole name in its tooltip.
   header->setSectionResizeMode(QHeaderView::Interactive);
   header->setSectionResizeMode(ProductColumn, QHeaderView::Stretch);
-  header->setSectionResizeMode(TypeColumn, QHeaderView::Stretch);  // "In-App Purchase" where there is room
   header->setMinimumSectionSize(40);
-  {
-    // As wide as a date range of the locale.
-    KVRCalendar& calendar = KVRCalendar::shared();
-    const QString range = KVRReportDateTransformer::transformedValue(
-        calendar.dateFromComponents(KVRDateComponents::ymd(2026, 9, 28)),
-        calendar.dateFromComponents(KVRDateComponents::ymd(2026, 12, 28)));
-    header->resizeSection(DateColumn, std::max(120, lines_->fontMetrics().horizontalAdvance(range) + 14));
-  }
-  header->resizeSection(TypeColumn, 62);
-  header->resizeSection(CountryColumn, 64);
-  header->resizeSection(UnitsColumn, 48);
-  header->resizeSection(IncomeColumn, 90);
-  header->resizeSection(ConvertedColumn, 104);
+  lines_->setTextElideMode(Qt::ElideRight);
   connect(header, &QHeaderView::sectionClicked, this, &KVRVortelyFinancialsController::sortByColumn);
   left->addWidget(lines_, 1);
 
@@ -597,9 +588,38 @@ void KVRVortelyFinancialsController::showLines() {
     header->setSortIndicator(panel_.sortColumn() == S::Date ? DateColumn : IncomeColumn,
                              panel_.sortAscending() ? Qt::AscendingOrder : Qt::DescendingOrder);
   }
+  fitLineColumns();
   totalSales_->setText(panel_.totalSalesText());
   totalUpgrades_->setText(panel_.totalUpgradesText());
   totalRevenues_->setText(panel_.totalRevenuesText());
+}
+
+void KVRVortelyFinancialsController::fitLineColumns() {
+  QHeaderView* header = lines_->horizontalHeader();
+  header->ensurePolished();
+  lines_->ensurePolished();
+  const std::vector<KVRFinancialsLineRow> rows = panel_.widestLineRows();
+  const QFontMetrics metrics = lines_->fontMetrics();
+  // The item view's text margin on each side.
+  const int margins = 2 * (lines_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, lines_) + 1);
+  for (int column = 0; column < LineColumnCount; ++column) {
+    if (column == ProductColumn) continue;
+    // The title with room for the sort arrow where a click sorts.
+    QStyleOptionHeader title;
+    title.initFrom(header);
+    title.orientation = Qt::Horizontal;
+    title.section = column;
+    title.text = linesModel_->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
+    title.fontMetrics = header->fontMetrics();
+    title.sortIndicator = column == DateColumn || column == IncomeColumn ? QStyleOptionHeader::SortDown
+                                                                         : QStyleOptionHeader::None;
+    int width = header->style()->sizeFromContents(QStyle::CT_HeaderSection, &title, QSize(), header).width();
+    for (const KVRFinancialsLineRow& r : rows) {
+      const QString* texts[] = {&r.date, &r.product, &r.type, &r.country, &r.units, &r.income, &r.converted};
+      width = std::max(width, metrics.horizontalAdvance(*texts[column]) + margins);
+    }
+    header->resizeSection(column, width);
+  }
 }
 
 void KVRVortelyFinancialsController::showState() {

@@ -149,6 +149,7 @@ class KVRVortelyFinancialsController : public QWidget {
   void showPeriods();
   void showReports();
   void showLines();
+  void fitLineColumns();
   void showState();
   void showPartnersCosts();
   void warn(const QString& title, const QString& text);
