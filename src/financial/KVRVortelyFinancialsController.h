@@ -13,7 +13,9 @@
 #include "financial/KVRFinancialsPanel.h"
 
 class QAbstractButton;
+class QBoxLayout;
 class QButtonGroup;
+class QFrame;
 class QComboBox;
 class QDateEdit;
 class QLabel;
@@ -133,6 +135,12 @@ class KVRVortelyFinancialsController : public QWidget {
   // The header clicks of the lines table: date and income sort, each
   // column's direction flipping on a second click.
   void sortByColumn(int column);
+  // True while the report's state and the partners and costs stand under the
+  // lines, the lines' columns not fitting beside them.
+  bool sidePanelBelow() const { return sideBelow_; }
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   void periodChosen(int index);
@@ -150,6 +158,7 @@ class KVRVortelyFinancialsController : public QWidget {
   void showReports();
   void showLines();
   void fitLineColumns();
+  void placeSidePanel();
   void showState();
   void showPartnersCosts();
   void warn(const QString& title, const QString& text);
@@ -157,7 +166,11 @@ class KVRVortelyFinancialsController : public QWidget {
   KVRFinancialsPanel panel_;
   AlertPresenter alert_;
   bool updating_ = false;
+  bool sideBelow_ = false, sidePlaced_ = false;
 
+  QBoxLayout* pageLayout_;
+  QBoxLayout* sideLayout_;
+  QFrame* side_;
   QComboBox* periods_;
   QComboBox* regions_;
   QComboBox* reports_;
