@@ -153,6 +153,7 @@ void KVRFinancialsPanel::gatherRows() {
   const std::unordered_set<const KVRVortelyManagedProduct*> selected(products_.begin(), products_.end());
   std::unordered_set<const KVRReportEntry*> seen;
   lines_.clear();
+  widestKnown_ = false;
   sales_ = upgrades_ = 0;
   revenue_ = 0;
   for (const KVRReport* r : filteredReports_) {
@@ -198,8 +199,12 @@ KVRFinancialsLineRow KVRFinancialsPanel::lineRow(int index) const {
   return row;
 }
 
-std::vector<KVRFinancialsLineRow> KVRFinancialsPanel::widestLineRows() const {
-  std::vector<KVRFinancialsLineRow> rows;
+const std::vector<KVRFinancialsLineRow>& KVRFinancialsPanel::widestLineRows() const {
+  // Once per gathering: sorting changes the order, not the texts.
+  if (widestKnown_) return widest_;
+  widestKnown_ = true;
+  std::vector<KVRFinancialsLineRow>& rows = widest_;
+  rows.clear();
   if (lines_.empty()) return rows;
   std::lock_guard<std::recursive_mutex> context(dm_.contextLock());
   std::map<std::pair<double, double>, int> periods;
@@ -210,7 +215,8 @@ std::vector<KVRFinancialsLineRow> KVRFinancialsPanel::widestLineRows() const {
   auto amount = [this](int i) { return lines_[size_t(i)].incomeForCompare; };
   for (int i = 0; i < int(lines_.size()); ++i) {
     const KVRReportEntry& e = *lines_[size_t(i)].entry;
-    periods.emplace(std::pair{e.beginDate.isValid() ? e.beginDate.ms : -INFINITY, e.endDate.isValid() ? e.endDate.ms : -INFINITY}, i);
+    auto ms = [](KVRDate d) { return d.isValid() ? d.ms : -INFINITY; };
+    periods.emplace(std::pair{ms(e.beginDate), ms(e.endDate)}, i);
     types.emplace(e.type, i);
     countries.emplace(e.country, i);
     auto [range, added] = amounts.emplace(e.currency, std::pair{i, i});

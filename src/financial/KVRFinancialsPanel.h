@@ -117,7 +117,7 @@ class KVRFinancialsPanel {
   // the lines of the smallest and largest count and of the smallest and
   // largest amount in each currency (digits share one width, so the figure
   // with the most characters is the widest). A few dozen rows at most.
-  std::vector<KVRFinancialsLineRow> widestLineRows() const;
+  const std::vector<KVRFinancialsLineRow>& widestLineRows() const;
   // Sorts the rows by date or income; ties keep their order.
   void sortLines(SortColumn column, bool ascending);
   SortColumn sortColumn() const { return sortColumn_; }
@@ -188,6 +188,8 @@ class KVRFinancialsPanel {
     float incomeForCompare;
   };
   std::vector<Line> lines_;  // reportsEntries, in gathering order until sorted
+  mutable std::vector<KVRFinancialsLineRow> widest_;  // widestLineRows, made when first asked
+  mutable bool widestKnown_ = false;
   SortColumn sortColumn_ = SortColumn::None;
   bool sortAscending_ = true;
   int sales_ = 0, upgrades_ = 0;

@@ -611,7 +611,7 @@ void KVRVortelyFinancialsController::fitLineColumns() {
   QHeaderView* header = lines_->horizontalHeader();
   header->ensurePolished();
   lines_->ensurePolished();
-  const std::vector<KVRFinancialsLineRow> rows = panel_.widestLineRows();
+  const std::vector<KVRFinancialsLineRow>& rows = panel_.widestLineRows();
   // Widths in fractions of a pixel, as the view measures a text before eliding it.
   const QFontMetricsF metrics(lines_->font());
   // The item view's text margin on each side.
