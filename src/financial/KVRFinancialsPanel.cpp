@@ -41,15 +41,6 @@ int stateTagOf(const KVRReport& r) {
   return r.status >= KVRReportStatusEstimated && r.status <= KVRReportStatusReported ? r.status : -1;
 }
 
-bool reportBefore(const KVRReport* a, const KVRReport* b) {
-  const double da = a->beginDate.isValid() ? a->beginDate.ms : -INFINITY;
-  const double db = b->beginDate.isValid() ? b->beginDate.ms : -INFINITY;
-  if (da != db) return da < db;
-  const QString na = reportName(*a), nb = reportName(*b);
-  if (na != nb) return na < nb;
-  return a->objectID < b->objectID;
-}
-
 }  // namespace
 
 KVRFinancialsPanel::KVRFinancialsPanel()
@@ -135,31 +126,78 @@ void KVRFinancialsPanel::updateReportEntries() {
       if (!allPeriodsShown && r->beginDate != selectedPeriod_) continue;
       filteredReports_.push_back(r);
     }
-    std::stable_sort(filteredReports_.begin(), filteredReports_.end(), reportBefore);
-
+    // By begin date, then name. The names and titles are kept from one
+    // refresh to the next while the report's name and dates stay.
+    struct Keyed {
+      double begin;
+      const ReportTexts* texts;
+      KVRReport* report;
+    };
+    std::vector<Keyed> keyed;
+    keyed.reserve(filteredReports_.size());
+    for (KVRReport* r : filteredReports_)
+      keyed.push_back({r->beginDate.isValid() ? r->beginDate.ms : -INFINITY, &textsOf(r), r});
+    std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
+      if (a.begin != b.begin) return a.begin < b.begin;
+      if (a.texts->name != b.texts->name) return a.texts->name < b.texts->name;
+      return a.report->objectID < b.report->objectID;
+    });
     reportTitles_.clear();
-    for (const KVRReport* r : filteredReports_)
-      reportTitles_ << QStringLiteral("%1 (%2)").arg(reportName(*r), KVRReportDateTransformer::transformedValue(*r));
+    reportTitles_.reserve(qsizetype(keyed.size()));
+    for (size_t i = 0; i < keyed.size(); ++i) {
+      filteredReports_[i] = keyed[i].report;
+      reportTitles_ << keyed[i].texts->title;
+    }
     gatherRows();
   }
   sortLines(sortColumn_, sortAscending_);
   reportChange(filteredReports_.empty() ? -1 : 0);
 }
 
+const KVRFinancialsPanel::ReportTexts& KVRFinancialsPanel::textsOf(const KVRReport* r) {
+  ReportTexts& t = reportTexts_[r];
+  const double begin = r->beginDate.isValid() ? r->beginDate.ms : NAN, end = r->endDate.isValid() ? r->endDate.ms : NAN;
+  const QString developer = r->account ? r->account->developer : QString();
+  const bool same = !t.title.isNull() && t.filename == r->filename && t.account == r->account && t.developer == developer &&
+                    (t.begin == begin || (std::isnan(t.begin) && std::isnan(begin))) &&
+                    (t.end == end || (std::isnan(t.end) && std::isnan(end)));
+  if (!same) {
+    t.filename = r->filename;
+    t.account = r->account;
+    t.developer = developer;
+    t.begin = begin;
+    t.end = end;
+    t.name = reportName(*r);
+    t.title = QStringLiteral("%1 (%2)").arg(t.name, KVRReportDateTransformer::transformedValue(*r));
+  }
+  return t;
+}
+
 // The lines of the filtered reports that belong to the selected products,
-// each once, with the totals. Under the context lock.
+// with the totals. A line belongs to one report and the reports are listed
+// once, so no line comes twice. The conversions are those of the rates on
+// hand when the refresh starts, looked up by currency index. Under the
+// context lock.
 void KVRFinancialsPanel::gatherRows() {
-  KVRVortelyCurrencyConverter& converter = KVRVortelyCurrencyConverter::sharedInstance();
+  const KVRPreferredRatesRef rates = KVRVortelyCurrencyConverter::sharedInstance().preferredRates();
+  KVRCurrencyIndexCache currencies(*rates);
   const std::unordered_set<const KVRVortelyManagedProduct*> selected(products_.begin(), products_.end());
-  std::unordered_set<const KVRReportEntry*> seen;
   lines_.clear();
   widestKnown_ = false;
   sales_ = upgrades_ = 0;
   revenue_ = 0;
+  size_t count = 0;
+  for (const KVRReport* r : filteredReports_) count += r->entries.size();
+  lines_.reserve(count);
+  const KVRVortelyManagedProduct* lastProduct = nullptr;
   for (const KVRReport* r : filteredReports_) {
     for (KVRReportEntry* e : r->entries) {
-      if (!e->product || !selected.count(e->product) || !seen.insert(e).second) continue;
-      const float v = converter.convertAmountToPreferedCurrency(double(e->income), e->currency);
+      if (!e->product) continue;
+      if (e->product != lastProduct) {
+        if (!selected.count(e->product)) continue;
+        lastProduct = e->product;
+      }
+      const float v = rates->convert(double(e->income), currencies.of(e->currency));
       const int n = e->count;
       switch (e->type) {
         case KVREntryTypeSale:

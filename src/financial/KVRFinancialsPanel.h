@@ -14,6 +14,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <unordered_map>
 #include <vector>
 
 #include "catalogue/KVRVortelyCurrencyConverter.h"
@@ -166,6 +167,16 @@ class KVRFinancialsPanel {
   void updateReportEntries();
   void updateReportState();
   void gatherRows();
+  // A report's name and title in the report pop-up, made again only when
+  // its file name, account or dates changed.
+  struct ReportTexts {
+    QString filename, developer;
+    const void* account = nullptr;
+    double begin = 0, end = 0;
+    QString name, title;
+  };
+  const ReportTexts& textsOf(const KVRReport* r);
+  std::unordered_map<const KVRReport*, ReportTexts> reportTexts_;
 
   KVRApplicationServices* services_;
   KVRVortelyCoreDataManager& dm_;

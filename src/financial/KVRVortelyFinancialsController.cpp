@@ -434,8 +434,26 @@ KVRVortelyFinancialsController::KVRVortelyFinancialsController(QWidget* parent, 
 KVRVortelyFinancialsController::~KVRVortelyFinancialsController() = default;
 
 void KVRVortelyFinancialsController::selectedProductDidChange() {
+  stale_ = true;
+  if (isVisible()) refresh();
+}
+
+void KVRVortelyFinancialsController::refresh() {
+  stale_ = false;
   panel_.selectedProductDidChange();
   showAll();
+}
+
+void KVRVortelyFinancialsController::refreshIfPending() {
+  if (stale_ && isVisible()) refresh();
+}
+
+void KVRVortelyFinancialsController::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  // After the events of the show, before its paint: a statement rebuild that
+  // waited for the same show refreshes the panel itself, and this then does
+  // nothing.
+  if (stale_) QMetaObject::invokeMethod(this, &KVRVortelyFinancialsController::refreshIfPending, Qt::QueuedConnection);
 }
 
 QAbstractButton* KVRVortelyFinancialsController::reportStateCell(int tag) const { return stateGroup_->button(tag); }
@@ -582,7 +600,7 @@ void KVRVortelyFinancialsController::showReports() {
   updating_ = true;
   reports_->clear();
   const QStringList titles = panel_.reportTitles();
-  for (const QString& t : titles) reports_->addItem(t);
+  reports_->addItems(titles);
   if (titles.isEmpty()) reports_->addItem(KVRLocalized("No financial report"));
   reports_->setEnabled(!titles.isEmpty());
   reports_->setCurrentIndex(std::max(0, panel_.selectedReportIndex()));

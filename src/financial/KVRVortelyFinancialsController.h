@@ -109,8 +109,12 @@ class KVRVortelyFinancialsController : public QWidget {
   ~KVRVortelyFinancialsController() override;
 
   // Reads the selection again and shows it (after a selection change and
-  // after each rebuild of the statement).
+  // after each rebuild of the statement). While the panel is not on show it
+  // only notes that it is out of date: it reads the selection, and the
+  // report it then shows takes its estimate, when it is shown.
   void selectedProductDidChange();
+  // Whether a refresh waits for the panel to be shown.
+  bool refreshPending() const { return stale_; }
   // How failures to save are shown (a warning box on the window by default).
   void setAlertPresenter(AlertPresenter presenter) { alert_ = std::move(presenter); }
 
@@ -141,8 +145,11 @@ class KVRVortelyFinancialsController : public QWidget {
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
+  void refresh();
+  void refreshIfPending();
   void periodChosen(int index);
   void regionChosen(int index);
   void reportChosen(int index);
@@ -167,6 +174,7 @@ class KVRVortelyFinancialsController : public QWidget {
   AlertPresenter alert_;
   bool updating_ = false;
   bool sideBelow_ = false, sidePlaced_ = false;
+  bool stale_ = false;
 
   QBoxLayout* pageLayout_;
   QBoxLayout* sideLayout_;

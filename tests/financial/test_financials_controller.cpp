@@ -16,6 +16,7 @@
 #include <QStyle>
 #include <QTreeView>
 #include <cmath>
+#include <SQLiteCpp/SQLiteCpp.h>
 #include <gtest/gtest.h>
 
 #include "core/KVRFormatters.h"
@@ -304,4 +305,57 @@ TEST_F(FinancialsControllerTest, EveryLineColumnShowsItsWholeTextInTheSmallestWi
     EXPECT_EQ(model->index(0, KVRVortelyFinancialsController::ProductColumn).data(Qt::ToolTipRole).toString(), longName);
     saveRender(window.grab().toImage(), QStringLiteral("financials-panel-lines-%1.png").arg(width));
   }
+}
+
+// Issue: a click in the product list changed the store, the hidden panel
+// taking the first report's estimate at each statement rebuild. The panel
+// reads nothing while its page is hidden; the estimate is stored when the
+// user opens the page that shows the report.
+TEST_F(FinancialsControllerTest, SelectingWithTheReportLinesPageHiddenLeavesTheStoreUnchanged) {
+  KVRReport* june = panel_->panel().selectedReport();
+  ASSERT_NE(june, nullptr);
+  KVRVortelyManagedProduct* other = product(soft, 1002);
+  QString error;
+  ASSERT_TRUE(dm().saveReportState(june, {KVRReportStatusNotConverted, -1.0f, KVRDate(), QString()}, &error))
+      << error.toStdString();
+  ASSERT_TRUE(dm().save(&error)) << error.toStdString();
+  auto reportTable = [this] {
+    SQLite::Database db(storePath().toStdString(), SQLite::OPEN_READONLY);
+    SQLite::Statement q(db, "SELECT * FROM Report ORDER BY 1");
+    std::string rows;
+    while (q.executeStep())
+      for (int c = 0; c < q.getColumnCount(); ++c) rows += q.getColumn(c).getString() + (c + 1 < q.getColumnCount() ? "|" : "\n");
+    return rows;
+  };
+  const std::string before = reportTable();
+
+  KVRVortelyReportsController reports(&selection_);
+  reports.setDatabaseSaver([](QString* e) { return dm().save(e); });
+  KVRFinancialScreen screen(&reports);
+  screen.resize(1200, 680);
+  screen.show();
+  reports.awakeFromNib();
+  screen.finishAnimations();
+  ASSERT_EQ(screen.shownPage(), 0);
+  KVRVortelyFinancialsController* panel = screen.financialController();
+  for (auto products : {std::vector<KVRVortelyManagedProduct*>{app, other},
+                        std::vector<KVRVortelyManagedProduct*>{app}}) {
+    selection_.selectProducts(products);
+    KVRNotificationCenter::defaultCenter().postNotification(KVRVortelySelectedProductDidChange);
+    QApplication::processEvents();
+  }
+  EXPECT_EQ(reports.rebuildCount(), 2);
+  EXPECT_TRUE(panel->refreshPending());
+  EXPECT_EQ(june->status, KVRReportStatusNotConverted);
+  EXPECT_FALSE(dm().hasChanges());
+  EXPECT_EQ(reportTable(), before);
+
+  // The user opens the page: the first report is shown with its estimate.
+  screen.showPage(1);
+  QApplication::processEvents();
+  EXPECT_FALSE(panel->refreshPending());
+  EXPECT_EQ(panel->reportsPopup()->currentText(), "0611_EU.txt (May 29, 2011-Jul 2, 2011)");
+  EXPECT_EQ(june->status, KVRReportStatusEstimated);
+  EXPECT_EQ(panel->reportStateLabel()->text(), "Estimated revenues for this report: 12.20 €");
+  EXPECT_NE(reportTable(), before);
 }
