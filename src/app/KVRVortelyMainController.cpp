@@ -59,6 +59,7 @@ class FinancialBridge : public KVRFinancialStatementsController {
   void setOptionsEnabled(bool enabled) override { controller_->setOptionsEnabled(enabled); }
   bool print(QString* error) override { return controller_->print(error); }
   bool hasMonths() const override { return !controller_->statement().months.empty(); }
+  bool rebuildPending() const override { return controller_->rebuildPending(); }
   KVRExportOutcome exportVisibleDatesReportsToPath(const QString& folder,
                                                   const std::vector<KVRVortelyManagedProduct*>* filter) override {
     return outcomeOf(controller_->exportVisibleDatesReportsToPath(folder, filter));
@@ -408,7 +409,12 @@ void KVRVortelyMainController::updateCommandsState() {
   if (!mainWindow_) return;
   // Nothing before the data is loaded, nothing on an empty state.
   const bool shown = startupFinished_ && mainWindow_->emptyState() == KVRMainWindow::NoEmptyState;
-  const bool statement = shown && reportsController_ && reportsController_->hasMonths();
+  // A statement waiting for its screen (it is rebuilt only when shown, or by
+  // the export itself) counts as there when something is selected; the export
+  // then says so if the selection has no month.
+  const bool statement = shown && reportsController_ &&
+                         (reportsController_->rebuildPending() ? !extendedSelectedProducts().empty()
+                                                               : reportsController_->hasMonths());
   bool printable = false;
   switch (selectedTabIndex()) {
     case OverviewSegment:

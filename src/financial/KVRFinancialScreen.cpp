@@ -132,6 +132,21 @@ KVRFinancialScreen::KVRFinancialScreen(KVRVortelyReportsController* controller, 
   }
 }
 
+// On show: visible; or, in a window that is not on screen (yet), the page
+// that window shows.
+bool KVRFinancialScreen::isOnShow() const {
+  if (isVisible()) return true;
+  if (window()->isVisible()) return false;
+  for (const QWidget* w = this; w && !w->isWindow(); w = w->parentWidget())
+    if (w->isHidden()) return false;
+  return true;
+}
+
+void KVRFinancialScreen::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (controller_ && controller_->controls() == this) controller_->screenDidShow();
+}
+
 void KVRFinancialScreen::showPage(int page) { pages_->clickSegment(page); }
 int KVRFinancialScreen::shownPage() const { return pageStack_->currentIndex(); }
 

@@ -59,6 +59,7 @@ class KVRFinancialScreen : public QWidget, public KVRReportsControls {
   void reloadRegionTables() override;
   void showFinancialsView() override;
   QWidget* dialogParent() override { return window(); }
+  bool isOnShow() const override;
 
   // Ends the animations of showFinancialsView at once (tests, screenshots).
   void finishAnimations();
@@ -84,6 +85,10 @@ class KVRFinancialScreen : public QWidget, public KVRReportsControls {
   // statement, 1 the lines of one financial report at a time.
   void showPage(int page);
   int shownPage() const;
+
+ protected:
+  // A rebuild that waited while the screen was hidden runs before its paint.
+  void showEvent(QShowEvent* event) override;
 
  private:
   QWidget* buildOptionsBar();

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <map>
 #include <mutex>
+#include <set>
 #include <unordered_set>
 
 #include "core/KVRApplicationServices.h"
@@ -38,15 +39,6 @@ QString reportName(const KVRReport& r) {
 // The state control's tag for a report's stored status; -1 for none of its states.
 int stateTagOf(const KVRReport& r) {
   return r.status >= KVRReportStatusEstimated && r.status <= KVRReportStatusReported ? r.status : -1;
-}
-
-bool reportBefore(const KVRReport* a, const KVRReport* b) {
-  const double da = a->beginDate.isValid() ? a->beginDate.ms : -INFINITY;
-  const double db = b->beginDate.isValid() ? b->beginDate.ms : -INFINITY;
-  if (da != db) return da < db;
-  const QString na = reportName(*a), nb = reportName(*b);
-  if (na != nb) return na < nb;
-  return a->objectID < b->objectID;
 }
 
 }  // namespace
@@ -134,30 +126,78 @@ void KVRFinancialsPanel::updateReportEntries() {
       if (!allPeriodsShown && r->beginDate != selectedPeriod_) continue;
       filteredReports_.push_back(r);
     }
-    std::stable_sort(filteredReports_.begin(), filteredReports_.end(), reportBefore);
-
+    // By begin date, then name. The names and titles are kept from one
+    // refresh to the next while the report's name and dates stay.
+    struct Keyed {
+      double begin;
+      const ReportTexts* texts;
+      KVRReport* report;
+    };
+    std::vector<Keyed> keyed;
+    keyed.reserve(filteredReports_.size());
+    for (KVRReport* r : filteredReports_)
+      keyed.push_back({r->beginDate.isValid() ? r->beginDate.ms : -INFINITY, &textsOf(r), r});
+    std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
+      if (a.begin != b.begin) return a.begin < b.begin;
+      if (a.texts->name != b.texts->name) return a.texts->name < b.texts->name;
+      return a.report->objectID < b.report->objectID;
+    });
     reportTitles_.clear();
-    for (const KVRReport* r : filteredReports_)
-      reportTitles_ << QStringLiteral("%1 (%2)").arg(reportName(*r), KVRReportDateTransformer::transformedValue(*r));
+    reportTitles_.reserve(qsizetype(keyed.size()));
+    for (size_t i = 0; i < keyed.size(); ++i) {
+      filteredReports_[i] = keyed[i].report;
+      reportTitles_ << keyed[i].texts->title;
+    }
     gatherRows();
   }
   sortLines(sortColumn_, sortAscending_);
   reportChange(filteredReports_.empty() ? -1 : 0);
 }
 
+const KVRFinancialsPanel::ReportTexts& KVRFinancialsPanel::textsOf(const KVRReport* r) {
+  ReportTexts& t = reportTexts_[r];
+  const double begin = r->beginDate.isValid() ? r->beginDate.ms : NAN, end = r->endDate.isValid() ? r->endDate.ms : NAN;
+  const QString developer = r->account ? r->account->developer : QString();
+  const bool same = !t.title.isNull() && t.filename == r->filename && t.account == r->account && t.developer == developer &&
+                    (t.begin == begin || (std::isnan(t.begin) && std::isnan(begin))) &&
+                    (t.end == end || (std::isnan(t.end) && std::isnan(end)));
+  if (!same) {
+    t.filename = r->filename;
+    t.account = r->account;
+    t.developer = developer;
+    t.begin = begin;
+    t.end = end;
+    t.name = reportName(*r);
+    t.title = QStringLiteral("%1 (%2)").arg(t.name, KVRReportDateTransformer::transformedValue(*r));
+  }
+  return t;
+}
+
 // The lines of the filtered reports that belong to the selected products,
-// each once, with the totals. Under the context lock.
+// with the totals. A line belongs to one report and the reports are listed
+// once, so no line comes twice. The conversions are those of the rates on
+// hand when the refresh starts, looked up by currency index. Under the
+// context lock.
 void KVRFinancialsPanel::gatherRows() {
-  KVRVortelyCurrencyConverter& converter = KVRVortelyCurrencyConverter::sharedInstance();
+  const KVRPreferredRatesRef rates = KVRVortelyCurrencyConverter::sharedInstance().preferredRates();
+  KVRCurrencyIndexCache currencies(*rates);
   const std::unordered_set<const KVRVortelyManagedProduct*> selected(products_.begin(), products_.end());
-  std::unordered_set<const KVRReportEntry*> seen;
   lines_.clear();
+  widestKnown_ = false;
   sales_ = upgrades_ = 0;
   revenue_ = 0;
+  size_t count = 0;
+  for (const KVRReport* r : filteredReports_) count += r->entries.size();
+  lines_.reserve(count);
+  const KVRVortelyManagedProduct* lastProduct = nullptr;
   for (const KVRReport* r : filteredReports_) {
     for (KVRReportEntry* e : r->entries) {
-      if (!e->product || !selected.count(e->product) || !seen.insert(e).second) continue;
-      const float v = converter.convertAmountToPreferedCurrency(double(e->income), e->currency);
+      if (!e->product) continue;
+      if (e->product != lastProduct) {
+        if (!selected.count(e->product)) continue;
+        lastProduct = e->product;
+      }
+      const float v = rates->convert(double(e->income), currencies.of(e->currency));
       const int n = e->count;
       switch (e->type) {
         case KVREntryTypeSale:
@@ -195,6 +235,43 @@ KVRFinancialsLineRow KVRFinancialsPanel::lineRow(int index) const {
   row.income = KVRReportIncomeTransformer::transformedValue(e);
   row.converted = KVRReportConvertIncomeTransformer::transformedValue(e);
   return row;
+}
+
+const std::vector<KVRFinancialsLineRow>& KVRFinancialsPanel::widestLineRows() const {
+  // Once per gathering: sorting changes the order, not the texts.
+  if (widestKnown_) return widest_;
+  widestKnown_ = true;
+  std::vector<KVRFinancialsLineRow>& rows = widest_;
+  rows.clear();
+  if (lines_.empty()) return rows;
+  std::lock_guard<std::recursive_mutex> context(dm_.contextLock());
+  std::map<std::pair<double, double>, int> periods;
+  std::map<int, int> types;
+  std::map<QString, int> countries;
+  std::map<QString, std::pair<int, int>> amounts;  // currency -> smallest, largest
+  int fewest = 0, most = 0;
+  auto amount = [this](int i) { return lines_[size_t(i)].incomeForCompare; };
+  for (int i = 0; i < int(lines_.size()); ++i) {
+    const KVRReportEntry& e = *lines_[size_t(i)].entry;
+    auto ms = [](KVRDate d) { return d.isValid() ? d.ms : -INFINITY; };
+    periods.emplace(std::pair{ms(e.beginDate), ms(e.endDate)}, i);
+    types.emplace(e.type, i);
+    countries.emplace(e.country, i);
+    auto [range, added] = amounts.emplace(e.currency, std::pair{i, i});
+    if (!added) {
+      if (amount(i) < amount(range->second.first)) range->second.first = i;
+      if (amount(i) > amount(range->second.second)) range->second.second = i;
+    }
+    if (e.count < lines_[size_t(fewest)].entry->count) fewest = i;
+    if (e.count > lines_[size_t(most)].entry->count) most = i;
+  }
+  std::set<int> chosen = {fewest, most};
+  for (const auto& [period, i] : periods) chosen.insert(i);
+  for (const auto& [type, i] : types) chosen.insert(i);
+  for (const auto& [country, i] : countries) chosen.insert(i);
+  for (const auto& [currency, range] : amounts) chosen.insert({range.first, range.second});
+  for (int i : chosen) rows.push_back(lineRow(i));
+  return rows;
 }
 
 void KVRFinancialsPanel::sortLines(SortColumn column, bool ascending) {

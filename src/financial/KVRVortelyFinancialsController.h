@@ -13,7 +13,9 @@
 #include "financial/KVRFinancialsPanel.h"
 
 class QAbstractButton;
+class QBoxLayout;
 class QButtonGroup;
+class QFrame;
 class QComboBox;
 class QDateEdit;
 class QLabel;
@@ -107,8 +109,12 @@ class KVRVortelyFinancialsController : public QWidget {
   ~KVRVortelyFinancialsController() override;
 
   // Reads the selection again and shows it (after a selection change and
-  // after each rebuild of the statement).
+  // after each rebuild of the statement). While the panel is not on show it
+  // only notes that it is out of date: it reads the selection, and the
+  // report it then shows takes its estimate, when it is shown.
   void selectedProductDidChange();
+  // Whether a refresh waits for the panel to be shown.
+  bool refreshPending() const { return stale_; }
   // How failures to save are shown (a warning box on the window by default).
   void setAlertPresenter(AlertPresenter presenter) { alert_ = std::move(presenter); }
 
@@ -133,8 +139,17 @@ class KVRVortelyFinancialsController : public QWidget {
   // The header clicks of the lines table: date and income sort, each
   // column's direction flipping on a second click.
   void sortByColumn(int column);
+  // True while the report's state and the partners and costs stand under the
+  // lines, the lines' columns not fitting beside them.
+  bool sidePanelBelow() const { return sideBelow_; }
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
+  void refresh();
+  void refreshIfPending();
   void periodChosen(int index);
   void regionChosen(int index);
   void reportChosen(int index);
@@ -149,6 +164,8 @@ class KVRVortelyFinancialsController : public QWidget {
   void showPeriods();
   void showReports();
   void showLines();
+  void fitLineColumns();
+  void placeSidePanel();
   void showState();
   void showPartnersCosts();
   void warn(const QString& title, const QString& text);
@@ -156,7 +173,12 @@ class KVRVortelyFinancialsController : public QWidget {
   KVRFinancialsPanel panel_;
   AlertPresenter alert_;
   bool updating_ = false;
+  bool sideBelow_ = false, sidePlaced_ = false;
+  bool stale_ = false;
 
+  QBoxLayout* pageLayout_;
+  QBoxLayout* sideLayout_;
+  QFrame* side_;
   QComboBox* periods_;
   QComboBox* regions_;
   QComboBox* reports_;
