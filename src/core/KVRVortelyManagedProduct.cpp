@@ -120,8 +120,9 @@ void KVRVortelyManagedProduct::buildHistoryWith(KVRHistoryBuilder& builder, cons
   publishValues(std::move(h.values), h.totalSales, h.totalUpgrades, h.totalIncomes);
 }
 
-void KVRVortelyManagedProduct::buildHistories(const std::vector<KVRVortelyManagedProduct*>& products, bool rebuild,
-                                              const std::function<void(KVRVortelyManagedProduct*)>& afterEach) {
+void KVRVortelyManagedProduct::runBuildBatches(const std::vector<KVRVortelyManagedProduct*>& products,
+                                               const BatchStep& beforeBatch, const BuildStep& build,
+                                               const BatchStep& afterBatch) {
   if (products.empty()) return;
   // At most four threads: past that, the working tables of the builds side by
   // side cost more memory than the few milliseconds they save.
@@ -134,37 +135,75 @@ void KVRVortelyManagedProduct::buildHistories(const std::vector<KVRVortelyManage
   const size_t batch = threads == 1 ? 1 : threads * 2;
   // Largest first, so that the products of a batch take about as long as
   // each other and its threads end together.
-  std::vector<KVRVortelyManagedProduct*> order = products;
+  std::vector<size_t> order(products.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
   {
     std::lock_guard<std::recursive_mutex> g(context);
-    auto size = [](const KVRVortelyManagedProduct* p) { return p ? p->entries.size() + p->iAdEntries.size() : 0; };
-    std::stable_sort(order.begin(), order.end(), [&](auto* a, auto* b) { return size(a) > size(b); });
+    auto size = [&](size_t i) { return products[i] ? products[i]->entries.size() + products[i]->iAdEntries.size() : 0; };
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return size(a) > size(b); });
   }
   static const std::vector<KVRReport*> kNone;
+  std::vector<size_t> members;
   for (size_t first = 0; first < order.size(); first += batch) {
     const size_t last = std::min(order.size(), first + batch);
+    members.assign(order.begin() + ptrdiff_t(first), order.begin() + ptrdiff_t(last));
     std::lock_guard<std::recursive_mutex> g(context);
     const auto daily = dailyReportsByAccount();
-    if (rebuild)
-      for (size_t i = first; i < last; ++i)
-        if (order[i]) order[i]->resetHistory();
-    std::atomic<size_t> next{first};
+    if (beforeBatch) beforeBatch(members);
+    std::atomic<size_t> next{0};
     auto work = [&](size_t t) {
-      for (size_t i; (i = next.fetch_add(1)) < last;) {
-        KVRVortelyManagedProduct* p = order[i];
+      for (size_t i; (i = next.fetch_add(1)) < members.size();) {
+        KVRVortelyManagedProduct* p = products[members[i]];
         if (!p) continue;
         auto it = p->account ? daily.find(p->account) : daily.end();
-        p->buildHistoryWith(*builders[t], it == daily.end() ? kNone : it->second);
+        build(members[i], *builders[t], it == daily.end() ? kNone : it->second);
       }
     };
     std::vector<std::thread> helpers;
-    for (size_t t = 1; t < std::min(threads, last - first); ++t) helpers.emplace_back(work, t);
+    for (size_t t = 1; t < std::min(threads, members.size()); ++t) helpers.emplace_back(work, t);
     work(0);
     for (std::thread& h : helpers) h.join();
-    if (afterEach)
-      for (size_t i = first; i < last; ++i)
-        if (order[i]) afterEach(order[i]);
+    if (afterBatch) afterBatch(members);
   }
+}
+
+void KVRVortelyManagedProduct::buildHistories(const std::vector<KVRVortelyManagedProduct*>& products, bool rebuild,
+                                              const std::function<void(KVRVortelyManagedProduct*)>& afterEach) {
+  runBuildBatches(
+      products,
+      [&](const std::vector<size_t>& batch) {
+        if (rebuild)
+          for (size_t i : batch)
+            if (products[i]) products[i]->resetHistory();
+      },
+      [&](size_t i, KVRHistoryBuilder& builder, const std::vector<KVRReport*>& accountReports) {
+        products[i]->buildHistoryWith(builder, accountReports);
+      },
+      [&](const std::vector<size_t>& batch) {
+        if (afterEach)
+          for (size_t i : batch)
+            if (products[i]) afterEach(products[i]);
+      });
+}
+
+std::vector<KVRHistory> KVRVortelyManagedProduct::buildHistoriesAside(
+    const std::vector<KVRVortelyManagedProduct*>& products,
+    const std::function<KVREffectiveRatesRef(const KVRStoreAccount*)>& ratesOf) {
+  std::vector<KVRHistory> out(products.size());
+  runBuildBatches(products, {},
+                  [&](size_t i, KVRHistoryBuilder& builder, const std::vector<KVRReport*>& accountReports) {
+                    const KVRVortelyManagedProduct* p = products[i];
+                    builder.setEffectiveRates(ratesOf ? ratesOf(p->account) : nullptr);
+                    out[i] = builder.build(p->entries, p->iAdEntries, accountReports);
+                  },
+                  {});
+  return out;
+}
+
+void KVRVortelyManagedProduct::installHistory(KVRHistory history) {
+  std::lock_guard<std::mutex> build(buildLock_);
+  stale_.store(false, std::memory_order_release);
+  publishValues(std::move(history.values), history.totalSales, history.totalUpgrades, history.totalIncomes);
 }
 
 void KVRVortelyManagedProduct::resetHistory() { stale_.store(true, std::memory_order_release); }

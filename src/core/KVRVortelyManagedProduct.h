@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/KVREntities.h"
+#include "core/KVRHistoryBuilder.h"
 #include "core/KVRProductValues.h"
 
 class KVRVortelyManagedProduct : public KVRManagedObject {
@@ -67,6 +68,17 @@ class KVRVortelyManagedProduct : public KVRManagedObject {
   // each product once its batch is built.
   static void buildHistories(const std::vector<KVRVortelyManagedProduct*>& products, bool rebuild = false,
                              const std::function<void(KVRVortelyManagedProduct*)>& afterEach = {});
+  // Builds the histories of the products as buildHistories does, with the
+  // effective rates `ratesOf` gives for each product's account instead of
+  // the converter's, and installs none of them: out[i] is products[i]'s. The
+  // caller installs them with installHistory (on the main thread, once the
+  // rates they were built with are in place).
+  static std::vector<KVRHistory> buildHistoriesAside(
+      const std::vector<KVRVortelyManagedProduct*>& products,
+      const std::function<KVREffectiveRatesRef(const KVRStoreAccount*)>& ratesOf);
+  // Installs a history built aside (publishValues), the product's history
+  // then up to date.
+  void installHistory(KVRHistory history);
   // Marks the built history out of date, so that the next build recomputes it
   // (after new report lines, a new rate or a reconciliation). The current
   // values stay in place, for the product and in the shared index, until the
@@ -96,7 +108,16 @@ class KVRVortelyManagedProduct : public KVRManagedObject {
 
  private:
   // The build on a given builder, with the account's daily reports.
-  void buildHistoryWith(class KVRHistoryBuilder& builder, const std::vector<KVRReport*>& accountReports);
+  void buildHistoryWith(KVRHistoryBuilder& builder, const std::vector<KVRReport*>& accountReports);
+  // Runs `build` for every product (its index in `products`), on as many
+  // threads as buildHistories uses, in batches under the context lock;
+  // `beforeBatch` and `afterBatch` run on the calling thread with the
+  // batch's indexes.
+  using BatchStep = std::function<void(const std::vector<size_t>& batch)>;
+  using BuildStep =
+      std::function<void(size_t i, KVRHistoryBuilder& builder, const std::vector<KVRReport*>& accountReports)>;
+  static void runBuildBatches(const std::vector<KVRVortelyManagedProduct*>& products, const BatchStep& beforeBatch,
+                              const BuildStep& build, const BatchStep& afterBatch);
 
   mutable std::mutex valuesLock_;
   std::mutex buildLock_;  // one history build of the product at a time
