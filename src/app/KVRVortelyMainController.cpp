@@ -457,8 +457,9 @@ void KVRVortelyMainController::rebuildData(const QString& taskLabel, std::vector
       auto rebuild = std::make_shared<KVRRatesRebuild>(
           KVRRebuildRatesOfAccounts(KVRVortelyCoreDataManager::sharedInstance(), accounts));
       task->setProgress(1.0f);
-      postToMain([rebuild, finish] {
-        KVRInstallRatesRebuild(std::move(*rebuild));
+      postToMain([this, rebuild, finish] {
+        std::vector<KVRProductValuesRef> replaced = KVRInstallRatesRebuild(std::move(*rebuild));
+        runInBackground([replaced = std::move(replaced)] {});  // let go of there
         finish();
       });
     });

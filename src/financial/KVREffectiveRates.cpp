@@ -256,8 +256,13 @@ KVRRatesRebuild KVRRebuildRatesOfAccounts(KVRVortelyCoreDataManager& dm, const s
   return out;
 }
 
-void KVRInstallRatesRebuild(KVRRatesRebuild rebuild) {
+std::vector<KVRProductValuesRef> KVRInstallRatesRebuild(KVRRatesRebuild rebuild) {
   KVRVortelyCurrencyConverter::sharedInstance().setEffectiveRates(rebuild.preferred, std::move(rebuild.rates));
-  for (size_t i = 0; i < rebuild.products.size(); ++i)
+  std::vector<KVRProductValuesRef> replaced;
+  replaced.reserve(rebuild.products.size());
+  for (size_t i = 0; i < rebuild.products.size(); ++i) {
+    replaced.push_back(rebuild.products[i]->valuesByCountryAndDate());
     rebuild.products[i]->installHistory(std::move(rebuild.histories[i]));
+  }
+  return replaced;
 }

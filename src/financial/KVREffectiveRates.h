@@ -66,5 +66,7 @@ struct KVRRatesRebuild {
 KVRRatesRebuild KVRRebuildRatesOfAccounts(KVRVortelyCoreDataManager& dataManager,
                                           const std::vector<KVRStoreAccount*>& accounts);
 // Main thread: the rates into the shared converter, then each history into
-// its product (and the shared values index).
-void KVRInstallRatesRebuild(KVRRatesRebuild rebuild);
+// its product (and the shared values index). Returns the histories replaced,
+// for the caller to let go of off the main thread (freeing them unmaps their
+// memory).
+std::vector<KVRProductValuesRef> KVRInstallRatesRebuild(KVRRatesRebuild rebuild);
