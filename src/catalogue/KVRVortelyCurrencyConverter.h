@@ -105,6 +105,11 @@ class KVRVortelyCurrencyConverter {
   static QString rateCodeForCurrency(const QString& code);
 
   static KVRVortelyCurrencyConverter& sharedInstance();
+  // A converter of one's own (tests): no rates until given some; the
+  // preferred currency and the financial accounts are the user defaults.
+  KVRVortelyCurrencyConverter() = default;
+  KVRVortelyCurrencyConverter(const KVRVortelyCurrencyConverter&) = delete;
+  KVRVortelyCurrencyConverter& operator=(const KVRVortelyCurrencyConverter&) = delete;
 
   // The user default "PreferedCurrency"; "EUR" when unset, empty or not a
   // currency of the table (then written to the log, once per value).
@@ -177,7 +182,6 @@ class KVRVortelyCurrencyConverter {
   static void setFinancialAccountsDefault(const std::vector<KVRFinancialAccount>& accounts);
 
  private:
-  KVRVortelyCurrencyConverter() = default;
   // The multiplier of a conversion; nullopt when the codes are equal or the
   // pair has no rate (the latter logged once).
   std::optional<double> conversionRate(const QString& from, const QString& to);
