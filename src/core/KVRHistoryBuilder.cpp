@@ -265,23 +265,31 @@ struct KVRHistoryBuilder::Scratch {
 
 KVRHistoryBuilder::~KVRHistoryBuilder() = default;
 
-KVRHistoryBuilder::Services KVRHistoryBuilder::defaultServices() {
+KVRHistoryBuilder::Services KVRHistoryBuilder::servicesFrom(const KVRCalculationServices& services) {
   Services s;
   s.regionForCountry = [](const QString& country) {
     return KVRVortelyStoreDataSource::regionForCountryCode(country);
   };
-  const QString preferred = KVRVortelyCurrencyConverter::sharedInstance().preferedCurrency();
-  s.rateToPreferred = [preferred](const QString& code) {
-    KVRVortelyCurrencyConverter& converter = KVRVortelyCurrencyConverter::sharedInstance();
+  KVRVortelyCurrencyConverter* converter = services.converter;
+  KVRCalendar* calendar = services.calendar;
+  const QString preferred = converter->preferedCurrency();
+  s.rateToPreferred = [converter, preferred](const QString& code) {
     // A missing rate is counted at 1: the converter remembers it for the notice.
-    return code.isEmpty() ? converter.rateFrom(code, preferred) : converter.rateFromNotingMissing(code, preferred);
+    return code.isEmpty() ? converter->rateFrom(code, preferred) : converter->rateFromNotingMissing(code, preferred);
   };
-  s.civilDay = [](KVRDate d) { return KVRCalendar::shared().civilDay(d); };
-  s.dateFromCivilDay = [](KVRCivilDay day) { return KVRCalendar::shared().dateFromCivilDay(day); };
+  s.civilDay = [calendar](KVRDate d) { return calendar->civilDay(d); };
+  s.dateFromCivilDay = [calendar](KVRCivilDay day) { return calendar->dateFromCivilDay(day); };
   return s;
 }
 
+KVRHistoryBuilder::Services KVRHistoryBuilder::defaultServices() {
+  return servicesFrom(KVRCalculationServices::shared());
+}
+
 KVRHistoryBuilder::KVRHistoryBuilder() : KVRHistoryBuilder(defaultServices()) {}
+
+KVRHistoryBuilder::KVRHistoryBuilder(const KVRCalculationServices& services)
+    : KVRHistoryBuilder(servicesFrom(services)) {}
 
 KVRHistoryBuilder::KVRHistoryBuilder(Services services)
     : services_(std::move(services)), scratch_(std::make_unique<Scratch>()) {}

@@ -99,6 +99,7 @@
 #include <vector>
 
 #include "catalogue/KVRVortelyCurrencyConverter.h"
+#include "core/KVRCalculationServices.h"
 #include "core/KVREntities.h"
 #include "core/KVRProductValues.h"
 
@@ -119,10 +120,14 @@ class KVRHistoryBuilder {
     std::function<KVRCivilDay(KVRDate)> civilDay;
     std::function<KVRDate(KVRCivilDay)> dateFromCivilDay;
   };
-  // The catalogue, the converter (preferred currency read now) and the shared calendar.
+  // The catalogue, the converter (preferred currency read now) and the
+  // calendar of `services`.
+  static Services servicesFrom(const KVRCalculationServices& services);
+  // The same with the application's shared converter and calendar.
   static Services defaultServices();
 
   KVRHistoryBuilder();
+  explicit KVRHistoryBuilder(const KVRCalculationServices& services);
   explicit KVRHistoryBuilder(Services services);
   ~KVRHistoryBuilder();
 

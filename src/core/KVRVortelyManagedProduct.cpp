@@ -99,30 +99,31 @@ std::unordered_map<const KVRStoreAccount*, std::vector<KVRReport*>> dailyReports
 
 }  // namespace
 
-void KVRVortelyManagedProduct::buildHistoryByDate() {
+void KVRVortelyManagedProduct::buildHistoryByDate(const KVRCalculationServices& services) {
   if (initialized() && !stale_.load(std::memory_order_acquire)) return;
   std::vector<KVRReport*> accountReports;
   if (account)
     for (KVRReport* r : KVRVortelyCoreDataManager::sharedInstance().reports())
       if (r && r->account == account && r->type == KVRReportTypeDaily) accountReports.push_back(r);
-  KVRHistoryBuilder builder;
-  buildHistoryWith(builder, accountReports);
+  KVRHistoryBuilder builder(services);
+  buildHistoryWith(builder, accountReports, *services.converter);
 }
 
-void KVRVortelyManagedProduct::buildHistoryWith(KVRHistoryBuilder& builder, const std::vector<KVRReport*>& accountReports) {
+void KVRVortelyManagedProduct::buildHistoryWith(KVRHistoryBuilder& builder, const std::vector<KVRReport*>& accountReports,
+                                                KVRVortelyCurrencyConverter& converter) {
   if (initialized() && !stale_.load(std::memory_order_acquire)) return;
   std::lock_guard<std::mutex> build(buildLock_);
   if (initialized() && !stale_.load(std::memory_order_acquire)) return;
   // A reset arriving during this build asks for another one.
   stale_.store(false, std::memory_order_release);
-  builder.setEffectiveRates(KVRVortelyCurrencyConverter::sharedInstance().effectiveRatesForAccount(account));
+  builder.setEffectiveRates(converter.effectiveRatesForAccount(account));
   KVRHistory h = builder.build(entries, iAdEntries, accountReports);
   publishValues(std::move(h.values), h.totalSales, h.totalUpgrades, h.totalIncomes);
 }
 
 void KVRVortelyManagedProduct::runBuildBatches(const std::vector<KVRVortelyManagedProduct*>& products,
-                                               const BatchStep& beforeBatch, const BuildStep& build,
-                                               const BatchStep& afterBatch) {
+                                               const KVRCalculationServices& services, const BatchStep& beforeBatch,
+                                               const BuildStep& build, const BatchStep& afterBatch) {
   if (products.empty()) return;
   // At most four threads: past that, the working tables of the builds side by
   // side cost more memory than the few milliseconds they save.
@@ -130,7 +131,7 @@ void KVRVortelyManagedProduct::runBuildBatches(const std::vector<KVRVortelyManag
   // One builder per thread, kept for every batch: its working tables are
   // reused from one product to the next.
   std::vector<std::unique_ptr<KVRHistoryBuilder>> builders;
-  for (size_t t = 0; t < threads; ++t) builders.push_back(std::make_unique<KVRHistoryBuilder>());
+  for (size_t t = 0; t < threads; ++t) builders.push_back(std::make_unique<KVRHistoryBuilder>(services));
   std::recursive_mutex& context = KVRVortelyCoreDataManager::sharedInstance().contextLock();
   const size_t batch = threads == 1 ? 1 : threads * 2;
   // Largest first, so that the products of a batch take about as long as
@@ -168,16 +169,17 @@ void KVRVortelyManagedProduct::runBuildBatches(const std::vector<KVRVortelyManag
 }
 
 void KVRVortelyManagedProduct::buildHistories(const std::vector<KVRVortelyManagedProduct*>& products, bool rebuild,
-                                              const std::function<void(KVRVortelyManagedProduct*)>& afterEach) {
+                                              const std::function<void(KVRVortelyManagedProduct*)>& afterEach,
+                                              const KVRCalculationServices& services) {
   runBuildBatches(
-      products,
+      products, services,
       [&](const std::vector<size_t>& batch) {
         if (rebuild)
           for (size_t i : batch)
             if (products[i]) products[i]->resetHistory();
       },
       [&](size_t i, KVRHistoryBuilder& builder, const std::vector<KVRReport*>& accountReports) {
-        products[i]->buildHistoryWith(builder, accountReports);
+        products[i]->buildHistoryWith(builder, accountReports, *services.converter);
       },
       [&](const std::vector<size_t>& batch) {
         if (afterEach)
@@ -188,9 +190,10 @@ void KVRVortelyManagedProduct::buildHistories(const std::vector<KVRVortelyManage
 
 std::vector<KVRHistory> KVRVortelyManagedProduct::buildHistoriesAside(
     const std::vector<KVRVortelyManagedProduct*>& products,
-    const std::function<KVREffectiveRatesRef(const KVRStoreAccount*)>& ratesOf) {
+    const std::function<KVREffectiveRatesRef(const KVRStoreAccount*)>& ratesOf,
+    const KVRCalculationServices& services) {
   std::vector<KVRHistory> out(products.size());
-  runBuildBatches(products, {},
+  runBuildBatches(products, services, {},
                   [&](size_t i, KVRHistoryBuilder& builder, const std::vector<KVRReport*>& accountReports) {
                     const KVRVortelyManagedProduct* p = products[i];
                     builder.setEffectiveRates(ratesOf ? ratesOf(p->account) : nullptr);

@@ -57,8 +57,10 @@ class KVRVortelyManagedProduct : public KVRManagedObject {
   // in the shared values index. Returns at once when already built and not
   // reset since. What is counted and how: KVRHistoryBuilder. The build reads
   // the product's lines and its account's reports: the caller holds the data
-  // manager's context lock.
-  void buildHistoryByDate();
+  // manager's context lock. The build converts with the converter of
+  // `services` (its rates and the account's effective rates) and counts days
+  // in its calendar.
+  void buildHistoryByDate(const KVRCalculationServices& services = KVRCalculationServices::shared());
   // Builds the histories of many products as buildHistoryByDate builds each
   // (anew for every one when `rebuild`), on as many threads as the process may
   // run on, at most four, the products with the most lines first. The data
@@ -67,7 +69,8 @@ class KVRVortelyManagedProduct : public KVRManagedObject {
   // batch), and `afterEach` runs on the calling thread, under that lock, for
   // each product once its batch is built.
   static void buildHistories(const std::vector<KVRVortelyManagedProduct*>& products, bool rebuild = false,
-                             const std::function<void(KVRVortelyManagedProduct*)>& afterEach = {});
+                             const std::function<void(KVRVortelyManagedProduct*)>& afterEach = {},
+                             const KVRCalculationServices& services = KVRCalculationServices::shared());
   // Builds the histories of the products as buildHistories does, with the
   // effective rates `ratesOf` gives for each product's account instead of
   // the converter's, and installs none of them: out[i] is products[i]'s. The
@@ -75,7 +78,8 @@ class KVRVortelyManagedProduct : public KVRManagedObject {
   // rates they were built with are in place).
   static std::vector<KVRHistory> buildHistoriesAside(
       const std::vector<KVRVortelyManagedProduct*>& products,
-      const std::function<KVREffectiveRatesRef(const KVRStoreAccount*)>& ratesOf);
+      const std::function<KVREffectiveRatesRef(const KVRStoreAccount*)>& ratesOf,
+      const KVRCalculationServices& services = KVRCalculationServices::shared());
   // Installs a history built aside (publishValues), the product's history
   // then up to date.
   void installHistory(KVRHistory history);
@@ -108,7 +112,8 @@ class KVRVortelyManagedProduct : public KVRManagedObject {
 
  private:
   // The build on a given builder, with the account's daily reports.
-  void buildHistoryWith(KVRHistoryBuilder& builder, const std::vector<KVRReport*>& accountReports);
+  void buildHistoryWith(KVRHistoryBuilder& builder, const std::vector<KVRReport*>& accountReports,
+                        KVRVortelyCurrencyConverter& converter);
   // Runs `build` for every product (its index in `products`), on as many
   // threads as buildHistories uses, in batches under the context lock;
   // `beforeBatch` and `afterBatch` run on the calling thread with the
@@ -116,7 +121,8 @@ class KVRVortelyManagedProduct : public KVRManagedObject {
   using BatchStep = std::function<void(const std::vector<size_t>& batch)>;
   using BuildStep =
       std::function<void(size_t i, KVRHistoryBuilder& builder, const std::vector<KVRReport*>& accountReports)>;
-  static void runBuildBatches(const std::vector<KVRVortelyManagedProduct*>& products, const BatchStep& beforeBatch,
+  static void runBuildBatches(const std::vector<KVRVortelyManagedProduct*>& products,
+                              const KVRCalculationServices& services, const BatchStep& beforeBatch,
                               const BuildStep& build, const BatchStep& afterBatch);
 
   mutable std::mutex valuesLock_;
