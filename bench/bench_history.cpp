@@ -216,6 +216,40 @@ double median(std::vector<double> v) {
   return v.empty() ? 0.0 : v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
 }
 
+// A checksum of every history: value keys, days and every record's floats,
+// bit for bit, with the all-time totals. Two builds that agree give the same.
+uint64_t historiesChecksum(const std::vector<KVRVortelyManagedProduct*>& products) {
+  uint64_t h = 1469598103934665603ull;
+  auto mix = [&h](const void* data, size_t n) {
+    const auto* p = static_cast<const unsigned char*>(data);
+    for (size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 1099511628211ull;
+  };
+  for (const KVRVortelyManagedProduct* p : products) {
+    const KVRProductValuesRef v = p ? p->valuesByCountryAndDate() : nullptr;
+    if (!v) continue;
+    const float totals[] = {p->totalSales(), p->totalUpgrades(), p->totalIncomes()};
+    mix(&p->idStore, sizeof p->idStore);
+    mix(totals, sizeof totals);
+    for (const KVRValueSeries& s : v->series) {
+      mix(s.valueKey.constData(), size_t(s.valueKey.size()) * sizeof(QChar));
+      for (size_t i = 0; i < s.days.size(); ++i) {
+        const KVRCivilDay d = s.days[i];
+        const KVRTotalsStruct r = s.records[i];
+        mix(&d, sizeof d);
+        for (int m = 0; m <= int(KVRMeasure::income); ++m) {
+          const float x = r.measure(KVRMeasure(m));
+          mix(&x, sizeof x);
+        }
+        for (int c = 0; c < KVRCurrencySlotCount; ++c) {
+          const float x = r.currencyAmount(KVRCurrencySlot(c));
+          mix(&x, sizeof x);
+        }
+      }
+    }
+  }
+  return h;
+}
+
 bool sameValues(const KVRProductValuesRef& a, const KVRProductValuesRef& b) {
   if (!a || !b || a->series.size() != b->series.size()) return false;
   for (size_t s = 0; s < a->series.size(); ++s) {
@@ -414,6 +448,7 @@ int main(int argc, char** argv) {
               buildSeconds, c3 - c2, f3 - f2);
   std::printf("open + build  %.3f s\n", loadSeconds + buildSeconds);
   std::printf("peak memory   %.0f MB\n", peakMB);
+  std::printf("histories     checksum %016llx\n", (unsigned long long)historiesChecksum(products));
   // What each step cannot do without, to set against the memory bandwidth
   // (bench_memory): the open reads the file and writes the loaded objects;
   // the build reads the lines and writes the day records, whose pages it

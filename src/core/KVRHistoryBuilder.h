@@ -161,5 +161,6 @@ class KVRHistoryBuilder {
   KVRCivilDay lastDay_ = 0;
   bool lastInstantValid_ = false;
   struct Scratch;  // working tables kept from one build to the next
+  struct Build;    // one build's state and steps
   std::unique_ptr<Scratch> scratch_;
 };
