@@ -409,7 +409,8 @@ struct KVRHistoryBuilder::Build {
   void sumKeyRecords(const KeyWork& k, const uint32_t* keyLines, size_t lineCount, const uint32_t* keyAds,
                      size_t adCount);
   void writeSeries(int key, const KeyWork& k, KVRProductValues& values, KVRProductBlock& block);
-  KVRProductValuesRef writeAllSeries();
+  KVRProductValuesRef writeAllSeries(const KVRProductValues* previous = nullptr,
+                                     const QSet<QString>* regions = nullptr);
 
   KVRHistoryBuilder& b;
   Scratch& w;
@@ -854,8 +855,10 @@ void KVRHistoryBuilder::Build::writeSeries(int key, const KeyWork& k, KVRProduct
 
 // Every key's series, in key order, into one block mapped at a size no
 // series can exceed (untouched pages take no memory) and cut to what they
-// took.
-KVRProductValuesRef KVRHistoryBuilder::Build::writeAllSeries() {
+// took. With `previous`, the series of a key whose region is not among
+// `regions` is taken from it as it is.
+KVRProductValuesRef KVRHistoryBuilder::Build::writeAllSeries(const KVRProductValues* previous,
+                                                             const QSet<QString>* regions) {
   KVRProductBlock block(seriesBound());
   prepareDayGrid();
   std::vector<int> keyOfRank(keyCount);
@@ -877,6 +880,11 @@ KVRProductValuesRef KVRHistoryBuilder::Build::writeAllSeries() {
     const uint32_t* keyAds = adOrder.data() + adStart[size_t(key)];
     const size_t adCount = adStart[size_t(key) + 1] - adStart[size_t(key)];
     if (lineCount == 0 && adCount == 0) continue;
+    if (previous && !regions->contains(keys[size_t(key)].region))
+      if (const KVRValueSeries* kept = previous->find(keys[size_t(key)].key)) {
+        values->series.push_back(*kept);
+        continue;
+      }
     const KeyWork k = surveyKey(keyLines, lineCount, keyAds, adCount);
     sumKeyRecords(k, keyLines, lineCount, keyAds, adCount);
     writeSeries(key, k, *values, block);
@@ -888,6 +896,13 @@ KVRProductValuesRef KVRHistoryBuilder::Build::writeAllSeries() {
 KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
                                     const std::vector<KVRiAdReportEntry*>& adEntries,
                                     const std::vector<KVRReport*>& accountReports) {
+  return rebuild(entries, adEntries, accountReports, nullptr, {});
+}
+
+KVRHistory KVRHistoryBuilder::rebuild(const std::vector<KVRReportEntry*>& entries,
+                                      const std::vector<KVRiAdReportEntry*>& adEntries,
+                                      const std::vector<KVRReport*>& accountReports,
+                                      const KVRProductValues* previous, const QSet<QString>& regions) {
   Build run(*this, *scratch_);
   run.gatherSalesLines(entries, accountReports);
   run.orderLinesByDate();
@@ -896,7 +911,7 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
   run.countAllTimeTotals();
   run.groupLinesByValueKey();
   KVRHistory history;
-  history.values = run.writeAllSeries();
+  history.values = run.writeAllSeries(previous, &regions);
   history.totalSales = run.totalSales;
   history.totalUpgrades = run.totalUpgrades;
   history.totalIncomes = run.totalIncomes;

@@ -92,6 +92,7 @@
 //
 // The build reads entity objects: callers hold the data manager's context lock.
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -139,6 +140,15 @@ class KVRHistoryBuilder {
   KVRHistory build(const std::vector<KVRReportEntry*>& entries,
                    const std::vector<KVRiAdReportEntry*>& adEntries,
                    const std::vector<KVRReport*>& accountReports = {});
+  // The build again after the effective rates changed in the money regions
+  // `regions` only: the series of the value keys of other regions are taken
+  // from `previous` (they read none of the changed rates), the others summed
+  // anew, and the all-time totals counted anew. Gives what build() gives, bit
+  // for bit, when `previous` is what build() gave for the same lines, daily
+  // reports and cached rates. Without `previous`, build().
+  KVRHistory rebuild(const std::vector<KVRReportEntry*>& entries, const std::vector<KVRiAdReportEntry*>& adEntries,
+                     const std::vector<KVRReport*>& accountReports, const KVRProductValues* previous,
+                     const QSet<QString>& regions);
 
  private:
   struct KeyInfo { QString key, region, country; };

@@ -190,14 +190,18 @@ void KVRVortelyManagedProduct::buildHistories(const std::vector<KVRVortelyManage
 
 std::vector<KVRHistory> KVRVortelyManagedProduct::buildHistoriesAside(
     const std::vector<KVRVortelyManagedProduct*>& products,
-    const std::function<KVREffectiveRatesRef(const KVRStoreAccount*)>& ratesOf,
+    const std::function<KVREffectiveRatesRef(const KVRStoreAccount*)>& ratesOf, const QSet<QString>* changedRegions,
     const KVRCalculationServices& services) {
   std::vector<KVRHistory> out(products.size());
   runBuildBatches(products, services, {},
                   [&](size_t i, KVRHistoryBuilder& builder, const std::vector<KVRReport*>& accountReports) {
                     const KVRVortelyManagedProduct* p = products[i];
                     builder.setEffectiveRates(ratesOf ? ratesOf(p->account) : nullptr);
-                    out[i] = builder.build(p->entries, p->iAdEntries, accountReports);
+                    // Series are kept only from a history built since the last reset.
+                    const bool current = changedRegions && p->initialized() && !p->stale_.load();
+                    const KVRProductValuesRef previous = current ? p->valuesByCountryAndDate() : nullptr;
+                    out[i] = builder.rebuild(p->entries, p->iAdEntries, accountReports, previous.get(),
+                                             changedRegions ? *changedRegions : QSet<QString>());
                   },
                   {});
   return out;

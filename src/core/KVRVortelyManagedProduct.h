@@ -75,10 +75,15 @@ class KVRVortelyManagedProduct : public KVRManagedObject {
   // effective rates `ratesOf` gives for each product's account instead of
   // the converter's, and installs none of them: out[i] is products[i]'s. The
   // caller installs them with installHistory (on the main thread, once the
-  // rates they were built with are in place).
+  // rates they were built with are in place). When only the rates of the
+  // money regions `changedRegions` differ from those the current histories
+  // were built with, a product whose history is up to date keeps the series
+  // of the other regions (KVRHistoryBuilder::rebuild); pass none to build
+  // every series.
   static std::vector<KVRHistory> buildHistoriesAside(
       const std::vector<KVRVortelyManagedProduct*>& products,
       const std::function<KVREffectiveRatesRef(const KVRStoreAccount*)>& ratesOf,
+      const QSet<QString>* changedRegions = nullptr,
       const KVRCalculationServices& services = KVRCalculationServices::shared());
   // Installs a history built aside (publishValues), the product's history
   // then up to date.

@@ -142,7 +142,8 @@ namespace {
 // currency, as ranges of days.
 using ChangedDays = std::map<QString, std::vector<std::pair<KVRCivilDay, KVRCivilDay>>>;
 
-ChangedDays changedDays(const KVREffectiveRatesRef& before, const KVREffectiveRatesRef& after, size_t* runs) {
+ChangedDays changedDays(const KVREffectiveRatesRef& before, const KVREffectiveRatesRef& after, size_t* runs,
+                        QSet<QString>* regions) {
   using Days = std::map<KVRCivilDay, double>;
   std::map<std::pair<QString, QString>, std::pair<Days, Days>> byKey;
   auto spread = [&](const KVREffectiveRatesRef& list, bool second) {
@@ -166,6 +167,7 @@ ChangedDays changedDays(const KVREffectiveRatesRef& before, const KVREffectiveRa
     for (const auto& [d, rate] : b)
       if (!a.count(d)) days.push_back(d);
     if (days.empty()) continue;
+    regions->insert(key.first);
     std::sort(days.begin(), days.end());
     auto& ranges = changed[key.second];
     for (KVRCivilDay d : days) {
@@ -224,6 +226,7 @@ KVRRatesRebuild KVRRebuildRatesOfAccounts(KVRVortelyCoreDataManager& dm, const s
   KVRVortelyCurrencyConverter& converter = KVRVortelyCurrencyConverter::sharedInstance();
   out.preferred = converter.preferedCurrency();
   std::vector<KVRVortelyManagedProduct*> candidates;
+  QSet<QString> regions;  // whose rates changed
   {
     std::lock_guard<std::recursive_mutex> context(dm.contextLock());
     for (KVRStoreAccount* account : dm.accounts()) {
@@ -235,7 +238,7 @@ KVRRatesRebuild KVRRebuildRatesOfAccounts(KVRVortelyCoreDataManager& dm, const s
       }
       KVREffectiveRatesRef after = KVRDeriveEffectiveRatesForAccount(dm, account, out.preferred);
       if (after) out.rates[account] = after;
-      const std::vector<Window> windows = windowsOf(changedDays(before, after, &out.changedRuns));
+      const std::vector<Window> windows = windowsOf(changedDays(before, after, &out.changedRuns, &regions));
       for (KVRVortelyManagedProduct* p : account->products) {
         if (!p) continue;
         p->resetFinancialReports();
@@ -244,10 +247,13 @@ KVRRatesRebuild KVRRebuildRatesOfAccounts(KVRVortelyCoreDataManager& dm, const s
     }
   }
   const KVREffectiveRatesByAccount& rates = out.rates;
-  out.histories = KVRVortelyManagedProduct::buildHistoriesAside(candidates, [&rates](const KVRStoreAccount* a) {
-    auto it = rates.find(a);
-    return it == rates.end() ? KVREffectiveRatesRef() : it->second;
-  });
+  out.histories = KVRVortelyManagedProduct::buildHistoriesAside(
+      candidates,
+      [&rates](const KVRStoreAccount* a) {
+        auto it = rates.find(a);
+        return it == rates.end() ? KVREffectiveRatesRef() : it->second;
+      },
+      &regions);
   out.products = std::move(candidates);
   log(QStringLiteral("Effective rates of %1 account(s) derived again: %2 changed run(s), %3 product(s) rebuilt")
           .arg(accounts.size())

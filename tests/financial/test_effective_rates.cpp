@@ -145,6 +145,7 @@ TEST_F(EffectiveRatesTest, AReconciliationRebuildsWhatAFullRebuildWouldChange) {
   KVRVortelyManagedProduct* marchOnly = product(soft, 1002);
   sale(day(2011, 1, 10), "FR", 10, 1000, "EUR");
   sale(day(2011, 2, 10), "FR", 5, 1000, "EUR");
+  sale(day(2011, 1, 11), "US", 3, 1000, "USD");  // a series the rebuild keeps as it was
   sale(day(2011, 3, 10), "DE", 7, 1000, "EUR", marchOnly);
   month("S_0111_EU.txt", 2011, 1, 10, 1000, "EUR");
   payment(soft, "EU", day(2011, 1, 1), 10000, "EUR");
