@@ -8,7 +8,7 @@
 # both orientations, print-overview-{a4,letter}-{portrait,landscape}.png (from
 # the PDF files beside them, through pdftoppm); the financial statements
 # (financial-reconciled-month.png, financial-waiting-for-payment.png,
-# financial-japan-local-currency.png, financial-1200x730.png) and their print
+# financial-japan-local-currency.png, financial-units.png, financial-1200x730.png) and their print
 # (financial-print-*.pdf and .png); the lines of one financial report
 # (financial-report-lines.png, financial-report-lines-1200x730.png) and the
 # sheet of the payment received (financial-real-income-sheet.png).

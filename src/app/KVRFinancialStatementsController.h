@@ -22,6 +22,12 @@ class KVRFinancialStatementsController {
   // False when nothing was printed: with a reason when the print failed, none
   // when the user cancelled it.
   virtual bool print(QString* error) = 0;
+  // Whether the statement on show holds any month: something to print or
+  // export. Print and Export are disabled without one.
+  virtual bool hasMonths() const { return true; }
+  // Whether a rebuild waits for the screen to be shown: hasMonths() then
+  // speaks of the selection before the last one.
+  virtual bool rebuildPending() const { return false; }
 
   // Both write into the folder; filterProducts null exports every product.
   // The outcome says what was written where, what was left out and why, or

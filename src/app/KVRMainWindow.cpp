@@ -1,8 +1,9 @@
 #include "app/KVRMainWindow.h"
 
 #include <QAction>
-#include <algorithm>
+#include <QApplication>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
@@ -12,6 +13,7 @@
 #include <QStatusBar>
 #include <QTreeView>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/KVRBusyOverlay.h"
 #include "graphs/KVRSegmentedControl.h"
@@ -94,6 +96,26 @@ KVRMainWindow::KVRMainWindow(QWidget* parent) : QMainWindow(parent) {
   taskProgress_->hide();
 
   overlay_ = new KVRBusyOverlay(this);
+  // Sees the shortcut overrides of every widget of the window first.
+  qApp->installEventFilter(this);
+}
+
+bool KVRMainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() != QEvent::ShortcutOverride || !watched->isWidgetType()) return false;
+  auto* widget = static_cast<QWidget*>(watched);
+  if (widget->window() != this) return false;
+  auto* key = static_cast<QKeyEvent*>(event);
+  const QKeySequence pressed(key->keyCombination());
+  for (QAction* action : {printAction_, exportAction_, quitAction_}) {
+    if (!action->isEnabled()) continue;
+    for (const QKeySequence& shortcut : action->shortcuts())
+      if (shortcut.matches(pressed) == QKeySequence::ExactMatch) {
+        // Not taken by the widget: the shortcut goes to the menu's command.
+        event->ignore();
+        return true;
+      }
+  }
+  return false;
 }
 
 QWidget* KVRMainWindow::makeEmptyView(const QString& title, const QString& text) {
@@ -156,10 +178,25 @@ void KVRMainWindow::setTaskStatus(const QString& label, float progress) {
 QString KVRMainWindow::taskStatusText() const { return taskLabel_->text(); }
 
 void KVRMainWindow::setCommandsEnabled(bool enabled) {
-  printAction_->setEnabled(enabled);
-  exportAction_->setEnabled(enabled);
+  commandsEnabled_ = enabled;
   quitAction_->setEnabled(enabled);
   segments_->setEnabled(enabled);
+  updateCommandActions();
+}
+
+void KVRMainWindow::setPrintAvailable(bool available) {
+  printAvailable_ = available;
+  updateCommandActions();
+}
+
+void KVRMainWindow::setExportAvailable(bool available) {
+  exportAvailable_ = available;
+  updateCommandActions();
+}
+
+void KVRMainWindow::updateCommandActions() {
+  printAction_->setEnabled(commandsEnabled_ && printAvailable_);
+  exportAction_->setEnabled(commandsEnabled_ && exportAvailable_);
 }
 
 void KVRMainWindow::closeEvent(QCloseEvent* event) {

@@ -4,6 +4,8 @@
 // the splitter, the selected screen or an empty state on the right, the task
 // status line at the bottom, and the File menu (Print..., Export..., Quit).
 // Closing the window asks the delegate to quit; it closes only once allowed.
+// The menu's shortcuts work wherever the focus is in the window: they win
+// over a text field's own key bindings (Ctrl+E in a field exports).
 #include <QMainWindow>
 #include <map>
 #include <vector>
@@ -43,6 +45,10 @@ class KVRMainWindow : public QMainWindow {
   QString taskStatusText() const;
 
   void setCommandsEnabled(bool enabled);
+  // Whether the screen on show has something to print or export; Print and
+  // Export are enabled only then (and while the commands are enabled).
+  void setPrintAvailable(bool available);
+  void setExportAvailable(bool available);
   void setCloseAllowed(bool allowed) { closeAllowed_ = allowed; }
 
   QAction* printAction() const { return printAction_; }
@@ -58,9 +64,11 @@ class KVRMainWindow : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   QWidget* makeEmptyView(const QString& title, const QString& text);
+  void updateCommandActions();
 
   // The screens' segmented control; its segments in order hold these screens.
   KVRSegmentedControl* segments_;
@@ -81,4 +89,7 @@ class KVRMainWindow : public QMainWindow {
   int selectedSegment_ = 0;
   EmptyState emptyState_ = NoEmptyState;
   bool closeAllowed_ = false;
+  bool commandsEnabled_ = true;
+  bool printAvailable_ = true;
+  bool exportAvailable_ = true;
 };

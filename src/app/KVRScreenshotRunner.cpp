@@ -20,6 +20,7 @@
 #include "app/KVRStartupWindow.h"
 #include "app/KVRVortelyMainController.h"
 #include "financial/KVRFinancialScreen.h"
+#include "financial/KVRFinancialTexts.h"
 #include "financial/KVRVortelyFinancialsController.h"
 #include "financial/KVRVortelyReportsController.h"
 #include "overview/KVROverviewScreen.h"
@@ -142,6 +143,9 @@ int financialScreenshots(KVRVortelyMainController& controller, const std::functi
   reports->jumpToMonth(11);
   selectCell(KVRRegionRowJP, [](const KVRFinancialValue& v) { return v.kind == KVRFinancialCellKind::month; });
   grab(QStringLiteral("financial-japan-local-currency"));
+  reports->setCurrencyMode(KVRCurrencyModeUnits);
+  selectCell(KVRRegionRowUS, [](const KVRFinancialValue& v) { return v.kind == KVRFinancialCellKind::month; });
+  grab(QStringLiteral("financial-units"));
   reports->setCurrencyMode(KVRCurrencyModePreferred);
   return failures;
 }
@@ -174,7 +178,7 @@ int reportLinesScreenshots(KVRVortelyMainController& controller, const std::func
   if (app->costs.empty() && app->partners.empty()) {
     QString message;
     panel->panel().addCost(QStringLiteral("Icon design"), QStringLiteral("450"), &message);
-    panel->panel().addPartner(QStringLiteral("Studio Nord"), QStringLiteral("1200"), QStringLiteral("15"), &message);
+    panel->panel().addPartner(QStringLiteral("Studio Nord"), QStringLiteral("1200"), KVRFinancialPercentText(0.15), &message);
     panel->selectedProductDidChange();
   }
   panel->regionsPopup()->setCurrentIndex(panel->regionsPopup()->findData(KVRFinancialsPanel::EU));

@@ -22,7 +22,7 @@
 #include "core/KVRNotifications.h"
 #include "financial/KVREffectiveRates.h"
 #include "financial/KVRFinancialScreen.h"
-#include "financial/KVRPrintView.h"
+#include "overview/KVRPrintView.h"
 #include "financial/KVRVortelyReportsController.h"
 #include "overview/KVROverviewScreen.h"
 #include "overview/KVRVortelyResumeController.h"
@@ -58,6 +58,8 @@ class FinancialBridge : public KVRFinancialStatementsController {
   explicit FinancialBridge(KVRVortelyReportsController* controller) : controller_(controller) {}
   void setOptionsEnabled(bool enabled) override { controller_->setOptionsEnabled(enabled); }
   bool print(QString* error) override { return controller_->print(error); }
+  bool hasMonths() const override { return !controller_->statement().months.empty(); }
+  bool rebuildPending() const override { return controller_->rebuildPending(); }
   KVRExportOutcome exportVisibleDatesReportsToPath(const QString& folder,
                                                   const std::vector<KVRVortelyManagedProduct*>* filter) override {
     return outcomeOf(controller_->exportVisibleDatesReportsToPath(folder, filter));
@@ -135,6 +137,7 @@ void KVRVortelyMainController::applicationDidFinishLaunching() {
   log(QStringLiteral("applicationDidFinishLaunching start"));
 
   mainWindow_ = new KVRMainWindow();
+  updateCommandsState();  // nothing to print or export until the data is loaded
   buildOverviewScreens();
   restoreWindowGeometry();
 
@@ -310,6 +313,7 @@ void KVRVortelyMainController::finishDataLoad() {
     mainWindow_->splitter()->setSizes({list, std::max(400, mainWindow_->splitter()->width() - list)});
   }
   startupFinished_ = true;
+  scheduleCommandsState();
   // Rates that were missing or damaged for the build: told once, on the window.
   if (auto notice = KVRVortelyCurrencyConverter::sharedInstance().takeRatesNotice())
     startupAlerts_.push_back({notice->title, notice->text});
@@ -356,6 +360,7 @@ void KVRVortelyMainController::setSelectedTabIndex(int index) {
   if (!mainWindow_ || !mainWindow_->hasSegment(index)) return;
   mainWindow_->selectSegment(index);
   KVRUserDefaults::standard().setInteger(kSelectedTabKey, index);
+  scheduleCommandsState();
 }
 
 int KVRVortelyMainController::selectedTabIndex() const { return mainWindow_ ? mainWindow_->selectedSegment() : 0; }
@@ -373,6 +378,7 @@ void KVRVortelyMainController::selectionDidChange() {
 
 void KVRVortelyMainController::postSelectedProductDidChange() {
   KVRNotificationCenter::defaultCenter().postNotification(KVRVortelySelectedProductDidChange, this);
+  scheduleCommandsState();
 }
 
 // ---------------------------------------------------------------------------
@@ -382,6 +388,42 @@ void KVRVortelyMainController::setOptionsEnabled(bool enabled) {
   if (salesController_) salesController_->setOptionsEnabled(enabled);
   if (iAdController_) iAdController_->setOptionsEnabled(enabled);
   if (reportsController_) reportsController_->setOptionsEnabled(enabled);
+  scheduleCommandsState();
+}
+
+void KVRVortelyMainController::updateCommandsState() {
+  commandsStateScheduled_ = false;
+  if (!mainWindow_) return;
+  // Nothing before the data is loaded, nothing on an empty state.
+  const bool shown = startupFinished_ && mainWindow_->emptyState() == KVRMainWindow::NoEmptyState;
+  // A statement waiting for its screen (it is rebuilt only when shown, or by
+  // the export itself) counts as there when something is selected; the export
+  // then says so if the selection has no month.
+  const bool statement = shown && reportsController_ &&
+                         (reportsController_->rebuildPending() ? !extendedSelectedProducts().empty()
+                                                               : reportsController_->hasMonths());
+  bool printable = false;
+  switch (selectedTabIndex()) {
+    case OverviewSegment:
+    case IAdOverviewSegment:
+      printable = shown && !extendedSelectedProducts().empty();
+      break;
+    case FinancialSegment:
+      printable = statement;
+      break;
+    default:
+      printable = shown && printHandlers_.count(selectedTabIndex()) != 0;
+      break;
+  }
+  mainWindow_->setPrintAvailable(printable && printHandlers_.count(selectedTabIndex()) != 0);
+  // Every export writes the financial statement's reports, whichever screen is on show.
+  mainWindow_->setExportAvailable(statement);
+}
+
+void KVRVortelyMainController::scheduleCommandsState() {
+  if (commandsStateScheduled_) return;
+  commandsStateScheduled_ = true;
+  QTimer::singleShot(0, this, [this] { updateCommandsState(); });
 }
 
 void KVRVortelyMainController::updateNoAccountView() {

@@ -138,6 +138,11 @@ class KVRVortelyMainController : public QObject, public KVRApplicationServices {
   void postSelectedProductDidChange();
   void updateTaskStatus();
   void setOptionsEnabled(bool enabled);
+  // Enables Print and Export as the screen on show has something for them:
+  // at once (updateCommandsState), or once the current events are handled
+  // (scheduleCommandsState), after the screens have answered a change.
+  void updateCommandsState();
+  void scheduleCommandsState();
   void alert(const QString& title, const QString& text);
   void runInBackground(std::function<void()> job);
   // Runs fn on the main thread later, unless this controller is gone by then.
@@ -182,4 +187,5 @@ class KVRVortelyMainController : public QObject, public KVRApplicationServices {
   };
   std::vector<Worker> workers_;
   class QTimer* taskTimer_ = nullptr;
+  bool commandsStateScheduled_ = false;
 };

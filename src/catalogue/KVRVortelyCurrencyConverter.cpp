@@ -73,6 +73,11 @@ KVRFinancialAccount accountFromMap(const QVariantMap& m) {
   return a;
 }
 
+void logMissingPair(const QString& f, const QString& t) {
+  log(QStringLiteral("No exchange rate from %1 to %2: amounts are left unconverted")
+          .arg(f.isEmpty() ? QStringLiteral("(none)") : f, t.isEmpty() ? QStringLiteral("(none)") : t));
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- table
@@ -143,7 +148,7 @@ KVRVortelyCurrencyConverter& KVRVortelyCurrencyConverter::sharedInstance() {
   return converter;
 }
 
-QString KVRVortelyCurrencyConverter::preferedCurrency() const {
+QString KVRVortelyCurrencyConverter::readPreferedCurrency() const {
   const QString code = KVRUserDefaults::standard().stringForKey(kPreferedCurrencyKey);
   if (code.isEmpty()) return QStringLiteral("EUR");
   if (!currencyRegionForCurrencyValue(code).isNull()) return code;
@@ -160,15 +165,136 @@ QString KVRVortelyCurrencyConverter::preferedCurrency() const {
   return QStringLiteral("EUR");
 }
 
-QString KVRVortelyCurrencyConverter::preferedCurrencySymbol() {
-  const QString code = preferedCurrency();
-  std::lock_guard<std::mutex> g(lock_);
-  if (cachedSymbol_.isNull() || cachedSymbolCode_ != code) {
-    QString symbol = currencySymbolForCurrencyValue(code);
-    cachedSymbol_ = symbol.isNull() ? code : symbol;
-    cachedSymbolCode_ = code;
+QString KVRVortelyCurrencyConverter::preferedCurrency() const { return preferredRates()->preferred(); }
+
+QString KVRVortelyCurrencyConverter::preferedCurrencySymbol() { return preferredRates()->preferredSymbol(); }
+
+// ---------------------------------------------------------------- conversions by index
+
+namespace {
+
+// Every currency code met, by index, for the life of the process.
+struct CurrencyRegistry {
+  std::mutex lock;
+  QHash<QString, int> indexes;
+  std::vector<QString> codes;
+};
+CurrencyRegistry& registry() {
+  static CurrencyRegistry r;
+  return r;
+}
+
+// The conversions a thread used last, with what they were made for.
+struct ThreadRates {
+  const void* owner = nullptr;
+  unsigned long long version = 0, defaults = ~0ull;
+  KVRPreferredRatesRef rates;
+};
+thread_local ThreadRates threadRates;
+
+}  // namespace
+
+int KVRVortelyCurrencyConverter::currencyIndex(const QString& code) {
+  CurrencyRegistry& r = registry();
+  {
+    std::lock_guard<std::mutex> g(r.lock);
+    auto it = r.indexes.constFind(code);
+    if (it != r.indexes.constEnd()) return *it;
+    r.codes.push_back(code);
+    r.indexes.insert(code, int(r.codes.size() - 1));
   }
-  return cachedSymbol_;
+  // The next conversions know the new code.
+  sharedInstance().ratesVersion_.fetch_add(1, std::memory_order_release);
+  return int(r.codes.size() - 1);
+}
+
+QString KVRVortelyCurrencyConverter::currencyForIndex(int index) {
+  CurrencyRegistry& r = registry();
+  std::lock_guard<std::mutex> g(r.lock);
+  return index >= 0 && size_t(index) < r.codes.size() ? r.codes[size_t(index)] : QString();
+}
+
+KVRPreferredRatesRef KVRVortelyCurrencyConverter::preferredRates() const {
+  const unsigned long long version = ratesVersion_.load(std::memory_order_acquire);
+  const unsigned long long defaults = KVRUserDefaults::changeCount();
+  ThreadRates& t = threadRates;
+  if (t.owner == this && t.rates && t.version == version && t.defaults == defaults) return t.rates;
+  KVRPreferredRatesRef rates;
+  {
+    std::lock_guard<std::mutex> g(lock_);
+    if (preferredRates_ && preferredRatesVersion_ == version && preferredRatesDefaults_ == defaults)
+      rates = preferredRates_;
+  }
+  if (!rates) {
+    // Made from the rates and default as they are now, which are at least
+    // as new as the counts read above.
+    rates = makePreferredRates(readPreferedCurrency());
+    std::lock_guard<std::mutex> g(lock_);
+    preferredRates_ = rates;
+    preferredRatesVersion_ = version;
+    preferredRatesDefaults_ = defaults;
+  }
+  t = {this, version, defaults, rates};
+  return rates;
+}
+
+KVRPreferredRatesRef KVRVortelyCurrencyConverter::makePreferredRates(const QString& preferred) const {
+  auto r = std::make_shared<KVRPreferredRates>();
+  r->converter_ = const_cast<KVRVortelyCurrencyConverter*>(this);
+  r->preferred_ = preferred;
+  const QString symbol = currencySymbolForCurrencyValue(preferred);
+  r->symbol_ = symbol.isNull() ? preferred : symbol;
+  std::vector<QString> codes;
+  {
+    CurrencyRegistry& reg = registry();
+    std::lock_guard<std::mutex> g(reg.lock);
+    r->indexes_ = reg.indexes;
+    codes = reg.codes;
+  }
+  const QString to = rateCodeForCurrency(preferred);
+  r->entries_.resize(codes.size());
+  {
+    std::lock_guard<std::mutex> g(lock_);
+    for (size_t i = 0; i < codes.size(); ++i) {
+      const QString from = rateCodeForCurrency(codes[i]);
+      if (from == to) continue;
+      const double rate = rateLocked(from, to);
+      r->entries_[i] = {rate, rate == 0.0};
+    }
+  }
+  r->noted_ = std::make_unique<std::atomic<bool>[]>(codes.size());
+  return r;
+}
+
+void KVRVortelyCurrencyConverter::noteMissingPair(const QString& from, const QString& to) {
+  bool logIt = false;
+  {
+    std::lock_guard<std::mutex> g(lock_);
+    logIt = noteMissingPairLocked(from, to);
+  }
+  if (logIt) logMissingPair(from, to);
+}
+
+int KVRPreferredRates::indexOf(const QString& code) const {
+  auto it = indexes_.constFind(code);
+  return it != indexes_.constEnd() ? *it : KVRVortelyCurrencyConverter::currencyIndex(code);
+}
+
+void KVRPreferredRates::noteMissing(int index) const {
+  if (noted_[size_t(index)].exchange(true, std::memory_order_relaxed)) return;
+  converter_->noteMissingPair(KVRVortelyCurrencyConverter::rateCodeForCurrency(KVRVortelyCurrencyConverter::currencyForIndex(index)),
+                              KVRVortelyCurrencyConverter::rateCodeForCurrency(preferred_));
+}
+
+// A code met after these conversions were made: through the converter.
+float KVRPreferredRates::slowFloatConvert(float amount, int index) const {
+  const std::optional<double> rate = converter_->conversionRate(KVRVortelyCurrencyConverter::currencyForIndex(index), preferred_);
+  return rate ? static_cast<float>(static_cast<double>(amount) * *rate) : amount;
+}
+
+float KVRPreferredRates::slowConvert(double amount, int index) const {
+  const std::optional<double> rate = converter_->conversionRate(KVRVortelyCurrencyConverter::currencyForIndex(index), preferred_);
+  return static_cast<float>(rate ? amount * *rate : amount);
 }
 
 double KVRVortelyCurrencyConverter::rateLocked(const QString& from, const QString& to) const {
@@ -190,12 +316,6 @@ bool KVRVortelyCurrencyConverter::noteMissingPairLocked(const QString& from, con
   return loggedMissingPairs_.insert(pairKey(from, to)).second;
 }
 
-namespace {
-void logMissingPair(const QString& f, const QString& t) {
-  log(QStringLiteral("No exchange rate from %1 to %2: amounts are left unconverted")
-          .arg(f.isEmpty() ? QStringLiteral("(none)") : f, t.isEmpty() ? QStringLiteral("(none)") : t));
-}
-}  // namespace
 
 double KVRVortelyCurrencyConverter::rateFromNotingMissing(const QString& from, const QString& to) {
   const QString f = rateCodeForCurrency(from), t = rateCodeForCurrency(to);
@@ -234,14 +354,14 @@ double KVRVortelyCurrencyConverter::convertAmount(double amount, const QString& 
 
 float KVRVortelyCurrencyConverter::convertAmountToPreferedCurrency(double amount,
                                                                    const QString& from) {
-  return static_cast<float>(convertAmount(amount, from, preferedCurrency()));
+  const KVRPreferredRatesRef rates = preferredRates();
+  return rates->convert(amount, rates->indexOf(from));
 }
 
 float KVRVortelyCurrencyConverter::floatConvertAmountToPreferedCurrency(float amount,
                                                                         const QString& from) {
-  const std::optional<double> rate = conversionRate(from, preferedCurrency());
-  if (!rate) return amount;
-  return static_cast<float>(static_cast<double>(amount) * *rate);
+  const KVRPreferredRatesRef rates = preferredRates();
+  return rates->floatConvert(amount, rates->indexOf(from));
 }
 
 bool KVRVortelyCurrencyConverter::isUsableRate(double rate) {
@@ -259,6 +379,7 @@ void KVRVortelyCurrencyConverter::setRate(const QString& from, const QString& to
   } else {
     rates_.erase(pairKey(f, t));
   }
+  ratesChangedLocked();
 }
 
 void KVRVortelyCurrencyConverter::removeAllRates() {
@@ -266,6 +387,7 @@ void KVRVortelyCurrencyConverter::removeAllRates() {
   rates_.clear();
   effectivePreferred_.clear();
   effectiveRates_.clear();
+  ratesChangedLocked();
 }
 
 void KVRVortelyCurrencyConverter::resetRatesProblems() {
@@ -275,6 +397,7 @@ void KVRVortelyCurrencyConverter::resetRatesProblems() {
   ratesFileMissing_ = false;
   refusedRates_.clear();
   toldProblems_.clear();
+  ratesChangedLocked();
 }
 
 std::optional<KVRVortelyCurrencyConverter::Notice> KVRVortelyCurrencyConverter::takeRatesNotice() {
@@ -408,6 +531,7 @@ void KVRVortelyCurrencyConverter::loadRates() {
     log(QStringLiteral("Refused %1 rate(s) in %2: %3").arg(refused.size()).arg(path, refused.join(QStringLiteral(", "))));
   std::lock_guard<std::mutex> g(lock_);
   rates_ = std::move(loaded);
+  ratesChangedLocked();
   ratesFileProblem_.clear();
   ratesFileMissing_ = false;
   refusedRates_ = refused;

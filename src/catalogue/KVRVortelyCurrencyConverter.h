@@ -16,6 +16,7 @@
 // remembered for the rates notice, which tells the user once, in the window,
 // which rates are missing or damaged. The rate cache is guarded by a mutex:
 // the converter is used from the history-building worker threads too.
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <QVariantList>
@@ -24,6 +25,7 @@
 #include <optional>
 #include <set>
 #include <map>
+#include <atomic>
 #include <vector>
 
 #include "platform/KVRDate.h"
@@ -91,6 +93,85 @@ class KVRFinancialAccounts {
   std::vector<KVRFinancialAccount> accounts_;
 };
 
+class KVRVortelyCurrencyConverter;
+
+// The conversions into the preferred currency as of the last change of the
+// rates or of the preferred currency, made once per change: each currency
+// code met gets an index, and a conversion looks its rate up by that index,
+// without a lock or a text. Immutable; any thread. The results are those of
+// the converter's convertAmountToPreferedCurrency and
+// floatConvertAmountToPreferedCurrency, bit for bit.
+class KVRPreferredRates {
+ public:
+  const QString& preferred() const { return preferred_; }
+  const QString& preferredSymbol() const { return symbol_; }
+  // The index of a currency code; a code met for the first time gets one.
+  int indexOf(const QString& code) const;
+  // floatConvertAmountToPreferedCurrency of the currency of that index.
+  float floatConvert(float amount, int index) const {
+    const Entry* e = entry(index);
+    if (!e) return slowFloatConvert(amount, index);
+    if (e->rate == 0.0) {
+      if (e->missing) noteMissing(index);
+      return amount;
+    }
+    return static_cast<float>(static_cast<double>(amount) * e->rate);
+  }
+  // convertAmountToPreferedCurrency of the currency of that index.
+  float convert(double amount, int index) const {
+    const Entry* e = entry(index);
+    if (!e) return slowConvert(amount, index);
+    if (e->rate == 0.0) {
+      if (e->missing) noteMissing(index);
+      return static_cast<float>(amount);
+    }
+    return static_cast<float>(amount * e->rate);
+  }
+
+ private:
+  friend class KVRVortelyCurrencyConverter;
+  struct Entry {
+    double rate = 0;       // 0: the amount stays as it is
+    bool missing = false;  // no rate for a pair of two codes
+  };
+  const Entry* entry(int index) const {
+    return index >= 0 && size_t(index) < entries_.size() ? &entries_[size_t(index)] : nullptr;
+  }
+  void noteMissing(int index) const;
+  float slowFloatConvert(float amount, int index) const;
+  float slowConvert(double amount, int index) const;
+
+  KVRVortelyCurrencyConverter* converter_ = nullptr;
+  QString preferred_, symbol_;
+  QHash<QString, int> indexes_;  // the codes known when made
+  std::vector<Entry> entries_;
+  // Whether a missing pair was noted (once per set of rates).
+  std::unique_ptr<std::atomic<bool>[]> noted_;
+};
+using KVRPreferredRatesRef = std::shared_ptr<const KVRPreferredRates>;
+
+// The index of the currency texts of many lines: lines that share one text
+// (as the lines of one load do) find it by the text's address. For one pass
+// over lines that stay alive during it.
+class KVRCurrencyIndexCache {
+ public:
+  explicit KVRCurrencyIndexCache(const KVRPreferredRates& rates) : rates_(rates) {}
+  int of(const QString& code) {
+    const void* key = code.constData();
+    if (key == lastKey_) return last_;
+    auto it = byAddress_.find(key);
+    last_ = it != byAddress_.end() ? it->second : (byAddress_[key] = rates_.indexOf(code));
+    lastKey_ = key;
+    return last_;
+  }
+
+ private:
+  const KVRPreferredRates& rates_;
+  const void* lastKey_ = nullptr;
+  int last_ = -1;
+  std::map<const void*, int> byAddress_;
+};
+
 class KVRVortelyCurrencyConverter {
  public:
   static const std::vector<KVRCurrencyRow>& currencyValues();
@@ -112,8 +193,15 @@ class KVRVortelyCurrencyConverter {
   KVRVortelyCurrencyConverter& operator=(const KVRVortelyCurrencyConverter&) = delete;
 
   // The user default "PreferedCurrency"; "EUR" when unset, empty or not a
-  // currency of the table (then written to the log, once per value).
+  // currency of the table (then written to the log, once per value). Read
+  // again only after a change of the user defaults.
   QString preferedCurrency() const;
+  // The conversions into the preferred currency, made again only after a
+  // change of the rates or of the user defaults. Any thread.
+  KVRPreferredRatesRef preferredRates() const;
+  // The index of a currency code (the same in every KVRPreferredRates).
+  static int currencyIndex(const QString& code);
+  static QString currencyForIndex(int index);
   // The symbol of the preferred currency, cached for the code it was looked up
   // for (a change of the preferred currency is followed). A code without a
   // table row gives the code itself.
@@ -182,6 +270,12 @@ class KVRVortelyCurrencyConverter {
   static void setFinancialAccountsDefault(const std::vector<KVRFinancialAccount>& accounts);
 
  private:
+  friend class KVRPreferredRates;
+  QString readPreferedCurrency() const;
+  KVRPreferredRatesRef makePreferredRates(const QString& preferred) const;
+  // Called with lock_ held after a change of the rates or of what was told.
+  void ratesChangedLocked() { ratesVersion_.fetch_add(1, std::memory_order_release); }
+  void noteMissingPair(const QString& from, const QString& to);
   // The multiplier of a conversion; nullopt when the codes are equal or the
   // pair has no rate (the latter logged once).
   std::optional<double> conversionRate(const QString& from, const QString& to);
@@ -191,11 +285,15 @@ class KVRVortelyCurrencyConverter {
   bool noteMissingPairLocked(const QString& from, const QString& to);
 
   mutable std::mutex lock_;
+  mutable std::atomic<unsigned long long> ratesVersion_{1};
+  // The conversions last made, with the rates version and defaults change
+  // count they were made for (under lock_).
+  mutable KVRPreferredRatesRef preferredRates_;
+  mutable unsigned long long preferredRatesVersion_ = 0, preferredRatesDefaults_ = ~0ull;
   std::map<QString, double> rates_;  // key "FROM>TO"
   QString effectivePreferred_;
   std::map<const KVRStoreAccount*, KVREffectiveRatesRef> effectiveRates_;
   std::set<QString> loggedMissingPairs_;
-  QString cachedSymbolCode_, cachedSymbol_;
   mutable QString loggedUnknownPreferred_;
 
   // Problems of the rates, for the notice.

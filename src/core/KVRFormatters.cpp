@@ -168,6 +168,8 @@ class DateFormatter final : public KVRDateFormatter {
 
 struct FormatterSet {
   std::once_flag made;
+  std::mutex localeLock;
+  icu::Locale numbersLocale;
   NumberFormatter plain{NumberKind::plain};
   NumberFormatter amount{NumberKind::amount};
   NumberFormatter percentage{NumberKind::percentage};
@@ -177,6 +179,10 @@ struct FormatterSet {
   // (LC_TIME); a locale named here serves both.
   void reset(const QString& localeName) {
     const icu::Locale numbers = KVRLocaleNamed(localeName, KVRLocaleCategory::numbers);
+    {
+      std::lock_guard<std::mutex> g(localeLock);
+      numbersLocale = numbers;
+    }
     plain.reset(numbers);
     amount.reset(numbers);
     percentage.reset(numbers);
@@ -210,3 +216,15 @@ const KVRNumberFormatter& KVRFormatters::currencyFormatterWithPrefixAndFloats() 
 const KVRDateFormatter& KVRFormatters::numberedDateFormatter() { return formatters().date; }
 
 void KVRFormatters::resetLocale(const QString& icuLocale) { formatters().reset(icuLocale); }
+
+icu::Locale KVRFormatters::numbersLocale() {
+  FormatterSet& set = formatters();
+  std::lock_guard<std::mutex> g(set.localeLock);
+  return set.numbersLocale;
+}
+
+QString KVRFormatters::amountInLocale(double value, const icu::Locale& locale) {
+  NumberFormatter amount(NumberKind::amount);
+  amount.reset(locale);
+  return amount.stringFromNumber(value);
+}

@@ -5,6 +5,7 @@
 // formatterLock; each formatter also locks itself, so a caller that forgets
 // is still safe. A figure that is not a finite number reads "--".
 #include <QString>
+#include <unicode/locid.h>
 
 #include "platform/KVRDate.h"
 
@@ -37,4 +38,11 @@ class KVRFormatters {
   // Rebuilds the formatters for a locale such as "en_US" or "fr_FR" (tests);
   // empty for the user's locale.
   void resetLocale(const QString& icuLocale = QString());
+  // The locale the figures are written in (and typed amounts read in).
+  icu::Locale numbersLocale();
+
+  // An amount as currencyFormatterWithFloats writes it in another locale
+  // (the amount typed in a field is read, and shown as expected, in the
+  // locale of the field's reader).
+  static QString amountInLocale(double value, const icu::Locale& locale);
 };

@@ -202,17 +202,20 @@ QString KVRFinancialExportResult::text() const {
   const QString where = QDir::toNativeSeparators(folder);
   if (!nothing.isEmpty()) parts << nothing;
   else if (written.isEmpty() && failed.empty()) parts << KVRLocalized("No file was written into “%1”.").arg(where);
-  if (!written.isEmpty()) {
-    QStringList names;
-    for (const QString& n : written) names << QStringLiteral("“%1”").arg(n);
-    parts << (written.size() == 1 ? KVRLocalized("%1 was written into “%2”.").arg(names.front(), where)
-                                  : KVRLocalized("%1 files were written into “%2”: %3.")
-                                        .arg(written.size())
-                                        .arg(where, names.join(QStringLiteral(", "))));
-  }
+  // What was written is a count and a folder; only what was left out or
+  // failed is named.
+  if (!written.isEmpty())
+    parts << (written.size() == 1 ? KVRLocalized("1 file was written into “%1”.").arg(where)
+                                  : KVRLocalized("%1 files were written into “%2”.")
+                                        .arg(KVRFinancialDecimalText(double(written.size())), where));
+  // A long list is cut short (the log centre holds every name).
   auto list = [](const std::vector<KVRExportItem>& items) {
+    constexpr size_t kShown = 10;
     QStringList lines;
-    for (const KVRExportItem& i : items) lines << QStringLiteral("• “%1”: %2").arg(shownName(i.name), i.reason);
+    for (size_t i = 0; i < items.size() && (i < kShown || items.size() == kShown + 1); ++i)
+      lines << QStringLiteral("• “%1”: %2").arg(shownName(items[i].name), items[i].reason);
+    if (size_t(lines.size()) < items.size())
+      lines << KVRLocalized("• and %1 more").arg(KVRFinancialDecimalText(double(items.size() - size_t(lines.size()))));
     return lines.join(QLatin1Char('\n'));
   };
   if (!failed.empty())
@@ -317,6 +320,8 @@ KVRFinancialExportResult KVRExportVisibleDatesReports(const KVRFinancialStatemen
     else
       result.failed.push_back({outName, error});
   }
+  for (const KVRExportItem& i : result.skipped) log(QStringLiteral("left out %1: %2").arg(shownName(i.name), i.reason));
+  for (const KVRExportItem& i : result.failed) log(QStringLiteral("not written %1: %2").arg(shownName(i.name), i.reason));
   log(QStringLiteral("exportVisibleDatesReportsToPath end: %1 written, %2 left out, %3 failed")
           .arg(result.written.size())
           .arg(result.skipped.size())

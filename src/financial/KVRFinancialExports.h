@@ -43,8 +43,9 @@ struct KVRFinancialExportResult {
   bool wroteFiles() const { return !written.isEmpty(); }
   bool hasFailures() const { return !failed.empty(); }
   // The message that ends the export: a title ("Export finished", "Nothing
-  // was exported", "The export failed") and a text listing what was written
-  // where, what was left out and why.
+  // was exported", "The export failed") and a text that gives how many files
+  // were written into which folder, and names each file left out or not
+  // written, with the reason.
   QString title() const;
   QString text() const;
 };

@@ -164,7 +164,7 @@ KVRFinancialGrid KVRBuildFinancialGrid(const KVRFinancialGridInput& in) {
                                                         : KVRFinancialAmountText(money, in.preferredSymbol);
     v.month = grid.captions[size_t(c)];
     v.region = allLabel;
-    v.units = QString::number(static_cast<long long>(n));
+    v.units = KVRFinancialUnitsText(double(n));
     v.totalAmount = money;
     v.incomePref = v.incomeLocal = KVRFinancialAmountText(money, in.preferredSymbol);
     grid.totals.push_back(std::move(v));

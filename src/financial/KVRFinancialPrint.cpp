@@ -1,15 +1,30 @@
 #include "financial/KVRFinancialPrint.h"
 
+#include <QApplication>
 #include <QObject>
+#include <QPainter>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
 
 #include "financial/KVRFinancialRegionsChart.h"
 #include "financial/KVRFinancialWidgets.h"
 #include "financial/KVRPrintViewFinancial.h"
 #include "graphs/KVRVortelyBarGraphView.h"
 #include "platform/KVRLocalization.h"
+#include "print/KVRPrintViewBase.h"
 
 namespace {
+
+const QColor kText(0x1f, 0x25, 0x2d);
+const QColor kSecondary(0x6b, 0x74, 0x80);
+
+QFont pixelFont(double pixelSize, bool bold = false) {
+  QFont f = QApplication::font();
+  f.setPixelSize(std::max(1, int(std::lround(pixelSize))));
+  f.setBold(bold);
+  return f;
+}
 
 // The bar chart's data source on the printed page: the year totals it was
 // given, fully grown.
@@ -110,4 +125,66 @@ void KVRFillFinancialPrint(KVRPrintViewFinancial& view, const KVRFinancialPrintC
   std::vector<std::pair<QString, QString>> rows;
   for (int r = 0; r < KVRFinancialRegionsChart::tableRowCount(); ++r) rows.emplace_back(chart.tableLabel(r), chart.tableIncome(r));
   contentOf<KVRRegionsPrint>(view.tableView3())->setRows(c.incomesTitle, rows);
+}
+
+// --- Pieces of the page ---------------------------------------------------------
+
+void KVRFinancialGridPrint::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::Antialiasing);
+  // The chart's box covers the foot of this one: the grid keeps clear of it.
+  const double w = width(), h = std::max(0, height() - 30);
+  const int rows = 18 + 2;  // captions, 18 regions, totals
+  const double rowH = h / rows;
+  const double scale = std::max(0.5, rowH / 17.0);
+  const double titleW = w * 0.22, colW = (w - titleW) / 3.0;
+  p.setPen(kSecondary);
+  for (int c = 0; c < 3; ++c)
+    KVRDrawFittedText(p, QRectF(titleW + c * colW, 0, colW - 6 * scale, rowH), Qt::AlignRight | Qt::AlignVCenter,
+                   grid_.captions[size_t(c)], pixelFont(rowH * 0.55, true));
+  for (int r = 1; r <= 18; ++r) {
+    const double y = r * rowH;
+    for (int c = 0; c < 4; ++c) {
+      const KVRFinancialValue* v = grid_.value(KVRFinancialGrid::indexOf(r, c));
+      if (!v) continue;
+      const QRectF cell = c == 0 ? QRectF(0, y, titleW, rowH) : QRectF(titleW + (c - 1) * colW, y, colW, rowH);
+      KVRPaintFinancialCell(p, cell, *v, false, scale);
+    }
+  }
+  const double y = 19 * rowH;
+  KVRPaintFinancialCell(p, QRectF(0, y, titleW, rowH), grid_.allRegionsTitle(), false, scale);
+  for (int c = 0; c < 3; ++c)
+    if (const KVRFinancialValue* v = grid_.total(c)) KVRPaintFinancialCell(p, QRectF(titleW + c * colW, y, colW, rowH), *v, false, scale);
+}
+
+void KVRPrintTextBox::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::TextAntialiasing);
+  const double lineH = std::min(34.0, height() / double(std::max<qsizetype>(lines_.size() + 1, 4)));
+  p.setPen(kText);
+  KVRDrawFittedText(p, QRectF(0, 0, width(), lineH), Qt::AlignLeft | Qt::AlignVCenter, title_, pixelFont(lineH * 0.72, true));
+  double y = lineH * 1.1;
+  for (const QString& line : lines_) {
+    p.setPen(kText);
+    KVRDrawFittedText(p, QRectF(0, y, width(), lineH), Qt::AlignLeft | Qt::AlignVCenter, line, pixelFont(lineH * 0.62));
+    y += lineH;
+  }
+}
+
+void KVRRegionsPrint::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::TextAntialiasing);
+  const int perColumn = int((rows_.size() + 1) / 2);
+  const double lineH = std::min(30.0, height() / double(perColumn + 1));
+  p.setPen(kText);
+  KVRDrawFittedText(p, QRectF(0, 0, width(), lineH), Qt::AlignLeft | Qt::AlignVCenter, title_, pixelFont(lineH * 0.72, true));
+  const double colW = width() / 2.0;
+  for (size_t i = 0; i < rows_.size(); ++i) {
+    const int col = int(i) / perColumn, row = int(i) % perColumn;
+    const QRectF line(col * colW, lineH * (1.1 + row), colW - 16, lineH);
+    const bool last = i + 1 == rows_.size();
+    p.setPen(kText);
+    KVRDrawFittedText(p, line, Qt::AlignLeft | Qt::AlignVCenter, rows_[i].first, pixelFont(lineH * 0.6, last));
+    KVRDrawFittedText(p, line, Qt::AlignRight | Qt::AlignVCenter, rows_[i].second, pixelFont(lineH * 0.6, last));
+  }
 }

@@ -4,8 +4,13 @@
 // grid of the three months with their totals (first graph box), the bar chart
 // of the year's income per region (second graph box), then the selected
 // cell's details, its monthly trend and the year totals by region (the three
-// table boxes). The figures are the screen's own records.
+// table boxes). The figures are the screen's own records. Below, the pieces
+// of the page that draw them: the grid, a box of text lines, the year totals.
 #include <QString>
+#include <QStringList>
+#include <QWidget>
+#include <utility>
+#include <vector>
 
 #include "financial/KVRFinancialDetails.h"
 #include "financial/KVRFinancialGrid.h"
@@ -28,3 +33,48 @@ struct KVRFinancialPrintContent {
 
 // Fills the layout's boxes (their content made on first use) with the content.
 void KVRFillFinancialPrint(KVRPrintViewFinancial& view, const KVRFinancialPrintContent& content);
+
+// The grid's three months and totals, drawn to fill the box.
+class KVRFinancialGridPrint : public QWidget {
+ public:
+  explicit KVRFinancialGridPrint(QWidget* parent = nullptr) : QWidget(parent) {}
+  void setGrid(const KVRFinancialGrid& grid) { grid_ = grid; update(); }
+
+ protected:
+  void paintEvent(QPaintEvent*) override;
+
+ private:
+  KVRFinancialGrid grid_;
+};
+
+// A title and lines of text.
+class KVRPrintTextBox : public QWidget {
+ public:
+  explicit KVRPrintTextBox(QWidget* parent = nullptr) : QWidget(parent) {}
+  void setLines(const QString& title, const QStringList& lines) { title_ = title; lines_ = lines; update(); }
+
+ protected:
+  void paintEvent(QPaintEvent*) override;
+
+ private:
+  QString title_;
+  QStringList lines_;
+};
+
+// The year totals by region in two columns.
+class KVRRegionsPrint : public QWidget {
+ public:
+  explicit KVRRegionsPrint(QWidget* parent = nullptr) : QWidget(parent) {}
+  void setRows(const QString& title, const std::vector<std::pair<QString, QString>>& rows) {
+    title_ = title;
+    rows_ = rows;
+    update();
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override;
+
+ private:
+  QString title_;
+  std::vector<std::pair<QString, QString>> rows_;
+};

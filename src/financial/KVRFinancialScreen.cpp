@@ -4,11 +4,11 @@
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QFrame>
-#include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLocale>
+#include <QPainter>
 #include <QPropertyAnimation>
 #include <QStackedWidget>
 #include <QTableView>
@@ -24,6 +24,9 @@
 
 namespace {
 
+// The page's background (kStyle).
+const QColor kPageBackground(0xee, 0xf1, 0xf4);
+
 const char* kStyle = R"(
 KVRFinancialScreen { background: #eef1f4; }
 QFrame#panel { background: white; border: 1px solid #d9dee4; border-radius: 8px; }
@@ -35,10 +38,47 @@ QToolButton[month="true"]:hover { background: #e8f0fa; }
 QToolButton[month="true"]:disabled { color: #b0b6be; background: #f3f5f7; }
 QToolButton[step="true"] { min-width: 26px; min-height: 22px; border: 1px solid #c9cfd6; border-radius: 4px; background: white; color: #333a44; }
 QToolButton[step="true"]:disabled { color: #c4c9d0; background: #f3f5f7; }
+QToolButton[month="true"]:focus { border: 2px solid #7fb2e5; padding: 0px 3px; }
+QToolButton[step="true"]:focus { border: 2px solid #7fb2e5; }
 QTableView { background: white; border: none; }
 QHeaderView::section { background: white; border: none; color: #6b7480; font-weight: bold; padding: 2px 6px; }
 QPushButton#financialValueReconcileButton, QPushButton#financialValueUnreconcileButton { min-height: 24px; padding: 1px 10px; }
 )";
+
+// Covers a widget with the page's colour while it fades in, from opaque to
+// clear. The widget below draws as always: drawn through a graphics effect's
+// offscreen picture instead, the grid's header came out as a black bar.
+class FadeCover : public QWidget {
+ public:
+  explicit FadeCover(QWidget* covered) : QWidget(covered) {
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setFocusPolicy(Qt::NoFocus);
+    covered->installEventFilter(this);
+    setGeometry(covered->rect());
+    raise();
+    show();
+  }
+  // How much of the covered widget shows: 0 none, 1 all of it.
+  void setShown(qreal shown) {
+    cover_ = std::clamp(1.0 - shown, 0.0, 1.0);
+    update();
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == parentWidget() && event->type() == QEvent::Resize) setGeometry(parentWidget()->rect());
+    if (watched == parentWidget() && event->type() == QEvent::ChildAdded) raise();
+    return false;
+  }
+  void paintEvent(QPaintEvent*) override {
+    QColor c = kPageBackground;
+    c.setAlphaF(float(cover_));
+    QPainter(this).fillRect(rect(), c);
+  }
+
+ private:
+  qreal cover_ = 1.0;
+};
 
 QFrame* makePanel() {
   auto* f = new QFrame;
@@ -92,6 +132,21 @@ KVRFinancialScreen::KVRFinancialScreen(KVRVortelyReportsController* controller, 
   }
 }
 
+// On show: visible; or, in a window that is not on screen (yet), the page
+// that window shows.
+bool KVRFinancialScreen::isOnShow() const {
+  if (isVisible()) return true;
+  if (window()->isVisible()) return false;
+  for (const QWidget* w = this; w && !w->isWindow(); w = w->parentWidget())
+    if (w->isHidden()) return false;
+  return true;
+}
+
+void KVRFinancialScreen::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (controller_ && controller_->controls() == this) controller_->screenDidShow();
+}
+
 void KVRFinancialScreen::showPage(int page) { pages_->clickSegment(page); }
 int KVRFinancialScreen::shownPage() const { return pageStack_->currentIndex(); }
 
@@ -122,7 +177,9 @@ QWidget* KVRFinancialScreen::buildOptionsBar() {
     auto* b = new QToolButton;
     b->setText(locale.standaloneMonthName(tag + 1, QLocale::ShortFormat));
     b->setProperty("month", true);
-    b->setFocusPolicy(Qt::NoFocus);
+    // Tab reaches the months, the arrow keys go along them (the group's own
+    // navigation) and Space presses the one with the focus.
+    b->setFocusPolicy(Qt::TabFocus);
     b->setToolTip(locale.standaloneMonthName(tag + 1));
     months_->addButton(b, tag);
     row->addWidget(b);
@@ -140,8 +197,15 @@ QWidget* KVRFinancialScreen::buildOptionsBar() {
   next_->setText(QStringLiteral("▶"));
   next_->setToolTip(KVRLocalized("Next month"));
   next_->setProperty("step", true);
+  previous_->setFocusPolicy(Qt::TabFocus);
+  next_->setFocusPolicy(Qt::TabFocus);
   row->addWidget(previous_);
   row->addWidget(next_);
+  // The arrow keys go from one to the other; they only move the focus.
+  auto* steps = new QButtonGroup(this);
+  steps->setExclusive(false);
+  steps->addButton(previous_);
+  steps->addButton(next_);
   connect(previous_, &QToolButton::clicked, this, [this] {
     if (controller_) controller_->previousMonth();
   });
@@ -338,16 +402,16 @@ void KVRFinancialScreen::showFinancialsView() {
   column->setStretch(0, 1);
   column->setStretch(1, 0);
   reportsTableViewBox_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
-  fade_ = new QGraphicsOpacityEffect(financialsBox_);
-  fade_->setOpacity(0.0);
-  financialsBox_->setGraphicsEffect(fade_);
+  // Nothing of the statement shows until its fade begins.
+  auto* cover = new FadeCover(financialsBox_);
+  fadeCover_ = cover;
 
   shrink_ = new QPropertyAnimation(reportsTableViewBox_, "maximumHeight", this);
   shrink_->setDuration(400);
   shrink_->setEasingCurve(QEasingCurve::InQuad);
   shrink_->setStartValue(full);
   shrink_->setEndValue(natural);
-  fadeIn_ = new QPropertyAnimation(fade_, "opacity", this);
+  fadeIn_ = new QVariantAnimation(this);
   fadeIn_->setDuration(300);
   fadeIn_->setEasingCurve(QEasingCurve::InQuad);
   fadeIn_->setStartValue(0.0);
@@ -364,17 +428,19 @@ void KVRFinancialScreen::showFinancialsView() {
     reportsTableViewBox_->setMaximumHeight(QWIDGETSIZE_MAX);
     if (fadeIn_ && fadeIn_->state() == QAbstractAnimation::Stopped && fadeIn_->currentTime() == 0) fadeIn_->start();
   });
-  connect(fadeIn_, &QPropertyAnimation::finished, this, [this] {
-    // The effect only served the fade: the statement draws directly again.
-    financialsBox_->setGraphicsEffect(nullptr);
-    fade_ = nullptr;
+  connect(fadeIn_, &QVariantAnimation::valueChanged, cover,
+          [cover](const QVariant& shown) { cover->setShown(shown.toReal()); });
+  connect(fadeIn_, &QVariantAnimation::finished, this, [this] {
+    // The cover only served the fade.
+    delete fadeCover_;
+    fadeCover_ = nullptr;
   });
   shrink_->start();
 }
 
 void KVRFinancialScreen::finishAnimations() {
   if (shrink_ && shrink_->state() != QAbstractAnimation::Stopped) shrink_->setCurrentTime(shrink_->duration());
-  if (fadeIn_ && fadeIn_->state() == QAbstractAnimation::Stopped && fade_) fadeIn_->start();
+  if (fadeIn_ && fadeIn_->state() == QAbstractAnimation::Stopped && fadeCover_) fadeIn_->start();
   if (fadeIn_ && fadeIn_->state() != QAbstractAnimation::Stopped) fadeIn_->setCurrentTime(fadeIn_->duration());
   if (shrink_) shrink_->deleteLater();
   if (fadeIn_) fadeIn_->deleteLater();

@@ -13,9 +13,9 @@
 
 class QButtonGroup;
 class QComboBox;
-class QGraphicsOpacityEffect;
 class QLabel;
 class QPropertyAnimation;
+class QVariantAnimation;
 class QTableView;
 class QToolButton;
 class KVRFinancialDetailsPanel;
@@ -59,6 +59,7 @@ class KVRFinancialScreen : public QWidget, public KVRReportsControls {
   void reloadRegionTables() override;
   void showFinancialsView() override;
   QWidget* dialogParent() override { return window(); }
+  bool isOnShow() const override;
 
   // Ends the animations of showFinancialsView at once (tests, screenshots).
   void finishAnimations();
@@ -85,6 +86,10 @@ class KVRFinancialScreen : public QWidget, public KVRReportsControls {
   void showPage(int page);
   int shownPage() const;
 
+ protected:
+  // A rebuild that waited while the screen was hidden runs before its paint.
+  void showEvent(QShowEvent* event) override;
+
  private:
   QWidget* buildOptionsBar();
   QWidget* buildFinancialsBox();
@@ -107,6 +112,7 @@ class KVRFinancialScreen : public QWidget, public KVRReportsControls {
   QStackedWidget* pageStack_ = nullptr;
   KVRVortelyFinancialsController* financialController_ = nullptr;
   QPropertyAnimation* shrink_ = nullptr;
-  QPropertyAnimation* fadeIn_ = nullptr;
-  QGraphicsOpacityEffect* fade_ = nullptr;
+  QVariantAnimation* fadeIn_ = nullptr;
+  // Over the statement while it fades in (the page's colour, opaque to clear).
+  QWidget* fadeCover_ = nullptr;
 };

@@ -92,9 +92,8 @@ QString KVRFinancialPercentText(double value) {
 }
 
 QString KVRFinancialUnitsText(double units) {
-  if (std::isnan(units)) return QStringLiteral("0");
-  const double t = std::trunc(std::clamp(units, -9.2e18, 9.2e18));
-  return QString::number(static_cast<long long>(t));
+  if (std::isnan(units)) units = 0;
+  return KVRFinancialDecimalText(std::trunc(std::clamp(units, -9.2e18, 9.2e18)));
 }
 
 QString KVRRegionCurrencySymbol(const QString& regionCode) {

@@ -1,9 +1,11 @@
 #pragma once
 // The texts the financial screen, its panel and its print share, so that one
 // figure reads the same wherever it is shown:
-//  - an amount: the shared amount formatter's text (two decimals, the user's
-//    separators), a blank and a currency symbol;
-//  - units: the whole number, truncated toward zero, without grouping;
+//  - an amount (the one form of money): the shared amount formatter's text
+//    (grouped, two decimals, the user's separators), a blank and a currency
+//    symbol;
+//  - units: the whole number, truncated toward zero, grouped like every
+//    count (the shared decimal formatter's text);
 //  - a month caption: the month in the localized "MMM yyyy" form, Gregorian,
 //    in the user's locale ("Apr 2011").
 // Every use of a shared formatter holds the application's formatter lock.
@@ -19,7 +21,8 @@ QString KVRFinancialAmountNumber(double amount);
 QString KVRFinancialDecimalText(double value);
 // The shared percentage formatter's text, without sign ("50", "12.35").
 QString KVRFinancialPercentText(double value);
-// "%d" of the value truncated toward zero (saturated; 0 for no number).
+// The value truncated toward zero (saturated; 0 for no number), grouped
+// ("1,234").
 QString KVRFinancialUnitsText(double units);
 
 // The symbol of a region's currency; the "US" region's when the region has

@@ -5,8 +5,8 @@
 //    selection); the print draws the same cells with the same painter;
 //  - the regions table (region label and year income);
 //  - the trend view (arrow, evolution badge, four figures);
-//  - the details panel (texts, reconcile controls);
-//  - print pieces: a box of text lines and the year totals in two columns.
+//  - the details panel (texts, reconcile controls).
+// The printed page's pieces are in KVRFinancialPrint.h.
 #include <QAbstractTableModel>
 #include <QComboBox>
 #include <QDateEdit>
@@ -161,49 +161,4 @@ class KVRFinancialDetailsPanel : public QWidget {
   QDateEdit* date_;
   std::optional<KVRDetailsAction> action_;
   bool filling_ = false;
-};
-
-// Print: the grid's three months and totals, drawn to fill the box.
-class KVRFinancialGridPrint : public QWidget {
- public:
-  explicit KVRFinancialGridPrint(QWidget* parent = nullptr) : QWidget(parent) {}
-  void setGrid(const KVRFinancialGrid& grid) { grid_ = grid; update(); }
-
- protected:
-  void paintEvent(QPaintEvent*) override;
-
- private:
-  KVRFinancialGrid grid_;
-};
-
-// Print: a title and lines of text.
-class KVRPrintTextBox : public QWidget {
- public:
-  explicit KVRPrintTextBox(QWidget* parent = nullptr) : QWidget(parent) {}
-  void setLines(const QString& title, const QStringList& lines) { title_ = title; lines_ = lines; update(); }
-
- protected:
-  void paintEvent(QPaintEvent*) override;
-
- private:
-  QString title_;
-  QStringList lines_;
-};
-
-// Print: the year totals by region in two columns.
-class KVRRegionsPrint : public QWidget {
- public:
-  explicit KVRRegionsPrint(QWidget* parent = nullptr) : QWidget(parent) {}
-  void setRows(const QString& title, const std::vector<std::pair<QString, QString>>& rows) {
-    title_ = title;
-    rows_ = rows;
-    update();
-  }
-
- protected:
-  void paintEvent(QPaintEvent*) override;
-
- private:
-  QString title_;
-  std::vector<std::pair<QString, QString>> rows_;
 };

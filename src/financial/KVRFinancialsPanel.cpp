@@ -9,6 +9,7 @@
 #include "core/KVRApplicationServices.h"
 #include "core/KVRVortelyCoreDataManager.h"
 #include "core/KVRVortelyManagedProduct.h"
+#include "financial/KVRAmountText.h"
 #include "financial/KVRFinancialExports.h"
 #include "financial/KVRFinancialTexts.h"
 #include "financial/KVRReportValueTransformers.h"
@@ -28,14 +29,6 @@ QString dateText(KVRDate date) {
   return KVRReportDateTransformer::transformedValue(date, KVRDate());
 }
 
-QString figure(float value) { return QString::asprintf("%.02f", double(value)); }
-
-// Blanks and direction marks that may sit in a typed or formatted amount.
-bool isBlank(QChar c) {
-  return c.isSpace() || c == QChar(0x00A0) || c == QChar(0x202F) || c == QChar(0x2009) || c == QChar(0x200E) ||
-         c == QChar(0x200F) || c == QChar(0x061C);
-}
-
 // The file name a report is known by: its stored name without the developer.
 QString reportName(const KVRReport& r) {
   const QString n = KVRReportFileName(r.filename, r.account ? r.account->developer : QString());
@@ -45,15 +38,6 @@ QString reportName(const KVRReport& r) {
 // The state control's tag for a report's stored status; -1 for none of its states.
 int stateTagOf(const KVRReport& r) {
   return r.status >= KVRReportStatusEstimated && r.status <= KVRReportStatusReported ? r.status : -1;
-}
-
-bool reportBefore(const KVRReport* a, const KVRReport* b) {
-  const double da = a->beginDate.isValid() ? a->beginDate.ms : -INFINITY;
-  const double db = b->beginDate.isValid() ? b->beginDate.ms : -INFINITY;
-  if (da != db) return da < db;
-  const QString na = reportName(*a), nb = reportName(*b);
-  if (na != nb) return na < nb;
-  return a->objectID < b->objectID;
 }
 
 }  // namespace
@@ -141,30 +125,77 @@ void KVRFinancialsPanel::updateReportEntries() {
       if (!allPeriodsShown && r->beginDate != selectedPeriod_) continue;
       filteredReports_.push_back(r);
     }
-    std::stable_sort(filteredReports_.begin(), filteredReports_.end(), reportBefore);
-
+    // By begin date, then name. The names and titles are kept from one
+    // refresh to the next while the report's name and dates stay.
+    struct Keyed {
+      double begin;
+      const ReportTexts* texts;
+      KVRReport* report;
+    };
+    std::vector<Keyed> keyed;
+    keyed.reserve(filteredReports_.size());
+    for (KVRReport* r : filteredReports_)
+      keyed.push_back({r->beginDate.isValid() ? r->beginDate.ms : -INFINITY, &textsOf(r), r});
+    std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
+      if (a.begin != b.begin) return a.begin < b.begin;
+      if (a.texts->name != b.texts->name) return a.texts->name < b.texts->name;
+      return a.report->objectID < b.report->objectID;
+    });
     reportTitles_.clear();
-    for (const KVRReport* r : filteredReports_)
-      reportTitles_ << QStringLiteral("%1 (%2)").arg(reportName(*r), KVRReportDateTransformer::transformedValue(*r));
+    reportTitles_.reserve(qsizetype(keyed.size()));
+    for (size_t i = 0; i < keyed.size(); ++i) {
+      filteredReports_[i] = keyed[i].report;
+      reportTitles_ << keyed[i].texts->title;
+    }
     gatherRows();
   }
   sortLines(sortColumn_, sortAscending_);
   reportChange(filteredReports_.empty() ? -1 : 0);
 }
 
+const KVRFinancialsPanel::ReportTexts& KVRFinancialsPanel::textsOf(const KVRReport* r) {
+  ReportTexts& t = reportTexts_[r];
+  const double begin = r->beginDate.isValid() ? r->beginDate.ms : NAN, end = r->endDate.isValid() ? r->endDate.ms : NAN;
+  const QString developer = r->account ? r->account->developer : QString();
+  const bool same = !t.title.isNull() && t.filename == r->filename && t.account == r->account && t.developer == developer &&
+                    (t.begin == begin || (std::isnan(t.begin) && std::isnan(begin))) &&
+                    (t.end == end || (std::isnan(t.end) && std::isnan(end)));
+  if (!same) {
+    t.filename = r->filename;
+    t.account = r->account;
+    t.developer = developer;
+    t.begin = begin;
+    t.end = end;
+    t.name = reportName(*r);
+    t.title = QStringLiteral("%1 (%2)").arg(t.name, KVRReportDateTransformer::transformedValue(*r));
+  }
+  return t;
+}
+
 // The lines of the filtered reports that belong to the selected products,
-// each once, with the totals. Under the context lock.
+// with the totals. A line belongs to one report and the reports are listed
+// once, so no line comes twice. The conversions are those of the rates on
+// hand when the refresh starts, looked up by currency index. Under the
+// context lock.
 void KVRFinancialsPanel::gatherRows() {
-  KVRVortelyCurrencyConverter& converter = KVRVortelyCurrencyConverter::sharedInstance();
+  const KVRPreferredRatesRef rates = KVRVortelyCurrencyConverter::sharedInstance().preferredRates();
+  KVRCurrencyIndexCache currencies(*rates);
   const std::unordered_set<const KVRVortelyManagedProduct*> selected(products_.begin(), products_.end());
-  std::unordered_set<const KVRReportEntry*> seen;
   lines_.clear();
   sales_ = upgrades_ = 0;
   revenue_ = 0;
+  size_t count = 0;
+  for (const KVRReport* r : filteredReports_) count += r->entries.size();
+  lines_.reserve(count);
+  const KVRVortelyManagedProduct* lastProduct = nullptr;
   for (const KVRReport* r : filteredReports_) {
     for (KVRReportEntry* e : r->entries) {
-      if (!e->product || !selected.count(e->product) || !seen.insert(e).second) continue;
-      const float v = converter.convertAmountToPreferedCurrency(double(e->income), e->currency);
+      if (!e->product) continue;
+      if (e->product != lastProduct) {
+        if (!selected.count(e->product)) continue;
+        lastProduct = e->product;
+      }
+      const float v = rates->convert(double(e->income), currencies.of(e->currency));
       const int n = e->count;
       switch (e->type) {
         case KVREntryTypeSale:
@@ -214,8 +245,12 @@ void KVRFinancialsPanel::sortLines(SortColumn column, bool ascending) {
   });
 }
 
+QString KVRFinancialsPanel::totalSalesText() const { return KVRFinancialDecimalText(sales_); }
+
+QString KVRFinancialsPanel::totalUpgradesText() const { return KVRFinancialDecimalText(upgrades_); }
+
 QString KVRFinancialsPanel::totalRevenuesText() const {
-  return figure(revenue_) + QLatin1Char(' ') + KVRVortelyCurrencyConverter::sharedInstance().preferedCurrencySymbol();
+  return KVRFinancialAmountText(revenue_, KVRVortelyCurrencyConverter::sharedInstance().preferedCurrencySymbol());
 }
 
 // ---------------------------------------------------------------------------
@@ -254,7 +289,7 @@ const std::vector<KVRFinancialsStatusValue>& KVRFinancialsPanel::statusValues() 
 
 QString KVRFinancialsPanel::stateSentenceFor(const KVRReport& report, int tag) {
   const QString symbol = KVRVortelyCurrencyConverter::sharedInstance().preferedCurrencySymbol();
-  const QString amount = figure(report.pointedIncome);
+  const QString amount = KVRFinancialAmountNumber(report.pointedIncome);
   switch (tag) {
     case 0: return KVRLocalized("Estimated revenues for this report: %1 %2").arg(amount, symbol);
     case 1:
@@ -312,17 +347,12 @@ bool KVRFinancialsPanel::reportRealIncomeSetOK(const QString& typed, KVRDate dat
   };
   KVRReport* r = selectedReport();
   if (!r) return refuse(KVRLocalized("No report is chosen."));
-  const QString symbol = KVRVortelyCurrencyConverter::sharedInstance().preferedCurrencySymbol();
-  if (typed.trimmed().isEmpty() || typed.trimmed() == symbol) return refuse(KVRLocalized("Type the amount received."));
-  const std::optional<double> amount = parseAmount(typed, symbol);
-  if (!amount || !std::isfinite(float(*amount)))
-    return refuse(KVRLocalized("“%1” cannot be read as an amount. Type it as in %2.")
-                      .arg(typed.trimmed(), KVRFinancialAmountNumber(1234.56) + QLatin1Char(' ') + symbol));
-  if (*amount < 0) return refuse(KVRLocalized("The amount received cannot be negative."));
+  const KVRAmountReading amount = KVRReadAmountText(typed, KVRAmountKind::received);
+  if (!amount.ok()) return refuse(amount.error);
   QString error;
   {
     std::lock_guard<std::recursive_mutex> context(dm_.contextLock());
-    if (!dm_.saveReportState(r, {KVRReportStatusPointed, float(*amount), date, accountLabel}, &error))
+    if (!dm_.saveReportState(r, {KVRReportStatusPointed, float(*amount.value), date, accountLabel}, &error))
       return refuse(KVRLocalized("The payment could not be saved: %1").arg(error));
   }
   stateTag_ = KVRReportStatusPointed;
@@ -360,11 +390,10 @@ bool KVRFinancialsPanel::addCost(const QString& name, const QString& valueText, 
   };
   if (!product_) return refuse(KVRLocalized("Select one product to add a cost to it."));
   if (name.trimmed().isEmpty()) return refuse(KVRLocalized("Type a name for the cost."));
-  if (valueText.trimmed().isEmpty()) return refuse(KVRLocalized("Type the amount of the cost."));
-  const std::optional<double> value = parseAmount(valueText);
-  if (!value) return refuse(KVRLocalized("“%1” cannot be read as an amount.").arg(valueText.trimmed()));
+  const KVRAmountReading value = KVRReadAmountText(valueText, KVRAmountKind::cost);
+  if (!value.ok()) return refuse(value.error);
   QString error;
-  if (!dm_.addCost(product_, name.trimmed(), *value, &error))
+  if (!dm_.addCost(product_, name.trimmed(), *value.value, &error))
     return refuse(KVRLocalized("The cost could not be saved: %1").arg(error));
   return true;
 }
@@ -378,91 +407,18 @@ bool KVRFinancialsPanel::addPartner(const QString& name, const QString& costText
   if (!product_) return refuse(KVRLocalized("Select one product to add a partner to it."));
   if (name.trimmed().isEmpty()) return refuse(KVRLocalized("Type the partner's name."));
   // An empty figure is none (0): a partner may have a cost, royalties or both.
-  auto read = [](const QString& text) -> std::optional<double> {
-    if (text.trimmed().isEmpty()) return 0.0;
-    return parseAmount(text, QStringLiteral("%"));
+  auto read = [](const QString& text, KVRAmountKind kind) {
+    KVRAmountReading r;
+    if (text.trimmed().isEmpty()) r.value = 0.0;
+    else r = KVRReadAmountText(text, kind);
+    return r;
   };
-  const std::optional<double> cost = read(costText), royalties = read(royaltiesText);
-  if (!cost) return refuse(KVRLocalized("“%1” cannot be read as an amount.").arg(costText.trimmed()));
-  if (!royalties) return refuse(KVRLocalized("“%1” cannot be read as a number.").arg(royaltiesText.trimmed()));
+  const KVRAmountReading cost = read(costText, KVRAmountKind::cost);
+  if (!cost.ok()) return refuse(cost.error);
+  const KVRAmountReading royalties = read(royaltiesText, KVRAmountKind::share);
+  if (!royalties.ok()) return refuse(royalties.error);
   QString error;
-  if (!dm_.addPartner(product_, name.trimmed(), *cost, *royalties, &error))
+  if (!dm_.addPartner(product_, name.trimmed(), *cost.value, *royalties.value, &error))
     return refuse(KVRLocalized("The partner could not be saved: %1").arg(error));
   return true;
-}
-
-// ---------------------------------------------------------------------------
-// Reading an amount
-
-std::optional<double> KVRFinancialsPanel::parseAmount(const QString& text, const QString& symbol) {
-  // The locale's separators, as the amount formatter writes them: the
-  // decimal one before the last two digits, the grouping one after the first.
-  const QString sample = KVRFinancialAmountNumber(1234567.25);
-  QChar decimal = QLatin1Char('.'), grouping;
-  {
-    qsizetype first = -1, last = -1;
-    for (qsizetype i = 0; i < sample.size(); ++i)
-      if (sample[i].isDigit()) {
-        if (first < 0) first = i;
-        last = i;
-      }
-    if (last >= 2 && !sample[last - 2].isDigit()) decimal = sample[last - 2];
-    for (qsizetype i = first + 1; first >= 0 && i < last - 2; ++i)
-      if (!sample[i].isDigit()) {
-        grouping = isBlank(sample[i]) ? QLatin1Char(' ') : sample[i];
-        break;
-      }
-  }
-
-  QString t = text;
-  if (!symbol.isEmpty()) t.remove(symbol);
-  QString s;  // digits, '.', and a leading '-'
-  bool negative = false, pointSeen = false;
-  std::vector<int> groupLengths;  // digits between grouping separators, integer part
-  int run = 0;
-  bool grouped = false;
-  for (const QChar c : t) {
-    if (isBlank(c)) {
-      if (grouping == QLatin1Char(' ') && !pointSeen && run > 0) {
-        groupLengths.push_back(run);
-        run = 0;
-        grouped = true;
-      }
-      continue;
-    }
-    if (c.isDigit()) {
-      s += QChar(u'0' + c.digitValue());
-      if (!pointSeen) ++run;
-      continue;
-    }
-    if (c == decimal && !pointSeen) {
-      pointSeen = true;
-      s += QLatin1Char('.');
-      continue;
-    }
-    if (c == grouping && !pointSeen && run > 0) {
-      groupLengths.push_back(run);
-      run = 0;
-      grouped = true;
-      continue;
-    }
-    if ((c == QLatin1Char('-') || c == QChar(0x2212)) && s.isEmpty() && !negative) {
-      negative = true;
-      continue;
-    }
-    if (c == QLatin1Char('+') && s.isEmpty() && !negative) continue;
-    return std::nullopt;
-  }
-  if (s.isEmpty() || s == QLatin1String(".")) return std::nullopt;
-  if (grouped) {
-    // Groups of two or three digits, the last one of three: "12.50" is not a
-    // grouped figure where the point groups thousands.
-    if (run != 3) return std::nullopt;
-    for (size_t i = 1; i < groupLengths.size(); ++i)
-      if (groupLengths[i] != 2 && groupLengths[i] != 3) return std::nullopt;
-  }
-  bool ok = false;
-  const double value = s.toDouble(&ok);
-  if (!ok || !std::isfinite(value)) return std::nullopt;
-  return negative ? -value : value;
 }

@@ -14,7 +14,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
-#include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include "catalogue/KVRVortelyCurrencyConverter.h"
@@ -120,8 +120,8 @@ class KVRFinancialsPanel {
   int totalSales() const { return sales_; }
   int totalUpgrades() const { return upgrades_; }
   float totalRevenue() const { return revenue_; }
-  QString totalSalesText() const { return QString::number(sales_); }
-  QString totalUpgradesText() const { return QString::number(upgrades_); }
+  QString totalSalesText() const;
+  QString totalUpgradesText() const;
   QString totalRevenuesText() const;
 
   // --- Report state
@@ -134,9 +134,10 @@ class KVRFinancialsPanel {
   // payment received (OpenSheet). Nothing without a report.
   StateChange reportStateChange(int tag, QString* error = nullptr);
   KVRFinancialsRealIncomeSheet realIncomeSheet(KVRDate today) const;
-  // The sheet's OK: the amount must read as a number of the user's locale,
-  // not negative; then the payment is stored (status 1) and saved. False
-  // keeps the sheet open, with the reason in *message; nothing is stored.
+  // The sheet's OK: the amount must read as an amount received, above zero
+  // (KVRReadAmountText); then the payment is stored (status 1) and saved.
+  // False keeps the sheet open, with the reason in *message; nothing is
+  // stored.
   bool reportRealIncomeSetOK(const QString& amountText, KVRDate date, const QString& accountLabel,
                              QString* message);
   // The sheet's Cancel: nothing is stored, the cells show the report's state.
@@ -145,14 +146,14 @@ class KVRFinancialsPanel {
   // --- Partners and costs of the selected product
   bool canAddPartnerCost() const;  // one product selected
   std::vector<KVRFinancialsPartnerCostRow> partnerCostRows() const;
-  // The add sheet's OK; false keeps the sheet open with the reason.
+  // The add sheet's OK; false keeps the sheet open with the reason, and
+  // nothing is stored. A cost (and a partner's cost) is an amount of 0 or
+  // more, royalties a share from 0 to 1 (0.35); an empty figure of a
+  // partner is 0.
   bool addCost(const QString& name, const QString& valueText, QString* message);
   bool addPartner(const QString& name, const QString& costText, const QString& royaltiesText, QString* message);
 
   // --- Pieces
-  // An amount typed in the user's locale, as the amount formatter writes it,
-  // with or without the currency symbol; none when it does not read whole.
-  static std::optional<double> parseAmount(const QString& text, const QString& symbol = QString());
   // The state sentence of a report for a state tag; null for another tag.
   static QString stateSentenceFor(const KVRReport& report, int tag);
 
@@ -160,6 +161,16 @@ class KVRFinancialsPanel {
   void updateReportEntries();
   void updateReportState();
   void gatherRows();
+  // A report's name and title in the report pop-up, made again only when
+  // its file name, account or dates changed.
+  struct ReportTexts {
+    QString filename, developer;
+    const void* account = nullptr;
+    double begin = 0, end = 0;
+    QString name, title;
+  };
+  const ReportTexts& textsOf(const KVRReport* r);
+  std::unordered_map<const KVRReport*, ReportTexts> reportTexts_;
 
   KVRApplicationServices* services_;
   KVRVortelyCoreDataManager& dm_;

@@ -2,7 +2,7 @@
 // The financial statements' print layout: a title, two graph boxes and three
 // table boxes, stacked on a portrait page and side by side on a landscape one.
 // The reports screen puts its views into the boxes (setContent) and prints.
-#include "financial/KVRPrintView.h"
+#include "print/KVRPrintViewBase.h"
 
 class KVRVortelyBarGraphView;
 

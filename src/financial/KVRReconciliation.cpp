@@ -8,6 +8,7 @@
 
 #include "catalogue/KVRVortelyCurrencyConverter.h"
 #include "core/KVRApplicationServices.h"
+#include "core/KVRFormatters.h"
 #include "core/KVRVortelyCoreDataManager.h"
 #include "financial/KVRAmountText.h"
 #include "financial/KVRFinancialStatementBuilder.h"
@@ -222,7 +223,7 @@ KVRReconciliationOutcome KVRReconciliation::forcePayment(const KVRFinancialState
 KVRReconciliationOutcome KVRReconciliation::reconcile(const KVRFinancialStatement& statement,
                                                       const KVRReconciliationCell& cell, const QString& amountText,
                                                       KVRDate date, const QString& accountLabel) {
-  return reconcile(statement, cell, amountText, date, accountLabel, KVRUserLocale(KVRLocaleCategory::numbers));
+  return reconcile(statement, cell, amountText, date, accountLabel, KVRFormatters::shared().numbersLocale());
 }
 
 KVRReconciliationOutcome KVRReconciliation::reconcile(const KVRFinancialStatement& statement,
@@ -236,14 +237,14 @@ KVRReconciliationOutcome KVRReconciliation::reconcile(const KVRFinancialStatemen
     log(QStringLiteral("reconcile %1 %2: no payment report").arg(monthText(cell.month), cell.regionCode));
     return outcome;
   }
-  const KVRAmountReading reading = KVRReadAmountText(amountText, KVRAmountTextVariant::typed, locale);
-  const float received = reading.value ? float(*reading.value) : 0.0f;
-  if (!reading.ok() || !std::isfinite(received)) {
+  const KVRAmountReading reading = KVRReadAmountText(amountText, KVRAmountKind::received, locale);
+  if (!reading.ok()) {
     outcome.kind = KVRReconciliationOutcome::refused;
-    outcome.title = KVRLocalized("The amount could not be read");
-    outcome.message = reading.ok() ? KVRLocalized("The amount is too large.") : reading.error;
+    outcome.title = KVRLocalized("The payment was not recorded");
+    outcome.message = reading.error;
     return outcome;
   }
+  const float received = float(*reading.value);
 
   // The account's currency may not change any more: locked first, so that
   // a failed save of the reports can unlock it again.

@@ -73,10 +73,12 @@ class KVRReconciliation {
   // nor into a report of that name that has payment lines already.
   KVRReconciliationOutcome forcePayment(const KVRFinancialStatement& statement, const KVRReconciliationCell& cell);
 
-  // Records `amountText` (read as typed, in the user's numbers locale) as
-  // received on `date` into the financial account labelled `accountLabel`,
-  // whose currency is then locked. Nothing happens for a cell without a
-  // payment record or payment report; a text that holds no amount is refused.
+  // Records `amountText` (an amount received, above zero, read by
+  // KVRReadAmountText in the figures' locale, or in `locale`) as received on
+  // `date` into the financial account labelled `accountLabel`, whose
+  // currency is then locked. Nothing happens for a cell without a payment
+  // record or payment report; a text that is not such an amount is refused
+  // with the reader's message, and nothing is stored.
   KVRReconciliationOutcome reconcile(const KVRFinancialStatement& statement, const KVRReconciliationCell& cell,
                                      const QString& amountText, KVRDate date, const QString& accountLabel);
   KVRReconciliationOutcome reconcile(const KVRFinancialStatement& statement, const KVRReconciliationCell& cell,

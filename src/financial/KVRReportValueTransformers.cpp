@@ -7,15 +7,13 @@
 #include "catalogue/KVRVortelyCurrencyConverter.h"
 #include "core/KVRApplicationServices.h"
 #include "core/KVREntities.h"
+#include "financial/KVRFinancialTexts.h"
 #include "platform/KVRICUSupport.h"
 
 namespace {
 
 float lineAmount(const KVRReportEntry& line) { return float(line.count) * float(line.income) / 100.0f; }
 
-QString amountText(float amount, const QString& symbol) {
-  return QString::asprintf("%.02f ", double(amount)) + symbol;
-}
 
 // The date transformer's own formatter, made on first use; used and replaced
 // under the formatter lock only.
@@ -30,16 +28,14 @@ float KVRIncomeForCompare(const KVRReportEntry& line) { return lineAmount(line);
 
 QString KVRReportIncomeTransformer::transformedValue(const KVRReportEntry& line) {
   if (line.income == 0) return QStringLiteral("--");
-  QString symbol = KVRVortelyCurrencyConverter::currencySymbolForCurrencyValue(line.currency);
-  if (symbol.isEmpty()) symbol = line.currency;
-  return amountText(lineAmount(line), symbol);
+  return KVRFinancialAmountText(lineAmount(line), KVRCurrencySymbolOrCode(line.currency));
 }
 
 QString KVRReportConvertIncomeTransformer::transformedValue(const KVRReportEntry& line) {
   if (line.income == 0) return QStringLiteral("--");
   KVRVortelyCurrencyConverter& converter = KVRVortelyCurrencyConverter::sharedInstance();
-  return amountText(converter.floatConvertAmountToPreferedCurrency(lineAmount(line), line.currency),
-                    converter.preferedCurrencySymbol());
+  return KVRFinancialAmountText(converter.floatConvertAmountToPreferedCurrency(lineAmount(line), line.currency),
+                                converter.preferedCurrencySymbol());
 }
 
 QString KVRReportDateTransformer::transformedValue(KVRDate beginDate, KVRDate endDate) {
@@ -81,11 +77,13 @@ QString KVRDownloadTypeTransformer::transformedValue(int entryType) {
     case KVREntryTypeSale: return QStringLiteral("Sale");
     case KVREntryTypeUpgrade: return QStringLiteral("Upgrade");
     case KVREntryTypeRefund: return QStringLiteral("Refund");
+    case KVREntryTypeInAppPurchase: return QStringLiteral("In-App Purchase");
     case KVREntryTypePriorBalance: return QStringLiteral("Prior Balance");
     case KVREntryTypeCurrentMonth: return QStringLiteral("Current Month");
     case KVREntryTypeWithholdingTax: return QStringLiteral("Withholding Tax");
     case KVREntryTypeGstJctTax: return QStringLiteral("GST/JCT Tax");
     case KVREntryTypePayment: return QStringLiteral("Payment");
+    case KVREntryTypeReconciliation: return QStringLiteral("Reconciliation");
     default: return QStringLiteral("?");
   }
 }

@@ -13,9 +13,9 @@ struct KVRReportEntry;
 // count x income / 100 in single precision, in the line's own currency.
 float KVRIncomeForCompare(const KVRReportEntry& line);
 
-// "--" when the line's income is 0; else "%.02f %@" with count x income / 100
-// and the symbol of the line's currency (its code when it has none). The
-// figure always has a "." whatever the locale.
+// "--" when the line's income is 0; else the amount text (KVRFinancialTexts:
+// the user's grouped form with two decimals) of count x income / 100 and the
+// symbol of the line's currency (its code when it has none).
 struct KVRReportIncomeTransformer {
   static QString transformedValue(const KVRReportEntry& line);
 };
@@ -36,8 +36,9 @@ struct KVRReportDateTransformer {
   static void resetFormatter();
 };
 
-// "Sale", "Upgrade", "Refund", "Prior Balance", "Current Month",
-// "Withholding Tax", "GST/JCT Tax", "Payment"; "?" for any other type.
+// "Sale", "Upgrade", "Refund", "In-App Purchase", "Prior Balance",
+// "Current Month", "Withholding Tax", "GST/JCT Tax", "Payment",
+// "Reconciliation"; "?" for a code that is none of these.
 struct KVRDownloadTypeTransformer {
   static QString transformedValue(int entryType);
 };

@@ -25,6 +25,7 @@
 #include "core/KVRApplicationServices.h"
 #include "core/KVRCalendar.h"
 #include "core/KVRVortelyCoreDataManager.h"
+#include "financial/KVRFinancialTexts.h"
 #include "financial/KVRReportValueTransformers.h"
 #include "platform/KVRICUSupport.h"
 #include "platform/KVRLocalization.h"
@@ -243,6 +244,7 @@ KVRPartnerCostSheet::KVRPartnerCostSheet(QWidget* parent)
   partnerValue_->setObjectName(QStringLiteral("partnerAddValue"));
   partnerRoyalties_ = new QLineEdit;
   partnerRoyalties_->setObjectName(QStringLiteral("partnerAddRoyalties"));
+  partnerRoyalties_->setPlaceholderText(KVRFinancialPercentText(0.35));  // a share, as stored and shown
   partnerForm->addRow(KVRLocalized("Name:"), partnerLabel_);
   partnerForm->addRow(KVRLocalized("Cost:"), partnerValue_);
   partnerForm->addRow(KVRLocalized("Royalties:"), partnerRoyalties_);
@@ -325,6 +327,7 @@ KVRVortelyFinancialsController::KVRVortelyFinancialsController(QWidget* parent, 
   header->setHighlightSections(false);
   header->setSectionResizeMode(QHeaderView::Interactive);
   header->setSectionResizeMode(ProductColumn, QHeaderView::Stretch);
+  header->setSectionResizeMode(TypeColumn, QHeaderView::Stretch);  // "In-App Purchase" where there is room
   header->setMinimumSectionSize(40);
   {
     // As wide as a date range of the locale.
@@ -428,8 +431,26 @@ KVRVortelyFinancialsController::KVRVortelyFinancialsController(QWidget* parent, 
 KVRVortelyFinancialsController::~KVRVortelyFinancialsController() = default;
 
 void KVRVortelyFinancialsController::selectedProductDidChange() {
+  stale_ = true;
+  if (isVisible()) refresh();
+}
+
+void KVRVortelyFinancialsController::refresh() {
+  stale_ = false;
   panel_.selectedProductDidChange();
   showAll();
+}
+
+void KVRVortelyFinancialsController::refreshIfPending() {
+  if (stale_ && isVisible()) refresh();
+}
+
+void KVRVortelyFinancialsController::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  // After the events of the show, before its paint: a statement rebuild that
+  // waited for the same show refreshes the panel itself, and this then does
+  // nothing.
+  if (stale_) QMetaObject::invokeMethod(this, &KVRVortelyFinancialsController::refreshIfPending, Qt::QueuedConnection);
 }
 
 QAbstractButton* KVRVortelyFinancialsController::reportStateCell(int tag) const { return stateGroup_->button(tag); }
@@ -576,7 +597,7 @@ void KVRVortelyFinancialsController::showReports() {
   updating_ = true;
   reports_->clear();
   const QStringList titles = panel_.reportTitles();
-  for (const QString& t : titles) reports_->addItem(t);
+  reports_->addItems(titles);
   if (titles.isEmpty()) reports_->addItem(KVRLocalized("No financial report"));
   reports_->setEnabled(!titles.isEmpty());
   reports_->setCurrentIndex(std::max(0, panel_.selectedReportIndex()));

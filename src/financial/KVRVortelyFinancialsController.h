@@ -107,8 +107,12 @@ class KVRVortelyFinancialsController : public QWidget {
   ~KVRVortelyFinancialsController() override;
 
   // Reads the selection again and shows it (after a selection change and
-  // after each rebuild of the statement).
+  // after each rebuild of the statement). While the panel is not on show it
+  // only notes that it is out of date: it reads the selection, and the
+  // report it then shows takes its estimate, when it is shown.
   void selectedProductDidChange();
+  // Whether a refresh waits for the panel to be shown.
+  bool refreshPending() const { return stale_; }
   // How failures to save are shown (a warning box on the window by default).
   void setAlertPresenter(AlertPresenter presenter) { alert_ = std::move(presenter); }
 
@@ -134,7 +138,12 @@ class KVRVortelyFinancialsController : public QWidget {
   // column's direction flipping on a second click.
   void sortByColumn(int column);
 
+ protected:
+  void showEvent(QShowEvent* event) override;
+
  private:
+  void refresh();
+  void refreshIfPending();
   void periodChosen(int index);
   void regionChosen(int index);
   void reportChosen(int index);
@@ -156,6 +165,7 @@ class KVRVortelyFinancialsController : public QWidget {
   KVRFinancialsPanel panel_;
   AlertPresenter alert_;
   bool updating_ = false;
+  bool stale_ = false;
 
   QComboBox* periods_;
   QComboBox* regions_;

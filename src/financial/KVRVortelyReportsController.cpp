@@ -113,6 +113,26 @@ void KVRVortelyReportsController::userDidChangeAccount() { showInfosForFinancial
 // The statement
 
 void KVRVortelyReportsController::selectedProductDidChange(bool fromNotification) {
+  if (controls_ && !controls_->isOnShow()) {
+    // Hidden: nothing is read or written until the screen is shown.
+    pendingRebuild_ = true;
+    pendingFromNotification_ = pendingFromNotification_ || fromNotification;
+    return;
+  }
+  rebuild(fromNotification);
+}
+
+void KVRVortelyReportsController::screenDidShow() { bringUpToDate(); }
+
+void KVRVortelyReportsController::bringUpToDate() {
+  if (!pendingRebuild_) return;
+  const bool fromNotification = pendingFromNotification_;
+  pendingRebuild_ = pendingFromNotification_ = false;
+  rebuild(fromNotification);
+}
+
+void KVRVortelyReportsController::rebuild(bool fromNotification) {
+  pendingRebuild_ = pendingFromNotification_ = false;
   log(QStringLiteral("selectedProductDidChange start"));
   ++rebuildCount_;
   const std::optional<KVRMonthKey> remembered = selectedMonth_ >= 0 ? compsForIndex(selectedMonth_) : std::nullopt;
@@ -503,6 +523,7 @@ void KVRVortelyReportsController::forcePayment() {
 }
 
 bool KVRVortelyReportsController::print(QString* error) {
+  bringUpToDate();
   if (!printView_) printView_ = std::make_unique<KVRPrintViewFinancial>();
   KVRFinancialPrintContent content;
   content.title = printTitle();
@@ -521,11 +542,13 @@ bool KVRVortelyReportsController::print(QString* error) {
 
 KVRFinancialExportResult KVRVortelyReportsController::exportVisibleDatesReportsToPath(
     const QString& folder, const std::vector<KVRVortelyManagedProduct*>* filterProducts) {
+  bringUpToDate();
   return KVRExportVisibleDatesReports(*statement_, selectedMonth_, folder, filterProducts);
 }
 
 KVRFinancialExportResult KVRVortelyReportsController::exportYearlyArchiveToPath(
     const QString& folder, const std::vector<KVRVortelyManagedProduct*>* filterProducts) {
+  bringUpToDate();
   KVRApplicationServices* app = services();
   const bool accountSelected = app ? app->isAccountSelected() : selection_.accountSelected;
   return KVRExportYearlyArchive(*statement_, shownYear(), accountSelected, folder, filterProducts);

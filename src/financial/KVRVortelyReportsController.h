@@ -83,6 +83,9 @@ class KVRReportsControls {
   virtual void showFinancialsView() = 0;
   // The window that parents the print dialog.
   virtual QWidget* dialogParent() = 0;
+  // Whether the screen is on show: a rebuild asked for while it is not waits
+  // until it is (screenDidShow).
+  virtual bool isOnShow() const { return true; }
 };
 
 class KVRVortelyManagedProduct;
@@ -127,7 +130,13 @@ class KVRVortelyReportsController : public QObject, public KVRVortelyBarGraphDat
   void awakeFromNib();
   // The statement rebuild: fromNotification is false when the screen asks
   // for it itself (after a change of the report browser or a new payment).
+  // While the screen is not on show the rebuild waits: requests made
+  // meanwhile come to one rebuild when it is shown, of the selection then.
   void selectedProductDidChange(bool fromNotification);
+  // The screen came on show: the rebuild that waited runs now.
+  void screenDidShow();
+  // Whether a rebuild waits for the screen to be shown.
+  bool rebuildPending() const { return pendingRebuild_; }
   void preferedCurrencyDidChange();
   void accountCurrencyDidChange();
 
@@ -270,6 +279,9 @@ class KVRVortelyReportsController : public QObject, public KVRVortelyBarGraphDat
   const KVRFinancialValue* paymentCell() const;
   // After a reconciliation or its undoing: controls blocked, data rebuilt.
   void reconciliationDidChange();
+  void rebuild(bool fromNotification);
+  // Runs a rebuild that waited, so that what is read follows the selection.
+  void bringUpToDate();
   void alert(const QString& title, const QString& text);
 
   KVRFinancialSelection selection_;
@@ -299,6 +311,7 @@ class KVRVortelyReportsController : public QObject, public KVRVortelyBarGraphDat
   bool blockReconciliation_ = false;
   bool optionsEnabled_ = true;
   int rebuildCount_ = 0;
+  bool pendingRebuild_ = false, pendingFromNotification_ = false;
 
   float graphAnimatePercent_ = 1.0f;
   QTimer animationTimer_;

@@ -251,9 +251,14 @@ void KVREvolutionView::render(QPainter& p, const QRectF& rect) const {
   p.setRenderHint(QPainter::TextAntialiasing);
   const qreal dpr = p.device() ? p.device()->devicePixelRatioF() : 1.0;
   if (!layout.arrow.isEmpty()) {
-    const int side = int(std::lround(layout.arrow.width()));
-    const QImage image = KVRStockImage(texts_.arrowImage, QSize(side, side), style_ == KVREvolutionStyle::print ? 4.0 : dpr);
-    if (!image.isNull()) p.drawImage(layout.arrow, image);
+    if (style_ == KVREvolutionStyle::print) {
+      // On paper the arrow is drawn as shapes, sharp at any zoom.
+      KVRDrawStockImage(p, texts_.arrowImage, layout.arrow);
+    } else {
+      const int side = int(std::lround(layout.arrow.width()));
+      const QImage image = KVRStockImage(texts_.arrowImage, QSize(side, side), dpr);
+      if (!image.isNull()) p.drawImage(layout.arrow, image);
+    }
   }
   if (style_ == KVREvolutionStyle::screen && !layout.badge.isEmpty()) {
     const QImage pill = KVRStockImage(texts_.badgeImage, layout.badge.size().toSize(), dpr);

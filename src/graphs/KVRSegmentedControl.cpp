@@ -16,12 +16,14 @@ constexpr qreal kHeight = 24;
 constexpr qreal kRadius = 6;
 QColor borderColor() { return QColor(0xb9, 0xc0, 0xc9); }
 QColor chosenColor() { return QColor(0x3b, 0x82, 0xc4); }
+QColor focusColor() { return QColor(0x7f, 0xb2, 0xe5); }
 }  // namespace
 
 KVRSegmentedControl::KVRSegmentedControl(const QStringList& labels, QWidget* parent)
     : QWidget(parent), labels_(labels), enabled_(size_t(labels.size()), true) {
   setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-  setFocusPolicy(Qt::NoFocus);
+  // Tab reaches it; a click does not take the focus from where the user types.
+  setFocusPolicy(Qt::TabFocus);
   QFont f = font();
   f.setPixelSize(12);
   setFont(f);
@@ -30,6 +32,7 @@ KVRSegmentedControl::KVRSegmentedControl(const QStringList& labels, QWidget* par
 void KVRSegmentedControl::setSelectedSegment(int segment) {
   if (segment < 0 || segment >= count()) return;
   selected_ = segment;
+  if (!hasFocus()) focused_ = segment;
   update();
 }
 
@@ -128,6 +131,17 @@ void KVRSegmentedControl::paintEvent(QPaintEvent*) {
   p.setBrush(Qt::NoBrush);
   p.drawPath(capsule);
 
+  // The focus ring: around the segment under it, inside the capsule.
+  if (hasFocus() && focused_ >= 0 && focused_ < count()) {
+    p.save();
+    p.setClipPath(capsule);
+    p.setPen(QPen(focusColor(), 2.5));
+    p.setBrush(Qt::NoBrush);
+    const QRectF r = segmentRect(focused_).adjusted(1.25, 1.25, -1.25, -1.25);
+    p.drawRoundedRect(r, kRadius - 1.5, kRadius - 1.5);
+    p.restore();
+  }
+
   p.setFont(font());
   for (int i = 0; i < count(); ++i) {
     QColor c = i == selected_ ? QColor(Qt::white) : KVRGraphStyle::text();
@@ -140,6 +154,53 @@ void KVRSegmentedControl::paintEvent(QPaintEvent*) {
 void KVRSegmentedControl::mousePressEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton) return QWidget::mousePressEvent(event);
   clickSegment(segmentAt(event->position()));
+}
+
+void KVRSegmentedControl::keyPressEvent(QKeyEvent* event) {
+  const bool rtl = layoutDirection() == Qt::RightToLeft;
+  int step = 0;
+  switch (event->key()) {
+    case Qt::Key_Left:
+      step = rtl ? 1 : -1;
+      break;
+    case Qt::Key_Right:
+      step = rtl ? -1 : 1;
+      break;
+    case Qt::Key_Up:
+      step = -1;
+      break;
+    case Qt::Key_Down:
+      step = 1;
+      break;
+    case Qt::Key_Space:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      if (event->modifiers() & ~Qt::KeypadModifier) break;
+      clickSegment(focused_);
+      return;
+    default:
+      break;
+  }
+  if (step == 0 || (event->modifiers() & ~Qt::KeypadModifier)) return QWidget::keyPressEvent(event);
+  // To the next enabled segment that way; none: the ring stays.
+  for (int i = focused_ + step; i >= 0 && i < count(); i += step)
+    if (isSegmentEnabled(i)) {
+      focused_ = i;
+      update();
+      break;
+    }
+}
+
+void KVRSegmentedControl::focusInEvent(QFocusEvent* event) {
+  focused_ = selected_;
+  update();
+  QWidget::focusInEvent(event);
+}
+
+void KVRSegmentedControl::focusOutEvent(QFocusEvent* event) {
+  focused_ = selected_;
+  update();
+  QWidget::focusOutEvent(event);
 }
 
 void KVRSegmentedControl::changeEvent(QEvent* event) {

@@ -1,7 +1,10 @@
 #pragma once
 // A segmented control: one rounded capsule split into segments, exactly one
 // of them chosen (drawn filled), as the platform's segmented controls look.
-// A click on an enabled segment chooses it and announces it.
+// A click on an enabled segment chooses it and announces it. From the
+// keyboard the control takes the focus with Tab; the arrow keys move the focus
+// ring from segment to segment (enabled ones only) and Space or Return chooses
+// the segment under it, as a click would.
 #include <QStringList>
 #include <QWidget>
 #include <vector>
@@ -26,6 +29,8 @@ class KVRSegmentedControl : public QWidget {
   // The segment's rectangle, and the segment under a point (-1 when none).
   QRectF segmentRect(int segment) const;
   int segmentAt(const QPointF& pos) const;
+  // The segment under the focus ring while the control has the focus.
+  int focusedSegment() const { return focused_; }
 
   QSize sizeHint() const override;
   QSize minimumSizeHint() const override { return sizeHint(); }
@@ -37,6 +42,9 @@ class KVRSegmentedControl : public QWidget {
   void paintEvent(QPaintEvent*) override;
   void mousePressEvent(QMouseEvent* event) override;
   void changeEvent(QEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
 
  private:
   std::vector<qreal> segmentWidths() const;
@@ -44,4 +52,5 @@ class KVRSegmentedControl : public QWidget {
   std::vector<bool> enabled_;
   int selected_ = 0;
   int minimumSegmentWidth_ = 0;
+  int focused_ = 0;
 };

@@ -89,10 +89,16 @@ QImage KVRStockImage(const QString& name, const QSize& size, qreal dpr) {
   img.fill(Qt::transparent);
   QPainter p(&img);
   p.setRenderHint(QPainter::Antialiasing);
-  const QRectF r(0, 0, size.width(), size.height());
+  if (!KVRDrawStockImage(p, name, QRectF(0, 0, size.width(), size.height()))) return QImage();
+  return img;
+}
+
+bool KVRDrawStockImage(QPainter& p, const QString& name, const QRectF& r) {
+  if (r.isEmpty()) return false;
+  p.save();
+  p.setRenderHint(QPainter::Antialiasing);
   const qreal side = std::min(r.width(), r.height());
   const QRectF sq(r.center().x() - side / 2, r.center().y() - side / 2, side, side);
-
   if (name == QLatin1String("up_arrow")) drawArrow(p, sq, 1, riseColor());
   else if (name == QLatin1String("down_arrow")) drawArrow(p, sq, -1, fallColor());
   else if (name == QLatin1String("noev_arrow")) drawArrow(p, sq, 0, steadyColor());
@@ -130,7 +136,9 @@ QImage KVRStockImage(const QString& name, const QSize& size, qreal dpr) {
     drawPerson(p, QRectF(sq.left() + side * 0.08, sq.top() + side * 0.12, t, t), QColor(0xb4, 0xbd, 0xc8));
     drawPerson(p, QRectF(sq.right() - t - side * 0.06, sq.top() + side * 0.2, t, t), QColor(0x7d, 0x89, 0x99));
   } else {
-    return QImage();
+    p.restore();
+    return false;
   }
-  return img;
+  p.restore();
+  return true;
 }

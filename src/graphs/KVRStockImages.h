@@ -5,7 +5,13 @@
 // "productNoIcon", "accountNoIcon", "accountMultipleIcon". A null image for
 // any other name or an empty size.
 #include <QImage>
+#include <QRectF>
 #include <QSize>
 #include <QString>
 
+class QPainter;
+
 QImage KVRStockImage(const QString& name, const QSize& size, qreal devicePixelRatio = 1.0);
+// Draws the same image into a rectangle of any painter: as shapes, so that a
+// printed page keeps it sharp. False for an unknown name or an empty rectangle.
+bool KVRDrawStockImage(QPainter& painter, const QString& name, const QRectF& rect);

@@ -98,8 +98,29 @@ class KVRVortelyGraphView : public QWidget {
  private:
   struct Frame;
   struct Cache;
-  // Everything but the value bubble; the panel under it when `panel`.
+  struct ValueLabel;
+  enum class CurvePart { fill, line, both };
+  // Everything but the value bubble; the panel under it when `panel`. The
+  // steps below, in the order it takes them.
   void drawBody(QPainter& painter, const QRectF& area, Frame* frame, bool panel = true);
+  // True for a painter that records vectors (a picture, a PDF, a printer).
+  static bool paintsVectors(QPainter& painter);
+  // The vertical axis and the plot's rectangle; false when there is no room.
+  static bool layOutPlot(const QRectF& area, Frame& frame);
+  static void drawPlotBackground(QPainter& painter, const Frame& frame);
+  static void drawTicks(QPainter& painter, const Frame& frame);
+  void drawDateAxis(QPainter& painter, Frame& frame);
+  static void drawEvents(QPainter& painter, const Frame& frame);
+  std::vector<ValueLabel> placeValueLabels(const Frame& frame) const;
+  static std::optional<qreal> averageY(const Frame& frame);
+  static QRectF placeAverageCaption(const Frame& frame, const std::vector<ValueLabel>& labels, QString* caption);
+  static void drawValuePlates(QPainter& painter, const std::vector<ValueLabel>& labels, const QRectF& averagePill);
+  static void drawCurves(QPainter& painter, const Frame& frame, CurvePart part, bool vectors);
+  static void drawAverageLine(QPainter& painter, const Frame& frame);
+  static void drawValueLabels(QPainter& painter, Frame& frame, const std::vector<ValueLabel>& labels,
+                              const QRectF& averagePill, bool vectors);
+  static void drawAverageCaption(QPainter& painter, Frame& frame, const QRectF& pill, const QString& caption);
+  void drawLastDay(QPainter& painter, const Frame& frame) const;
   void drawBubble(QPainter& painter, const Frame& frame);
 
   KVRVortelyGraphViewDataSource* dataSource_ = nullptr;

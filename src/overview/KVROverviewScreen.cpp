@@ -142,6 +142,21 @@ KVROverviewScreen::KVROverviewScreen(KVRVortelyResumeController* controller, KVR
   if (controller_) controller_->setControls(this);
 }
 
+// On show: visible; or, in a window that is not on screen (yet), the page
+// that window shows.
+bool KVROverviewScreen::isOnShow() const {
+  if (isVisible()) return true;
+  if (window()->isVisible()) return false;
+  for (const QWidget* w = this; w && !w->isWindow(); w = w->parentWidget())
+    if (w->isHidden()) return false;
+  return true;
+}
+
+void KVROverviewScreen::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (controller_ && controller_->controls() == this) controller_->screenDidShow();
+}
+
 KVROverviewScreen::~KVROverviewScreen() {
   if (controller_ && controller_->controls() == this) controller_->setControls(nullptr);
   // The views go before the data sources they point to.

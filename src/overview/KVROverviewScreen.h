@@ -98,6 +98,7 @@ class KVROverviewScreen : public QWidget, public KVRResumeControls, private KVRC
   bool hasPerProductCurves() const override;
   void displayLoad(const KVRLoadResults& results) override;
   void updateBoxes() override;
+  bool isOnShow() const override;
 
   // The grow animation of the on-screen part charts: restarted from 0 (or
   // set to its end), and one step of it (the timer's action, every 0.02 s).
@@ -128,6 +129,10 @@ class KVROverviewScreen : public QWidget, public KVRResumeControls, private KVRC
   // Moves the split view's divider to a proposed position (the graph's
   // height), kept within the divider's rule as a drag is.
   void moveSplitDivider(int proposedPosition);
+
+ protected:
+  // A reload that waited while the overview was hidden runs before its paint.
+  void showEvent(QShowEvent* event) override;
 
  private:
   void buildUi();

@@ -147,4 +147,7 @@ class KVRResumeControls {
   virtual void displayLoad(const KVRLoadResults& results) = 0;
   // anotherUIUpdate: refresh the account and product boxes.
   virtual void updateBoxes() = 0;
+  // Whether the overview is on show: a reload asked for while it is not
+  // waits until it is (the controller's screenDidShow).
+  virtual bool isOnShow() const { return true; }
 };

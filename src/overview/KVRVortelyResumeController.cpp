@@ -409,6 +409,15 @@ std::vector<KVRVortelyManagedProduct*> KVRVortelyResumeController::loadProducts(
 }
 
 void KVRVortelyResumeController::selectedProductDidChange(bool selectionChanged) {
+  if (controls_ && !controls_->isOnShow()) {
+    // Hidden: nothing is done until the overview is shown.
+    reloadPending_ = true;
+    pendingSelectionChanged_ = pendingSelectionChanged_ || selectionChanged;
+    return;
+  }
+  reloadPending_ = false;
+  selectionChanged = selectionChanged || pendingSelectionChanged_;
+  pendingSelectionChanged_ = false;
   KVRVortelyLogCenter::sharedInstance().addLogEntry(QStringLiteral("selectedProductDidChange start"), false,
                                                     kLogKeyword);
   if (!dontUpdateTotals_) {
@@ -600,6 +609,10 @@ bool KVRVortelyResumeController::waitForLoads(double timeoutSeconds) {
         return !startPosted_ && threads_.empty() && deliveries_.load() == 0;
       },
       timeoutSeconds);
+}
+
+void KVRVortelyResumeController::screenDidShow() {
+  if (reloadPending_) selectedProductDidChange(pendingSelectionChanged_);
 }
 
 void KVRVortelyResumeController::requestLoad() {

@@ -98,7 +98,12 @@ class KVRVortelyResumeController {
   // The common reload; selectionChanged is true for the selection notification.
   // The load it asks for starts at the end of the current turn of the event
   // loop, together with those of the other reloads of that turn.
+  // While the overview is not on show the reload waits: the reloads asked
+  // for meanwhile come to one when it is shown, of the selection then.
   void selectedProductDidChange(bool selectionChanged);
+  // The overview came on show: the reload that waited runs now.
+  void screenDidShow();
+  bool reloadPending() const { return reloadPending_; }
   // Marks the charts and graph for redisplay while a load runs.
   void refreshUI();
   // YES while a load runs or is being cancelled (graph data source).
@@ -194,6 +199,7 @@ class KVRVortelyResumeController {
   bool dontUpdatePoints_ = false;
   bool dontUpdateTotals_ = false;
   bool shouldComeBackToCombined_ = false;
+  bool reloadPending_ = false, pendingSelectionChanged_ = false;
   std::atomic<bool> loadingData_{false};
   std::atomic<bool> cancelLoad_{false};
   std::atomic<bool> shuttingDown_{false};

@@ -1,22 +1,39 @@
 #include "platform/KVRUserDefaults.h"
 
 #include <QDateTime>
+#include <QEvent>
 #include <QSettings>
+#include <QThreadPool>
 #include <QStringList>
+#include <atomic>
 #include <cmath>
 #include <memory>
 #include <mutex>
 
 namespace {
 
+// The settings write their file a moment after a change, on the thread that
+// made them: that write (and its flush to the disk) is done on a pool thread
+// instead, under the store's lock, so that no click waits for the disk.
+class DelayedWrite : public QObject {
+ public:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+};
+
 struct Store {
   mutable std::mutex lock;
+  std::unique_ptr<DelayedWrite> delayedWrite;  // outlives the settings it watches
   std::unique_ptr<QSettings> settings;
 
+  void install(std::unique_ptr<QSettings> s) {
+    settings = std::move(s);
+    delayedWrite = std::make_unique<DelayedWrite>();
+    settings->installEventFilter(delayedWrite.get());
+  }
   QSettings& get() {
     if (!settings)
-      settings = std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
-                                             QStringLiteral("Pelliro"), QStringLiteral("Vortely"));
+      install(std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Pelliro"),
+                                          QStringLiteral("Vortely")));
     return *settings;
   }
 };
@@ -25,6 +42,18 @@ Store& store() {
   static Store s;
   return s;
 }
+
+bool DelayedWrite::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() != QEvent::UpdateRequest) return QObject::eventFilter(watched, event);
+  QThreadPool::globalInstance()->start([] {
+    Store& s = store();
+    std::lock_guard<std::mutex> g(s.lock);
+    if (s.settings) s.settings->sync();
+  });
+  return true;
+}
+
+std::atomic<unsigned long long> changes{0};
 
 QVariant read(const QString& key) {
   Store& s = store();
@@ -36,6 +65,7 @@ void write(const QString& key, const QVariant& value) {
   Store& s = store();
   std::lock_guard<std::mutex> g(s.lock);
   s.get().setValue(key, value);
+  changes.fetch_add(1, std::memory_order_release);
 }
 
 bool isNumberType(const QVariant& v) {
@@ -181,6 +211,7 @@ void KVRUserDefaults::removeObjectForKey(const QString& key) {
   Store& s = store();
   std::lock_guard<std::mutex> g(s.lock);
   s.get().remove(key);
+  changes.fetch_add(1, std::memory_order_release);
 }
 
 bool KVRUserDefaults::synchronize() {
@@ -194,5 +225,8 @@ void KVRUserDefaults::useFile(const QString& iniPath) {
   Store& s = store();
   std::lock_guard<std::mutex> g(s.lock);
   if (s.settings) s.settings->sync();
-  s.settings = std::make_unique<QSettings>(iniPath, QSettings::IniFormat);
+  s.install(std::make_unique<QSettings>(iniPath, QSettings::IniFormat));
+  changes.fetch_add(1, std::memory_order_release);
 }
+
+unsigned long long KVRUserDefaults::changeCount() { return changes.load(std::memory_order_acquire); }

@@ -37,4 +37,8 @@ class KVRUserDefaults {
 
   // Points the defaults at a settings file of its own (tests, tools).
   void useFile(const QString& iniPath);
+
+  // Grows with every write, removal or change of file: a reader that keeps
+  // a value it read needs to read it again only when this has moved.
+  static unsigned long long changeCount();
 };

@@ -731,7 +731,8 @@ TEST_F(MainControllerTest, FailedSaveKeepsTheApplicationOpen) {
   EXPECT_EQ(alerts_[0].title, "The database could not be saved");
   EXPECT_TRUE(alerts_[0].text.contains("The disk is full."));
   EXPECT_FALSE(controller_->mainWindow()->overlay()->isVisible());
-  EXPECT_TRUE(controller_->mainWindow()->printAction()->isEnabled());
+  EXPECT_TRUE(controller_->mainWindow()->quitAction()->isEnabled());
+  EXPECT_FALSE(controller_->mainWindow()->printAction()->isEnabled());  // an empty store: nothing to print
 
   // Closing the window is refused (it asks to quit instead); a later quit can succeed.
   EXPECT_FALSE(controller_->mainWindow()->close());

@@ -167,7 +167,7 @@ TEST_F(ReconcileWalkTest, ReconcilingAMonthThroughThePanel) {
   type(panel->financialValueReconcileValue(), "ninety");
   click(panel->financialValueReconcileButton(), QPoint(5, 5));
   ASSERT_EQ(alerts_.size(), 1u);
-  EXPECT_EQ(alerts_[0], "The amount could not be read");
+  EXPECT_EQ(alerts_[0], "The payment was not recorded");
   EXPECT_TRUE(panel->financialValueReconcileButton()->isEnabled());
   EXPECT_EQ(storedPayment(), std::make_pair(-1.0, -1));
 

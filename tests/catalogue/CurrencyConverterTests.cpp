@@ -321,3 +321,45 @@ TEST_F(CurrencyConverterTest, FinancialAccountsFromTheDefaults) {
 }
 
 }  // namespace
+
+// The conversions by currency index are made once per change of the rates or
+// of the preferred currency, and give the converter's results bit for bit.
+TEST_F(CurrencyConverterTest, ConversionsByIndexFollowEachChangeOfRatesAndPreferredCurrency) {
+  Converter& c = Converter::sharedInstance();
+  c.setRate("JPY", "EUR", 0.0091);
+  c.setRate("USD", "EUR", 0.75);
+  const int jpy = Converter::currencyIndex("JPY"), rest = Converter::currencyIndex("USD RoW"),
+            eur = Converter::currencyIndex("EUR");
+  const KVRPreferredRatesRef rates = c.preferredRates();
+  EXPECT_EQ(c.preferredRates(), rates);  // nothing changed: the same conversions
+  EXPECT_EQ(rates->preferred(), "EUR");
+  EXPECT_EQ(rates->preferredSymbol(), QString::fromUtf8("€"));
+  EXPECT_EQ(rates->indexOf("JPY"), jpy);
+  EXPECT_EQ(rates->convert(1234.56, jpy), static_cast<float>(1234.56 * 0.0091));
+  EXPECT_EQ(rates->floatConvert(2.1000011f, jpy), static_cast<float>(double(2.1000011f) * 0.0091));
+  EXPECT_EQ(rates->floatConvert(8.0f, rest), 6.0f);  // dollars of the rest of the world
+  EXPECT_EQ(rates->floatConvert(0.1f, eur), 0.1f);
+  EXPECT_EQ(c.floatConvertAmountToPreferedCurrency(2.1000011f, "JPY"), rates->floatConvert(2.1000011f, jpy));
+
+  // A new rate: new conversions; those already taken keep theirs.
+  c.setRate("JPY", "EUR", 0.01);
+  const KVRPreferredRatesRef changed = c.preferredRates();
+  EXPECT_NE(changed, rates);
+  EXPECT_EQ(changed->floatConvert(100.0f, jpy), 1.0f);
+  EXPECT_EQ(rates->floatConvert(100.0f, jpy), static_cast<float>(100.0 * 0.0091));
+
+  // Another preferred currency: yen have no rate into pounds and stay as
+  // they are, told once in the log.
+  KVRUserDefaults::standard().setString("PreferedCurrency", "GBP");
+  const KVRPreferredRatesRef pounds = c.preferredRates();
+  EXPECT_EQ(pounds->preferred(), "GBP");
+  EXPECT_EQ(c.preferedCurrencySymbol(), QString::fromUtf8("£"));
+  const int before = logLinesContaining("from JPY to GBP");
+  EXPECT_EQ(pounds->floatConvert(3.5f, jpy), 3.5f);
+  EXPECT_EQ(pounds->convert(7.25, jpy), 7.25f);
+  EXPECT_EQ(c.convertAmountToPreferedCurrency(7.25, "JPY"), 7.25f);
+  EXPECT_EQ(logLinesContaining("from JPY to GBP"), before + 1);
+  // A code met after they were made converts as the converter does.
+  c.setRate("QQD", "GBP", 2.0);
+  EXPECT_EQ(pounds->floatConvert(1.5f, pounds->indexOf("QQD")), 3.0f);
+}

@@ -52,6 +52,18 @@ TEST_F(FormattersTest, AmountsWithFloatsHaveNoSymbolNorStraySpace) {
   }
 }
 
+// The form an amount field shows as expected is the one the screens write.
+TEST_F(FormattersTest, AmountsInAnotherLocaleHaveTheOneForm) {
+  for (const char* loc : {"en_US", "de_DE", "fr_FR", "de_CH", "hi_IN"}) {
+    f().resetLocale(QString::fromLatin1(loc));
+    EXPECT_STREQ(f().numbersLocale().getName(), loc);
+    EXPECT_EQ(KVRFormatters::amountInLocale(1234567.891, icu::Locale(loc)),
+              f().currencyFormatterWithFloats().stringFromNumber(1234567.891))
+        << loc;
+  }
+  EXPECT_EQ(KVRFormatters::amountInLocale(1234.5, icu::Locale("de_DE")), QStringLiteral("1.234,50"));
+}
+
 TEST_F(FormattersTest, PlainFiguresAreDecimalStyle) {
   f().resetLocale(QStringLiteral("en_US"));
   const KVRNumberFormatter& plain = f().currencyFormatter();

@@ -203,8 +203,9 @@ TEST_F(FinancialExportsTest, VisibleReportsAreCopiedWithTheirSalesLines) {
   EXPECT_EQ(fileBytes(out("Sales-0711_JP.txt")), kHeader + "\n" + reportLine("2001", "5"));
   EXPECT_FALSE(r.hasFailures());
   EXPECT_EQ(r.title(), "Export finished");
+  // A count and the folder; only what was left out is named.
   EXPECT_EQ(r.text(), "3 files were written into “" + QDir::toNativeSeparators(out_.path()) +
-                          "”: “0611_EU.txt”, “0611_EU (2).txt”, “Sales-0711_JP.txt”.\n\n"
+                          "”.\n\n"
                           "Left out:\n"
                           "• “0611_AU.txt”: its file is not UTF-8 text\n"
                           "• “0611_CA.txt”: its file is not in its account's folder of financial reports\n"
@@ -322,6 +323,23 @@ const QByteArray kYearlyPaid =
 
 }  // namespace
 
+// The notice of a long export: a count, the folder, and the names of what
+// was left out or not written, cut short after ten.
+TEST(FinancialExportNotice, ACountAndTheFolderAndOnlyWhatWasLeftOut) {
+  KVRFinancialExportResult r;
+  r.folder = QStringLiteral("/tmp/out");
+  for (int i = 0; i < 51; ++i) r.written << QStringLiteral("report%1.txt").arg(i);
+  for (int i = 0; i < 12; ++i) r.skipped.push_back({QStringLiteral("gone%1.txt").arg(i), QStringLiteral("missing")});
+  const QString text = r.text();
+  EXPECT_TRUE(text.startsWith("51 files were written into “" + QDir::toNativeSeparators("/tmp/out") + "”.\n\nLeft out:\n"))
+      << text.toStdString();
+  EXPECT_FALSE(text.contains("report"));
+  EXPECT_TRUE(text.contains("• “gone9.txt”: missing\n• and 2 more"));
+  EXPECT_FALSE(text.contains("gone10.txt"));
+  r.skipped.pop_back();  // eleven: the last is named rather than counted
+  EXPECT_TRUE(r.text().endsWith("• “gone10.txt”: missing"));
+}
+
 TEST_F(FinancialExportsTest, YearlyArchiveByteForByte) {
   const KVRFinancialStatement st = yearlyStatement();
   // Every product, an account selected: the payments where a month has them.
@@ -329,7 +347,7 @@ TEST_F(FinancialExportsTest, YearlyArchiveByteForByte) {
   EXPECT_EQ(r.written, QStringList{"YearlyFinancials.csv"});
   EXPECT_EQ(fileBytes(out("YearlyFinancials.csv")), kYearlyPaid);
   EXPECT_EQ(r.title(), "Export finished");
-  EXPECT_EQ(r.text(), "“YearlyFinancials.csv” was written into “" + QDir::toNativeSeparators(out_.path()) + "”.");
+  EXPECT_EQ(r.text(), "1 file was written into “" + QDir::toNativeSeparators(out_.path()) + "”.");
 
   // Chosen products: estimates everywhere; no account selected: seven columns.
   KVRVortelyManagedProduct one;

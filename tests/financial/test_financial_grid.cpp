@@ -177,12 +177,12 @@ TEST_F(FinancialGridTest, AdRowAndTotals) {
   // 2.35 - 1.23 + 30.00: each region rounded, negative amounts too.
   EXPECT_EQ(products.totals[0].income, "31.12 €");
   EXPECT_FLOAT_EQ(*products.totals[0].totalAmount, 31.12f);
-  EXPECT_EQ(products.totals[0].units.value_or(""), "1232");
+  EXPECT_EQ(products.totals[0].units.value_or(""), "1,232");
 
-  // Units: plain integers in the cells, the decimal formatter in the total;
-  // the total's amount stays the money total.
+  // Units: grouped like every count, in the cells and in the total; the
+  // total's amount stays the money total.
   const KVRFinancialGrid units = grid(0, KVRCurrencyModeUnits);
-  EXPECT_EQ(cell(units, KVRRegionRowUS, 0).income, "1234");
+  EXPECT_EQ(cell(units, KVRRegionRowUS, 0).income, "1,234");
   EXPECT_EQ(units.totals[0].income, "1,232");
   EXPECT_EQ(units.totals[0].incomePref, "31.12 €");
   // The local mode's totals are in the preferred currency.

@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTableWidget>
+#include <SQLiteCpp/SQLiteCpp.h>
 #include <gtest/gtest.h>
 
 #include "core/KVRFormatters.h"
@@ -140,7 +141,7 @@ TEST_F(FinancialsControllerTest, PaymentSheetCancelledAndConfirmed) {
   sheet->okButton()->click();
   EXPECT_TRUE(sheet->isVisible());
   EXPECT_TRUE(sheet->messageLabel()->isVisible());
-  EXPECT_TRUE(sheet->messageLabel()->text().startsWith("“twelve” cannot be read as an amount."));
+  EXPECT_EQ(sheet->messageLabel()->text(), "“twelve” is not an amount. Type it as 1,234.56.");
   EXPECT_EQ(june->status, 0);
   QApplication::processEvents();
   saveRender(window_.grab().toImage(), "financials-panel-sheet-owner.png");
@@ -172,13 +173,14 @@ TEST_F(FinancialsControllerTest, PartnersAndCostsSheet) {
   sheet->partnerRoyalties()->setText("thirty");
   sheet->okButton()->click();
   EXPECT_TRUE(sheet->isVisible());
-  EXPECT_EQ(sheet->messageLabel()->text(), "“thirty” cannot be read as a number.");
-  sheet->partnerRoyalties()->setText("30");
+  EXPECT_EQ(sheet->messageLabel()->text(),
+            "“thirty” is not a share. Type the royalties as a share from 0 to 1, such as 0.35.");
+  sheet->partnerRoyalties()->setText("0.3");
   sheet->okButton()->click();
   EXPECT_FALSE(sheet->isVisible());
   ASSERT_EQ(panel_->partnersCostsTable()->rowCount(), 1);
   EXPECT_EQ(panel_->partnersCostsTable()->item(0, 1)->text(), "Studio Nord");
-  EXPECT_EQ(panel_->partnersCostsTable()->item(0, 3)->text(), "30");
+  EXPECT_EQ(panel_->partnersCostsTable()->item(0, 3)->text(), "0.3");
   // The sheet keeps its fields for the next one.
   panel_->addPartnerCostButton()->click();
   EXPECT_EQ(sheet->partnerLabel()->text(), "Studio Nord");
@@ -217,4 +219,57 @@ TEST_F(FinancialsControllerTest, OnTheStatementsScreenTheReportsFollowEachRebuil
   EXPECT_EQ(panel->reportsPopup()->itemText(1), "0711_EU.txt (Jul 3, 2011-Jul 30, 2011)");
   EXPECT_EQ(panel->reportsTotalSales()->text(), "20");
   EXPECT_EQ(screen.shownPage(), 1);
+}
+
+// Issue: a click in the product list changed the store, the hidden panel
+// taking the first report's estimate at each statement rebuild. The panel
+// reads nothing while its page is hidden; the estimate is stored when the
+// user opens the page that shows the report.
+TEST_F(FinancialsControllerTest, SelectingWithTheReportLinesPageHiddenLeavesTheStoreUnchanged) {
+  KVRReport* june = panel_->panel().selectedReport();
+  ASSERT_NE(june, nullptr);
+  KVRVortelyManagedProduct* other = product(soft, 1002);
+  QString error;
+  ASSERT_TRUE(dm().saveReportState(june, {KVRReportStatusNotConverted, -1.0f, KVRDate(), QString()}, &error))
+      << error.toStdString();
+  ASSERT_TRUE(dm().save(&error)) << error.toStdString();
+  auto reportTable = [this] {
+    SQLite::Database db(storePath().toStdString(), SQLite::OPEN_READONLY);
+    SQLite::Statement q(db, "SELECT * FROM Report ORDER BY 1");
+    std::string rows;
+    while (q.executeStep())
+      for (int c = 0; c < q.getColumnCount(); ++c) rows += q.getColumn(c).getString() + (c + 1 < q.getColumnCount() ? "|" : "\n");
+    return rows;
+  };
+  const std::string before = reportTable();
+
+  KVRVortelyReportsController reports(&selection_);
+  reports.setDatabaseSaver([](QString* e) { return dm().save(e); });
+  KVRFinancialScreen screen(&reports);
+  screen.resize(1200, 680);
+  screen.show();
+  reports.awakeFromNib();
+  screen.finishAnimations();
+  ASSERT_EQ(screen.shownPage(), 0);
+  KVRVortelyFinancialsController* panel = screen.financialController();
+  for (auto products : {std::vector<KVRVortelyManagedProduct*>{app, other},
+                        std::vector<KVRVortelyManagedProduct*>{app}}) {
+    selection_.selectProducts(products);
+    KVRNotificationCenter::defaultCenter().postNotification(KVRVortelySelectedProductDidChange);
+    QApplication::processEvents();
+  }
+  EXPECT_EQ(reports.rebuildCount(), 2);
+  EXPECT_TRUE(panel->refreshPending());
+  EXPECT_EQ(june->status, KVRReportStatusNotConverted);
+  EXPECT_FALSE(dm().hasChanges());
+  EXPECT_EQ(reportTable(), before);
+
+  // The user opens the page: the first report is shown with its estimate.
+  screen.showPage(1);
+  QApplication::processEvents();
+  EXPECT_FALSE(panel->refreshPending());
+  EXPECT_EQ(panel->reportsPopup()->currentText(), "0611_EU.txt (May 29, 2011-Jul 2, 2011)");
+  EXPECT_EQ(june->status, KVRReportStatusEstimated);
+  EXPECT_EQ(panel->reportStateLabel()->text(), "Estimated revenues for this report: 12.20 €");
+  EXPECT_NE(reportTable(), before);
 }

@@ -126,7 +126,7 @@ TEST_F(FinancialsPanelTest, PeriodsRegionsLinesAndTotals) {
   EXPECT_EQ(refund.units, "-2");
   EXPECT_EQ(refund.income, "-3.00 €");
   EXPECT_EQ(panel.lineRow(5).type, "Withholding Tax");
-  EXPECT_EQ(panel.lineRow(2).type, "?");  // in-app purchases have no label of their own
+  EXPECT_EQ(panel.lineRow(2).type, "In-App Purchase");
 
   // Sorted by income, both ways; ties keep their order.
   panel.sortLines(KVRFinancialsPanel::SortColumn::Income, true);
@@ -190,16 +190,21 @@ TEST_F(FinancialsPanelTest, PaymentReceivedSheet) {
   EXPECT_EQ(eu->status, 0);
   EXPECT_EQ(stored(eu).status, 0);
 
-  // An empty or unreadable amount keeps the sheet open and stores nothing.
+  // An empty, unreadable or not positive amount keeps the sheet open and
+  // stores nothing; the sheet reads amounts as the reconciliation does.
   panel.reportStateChange(1);
   QString message;
   EXPECT_FALSE(panel.reportRealIncomeSetOK("", day(2011, 8, 1), "Pelliro Business EUR", &message));
-  EXPECT_EQ(message, "Type the amount received.");
+  EXPECT_EQ(message, "No amount was typed. Type it as 1,234.56.");
   EXPECT_FALSE(panel.reportRealIncomeSetOK(" € ", day(2011, 8, 1), "Pelliro Business EUR", &message));
   EXPECT_FALSE(panel.reportRealIncomeSetOK("6,9O €", day(2011, 8, 1), "Pelliro Business EUR", &message));
-  EXPECT_EQ(message, "“6,9O €” cannot be read as an amount. Type it as in 1,234.56 €.");
-  EXPECT_FALSE(panel.reportRealIncomeSetOK("-6.90", day(2011, 8, 1), "Pelliro Business EUR", &message));
-  EXPECT_EQ(message, "The amount received cannot be negative.");
+  EXPECT_EQ(message, "“6,9O €” is not an amount. Type it as 1,234.56.");
+  EXPECT_FALSE(panel.reportRealIncomeSetOK("12.5abc", day(2011, 8, 1), "Pelliro Business EUR", &message));
+  EXPECT_FALSE(panel.reportRealIncomeSetOK("1e400", day(2011, 8, 1), "Pelliro Business EUR", &message));
+  for (const char* notPositive : {"-6.90", "0"}) {
+    EXPECT_FALSE(panel.reportRealIncomeSetOK(notPositive, day(2011, 8, 1), "Pelliro Business EUR", &message));
+    EXPECT_EQ(message, "The amount received must be above zero.");
+  }
   EXPECT_EQ(eu->status, 0);
   EXPECT_EQ(stored(eu).status, 0);
 
@@ -207,7 +212,7 @@ TEST_F(FinancialsPanelTest, PaymentReceivedSheet) {
   ASSERT_TRUE(panel.reportRealIncomeSetOK("1,006.90 €", day(2011, 8, 1), "Pelliro Business EUR", &message));
   EXPECT_EQ(panel.stateTag(), 1);
   EXPECT_EQ(panel.stateSentence(),
-            "Pointed revenues for this report: 1006.90 €\nOn account Pelliro Business EUR, on Aug 1, 2011");
+            "Pointed revenues for this report: 1,006.90 €\nOn account Pelliro Business EUR, on Aug 1, 2011");
   const Stored s = stored(eu);
   EXPECT_EQ(s.status, 1);
   EXPECT_NEAR(s.pointedIncome, 1006.9, 1e-3);
@@ -217,7 +222,7 @@ TEST_F(FinancialsPanelTest, PaymentReceivedSheet) {
   // A pointed report without a date says "--" for it.
   eu->pointedDate = KVRDate();
   EXPECT_EQ(KVRFinancialsPanel::stateSentenceFor(*eu, 1),
-            "Pointed revenues for this report: 1006.90 €\nOn account Pelliro Business EUR, on --");
+            "Pointed revenues for this report: 1,006.90 €\nOn account Pelliro Business EUR, on --");
 
   // Without financial accounts the sheet offers "--", which is stored.
   KVRVortelyCurrencyConverter::setFinancialAccountsDefault({});
@@ -286,10 +291,16 @@ TEST_F(FinancialsPanelTest, PartnersAndCostsOfTheSelectedProduct) {
   EXPECT_EQ(message, "Type a name for the cost.");
   EXPECT_FALSE(panel.addCost("Design", "", &message));
   EXPECT_FALSE(panel.addCost("Design", "lots", &message));
-  EXPECT_EQ(message, "“lots” cannot be read as an amount.");
-  ASSERT_TRUE(panel.addCost("Design", "1,250.50", &message)) << message.toStdString();
+  EXPECT_EQ(message, "“lots” is not an amount. Type it as 1,234.56.");
+  EXPECT_FALSE(panel.addCost("Design", "-5", &message));
+  EXPECT_EQ(message, "A cost cannot be negative: type 0 or more.");
   EXPECT_FALSE(panel.addPartner("Studio", "12x", "", &message));
-  ASSERT_TRUE(panel.addPartner("Studio", "", "30", &message)) << message.toStdString();
+  EXPECT_FALSE(panel.addPartner("Studio", "-5", "", &message));
+  EXPECT_FALSE(panel.addPartner("Studio", "", "250", &message));
+  EXPECT_EQ(message, "Royalties are a share from 0 to 1, such as 0.35 for 35%; “250” is outside.");
+  EXPECT_EQ(rowsIn("Cost") + rowsIn("Partner"), 0);  // nothing stored
+  ASSERT_TRUE(panel.addCost("Design", "1,250.50", &message)) << message.toStdString();
+  ASSERT_TRUE(panel.addPartner("Studio", "", "0.3", &message)) << message.toStdString();
   // Saved at once.
   EXPECT_EQ(rowsIn("Cost"), 1);
   EXPECT_EQ(rowsIn("Partner"), 1);
@@ -301,7 +312,7 @@ TEST_F(FinancialsPanelTest, PartnersAndCostsOfTheSelectedProduct) {
   EXPECT_EQ(rows[0].amount, "1,250.50");
   EXPECT_EQ(rows[1].kind, "Partner");
   EXPECT_EQ(rows[1].amount, "0.00");
-  EXPECT_EQ(rows[1].royalties, "30");
+  EXPECT_EQ(rows[1].royalties, "0.3");
   EXPECT_DOUBLE_EQ(app->costs.front()->value, 1250.5);
 
   // A product not yet in the file goes with its cost.
@@ -312,24 +323,4 @@ TEST_F(FinancialsPanelTest, PartnersAndCostsOfTheSelectedProduct) {
   EXPECT_GT(fresh->objectID, 0);
   EXPECT_EQ(rowsIn("Cost"), 2);
   EXPECT_FALSE(dm().hasChanges());
-}
-
-TEST(FinancialsPanelAmounts, ReadInTheUserLocale) {
-  using P = KVRFinancialsPanel;
-  KVRFormatters::shared().resetLocale("en_US");
-  EXPECT_EQ(P::parseAmount("1,234.56 €", "€"), 1234.56);
-  EXPECT_EQ(P::parseAmount("1234.5"), 1234.5);
-  EXPECT_EQ(P::parseAmount("12,34,567.25"), 1234567.25);  // grouped by two and three
-  EXPECT_FALSE(P::parseAmount("12,5"));
-  EXPECT_FALSE(P::parseAmount("1.2.3"));
-  EXPECT_FALSE(P::parseAmount("abc"));
-  EXPECT_EQ(P::parseAmount("-3"), -3.0);
-  KVRFormatters::shared().resetLocale("de_DE");
-  EXPECT_EQ(P::parseAmount("1.234,56 €", "€"), 1234.56);
-  EXPECT_EQ(P::parseAmount("12,5"), 12.5);
-  EXPECT_FALSE(P::parseAmount("12.50"));  // a point groups thousands here
-  KVRFormatters::shared().resetLocale("fr_FR");
-  EXPECT_EQ(P::parseAmount("1 234,56 €", "€"), 1234.56);
-  EXPECT_EQ(P::parseAmount(QString::fromUtf8("1\u202f234,56")), 1234.56);
-  KVRFormatters::shared().resetLocale();
 }

@@ -155,11 +155,15 @@ TEST_F(ReconciliationTest, TakingBackResetsEveryReportItTouched) {
 }
 
 TEST_F(ReconciliationTest, RefusedAmountsAndStaleCellsChangeNothing) {
-  for (const char* text : {"abc", "nan", ""}) {
+  // The whole text is the amount, and an amount received is above zero
+  // (the statement reads 0 or less as "not reconciled").
+  for (const char* text : {"abc", "nan", "", "1e400", "12.5abc", "1.234,56", "-5", "0"}) {
     const KVRReconciliationOutcome out = reconcileMarch(text, "Bank EUR");
     EXPECT_EQ(out.kind, KVRReconciliationOutcome::refused) << text;
     EXPECT_FALSE(out.message.isEmpty());
   }
+  EXPECT_EQ(reconcileMarch("-5", "Bank EUR").message, "The amount received must be above zero.");
+  EXPECT_EQ(reconcileMarch("12.5abc", "Bank EUR").message, "“12.5abc” is not an amount. Type it as 1,234.56.");
   EXPECT_EQ(marPayment->pointedIncome, -1.0f);
   EXPECT_EQ(marPayment->status, KVRReportStatusNotConverted);
   EXPECT_TRUE(linesOfType(marPayment, KVREntryTypeReconciliation).empty());

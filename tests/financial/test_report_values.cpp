@@ -4,6 +4,7 @@
 #include "catalogue/KVRVortelyCurrencyConverter.h"
 #include "core/KVRCalendar.h"
 #include "core/KVREntities.h"
+#include "core/KVRFormatters.h"
 #include "financial/KVRFinancialStatement.h"
 #include "financial/KVRReportValueTransformers.h"
 #include "platform/KVRUserDefaults.h"
@@ -65,6 +66,14 @@ TEST(ReportValueTransformers, IncomeInTheLineCurrencyAndConverted) {
   EXPECT_FLOAT_EQ(KVRIncomeForCompare(lineOf(3, 70, "CAD")), 2.1f);
   EXPECT_FLOAT_EQ(KVRIncomeForCompare(lineOf(-2, 99, "USD")), -1.98f);
 
+  // The one form of money: grouped in the user's locale, two decimals.
+  KVRFormatters::shared().resetLocale("en_US");
+  EXPECT_EQ(KVRReportIncomeTransformer::transformedValue(lineOf(1, 103540, "CAD")), "1,035.40 CA$");
+  EXPECT_EQ(KVRReportConvertIncomeTransformer::transformedValue(lineOf(2, 103540, "CAD")), "1,035.40 €");
+  KVRFormatters::shared().resetLocale("de_DE");
+  EXPECT_EQ(KVRReportConvertIncomeTransformer::transformedValue(lineOf(2, 103540, "CAD")), "1.035,40 €");
+  KVRFormatters::shared().resetLocale();
+
   converter.removeAllRates();
   KVRUserDefaults::standard().removeObjectForKey("PreferedCurrency");
 }
@@ -81,8 +90,9 @@ TEST(ReportValueTransformers, DatesAndEntryTypes) {
   EXPECT_EQ(KVRReportDateTransformer::transformedValue(weekly.beginDate, KVRDate()), "Mar 14, 2011");
   EXPECT_EQ(KVRReportDateTransformer::transformedValue(KVRDate(), KVRDate()), "");
 
-  const char* labels[] = {"?", "Sale", "Upgrade", "Refund", "?", "Prior Balance", "Current Month",
-                          "Withholding Tax", "GST/JCT Tax", "Payment", "?", "?"};
+  // Every line type has its name; "?" for a code that is none.
+  const char* labels[] = {"?", "Sale", "Upgrade", "Refund", "In-App Purchase", "Prior Balance", "Current Month",
+                          "Withholding Tax", "GST/JCT Tax", "Payment", "Reconciliation", "?"};
   for (int type = 0; type <= 11; ++type)
     EXPECT_EQ(KVRDownloadTypeTransformer::transformedValue(type), labels[type]) << type;
 }

@@ -9,6 +9,7 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QStackedWidget>
 #include <QTableView>
 #include <QToolButton>
 
@@ -361,4 +362,40 @@ TEST_F(ReportsTest, ScreenWalk) {
   ASSERT_NE(printedTrend, nullptr);
   EXPECT_EQ(printedTrend->dayVariation()->texts(), screen.trendView()->dayVariation()->texts());
   EXPECT_EQ(printedTrend->dayVariation()->style(), KVREvolutionStyle::print);
+}
+
+// A screen that is not on show reads nothing: the selections made meanwhile
+// come to one rebuild when it is shown, of the last selection.
+TEST_F(ReportsTest, AHiddenScreenIsRebuiltOnceWhenShownWithTheLastSelection) {
+  sixMonths();
+  KVRStoreAccount* nord = account("Nord Labs");
+  line(financial(nord, "N_1_US.txt", day(2012, 9, 1)), product(nord, 2001), 1, 5000, "EUR");
+  auto c = makeController();
+  // The statements behind another page of the window.
+  QStackedWidget pages;
+  pages.resize(1200, 680);
+  pages.addWidget(new QWidget);
+  auto* screen = new KVRFinancialScreen(c.get());
+  pages.addWidget(screen);
+  pages.show();
+  c->awakeFromNib();
+
+  selectAccount(nord);
+  selectProducts({app});
+  EXPECT_EQ(c->rebuildCount(), 0);
+  EXPECT_TRUE(c->rebuildPending());
+  EXPECT_EQ(screen->availableYears()->count(), 0);
+
+  pages.setCurrentWidget(screen);
+  screen->finishAnimations();
+  EXPECT_EQ(c->rebuildCount(), 1);
+  EXPECT_FALSE(c->rebuildPending());
+  ASSERT_EQ(screen->availableYears()->count(), 1);
+  EXPECT_EQ(screen->availableYears()->currentText(), "2011");
+  EXPECT_EQ(header(screen->regionGrid(), 1), "Apr 2011");
+  EXPECT_EQ(c->incomesTitle(), "2011 incomes for Product 1001");
+  // Shown again without a new selection: nothing to do.
+  pages.setCurrentIndex(0);
+  pages.setCurrentWidget(screen);
+  EXPECT_EQ(c->rebuildCount(), 1);
 }

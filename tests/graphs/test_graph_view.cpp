@@ -2,9 +2,13 @@
 // state, the average line rules, the bubble and the value-format helper.
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QImage>
 #include <QPainter>
+#include <QPdfWriter>
+#include <QProcess>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <cmath>
 
 #include "graphs/KVRGraphStyle.h"
@@ -303,7 +307,22 @@ TEST(GraphView, RendersSampleCurves) {
   ds.range = {-20, 90};
   ds.median = 2147483648.0f;
   view.setShowValues(false);
-  saveRender(view.grab().toImage(), "graph_multi.png");
+  const QImage multi = view.grab().toImage();
+  saveRender(multi, "graph_multi.png");
+  // Each curve in its own colour, no value label, no average line (the
+  // median says none).
+  for (const QColor& curve : {QColor(196, 214, 10), QColor(52, 120, 246), QColor(230, 90, 120)}) {
+    bool seen = false;
+    for (int y = 0; y < multi.height() && !seen; ++y)
+      for (int x = 0; x < multi.width() && !seen; ++x) {
+        const QColor c(multi.pixel(x, y));
+        seen = std::abs(c.red() - curve.red()) < 12 && std::abs(c.green() - curve.green()) < 12 &&
+               std::abs(c.blue() - curve.blue()) < 12;
+      }
+    EXPECT_TRUE(seen) << curve.name().toStdString();
+  }
+  EXPECT_TRUE(view.lastTextLayout().valueLabels.empty());
+  EXPECT_TRUE(view.lastTextLayout().averageText.isEmpty());
 
   // A long daily range: labels and dots thin out.
   ds.points = 120;
@@ -316,6 +335,16 @@ TEST(GraphView, RendersSampleCurves) {
   view.setShowValues(true);
   view.setHoveredPoint(-1);
   saveRender(view.grab().toImage(), "graph_long.png");
+  // Dates on some days only, value labels on the peaks only, none over
+  // another.
+  const KVRGraphTextLayout& longRange = view.lastTextLayout();
+  EXPECT_GE(longRange.axisLabelPoints.size(), 3u);
+  EXPECT_LT(longRange.axisLabelPoints.size(), 30u);
+  EXPECT_GE(longRange.valueLabels.size(), 3u);
+  EXPECT_LT(longRange.valueLabels.size(), 40u);
+  for (size_t a = 0; a < longRange.valueLabels.size(); ++a)
+    for (size_t b = a + 1; b < longRange.valueLabels.size(); ++b)
+      EXPECT_FALSE(longRange.valueLabels[a].intersects(longRange.valueLabels[b]));
 }
 
 TEST(GraphView, PrintRenderPullsTheSameDataWithoutBubble) {
@@ -413,4 +442,53 @@ TEST(GraphView, AverageCaptionCoversNoValueLabel) {
   view.setDataSource(&counts);
   view.grab();
   EXPECT_EQ(view.lastTextLayout().averageText, "Average value: 204");
+}
+
+TEST(GraphView, PrintsItsShadeAndTextsAsVectors) {
+  // A single curve high in its range: a wide shaded area under it.
+  RecordingGraphSource ds;
+  ds.points = 7;
+  ds.curves = 1;
+  ds.events = 0;
+  ds.values = {{80, 85, 83, 84, 82, 86, 83.8}};
+  ds.range = {0, 100};
+  ds.median = 0;
+  KVRVortelyGraphView view;
+  view.resize(560, 240);
+  view.setDataSource(&ds);
+  view.setShowValues(true);
+
+  QTemporaryDir dir;
+  const QString pdf = dir.filePath(QStringLiteral("graph.pdf"));
+  {
+    QPdfWriter writer(pdf);
+    writer.setResolution(72);
+    writer.setPageSize(QPageSize(QSizeF(560, 240), QPageSize::Point));
+    writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+    QPainter painter(&writer);
+    view.render(painter, QRectF(0, 0, 560, 240));
+  }
+  const KVRGraphTextLayout& t = view.lastTextLayout();
+  ASSERT_EQ(t.valueLabelTexts.size(), 7u);
+
+  // Each value label is on the page once, as text.
+  QProcess text;
+  text.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+  ASSERT_TRUE(text.waitForFinished(30000));
+  const QString words = QString::fromUtf8(text.readAllStandardOutput());
+  for (const QString& label : t.valueLabelTexts) EXPECT_EQ(words.count(label), 1) << label.toStdString();
+
+  // The shade under the curve stays as light as on screen: the page cannot
+  // hold a translucent gradient, the print draws it in opaque colours.
+  QProcess png;
+  png.start(QStringLiteral("pdftoppm"), {QStringLiteral("-png"), QStringLiteral("-r"), QStringLiteral("72"),
+                                         QStringLiteral("-singlefile"), pdf, dir.filePath(QStringLiteral("graph"))});
+  ASSERT_TRUE(png.waitForFinished(30000));
+  const QImage page(dir.filePath(QStringLiteral("graph.png")));
+  ASSERT_FALSE(page.isNull());
+  saveRender(page, "graph_print.png");
+  const QPoint under(int(t.plot.center().x()) + 3, int(t.plot.bottom()) - 20);
+  const QColor shade(page.pixel(under));
+  EXPECT_GT(shade.blue(), 200) << shade.name().toStdString();
+  EXPECT_GT(shade.green(), shade.blue());  // still the curve's hue
 }

@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QImage>
 #include <QSplitter>
+#include <QStackedWidget>
 #include <QTreeView>
 
 #include "graphs/KVRFittingLabel.h"
@@ -311,6 +312,51 @@ TEST(OverviewScreen, ALoadOfTheControllerReachesTheScreen) {
     EXPECT_EQ(d.downloadsPerProduct.count(), 2);
     EXPECT_EQ(d.reportsDatesText, "3/15/26");
     EXPECT_TRUE(d.showLastDay);
+  }
+  KVRVortelyCoreDataManager::sharedInstance().valuesByCountryAndDate().clear();
+}
+
+// An overview that is not on show asks for no load: the selections made
+// meanwhile come to one reload when it is shown, of the last selection.
+TEST(OverviewScreen, AHiddenOverviewLoadsOnceWhenShown) {
+  forgetDashboard();
+  AppScope scope;
+  Store store;
+  KVRStoreAccount* acc = store.account("Studio");
+  KVRVortelyManagedProduct* alpha = frenchSeller(store, 710, "Alpha", acc, 1.0f);
+  KVRVortelyManagedProduct* beta = frenchSeller(store, 711, "Beta", acc, 2.0f);
+  scope.app.accounts = {acc};
+  {
+    KVRVortelyResumeController sales(nullptr, &scope.app);
+    KVRVortelyResumeController iAd(&sales, &scope.app);
+    // The two overviews as pages of one window, the sales overview on show.
+    QStackedWidget pages;
+    pages.resize(1280, 820);
+    auto* salesScreen = new KVROverviewScreen(&sales, &scope.app);
+    auto* iAdScreen = new KVROverviewScreen(&iAd, &scope.app);
+    pages.addWidget(salesScreen);
+    pages.addWidget(iAdScreen);
+    pages.show();
+    sales.awakeFromNib();
+    iAd.awakeFromNib();
+    for (KVRVortelyManagedProduct* p : {alpha, beta}) {
+      scope.app.extended = scope.app.selected = {p};
+      sales.selectedProductDidChange(true);
+      iAd.selectedProductDidChange(true);
+    }
+    ASSERT_TRUE(sales.waitForLoads(10));
+    EXPECT_GT(sales.loadRequestCount(), 0u);
+    EXPECT_EQ(iAd.loadRequestCount(), 0u);
+    EXPECT_TRUE(iAd.reloadPending());
+    EXPECT_EQ(salesScreen->label("productNameLabel")->text(), "Beta");
+    EXPECT_NE(iAdScreen->label("productNameLabel")->text(), "Beta");
+
+    pages.setCurrentWidget(iAdScreen);
+    EXPECT_FALSE(iAd.reloadPending());
+    EXPECT_EQ(iAd.loadRequestCount(), 1u);
+    ASSERT_TRUE(iAd.waitForLoads(10));
+    ASSERT_TRUE(KVRMainThread::waitUntil([&] { return iAd.displayedLoadCount() == 1; }, 5.0));
+    EXPECT_EQ(iAdScreen->label("productNameLabel")->text(), "Beta");
   }
   KVRVortelyCoreDataManager::sharedInstance().valuesByCountryAndDate().clear();
 }

@@ -2,7 +2,7 @@
 // The rankings' print layout: a title, the ranking curves and the table of
 // positions; stacked on a portrait page, side by side on a landscape one.
 // Whoever prints rankings puts its views into the boxes and calls print().
-#include "financial/KVRPrintView.h"
+#include "print/KVRPrintViewBase.h"
 
 class KVRPrintViewRankings : public KVRTitledPrintView {
  public:

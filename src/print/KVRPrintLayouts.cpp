@@ -1,4 +1,4 @@
-#include "financial/KVRPrintLayouts.h"
+#include "print/KVRPrintLayouts.h"
 
 #include <algorithm>
 #include <cmath>

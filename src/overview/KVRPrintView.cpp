@@ -1,230 +1,16 @@
-#include "financial/KVRPrintView.h"
+#include "overview/KVRPrintView.h"
 
-#include <QDialog>
 #include <QPainter>
-#include <QPicture>
-#include <QPrintDialog>
-#include <QPrinter>
 #include <cmath>
 
 #include "graphs/KVREvolutionView.h"
 #include "graphs/KVRFittingLabel.h"
-#include "graphs/KVRStockImages.h"
 #include "graphs/KVRVortelyCamembertGraphView.h"
 #include "graphs/KVRVortelyCounterView.h"
 #include "graphs/KVRVortelyGraphView.h"
 #include "overview/KVROverviewScreen.h"
 #include "overview/KVROverviewSources.h"
 #include "platform/KVRLocalization.h"
-#include "platform/KVRPrintInfo.h"
-
-namespace {
-
-const QColor kText(0x22, 0x26, 0x2b);
-const QColor kSecondary(0x6b, 0x72, 0x7c);
-const QColor kFrame(0xcf, 0xd4, 0xda);
-const QColor kTitleColor(0x4a, 0x52, 0x5c);
-
-// The screen resolution the layouts are designed at: 1 layout unit is one
-// pixel there and half a point on paper.
-constexpr int kLayoutDpi = 96;
-
-void setColor(QLabel* l, const QColor& c) {
-  QPalette pal = l->palette();
-  pal.setColor(QPalette::WindowText, c);
-  l->setPalette(pal);
-}
-
-}  // namespace
-
-// --- Box, separator ------------------------------------------------------------------
-
-KVRPrintBox::KVRPrintBox(QWidget* parent) : QWidget(parent) {}
-
-void KVRPrintBox::setContent(QWidget* content) {
-  content_ = content;
-  if (content_) content_->setParent(this);
-  placeContent();
-}
-
-void KVRPrintBox::placeContent() {
-  if (!content_) return;
-  const int inset = framed_ ? 14 : 6;
-  content_->setGeometry(rect().adjusted(inset, inset, -inset, -inset));
-}
-
-void KVRPrintBox::resizeEvent(QResizeEvent*) { placeContent(); }
-
-void KVRPrintBox::paintEvent(QPaintEvent*) {
-  if (!framed_) return;
-  QPainter p(this);
-  p.setRenderHint(QPainter::Antialiasing);
-  p.setPen(QPen(kFrame, 2));
-  p.setBrush(Qt::white);
-  p.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 12, 12);
-}
-
-KVRPrintSeparator::KVRPrintSeparator(QWidget* parent) : QWidget(parent) {}
-
-void KVRPrintSeparator::paintEvent(QPaintEvent*) {
-  QPainter p(this);
-  p.fillRect(rect(), kFrame);
-}
-
-// --- Base ------------------------------------------------------------------------------
-
-KVRPrintViewBase::KVRPrintViewBase(QWidget* parent) : QWidget(parent) {
-  setAttribute(Qt::WA_DontShowOnScreen);
-  QPalette pal = palette();
-  pal.setColor(QPalette::Window, Qt::white);
-  setPalette(pal);
-}
-
-QFont KVRPrintViewBase::printFont(int pixelSize, bool bold) {
-  QFont f(QStringLiteral("DejaVu Sans"));
-  f.setPixelSize(pixelSize);
-  f.setBold(bold);
-  return f;
-}
-
-void KVRPrintViewBase::beginDocument(const QSizeF& printable) { adjustSizingForPrinting(printable); }
-
-void KVRPrintViewBase::beginPageInRect(const QSizeF&) {}
-
-void KVRPrintViewBase::layOutContents() {
-  // findChildren lists parents before their children.
-  for (QWidget* w : findChildren<QWidget*>()) {
-    if (auto* box = dynamic_cast<KVRPrintBox*>(w)) box->placeContent();
-    else if (auto* band = dynamic_cast<KVRPrintBand*>(w)) band->layOut();
-  }
-}
-
-void KVRPrintViewBase::place(QWidget* w, const KVRLayoutRect& r) {
-  if (!w || !w->parentWidget()) return;
-  w->setGeometry(r.toQt(w->parentWidget()->height()));
-}
-
-KVRLayoutRect KVRPrintViewBase::frameOf(const QWidget* w) {
-  if (!w || !w->parentWidget()) return KVRLayoutRect{};
-  return KVRLayoutRect::fromQt(w->geometry(), w->parentWidget()->height());
-}
-
-QLabel* KVRPrintViewBase::makeLabel(QWidget* parent, int pixelSize, bool bold, Qt::Alignment align) {
-  auto* l = new QLabel(parent);
-  l->setFont(printFont(pixelSize, bold));
-  l->setAlignment(align);
-  setColor(l, bold ? kText : kSecondary);
-  return l;
-}
-
-KVRFittingLabel* KVRPrintViewBase::makeFigure(QWidget* parent, int pixelSize, bool bold, Qt::Alignment align) {
-  auto* l = new KVRFittingLabel(parent);
-  l->setFont(printFont(pixelSize, bold));
-  l->setAlignment(align);
-  l->setMinimumPixelSize(KVREvolutionMinimumPixelSize(KVREvolutionStyle::print));
-  setColor(l, bold ? kText : kSecondary);
-  return l;
-}
-
-QLabel* KVRPrintViewBase::makeFooter(QWidget* parent) {
-  QLabel* footer = makeLabel(parent, 14, false, Qt::AlignCenter);
-  footer->setText(KVRLocalized("Printed with Vortely"));
-  return footer;
-}
-
-KVRTitledPrintView::KVRTitledPrintView(QWidget* parent) : KVRPrintViewBase(parent) {
-  titleLabel_ = makeLabel(this, 34, true);
-  footer_ = makeFooter(this);
-  trendBox_ = new KVRPrintBox(this);
-  displaySettingsBox_ = new KVRPrintBox(this);
-}
-
-void KVRTitledPrintView::hideTrendAndSettings() {
-  trendBox_->hide();
-  displaySettingsBox_->hide();
-}
-
-bool KVRPrintViewBase::printTo(QPrinter& printer) {
-  const QSizeF printable = printer.pageLayout().paintRect(QPageLayout::Point).size();
-  beginDocument(printable);
-  QPainter painter;
-  if (!painter.begin(&printer)) return false;
-  beginPageInRect(printable);
-  // One layout unit is half a point. The widgets are recorded first, so that
-  // the page keeps its text and lines as vectors (a widget rendered straight
-  // into a printer would be turned into a bitmap).
-  QPicture picture;
-  {
-    QPainter recorder(&picture);
-    // Views drawn with translucent gradients, which a PDF page cannot hold,
-    // go onto the page as fine images instead (property "printAsImage").
-    std::vector<QWidget*> images;
-    for (QWidget* w : findChildren<QWidget*>())
-      if (w->property("printAsImage").toBool() && w->isVisibleTo(this)) images.push_back(w);
-    for (QWidget* w : images) w->setVisible(false);
-    render(&recorder, QPoint(), QRegion(), QWidget::DrawChildren);
-    for (QWidget* w : images) {
-      w->setVisible(true);
-      constexpr qreal kImageScale = 4.0;
-      QImage img(w->size() * kImageScale, QImage::Format_ARGB32_Premultiplied);
-      img.setDevicePixelRatio(kImageScale);
-      img.fill(Qt::transparent);
-      {
-        QPainter ip(&img);
-        ip.setRenderHint(QPainter::Antialiasing);
-        w->render(&ip, QPoint(), QRegion(), QWidget::DrawChildren);
-      }
-      recorder.drawImage(QRectF(QPointF(w->mapTo(this, QPoint(0, 0))), QSizeF(w->size())), img);
-    }
-  }
-  const double scale = printer.resolution() / 72.0 * 0.5;
-  painter.scale(scale, scale);
-  painter.drawPicture(0, 0, picture);
-  return painter.end();
-}
-
-bool KVRPrintViewBase::print(QWidget* dialogParent, QString* error) {
-  const KVRPrintInfo info = KVRPrintInfo::shared();
-  QPrinter printer(QPrinter::HighResolution);
-  printer.setResolution(kLayoutDpi);
-  printer.setPageLayout(QPageLayout(info.paperSize, info.orientation, info.margins, QPageLayout::Point));
-  printer.setFullPage(false);
-  if (!info.outputPdfPath.isEmpty()) {
-    printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(info.outputPdfPath);
-  } else {
-    QPrintDialog dialog(&printer, dialogParent);
-    if (dialog.exec() != QDialog::Accepted) return false;
-  }
-  auto fail = [&] {
-    if (error) {
-      if (printer.outputFormat() == QPrinter::PdfFormat)
-        *error = KVRLocalized("The file “%1” could not be written.").arg(printer.outputFileName());
-      else if (printer.printerName().isEmpty() || !printer.isValid())
-        *error = KVRLocalized("No printer is available. Choose a printer, or print to a PDF file.");
-      else
-        *error = KVRLocalized("The printer “%1” could not be used.").arg(printer.printerName());
-    }
-    return false;
-  };
-  if (printer.outputFormat() == QPrinter::NativeFormat && !printer.isValid()) return fail();
-  return printTo(printer) || fail();
-}
-
-QImage KVRPrintViewBase::renderPage(const QSizeF& printable, double dotsPerPoint) {
-  beginDocument(printable);
-  beginPageInRect(printable);
-  QImage img(QSize(int(std::ceil(printable.width() * dotsPerPoint)), int(std::ceil(printable.height() * dotsPerPoint))),
-             QImage::Format_ARGB32_Premultiplied);
-  img.fill(Qt::white);
-  QPainter painter(&img);
-  painter.setRenderHint(QPainter::Antialiasing);
-  painter.setRenderHint(QPainter::TextAntialiasing);
-  painter.scale(dotsPerPoint * 0.5, dotsPerPoint * 0.5);
-  render(&painter, QPoint(), QRegion(), QWidget::DrawChildren);
-  painter.end();
-  return img;
-}
 
 // --- Overview report -----------------------------------------------------------------
 
@@ -278,13 +64,12 @@ const KVROverviewDisplay& KVRPrintView::display() const { return *display_; }
 void KVRPrintView::buildTopBand() {
   prPrintTitle_ = makeLabel(topBand_, 34, true);
   prGraphLabel_ = makeLabel(topBand_, 20, true);
-  setColor(prGraphLabel_, kTitleColor);
+  setTextColor(prGraphLabel_, titleColor());
   auto* graphBox = new KVRPrintBox(topBand_);
   prLastWeekGraph_ = new KVRVortelyGraphView;
   prLastWeekGraph_->setKindOfGraph(2);
   prLastWeekGraph_->setShowValues(true);
   prLastWeekGraph_->setDataSource(graphSource_.get());
-  prLastWeekGraph_->setProperty("printAsImage", true);
   graphBox->setContent(prLastWeekGraph_);
   topBand_->onResize = [this, graphBox](const QSize& s) {
     prPrintTitle_->setGeometry(0, 0, s.width(), 50);
@@ -387,7 +172,7 @@ void KVRPrintView::buildChartArea() {
   QLabel** captions[4] = {&downloads1Label_, &revenues1Label_, &downloads2Label_, &revenues2Label_};
   for (QLabel** caption : captions) {
     *caption = makeFigure(chartArea_, 22, true);
-    setColor(*caption, kTitleColor);
+    setTextColor(*caption, titleColor());
   }
   KVRPrintBox** boxes[4] = {&downloads1_, &revenues1_, &downloads2_, &revenues2_};
   KVRVortelyCamembertGraphView** charts[4] = {&prDownloadsCamembert_, &prRevenuesCamembert_, &prDownloadsCamembert2_,

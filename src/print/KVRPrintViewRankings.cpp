@@ -1,4 +1,4 @@
-#include "financial/KVRPrintViewRankings.h"
+#include "print/KVRPrintViewRankings.h"
 
 #include <cmath>
 
