@@ -208,8 +208,8 @@ std::vector<KVRHistory> KVRVortelyManagedProduct::buildHistoriesAside(
 }
 
 void KVRVortelyManagedProduct::installHistory(KVRHistory history) {
-  std::lock_guard<std::mutex> build(buildLock_);
-  stale_.store(false, std::memory_order_release);
+  // No build lock: the main thread never waits for a build. A reset since
+  // stays in force, and the next build makes the history again.
   publishValues(std::move(history.values), history.totalSales, history.totalUpgrades, history.totalIncomes);
 }
 

@@ -85,8 +85,8 @@ class KVRVortelyManagedProduct : public KVRManagedObject {
       const std::function<KVREffectiveRatesRef(const KVRStoreAccount*)>& ratesOf,
       const QSet<QString>* changedRegions = nullptr,
       const KVRCalculationServices& services = KVRCalculationServices::shared());
-  // Installs a history built aside (publishValues), the product's history
-  // then up to date.
+  // Installs a history built aside (publishValues); a reset made before
+  // stays in force. Main thread, without waiting for a build.
   void installHistory(KVRHistory history);
   // Marks the built history out of date, so that the next build recomputes it
   // (after new report lines, a new rate or a reconciliation). The current
