@@ -266,8 +266,9 @@ bool sameValues(const KVRProductValuesRef& a, const KVRProductValuesRef& b) {
 // account's rates derived again and the histories they change built in the
 // background, then installed on the main thread; then the statement of every
 // account (its rebuild on the main thread, another piece's). The payment: the
-// latest reconciled one of the account with the most lines, its received
-// amount changed (reconcile) and put back (unreconcile), in turn. Checked
+// latest reconciled United States one (else any region's) of the account with
+// the most lines, its received amount changed (reconcile) and put back
+// (unreconcile), in turn. Checked
 // against a full rebuild, bit for bit. False when the check fails.
 bool benchReconcile(KVRVortelyCoreDataManager& dm, const std::vector<KVRVortelyManagedProduct*>& products) {
   KVRStoreAccount* account = nullptr;
@@ -277,17 +278,22 @@ bool benchReconcile(KVRVortelyCoreDataManager& dm, const std::vector<KVRVortelyM
     std::map<KVRStoreAccount*, size_t> lines;
     for (KVRVortelyManagedProduct* p : products)
       if (p && p->account) lines[p->account] += p->entries.size();
-    size_t most = 0;
+    // The account with the most lines; its latest payment of the region with
+    // the most sales (the United States) when it has one, the widest rebuild.
+    for (const auto& [a, n] : lines)
+      if (!account || n > lines[account]) account = a;
+    auto isUS = [](const KVRReport* r) {
+      for (const KVRReportEntry* e : r->entries)
+        if (e && e->country == QLatin1String("US")) return true;
+      return false;
+    };
     for (KVRReport* r : dm.reports()) {
-      if (!r || r->type != KVRReportTypePayment || !r->account || r->status != KVRReportStatusPointed ||
+      if (!r || r->type != KVRReportTypePayment || r->account != account || r->status != KVRReportStatusPointed ||
           !(r->pointedIncome > 0))
         continue;
-      const size_t n = lines[r->account];
-      if (n > most || (n == most && payment && r->beginDate.ms > payment->beginDate.ms)) {
-        most = n;
-        account = r->account;
-        payment = r;
-      }
+      const bool better = !payment || (isUS(r) && !isUS(payment)) ||
+                          (isUS(r) == isUS(payment) && r->beginDate.ms > payment->beginDate.ms);
+      if (better) payment = r;
     }
   }
   if (!payment) {
