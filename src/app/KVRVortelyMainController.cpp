@@ -270,7 +270,15 @@ void KVRVortelyMainController::saveWindowState() {
 void KVRVortelyMainController::registerObservers() {
   auto& center = KVRNotificationCenter::defaultCenter();
   center.addObserver(this, KVRVortelyReconcileHaveBeenUpdated, nullptr,
-                     [this](const KVRNotification&) { rebuildData(KVRLocalized("Applying reconciliation")); });
+                     [this](const KVRNotification&) {
+                       // The payment is one of the selection's accounts': only
+                       // their rates, and the histories those change, are rebuilt.
+                       std::vector<KVRStoreAccount*> accounts = selectedAccounts();
+                       for (KVRVortelyManagedProduct* p : extendedSelectedProducts())
+                         if (p && p->account && std::find(accounts.begin(), accounts.end(), p->account) == accounts.end())
+                           accounts.push_back(p->account);
+                       rebuildData(KVRLocalized("Applying reconciliation"), accounts);
+                     });
   center.addObserver(this, KVRVortelyPreferedCurrencyDidChange, nullptr,
                      [this](const KVRNotification&) { rebuildData(currencySwitchLabel()); });
   center.addObserver(this, KVRTaskManagerTaskListDidChange, nullptr,
@@ -472,11 +480,19 @@ QString KVRVortelyMainController::currencySwitchLabel() {
   return QStringLiteral("%1 %2").arg(KVRLocalized("Switching currency to"), name);
 }
 
-void KVRVortelyMainController::rebuildData(const QString& taskLabel) {
+void KVRVortelyMainController::rebuildData(const QString& taskLabel, std::vector<KVRStoreAccount*> accounts) {
   if (rebuildTask_) {
-    // One rebuild at a time; the newest request runs after the current one.
+    // One rebuild at a time; the newest request runs after the current one,
+    // covering every account any waiting request asked for.
+    if (rebuildPending_ && (pendingRebuildAccounts_.empty() || accounts.empty())) {
+      accounts.clear();
+    } else if (rebuildPending_) {
+      for (KVRStoreAccount* a : pendingRebuildAccounts_)
+        if (std::find(accounts.begin(), accounts.end(), a) == accounts.end()) accounts.push_back(a);
+    }
     rebuildPending_ = true;
     pendingRebuildLabel_ = taskLabel;
+    pendingRebuildAccounts_ = std::move(accounts);
     return;
   }
   log(QStringLiteral("rebuildData start: %1").arg(taskLabel));
@@ -484,9 +500,37 @@ void KVRVortelyMainController::rebuildData(const QString& taskLabel) {
   rebuildTask_ = task;
   KVRTaskManager::sharedInstance().registerTask(task);
   updateTaskStatus();
+  auto finish = [this, task] {
+    KVRTaskManager::sharedInstance().unregisterTask(task);
+    rebuildTask_.reset();
+    updateTaskStatus();
+    log(QStringLiteral("rebuildData end"));
+    if (auto notice = KVRVortelyCurrencyConverter::sharedInstance().takeRatesNotice())
+      alert(notice->title, notice->text);
+    postSelectedProductDidChange();
+    if (rebuildPending_) {
+      rebuildPending_ = false;
+      rebuildData(pendingRebuildLabel_, std::move(pendingRebuildAccounts_));
+    }
+  };
+  if (!accounts.empty()) {
+    // The rates of these accounts and the histories they change, built in
+    // the background and installed here, on the main thread.
+    runInBackground([this, task, accounts, finish] {
+      auto rebuild = std::make_shared<KVRRatesRebuild>(
+          KVRRebuildRatesOfAccounts(KVRVortelyCoreDataManager::sharedInstance(), accounts));
+      task->setProgress(1.0f);
+      postToMain([this, rebuild, finish] {
+        std::vector<KVRProductValuesRef> replaced = KVRInstallRatesRebuild(std::move(*rebuild));
+        runInBackground([replaced = std::move(replaced)] {});  // let go of there
+        finish();
+      });
+    });
+    return;
+  }
   const std::vector<KVRVortelyManagedProduct*> products =
       productList_ ? productList_->allProducts() : std::vector<KVRVortelyManagedProduct*>();
-  runInBackground([this, task, products] {
+  runInBackground([this, task, products, finish] {
     // The effective rates of the reconciled payments first (a reconciliation
     // or a new preferred currency changes them), then every product's
     // history with them.
@@ -497,19 +541,7 @@ void KVRVortelyMainController::rebuildData(const QString& taskLabel) {
       product->resetFinancialReports();
       task->setProgress(float(++built) / float(count));
     });
-    postToMain([this, task] {
-      KVRTaskManager::sharedInstance().unregisterTask(task);
-      rebuildTask_.reset();
-      updateTaskStatus();
-      log(QStringLiteral("rebuildData end"));
-      if (auto notice = KVRVortelyCurrencyConverter::sharedInstance().takeRatesNotice())
-        alert(notice->title, notice->text);
-      postSelectedProductDidChange();
-      if (rebuildPending_) {
-        rebuildPending_ = false;
-        rebuildData(pendingRebuildLabel_);
-      }
-    });
+    postToMain(finish);
   });
 }
 
