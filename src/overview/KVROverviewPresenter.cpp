@@ -160,7 +160,8 @@ void fillEvolution(KVREvolutionDisplay& e, int tag, bool available, bool roundCu
   }
 }
 
-void displayOneProduct(const KVROverviewInput& in, KVROverviewDisplay& d, std::string_view key) {
+void displayOneProduct(const KVROverviewInput& in, KVROverviewDisplay& d, std::string_view key,
+                       bool& usedPreviousCurve) {
   const KVRProductTotals* P = in.totals.previousEntry;
   const KVRProductTotals* C = in.totals.currentEntry;
   const KVRProductTotals* days = in.selectedPeriod == 0 ? in.totals.graphEntry : C;
@@ -189,8 +190,10 @@ void displayOneProduct(const KVROverviewInput& in, KVROverviewDisplay& d, std::s
   d.evolution.previous = prev;
 
   const KVRDayTotals dayTotals = days ? KVRDayTotals(days->salesByDate) : KVRDayTotals();
-  if (!KVRBuildPointsInCurve(dayTotals, key, in.graphStartDate, in.graphEndDate, &d.pointsInCurve))
+  if (!KVRBuildPointsInCurve(dayTotals, key, in.graphStartDate, in.graphEndDate, &d.pointsInCurve)) {
     d.pointsInCurve = in.previousPointsInCurve;
+    usedPreviousCurve = true;
+  }
 
   // With one product both charts list its countries.
   d.downloadsPerProduct.listsCountries = d.revenuesPerProduct.listsCountries = true;
@@ -218,7 +221,7 @@ void displayOneProduct(const KVROverviewInput& in, KVROverviewDisplay& d, std::s
 }
 
 void displaySeveralProducts(const KVROverviewInput& in, KVROverviewDisplay& d, std::string_view key,
-                            const std::vector<KVRVortelyManagedProduct*>& products) {
+                            const std::vector<KVRVortelyManagedProduct*>& products, bool& usedPreviousCurve) {
   const int tag = in.valueTag;
   const bool ratio = isRatioTag(tag);
   const KVRTotalsResult* A = in.totals.current;
@@ -361,7 +364,10 @@ void displaySeveralProducts(const KVROverviewInput& in, KVROverviewDisplay& d, s
   d.evolution.current = cur;
   d.evolution.previous = prev;
 
-  if (!combined.buildPoints(&d.pointsInCurve)) d.pointsInCurve = in.previousPointsInCurve;
+  if (!combined.buildPoints(&d.pointsInCurve)) {
+    d.pointsInCurve = in.previousPointsInCurve;
+    usedPreviousCurve = true;
+  }
 
   d.counterValue = in.iAd ? revenueTotal : sumCurrency;
   d.sales = sumSales;
@@ -438,8 +444,9 @@ std::vector<KVRVortelyManagedProduct*> KVRSortedByName(std::vector<KVRVortelyMan
   return products;
 }
 
-KVROverviewDisplay KVRMakeOverviewDisplay(const KVROverviewInput& in) {
+KVROverviewDisplay KVRMakeOverviewDisplay(const KVROverviewInput& in, bool* usedPreviousCurve) {
   KVROverviewDisplay d;
+  bool previousCurve = false;
   d.valueTag = in.valueTag;
   d.iAd = in.iAd;
   d.graphStartDate = in.graphStartDate;
@@ -461,8 +468,9 @@ KVROverviewDisplay KVRMakeOverviewDisplay(const KVROverviewInput& in) {
   d.oneProduct = products.size() == 1;
   d.roundCurrency = in.roundCurrency;
   d.downloadsPerCountry.listsCountries = d.revenuesPerCountry.listsCountries = true;
-  if (d.oneProduct) displayOneProduct(in, d, key);
-  else displaySeveralProducts(in, d, key, products);
+  if (d.oneProduct) displayOneProduct(in, d, key, previousCurve);
+  else displaySeveralProducts(in, d, key, products, previousCurve);
+  if (usedPreviousCurve) *usedPreviousCurve = previousCurve;
 
   if (!in.iAd && !in.regionTitle.isEmpty())
     d.graphCaption = QStringLiteral("%1 %2").arg(in.regionTitle, d.graphCaption);
