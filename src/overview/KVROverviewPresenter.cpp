@@ -5,6 +5,8 @@
 #include <cmath>
 #include <mutex>
 #include <optional>
+#include <unordered_map>
+#include <utility>
 
 #include "catalogue/KVRVortelyStoreDataSource.h"
 #include "core/KVRApplicationServices.h"
@@ -83,6 +85,26 @@ std::optional<float> countryLeftValue(int tag, const CountryMeasure& key, const 
   }
   return float(KVRRounded(key.valueOf(c)));
 }
+
+// Sums by country for the charts: the adds of each country are made in the
+// order they come, as the division's own map would make them, and written
+// into it once at the end (a map insert per product and country compares
+// strings every time).
+class CountrySums {
+ public:
+  void add(const QString& country, double v) {
+    const auto [it, fresh] = index_.try_emplace(country, sums_.size());
+    if (fresh) sums_.emplace_back(country, 0.0);
+    sums_[it->second].second += v;
+  }
+  void addInto(std::map<QString, double>& values) const {
+    for (const auto& [country, v] : sums_) values[country] += v;
+  }
+
+ private:
+  std::unordered_map<QString, size_t> index_;
+  std::vector<std::pair<QString, double>> sums_;
+};
 
 // Sorts the keys of a division; parts of value 0 are left out, since a chart
 // cannot draw them (the total is kept).
@@ -253,6 +275,7 @@ void displaySeveralProducts(const KVROverviewInput& in, KVROverviewDisplay& d, s
   // Ratio tags: numerators and divisors by product legend and by country.
   std::map<QString, std::pair<double, double>> productRatios;
   std::map<QString, double> countryDivisors;
+  CountrySums downloadsByCountry, revenuesByCountry, divisorsByCountry;
   // The totals the charts show, computed once from the products' totals: a
   // chart by product and the chart by country of the same measure show the
   // same total (the engine's totals may lose cents against its country parts).
@@ -332,16 +355,19 @@ void displaySeveralProducts(const KVROverviewInput& in, KVROverviewDisplay& d, s
       if (ratio) {
         const float n = measure.valueOf(c), q = ratioDivisor(tag, c);
         if (n != 0 || q != 0) {
-          d.downloadsPerCountry.add(country, n);
-          countryDivisors[country] += q;
+          downloadsByCountry.add(country, n);
+          divisorsByCountry.add(country, q);
         }
       } else if (const std::optional<float> v = countryLeftValue(tag, measure, c); v && *v != 0) {
-        d.downloadsPerCountry.add(country, *v);
+        downloadsByCountry.add(country, *v);
       }
       const float rc = isAdTag(tag) ? c.iAdSales : c.currency;
-      if (rc != 0) d.revenuesPerCountry.add(country, rc);
+      if (rc != 0) revenuesByCountry.add(country, rc);
     }
   }
+  downloadsByCountry.addInto(d.downloadsPerCountry.values);
+  revenuesByCountry.addInto(d.revenuesPerCountry.values);
+  divisorsByCountry.addInto(countryDivisors);
 
   if (ratio) {
     for (const auto& [name, nq] : productRatios)
