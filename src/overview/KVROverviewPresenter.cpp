@@ -5,6 +5,7 @@
 #include <cmath>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 
@@ -284,7 +285,28 @@ void displaySeveralProducts(const KVROverviewInput& in, KVROverviewDisplay& d, s
   const KVRGraphDays range(in.graphStartDate, in.graphEndDate);
   KVRCombinedDayValues combined(range);
 
-  for (const KVRVortelyManagedProduct* p : products) {
+  // Each product's days and curve depend on that product alone: they are
+  // built on a few threads, then used below in the products' order.
+  const size_t productCount = products.size();
+  std::vector<KVRDayTotals> productDays(productCount);
+  std::vector<std::vector<KVRCurvePoint>> productCurves(productCount);
+  {
+    auto build = [&](size_t first, size_t step) {
+      for (size_t i = first; i < productCount; i += step) {
+        const KVRProductTotals* dayEntry = G ? entryOf(G, products[i]) : entryOf(A, products[i]);
+        if (dayEntry) productDays[i] = KVRDayTotals(dayEntry->salesByDate);
+        productCurves[i] = KVRPointsInCurve(productDays[i], key, range);
+      }
+    };
+    const size_t threads = std::min<size_t>({4, std::max(1u, std::thread::hardware_concurrency()), productCount / 16 + 1});
+    std::vector<std::thread> helpers;
+    for (size_t t = 1; t < threads; ++t) helpers.emplace_back(build, t, threads);
+    build(0, threads);
+    for (std::thread& h : helpers) h.join();
+  }
+
+  for (size_t i = 0; i < productCount; ++i) {
+    const KVRVortelyManagedProduct* p = products[i];
     const KVRProductTotals* entry = entryOf(A, p);
     const KVRTotalsStruct& T = totalsOf(entry);
     const QString name = displayName(p);
@@ -344,10 +366,8 @@ void displaySeveralProducts(const KVROverviewInput& in, KVROverviewDisplay& d, s
     pImpressions += PT.impressions;
 
     // The product's curve over the days of the range, and the combined sums.
-    const KVRProductTotals* dayEntry = G ? entryOf(G, p) : entry;
-    const KVRDayTotals days = dayEntry ? KVRDayTotals(dayEntry->salesByDate) : KVRDayTotals();
-    d.curves.push_back(KVROverviewCurve{KVRPointsInCurve(days, key, range), p->curveColor});
-    combined.addProduct(days, key, T);
+    d.curves.push_back(KVROverviewCurve{std::move(productCurves[i]), p->curveColor});
+    combined.addProduct(productDays[i], key, T);
 
     // Part charts by country.
     if (!entry) continue;
