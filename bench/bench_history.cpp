@@ -16,9 +16,10 @@
 //                        sample's rates beside it.
 //
 // One run per process (the peak memory is the process's). Targets: open +
-// build under 1.0 s, or 2.0 s when the process may run on one processor
-// only (`taskset -c 0`); peak memory under 450 MB for the large sample, under
-// 2 GB for a store four times as large.
+// build (with the integrity check beside it) under 0.6 s, or 1.5 s when the
+// process may run on one processor only (`taskset -c 0`); peak memory no
+// higher than 443 MB for the large sample, under 2 GB for a store four times
+// as large.
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -253,6 +254,10 @@ int main(int argc, char** argv) {
   const size_t effectiveRates = store.isEmpty() ? 0 : KVRInstallEffectiveRates(dm);
   const auto tRates = std::chrono::steady_clock::now();
   KVRVortelyManagedProduct::buildHistories(products, true);
+  // The file's integrity check runs from the end of the open beside the
+  // build; start-up waits for it before the window shows.
+  const auto tBuilt = std::chrono::steady_clock::now();
+  if (!store.isEmpty() && !dm.waitForIntegrityCheck()) return 1;
   const auto t3 = std::chrono::steady_clock::now();
   const double c3 = cpuSeconds();
   const long f3 = minorFaults();
@@ -272,8 +277,10 @@ int main(int argc, char** argv) {
               records ? double(valueBytes) / double(records) : 0.0);
   std::printf("open          %.3f s (peak %.0f MB)\n", loadSeconds, loadMB);
   std::printf("effective rates %zu runs in %.3f s\n", effectiveRates, std::chrono::duration<double>(tRates - t2).count());
-  std::printf("history build %.3f s (processor time %.3f s, effective rates included), %ld page faults\n",
+  std::printf("history build %.3f s (processor time %.3f s, effective rates and the wait for the integrity check "
+              "included), %ld page faults\n",
               buildSeconds, c3 - c2, f3 - f2);
+  std::printf("integrity check ended %.3f s after the build\n", std::chrono::duration<double>(t3 - tBuilt).count());
   std::printf("open + build  %.3f s\n", loadSeconds + buildSeconds);
   std::printf("peak memory   %.0f MB\n", peakMB);
   // What each step cannot do without, to set against the memory bandwidth
@@ -290,13 +297,13 @@ int main(int argc, char** argv) {
   // The large sample has under 3 million lines; four times it, over 11. The
   // time target is the large sample's.
   const bool large = lines > 6000000;
-  const double timeTarget = large ? 1e9 : processors == 1 ? 2.0 : 1.0;
-  const double memoryTarget = large ? 2048.0 : 450.0;
-  const bool ok = loadSeconds + buildSeconds < timeTarget && peakMB < memoryTarget;
+  const double timeTarget = large ? 1e9 : processors == 1 ? 1.5 : 0.6;
+  const double memoryTarget = large ? 2048.0 : 443.0;
+  const bool ok = loadSeconds + buildSeconds < timeTarget && peakMB <= memoryTarget;
   if (large)
-    std::printf("%s (target: peak under %.0f MB)\n", ok ? "within target" : "OVER TARGET", memoryTarget);
+    std::printf("%s (target: peak no higher than %.0f MB)\n", ok ? "within target" : "OVER TARGET", memoryTarget);
   else
-    std::printf("%s (target: open + build under %.1f s, peak under %.0f MB)\n", ok ? "within target" : "OVER TARGET",
+    std::printf("%s (target: open + build under %.1f s, peak no higher than %.0f MB)\n", ok ? "within target" : "OVER TARGET",
                 timeTarget, memoryTarget);
   if (!store.isEmpty()) dm.closeStore();
   return ok ? 0 : 2;

@@ -174,15 +174,7 @@ void KVRVortelyMainController::applicationDidFinishLaunching() {
 
 void KVRVortelyMainController::storeDidOpen(bool opened, const QString& path, const QString& error) {
   storeOpened_ = opened;
-  if (!storeOpened_) {
-    // The file is left as it is; the application runs on an empty context and
-    // never saves over it.
-    log(QStringLiteral("openStore failed: %1 (%2)").arg(path, error));
-    // Shown on the main window once it is on screen.
-    startupAlerts_.push_back({KVRLocalized("The database could not be opened"),
-          KVRLocalized("The file “%1” could not be opened: %2\n\nVortely starts without data and leaves the file as it is.")
-              .arg(QDir::toNativeSeparators(path), error)});
-  }
+  if (!storeOpened_) storeNotOpened(path, error);
 
   productList_->reloadData();
   registerObservers();
@@ -192,6 +184,17 @@ void KVRVortelyMainController::storeDidOpen(bool opened, const QString& path, co
   updateNoAccountView();
   updateNoProductView();
   startDataLoad();
+}
+
+void KVRVortelyMainController::storeNotOpened(const QString& path, const QString& error) {
+  storeOpened_ = false;
+  // The file is left as it is; the application runs on an empty context and
+  // never saves over it.
+  log(QStringLiteral("openStore failed: %1 (%2)").arg(path, error));
+  // Shown on the main window once it is on screen.
+  startupAlerts_.push_back({KVRLocalized("The database could not be opened"),
+        KVRLocalized("The file “%1” could not be opened: %2\n\nVortely starts without data and leaves the file as it is.")
+            .arg(QDir::toNativeSeparators(path), error)});
 }
 
 void KVRVortelyMainController::buildOverviewScreens() {
@@ -288,7 +291,21 @@ void KVRVortelyMainController::startDataLoad() {
     // The lock is taken per batch of a few products built side by side, so
     // the main thread never waits for more than one batch.
     KVRVortelyManagedProduct::buildHistories(products);
-    postToMain([this] { finishDataLoad(); });
+    // The file's integrity check ran beside the build.
+    QString problems;
+    const bool sound = KVRVortelyCoreDataManager::sharedInstance().waitForIntegrityCheck(&problems);
+    postToMain([this, sound, problems] {
+      if (!sound) {
+        KVRVortelyCoreDataManager& dm = KVRVortelyCoreDataManager::sharedInstance();
+        const QString path = dm.storePath();
+        dm.closeStore();
+        storeNotOpened(path, problems);
+        productList_->reloadData();
+        updateNoAccountView();
+        updateNoProductView();
+      }
+      finishDataLoad();
+    });
   });
 }
 
@@ -306,6 +323,10 @@ void KVRVortelyMainController::finishDataLoad() {
   }
   startupFinished_ = true;
   scheduleCommandsState();
+  // Lines the open left out: told once, on the window.
+  if (storeOpened_)
+    if (auto notice = KVRVortelyCoreDataManager::sharedInstance().takeLoadNotice())
+      startupAlerts_.push_back({notice->title, notice->text});
   // Rates that were missing or damaged for the build: told once, on the window.
   if (auto notice = KVRVortelyCurrencyConverter::sharedInstance().takeRatesNotice())
     startupAlerts_.push_back({notice->title, notice->text});

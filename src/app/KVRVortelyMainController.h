@@ -126,6 +126,10 @@ class KVRVortelyMainController : public QObject, public KVRApplicationServices {
  private:
   // The rest of the start-up, once the database has been opened (or refused).
   void storeDidOpen(bool opened, const QString& path, const QString& error);
+  // The file could not be opened, or its integrity check failed after the
+  // open: told once the window shows; the application runs on an empty
+  // context and never saves over the file.
+  void storeNotOpened(const QString& path, const QString& error);
   void buildOverviewScreens();
   void restoreWindowGeometry();
   void saveWindowState();

@@ -210,7 +210,8 @@ const std::vector<KVRReport*>& KVRVortelyManagedProduct::financialReports() {
   financialReports_.clear();
   for (KVRReportEntry* e : lines) {
     KVRReport* r = e->report;
-    if (r->beginDate != e->beginDate || r->endDate != e->endDate) {
+    // A report's dates come from its dated lines only.
+    if (e->beginDate.isValid() && (r->beginDate != e->beginDate || r->endDate != e->endDate)) {
       r->beginDate = e->beginDate;
       r->endDate = e->endDate;
       dm.markChanged(r);
