@@ -78,7 +78,9 @@ KVRFinancialDetailsState KVRPresentFinancialDetails(const KVRFinancialDetailsInp
     if (selection >= 0 && selection < int(items.size()) && items[size_t(selection)].account &&
         !items[size_t(selection)].account->Currency.isEmpty())
       to = items[size_t(selection)].account->Currency;
-    const double converted = KVRVortelyCurrencyConverter::sharedInstance().convertAmount(amount, from, to);
+    KVRVortelyCurrencyConverter& converter =
+        in.services.converter ? *in.services.converter : KVRVortelyCurrencyConverter::sharedInstance();
+    const double converted = converter.convertAmount(amount, from, to);
     s.amountText = KVRFinancialAmountText(converted, KVRCurrencySymbolOrCode(to));
 
     if (noAccount) {
@@ -109,7 +111,7 @@ KVRFinancialDetailsState KVRPresentFinancialDetails(const KVRFinancialDetailsInp
     s.status = KVRLocalized("Status: waiting for financial report");
   } else {
     // The financial report is there, no payment advice: "Create Payment".
-    s.reconcileButton.hidden = in.allSelected;
+    s.reconcileButton.hidden = in.allSelected || v->severalAccounts;
     if (!s.bigger) {
       s.reconcileWidthChange = 25;
       s.bigger = true;

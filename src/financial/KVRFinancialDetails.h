@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "catalogue/KVRVortelyCurrencyConverter.h"
+#include "core/KVRCalculationServices.h"
 #include "financial/KVRFinancialGrid.h"
 #include "platform/KVRDate.h"
 
@@ -45,6 +46,8 @@ struct KVRFinancialDetailsInput {
   int currentSelection = -1;
   QString preferredCurrency;
   KVRDate now;
+  // The converter of the amount field (the application's by default).
+  KVRCalculationServices services = KVRCalculationServices::shared();
 };
 
 struct KVRFinancialDetailsState {

@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstdint>
 
-#include "financial/KVRFinancialFigures.h"
 #include "financial/KVRFinancialTexts.h"
 
 namespace {
@@ -101,7 +100,7 @@ KVRFinancialGrid KVRBuildFinancialGrid(const KVRFinancialGridInput& in) {
         grid.values.push_back(emptyCell(label));
         continue;
       }
-      const float P = m->income[r], L = m->incomeLocal[r], U = m->units[r];
+      const float U = m->units[r];
       const KVRReport* report = st->financialReportForMonth(m->date, code);
       const KVRPaymentRecordRef d = m->payments.sharedForCode(code);
       KVRFinancialValue v;
@@ -120,13 +119,15 @@ KVRFinancialGrid KVRBuildFinancialGrid(const KVRFinancialGridInput& in) {
         continue;
       }
       v.kind = KVRFinancialCellKind::month;
-      const float j = d ? d->jpRatioOrOne() : 1.0f;
-      v.incomePref = KVRFinancialAmountText(j * P, in.preferredSymbol);
-      v.incomeLocal = KVRFinancialAmountText(j * L, localSymbol);
+      // The region's figures of the month, as the totals, the year tables and
+      // the trend read them.
+      const KVRRegionFigure& f = m->figures[size_t(r)];
+      v.incomePref = KVRFinancialAmountText(f.preferred, in.preferredSymbol);
+      v.incomeLocal = KVRFinancialAmountText(f.local, localSymbol);
       v.units = KVRFinancialUnitsText(U);
-      v.incomeLocalValue = j * L;
+      v.incomeLocalValue = f.localValue;
+      v.severalAccounts = f.accounts > 1;
       if (d) {
-        if (d->paymentRatio) v.incomePref = KVRFinancialAmountText(j * *d->paymentRatio * P, in.preferredSymbol);
         v.paymentDict = d;
         v.hidePayment = false;
         v.enablePayment = d->isPaymentForm();
@@ -149,15 +150,10 @@ KVRFinancialGrid KVRBuildFinancialGrid(const KVRFinancialGridInput& in) {
       grid.totals.push_back(emptyCell(allLabel));
       continue;
     }
-    float money = 0.0f, units = 0.0f;
+    const float money = m->figures[0].preferred, units = m->figures[0].units;
     int64_t n = 0;
-    for (int r = 1; r < kRows; ++r) {
-      if (!KVRRegionCountsInMonth(*st, *m, r)) continue;
-      const float U = m->units[r];
-      units += U;
-      money += KVRRoundedRegionAmount(*m, r, m->income[r]);
-      n = addUnits(n, U);
-    }
+    for (int r = 1; r < kRows; ++r)
+      if (m->figures[size_t(r)].counts) n = addUnits(n, m->units[r]);
     KVRFinancialValue v;
     v.kind = KVRFinancialCellKind::total;
     v.income = in.currencyMode == KVRCurrencyModeUnits ? KVRFinancialDecimalText(units)

@@ -52,6 +52,9 @@ struct KVRFinancialValue {
   bool hidePayment = true;                // HidePayment
   bool enablePayment = false;             // EnablePayment
   int status = 1;                         // Status: 2 while the month's financial report is missing
+  // Several selected accounts have an estimate or a payment here: a payment
+  // is created or reconciled with one account selected.
+  bool severalAccounts = false;
 
   bool isEmptyCell() const { return month == QLatin1String("--"); }
 };

@@ -10,16 +10,22 @@ KVRDate KVRMonthKey::firstInstant() const {
   return KVRCalendar::shared().dateFromComponents(KVRDateComponents::ymd(year, month, 1));
 }
 
-std::optional<KVRMonthKey> KVRMonthKey::containing(KVRDate date) {
+std::optional<KVRMonthKey> KVRMonthKey::containing(KVRDate date) { return containing(date, KVRCalendar::shared()); }
+
+std::optional<KVRMonthKey> KVRMonthKey::containing(KVRDate date, KVRCalendar& calendar) {
   if (!date.isValid()) return std::nullopt;
-  const KVRDateComponents c = KVRCalendar::shared().components(KVRYearCalendarUnit | KVRMonthCalendarUnit, date);
+  const KVRDateComponents c = calendar.components(KVRYearCalendarUnit | KVRMonthCalendarUnit, date);
   if (!KVRDateComponents::isSet(c.year) || !KVRDateComponents::isSet(c.month)) return std::nullopt;
   return KVRMonthKey{c.year, c.month};
 }
 
 std::optional<KVRMonthKey> KVRMonthKey::ofReportDate(KVRDate beginDate) {
+  return ofReportDate(beginDate, KVRCalendar::shared());
+}
+
+std::optional<KVRMonthKey> KVRMonthKey::ofReportDate(KVRDate beginDate, KVRCalendar& calendar) {
   if (!beginDate.isValid()) return std::nullopt;
-  return containing(KVRCalendar::shared().dateByAddingComponents(KVRDateComponents::days(15), beginDate));
+  return containing(calendar.dateByAddingComponents(KVRDateComponents::days(15), beginDate), calendar);
 }
 
 KVRRegionRowTable KVRMakeRegionRowTable() {

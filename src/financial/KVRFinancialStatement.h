@@ -23,6 +23,7 @@
 #include <QStringView>
 #include <array>
 #include <compare>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
@@ -33,6 +34,7 @@
 #include "platform/KVRDate.h"
 
 struct KVRReport;
+class KVRCalendar;
 
 // A calendar month.
 struct KVRMonthKey {
@@ -52,12 +54,15 @@ struct KVRMonthKey {
 
   // The first instant of the month in the application calendar.
   KVRDate firstInstant() const;
-  // The month a date falls in, in the application calendar; none without a date.
+  // The month a date falls in, in the application calendar (or the one
+  // given); none without a date.
   static std::optional<KVRMonthKey> containing(KVRDate date);
+  static std::optional<KVRMonthKey> containing(KVRDate date, KVRCalendar& calendar);
   // The month of a financial report or a payment line: the month of its begin
   // date plus 15 days, so that a report beginning on the 20th counts for the
   // following month. None without a date.
   static std::optional<KVRMonthKey> ofReportDate(KVRDate beginDate);
+  static std::optional<KVRMonthKey> ofReportDate(KVRDate beginDate, KVRCalendar& calendar);
 };
 
 // One row of a region row table.
@@ -76,9 +81,12 @@ KVRRegionRowTable KVRMakeRegionRowTable();
 // Payment form (paymentReport set): the payment of this month by one account.
 // Prior-month form (no paymentReport, paymentMonth set): an earlier month that
 // the payment of paymentMonth also covers; localIncome is then this month's
-// estimate for the region. Payments of several selected accounts for the same
-// month and region are summed into one record that names no single report
-// (paymentReport null, payingReports lists them).
+// estimate for the region. Where several selected accounts have an estimate or
+// a payment for the same month and region, the month's record is their
+// summary: amounts summed, no single report (paymentReport null,
+// payingReports lists them), reconciled only when every one of those accounts
+// is, with a paying month only when every one has a payment; each account's
+// own record stays in the month's parts.
 struct KVRPaymentRecord {
   KVRReport* paymentReport = nullptr;       // PaymentReport
   std::optional<KVRMonthKey> paymentMonth;  // PaymentMonth
@@ -124,6 +132,29 @@ class KVRMonthPayments {
   std::vector<std::pair<QString, KVRPaymentRecordRef>> others_;  // codes outside the table
 };
 
+// One account's share of a month, as if the account were selected alone: its
+// selected products' figures and its own payment records. The selected
+// products of accounts that are not selected share one part without payments.
+struct KVRAccountMonth {
+  KVRFinancialsByRegion income, incomeLocal, units;
+  KVRMonthPayments payments;
+  uint32_t estimateRows = 0;  // bit r: the account's selected products have lines in region r
+};
+
+// What every view shows for a region in a month, computed once: the grid's
+// cell, the details panel, the totals, the year tables, the trend of a
+// product selection. Each account's part is rounded on its own (round2, half
+// away from zero) after its own ratios; the month's figure is their sum.
+struct KVRRegionFigure {
+  bool counts = false;   // the region's financial report or a payment record is there
+  float preferred = 0;   // round2(PaymentRatio x Income x JPRatio), summed over the parts
+  float local = 0;       // round2(JPRatio x IncomeLocal), summed over the parts
+  float localValue = 0;  // JPRatio x IncomeLocal, summed over the parts, not rounded
+  float reportLocal = 0; // round2(IncomeLocal), summed over the parts (the year tables)
+  float units = 0;       // Units
+  int accounts = 0;      // parts with an estimate (lines) or a payment record there
+};
+
 // One month of the statement.
 struct KVRFinancialMonth {
   KVRMonthKey date;                  // Date
@@ -131,6 +162,9 @@ struct KVRFinancialMonth {
   KVRFinancialsByRegion incomeLocal; // IncomeLocal: report currencies, selected products
   KVRFinancialsByRegion units;       // Units: selected products
   KVRMonthPayments payments;         // Payments (empty when no payment concerns the month)
+  // The accounts' parts (none: the month is its own single part).
+  std::vector<KVRAccountMonth> parts;
+  std::array<KVRRegionFigure, KVRFinancialRegionCount> figures{};  // filled by KVRComputeRegionFigures
 };
 
 // Store changes a build asks for; KVRFinancialStatementBuilder::applyStoreChanges
@@ -163,6 +197,9 @@ class KVRFinancialStatement {
   // displayedFinancialsMonthly: one record per month, ascending, each month once.
   std::vector<KVRFinancialMonth> months;
   KVRStatementStoreChanges storeChanges;
+  // The selection is store accounts only (an account row, no product): the
+  // trend then compares the money received.
+  bool accountsOnly = false;
 
   // --- Years
   std::vector<int> years() const;

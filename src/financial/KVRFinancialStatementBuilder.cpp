@@ -18,6 +18,8 @@
 #include "core/KVRApplicationServices.h"
 #include "core/KVRVortelyCoreDataManager.h"
 #include "core/KVRVortelyManagedProduct.h"
+#include "core/KVRCalendar.h"
+#include "financial/KVRFinancialFigures.h"
 #include "financial/KVRFinancialTexts.h"
 #include "platform/KVRVortelyLogCenter.h"
 
@@ -35,9 +37,6 @@ namespace {
 using Values = KVRFinancialsByRegion::Values;
 constexpr int kRows = KVRFinancialRegionCount;
 
-void log(const QString& message) {
-  KVRVortelyLogCenter::sharedInstance().addLogEntry(message, false, QStringLiteral("Reports Controller"));
-}
 
 // The integer part of a single-precision value, in 64 bits (saturated, 0 for
 // NaN), so that large amounts in yen keep their value.
@@ -64,7 +63,6 @@ inline float lineAmount(int count, float income) {
 // The region of a report: the region code its file name ends in; -1 when that
 // is not a region row's code.
 int regionOfFileName(const QString& filename) { return KVRMoneyRegionForCode(KVRRegionPartOfFileName(filename)); }
-
 // Order by id; objects not yet saved (id 0) come after the saved ones.
 struct ByIdThenPosition {
   static int64_t key(const KVRManagedObject* o) {
@@ -211,7 +209,8 @@ class CurrencyTable {
   Entry* last_ = nullptr;
 };
 
-// "%@ %@": the amount by the shared amount formatter, a blank, a symbol.
+// "%@ %@": the amount rounded to hundredths, by the shared amount formatter,
+// a blank, a symbol.
 QString amountText(float amount, const QString& symbol) {
   return KVRFinancialAmountNumber(double(amount)) + u' ' + symbol;
 }
@@ -234,6 +233,7 @@ QString paymentCurrency(const QString& code) {
 struct ProductInfo {
   bool selected = false;
   int account = -1;  // index among the selected accounts
+  int part = -1;     // the part its lines add to (selected products)
 };
 
 enum ReportFlag : uint8_t { Selected = 1, FromAndroid = 2, FromOther = 4 };
@@ -245,13 +245,14 @@ struct ReportInfo {
 
 struct MonthVectors {
   Values preferred{}, local{}, units{};
+  uint32_t rows = 0;  // bit r: lines of the selected products in region r
 };
 
-// A payment record of one account, with what merging needs.
+// A payment record of one account. `own`: made for its month by the payment
+// of that month (whatever later became of its payment report).
 struct AccountRecord {
   KVRPaymentRecord record;
-  int64_t paid = 0;        // Payment line income, hundredths (payment form)
-  int64_t jpEstimate = 0;  // E100 of the month's "JP" estimate (payment form in JP)
+  bool own = false;
 };
 using AccountRecordRef = std::shared_ptr<AccountRecord>;
 // month serial -> region code -> record
@@ -265,63 +266,551 @@ struct PaymentInput {
   int account = -1;
 };
 
-// Records of several accounts for one month and region, summed: amounts
-// added; reconciled when every one is, with the ratio of the sums; the
-// Japanese ratio from the summed payments and estimates; the months covered
-// by any; no single payment report.
-KVRPaymentRecord mergeRecords(const QString& code, const std::vector<AccountRecordRef>& parts,
-                              const QString& preferredSymbol) {
-  KVRPaymentRecord m;
-  bool paymentForm = false, reconciled = true, oneCurrency = true, oneAccount = true;
-  QString currency, account;
-  int64_t paid = 0, estimate = 0;
-  float pointed = 0;
-  std::vector<KVRMonthKey> prior;
-  for (const AccountRecordRef& part : parts) {
-    const KVRPaymentRecord& r = part->record;
-    m.localIncome += r.localIncome;
-    m.income += r.income;
-    if (r.paymentMonth && (!m.paymentMonth || *m.paymentMonth < *r.paymentMonth)) m.paymentMonth = r.paymentMonth;
-    m.payingReports.insert(m.payingReports.end(), r.payingReports.begin(), r.payingReports.end());
-    if (r.isReconciled()) pointed += r.pointedIncome;
-    else reconciled = false;
-    if (!r.isPaymentForm()) continue;
-    if (!paymentForm) {
-      currency = r.localCurrency;
-      account = r.pointedAccount;
+struct IndexEntry {
+  int serial, row;
+  KVRReport* report;
+  bool android;
+};
+
+// One rebuild of the statement, step by step.
+class StatementRun {
+ public:
+  StatementRun(KVRVortelyCoreDataManager& dm, const KVRCalculationServices& services,
+               const KVRFinancialSelection& selection, KVRDate now)
+      : dm_(dm),
+        converter_(services.converter ? *services.converter : KVRVortelyCurrencyConverter::sharedInstance()),
+        calendar_(services.calendar ? *services.calendar : KVRCalendar::shared()),
+        log_(services.log ? *services.log : KVRVortelyLogCenter::sharedInstance()),
+        selection_(selection),
+        now_(now),
+        currencies_(converter_) {}
+
+  KVRFinancialStatement run() {
+    selectAccounts();
+    collectFinancialReports();
+    readFinancialReports();
+    indexFinancialReports();
+    collectPaymentReports();
+    preferredSymbol_ = converter_.preferedCurrencySymbol();
+    accountPayments_.resize(accounts_.size());
+    for (const PaymentInput& in : inputs_) matchPayment(in);
+    makeMonths();
+    KVRComputeRegionFigures(st_);
+    return std::move(st_);
+  }
+
+ private:
+  void log(const QString& message) { log_.addLogEntry(message, false, QStringLiteral("Reports Controller")); }
+
+  std::optional<KVRMonthKey> monthOfDate(KVRDate date) {
+    auto cached = monthOfBeginDate_.find(date.ms);
+    if (cached == monthOfBeginDate_.end())
+      cached = monthOfBeginDate_.emplace(date.ms, KVRMonthKey::ofReportDate(date, calendar_)).first;
+    return cached->second;
+  }
+
+  int accountIndex(const KVRStoreAccount* a) const {
+    auto it = std::find(accounts_.begin(), accounts_.end(), a);
+    return it == accounts_.end() ? -1 : int(it - accounts_.begin());
+  }
+
+  // The selected accounts, each once, in id order; each has its part, and the
+  // selected products of no selected account share the last one.
+  void selectAccounts() {
+    for (KVRStoreAccount* a : selection_.accounts)
+      if (a && std::find(accounts_.begin(), accounts_.end(), a) == accounts_.end()) accounts_.push_back(a);
+    std::stable_sort(accounts_.begin(), accounts_.end(), byIdThenPosition);
+    st_.accountsOnly = selection_.accountSelected && !selection_.productsSelected;
+  }
+
+  // The products read (the selected ones, and every product of a selected
+  // account for the account's estimates) and their financial reports, each
+  // once, in begin date order.
+  void collectFinancialReports() {
+    std::vector<KVRVortelyManagedProduct*> productOrder;
+    auto addProduct = [&](KVRVortelyManagedProduct* p, bool selected) {
+      if (!p) return;
+      bool created = false;
+      ProductInfo& info = products_.get(p, &created);
+      if (created) {
+        info.account = p->account ? accountIndex(p->account) : -1;
+        productOrder.push_back(p);
+      }
+      info.selected = info.selected || selected;
+    };
+    for (KVRVortelyManagedProduct* p : selection_.products) addProduct(p, true);
+    for (KVRStoreAccount* a : accounts_)
+      for (KVRVortelyManagedProduct* p : a->products) addProduct(p, false);
+    bool otherPart = false;
+    for (KVRVortelyManagedProduct* p : productOrder) {
+      ProductInfo& info = products_.get(p);
+      if (!info.selected) continue;
+      if (info.account >= 0) {
+        info.part = info.account;
+      } else {
+        info.part = int(accounts_.size());
+        otherPart = true;
+      }
     }
-    oneCurrency = oneCurrency && r.localCurrency == currency;
-    oneAccount = oneAccount && r.pointedAccount == account;
-    paymentForm = true;
-    paid += part->paid;
-    estimate += part->jpEstimate;
-    prior.insert(prior.end(), r.priorMonths.begin(), r.priorMonths.end());
-    if (r.isReconciled() && (!m.pointedDate.isValid() || r.pointedDate.isLaterThan(m.pointedDate)))
-      m.pointedDate = r.pointedDate;
+    partMonths_.resize(accounts_.size() + (otherPart ? 1 : 0));
+
+    for (KVRVortelyManagedProduct* p : productOrder) {
+      const ProductInfo info = *products_.find(p);
+      const uint8_t flags = info.selected ? uint8_t(Selected | (p->isAndroid() ? FromAndroid : FromOther)) : 0;
+      for (KVRReport* r : p->financialReports()) {
+        bool created = false;
+        ReportInfo& ri = reports_.get(r, &created);
+        if (created) reportOrder_.push_back(r);
+        ri.flags |= flags;
+        if (info.account >= 0 && std::find(ri.accounts.begin(), ri.accounts.end(), info.account) == ri.accounts.end())
+          ri.accounts.push_back(info.account);
+      }
+    }
+    std::stable_sort(reportOrder_.begin(), reportOrder_.end(), [](const KVRReport* a, const KVRReport* b) {
+      if (a->beginDate.isValid() != b->beginDate.isValid()) return a->beginDate.isValid();
+      if (a->beginDate.isValid() && a->beginDate.ms != b->beginDate.ms) return a->beginDate.ms < b->beginDate.ms;
+      return byIdThenPosition(a, b);
+    });
+    estimates_.resize(accounts_.size());
   }
-  if (paymentForm) {
-    m.localCurrency = oneCurrency ? currency : QString();
-    m.localIncomeStr = amountText(m.localIncome, symbolOfCurrency(m.localCurrency));
-    m.incomeStr = amountText(m.income, preferredSymbol);
+
+  void closeYear(int year) {
+    KVRRegionRowTable t = rowTemplate_;
+    for (int r = 0; r < kRows; ++r) {
+      t[size_t(r)].income = preferredYear_[r][0];
+      t[size_t(r)].incomeLocal = localYear_[r][0];
+    }
+    st_.financialsByYear[year] = std::move(t);
+  }
+
+  void zeroYear() {
+    std::fill(&preferredYear_[0][0], &preferredYear_[0][0] + kRows * 13, 0.0f);
+    std::fill(&localYear_[0][0], &localYear_[0][0] + kRows * 13, 0.0f);
+  }
+
+  // One pass over the reports and their lines: the month vectors and the
+  // year tables of the selected products, each account's part, each
+  // account's estimates.
+  void readFinancialReports() {
+    rowTemplate_ = KVRMakeRegionRowTable();
+    std::optional<int> currentYear;
+    for (KVRReport* r : reportOrder_) {
+      const ReportInfo& info = *reports_.find(r);
+      const bool selected = info.flags & Selected;
+      if (r->filename.startsWith(QLatin1String("Zuvo"))) {
+        // Put aside where the statement reads it for the selected products;
+        // a report of other products is only left out of the estimates.
+        if (selected) st_.storeChanges.reportsToDelete.push_back(r);
+        continue;
+      }
+      if (!r->beginDate.isValid()) {
+        log(QStringLiteral("Financial report \"%1\" has no date: left out").arg(r->filename));
+        continue;
+      }
+      const std::optional<KVRMonthKey> month = monthOfDate(r->beginDate);
+      if (!month) continue;
+      if (selected) {
+        if (!currentYear) {
+          currentYear = month->year;
+        } else if (month->year != *currentYear) {
+          closeYear(*currentYear);
+          currentYear = month->year;
+          zeroYear();
+        }
+      }
+      readReportLines(r, info, *month);
+    }
+    if (currentYear) {
+      closeYear(*currentYear);
+    } else {
+      closeYear(2010);
+      closeYear(2011);
+    }
+  }
+
+  void readReportLines(KVRReport* r, const ReportInfo& info, KVRMonthKey month) {
+    const bool selected = info.flags & Selected;
+    const int serial = month.serial();
+    MonthVectors* mv = selected ? &monthVectors_[serial] : nullptr;
+    const int reportRegion = regionOfFileName(r->filename);
+    if (selected) {
+      if (info.flags & FromOther) indexEntries_.push_back({serial, reportRegion, r, false});
+      if (info.flags & FromAndroid) indexEntries_.push_back({serial, -1, r, true});
+    }
+    Values* est[4] = {};
+    std::vector<Values*> moreEst;
+    int estCount = 0;
+    for (int a : info.accounts) {
+      Values* v = &estimates_[size_t(a)][serial];
+      if (estCount < 4) est[estCount++] = v;
+      else moreEst.push_back(v);
+    }
+    partVectors_.assign(partMonths_.size(), nullptr);
+
+    // Lines in id order.
+    const std::vector<KVRReportEntry*>* lines = &r->entries;
+    if (!std::is_sorted(lines->begin(), lines->end(), byIdThenPosition)) {
+      sortedLines_ = *lines;
+      std::stable_sort(sortedLines_.begin(), sortedLines_.end(), byIdThenPosition);
+      lines = &sortedLines_;
+    }
+    const int m = month.month;
+    const bool onePart = partMonths_.size() == 1;
+    const KVRVortelyManagedProduct* lastProduct = nullptr;
+    int lastPart = -1;
+    for (const KVRReportEntry* e : *lines) {
+      if (!e) continue;
+      const CurrencyTable::Entry& currency = currencies_.of(e->currency);
+      const int region = reportRegion >= 0 ? reportRegion : currency.region;
+      if (region < 0) continue;
+      const float amount = lineAmount(e->count, float(e->income));
+      for (int k = 0; k < estCount; ++k) {
+        (*est[k])[0] += amount;
+        (*est[k])[size_t(region)] += amount;
+      }
+      for (Values* v : moreEst) {
+        (*v)[0] += amount;
+        (*v)[size_t(region)] += amount;
+      }
+      if (!mv) continue;
+      if (e->product != lastProduct || !lastProduct) {
+        lastProduct = e->product;
+        const ProductInfo* pi = e->product ? products_.find(e->product) : nullptr;
+        lastPart = pi && pi->selected ? pi->part : -1;
+      }
+      if (lastPart < 0) continue;
+      const float converted = currencies_.toPreferred(currency, amount);
+      const float units = float(e->count);
+      mv->units[size_t(region)] += units;
+      mv->preferred[0] += converted;
+      mv->preferred[size_t(region)] += converted;
+      mv->local[0] += amount;
+      mv->local[size_t(region)] += amount;
+      mv->rows |= uint32_t(1) << region;
+      if (onePart) {
+        // The one part's vectors are the month's: copied when the months are made.
+      } else {
+        MonthVectors*& pv = partVectors_[size_t(lastPart)];
+        if (!pv) pv = &partMonths_[size_t(lastPart)][serial];
+        pv->units[size_t(region)] += units;
+        pv->preferred[0] += converted;
+        pv->preferred[size_t(region)] += converted;
+        pv->local[0] += amount;
+        pv->local[size_t(region)] += amount;
+        pv->rows |= uint32_t(1) << region;
+      }
+      preferredYear_[0][0] += converted;
+      preferredYear_[region][0] += converted;
+      preferredYear_[region][m] += converted;
+      preferredYear_[0][m] += converted;
+      localYear_[0][0] += amount;
+      localYear_[region][0] += amount;
+      localYear_[region][m] += amount;
+      localYear_[0][m] += amount;
+    }
+  }
+
+  // The index (month, region) -> report: the earliest report wins.
+  void indexFinancialReports() {
+    if (indexEntries_.empty()) return;
+    KVRFinancialReportIndex& index = st_.reportIndex;
+    int first = indexEntries_.front().serial, last = first;
+    for (const IndexEntry& e : indexEntries_) {
+      first = std::min(first, e.serial);
+      last = std::max(last, e.serial);
+    }
+    index.firstSerial = first;
+    index.monthCount = last - first + 1;
+    index.byMonthAndRow.assign(size_t(index.monthCount) * kRows, nullptr);
+    index.androidByMonth.assign(size_t(index.monthCount), nullptr);
+    for (const IndexEntry& e : indexEntries_) {
+      const size_t offset = size_t(e.serial - first);
+      if (!e.android && e.row < 0) continue;
+      KVRReport*& slot = e.android ? index.androidByMonth[offset] : index.byMonthAndRow[offset * kRows + size_t(e.row)];
+      if (!slot) slot = e.report;
+    }
+  }
+
+  // The selected accounts' payment reports with a dated Payment line and a
+  // region, in the order of that line's date; their begin dates follow it.
+  void collectPaymentReports() {
+    for (KVRReport* r : dm_.paymentReports()) {
+      const int account = r->account ? accountIndex(r->account) : -1;
+      if (account < 0) continue;
+      const KVRReportEntry* line = KVRFirstLineOfType(r, KVREntryTypePayment);
+      if (!line) continue;
+      if (!line->beginDate.isValid()) {
+        log(QStringLiteral("Payment report \"%1\": its Payment line has no date, left out").arg(r->filename));
+        continue;
+      }
+      if (line->beginDate != r->beginDate) st_.storeChanges.paymentBeginDates.emplace_back(r, line->beginDate);
+      if (line->country.isEmpty()) {
+        log(QStringLiteral("Payment report \"%1\": its Payment line has no region, left out").arg(r->filename));
+        continue;
+      }
+      const std::optional<KVRMonthKey> month = monthOfDate(line->beginDate);
+      if (!month) continue;
+      inputs_.push_back({r, line, KVRFirstLineOfType(r, KVREntryTypeReconciliation), *month, account});
+    }
+    std::stable_sort(inputs_.begin(), inputs_.end(), [](const PaymentInput& a, const PaymentInput& b) {
+      if (a.line->beginDate.ms != b.line->beginDate.ms) return a.line->beginDate.ms < b.line->beginDate.ms;
+      return byIdThenPosition(a.report, b.report);
+    });
+  }
+
+  // A payment of one account: its record in its month (paid amount,
+  // conversion, reconciliation, Japanese ratio), then the earlier months it
+  // also pays.
+  void matchPayment(const PaymentInput& in) {
+    AccountPayments& payments = accountPayments_[size_t(in.account)];
+    const std::map<int, Values>& estimate = estimates_[size_t(in.account)];
+    const QString& code = in.line->country;
+    const QString currency = paymentCurrency(in.line->currency);
+    const float P = float(in.line->income);
+    const int row = KVRMoneyRegionForCode(code);
+    const Values* monthEstimate = nullptr;
+    if (row >= 0)
+      if (auto it = estimate.find(in.month.serial()); it != estimate.end()) monthEstimate = &it->second;
+
+    auto own = std::make_shared<AccountRecord>();
+    own->own = true;
+    KVRPaymentRecord& rec = own->record;
     float jp = 1.0f;
-    if (code == QLatin1String("JP") && float(estimate) > float(paid) && estimate != 0) jp = float(paid) / float(estimate);
-    m.jpRatio = jp;
-    std::sort(prior.begin(), prior.end(), [](KVRMonthKey a, KVRMonthKey b) { return b < a; });
-    prior.erase(std::unique(prior.begin(), prior.end()), prior.end());
-    m.priorMonths = std::move(prior);
+    if (code == QLatin1String("JP") && monthEstimate) {
+      const int64_t e100 = integerPart((*monthEstimate)[size_t(row)] * 100.0f + 0.5f);
+      if (float(e100) > P && e100 != 0) jp = P / float(e100);
+    }
+    rec.localIncome = P / 100.0f;
+    rec.income = converter_.convertAmountToPreferedCurrency(double(rec.localIncome), currency);
+
+    // Reconciliation.
+    float pointed = in.report->pointedIncome;
+    float ratio = 1.0f;
+    if (rec.income > 0) {
+      if (in.reconciliation && !in.reconciliation->currency.isEmpty())
+        pointed = converter_.convertAmountToPreferedCurrency(double(pointed), in.reconciliation->currency);
+      ratio = pointed / rec.income;
+    }
+    const bool reconciled = pointed > 0 || (pointed == 0 && rec.income == 0 && in.report->status > 0);
+    if (reconciled) {
+      rec.pointedIncome = pointed;
+      rec.pointedIncomeStr = amountText(pointed, preferredSymbol_);
+      rec.pointedDate = in.report->pointedDate.isValid() ? in.report->pointedDate : now_;
+      rec.pointedAccount = in.report->pointedAccount.isEmpty() ? QStringLiteral("--") : in.report->pointedAccount;
+      rec.paymentRatio = ratio;
+    }
+    rec.localIncomeStr = amountText(rec.localIncome, symbolOfCurrency(currency));
+    rec.localCurrency = currency;
+    rec.incomeStr = amountText(rec.income, preferredSymbol_);
+    rec.jpRatio = jp;
+    rec.paymentReport = in.report;
+    rec.paymentMonth = in.month;
+    rec.payingReports = {in.report};
+    payments[in.month.serial()][code] = own;
+
+    if (!monthEstimate) return;
+    coverPriorMonths(in, *own, estimate, payments, *monthEstimate, row, currency, jp, reconciled, ratio);
   }
-  if (reconciled) {
-    m.paymentRatio = m.income > 0 ? pointed / m.income : 1.0f;
-    m.pointedIncome = pointed;
+
+  // The earlier months a payment also pays. On every turn the four stops
+  // (remainder equal to the month's estimate, to 0, or to the payment
+  // month's own estimate one hundredth either way), then ours: the remainder
+  // must stay above 0 and above the month's estimate plus one hundredth, and
+  // a month that had a payment of its own is never entered.
+  void coverPriorMonths(const PaymentInput& in, AccountRecord& own, const std::map<int, Values>& estimate,
+                        AccountPayments& payments, const Values& monthEstimate, int row, const QString& currency,
+                        float jp, bool reconciled, float ratio) {
+    KVRPaymentRecord& rec = own.record;
+    const QString& code = in.line->country;
+    const int64_t paid = in.line->income;
+    int64_t e0;
+    if (code == QLatin1String("IAD")) {
+      e0 = paid;
+    } else {
+      const int64_t e100 = integerPart(monthEstimate[size_t(row)] * 100.0f + 0.5f);
+      e0 = integerPart(float(e100) * jp);
+    }
+    int64_t remaining = paid, cur = e0;
+    if (e0 < 0 && remaining == 0) {
+      rec.paymentReport = nullptr;
+      rec.paymentMonth.reset();
+      return;
+    }
+    for (KVRMonthKey m = in.month.previous();; m = m.previous()) {
+      const int64_t fromE0 = saturatedSub(remaining, e0);
+      if (remaining == cur || remaining == 0 || fromE0 == -1 || fromE0 == 1) break;
+      if (remaining <= 0 || remaining - 1 <= cur) break;
+      if (auto monthIt = payments.find(m.serial()); monthIt != payments.end()) {
+        auto it = monthIt->second.find(code);
+        if (it != monthIt->second.end() && it->second->own) break;
+      }
+      rec.priorMonths.push_back(m);
+      auto earlier = estimate.find(m.serial());
+      if (earlier == estimate.end()) break;
+      remaining = saturatedSub(remaining, cur);
+      const float v = earlier->second[size_t(row)];
+      cur = integerPart(float(integerPart(v > 0 ? v * 100.0f + 0.5f : v * 100.0f - 0.5f)) * jp);
+      auto prior = std::make_shared<AccountRecord>();
+      KVRPaymentRecord& p = prior->record;
+      p.localIncome = v;
+      p.income = converter_.convertAmountToPreferedCurrency(double(v), currency);
+      p.paymentMonth = in.month;
+      if (reconciled) {
+        p.paymentRatio = ratio;
+        p.pointedIncome = p.income * ratio;
+      }
+      p.payingReports = {in.report};
+      payments[m.serial()][code] = prior;
+    }
   }
-  if (reconciled && paymentForm) {
-    m.pointedIncomeStr = amountText(pointed, preferredSymbol);
-    m.pointedAccount = oneAccount ? account : QStringLiteral("--");
-  } else {
-    m.pointedDate = KVRDate();
+
+  // The record a month shows for a region where several parts meet: their
+  // sums, naming no single report; reconciled only when every part with an
+  // estimate or a payment there is, paid by a month only when every one has
+  // a payment there.
+  static KVRPaymentRecord summaryRecord(const std::vector<const KVRPaymentRecord*>& records, bool everyPartHasOne) {
+    KVRPaymentRecord m;
+    bool reconciled = everyPartHasOne, paidMonths = everyPartHasOne, oneCurrency = true, oneAccount = true;
+    float pointed = 0;
+    for (const KVRPaymentRecord* r : records) {
+      m.localIncome += r->localIncome;
+      m.income += r->income;
+      if (r->paymentMonth && (!m.paymentMonth || *m.paymentMonth < *r->paymentMonth)) m.paymentMonth = r->paymentMonth;
+      else if (!r->paymentMonth) paidMonths = false;
+      m.payingReports.insert(m.payingReports.end(), r->payingReports.begin(), r->payingReports.end());
+      oneCurrency = oneCurrency && r->localCurrency == records.front()->localCurrency;
+      oneAccount = oneAccount && r->pointedAccount == records.front()->pointedAccount;
+      if (!r->isReconciled()) {
+        reconciled = false;
+        continue;
+      }
+      pointed += r->pointedIncome;
+      if (r->pointedDate.isValid() && (!m.pointedDate.isValid() || r->pointedDate.isLaterThan(m.pointedDate)))
+        m.pointedDate = r->pointedDate;
+    }
+    if (!paidMonths) m.paymentMonth.reset();
+    // No texts: a summary names no payment report, and only a payment
+    // report's record shows its amounts in the details panel.
+    m.localCurrency = oneCurrency ? records.front()->localCurrency : QString();
+    if (reconciled) {
+      m.paymentRatio = m.income > 0 ? pointed / m.income : 1.0f;
+      m.pointedIncome = pointed;
+      m.pointedAccount = oneAccount ? records.front()->pointedAccount : QStringLiteral("--");
+    } else {
+      m.pointedDate = KVRDate();
+    }
+    return m;
   }
-  return m;
-}
+
+  // The months, ascending: the reports' months, with the payments' months
+  // when an account row is selected; each with its parts, its records and
+  // the iAd payments.
+  void makeMonths() {
+    std::vector<int> serials;
+    serials.reserve(monthVectors_.size());
+    for (const auto& [serial, v] : monthVectors_) serials.push_back(serial);
+    if (selection_.accountSelected) {
+      for (const AccountPayments& payments : accountPayments_)
+        for (const auto& [serial, p] : payments) serials.push_back(serial);
+      std::sort(serials.begin(), serials.end());
+      serials.erase(std::unique(serials.begin(), serials.end()), serials.end());
+    }
+    const bool adSlots = !selection_.productsSelected && selection_.accountSelected;
+    st_.months.reserve(serials.size());
+    for (int serial : serials) {
+      KVRFinancialMonth fm;
+      fm.date = KVRMonthKey::fromSerial(serial);
+      if (auto it = monthVectors_.find(serial); it != monthVectors_.end()) {
+        fm.income.setIncome(it->second.preferred);
+        fm.incomeLocal.setIncome(it->second.local);
+        fm.units.setIncome(it->second.units);
+      }
+      fm.parts.resize(partMonths_.size());
+      for (size_t a = 0; a < partMonths_.size(); ++a) {
+        KVRAccountMonth& part = fm.parts[a];
+        const std::map<int, MonthVectors>& vectors = partMonths_.size() == 1 ? monthVectors_ : partMonths_[a];
+        if (auto it = vectors.find(serial); it != vectors.end()) {
+          part.income.setIncome(it->second.preferred);
+          part.incomeLocal.setIncome(it->second.local);
+          part.units.setIncome(it->second.units);
+          part.estimateRows = it->second.rows;
+        }
+        if (a >= accountPayments_.size()) continue;
+        auto paid = accountPayments_[a].find(serial);
+        if (paid == accountPayments_[a].end()) continue;
+        for (const auto& [code, record] : paid->second)
+          part.payments.set(code, KVRPaymentRecordRef(record, &record->record));
+        if (const KVRPaymentRecord* ad = part.payments.forRow(KVRRegionRowIAD); ad && adSlots) {
+          part.incomeLocal.income()[KVRRegionRowIAD] = ad->localIncome;
+          part.income.income()[KVRRegionRowIAD] = ad->income;
+        }
+      }
+      showRecords(fm);
+      // iAd payments.
+      if (const KVRPaymentRecord* ad = fm.payments.forRow(KVRRegionRowIAD)) {
+        if (adSlots) {
+          fm.incomeLocal.income()[KVRRegionRowIAD] = ad->localIncome;
+          fm.income.income()[KVRRegionRowIAD] = ad->income;
+        }
+        if (auto year = st_.financialsByYear.find(fm.date.year); year != st_.financialsByYear.end()) {
+          for (int r : {int(KVRRegionRowIAD), int(KVRRegionRowAll)}) {
+            year->second[size_t(r)].income += ad->income;
+            year->second[size_t(r)].incomeLocal += ad->localIncome;
+          }
+        }
+      }
+      st_.months.push_back(std::move(fm));
+    }
+  }
+
+  // The month's records: for each region code, the one part's record where
+  // one part has an estimate or a payment there, else the parts' summary.
+  void showRecords(KVRFinancialMonth& fm) {
+    std::map<QString, std::vector<const KVRPaymentRecord*>> byCode;
+    std::map<QString, KVRPaymentRecordRef> single;
+    for (const KVRAccountMonth& part : fm.parts)
+      for (const auto& [code, record] : part.payments.all()) {
+        byCode[code].push_back(record.get());
+        single.emplace(code, record);
+      }
+    for (const auto& [code, records] : byCode) {
+      const int row = KVRMoneyRegionForCode(code);
+      int involved = 0;
+      for (const KVRAccountMonth& part : fm.parts)
+        involved += part.payments.forCode(code) || (row >= 0 && (part.estimateRows >> row) & 1u);
+      if (involved == 1) fm.payments.set(code, single[code]);
+      else fm.payments.set(code, std::make_shared<const KVRPaymentRecord>(summaryRecord(records, int(records.size()) == involved)));
+    }
+  }
+
+  KVRVortelyCoreDataManager& dm_;
+  KVRVortelyCurrencyConverter& converter_;
+  KVRCalendar& calendar_;
+  KVRVortelyLogCenter& log_;
+  const KVRFinancialSelection& selection_;
+  const KVRDate now_;
+  KVRFinancialStatement st_;
+
+  std::vector<KVRStoreAccount*> accounts_;
+  ObjectTable<ProductInfo> products_;
+  ObjectTable<ReportInfo> reports_;
+  std::vector<KVRReport*> reportOrder_;
+  CurrencyTable currencies_;
+  std::unordered_map<double, std::optional<KVRMonthKey>> monthOfBeginDate_;
+
+  std::map<int, MonthVectors> monthVectors_;              // month serial -> selected products' vectors
+  std::vector<std::map<int, MonthVectors>> partMonths_;   // per part: month serial -> vectors
+  std::vector<MonthVectors*> partVectors_;                // per part: the current report's month
+  std::vector<std::map<int, Values>> estimates_;          // per account: month serial -> estimate
+  float preferredYear_[kRows][13] = {}, localYear_[kRows][13] = {};
+  KVRRegionRowTable rowTemplate_;
+  std::vector<IndexEntry> indexEntries_;
+  std::vector<KVRReportEntry*> sortedLines_;
+
+  std::vector<PaymentInput> inputs_;
+  QString preferredSymbol_;
+  std::vector<AccountPayments> accountPayments_;
+};
 
 }  // namespace
 
@@ -335,380 +824,15 @@ KVRFinancialSelection KVRFinancialSelection::fromServices(KVRApplicationServices
 }
 
 KVRFinancialStatementBuilder::KVRFinancialStatementBuilder()
-    : dm_(KVRVortelyCoreDataManager::sharedInstance()) {}
-KVRFinancialStatementBuilder::KVRFinancialStatementBuilder(KVRVortelyCoreDataManager& dataManager)
-    : dm_(dataManager) {}
+    : dm_(KVRVortelyCoreDataManager::sharedInstance()), services_(KVRCalculationServices::shared()) {}
+KVRFinancialStatementBuilder::KVRFinancialStatementBuilder(KVRVortelyCoreDataManager& dataManager,
+                                                           const KVRCalculationServices& services)
+    : dm_(dataManager), services_(services) {}
 
 KVRFinancialStatement KVRFinancialStatementBuilder::build(const KVRFinancialSelection& selection, KVRDate now) const {
   if (!now.isValid()) now = KVRDate(double(QDateTime::currentMSecsSinceEpoch()));
   std::lock_guard<std::recursive_mutex> context(dm_.contextLock());
-  KVRVortelyCurrencyConverter& converter = KVRVortelyCurrencyConverter::sharedInstance();
-  KVRFinancialStatement st;
-
-  // The selected accounts, each once, in id order.
-  std::vector<KVRStoreAccount*> accounts;
-  for (KVRStoreAccount* a : selection.accounts)
-    if (a && std::find(accounts.begin(), accounts.end(), a) == accounts.end()) accounts.push_back(a);
-  std::stable_sort(accounts.begin(), accounts.end(), byIdThenPosition);
-  auto accountIndex = [&](const KVRStoreAccount* a) {
-    auto it = std::find(accounts.begin(), accounts.end(), a);
-    return it == accounts.end() ? -1 : int(it - accounts.begin());
-  };
-
-  // ---- The products read: the selected ones, and every product of a
-  // selected account (for the account's estimates).
-  ObjectTable<ProductInfo> products;
-  std::vector<KVRVortelyManagedProduct*> productOrder;
-  auto addProduct = [&](KVRVortelyManagedProduct* p, bool selected) {
-    if (!p) return;
-    bool created = false;
-    ProductInfo& info = products.get(p, &created);
-    if (created) {
-      info.account = p->account ? accountIndex(p->account) : -1;
-      productOrder.push_back(p);
-    }
-    info.selected = info.selected || selected;
-  };
-  for (KVRVortelyManagedProduct* p : selection.products) addProduct(p, true);
-  for (KVRStoreAccount* a : accounts)
-    for (KVRVortelyManagedProduct* p : a->products) addProduct(p, false);
-
-  // ---- Their financial reports, each once.
-  ObjectTable<ReportInfo> reports;
-  std::vector<KVRReport*> reportOrder;
-  for (KVRVortelyManagedProduct* p : productOrder) {
-    const ProductInfo info = *products.find(p);
-    const uint8_t flags = info.selected ? uint8_t(Selected | (p->isAndroid() ? FromAndroid : FromOther)) : 0;
-    for (KVRReport* r : p->financialReports()) {
-      bool created = false;
-      ReportInfo& ri = reports.get(r, &created);
-      if (created) reportOrder.push_back(r);
-      ri.flags |= flags;
-      if (info.account >= 0 && std::find(ri.accounts.begin(), ri.accounts.end(), info.account) == ri.accounts.end())
-        ri.accounts.push_back(info.account);
-    }
-  }
-  std::stable_sort(reportOrder.begin(), reportOrder.end(), [](const KVRReport* a, const KVRReport* b) {
-    if (a->beginDate.isValid() != b->beginDate.isValid()) return a->beginDate.isValid();
-    if (a->beginDate.isValid() && a->beginDate.ms != b->beginDate.ms) return a->beginDate.ms < b->beginDate.ms;
-    return byIdThenPosition(a, b);
-  });
-
-  // ---- One pass over the reports and their lines.
-  CurrencyTable currencies(converter);
-  std::map<int, MonthVectors> monthVectors;          // month serial -> vectors (selected reports)
-  std::vector<std::map<int, Values>> estimates(accounts.size());  // per account: month serial -> estimate
-  float preferredYear[kRows][13] = {}, localYear[kRows][13] = {};
-  std::optional<int> currentYear;
-  const KVRRegionRowTable rowTemplate = KVRMakeRegionRowTable();
-  auto closeYear = [&](int year) {
-    KVRRegionRowTable t = rowTemplate;
-    for (int r = 0; r < kRows; ++r) {
-      t[size_t(r)].income = preferredYear[r][0];
-      t[size_t(r)].incomeLocal = localYear[r][0];
-    }
-    st.financialsByYear[year] = std::move(t);
-  };
-  // The month of a report date (KVRMonthKey::ofReportDate), worked out once a date.
-  std::unordered_map<double, std::optional<KVRMonthKey>> monthOfBeginDate;
-  auto monthOfDate = [&monthOfBeginDate](KVRDate date) {
-    auto cached = monthOfBeginDate.find(date.ms);
-    if (cached == monthOfBeginDate.end())
-      cached = monthOfBeginDate.emplace(date.ms, KVRMonthKey::ofReportDate(date)).first;
-    return cached->second;
-  };
-  struct IndexEntry {
-    int serial, row;
-    KVRReport* report;
-    bool android;
-  };
-  std::vector<IndexEntry> indexEntries;
-  std::vector<KVRReportEntry*> sortedLines;
-  const KVRVortelyManagedProduct* lastProduct = nullptr;
-  bool lastSelected = false;
-
-  for (KVRReport* r : reportOrder) {
-    const ReportInfo& info = *reports.find(r);
-    const bool selected = info.flags & Selected;
-    if (r->filename.startsWith(QLatin1String("Zuvo"))) {
-      st.storeChanges.reportsToDelete.push_back(r);
-      continue;
-    }
-    if (!r->beginDate.isValid()) {
-      log(QStringLiteral("Financial report \"%1\" has no date: left out").arg(r->filename));
-      continue;
-    }
-    const std::optional<KVRMonthKey> reportMonth = monthOfDate(r->beginDate);
-    if (!reportMonth) continue;
-    const KVRMonthKey month = *reportMonth;
-    const int serial = month.serial();
-
-    MonthVectors* mv = nullptr;
-    if (selected) {
-      if (!currentYear) {
-        currentYear = month.year;
-      } else if (month.year != *currentYear) {
-        closeYear(*currentYear);
-        currentYear = month.year;
-        std::fill(&preferredYear[0][0], &preferredYear[0][0] + kRows * 13, 0.0f);
-        std::fill(&localYear[0][0], &localYear[0][0] + kRows * 13, 0.0f);
-      }
-      mv = &monthVectors[serial];
-    }
-    const int reportRegion = regionOfFileName(r->filename);
-    if (selected) {
-      if (info.flags & FromOther) indexEntries.push_back({serial, reportRegion, r, false});
-      if (info.flags & FromAndroid) indexEntries.push_back({serial, -1, r, true});
-    }
-    Values* est[4] = {};
-    std::vector<Values*> moreEst;
-    int estCount = 0;
-    for (int a : info.accounts) {
-      Values* v = &estimates[size_t(a)][serial];
-      if (estCount < 4) est[estCount++] = v;
-      else moreEst.push_back(v);
-    }
-
-    // Lines in id order.
-    const std::vector<KVRReportEntry*>* lines = &r->entries;
-    if (!std::is_sorted(lines->begin(), lines->end(), byIdThenPosition)) {
-      sortedLines = *lines;
-      std::stable_sort(sortedLines.begin(), sortedLines.end(), byIdThenPosition);
-      lines = &sortedLines;
-    }
-    const int m = month.month;
-    for (const KVRReportEntry* e : *lines) {
-      if (!e) continue;
-      const CurrencyTable::Entry& currency = currencies.of(e->currency);
-      const int region = reportRegion >= 0 ? reportRegion : currency.region;
-      if (region < 0) continue;
-      const float amount = lineAmount(e->count, float(e->income));
-      for (int k = 0; k < estCount; ++k) {
-        (*est[k])[0] += amount;
-        (*est[k])[size_t(region)] += amount;
-      }
-      for (Values* v : moreEst) {
-        (*v)[0] += amount;
-        (*v)[size_t(region)] += amount;
-      }
-      if (!mv) continue;
-      if (e->product != lastProduct) {
-        lastProduct = e->product;
-        const ProductInfo* pi = e->product ? products.find(e->product) : nullptr;
-        lastSelected = pi && pi->selected;
-      }
-      if (!lastSelected) continue;
-      const float converted = currencies.toPreferred(currency, amount);
-      mv->units[size_t(region)] += float(e->count);
-      mv->preferred[0] += converted;
-      mv->preferred[size_t(region)] += converted;
-      mv->local[0] += amount;
-      mv->local[size_t(region)] += amount;
-      preferredYear[0][0] += converted;
-      preferredYear[region][0] += converted;
-      preferredYear[region][m] += converted;
-      preferredYear[0][m] += converted;
-      localYear[0][0] += amount;
-      localYear[region][0] += amount;
-      localYear[region][m] += amount;
-      localYear[0][m] += amount;
-    }
-  }
-  if (currentYear) {
-    closeYear(*currentYear);
-  } else {
-    closeYear(2010);
-    closeYear(2011);
-  }
-
-  // ---- The index (month, region) -> report: the earliest report wins.
-  if (!indexEntries.empty()) {
-    KVRFinancialReportIndex& index = st.reportIndex;
-    int first = indexEntries.front().serial, last = first;
-    for (const IndexEntry& e : indexEntries) {
-      first = std::min(first, e.serial);
-      last = std::max(last, e.serial);
-    }
-    index.firstSerial = first;
-    index.monthCount = last - first + 1;
-    index.byMonthAndRow.assign(size_t(index.monthCount) * kRows, nullptr);
-    index.androidByMonth.assign(size_t(index.monthCount), nullptr);
-    for (const IndexEntry& e : indexEntries) {
-      const size_t offset = size_t(e.serial - first);
-      if (!e.android && e.row < 0) continue;
-      KVRReport*& slot = e.android ? index.androidByMonth[offset] : index.byMonthAndRow[offset * kRows + size_t(e.row)];
-      if (!slot) slot = e.report;
-    }
-  }
-
-  // ---- Payments of the selected accounts.
-  std::vector<PaymentInput> inputs;
-  for (KVRReport* r : dm_.paymentReports()) {
-    const int account = r->account ? accountIndex(r->account) : -1;
-    if (account < 0) continue;
-    const KVRReportEntry* line = KVRFirstLineOfType(r, KVREntryTypePayment);
-    if (!line) continue;
-    if (!line->beginDate.isValid()) {
-      log(QStringLiteral("Payment report \"%1\": its Payment line has no date, left out").arg(r->filename));
-      continue;
-    }
-    if (line->beginDate != r->beginDate) st.storeChanges.paymentBeginDates.emplace_back(r, line->beginDate);
-    if (line->country.isEmpty()) {
-      log(QStringLiteral("Payment report \"%1\": its Payment line has no region, left out").arg(r->filename));
-      continue;
-    }
-    const std::optional<KVRMonthKey> month = monthOfDate(line->beginDate);
-    if (!month) continue;
-    inputs.push_back({r, line, KVRFirstLineOfType(r, KVREntryTypeReconciliation), *month, account});
-  }
-  std::stable_sort(inputs.begin(), inputs.end(), [](const PaymentInput& a, const PaymentInput& b) {
-    if (a.line->beginDate.ms != b.line->beginDate.ms) return a.line->beginDate.ms < b.line->beginDate.ms;
-    return byIdThenPosition(a.report, b.report);
-  });
-
-  const QString preferredSymbol = converter.preferedCurrencySymbol();
-  std::vector<AccountPayments> accountPayments(accounts.size());
-  for (const PaymentInput& in : inputs) {
-    AccountPayments& payments = accountPayments[size_t(in.account)];
-    const std::map<int, Values>& estimate = estimates[size_t(in.account)];
-    auto estimateOf = [&](KVRMonthKey month) -> const Values* {
-      auto it = estimate.find(month.serial());
-      return it == estimate.end() ? nullptr : &it->second;
-    };
-    const QString& code = in.line->country;
-    const QString currency = paymentCurrency(in.line->currency);
-    const float P = float(in.line->income);
-    const int64_t paid = in.line->income;
-    const int row = KVRMoneyRegionForCode(code);
-    const Values* monthEstimate = row >= 0 ? estimateOf(in.month) : nullptr;
-
-    auto own = std::make_shared<AccountRecord>();
-    KVRPaymentRecord& rec = own->record;
-    float jp = 1.0f;
-    if (code == QLatin1String("JP") && monthEstimate) {
-      own->jpEstimate = integerPart((*monthEstimate)[size_t(row)] * 100.0f + 0.5f);
-      if (float(own->jpEstimate) > P && own->jpEstimate != 0) jp = P / float(own->jpEstimate);
-    }
-    own->paid = paid;
-    rec.localIncome = P / 100.0f;
-    rec.income = converter.convertAmountToPreferedCurrency(double(rec.localIncome), currency);
-
-    // Reconciliation.
-    float pointed = in.report->pointedIncome;
-    float ratio = 1.0f;
-    if (rec.income > 0) {
-      if (in.reconciliation && !in.reconciliation->currency.isEmpty())
-        pointed = converter.convertAmountToPreferedCurrency(double(pointed), in.reconciliation->currency);
-      ratio = pointed / rec.income;
-    }
-    const bool reconciled = pointed > 0 || (pointed == 0 && rec.income == 0 && in.report->status > 0);
-    if (reconciled) {
-      rec.pointedIncome = pointed;
-      rec.pointedIncomeStr = amountText(pointed, preferredSymbol);
-      rec.pointedDate = in.report->pointedDate.isValid() ? in.report->pointedDate : now;
-      rec.pointedAccount = in.report->pointedAccount.isEmpty() ? QStringLiteral("--") : in.report->pointedAccount;
-      rec.paymentRatio = ratio;
-    }
-    rec.localIncomeStr = amountText(rec.localIncome, symbolOfCurrency(currency));
-    rec.localCurrency = currency;
-    rec.incomeStr = amountText(rec.income, preferredSymbol);
-    rec.jpRatio = jp;
-    rec.paymentReport = in.report;
-    rec.paymentMonth = in.month;
-    rec.payingReports = {in.report};
-    payments[in.month.serial()][code] = own;
-
-    // The earlier months this payment also pays.
-    if (!monthEstimate) continue;
-    int64_t e0;
-    if (code == QLatin1String("IAD")) {
-      e0 = paid;
-    } else {
-      const int64_t e100 = integerPart((*monthEstimate)[size_t(row)] * 100.0f + 0.5f);
-      e0 = integerPart(float(e100) * jp);
-    }
-    int64_t remaining = paid, cur = e0;
-    if (e0 < 0 && remaining == 0) {
-      rec.paymentReport = nullptr;
-      rec.paymentMonth.reset();
-      continue;
-    }
-    for (KVRMonthKey m = in.month.previous(); remaining > 0 && remaining - 1 > cur; m = m.previous()) {
-      auto monthIt = payments.find(m.serial());
-      if (monthIt != payments.end()) {
-        auto it = monthIt->second.find(code);
-        if (it != monthIt->second.end() && it->second->record.isPaymentForm()) break;
-      }
-      rec.priorMonths.push_back(m);
-      const Values* earlier = estimateOf(m);
-      if (!earlier) break;
-      remaining = saturatedSub(remaining, cur);
-      const float v = (*earlier)[size_t(row)];
-      cur = integerPart(float(integerPart(v > 0 ? v * 100.0f + 0.5f : v * 100.0f - 0.5f)) * jp);
-      auto prior = std::make_shared<AccountRecord>();
-      KVRPaymentRecord& p = prior->record;
-      p.localIncome = v;
-      p.income = converter.convertAmountToPreferedCurrency(double(v), currency);
-      p.paymentMonth = in.month;
-      if (reconciled) {
-        p.paymentRatio = ratio;
-        p.pointedIncome = p.income * ratio;
-      }
-      p.payingReports = {in.report};
-      payments[m.serial()][code] = prior;
-    }
-  }
-
-  // ---- One payments map: each account's records, summed where accounts meet.
-  std::map<int, std::map<QString, std::vector<AccountRecordRef>>> gathered;
-  for (const AccountPayments& payments : accountPayments)
-    for (const auto& [serial, byCode] : payments)
-      for (const auto& [code, record] : byCode) gathered[serial][code].push_back(record);
-  std::map<int, KVRMonthPayments> paymentsByMonth;
-  for (auto& [serial, byCode] : gathered) {
-    KVRMonthPayments& mp = paymentsByMonth[serial];
-    for (auto& [code, parts] : byCode) {
-      if (parts.size() == 1) mp.set(code, std::make_shared<const KVRPaymentRecord>(std::move(parts.front()->record)));
-      else mp.set(code, std::make_shared<const KVRPaymentRecord>(mergeRecords(code, parts, preferredSymbol)));
-    }
-  }
-
-  // ---- The months, ascending: the reports' months, with the payments'
-  // months when an account row is selected.
-  std::vector<int> serials;
-  serials.reserve(monthVectors.size() + paymentsByMonth.size());
-  for (const auto& [serial, v] : monthVectors) serials.push_back(serial);
-  if (selection.accountSelected) {
-    for (const auto& [serial, p] : paymentsByMonth) serials.push_back(serial);
-    std::sort(serials.begin(), serials.end());
-    serials.erase(std::unique(serials.begin(), serials.end()), serials.end());
-  }
-  st.months.reserve(serials.size());
-  for (int serial : serials) {
-    KVRFinancialMonth fm;
-    fm.date = KVRMonthKey::fromSerial(serial);
-    if (auto it = monthVectors.find(serial); it != monthVectors.end()) {
-      fm.income.setIncome(it->second.preferred);
-      fm.incomeLocal.setIncome(it->second.local);
-      fm.units.setIncome(it->second.units);
-    }
-    if (auto it = paymentsByMonth.find(serial); it != paymentsByMonth.end()) fm.payments = it->second;
-    // iAd payments.
-    if (const KVRPaymentRecord* ad = fm.payments.forRow(KVRRegionRowIAD)) {
-      if (!selection.productsSelected && selection.accountSelected) {
-        fm.incomeLocal.income()[KVRRegionRowIAD] = ad->localIncome;
-        fm.income.income()[KVRRegionRowIAD] = ad->income;
-      }
-      if (auto year = st.financialsByYear.find(fm.date.year); year != st.financialsByYear.end()) {
-        for (int r : {int(KVRRegionRowIAD), int(KVRRegionRowAll)}) {
-          year->second[size_t(r)].income += ad->income;
-          year->second[size_t(r)].incomeLocal += ad->localIncome;
-        }
-      }
-    }
-    st.months.push_back(std::move(fm));
-  }
-  return st;
+  return StatementRun(dm_, services_, selection, now).run();
 }
 
 bool KVRFinancialStatementBuilder::applyStoreChanges(const KVRStatementStoreChanges& changes) const {
@@ -734,7 +858,9 @@ KVRFinancialStatement KVRFinancialStatementBuilder::rebuild(const KVRFinancialSe
   if (applyStoreChanges(st.storeChanges) && save) {
     QString why;
     if (!save(&why)) {
-      log(QStringLiteral("The statement's changes could not be saved: %1").arg(why));
+      if (KVRVortelyLogCenter* log = services_.log ? services_.log : &KVRVortelyLogCenter::sharedInstance())
+        log->addLogEntry(QStringLiteral("The statement's changes could not be saved: %1").arg(why), false,
+                         QStringLiteral("Reports Controller"));
       if (error) *error = why;
     }
   }

@@ -4,7 +4,7 @@
 //
 // Financial reports (type 4) of the selected products, each once, in begin
 // date order (then id), their lines in id order:
-//  - a report whose file name begins with "Zuvo" is put aside (deleted by
+//  - a selected products' report whose file name begins with "Zuvo" is put aside (deleted by
 //    applyStoreChanges);
 //  - a report's month is its begin date + 15 days; its region the part of its
 //    file name after the last "_" (extension removed), else each line's from
@@ -20,9 +20,12 @@
 //    account's estimate (every line of every financial report of the account,
 //    whatever products are selected);
 //  - a payment larger than its month's estimate also covers the months before
-//    it, as long as the remainder is above 0 and above that month's estimate
-//    plus one hundredth, never into a month paid on its own;
-//  - payments of several accounts for one month and region are summed.
+//    it, until the remainder equals that month's estimate, 0, or the payment
+//    month's own estimate one hundredth either way; and only as long as the
+//    remainder is above 0 and above that month's estimate plus one
+//    hundredth, never into a month that had a payment of its own;
+//  - each account's figures are its own (its estimates, payments, ratios and
+//    covered months); a month's figure is the sum of the accounts'.
 // Months: those of the selected products' reports, with the payment months
 // merged in when an account row is selected. iAd payments add to the year's
 // "IAD" row (and to "All"), and fill the month's IAD slots when only an account
@@ -34,6 +37,7 @@
 #include <functional>
 #include <vector>
 
+#include "core/KVRCalculationServices.h"
 #include "financial/KVRFinancialStatement.h"
 #include "platform/KVRDate.h"
 
@@ -65,9 +69,10 @@ struct KVRFinancialSelection {
 
 class KVRFinancialStatementBuilder {
  public:
-  // The shared data manager by default.
+  // The shared data manager and services by default.
   KVRFinancialStatementBuilder();
-  explicit KVRFinancialStatementBuilder(KVRVortelyCoreDataManager& dataManager);
+  explicit KVRFinancialStatementBuilder(KVRVortelyCoreDataManager& dataManager,
+                                        const KVRCalculationServices& services = KVRCalculationServices::shared());
 
   // The statement of the selection. `now` dates a reconciled payment that has
   // no date of its own (the current time when not given).
@@ -88,4 +93,5 @@ class KVRFinancialStatementBuilder {
 
  private:
   KVRVortelyCoreDataManager& dm_;
+  KVRCalculationServices services_;
 };

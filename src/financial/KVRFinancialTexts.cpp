@@ -12,6 +12,7 @@
 #include "catalogue/KVRVortelyCurrencyConverter.h"
 #include "core/KVRApplicationServices.h"
 #include "core/KVRFormatters.h"
+#include "financial/KVRFinancialFigures.h"
 #include "platform/KVRICUSupport.h"
 #include "platform/KVRLocalization.h"
 
@@ -72,8 +73,13 @@ MonthCaptions& monthCaptions() {
 }  // namespace
 
 QString KVRFinancialAmountNumber(double amount) {
+  // The one rounding of money: round2, half away from zero. The formatter is
+  // then given the hundredths themselves, so that it has nothing left to
+  // round (it would round a half to even: 1.125 to 1.12).
+  double shown = amount;
+  if (std::isfinite(amount) && std::isfinite(float(amount))) shown = double(KVRRound2Hundredths(float(amount))) / 100.0;
   auto guard = KVRApplicationServices::lockFormatters();
-  return KVRFormatters::shared().currencyFormatterWithFloats().stringFromNumber(amount);
+  return KVRFormatters::shared().currencyFormatterWithFloats().stringFromNumber(shown);
 }
 
 QString KVRFinancialAmountText(double amount, const QString& symbol) {

@@ -1,9 +1,9 @@
 #pragma once
 // The texts the financial screen, its panel and its print share, so that one
 // figure reads the same wherever it is shown:
-//  - an amount (the one form of money): the shared amount formatter's text
-//    (grouped, two decimals, the user's separators), a blank and a currency
-//    symbol;
+//  - an amount (the one form of money): rounded to hundredths once (round2,
+//    half away from zero), written by the shared amount formatter (grouped,
+//    two decimals, the user's separators), a blank and a currency symbol;
 //  - units: the whole number, truncated toward zero, grouped like every
 //    count (the shared decimal formatter's text);
 //  - a month caption: the month in the localized "MMM yyyy" form, Gregorian,

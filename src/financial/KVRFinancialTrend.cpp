@@ -1,5 +1,8 @@
 #include "financial/KVRFinancialTrend.h"
 
+#include <algorithm>
+
+#include "financial/KVRFinancialFigures.h"
 #include "financial/KVRFinancialTexts.h"
 
 namespace {
@@ -12,6 +15,55 @@ float unitsTotal(const KVRFinancialMonth& m) {
   return s;
 }
 
+// One account's share of a month: its part, or the whole month when the month
+// has no parts; none beyond them.
+struct Part {
+  const KVRFinancialsByRegion* income = nullptr;
+  const KVRFinancialsByRegion* incomeLocal = nullptr;
+  const KVRFinancialsByRegion* units = nullptr;
+  const KVRMonthPayments* payments = nullptr;
+};
+
+Part partOf(const KVRFinancialMonth& m, size_t i) {
+  if (m.parts.empty()) return i == 0 ? Part{&m.income, &m.incomeLocal, &m.units, &m.payments} : Part{};
+  if (i >= m.parts.size()) return Part{};
+  const KVRAccountMonth& a = m.parts[i];
+  return Part{&a.income, &a.incomeLocal, &a.units, &a.payments};
+}
+
+// The trend of one account selected alone, for a region: its current figure
+// returned, its previous one added to *previous. Both months' figures are
+// scaled by the account's ratios of the selected month; a month with
+// payments shows what was paid for the region: in the preferred currency the
+// money received once reconciled (the estimate while it is not), in the local
+// currency the advised amount; 0 when the month's payments are all for other
+// regions.
+float accountFigure(const Part& c, const Part& b, const QString& code, int mode, float* previous) {
+  const int k = KVRIndexForRegionCode(code);
+  const KVRPaymentRecord* d = c.payments ? c.payments->forCode(code) : nullptr;
+  const float j = d ? d->jpRatioOrOne() : 1.0f;
+  const float p = d ? d->paymentRatioOrOne() : 1.0f;
+  const float F = mode == KVRCurrencyModeUnits ? 1.0f : j;
+  const float pPrime = mode == KVRCurrencyModePreferred ? p : 1.0f;
+  auto vector = [mode](const Part& part) {
+    return mode == KVRCurrencyModeUnits ? part.units : mode == KVRCurrencyModeLocal ? part.incomeLocal : part.income;
+  };
+  float current = c.income ? slot(*vector(c), k) * F * pPrime : 0.0f;
+  float before = b.income ? slot(*vector(b), k) * F : 0.0f;
+  if (mode != KVRCurrencyModeUnits) {
+    auto paid = [&](const KVRMonthPayments& payments, float estimate) {
+      const KVRPaymentRecord* r = payments.forCode(code);
+      if (!r) return 0.0f;
+      if (mode == KVRCurrencyModeLocal) return r->localIncome;
+      return r->isReconciled() ? r->pointedIncome : estimate;
+    };
+    if (c.payments && !c.payments->empty()) current = paid(*c.payments, current);
+    if (b.payments && !b.payments->empty()) before = paid(*b.payments, before);
+  }
+  *previous += before;
+  return current;
+}
+
 }  // namespace
 
 KVRFinancialTrend KVRComputeFinancialTrend(const KVRFinancialTrendInput& in) {
@@ -21,11 +73,6 @@ KVRFinancialTrend KVRComputeFinancialTrend(const KVRFinancialTrendInput& in) {
   if (!st || !v) return t;
   const int count = int(st->months.size());
   const int mode = in.currencyMode;
-
-  const KVRPaymentRecord* d = v->paymentDict.get();
-  const float j = d ? d->jpRatioOrOne() : 1.0f;
-  const float p = d ? d->paymentRatioOrOne() : 1.0f;
-  const float F = mode == KVRCurrencyModeUnits ? 1.0f : j;
 
   // The month pair.
   int m = -1;
@@ -47,19 +94,9 @@ KVRFinancialTrend KVRComputeFinancialTrend(const KVRFinancialTrendInput& in) {
   const KVRFinancialMonth& C = st->months[size_t(m)];
   const KVRFinancialMonth& B = st->months[size_t(m - 1)];
 
-  // Base figures.
-  auto vector = [&](const KVRFinancialMonth& month) -> const KVRFinancialsByRegion& {
-    if (mode == KVRCurrencyModeUnits) return month.units;
-    if (mode == KVRCurrencyModeLocal && !in.allSelected) return month.incomeLocal;
-    return month.income;
-  };
-  const int k = in.allSelected ? 0 : KVRIndexForRegionCode(*v->regionCode);
-  const float pPrime = mode == KVRCurrencyModePreferred ? p : 1.0f;
-  float current = slot(vector(C), k) * F * pPrime;
-  float previous = slot(vector(B), k) * F;
-
-  // Overrides.
+  float current = 0.0f, previous = 0.0f;
   if (in.allSelected) {
+    // All regions: the months' unit totals, or their fixed incomes.
     if (mode == KVRCurrencyModeUnits) {
       current = unitsTotal(C);
       previous = unitsTotal(B);
@@ -68,21 +105,22 @@ KVRFinancialTrend KVRComputeFinancialTrend(const KVRFinancialTrendInput& in) {
       current = fixed && m < int(fixed->size()) ? (*fixed)[size_t(m)] : 0.0f;
       previous = fixed && m - 1 < int(fixed->size()) ? (*fixed)[size_t(m - 1)] : 0.0f;
     }
-  } else if (mode != KVRCurrencyModeUnits) {
-    const QString& code = *v->regionCode;
-    // A month with payments shows what was paid for the region: the money
-    // received once reconciled, the advised amount in local currency. A
-    // payment not reconciled yet keeps the estimate in the preferred
-    // currency (it is what the grid shows for the cell), never 0. A month
-    // whose payments are all for other regions reads 0.
-    auto paid = [&](const KVRFinancialMonth& month, float estimate) {
-      const KVRPaymentRecord* r = month.payments.forCode(code);
-      if (!r) return 0.0f;
-      if (mode == KVRCurrencyModeLocal) return r->localIncome;
-      return r->isReconciled() ? r->pointedIncome : estimate;
-    };
-    if (!C.payments.empty()) current = paid(C, current);
-    if (!B.payments.empty()) previous = paid(B, previous);
+  } else if (!st->accountsOnly) {
+    // Products: the account's payments are not the products' money; the
+    // trend compares the two months' cells as the grid shows them.
+    const int k = KVRIndexForRegionCode(*v->regionCode);
+    if (k > 0) {
+      current = KVRFigureInMode(C.figures[size_t(k)], mode);
+      previous = KVRFigureInMode(B.figures[size_t(k)], mode);
+    }
+  } else {
+    // Store accounts: what each account alone would show, summed.
+    const size_t parts = std::max<size_t>({C.parts.size(), B.parts.size(), 1});
+    for (size_t i = 0; i < parts; ++i) {
+      const Part c = partOf(C, i), b = partOf(B, i);
+      const float x = accountFigure(c, b, *v->regionCode, mode, &previous);
+      current += x;
+    }
   }
   t.current = current;
   t.previous = previous;

@@ -3,10 +3,15 @@
 // before it, for the cell's region or for all regions, in the chosen unit.
 // The same record fills the screen's trend view and its print twin.
 //
-// Region cell: the two months' figures of that region (in the preferred
-// currency the reconciled amount, in the local currency the paid amount,
-// where the month has payments), both scaled by the cell's Japanese ratio.
+// Region cell of a store account selection: the two months' figures of that
+// region (in the preferred currency the money received once reconciled, the
+// estimate while it is not; in the local currency the paid amount, where the
+// month has payments), both scaled by the cell's Japanese ratio; with several
+// accounts, the sum of what each account alone would show.
+// Region cell of a product selection: the two months' cells as the grid
+// shows them (the account's payments are not the products' money).
 // Total cell: the months' fixed incomes, or their units.
+// Amount texts show round2 of the figures.
 // No trend (all fields empty) for no cell, a title or empty cell, the first
 // month record, or a column beyond the records.
 #include <QString>

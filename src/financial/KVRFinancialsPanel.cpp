@@ -4,6 +4,7 @@
 #include <cmath>
 #include <map>
 #include <mutex>
+#include <set>
 #include <unordered_set>
 
 #include "core/KVRApplicationServices.h"
@@ -182,6 +183,7 @@ void KVRFinancialsPanel::gatherRows() {
   KVRCurrencyIndexCache currencies(*rates);
   const std::unordered_set<const KVRVortelyManagedProduct*> selected(products_.begin(), products_.end());
   lines_.clear();
+  widestKnown_ = false;
   sales_ = upgrades_ = 0;
   revenue_ = 0;
   size_t count = 0;
@@ -233,6 +235,43 @@ KVRFinancialsLineRow KVRFinancialsPanel::lineRow(int index) const {
   row.income = KVRReportIncomeTransformer::transformedValue(e);
   row.converted = KVRReportConvertIncomeTransformer::transformedValue(e);
   return row;
+}
+
+const std::vector<KVRFinancialsLineRow>& KVRFinancialsPanel::widestLineRows() const {
+  // Once per gathering: sorting changes the order, not the texts.
+  if (widestKnown_) return widest_;
+  widestKnown_ = true;
+  std::vector<KVRFinancialsLineRow>& rows = widest_;
+  rows.clear();
+  if (lines_.empty()) return rows;
+  std::lock_guard<std::recursive_mutex> context(dm_.contextLock());
+  std::map<std::pair<double, double>, int> periods;
+  std::map<int, int> types;
+  std::map<QString, int> countries;
+  std::map<QString, std::pair<int, int>> amounts;  // currency -> smallest, largest
+  int fewest = 0, most = 0;
+  auto amount = [this](int i) { return lines_[size_t(i)].incomeForCompare; };
+  for (int i = 0; i < int(lines_.size()); ++i) {
+    const KVRReportEntry& e = *lines_[size_t(i)].entry;
+    auto ms = [](KVRDate d) { return d.isValid() ? d.ms : -INFINITY; };
+    periods.emplace(std::pair{ms(e.beginDate), ms(e.endDate)}, i);
+    types.emplace(e.type, i);
+    countries.emplace(e.country, i);
+    auto [range, added] = amounts.emplace(e.currency, std::pair{i, i});
+    if (!added) {
+      if (amount(i) < amount(range->second.first)) range->second.first = i;
+      if (amount(i) > amount(range->second.second)) range->second.second = i;
+    }
+    if (e.count < lines_[size_t(fewest)].entry->count) fewest = i;
+    if (e.count > lines_[size_t(most)].entry->count) most = i;
+  }
+  std::set<int> chosen = {fewest, most};
+  for (const auto& [period, i] : periods) chosen.insert(i);
+  for (const auto& [type, i] : types) chosen.insert(i);
+  for (const auto& [country, i] : countries) chosen.insert(i);
+  for (const auto& [currency, range] : amounts) chosen.insert({range.first, range.second});
+  for (int i : chosen) rows.push_back(lineRow(i));
+  return rows;
 }
 
 void KVRFinancialsPanel::sortLines(SortColumn column, bool ascending) {

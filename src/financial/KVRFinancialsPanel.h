@@ -113,6 +113,12 @@ class KVRFinancialsPanel {
   // (a selection of every account may list hundreds of thousands of lines).
   int lineCount() const { return int(lines_.size()); }
   KVRFinancialsLineRow lineRow(int index) const;
+  // The rows that hold, column by column, the longest texts of all the lines,
+  // however many there are: one line of each period, type and country, and
+  // the lines of the smallest and largest count and of the smallest and
+  // largest amount in each currency (digits share one width, so the figure
+  // with the most characters is the widest). A few dozen rows at most.
+  const std::vector<KVRFinancialsLineRow>& widestLineRows() const;
   // Sorts the rows by date or income; ties keep their order.
   void sortLines(SortColumn column, bool ascending);
   SortColumn sortColumn() const { return sortColumn_; }
@@ -193,6 +199,8 @@ class KVRFinancialsPanel {
     float incomeForCompare;
   };
   std::vector<Line> lines_;  // reportsEntries, in gathering order until sorted
+  mutable std::vector<KVRFinancialsLineRow> widest_;  // widestLineRows, made when first asked
+  mutable bool widestKnown_ = false;
   SortColumn sortColumn_ = SortColumn::None;
   bool sortAscending_ = true;
   int sales_ = 0, upgrades_ = 0;

@@ -1,6 +1,7 @@
 #include "financial/KVRVortelyFinancialsController.h"
 
 #include <QAbstractTableModel>
+#include <QBoxLayout>
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QDateEdit>
@@ -14,10 +15,14 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QResizeEvent>
 #include <QStackedWidget>
+#include <QStyle>
+#include <QStyleOptionHeader>
 #include <QTableView>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <cmath>
 #include <memory>
 #include <unicode/datefmt.h>
 #include <unicode/smpdtfmt.h>
@@ -281,9 +286,11 @@ KVRVortelyFinancialsController::KVRVortelyFinancialsController(QWidget* parent, 
     box->open();
   };
 
-  auto* outer = new QHBoxLayout(this);
-  outer->setContentsMargins(0, 0, 0, 0);
-  outer->setSpacing(10);
+  // The report's state and the partners and costs stand beside the lines, or
+  // under them where the lines' columns would not fit beside (placeSidePanel).
+  pageLayout_ = new QBoxLayout(QBoxLayout::LeftToRight, this);
+  pageLayout_->setContentsMargins(0, 0, 0, 0);
+  pageLayout_->setSpacing(10);
 
   // Left: filters, lines and totals.
   auto* linesPanel = new QFrame;
@@ -325,23 +332,12 @@ KVRVortelyFinancialsController::KVRVortelyFinancialsController(QWidget* parent, 
   QHeaderView* header = lines_->horizontalHeader();
   header->setSectionsClickable(true);
   header->setHighlightSections(false);
+  // The other columns fit their texts (fitLineColumns); the product's name
+  // takes what is left, elided, with the whole name in its tooltip.
   header->setSectionResizeMode(QHeaderView::Interactive);
   header->setSectionResizeMode(ProductColumn, QHeaderView::Stretch);
-  header->setSectionResizeMode(TypeColumn, QHeaderView::Stretch);  // "In-App Purchase" where there is room
   header->setMinimumSectionSize(40);
-  {
-    // As wide as a date range of the locale.
-    KVRCalendar& calendar = KVRCalendar::shared();
-    const QString range = KVRReportDateTransformer::transformedValue(
-        calendar.dateFromComponents(KVRDateComponents::ymd(2026, 9, 28)),
-        calendar.dateFromComponents(KVRDateComponents::ymd(2026, 12, 28)));
-    header->resizeSection(DateColumn, std::max(120, lines_->fontMetrics().horizontalAdvance(range) + 14));
-  }
-  header->resizeSection(TypeColumn, 62);
-  header->resizeSection(CountryColumn, 64);
-  header->resizeSection(UnitsColumn, 48);
-  header->resizeSection(IncomeColumn, 90);
-  header->resizeSection(ConvertedColumn, 104);
+  lines_->setTextElideMode(Qt::ElideRight);
   connect(header, &QHeaderView::sectionClicked, this, &KVRVortelyFinancialsController::sortByColumn);
   left->addWidget(lines_, 1);
 
@@ -362,13 +358,17 @@ KVRVortelyFinancialsController::KVRVortelyFinancialsController(QWidget* parent, 
   totals->addWidget(totalRevenues_);
   totals->addStretch();
   left->addLayout(totals);
-  outer->addWidget(linesPanel, 5);
+  pageLayout_->addWidget(linesPanel, 5);
 
   // Right: the report's state, the partners and costs.
-  auto* side = new QFrame;
-  side->setObjectName(QStringLiteral("panel"));
-  auto* right = new QVBoxLayout(side);
-  right->setContentsMargins(10, 8, 10, 8);
+  side_ = new QFrame;
+  side_->setObjectName(QStringLiteral("panel"));
+  sideLayout_ = new QBoxLayout(QBoxLayout::TopToBottom, side_);
+  sideLayout_->setContentsMargins(10, 8, 10, 8);
+  sideLayout_->setSpacing(12);
+  auto* right = new QVBoxLayout;
+  right->setContentsMargins(0, 0, 0, 0);
+  sideLayout_->addLayout(right, 0);
   auto* stateTitle = new QLabel(KVRLocalized("Report state"));
   stateTitle->setStyleSheet(QStringLiteral("font-weight: bold;"));
   right->addWidget(stateTitle);
@@ -391,10 +391,14 @@ KVRVortelyFinancialsController::KVRVortelyFinancialsController(QWidget* parent, 
   right->addWidget(stateLabel_);
   connect(stateGroup_, &QButtonGroup::idClicked, this, &KVRVortelyFinancialsController::stateChosen);
 
+  right->addStretch();
+
+  right = new QVBoxLayout;
+  right->setContentsMargins(0, 0, 0, 0);
+  sideLayout_->addLayout(right, 1);
   partnersTitle_ = new QLabel;
   partnersTitle_->setStyleSheet(QStringLiteral("font-weight: bold;"));
   partnersTitle_->setWordWrap(true);
-  right->addSpacing(4);
   right->addWidget(partnersTitle_);
   partnersCosts_ = new QTableWidget(0, 4);
   partnersCosts_->setObjectName(QStringLiteral("partnersCosts"));
@@ -417,9 +421,8 @@ KVRVortelyFinancialsController::KVRVortelyFinancialsController(QWidget* parent, 
   addPartnerCost_->setObjectName(QStringLiteral("addPartnerCost"));
   addRow->addWidget(addPartnerCost_);
   right->addLayout(addRow);
-  side->setMinimumWidth(290);
-  side->setMaximumWidth(400);
-  outer->addWidget(side, 2);
+  pageLayout_->addWidget(side_, 2);
+  placeSidePanel();
 
   connect(periods_, &QComboBox::currentIndexChanged, this, &KVRVortelyFinancialsController::periodChosen);
   connect(regions_, &QComboBox::currentIndexChanged, this, &KVRVortelyFinancialsController::regionChosen);
@@ -615,9 +618,69 @@ void KVRVortelyFinancialsController::showLines() {
     header->setSortIndicator(panel_.sortColumn() == S::Date ? DateColumn : IncomeColumn,
                              panel_.sortAscending() ? Qt::AscendingOrder : Qt::DescendingOrder);
   }
+  fitLineColumns();
+  placeSidePanel();
   totalSales_->setText(panel_.totalSalesText());
   totalUpgrades_->setText(panel_.totalUpgradesText());
   totalRevenues_->setText(panel_.totalRevenuesText());
+}
+
+void KVRVortelyFinancialsController::fitLineColumns() {
+  QHeaderView* header = lines_->horizontalHeader();
+  header->ensurePolished();
+  lines_->ensurePolished();
+  const std::vector<KVRFinancialsLineRow>& rows = panel_.widestLineRows();
+  // Widths in fractions of a pixel, as the view measures a text before eliding it.
+  const QFontMetricsF metrics(lines_->font());
+  // The item view's text margin on each side.
+  const int margins = 2 * (lines_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, lines_) + 1);
+  for (int column = 0; column < LineColumnCount; ++column) {
+    if (column == ProductColumn) continue;
+    // The title with room for the sort arrow where a click sorts.
+    QStyleOptionHeader title;
+    title.initFrom(header);
+    title.orientation = Qt::Horizontal;
+    title.section = column;
+    title.text = linesModel_->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
+    title.fontMetrics = header->fontMetrics();
+    title.sortIndicator = column == DateColumn || column == IncomeColumn ? QStyleOptionHeader::SortDown
+                                                                         : QStyleOptionHeader::None;
+    int width = header->style()->sizeFromContents(QStyle::CT_HeaderSection, &title, QSize(), header).width();
+    for (const KVRFinancialsLineRow& r : rows) {
+      const QString* texts[] = {&r.date, &r.product, &r.type, &r.country, &r.units, &r.income, &r.converted};
+      width = std::max(width, int(std::ceil(metrics.horizontalAdvance(*texts[column]))) + margins);
+    }
+    header->resizeSection(column, width);
+  }
+}
+
+void KVRVortelyFinancialsController::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  placeSidePanel();
+}
+
+void KVRVortelyFinancialsController::placeSidePanel() {
+  constexpr int kSideWidth = 290, kSideMaximumWidth = 400, kSideHeightBelow = 170;
+  constexpr int kProductWidth = 120;  // a short name whole, a long one elided
+  // The width the lines need: the fitted columns, the product's name, the
+  // table's frame and scroll bar and the panel's margins.
+  QHeaderView* header = lines_->horizontalHeader();
+  int needed = kProductWidth + 2 * lines_->frameWidth() +
+               lines_->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, lines_) + 20;
+  for (int column = 0; column < LineColumnCount; ++column)
+    if (column != ProductColumn) needed += header->sectionSize(column);
+  const bool below = width() - kSideWidth - pageLayout_->spacing() < needed;
+  if (sidePlaced_ && below == sideBelow_) return;
+  sidePlaced_ = true;
+  sideBelow_ = below;
+  // Under the lines the state and the partners stand side by side, in a strip.
+  pageLayout_->setDirection(below ? QBoxLayout::TopToBottom : QBoxLayout::LeftToRight);
+  pageLayout_->setStretch(1, below ? 0 : 2);
+  sideLayout_->setDirection(below ? QBoxLayout::LeftToRight : QBoxLayout::TopToBottom);
+  sideLayout_->setStretch(0, below ? 1 : 0);
+  side_->setMinimumWidth(below ? 0 : kSideWidth);
+  side_->setMaximumWidth(below ? QWIDGETSIZE_MAX : kSideMaximumWidth);
+  side_->setMaximumHeight(below ? kSideHeightBelow : QWIDGETSIZE_MAX);
 }
 
 void KVRVortelyFinancialsController::showState() {

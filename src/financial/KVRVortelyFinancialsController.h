@@ -13,7 +13,9 @@
 #include "financial/KVRFinancialsPanel.h"
 
 class QAbstractButton;
+class QBoxLayout;
 class QButtonGroup;
+class QFrame;
 class QComboBox;
 class QDateEdit;
 class QLabel;
@@ -137,8 +139,12 @@ class KVRVortelyFinancialsController : public QWidget {
   // The header clicks of the lines table: date and income sort, each
   // column's direction flipping on a second click.
   void sortByColumn(int column);
+  // True while the report's state and the partners and costs stand under the
+  // lines, the lines' columns not fitting beside them.
+  bool sidePanelBelow() const { return sideBelow_; }
 
  protected:
+  void resizeEvent(QResizeEvent* event) override;
   void showEvent(QShowEvent* event) override;
 
  private:
@@ -158,6 +164,8 @@ class KVRVortelyFinancialsController : public QWidget {
   void showPeriods();
   void showReports();
   void showLines();
+  void fitLineColumns();
+  void placeSidePanel();
   void showState();
   void showPartnersCosts();
   void warn(const QString& title, const QString& text);
@@ -165,8 +173,12 @@ class KVRVortelyFinancialsController : public QWidget {
   KVRFinancialsPanel panel_;
   AlertPresenter alert_;
   bool updating_ = false;
+  bool sideBelow_ = false, sidePlaced_ = false;
   bool stale_ = false;
 
+  QBoxLayout* pageLayout_;
+  QBoxLayout* sideLayout_;
+  QFrame* side_;
   QComboBox* periods_;
   QComboBox* regions_;
   QComboBox* reports_;

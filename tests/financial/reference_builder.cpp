@@ -12,6 +12,7 @@
 #include <mutex>
 #include <set>
 #include <sstream>
+#include <tuple>
 
 #include "catalogue/KVRVortelyCurrencyConverter.h"
 #include "core/KVRApplicationServices.h"
@@ -93,7 +94,23 @@ std::vector<KVRReportEntry*> linesById(const KVRReport* r) {
   return lines;
 }
 
-QString format(float amount, const QString& symbol) {
+// Hundredths, half away from zero: x x 100, 0.5 added away from zero, the
+// integer part, / 100, in single precision.
+float hundredths(float x) {
+  if (x != x) return 0.0f;
+  float y = x * 100.0f;
+  if (x < 0) y = y - 0.5f;
+  else y = y + 0.5f;
+  if (y >= 9.2e18f) return float(std::numeric_limits<int64_t>::max()) / 100.0f;
+  if (y <= -9.2e18f) return float(std::numeric_limits<int64_t>::min()) / 100.0f;
+  return float(int64_t(y)) / 100.0f;
+}
+
+QString format(float unrounded, const QString& symbol) {
+  // The hundredths themselves, as a decimal the formatter writes as it is.
+  float y = unrounded * 100.0f;
+  y = unrounded < 0 ? y - 0.5f : y + 0.5f;
+  const double amount = std::isfinite(y) && std::fabs(y) < 9.2e18f ? double(int64_t(y)) / 100.0 : double(unrounded);
   std::unique_lock<std::recursive_mutex> g;
   if (auto* app = KVRApplicationServices::current()) g = std::unique_lock<std::recursive_mutex>(app->formatterLock());
   return QStringLiteral("%1 %2").arg(KVRFormatters::shared().currencyFormatterWithFloats().stringFromNumber(amount),
@@ -123,7 +140,6 @@ struct Dict {
   KVRDate PointedDate;
   std::vector<KVRDate> PriorMonths;
   std::vector<KVRReport*> paying;
-  int64_t P = 0, E100 = 0;  // for summing accounts
 };
 
 // month date (ms) -> region code -> record
@@ -133,6 +149,7 @@ using PaymentsMap = std::map<double, std::map<QString, std::shared_ptr<Dict>>>;
 void matchPayments(const std::vector<KVRReport*>& kept, const std::map<double, Vec>& estimate,
                    const KVRRegionRowTable& table, KVRDate now, PaymentsMap& payments) {
   KVRVortelyCurrencyConverter& converter = KVRVortelyCurrencyConverter::sharedInstance();
+  std::set<std::pair<double, QString>> ownMonths;  // (month, region) paid by a payment of that month
   for (KVRReport* report : kept) {
     const std::vector<KVRReportEntry*> lines = linesById(report);
     const KVRReportEntry* line = nullptr;
@@ -151,11 +168,9 @@ void matchPayments(const std::vector<KVRReport*>& kept, const std::map<double, V
     const bool hasEntry = estimate.count(paymentMonth.ms) && slot >= 0;
 
     float JPRatio = 1.0f;
-    int64_t jpE100 = 0;
     if (regionCode == "JP" && hasEntry) {
       const float E = estimate.at(paymentMonth.ms)[size_t(slot)];
       const int64_t E100 = integerPart(E * 100 + 0.5f);
-      jpE100 = E100;
       if (E100 > P && E100 != 0) JPRatio = P / float(E100);
     }
     auto d = std::make_shared<Dict>();
@@ -189,9 +204,8 @@ void matchPayments(const std::vector<KVRReport*>& kept, const std::map<double, V
     d->hasPaymentMonth = true;
     d->PaymentMonth = paymentMonth;
     d->paying = {report};
-    d->P = line->income;
-    d->E100 = jpE100;
     payments[paymentMonth.ms][regionCode] = d;
+    ownMonths.insert({paymentMonth.ms, regionCode});
 
     if (!hasEntry) continue;
     int64_t E0;
@@ -210,8 +224,16 @@ void matchPayments(const std::vector<KVRReport*>& kept, const std::map<double, V
       continue;
     }
     for (;;) {
-      if (!(R > 0 && R > cur + 1)) break;
-      if (payments.count(m.ms) && payments[m.ms].count(regionCode) && payments[m.ms][regionCode]->PaymentReport) break;
+      // The Part's four stops, on every turn.
+      if (R == cur) break;
+      if (R == 0) break;
+      if (R == E0 - 1) break;
+      if (R == E0 + 1) break;
+      // The decided ones: a remainder above 0 and above the month's estimate
+      // plus one hundredth; never a month whose payment was its own.
+      if (!(R > 0)) break;
+      if (!(R > cur + 1)) break;
+      if (ownMonths.count({m.ms, regionCode})) break;
       d->PriorMonths.push_back(m);
       if (!estimate.count(m.ms)) break;
       R = R - cur;
@@ -254,47 +276,39 @@ KVRPaymentRecord toRecord(const Dict& d) {
   return r;
 }
 
-// Several accounts' records of one month and region, summed.
-KVRPaymentRecord sumOfAccounts(const QString& code, const std::vector<std::shared_ptr<Dict>>& ds) {
-  KVRVortelyCurrencyConverter& converter = KVRVortelyCurrencyConverter::sharedInstance();
+// What a month shows for a region where several accounts have an estimate
+// or a payment: the records' amounts added up, no report of its own; the
+// paying month when each of those accounts has a record naming one;
+// reconciled when each has a reconciled record.
+KVRPaymentRecord summary(const std::vector<std::shared_ptr<Dict>>& ds, size_t accountsThere) {
   KVRPaymentRecord r;
-  bool anyPayment = false, allPointed = true;
+  const bool everyone = ds.size() == accountsThere;
+  size_t withMonth = 0, pointedCount = 0;
   float pointedSum = 0;
-  int64_t P = 0, E = 0;
-  std::set<KVRMonthKey> prior;
+  std::optional<KVRMonthKey> latest;
   std::set<QString> currencies, accounts;
   for (const auto& d : ds) {
     r.localIncome = r.localIncome + d->LocalIncome;
     r.income = r.income + d->Income;
-    if (d->hasPaymentMonth && (!r.paymentMonth || keyOf(d->PaymentMonth) > *r.paymentMonth))
-      r.paymentMonth = keyOf(d->PaymentMonth);
     for (KVRReport* x : d->paying) r.payingReports.push_back(x);
-    if (d->hasPaymentRatio) pointedSum = pointedSum + d->PointedIncome;
-    else allPointed = false;
-    if (d->PaymentReport) {
-      anyPayment = true;
-      P += d->P;
-      E += d->E100;
-      for (KVRDate m : d->PriorMonths) prior.insert(keyOf(m));
-      currencies.insert(d->LocalCurrency);
-      accounts.insert(d->PointedAccount);
-      if (d->hasPaymentRatio && (!r.pointedDate.isValid() || d->PointedDate.ms > r.pointedDate.ms))
+    currencies.insert(d->LocalCurrency);
+    accounts.insert(d->PointedAccount);
+    if (d->hasPaymentMonth) {
+      ++withMonth;
+      if (!latest || keyOf(d->PaymentMonth) > *latest) latest = keyOf(d->PaymentMonth);
+    }
+    if (d->hasPaymentRatio) {
+      ++pointedCount;
+      pointedSum = pointedSum + d->PointedIncome;
+      if (d->PointedDate.isValid() && (!r.pointedDate.isValid() || d->PointedDate.ms > r.pointedDate.ms))
         r.pointedDate = d->PointedDate;
     }
   }
-  if (anyPayment) {
-    r.localCurrency = currencies.size() == 1 ? *currencies.begin() : QString();
-    r.localIncomeStr = format(r.localIncome, currencySymbol(r.localCurrency));
-    r.incomeStr = format(r.income, converter.preferedCurrencySymbol());
-    r.jpRatio = (code == "JP" && float(E) > float(P) && E != 0) ? float(P) / float(E) : 1.0f;
-    r.priorMonths.assign(prior.rbegin(), prior.rend());
-  }
-  if (allPointed) {
+  if (everyone && withMonth == ds.size()) r.paymentMonth = latest;
+  r.localCurrency = currencies.size() == 1 ? *currencies.begin() : QString();
+  if (everyone && pointedCount == ds.size()) {
     r.paymentRatio = r.income > 0 ? pointedSum / r.income : 1.0f;
     r.pointedIncome = pointedSum;
-  }
-  if (allPointed && anyPayment) {
-    r.pointedIncomeStr = format(pointedSum, converter.preferedCurrencySymbol());
     r.pointedAccount = accounts.size() == 1 ? *accounts.begin() : QString("--");
   } else {
     r.pointedDate = KVRDate();
@@ -325,6 +339,25 @@ KVRFinancialStatement build(const KVRFinancialSelection& selection, KVRDate now)
     }
   }
   const std::vector<KVRReport*> reports = sortedByBeginDate(reportSet, seen);
+
+  // The selected accounts in id order; a selected product's lines go to its
+  // account's part, or to a last part for products of no selected account.
+  std::vector<KVRStoreAccount*> accounts;
+  for (KVRStoreAccount* a : selection.accounts)
+    if (a && std::find(accounts.begin(), accounts.end(), a) == accounts.end()) accounts.push_back(a);
+  std::stable_sort(accounts.begin(), accounts.end(), idLess);
+  std::map<const KVRVortelyManagedProduct*, size_t> partOf;
+  size_t partCount = accounts.size();
+  for (KVRVortelyManagedProduct* p : products) {
+    auto it = std::find(accounts.begin(), accounts.end(), p->account);
+    partOf[p] = it == accounts.end() ? accounts.size() : size_t(it - accounts.begin());
+    if (it == accounts.end()) partCount = accounts.size() + 1;
+  }
+  struct PartMonth {
+    Vec preferred{}, local{}, units{};
+    std::set<int> rows;  // regions where the part's products have lines
+  };
+  std::vector<std::map<double, PartMonth>> parts(partCount);
 
   std::map<double, Vec> preferredMap, localMap, unitsMap;
   float pAcc[19][13], lAcc[19][13];
@@ -379,6 +412,13 @@ KVRFinancialStatement build(const KVRFinancialSelection& selection, KVRDate now)
       const float amount = float((double(product) + 0.0001) / 100.0);
       const float converted = converter.floatConvertAmountToPreferedCurrency(amount, currency);
       if (products.count(line->product)) {
+        PartMonth& part = parts[partOf.at(line->product)][month.ms];
+        part.units[size_t(r)] += count;
+        part.preferred[0] += converted;
+        part.preferred[size_t(r)] += converted;
+        part.local[0] += amount;
+        part.local[size_t(r)] += amount;
+        part.rows.insert(r);
         units[size_t(r)] += count;
         preferred[0] += converted;
         preferred[size_t(r)] += converted;
@@ -408,10 +448,6 @@ KVRFinancialStatement build(const KVRFinancialSelection& selection, KVRDate now)
   }
 
   // Step 7: the payments, account by account, against the account's estimates.
-  std::vector<KVRStoreAccount*> accounts;
-  for (KVRStoreAccount* a : selection.accounts)
-    if (a && std::find(accounts.begin(), accounts.end(), a) == accounts.end()) accounts.push_back(a);
-  std::stable_sort(accounts.begin(), accounts.end(), idLess);
   std::vector<PaymentsMap> perAccount;
   std::vector<std::pair<KVRReport*, KVRDate>> beginDates;
   for (KVRStoreAccount* account : accounts) {
@@ -425,10 +461,8 @@ KVRFinancialStatement build(const KVRFinancialSelection& selection, KVRDate now)
       }
     std::map<double, Vec> estimate;
     for (KVRReport* report : sortedByBeginDate(own, ownSeen)) {
-      if (report->filename.startsWith("Zuvo")) {
-        putAside.insert(report);
-        continue;
-      }
+      // Put aside only where the selected products' reports are read (above).
+      if (report->filename.startsWith("Zuvo")) continue;
       if (!report->beginDate.isValid()) continue;
       const KVRDate month = monthDateOf(report->beginDate);
       const int reportRegion = regionIndex(table, fileRegion(report->filename));
@@ -488,13 +522,41 @@ KVRFinancialStatement build(const KVRFinancialSelection& selection, KVRDate now)
     month.income.setIncome(preferredMap[ms]);
     month.incomeLocal.setIncome(localMap[ms]);
     month.units.setIncome(unitsMap[ms]);
+    // Each account's part: its products' vectors and its own records.
+    const bool adSlots = !selection.productsSelected && selection.accountSelected;
+    month.parts.resize(partCount);
+    for (size_t a = 0; a < partCount; ++a) {
+      KVRAccountMonth& part = month.parts[a];
+      if (parts[a].count(ms)) {
+        const PartMonth& pm = parts[a].at(ms);
+        part.income.setIncome(pm.preferred);
+        part.incomeLocal.setIncome(pm.local);
+        part.units.setIncome(pm.units);
+        for (int r : pm.rows) part.estimateRows |= uint32_t(1) << r;
+      }
+      if (a < perAccount.size() && perAccount[a].count(ms))
+        for (const auto& [code, d] : perAccount[a].at(ms)) part.payments.set(code, std::make_shared<KVRPaymentRecord>(toRecord(*d)));
+      if (const KVRPaymentRecord* iad = part.payments.forCode(QStringLiteral("IAD")); iad && adSlots) {
+        part.incomeLocal.income()[18] = iad->localIncome;
+        part.income.income()[18] = iad->income;
+      }
+    }
+    // What the month shows: the record of the one account with an estimate
+    // or a payment there, else the summary of the accounts'.
     std::map<QString, std::vector<std::shared_ptr<Dict>>> byCode;
     for (PaymentsMap& pm : perAccount)
       if (pm.count(ms))
         for (const auto& [code, d] : pm[ms]) byCode[code].push_back(d);
-    for (const auto& [code, ds] : byCode)
-      month.payments.set(code, std::make_shared<KVRPaymentRecord>(ds.size() == 1 ? toRecord(*ds.front())
-                                                                                 : sumOfAccounts(code, ds)));
+    for (const auto& [code, ds] : byCode) {
+      const int row = regionIndex(table, code);
+      size_t there = 0;
+      for (size_t a = 0; a < partCount; ++a) {
+        const bool paid = a < perAccount.size() && perAccount[a].count(ms) && perAccount[a].at(ms).count(code);
+        const bool estimated = row > 0 && parts[a].count(ms) && parts[a].at(ms).rows.count(row);
+        if (paid || estimated) ++there;
+      }
+      month.payments.set(code, std::make_shared<KVRPaymentRecord>(there == 1 ? toRecord(*ds.front()) : summary(ds, there)));
+    }
     if (const KVRPaymentRecord* iad = month.payments.forCode(QStringLiteral("IAD"))) {
       if (!selection.productsSelected && selection.accountSelected) {
         month.incomeLocal.income()[18] = iad->localIncome;
@@ -543,6 +605,41 @@ KVRFinancialStatement build(const KVRFinancialSelection& selection, KVRDate now)
     }
   }
 
+  // The figures of every region and month: each part rounded after its own
+  // ratios, then added up; row 0 the regions that count.
+  for (KVRFinancialMonth& month : st.months) {
+    KVRRegionFigure total;
+    for (int r = 1; r < 19; ++r) {
+      const QString code = table[size_t(r)].shortDesc;
+      KVRRegionFigure f;
+      f.counts = st.financialReportForMonth(month.date, code) != nullptr || month.payments.forCode(code) != nullptr;
+      f.units = month.units[r];
+      std::vector<std::tuple<const KVRFinancialsByRegion*, const KVRFinancialsByRegion*, const KVRMonthPayments*>> each;
+      if (month.parts.empty()) each.emplace_back(&month.income, &month.incomeLocal, &month.payments);
+      for (const KVRAccountMonth& part : month.parts) each.emplace_back(&part.income, &part.incomeLocal, &part.payments);
+      for (const auto& [P, L, pay] : each) {
+        const KVRPaymentRecord* d = pay->forCode(code);
+        const float p = d && d->paymentRatio ? *d->paymentRatio : 1.0f;
+        const float j = d && d->jpRatio ? *d->jpRatio : 1.0f;
+        f.preferred = f.preferred + hundredths(p * (*P)[r] * j);
+        f.local = f.local + hundredths(j * (*L)[r]);
+        f.localValue = f.localValue + j * (*L)[r];
+        f.reportLocal = f.reportLocal + hundredths((*L)[r]);
+      }
+      for (const KVRAccountMonth& part : month.parts)
+        if (part.payments.forCode(code) || (part.estimateRows & (uint32_t(1) << r))) ++f.accounts;
+      if (month.parts.empty() && f.counts) f.accounts = 1;
+      if (f.counts) {
+        total.preferred = total.preferred + f.preferred;
+        total.units = total.units + f.units;
+      }
+      month.figures[size_t(r)] = f;
+    }
+    total.counts = true;
+    month.figures[0] = total;
+  }
+  st.accountsOnly = selection.accountSelected && !selection.productsSelected;
+
   st.storeChanges.reportsToDelete.assign(putAside.begin(), putAside.end());
   st.storeChanges.paymentBeginDates = beginDates;
   return st;
@@ -584,10 +681,22 @@ std::string recordDifference(const KVRPaymentRecord& a, const KVRPaymentRecord& 
   return o.str();
 }
 
+std::string paymentsDifference(const KVRMonthPayments& x, const KVRMonthPayments& y) {
+  const auto pa = x.all(), pb = y.all();
+  if (pa.size() != pb.size()) return ": payment count";
+  for (size_t k = 0; k < pa.size(); ++k) {
+    if (pa[k].first != pb[k].first) return ": payment codes";
+    const std::string d = recordDifference(*pa[k].second, *pb[k].second);
+    if (!d.empty()) return " " + pa[k].first.toStdString() + ": " + d;
+  }
+  return std::string();
+}
+
 }  // namespace
 
 std::string difference(const KVRFinancialStatement& a, const KVRFinancialStatement& b) {
   std::ostringstream o;
+  if (a.accountsOnly != b.accountsOnly) return "accounts only";
   if (a.financialsByYear.size() != b.financialsByYear.size()) return "year count";
   for (const auto& [year, ta] : a.financialsByYear) {
     auto it = b.financialsByYear.find(year);
@@ -612,12 +721,24 @@ std::string difference(const KVRFinancialStatement& a, const KVRFinancialStateme
         return "month " + text(x.date) + " row " + std::to_string(r) + ": " + std::to_string(x.income[r]) + " vs " +
                std::to_string(y.income[r]);
     }
-    const auto pa = x.payments.all(), pb = y.payments.all();
-    if (pa.size() != pb.size()) return "month " + text(x.date) + ": payment count";
-    for (size_t k = 0; k < pa.size(); ++k) {
-      if (pa[k].first != pb[k].first) return "month " + text(x.date) + ": payment codes";
-      const std::string d = recordDifference(*pa[k].second, *pb[k].second);
-      if (!d.empty()) return "month " + text(x.date) + " " + pa[k].first.toStdString() + ": " + d;
+    const std::string pd = paymentsDifference(x.payments, y.payments);
+    if (!pd.empty()) return "month " + text(x.date) + pd;
+    if (x.parts.size() != y.parts.size()) return "month " + text(x.date) + ": part count";
+    for (size_t k = 0; k < x.parts.size(); ++k) {
+      const KVRAccountMonth &u = x.parts[k], &w = y.parts[k];
+      for (int r = 0; r < 19; ++r)
+        if (!same(u.income[r], w.income[r]) || !same(u.incomeLocal[r], w.incomeLocal[r]) || !same(u.units[r], w.units[r]))
+          return "month " + text(x.date) + " part " + std::to_string(k) + " row " + std::to_string(r);
+      if (u.estimateRows != w.estimateRows) return "month " + text(x.date) + " part " + std::to_string(k) + ": rows";
+      const std::string d = paymentsDifference(u.payments, w.payments);
+      if (!d.empty()) return "month " + text(x.date) + " part " + std::to_string(k) + d;
+    }
+    for (int r = 0; r < 19; ++r) {
+      const KVRRegionFigure &f = x.figures[size_t(r)], &g = y.figures[size_t(r)];
+      if (f.counts != g.counts || f.accounts != g.accounts || !same(f.preferred, g.preferred) || !same(f.local, g.local) ||
+          !same(f.localValue, g.localValue) || !same(f.reportLocal, g.reportLocal) || !same(f.units, g.units))
+        return "month " + text(x.date) + " row " + std::to_string(r) + " figure: " + std::to_string(f.preferred) +
+               " vs " + std::to_string(g.preferred) + ", " + std::to_string(f.local) + " vs " + std::to_string(g.local);
     }
     for (int r = 1; r < 19; ++r) {
       const QString code = KVRFinancialRegionCode(r);

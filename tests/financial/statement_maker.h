@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "core/KVREntities.h"
+#include "financial/KVRFinancialFigures.h"
 #include "financial/KVRFinancialGrid.h"
 #include "financial/KVRFinancialStatement.h"
 
@@ -80,8 +81,12 @@ class StatementMaker {
     }
     if (st_.financialsByYear.empty())
       for (const KVRFinancialMonth& m : st_.months) st_.financialsByYear[m.date.year] = KVRMakeRegionRowTable();
+    st_.accountsOnly = accountsOnly_;
+    KVRComputeRegionFigures(st_);
     return st_;
   }
+  // The statement of a product selection (the trend compares the cells), not of an account.
+  void productsSelected() { accountsOnly_ = false; }
   // The region grid of the statement's month window from `selectedMonth`,
   // the euro preferred.
   KVRFinancialGrid grid(int selectedMonth, int mode, bool productsSelected = false, bool accountSelected = true) {
@@ -104,6 +109,7 @@ class StatementMaker {
     KVRReport* report;
   };
   KVRFinancialStatement st_;
+  bool accountsOnly_ = true;
   std::deque<KVRReport> reports_;
   std::vector<Indexed> indexed_;
 };

@@ -49,6 +49,21 @@ TEST(Round2, HalfAwayFromZeroInSixtyFourBits) {
   EXPECT_EQ(KVRRound2(std::numeric_limits<float>::quiet_NaN()), 0.0f);
 }
 
+TEST_F(FinancialGridTest, CellsAndTotalShowRound2WithoutASecondRounding) {
+  // 1.125 and 2.375 are exact in single precision: the formatter alone would
+  // write them half to even (1.12, 2.38); the cells show round2 (1.13, 2.38)
+  // and the total their sum.
+  maker.figures(kJan, KVRRegionRowEU, 1.125f, 1.125f);
+  maker.figures(kJan, KVRRegionRowUS, 2.375f, 2.375f);
+  maker.figures(kJan, KVRRegionRowJP, -0.625f, -0.625f);
+  const KVRFinancialGrid g = grid(0);
+  EXPECT_EQ(cell(g, KVRRegionRowEU, 0).incomePref, "1.13 €");
+  EXPECT_EQ(cell(g, KVRRegionRowUS, 0).incomePref, "2.38 €");
+  EXPECT_EQ(cell(g, KVRRegionRowJP, 0).incomePref, "-0.63 €");
+  EXPECT_EQ(g.totals.at(0).income, "2.88 €");
+  EXPECT_EQ(KVRFinancialAmountNumber(0.125), "0.13");
+}
+
 TEST_F(FinancialGridTest, YearTotalsAndFixedIncomeRoundEachRegionAfterTheRatios) {
   maker.figures(kJan, KVRRegionRowEU, 10.005f, 10.005f, 3);
   maker.payment(kJan, KVRRegionRowEU)->paymentRatio = 0.9f;      // 0.9 x 10.005 = 9.0045 -> 9.00

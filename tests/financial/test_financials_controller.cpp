@@ -11,6 +11,11 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTableWidget>
+#include <QScrollBar>
+#include <QSplitter>
+#include <QStyle>
+#include <QTreeView>
+#include <cmath>
 #include <SQLiteCpp/SQLiteCpp.h>
 #include <gtest/gtest.h>
 
@@ -219,6 +224,87 @@ TEST_F(FinancialsControllerTest, OnTheStatementsScreenTheReportsFollowEachRebuil
   EXPECT_EQ(panel->reportsPopup()->itemText(1), "0711_EU.txt (Jul 3, 2011-Jul 30, 2011)");
   EXPECT_EQ(panel->reportsTotalSales()->text(), "20");
   EXPECT_EQ(screen.shownPage(), 1);
+}
+
+TEST_F(FinancialsControllerTest, EveryLineColumnShowsItsWholeTextInTheSmallestWindow) {
+  // Nine-digit amounts of both signs, one in a currency written by its code,
+  // every long line type, a long product name and more lines than the table
+  // shows at once.
+  converter().setRate("CHF", "EUR", 0.9);
+  const QString longName = "Skyline Sketch Professional Edition for Architects and Interior Designers";
+  app->name = longName;
+  KVRReport* autumn = financial(soft, "1111_EU.txt", day(2011, 9, 28));
+  autumn->endDate = day(2011, 11, 30);
+  auto add = [&](int count, int income, const char* currency, int type) {
+    KVRReportEntry* e = line(autumn, app, count, income, currency);
+    e->type = type;
+    e->endDate = autumn->endDate;
+    e->country = "GB";
+  };
+  add(999999, 99999, "EUR", KVREntryTypeInAppPurchase);
+  add(-999999, 99999, "EUR", KVREntryTypeRefund);
+  add(-999999, 99999, "CHF", KVREntryTypeSale);
+  for (int type : {KVREntryTypeWithholdingTax, KVREntryTypeReconciliation, KVREntryTypePriorBalance,
+                   KVREntryTypeCurrentMonth, KVREntryTypeGstJctTax})
+    add(1, 100, "EUR", type);
+  for (int i = 0; i < 30; ++i) add(1, 70, "EUR", KVREntryTypeSale);
+  app->resetFinancialReports();
+  QString error;
+  ASSERT_TRUE(dm().save(&error)) << error.toStdString();
+
+  // The main window's split: the product list, then the statements screen.
+  QSplitter window(Qt::Horizontal);
+  auto* list = new QTreeView;
+  list->setMinimumWidth(200);
+  window.addWidget(list);
+  auto* screen = new KVRFinancialScreen(nullptr);
+  window.addWidget(screen);
+  window.setStretchFactor(1, 1);
+  window.show();
+  screen->finishAnimations();
+  screen->showPage(1);
+  KVRVortelyFinancialsController* panel = screen->financialController();
+  panel->selectedProductDidChange();
+
+  QTableView* table = panel->reportsTableView();
+  QHeaderView* header = table->horizontalHeader();
+  const QAbstractItemModel* model = table->model();
+  ASSERT_EQ(model->rowCount(), 43);
+  // What the header itself asks for its titles, with the sort arrow in the
+  // columns a click sorts (Qt counts the arrow in every title while one shows).
+  std::vector<int> titleWidths;
+  for (int c = 0; c < model->columnCount(); ++c) titleWidths.push_back(header->sectionSizeHint(c));
+  panel->sortByColumn(KVRVortelyFinancialsController::DateColumn);
+  titleWidths[KVRVortelyFinancialsController::DateColumn] = header->sectionSizeHint(KVRVortelyFinancialsController::DateColumn);
+  panel->sortByColumn(KVRVortelyFinancialsController::IncomeColumn);
+  titleWidths[KVRVortelyFinancialsController::IncomeColumn] = header->sectionSizeHint(KVRVortelyFinancialsController::IncomeColumn);
+
+  const QFontMetricsF metrics(table->font());
+  const int margins = 2 * (table->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, table) + 1);
+  // The smallest window (1200 by 730) and a wide one.
+  for (auto [width, height, below] : {std::tuple{1200, 660, true}, {1480, 830, false}}) {
+    SCOPED_TRACE(width);
+    window.resize(width, height);
+    window.setSizes({240, width - 240});
+    QApplication::processEvents();
+    EXPECT_EQ(panel->sidePanelBelow(), below);
+    // Every column in view, none beyond the table's edge.
+    EXPECT_LE(header->length(), table->viewport()->width());
+    EXPECT_FALSE(table->horizontalScrollBar()->isVisible());
+    for (int c = 0; c < model->columnCount(); ++c) {
+      if (c == KVRVortelyFinancialsController::ProductColumn) continue;
+      EXPECT_GE(header->sectionSize(c), titleWidths[size_t(c)]) << model->headerData(c, Qt::Horizontal).toString().toStdString();
+      for (int r = 0; r < model->rowCount(); ++r) {
+        const QString text = model->index(r, c).data().toString();
+        EXPECT_LE(std::ceil(metrics.horizontalAdvance(text)) + margins, header->sectionSize(c)) << text.toStdString();
+      }
+    }
+    // The product's name takes what is left: a word or more, the whole name
+    // in the tooltip.
+    EXPECT_GE(header->sectionSize(KVRVortelyFinancialsController::ProductColumn), 120);
+    EXPECT_EQ(model->index(0, KVRVortelyFinancialsController::ProductColumn).data(Qt::ToolTipRole).toString(), longName);
+    saveRender(window.grab().toImage(), QStringLiteral("financials-panel-lines-%1.png").arg(width));
+  }
 }
 
 // Issue: a click in the product list changed the store, the hidden panel

@@ -175,6 +175,51 @@ TEST_F(StatementTest, PaymentCoversEarlierMonthsOnlyWhileItHasMoneyLeft) {
   EXPECT_EQ(own.dictForDate(kJan11, u"US"), nullptr);
 }
 
+TEST_F(StatementTest, PaymentWalkStopsOnEveryTurnAndNeverEntersAMonthPaidOnItsOwn) {
+  converter().setRate("USD", "EUR", 0.75);
+  constexpr KVRMonthKey kDec10{2010, 12};
+  // US estimates in hundredths: December 2000, January 2000, February 3000,
+  // March 10000 (the paying month's own, E0).
+  auto estimates = [&](KVRStoreAccount* a) {
+    KVRVortelyManagedProduct* p = product(a, 4000 + qHash(a->developer) % 1000);
+    line(financial(a, "V_1210_US.txt", day(2010, 11, 28)), p, 1, 2000, "USD");
+    line(financial(a, "V_0111_US.txt", day(2010, 12, 26)), p, 1, 2000, "USD");
+    line(financial(a, "V_0211_US.txt", day(2011, 1, 30)), p, 1, 3000, "USD");
+    line(financial(a, "V_0311_US.txt", day(2011, 2, 27)), p, 1, 10000, "USD");
+    return p;
+  };
+  auto covered = [&](const char* name, int paid) {
+    KVRStoreAccount* a = account(name);
+    estimates(a);
+    payment(a, "US", day(2011, 2, 27), paid, "USD");
+    return build(accountSelection({a})).dictForDate(kMar11, u"US")->priorMonths;
+  };
+  // 20001 pays February (3000); the remainder 10001 is E0 + 1 on the second turn: stop.
+  EXPECT_EQ(covered("Second turn", 20001), std::vector<KVRMonthKey>{kFeb11});
+  // 22999 pays February and January; the remainder 9999 is E0 - 1 on the third turn: stop.
+  EXPECT_EQ(covered("Third turn", 22999), (std::vector<KVRMonthKey>{kFeb11, kJan11}));
+  // 24000 runs on: the remainder 11000 on the third turn pays December as
+  // well, and November (no report) ends the walk.
+  EXPECT_EQ(covered("Runs on", 24000), (std::vector<KVRMonthKey>{kFeb11, kJan11, kDec10, {2010, 11}}));
+
+  // A zero payment against a negative estimate keeps its record without its
+  // report and month; it is still the month's own payment: a later payment
+  // does not walk into it.
+  KVRStoreAccount* minus = account("Refunds");
+  KVRVortelyManagedProduct* p = product(minus, 4999);
+  line(financial(minus, "V_0311_US.txt", day(2011, 2, 27)), p, 1, -5000, "USD");
+  line(financial(minus, "V_0411_US.txt", day(2011, 3, 27)), p, 1, 10000, "USD");
+  payment(minus, "US", day(2011, 2, 27), 0, "USD");
+  payment(minus, "US", day(2011, 3, 27), 30000, "USD");
+  const KVRFinancialStatement st = build(accountSelection({minus}));
+  const KVRPaymentRecord* march = st.dictForDate(kMar11, u"US");
+  ASSERT_NE(march, nullptr);
+  EXPECT_EQ(march->paymentReport, nullptr);
+  EXPECT_FALSE(march->paymentMonth.has_value());
+  EXPECT_FLOAT_EQ(march->localIncome, 0.0f);
+  EXPECT_TRUE(st.dictForDate(kApr11, u"US")->priorMonths.empty());
+}
+
 TEST_F(StatementTest, ReconciledPaymentRatioAndTexts) {
   converter().setRate("USD", "EUR", 0.75);
   line(financial(soft, "V_0311_US.txt", day(2011, 2, 27)), app, 1, 10000, "USD");
@@ -303,7 +348,7 @@ TEST_F(StatementTest, MonthsAscendingWithPaymentMonthsMergedIn) {
 
 TEST(FinancialStatement, MonthWindowLookups) {
   KVRFinancialStatement st;
-  for (int m = 1; m <= 6; ++m) st.months.push_back({KVRMonthKey{2011, m}, {}, {}, {}, {}});
+  for (int m = 1; m <= 6; ++m) st.months.push_back({KVRMonthKey{2011, m}, {}, {}, {}, {}, {}, {}});
   EXPECT_EQ(st.indexOfMonth(3, 2011), 2);
   EXPECT_EQ(st.indexOfMonth(2, 2010), -1);
   EXPECT_EQ(st.indexOfMonth(9, 2011), 6);
@@ -344,6 +389,13 @@ TEST_F(StatementTest, PaymentsOfTwoAccountsAreSummed) {
   EXPECT_FLOAT_EQ(sum->localIncome, 150.0f);
   EXPECT_FLOAT_EQ(sum->income, 112.5f);
   EXPECT_FALSE(sum->isReconciled());  // one of the two is not received yet
+  // Each account's cell on its own: Pelliro Soft's 75.00 received as 80.00,
+  // Brightwater's 37.50 estimate at ratio 1.
+  const KVRRegionFigure& cell = both.monthRecord(kMar11)->figures[KVRRegionRowUS];
+  EXPECT_FLOAT_EQ(cell.preferred, 117.5f);
+  EXPECT_FLOAT_BITS(cell.preferred, build(accountSelection({soft})).monthRecord(kMar11)->figures[KVRRegionRowUS].preferred +
+                                        one.monthRecord(kMar11)->figures[KVRRegionRowUS].preferred);
+  EXPECT_EQ(cell.accounts, 2);
 
   reconcile(b, 40.0f, "EUR", "Bank");
   const KVRFinancialStatement again = build(accountSelection({soft, bright}));
@@ -351,6 +403,7 @@ TEST_F(StatementTest, PaymentsOfTwoAccountsAreSummed) {
   ASSERT_TRUE(received->isReconciled());
   EXPECT_FLOAT_BITS(*received->paymentRatio, 120.0f / 112.5f);
   EXPECT_EQ(received->pointedAccount, "Bank");
+  EXPECT_FLOAT_EQ(again.monthRecord(kMar11)->figures[KVRRegionRowUS].preferred, 120.0f);
 }
 
 TEST_F(StatementTest, ReportIndexAnswersRegionsAndAndroidMonths) {
@@ -395,6 +448,18 @@ TEST_F(StatementTest, YearTablesOfTheReports) {
   EXPECT_EQ(st.chosenYear(2011), 2012);
   EXPECT_EQ(st.months.size(), 2u);
   EXPECT_TRUE(logHas(undated->filename));
+}
+
+TEST_F(StatementTest, ZuvoReportsOfOtherProductsStayUnderAProductSelection) {
+  KVRVortelyManagedProduct* other = product(soft, 1002);
+  line(financial(soft, "V_0411_EU.txt", day(2011, 3, 27)), app, 1, 100, "EUR");
+  KVRReport* zuvo = financial(soft, "ignored", day(2011, 3, 27));
+  zuvo->filename = "Zuvo-Sales_0411_EU.txt";
+  line(zuvo, other, 5, 900, "EUR");
+  // The selected product's reports hold no "Zuvo" report: nothing is put aside.
+  EXPECT_TRUE(build(productSelection({app})).storeChanges.reportsToDelete.empty());
+  // The account's row reads it among its products' reports: put aside.
+  EXPECT_EQ(build(accountSelection({soft})).storeChanges.reportsToDelete, std::vector<KVRReport*>{zuvo});
 }
 
 TEST_F(StatementTest, ReportsPutAsideAndPaymentDatesAreSavedOnce) {
