@@ -432,6 +432,8 @@ class StatementRun {
     float amount, converted, units;
     int16_t region, part;
   };
+  // Below this many lines a thread costs more than it saves.
+  static constexpr size_t kThreadedLines = 150000;
 
   void addJob(KVRReport* r, const ReportInfo& info, KVRMonthKey month) {
     LineJob job{r, &info, month, regionOfFileName(r->filename), lineCount_, r->entries.size(), {}};
@@ -449,7 +451,7 @@ class StatementRun {
   void decodeLines() {
     decoded_.resize(lineCount_);
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    const size_t threads = lineCount_ < 40000 ? 1 : std::min<size_t>({4, cores, jobs_.size()});
+    const size_t threads = lineCount_ < kThreadedLines ? 1 : std::min<size_t>({4, cores, jobs_.size()});
     if (threads <= 1) {
       decodeJobs(0, jobs_.size());
       return;
@@ -528,7 +530,7 @@ class StatementRun {
   // sum).
   void sumLines() {
     std::thread parts;
-    if (lineCount_ >= 40000 && std::thread::hardware_concurrency() > 1)
+    if (lineCount_ >= kThreadedLines && std::thread::hardware_concurrency() > 1)
       parts = std::thread([this] {
         for (const LineJob& job : jobs_) sumPartLines(job);
       });
