@@ -15,10 +15,16 @@
 //                        and line copied N - 1 times under new ids), with the
 //                        sample's rates beside it.
 //
+// Then a reconciliation's rebuild: the payment's account's rates and the
+// histories they change, timed and checked against a full rebuild (exit 3
+// when they differ). Target: under 150 ms until the new statement, 400 ms on
+// one processor.
+//
 // One run per process (the peak memory is the process's). Targets: open +
-// build under 1.0 s, or 2.0 s when the process may run on one processor
-// only (`taskset -c 0`); peak memory under 450 MB for the large sample, under
-// 2 GB for a store four times as large.
+// build (with the integrity check beside it) under 0.6 s, or 1.5 s when the
+// process may run on one processor only (`taskset -c 0`); peak memory no
+// higher than 443 MB for the large sample, under 2 GB for a store four times
+// as large.
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -28,6 +34,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -43,6 +50,8 @@
 #include "core/KVRProcessors.h"
 #include "core/KVRVortelyCoreDataManager.h"
 #include "financial/KVREffectiveRates.h"
+#include "financial/KVRFinancialStatementBuilder.h"
+#include "core/KVRVortelyManagedProduct.h"
 
 namespace {
 
@@ -203,6 +212,176 @@ int makeCopies(const QString& store, int copies, const QString& folder) {
   return 0;
 }
 
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0.0 : v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+// A checksum of every history: value keys, days and every record's floats,
+// bit for bit, with the all-time totals. Two builds that agree give the same.
+uint64_t historiesChecksum(const std::vector<KVRVortelyManagedProduct*>& products) {
+  uint64_t h = 1469598103934665603ull;
+  auto mix = [&h](const void* data, size_t n) {
+    const auto* p = static_cast<const unsigned char*>(data);
+    for (size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 1099511628211ull;
+  };
+  for (const KVRVortelyManagedProduct* p : products) {
+    const KVRProductValuesRef v = p ? p->valuesByCountryAndDate() : nullptr;
+    if (!v) continue;
+    const float totals[] = {p->totalSales(), p->totalUpgrades(), p->totalIncomes()};
+    mix(&p->idStore, sizeof p->idStore);
+    mix(totals, sizeof totals);
+    for (const KVRValueSeries& s : v->series) {
+      mix(s.valueKey.constData(), size_t(s.valueKey.size()) * sizeof(QChar));
+      for (size_t i = 0; i < s.days.size(); ++i) {
+        const KVRCivilDay d = s.days[i];
+        const KVRTotalsStruct r = s.records[i];
+        mix(&d, sizeof d);
+        for (int m = 0; m <= int(KVRMeasure::income); ++m) {
+          const float x = r.measure(KVRMeasure(m));
+          mix(&x, sizeof x);
+        }
+        for (int c = 0; c < KVRCurrencySlotCount; ++c) {
+          const float x = r.currencyAmount(KVRCurrencySlot(c));
+          mix(&x, sizeof x);
+        }
+      }
+    }
+  }
+  return h;
+}
+
+bool sameValues(const KVRProductValuesRef& a, const KVRProductValuesRef& b) {
+  if (!a || !b || a->series.size() != b->series.size()) return false;
+  for (size_t s = 0; s < a->series.size(); ++s) {
+    const KVRValueSeries &x = a->series[s], &y = b->series[s];
+    if (x.valueKey != y.valueKey || x.days.size() != y.days.size() || x.records.size() != y.records.size())
+      return false;
+    for (size_t i = 0; i < x.days.size(); ++i)
+      if (x.days[i] != y.days[i] || !(x.records[i] == y.records[i])) return false;
+  }
+  return true;
+}
+
+// A reconciliation's rebuild, as the application runs it: the payment's
+// account's rates derived again and the histories they change built in the
+// background, then installed on the main thread; then the statement of every
+// account (its rebuild on the main thread, another piece's). The payment: the
+// latest reconciled United States one (else any region's) of the account with
+// the most lines, its received amount changed (reconcile) and put back
+// (unreconcile), in turn. Checked
+// against a full rebuild, bit for bit. False when the check fails.
+bool benchReconcile(KVRVortelyCoreDataManager& dm, const std::vector<KVRVortelyManagedProduct*>& products) {
+  KVRStoreAccount* account = nullptr;
+  KVRReport* payment = nullptr;
+  {
+    std::lock_guard<std::recursive_mutex> g(dm.contextLock());
+    std::map<KVRStoreAccount*, size_t> lines;
+    for (KVRVortelyManagedProduct* p : products)
+      if (p && p->account) lines[p->account] += p->entries.size();
+    // The account with the most lines; its latest payment of the region with
+    // the most sales (the United States) when it has one, the widest rebuild.
+    for (const auto& [a, n] : lines)
+      if (!account || n > lines[account]) account = a;
+    auto isUS = [](const KVRReport* r) {
+      for (const KVRReportEntry* e : r->entries)
+        if (e && e->country == QLatin1String("US")) return true;
+      return false;
+    };
+    for (KVRReport* r : dm.reports()) {
+      if (!r || r->type != KVRReportTypePayment || r->account != account || r->status != KVRReportStatusPointed ||
+          !(r->pointedIncome > 0))
+        continue;
+      const bool better = !payment || (isUS(r) && !isUS(payment)) ||
+                          (isUS(r) == isUS(payment) && r->beginDate.ms > payment->beginDate.ms);
+      if (better) payment = r;
+    }
+  }
+  if (!payment) {
+    std::printf("reconcile     no reconciled payment in the store\n");
+    return true;
+  }
+  const double pointed = payment->pointedIncome;
+  std::vector<double> background, install, statement, total, rebuilt;
+  std::vector<std::vector<KVRProductValuesRef>> keep;
+  KVRFinancialSelection everything;
+  everything.products = products;
+  everything.accounts = dm.accounts();
+  everything.accountSelected = true;
+  const KVRFinancialStatementBuilder builder(dm);
+  for (int run = 0; run < 10; ++run) {
+    {
+      std::lock_guard<std::recursive_mutex> g(dm.contextLock());
+      payment->pointedIncome = run % 2 == 0 ? pointed * 1.05 : pointed;
+    }
+    const auto a = std::chrono::steady_clock::now();
+    KVRRatesRebuild r = KVRRebuildRatesOfAccounts(dm, {account});
+    const auto b = std::chrono::steady_clock::now();
+    rebuilt.push_back(double(r.products.size()));
+    std::vector<KVRProductValuesRef> replaced = KVRInstallRatesRebuild(std::move(r));
+    const auto c = std::chrono::steady_clock::now();
+    keep.push_back(std::move(replaced));  // the application lets go of them off the main thread
+    const KVRFinancialStatement st = builder.build(everything);
+    const auto d = std::chrono::steady_clock::now();
+    auto ms = [](auto x, auto y) { return std::chrono::duration<double, std::milli>(y - x).count(); };
+    background.push_back(ms(a, b));
+    install.push_back(ms(b, c));
+    statement.push_back(ms(c, d));
+    total.push_back(ms(a, d));
+    if (st.months.empty()) std::printf("(empty statement)\n");
+  }
+  auto range = [](const std::vector<double>& v) {
+    return std::make_pair(*std::min_element(v.begin(), v.end()), *std::max_element(v.begin(), v.end()));
+  };
+  auto show = [&](const char* what, const std::vector<double>& v) {
+    const auto [lo, hi] = range(v);
+    std::printf("  %-34s median %7.1f ms (%.1f to %.1f)\n", what, median(v), lo, hi);
+  };
+  std::printf("reconcile     %s's payment of %s, %.0f of %zu products rebuilt (10 runs)\n",
+              qPrintable(account->developer), qPrintable(payment->filename), median(rebuilt), products.size());
+  show("rates and histories (background)", background);
+  show("installed (main thread)", install);
+  show("statement, every account (main)", statement);
+  show("until the new statement", total);
+  {
+    std::vector<double> derive;
+    for (int run = 0; run < 5; ++run) {
+      const auto a = std::chrono::steady_clock::now();
+      KVRDeriveEffectiveRatesForAccount(dm, account, KVRVortelyCurrencyConverter::sharedInstance().preferedCurrency());
+      derive.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - a).count());
+    }
+    show("of which the account's rates", derive);
+  }
+
+  // The full rebuild gives the same rates and histories.
+  std::map<const KVRStoreAccount*, KVREffectiveRatesRef> rates;
+  std::map<const KVRVortelyManagedProduct*, KVRProductValuesRef> values;
+  for (KVRStoreAccount* a : dm.accounts()) rates[a] = KVRVortelyCurrencyConverter::sharedInstance().effectiveRatesForAccount(a);
+  for (KVRVortelyManagedProduct* p : products) values[p] = p->valuesByCountryAndDate();
+  const auto f0 = std::chrono::steady_clock::now();
+  KVRInstallEffectiveRates(dm);
+  KVRVortelyManagedProduct::buildHistories(products, true);
+  const auto f1 = std::chrono::steady_clock::now();
+  std::printf("  %-34s %7.1f ms\n", "full rebuild, for comparison", std::chrono::duration<double, std::milli>(f1 - f0).count());
+  bool same = true;
+  for (KVRStoreAccount* a : dm.accounts()) {
+    const KVREffectiveRatesRef x = rates[a], y = KVRVortelyCurrencyConverter::sharedInstance().effectiveRatesForAccount(a);
+    if (bool(x) != bool(y) || (x && x->size() != y->size())) same = false;
+    if (x && y && same)
+      for (size_t i = 0; i < x->size(); ++i)
+        if ((*x)[i].firstDay != (*y)[i].firstDay || (*x)[i].lastDay != (*y)[i].lastDay ||
+            std::memcmp(&(*x)[i].rate, &(*y)[i].rate, sizeof(double)) != 0 || (*x)[i].region != (*y)[i].region)
+          same = false;
+  }
+  for (KVRVortelyManagedProduct* p : products)
+    if (!sameValues(values[p], p->valuesByCountryAndDate())) same = false;
+  std::printf("  %s\n", same ? "same rates and histories as the full rebuild" : "DIFFERS FROM THE FULL REBUILD");
+  const bool fast = median(total) < (KVRAvailableProcessors() == 1 ? 400.0 : 150.0);
+  std::printf("  %s (target: until the new statement under %d ms)\n", fast ? "within target" : "OVER TARGET",
+              KVRAvailableProcessors() == 1 ? 400 : 150);
+  return same;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -253,6 +432,10 @@ int main(int argc, char** argv) {
   const size_t effectiveRates = store.isEmpty() ? 0 : KVRInstallEffectiveRates(dm);
   const auto tRates = std::chrono::steady_clock::now();
   KVRVortelyManagedProduct::buildHistories(products, true);
+  // The file's integrity check runs from the end of the open beside the
+  // build; start-up waits for it before the window shows.
+  const auto tBuilt = std::chrono::steady_clock::now();
+  if (!store.isEmpty() && !dm.waitForIntegrityCheck()) return 1;
   const auto t3 = std::chrono::steady_clock::now();
   const double c3 = cpuSeconds();
   const long f3 = minorFaults();
@@ -272,10 +455,13 @@ int main(int argc, char** argv) {
               records ? double(valueBytes) / double(records) : 0.0);
   std::printf("open          %.3f s (peak %.0f MB)\n", loadSeconds, loadMB);
   std::printf("effective rates %zu runs in %.3f s\n", effectiveRates, std::chrono::duration<double>(tRates - t2).count());
-  std::printf("history build %.3f s (processor time %.3f s, effective rates included), %ld page faults\n",
+  std::printf("history build %.3f s (processor time %.3f s, effective rates and the wait for the integrity check "
+              "included), %ld page faults\n",
               buildSeconds, c3 - c2, f3 - f2);
+  std::printf("integrity check ended %.3f s after the build\n", std::chrono::duration<double>(t3 - tBuilt).count());
   std::printf("open + build  %.3f s\n", loadSeconds + buildSeconds);
   std::printf("peak memory   %.0f MB\n", peakMB);
+  std::printf("histories     checksum %016llx\n", (unsigned long long)historiesChecksum(products));
   // What each step cannot do without, to set against the memory bandwidth
   // (bench_memory): the open reads the file and writes the loaded objects;
   // the build reads the lines and writes the day records, whose pages it
@@ -290,14 +476,20 @@ int main(int argc, char** argv) {
   // The large sample has under 3 million lines; four times it, over 11. The
   // time target is the large sample's.
   const bool large = lines > 6000000;
-  const double timeTarget = large ? 1e9 : processors == 1 ? 2.0 : 1.0;
-  const double memoryTarget = large ? 2048.0 : 450.0;
-  const bool ok = loadSeconds + buildSeconds < timeTarget && peakMB < memoryTarget;
+  const double timeTarget = large ? 1e9 : processors == 1 ? 1.5 : 0.6;
+  const double memoryTarget = large ? 2048.0 : 443.0;
+  const bool ok = loadSeconds + buildSeconds < timeTarget && peakMB <= memoryTarget;
   if (large)
-    std::printf("%s (target: peak under %.0f MB)\n", ok ? "within target" : "OVER TARGET", memoryTarget);
+    std::printf("%s (target: peak no higher than %.0f MB)\n", ok ? "within target" : "OVER TARGET", memoryTarget);
   else
-    std::printf("%s (target: open + build under %.1f s, peak under %.0f MB)\n", ok ? "within target" : "OVER TARGET",
+    std::printf("%s (target: open + build under %.1f s, peak no higher than %.0f MB)\n", ok ? "within target" : "OVER TARGET",
                 timeTarget, memoryTarget);
+  const bool same = store.isEmpty() || benchReconcile(dm, products);
+  if (FILE* f = std::fopen("/proc/loadavg", "r")) {
+    char text[128] = {};
+    if (std::fgets(text, sizeof text, f)) std::printf("load average  %s", text);
+    std::fclose(f);
+  }
   if (!store.isEmpty()) dm.closeStore();
-  return ok ? 0 : 2;
+  return !same ? 3 : ok ? 0 : 2;
 }

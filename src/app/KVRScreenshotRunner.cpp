@@ -175,10 +175,13 @@ int reportLinesScreenshots(KVRVortelyMainController& controller, const std::func
   controller.setSelectedTabIndex(KVRVortelyMainController::FinancialSegment);
   screen->finishAnimations();
   screen->showPage(1);
+  QApplication::processEvents();  // the page reads the selection once it is on show
   if (app->costs.empty() && app->partners.empty()) {
     QString message;
-    panel->panel().addCost(QStringLiteral("Icon design"), QStringLiteral("450"), &message);
-    panel->panel().addPartner(QStringLiteral("Studio Nord"), QStringLiteral("1200"), KVRFinancialPercentText(0.15), &message);
+    if (!panel->panel().addCost(QStringLiteral("Icon design"), QStringLiteral("450"), &message) ||
+        !panel->panel().addPartner(QStringLiteral("Studio Nord"), QStringLiteral("1200"),
+                                   KVRFinancialPercentText(0.15), &message))
+      QTextStream(stderr) << "The sample cost or partner was refused: " << message << "\n";
     panel->selectedProductDidChange();
   }
   panel->regionsPopup()->setCurrentIndex(panel->regionsPopup()->findData(KVRFinancialsPanel::EU));

@@ -174,15 +174,7 @@ void KVRVortelyMainController::applicationDidFinishLaunching() {
 
 void KVRVortelyMainController::storeDidOpen(bool opened, const QString& path, const QString& error) {
   storeOpened_ = opened;
-  if (!storeOpened_) {
-    // The file is left as it is; the application runs on an empty context and
-    // never saves over it.
-    log(QStringLiteral("openStore failed: %1 (%2)").arg(path, error));
-    // Shown on the main window once it is on screen.
-    startupAlerts_.push_back({KVRLocalized("The database could not be opened"),
-          KVRLocalized("The file “%1” could not be opened: %2\n\nVortely starts without data and leaves the file as it is.")
-              .arg(QDir::toNativeSeparators(path), error)});
-  }
+  if (!storeOpened_) storeNotOpened(path, error);
 
   productList_->reloadData();
   registerObservers();
@@ -192,6 +184,17 @@ void KVRVortelyMainController::storeDidOpen(bool opened, const QString& path, co
   updateNoAccountView();
   updateNoProductView();
   startDataLoad();
+}
+
+void KVRVortelyMainController::storeNotOpened(const QString& path, const QString& error) {
+  storeOpened_ = false;
+  // The file is left as it is; the application runs on an empty context and
+  // never saves over it.
+  log(QStringLiteral("openStore failed: %1 (%2)").arg(path, error));
+  // Shown on the main window once it is on screen.
+  startupAlerts_.push_back({KVRLocalized("The database could not be opened"),
+        KVRLocalized("The file “%1” could not be opened: %2\n\nVortely starts without data and leaves the file as it is.")
+            .arg(QDir::toNativeSeparators(path), error)});
 }
 
 void KVRVortelyMainController::buildOverviewScreens() {
@@ -267,7 +270,15 @@ void KVRVortelyMainController::saveWindowState() {
 void KVRVortelyMainController::registerObservers() {
   auto& center = KVRNotificationCenter::defaultCenter();
   center.addObserver(this, KVRVortelyReconcileHaveBeenUpdated, nullptr,
-                     [this](const KVRNotification&) { rebuildData(KVRLocalized("Applying reconciliation")); });
+                     [this](const KVRNotification&) {
+                       // The payment is one of the selection's accounts': only
+                       // their rates, and the histories those change, are rebuilt.
+                       std::vector<KVRStoreAccount*> accounts = selectedAccounts();
+                       for (KVRVortelyManagedProduct* p : extendedSelectedProducts())
+                         if (p && p->account && std::find(accounts.begin(), accounts.end(), p->account) == accounts.end())
+                           accounts.push_back(p->account);
+                       rebuildData(KVRLocalized("Applying reconciliation"), accounts);
+                     });
   center.addObserver(this, KVRVortelyPreferedCurrencyDidChange, nullptr,
                      [this](const KVRNotification&) { rebuildData(currencySwitchLabel()); });
   center.addObserver(this, KVRTaskManagerTaskListDidChange, nullptr,
@@ -288,7 +299,21 @@ void KVRVortelyMainController::startDataLoad() {
     // The lock is taken per batch of a few products built side by side, so
     // the main thread never waits for more than one batch.
     KVRVortelyManagedProduct::buildHistories(products);
-    postToMain([this] { finishDataLoad(); });
+    // The file's integrity check ran beside the build.
+    QString problems;
+    const bool sound = KVRVortelyCoreDataManager::sharedInstance().waitForIntegrityCheck(&problems);
+    postToMain([this, sound, problems] {
+      if (!sound) {
+        KVRVortelyCoreDataManager& dm = KVRVortelyCoreDataManager::sharedInstance();
+        const QString path = dm.storePath();
+        dm.closeStore();
+        storeNotOpened(path, problems);
+        productList_->reloadData();
+        updateNoAccountView();
+        updateNoProductView();
+      }
+      finishDataLoad();
+    });
   });
 }
 
@@ -306,6 +331,10 @@ void KVRVortelyMainController::finishDataLoad() {
   }
   startupFinished_ = true;
   scheduleCommandsState();
+  // Lines the open left out: told once, on the window.
+  if (storeOpened_)
+    if (auto notice = KVRVortelyCoreDataManager::sharedInstance().takeLoadNotice())
+      startupAlerts_.push_back({notice->title, notice->text});
   // Rates that were missing or damaged for the build: told once, on the window.
   if (auto notice = KVRVortelyCurrencyConverter::sharedInstance().takeRatesNotice())
     startupAlerts_.push_back({notice->title, notice->text});
@@ -451,11 +480,19 @@ QString KVRVortelyMainController::currencySwitchLabel() {
   return QStringLiteral("%1 %2").arg(KVRLocalized("Switching currency to"), name);
 }
 
-void KVRVortelyMainController::rebuildData(const QString& taskLabel) {
+void KVRVortelyMainController::rebuildData(const QString& taskLabel, std::vector<KVRStoreAccount*> accounts) {
   if (rebuildTask_) {
-    // One rebuild at a time; the newest request runs after the current one.
+    // One rebuild at a time; the newest request runs after the current one,
+    // covering every account any waiting request asked for.
+    if (rebuildPending_ && (pendingRebuildAccounts_.empty() || accounts.empty())) {
+      accounts.clear();
+    } else if (rebuildPending_) {
+      for (KVRStoreAccount* a : pendingRebuildAccounts_)
+        if (std::find(accounts.begin(), accounts.end(), a) == accounts.end()) accounts.push_back(a);
+    }
     rebuildPending_ = true;
     pendingRebuildLabel_ = taskLabel;
+    pendingRebuildAccounts_ = std::move(accounts);
     return;
   }
   log(QStringLiteral("rebuildData start: %1").arg(taskLabel));
@@ -463,9 +500,37 @@ void KVRVortelyMainController::rebuildData(const QString& taskLabel) {
   rebuildTask_ = task;
   KVRTaskManager::sharedInstance().registerTask(task);
   updateTaskStatus();
+  auto finish = [this, task] {
+    KVRTaskManager::sharedInstance().unregisterTask(task);
+    rebuildTask_.reset();
+    updateTaskStatus();
+    log(QStringLiteral("rebuildData end"));
+    if (auto notice = KVRVortelyCurrencyConverter::sharedInstance().takeRatesNotice())
+      alert(notice->title, notice->text);
+    postSelectedProductDidChange();
+    if (rebuildPending_) {
+      rebuildPending_ = false;
+      rebuildData(pendingRebuildLabel_, std::move(pendingRebuildAccounts_));
+    }
+  };
+  if (!accounts.empty()) {
+    // The rates of these accounts and the histories they change, built in
+    // the background and installed here, on the main thread.
+    runInBackground([this, task, accounts, finish] {
+      auto rebuild = std::make_shared<KVRRatesRebuild>(
+          KVRRebuildRatesOfAccounts(KVRVortelyCoreDataManager::sharedInstance(), accounts));
+      task->setProgress(1.0f);
+      postToMain([this, rebuild, finish] {
+        std::vector<KVRProductValuesRef> replaced = KVRInstallRatesRebuild(std::move(*rebuild));
+        runInBackground([replaced = std::move(replaced)] {});  // let go of there
+        finish();
+      });
+    });
+    return;
+  }
   const std::vector<KVRVortelyManagedProduct*> products =
       productList_ ? productList_->allProducts() : std::vector<KVRVortelyManagedProduct*>();
-  runInBackground([this, task, products] {
+  runInBackground([this, task, products, finish] {
     // The effective rates of the reconciled payments first (a reconciliation
     // or a new preferred currency changes them), then every product's
     // history with them.
@@ -476,19 +541,7 @@ void KVRVortelyMainController::rebuildData(const QString& taskLabel) {
       product->resetFinancialReports();
       task->setProgress(float(++built) / float(count));
     });
-    postToMain([this, task] {
-      KVRTaskManager::sharedInstance().unregisterTask(task);
-      rebuildTask_.reset();
-      updateTaskStatus();
-      log(QStringLiteral("rebuildData end"));
-      if (auto notice = KVRVortelyCurrencyConverter::sharedInstance().takeRatesNotice())
-        alert(notice->title, notice->text);
-      postSelectedProductDidChange();
-      if (rebuildPending_) {
-        rebuildPending_ = false;
-        rebuildData(pendingRebuildLabel_);
-      }
-    });
+    postToMain(finish);
   });
 }
 

@@ -104,7 +104,9 @@ class KVRVortelyMainController : public QObject, public KVRApplicationServices {
   void updateNoProductView();
 
   // --- Data rebuild (reconciliation, preferred currency) ---
-  void rebuildData(const QString& taskLabel);
+  // Every account's rates and every product's history; with `accounts`, only
+  // theirs and the histories they change (a reconciliation).
+  void rebuildData(const QString& taskLabel, std::vector<KVRStoreAccount*> accounts = {});
   bool isRebuilding() const { return rebuildTask_ != nullptr; }
   static QString currencySwitchLabel();
 
@@ -126,6 +128,10 @@ class KVRVortelyMainController : public QObject, public KVRApplicationServices {
  private:
   // The rest of the start-up, once the database has been opened (or refused).
   void storeDidOpen(bool opened, const QString& path, const QString& error);
+  // The file could not be opened, or its integrity check failed after the
+  // open: told once the window shows; the application runs on an empty
+  // context and never saves over the file.
+  void storeNotOpened(const QString& path, const QString& error);
   void buildOverviewScreens();
   void restoreWindowGeometry();
   void saveWindowState();
@@ -175,6 +181,7 @@ class KVRVortelyMainController : public QObject, public KVRApplicationServices {
   bool saving_ = false;
   bool rebuildPending_ = false;
   QString pendingRebuildLabel_;
+  std::vector<KVRStoreAccount*> pendingRebuildAccounts_;  // empty: every account
   std::shared_ptr<KVRTask> rebuildTask_;
 
   std::shared_ptr<std::atomic<bool>> alive_;

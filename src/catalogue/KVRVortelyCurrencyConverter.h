@@ -186,6 +186,11 @@ class KVRVortelyCurrencyConverter {
   static QString rateCodeForCurrency(const QString& code);
 
   static KVRVortelyCurrencyConverter& sharedInstance();
+  // A converter of one's own (tests): no rates until given some; the
+  // preferred currency and the financial accounts are the user defaults.
+  KVRVortelyCurrencyConverter() = default;
+  KVRVortelyCurrencyConverter(const KVRVortelyCurrencyConverter&) = delete;
+  KVRVortelyCurrencyConverter& operator=(const KVRVortelyCurrencyConverter&) = delete;
 
   // The user default "PreferedCurrency"; "EUR" when unset, empty or not a
   // currency of the table (then written to the log, once per value). Read
@@ -266,7 +271,6 @@ class KVRVortelyCurrencyConverter {
 
  private:
   friend class KVRPreferredRates;
-  KVRVortelyCurrencyConverter() = default;
   QString readPreferedCurrency() const;
   KVRPreferredRatesRef makePreferredRates(const QString& preferred) const;
   // Called with lock_ held after a change of the rates or of what was told.

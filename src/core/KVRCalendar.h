@@ -20,6 +20,12 @@ class KVRCalendar {
  public:
   static KVRCalendar& shared();
   static KVRCalendar& sharedGMT();
+  // A calendar of one's own (tests): in the user's locale and time zone, or
+  // in GMT.
+  explicit KVRCalendar(bool gmt = false);
+  ~KVRCalendar();
+  KVRCalendar(const KVRCalendar&) = delete;
+  KVRCalendar& operator=(const KVRCalendar&) = delete;
 
   // Adds all the set components in one step, largest unit first
   // (-1 month +1 day from 31 March gives 1 March).
@@ -59,8 +65,6 @@ class KVRCalendar {
   void resetTimeZone(const QString& zoneName = QString());
 
  private:
-  KVRCalendar(bool gmt);
-  ~KVRCalendar();
   struct Impl;
   Impl* d_;
   std::recursive_mutex lock_;

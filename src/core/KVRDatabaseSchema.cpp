@@ -161,13 +161,21 @@ FileCheck inspect(const QString& path, const BusyWait& wait) {
   return check;
 }
 
-QString integrityProblems(const QString& path, const BusyWait& wait) {
+QString integrityProblems(const QString& path, const BusyWait& wait, const std::atomic<bool>* cancel) {
   try {
     const std::unique_ptr<SQLite::Database> connection = openReadOnly(path, wait);
     SQLite::Database& db = *connection;
+    if (cancel)
+      sqlite3_progress_handler(
+          db.getHandle(), 1000,
+          [](void* flag) -> int { return static_cast<const std::atomic<bool>*>(flag)->load() ? 1 : 0; },
+          const_cast<std::atomic<bool>*>(cancel));
     // The check reads every page once: through the page cache rather than
     // mapped, since mapped pages would count as the process's memory.
     db.exec("PRAGMA mmap_size = 0");
+    // It reads each page about once, and it runs beside the history build:
+    // a small page cache keeps it off the process's peak memory.
+    db.exec("PRAGMA cache_size = -256");
     SQLite::Statement q(db, "PRAGMA quick_check");
     QStringList problems;
     while (q.executeStep()) {

@@ -1,9 +1,11 @@
 #pragma once
 // The database file's layout: one table per entity, its version (PRAGMA
 // user_version), the identifier that marks the file as ours (PRAGMA
-// application_id), the read-only soundness check run before a file is opened
-// for writing, and the migration steps from older versions.
+// application_id), the read-only checks of a file (the cheap ones before it is
+// opened, the integrity check before anything is written to it), and the
+// migration steps from older versions.
 #include <QString>
+#include <atomic>
 #include <exception>
 #include <functional>
 
@@ -47,8 +49,10 @@ struct FileCheck {
 // program knows.
 FileCheck inspect(const QString& path, const BusyWait& wait = BusyWait());
 // Runs PRAGMA quick_check on a read-only connection of its own (any thread);
-// an empty text when the file is sound, else why it is not.
-QString integrityProblems(const QString& path, const BusyWait& wait = BusyWait());
+// an empty text when the file is sound, else why it is not. Setting `cancel`
+// stops the check soon (its text then says it was interrupted).
+QString integrityProblems(const QString& path, const BusyWait& wait = BusyWait(),
+                          const std::atomic<bool>* cancel = nullptr);
 
 // On a read-write connection: creates the tables of an empty file, or migrates
 // an older layout to kVersion, in one transaction. False with a reason when a

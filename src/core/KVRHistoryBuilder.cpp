@@ -59,6 +59,7 @@ constexpr int kLongestSpread = 366;
 // they span.
 class DayCoverage {
  public:
+  DayCoverage() = default;
   explicit DayCoverage(const std::vector<KVRCivilDay>& days) {
     if (days.empty()) return;
     const auto [lo, hi] = std::minmax_element(days.begin(), days.end());
@@ -265,23 +266,31 @@ struct KVRHistoryBuilder::Scratch {
 
 KVRHistoryBuilder::~KVRHistoryBuilder() = default;
 
-KVRHistoryBuilder::Services KVRHistoryBuilder::defaultServices() {
+KVRHistoryBuilder::Services KVRHistoryBuilder::servicesFrom(const KVRCalculationServices& services) {
   Services s;
   s.regionForCountry = [](const QString& country) {
     return KVRVortelyStoreDataSource::regionForCountryCode(country);
   };
-  const QString preferred = KVRVortelyCurrencyConverter::sharedInstance().preferedCurrency();
-  s.rateToPreferred = [preferred](const QString& code) {
-    KVRVortelyCurrencyConverter& converter = KVRVortelyCurrencyConverter::sharedInstance();
+  KVRVortelyCurrencyConverter* converter = services.converter;
+  KVRCalendar* calendar = services.calendar;
+  const QString preferred = converter->preferedCurrency();
+  s.rateToPreferred = [converter, preferred](const QString& code) {
     // A missing rate is counted at 1: the converter remembers it for the notice.
-    return code.isEmpty() ? converter.rateFrom(code, preferred) : converter.rateFromNotingMissing(code, preferred);
+    return code.isEmpty() ? converter->rateFrom(code, preferred) : converter->rateFromNotingMissing(code, preferred);
   };
-  s.civilDay = [](KVRDate d) { return KVRCalendar::shared().civilDay(d); };
-  s.dateFromCivilDay = [](KVRCivilDay day) { return KVRCalendar::shared().dateFromCivilDay(day); };
+  s.civilDay = [calendar](KVRDate d) { return calendar->civilDay(d); };
+  s.dateFromCivilDay = [calendar](KVRCivilDay day) { return calendar->dateFromCivilDay(day); };
   return s;
 }
 
+KVRHistoryBuilder::Services KVRHistoryBuilder::defaultServices() {
+  return servicesFrom(KVRCalculationServices::shared());
+}
+
 KVRHistoryBuilder::KVRHistoryBuilder() : KVRHistoryBuilder(defaultServices()) {}
+
+KVRHistoryBuilder::KVRHistoryBuilder(const KVRCalculationServices& services)
+    : KVRHistoryBuilder(servicesFrom(services)) {}
 
 KVRHistoryBuilder::KVRHistoryBuilder(Services services)
     : services_(std::move(services)), scratch_(std::make_unique<Scratch>()) {}
@@ -352,24 +361,88 @@ KVRCivilDay KVRHistoryBuilder::dayFor(KVRDate date) {
   return day;
 }
 
-KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
-                                    const std::vector<KVRiAdReportEntry*>& adEntries,
-                                    const std::vector<KVRReport*>& accountReports) {
-  KVRHistory history;
+namespace {
 
-  // Sales lines, in date then objectID order (relationship order on ties).
-  Scratch& w = *scratch_;
+// An ad line once its day and value key are known.
+struct AdLine {
+  const KVRiAdReportEntry* entry;
+  int key;
+  KVRCivilDay day;
+};
+
+// The effective rates of a (value key, currency): a run of the account's
+// rates, sorted by day; empty for most.
+struct Spans {
+  const KVREffectiveRate* first = nullptr;
+  const KVREffectiveRate* last = nullptr;
+  bool empty() const { return first == last; }
+  float on(KVRCivilDay day, float fallback) const {
+    const KVREffectiveRate* it = std::upper_bound(
+        first, last, day, [](KVRCivilDay d, const KVREffectiveRate& r) { return d < r.firstDay; });
+    if (it == first) return fallback;
+    --it;
+    return day <= it->lastDay ? float(it->rate) : fallback;
+  }
+};
+
+constexpr int32_t kMarked = -2;  // a day of the key being surveyed, not yet numbered
+
+size_t align8(size_t n) { return (n + 7) & ~size_t(7); }
+
+}  // namespace
+
+// One build: its working state, and its steps in the order build() runs them.
+struct KVRHistoryBuilder::Build {
+  Build(KVRHistoryBuilder& builder, Scratch& scratch) : b(builder), w(scratch) {}
+
+  void gatherSalesLines(const std::vector<KVRReportEntry*>& entries, const std::vector<KVRReport*>& accountReports);
+  void orderLinesByDate();
+  void gatherAdLines(const std::vector<KVRiAdReportEntry*>& adEntries);
+  void findDaySpan();
+  Spans spansFor(int key, const CurrencyInfo& cur);
+  void countAllTimeTotals();
+  void groupLinesByValueKey();
+  size_t seriesBound() const;
+  void prepareDayGrid();
+  int32_t& cellOf(KVRCivilDay day);
+  KeyWork surveyKey(const uint32_t* keyLines, size_t lineCount, const uint32_t* keyAds, size_t adCount);
+  void sumKeyRecords(const KeyWork& k, const uint32_t* keyLines, size_t lineCount, const uint32_t* keyAds,
+                     size_t adCount);
+  void writeSeries(int key, const KeyWork& k, KVRProductValues& values, KVRProductBlock& block);
+  KVRProductValuesRef writeAllSeries(const KVRProductValues* previous = nullptr,
+                                     const QSet<QString>* regions = nullptr);
+
+  KVRHistoryBuilder& b;
+  Scratch& w;
+  DayCoverage coverage;
+  std::vector<AdLine> ads;
+  KVRCivilDay firstDay = 0, lastDay = -1;  // the days any line touches
+  bool any = false;
+  bool withRates = false;  // the product's account has effective rates
+  std::unordered_map<uint64_t, Spans> spansByKeyAndCurrency;
+  float totalSales = 0, totalUpgrades = 0, totalIncomes = 0;
+  float adFactor = 1.0f;
+  size_t keyCount = 0;
+  std::vector<uint32_t> lineStart, adStart, adOrder;  // lines and ad lines grouped by value key
+  bool dense = false;
+  std::unordered_map<KVRCivilDay, int32_t> sparse;
+};
+
+// Sales lines with their value key, first day and span, and the days daily
+// reports cover (the account's daily reports and the product's daily lines).
+void KVRHistoryBuilder::Build::gatherSalesLines(const std::vector<KVRReportEntry*>& entries,
+                                                const std::vector<KVRReport*>& accountReports) {
   std::vector<Line>& lines = w.lines;
   lines.clear();
   lines.reserve(entries.size());
   std::vector<KVRCivilDay>& coveredDays = w.coveredDays;
   coveredDays.clear();
   for (const KVRReport* r : accountReports)
-    if (r && r->type == KVRReportTypeDaily && r->beginDate.isValid()) coveredDays.push_back(dayFor(r->beginDate));
+    if (r && r->type == KVRReportTypeDaily && r->beginDate.isValid()) coveredDays.push_back(b.dayFor(r->beginDate));
   for (const KVRReportEntry* e : entries) {
     if (!isSalesReportLine(e)) continue;
-    Line l{e, keyIndexFor(e->country), dayFor(e->beginDate), 1, 0, -1, true};
-    const KVRCivilDay endDay = e->endDate.isValid() ? dayFor(e->endDate) : l.day;
+    Line l{e, b.keyIndexFor(e->country), b.dayFor(e->beginDate), 1, 0, -1, true};
+    const KVRCivilDay endDay = e->endDate.isValid() ? b.dayFor(e->endDate) : l.day;
     const int reportType = e->report ? e->report->type : KVRReportTypeNew;
     if (reportType == KVRReportTypeWeekly || endDay - l.day == 6 || endDay - l.day == 7) {
       l.spread = 7;
@@ -388,11 +461,16 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
     if (l.daily) coveredDays.push_back(l.day);
     lines.push_back(l);
   }
+  coverage = DayCoverage(coveredDays);
+}
+
+// The order of the lines: by date, then objectID, then relationship order.
+void KVRHistoryBuilder::Build::orderLinesByDate() {
+  const std::vector<Line>& lines = w.lines;
   auto lineBefore = [](const Line& a, const Line& b) {
     if (a.entry->beginDate.ms != b.entry->beginDate.ms) return a.entry->beginDate.ms < b.entry->beginDate.ms;
     return a.entry->objectID < b.entry->objectID;
   };
-  // The order of the lines: by date, then objectID, then relationship order.
   std::vector<uint32_t>& byDate = w.byDate;
   byDate.resize(lines.size());
   for (size_t i = 0; i < lines.size(); ++i) byDate[i] = uint32_t(i);
@@ -400,10 +478,10 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
     return lineBefore(lines[a], lines[b]) || (!lineBefore(lines[b], lines[a]) && a < b);
   };
   if (!std::is_sorted(byDate.begin(), byDate.end(), before)) std::sort(byDate.begin(), byDate.end(), before);
-  const DayCoverage coverage(coveredDays);
+}
 
-  // Ad lines, in date then objectID order.
-  struct AdLine { const KVRiAdReportEntry* entry; int key; KVRCivilDay day; };
+// Ad lines, in date then objectID order.
+void KVRHistoryBuilder::Build::gatherAdLines(const std::vector<KVRiAdReportEntry*>& adEntries) {
   std::vector<const KVRiAdReportEntry*> sortedAds;
   sortedAds.reserve(adEntries.size());
   for (const KVRiAdReportEntry* a : adEntries)
@@ -414,62 +492,53 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
   };
   if (!std::is_sorted(sortedAds.begin(), sortedAds.end(), adBefore))
     std::stable_sort(sortedAds.begin(), sortedAds.end(), adBefore);
-  std::vector<AdLine> ads;
   ads.reserve(sortedAds.size());
-  for (const KVRiAdReportEntry* a : sortedAds) ads.push_back(AdLine{a, keyIndexFor(a->country), dayFor(a->date)});
+  for (const KVRiAdReportEntry* a : sortedAds) ads.push_back(AdLine{a, b.keyIndexFor(a->country), b.dayFor(a->date)});
+}
 
-  KVRCivilDay firstDay = 0, lastDay = -1;
-  bool any = false;
-  auto cover = [&](KVRCivilDay a, KVRCivilDay b) {
-    if (!any) { firstDay = a; lastDay = b; any = true; return; }
-    firstDay = std::min(firstDay, a);
-    lastDay = std::max(lastDay, b);
-  };
-  for (const Line& l : lines) cover(l.day, l.day + l.spread - 1);
-  for (const AdLine& a : ads) cover(a.day, a.day);
-
-  // The effective rates of a (value key, currency): a run of the account's
-  // rates, sorted by day; empty for most.
-  struct Spans {
-    const KVREffectiveRate* first = nullptr;
-    const KVREffectiveRate* last = nullptr;
-    bool empty() const { return first == last; }
-    float on(KVRCivilDay day, float fallback) const {
-      const KVREffectiveRate* it = std::upper_bound(
-          first, last, day, [](KVRCivilDay d, const KVREffectiveRate& r) { return d < r.firstDay; });
-      if (it == first) return fallback;
-      --it;
-      return day <= it->lastDay ? float(it->rate) : fallback;
+// The first and last days any line touches.
+void KVRHistoryBuilder::Build::findDaySpan() {
+  auto cover = [&](KVRCivilDay a, KVRCivilDay z) {
+    if (!any) {
+      firstDay = a;
+      lastDay = z;
+      any = true;
+      return;
     }
+    firstDay = std::min(firstDay, a);
+    lastDay = std::max(lastDay, z);
   };
-  std::unordered_map<uint64_t, Spans> spansByKeyAndCurrency;
-  auto spansFor = [&](int key, const CurrencyInfo& cur) -> Spans {
-    if (!effectiveRates_ || effectiveRates_->empty()) return {};
-    const uint64_t id = (uint64_t(uint32_t(key)) << 32) | uint32_t(cur.index);
-    auto it = spansByKeyAndCurrency.find(id);
-    if (it != spansByKeyAndCurrency.end()) return it->second;
-    const QString& region = keys_[size_t(key)].region;
-    const std::pair<const QString&, const QString&> wanted(region, cur.code);
-    auto lo = std::lower_bound(effectiveRates_->begin(), effectiveRates_->end(), wanted,
-                               [](const KVREffectiveRate& r, const auto& k) {
-                                 return std::tie(r.region, r.currency) < std::tie(k.first, k.second);
-                               });
-    auto hi = std::upper_bound(lo, effectiveRates_->end(), wanted, [](const auto& k, const KVREffectiveRate& r) {
-      return std::tie(k.first, k.second) < std::tie(r.region, r.currency);
-    });
-    Spans spans;
-    if (lo != hi) spans = {&*lo, &*lo + (hi - lo)};
-    spansByKeyAndCurrency.emplace(id, spans);
-    return spans;
-  };
+  for (const Line& l : w.lines) cover(l.day, l.day + l.spread - 1);
+  for (const AdLine& a : ads) cover(a.day, a.day);
+}
 
-  const bool withRates = effectiveRates_ && !effectiveRates_->empty();
+Spans KVRHistoryBuilder::Build::spansFor(int key, const CurrencyInfo& cur) {
+  const KVREffectiveRatesRef& rates = b.effectiveRates_;
+  if (!rates || rates->empty()) return {};
+  const uint64_t id = (uint64_t(uint32_t(key)) << 32) | uint32_t(cur.index);
+  auto it = spansByKeyAndCurrency.find(id);
+  if (it != spansByKeyAndCurrency.end()) return it->second;
+  const QString& region = b.keys_[size_t(key)].region;
+  const std::pair<const QString&, const QString&> wanted(region, cur.code);
+  auto lo = std::lower_bound(rates->begin(), rates->end(), wanted, [](const KVREffectiveRate& r, const auto& k) {
+    return std::tie(r.region, r.currency) < std::tie(k.first, k.second);
+  });
+  auto hi = std::upper_bound(lo, rates->end(), wanted, [](const auto& k, const KVREffectiveRate& r) {
+    return std::tie(k.first, k.second) < std::tie(r.region, r.currency);
+  });
+  Spans spans;
+  if (lo != hi) spans = {&*lo, &*lo + (hi - lo)};
+  spansByKeyAndCurrency.emplace(id, spans);
+  return spans;
+}
+
+// The days of the span the daily reports leave to each line (0: the line
+// counts nowhere), its currency, and the all-time totals.
+void KVRHistoryBuilder::Build::countAllTimeTotals() {
+  std::vector<Line>& lines = w.lines;
+  withRates = b.effectiveRates_ && !b.effectiveRates_->empty();
   if (withRates) w.oneDayRate.resize(lines.size());
-
-  // The days of the span the daily reports leave to each line (0: the line
-  // counts nowhere), its currency, and the all-time totals.
-  float totalSales = 0, totalUpgrades = 0, totalIncomes = 0;
-  for (const uint32_t li : byDate) {
+  for (const uint32_t li : w.byDate) {
     Line& l = lines[li];
     int uncovered = l.spread;
     if (!l.daily)
@@ -478,8 +547,8 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
     l.uncovered = int16_t(uncovered);
     if (uncovered == 0) continue;
     const KVRReportEntry* e = l.entry;
-    const CurrencyInfo& cur = currencyFor(e->currency);
-    l.currency = int16_t(&cur - currencies_.data());
+    const CurrencyInfo& cur = b.currencyFor(e->currency);
+    l.currency = int16_t(&cur - b.currencies_.data());
     const float count = float(e->count);
     const float lineIncome = count * float(e->income) / 100.0f;
     const Spans spans = spansFor(l.key, cur);
@@ -511,12 +580,16 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
   // The ad network pays in dollars; the screens show its money in the
   // preferred currency, so revenue and eCPM are converted at the cached dollar
   // rate (kept in dollars when no rate is known).
-  const float adFactor = ads.empty() ? 1.0f : currencyFor(QStringLiteral("USD")).rate;
+  adFactor = ads.empty() ? 1.0f : b.currencyFor(QStringLiteral("USD")).rate;
+}
 
-  // The lines grouped by value key, each group in line order: the additions
-  // into any record come from its key's lines only, in line order.
-  const size_t keyCount = keys_.size();
-  std::vector<uint32_t> lineStart(keyCount + 1, 0), adStart(keyCount + 1, 0);
+// The lines grouped by value key, each group in line order: the additions
+// into any record come from its key's lines only, in line order.
+void KVRHistoryBuilder::Build::groupLinesByValueKey() {
+  const std::vector<Line>& lines = w.lines;
+  keyCount = b.keys_.size();
+  lineStart.assign(keyCount + 1, 0);
+  adStart.assign(keyCount + 1, 0);
   for (const Line& l : lines)
     if (l.uncovered) ++lineStart[size_t(l.key) + 1];
   for (const AdLine& a : ads) ++adStart[size_t(a.key) + 1];
@@ -526,263 +599,321 @@ KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
   }
   std::vector<uint32_t>& lineOrder = w.lineOrder;
   lineOrder.resize(lineStart[keyCount]);
-  std::vector<uint32_t> adOrder(adStart[keyCount]);
-  {
-    std::vector<uint32_t> next(lineStart.begin(), lineStart.end() - 1), nextAd(adStart.begin(), adStart.end() - 1);
-    for (const uint32_t i : byDate)
-      if (lines[i].uncovered) lineOrder[next[size_t(lines[i].key)]++] = i;
-    for (size_t i = 0; i < ads.size(); ++i) adOrder[nextAd[size_t(ads[i].key)]++] = uint32_t(i);
-  }
+  adOrder.assign(adStart[keyCount], 0);
+  std::vector<uint32_t> next(lineStart.begin(), lineStart.end() - 1), nextAd(adStart.begin(), adStart.end() - 1);
+  for (const uint32_t i : w.byDate)
+    if (lines[i].uncovered) lineOrder[next[size_t(lines[i].key)]++] = i;
+  for (size_t i = 0; i < ads.size(); ++i) adOrder[nextAd[size_t(ads[i].key)]++] = uint32_t(i);
+}
 
-  // The product's series go into one block, mapped at a size no series can
-  // exceed (untouched pages take no memory) and cut to what they took.
+// A size no series of the product can make its block exceed.
+size_t KVRHistoryBuilder::Build::seriesBound() const {
   namespace F = KVRRecordField;
-  auto align8 = [](size_t n) { return (n + 7) & ~size_t(7); };
   size_t bound = 0;
   for (size_t key = 0; key < keyCount; ++key) {
     size_t records = adStart[key + 1] - adStart[key];
-    for (uint32_t i = lineStart[key]; i < lineStart[key + 1]; ++i) records += size_t(lines[lineOrder[i]].uncovered);
+    for (uint32_t i = lineStart[key]; i < lineStart[key + 1]; ++i)
+      records += size_t(w.lines[w.lineOrder[i]].uncovered);
     if (records == 0) continue;
     bound += align8(records * sizeof(KVRCivilDay)) +
              align8(F::count * sizeof(KVRSeriesRecords::FieldOp) + records * F::count * sizeof(float));
   }
-  KVRProductBlock block(bound);
+  return bound;
+}
 
-  // Day -> record number of the key being summed: a dense array over the
-  // product's days, or a hash map when they lie centuries apart.
+// Day -> record number of the key being summed: a dense array over the
+// product's days, or a hash map when they lie centuries apart.
+void KVRHistoryBuilder::Build::prepareDayGrid() {
   const int64_t span = any ? int64_t(lastDay) - int64_t(firstDay) + 1 : 0;
-  const bool dense = span > 0 && span <= (int64_t(1) << 22);
+  dense = span > 0 && span <= (int64_t(1) << 22);
   if (dense) w.grid.assign(size_t(span), -1);
-  std::unordered_map<KVRCivilDay, int32_t> sparse;
-  auto cellOf = [&](KVRCivilDay day) -> int32_t& {
-    if (dense) return w.grid[size_t(int64_t(day) - firstDay)];
-    return sparse.try_emplace(day, -1).first->second;
-  };
-  constexpr int32_t kMarked = -2;
+}
 
+int32_t& KVRHistoryBuilder::Build::cellOf(KVRCivilDay day) {
+  if (dense) return w.grid[size_t(int64_t(day) - firstDay)];
+  return sparse.try_emplace(day, -1).first->second;
+}
+
+// What a key's lines touch, and its days (in w.dayOf, sorted, each day's
+// cell its record number).
+KeyWork KVRHistoryBuilder::Build::surveyKey(const uint32_t* keyLines, size_t lineCount, const uint32_t* keyAds,
+                                            size_t adCount) {
+  namespace F = KVRRecordField;
+  KeyWork k;
+  std::vector<KVRCivilDay>& days = w.dayOf;
+  days.clear();
+  auto mark = [&](KVRCivilDay day) {
+    int32_t& cell = cellOf(day);
+    if (cell == -1) cell = kMarked, days.push_back(day);
+  };
+  for (size_t j = 0; j < lineCount; ++j) {
+    const Line& l = w.lines[keyLines[j]];
+    const KVRReportEntry* e = l.entry;
+    const CurrencyInfo& cur = b.currencies_[size_t(l.currency)];
+    switch (e->type) {
+      case KVREntryTypeSale:
+      case KVREntryTypeInAppPurchase:
+        k.sale = true;
+        (e->income == 0 ? k.free : k.paid) = true;
+        break;
+      case KVREntryTypeUpgrade: k.upgrade = true; break;
+      case KVREntryTypeRefund: k.refund = true; break;
+      default: break;
+    }
+    if (e->type != KVREntryTypeRefund && e->subType != KVREntrySubTypeStandard) {
+      const int f = subTypeField(e->subType);
+      if (f >= 0) k.subTypes |= uint8_t(1u << (f - F::promoCode));
+    }
+    if (cur.slot >= 0) k.slotMask |= uint16_t(1u << cur.slot);
+    else k.noSlotMoney = true;
+    // A one-day line's rate was found with the totals; the days of a
+    // spread line with effective rates each have their own.
+    const Spans spans = l.spread == 1 ? Spans{} : spansFor(l.key, cur);
+    if (spans.empty()) k.noteRate(withRates && l.spread == 1 ? w.oneDayRate[keyLines[j]] : cur.rate);
+    for (int i = 0; i < l.spread; ++i) {
+      if (!l.daily && coverage.covers(l.day + i)) continue;
+      mark(l.day + i);
+      if (!spans.empty()) k.noteRate(spans.on(l.day + i, cur.rate));
+    }
+  }
+  k.ads = adCount > 0;
+  for (size_t j = 0; j < adCount; ++j) mark(ads[keyAds[j]].day);
+  std::sort(days.begin(), days.end());
+  const size_t n = days.size();
+  for (size_t i = 0; i < n; ++i) cellOf(days[i]) = int32_t(i);
+  k.count = uint32_t(n);
+  k.layOut();
+  return k;
+}
+
+// The key's records summed in float columns (w.table) with their currency
+// sets (w.cellSets), the lines in line order.
+void KVRHistoryBuilder::Build::sumKeyRecords(const KeyWork& k, const uint32_t* keyLines, size_t lineCount,
+                                             const uint32_t* keyAds, size_t adCount) {
+  namespace F = KVRRecordField;
+  const size_t n = k.count;
+  const size_t width = k.stride / sizeof(float);
+  w.table.assign(n * width, 0.0f);
+  w.cellSets.assign(n, KVRCurrencySet());
+  float* rows = w.table.data();
+  for (size_t j = 0; j < lineCount; ++j) {
+    const Line& l = w.lines[keyLines[j]];
+    const KVRReportEntry* e = l.entry;
+    const CurrencyInfo& cur = b.currencies_[size_t(l.currency)];
+    const float count = float(e->count);
+    const float lineIncome = count * float(e->income) / 100.0f;
+    const float divisor = float(l.spread);
+    const float dayCount = l.spread == 1 ? count : count / divisor;
+    const float dayIncome = l.spread == 1 ? lineIncome : lineIncome / divisor;
+    const Spans spans = l.spread == 1 ? Spans{} : spansFor(l.key, cur);
+    const float dayCurrency = dayIncome * (withRates && l.spread == 1 ? w.oneDayRate[keyLines[j]] : cur.rate);
+    const int subField = e->type != KVREntryTypeRefund && e->subType != KVREntrySubTypeStandard
+                             ? subTypeField(e->subType) : -1;
+    const int slotField = cur.slot >= 0 ? F::firstSlot + cur.slot : -1;
+    for (int i = 0; i < l.spread; ++i) {
+      if (!l.daily && coverage.covers(l.day + i)) continue;
+      const int32_t cell = cellOf(l.day + i);
+      float* r = rows + size_t(cell) * width;
+      auto add = [&](int f, float v) {
+        if (k.writes[f]) r[k.column[f]] += v;
+      };
+      switch (e->type) {
+        case KVREntryTypeSale:
+        case KVREntryTypeInAppPurchase:
+          add(F::sales, dayCount);
+          add(e->income == 0 ? F::freeSales : F::paiedSales, dayCount);
+          break;
+        case KVREntryTypeUpgrade: add(F::upgrades, dayCount); break;
+        case KVREntryTypeRefund: add(F::refunds, std::fabs(dayCount)); break;
+        default: break;
+      }
+      if (subField >= 0) add(subField, dayCount);
+      add(F::income, dayIncome);
+      if (slotField >= 0) add(slotField, dayIncome);
+      w.cellSets[size_t(cell)].unite(cur.set);
+      add(F::currency, spans.empty() ? dayCurrency : dayIncome * spans.on(l.day + i, cur.rate));
+    }
+  }
+  for (size_t j = 0; j < adCount; ++j) {
+    const AdLine& l = ads[keyAds[j]];
+    const KVRiAdReportEntry* a = l.entry;
+    float* r = rows + size_t(cellOf(l.day)) * width;
+    r[k.column[F::iAdSales]] += a->revenue * adFactor;
+    r[k.column[F::requests]] += a->requests;
+    r[k.column[F::impressions]] += a->impressions;
+    r[k.column[F::eCPM]] += (a->eCPM * adFactor) * a->impressions;
+    r[k.column[F::ctr]] += a->ctr * a->impressions;
+    r[k.column[F::fillRate]] += a->fillRate * a->requests;
+  }
+}
+
+// The key's series written once at its final size: fields that stayed zero
+// leave the row, whole numbers shrink to 8 or 16 bits, downloads are read as
+// sales + upgrades (the build's own sum), and the preferred-currency amount
+// as income x rate when that gives every record's amount bit for bit. The
+// key's days leave the day grid.
+void KVRHistoryBuilder::Build::writeSeries(int key, const KeyWork& k, KVRProductValues& values,
+                                           KVRProductBlock& block) {
+  namespace F = KVRRecordField;
+  const std::vector<KVRCivilDay>& days = w.dayOf;
+  const size_t n = k.count;
+  const size_t width = k.stride / sizeof(float);
+  const float* rows = w.table.data();
+  std::vector<uint8_t> encoding(width, KVRSeriesRecords::kFloat);
+  std::vector<char> kept(width, 0);
+  for (size_t c = 0; c < width; ++c) {
+    bool zero = false;
+    encoding[c] = encodingOf(rows, n, width, int(c), &zero);
+    kept[c] = !zero;
+  }
+  bool scaledCurrency = false;
+  if (k.writes[F::currency] && k.oneRate && k.anyRate && kept[size_t(k.column[F::currency])]) {
+    const size_t ci = size_t(k.column[F::currency]), ii = size_t(k.column[F::income]);
+    scaledCurrency = kept[ii];
+    for (size_t i = 0; i < n && scaledCurrency; ++i)
+      scaledCurrency = floatBits(rows[i * width + ii] * k.rate) == floatBits(rows[i * width + ci]);
+    if (scaledCurrency) kept[ci] = 0;
+  }
+  if (k.writes[F::downloads]) kept[size_t(k.column[F::downloads])] = 0;  // never stored: a sum
+  // The kept columns, floats first (then 16 and 8 bits), in column order.
+  std::vector<uint16_t> offset(width, 0);
+  uint16_t stride = 0;
+  for (uint8_t pass = 0; pass < 3; ++pass)
+    for (size_t c = 0; c < width; ++c)
+      if (kept[c] && encoding[c] == pass) {
+        offset[c] = stride;
+        stride = uint16_t(stride + widthOf(encoding[c]));
+      }
+  auto opOf = [&](int f, KVRSeriesRecords::FieldOp* op) {
+    const int c = k.column[f];
+    if (c < 0 || !kept[size_t(c)]) return false;
+    *op = {uint8_t(f), encoding[size_t(c)], offset[size_t(c)], 0, 0, 0};
+    return true;
+  };
+  std::vector<KVRSeriesRecords::FieldOp> ops;
+  for (int f = 0; f < F::count; ++f) {
+    KVRSeriesRecords::FieldOp op{};
+    if (f == F::currency && scaledCurrency) {
+      if (opOf(F::income, &op)) {
+        op.field = uint8_t(f);
+        op.encoding |= KVRSeriesRecords::kScaled;
+        ops.push_back(op);
+      }
+    } else if (f == F::downloads && k.writes[F::downloads]) {
+      KVRSeriesRecords::FieldOp a{}, c{};
+      const bool hasA = opOf(F::sales, &a), hasC = opOf(F::upgrades, &c);
+      if (hasA && hasC) {
+        ops.push_back({uint8_t(f), uint8_t(a.encoding | KVRSeriesRecords::kSum), a.offset, c.encoding, 0, c.offset});
+      } else if (hasA || hasC) {
+        op = hasA ? a : c;  // x + 0 is x
+        op.field = uint8_t(f);
+        ops.push_back(op);
+      }
+    } else if (opOf(f, &op)) {
+      ops.push_back(op);
+    }
+  }
+
+  const KeyInfo& info = b.keys_[size_t(key)];
+  KVRValueSeries& series = values.series.emplace_back();
+  series.valueKey = info.key;
+  series.region = info.region;
+  series.country = info.country;
+  const size_t daysBytes = KVRSeriesDays::layoutBytes(days.data(), n);
+  series.days.assign(days.data(), n, block.take(align8(daysBytes), daysBytes));
+  KVRSeriesRecords& recs = series.records;
+  for (size_t i = 0; i < n; ++i) recs.noteSet(i, w.cellSets[i]);
+  recs.arrangeOps(ops);
+  recs.stride_ = stride;
+  recs.scale_ = scaledCurrency ? k.rate : 1.0f;
+  recs.count_ = uint32_t(n);
+  recs.capacity_ = uint32_t(n);
+  const size_t opsBytes = ops.size() * sizeof(KVRSeriesRecords::FieldOp);
+  const size_t opsAt = KVRSeriesRecords::opsOffset(n, stride);
+  const size_t recordsBytes = opsAt + opsBytes;
+  recs.block_ = block.take(align8(recordsBytes), recordsBytes);
+  uint8_t* out = const_cast<uint8_t*>(recs.block_.data());  // this build's own, still unshared
+  if (opsBytes) std::memcpy(out + opsAt, ops.data(), opsBytes);
+  for (size_t i = 0; i < n; ++i, out += stride) {
+    const float* in = rows + i * width;
+    for (size_t c = 0; c < width; ++c) {
+      if (!kept[c]) continue;
+      const float v = in[c];
+      switch (encoding[c]) {
+        case KVRSeriesRecords::kInt16: {
+          const int16_t x = int16_t(v);
+          std::memcpy(out + offset[c], &x, sizeof x);
+          break;
+        }
+        case KVRSeriesRecords::kInt8: out[offset[c]] = uint8_t(int8_t(v)); break;
+        default: std::memcpy(out + offset[c], &v, sizeof v); break;
+      }
+    }
+  }
+  for (KVRCivilDay d : days) cellOf(d) = -1;
+}
+
+// Every key's series, in key order, into one block mapped at a size no
+// series can exceed (untouched pages take no memory) and cut to what they
+// took. With `previous`, the series of a key whose region is not among
+// `regions` is taken from it as it is.
+KVRProductValuesRef KVRHistoryBuilder::Build::writeAllSeries(const KVRProductValues* previous,
+                                                             const QSet<QString>* regions) {
+  KVRProductBlock block(seriesBound());
+  prepareDayGrid();
   std::vector<int> keyOfRank(keyCount);
   for (size_t i = 0; i < keyCount; ++i) keyOfRank[i] = int(i);
+  const std::vector<KeyInfo>& keys = b.keys_;
   std::sort(keyOfRank.begin(), keyOfRank.end(),
-            [this](int a, int b) { return keys_[size_t(a)].key < keys_[size_t(b)].key; });
+            [&keys](int x, int y) { return keys[size_t(x)].key < keys[size_t(y)].key; });
   auto values = std::make_shared<KVRProductValues>();
-  values->dateOfDay = services_.dateFromCivilDay;
+  values->dateOfDay = b.services_.dateFromCivilDay;
   {
     size_t withRecords = 0;
     for (size_t key = 0; key < keyCount; ++key)
       withRecords += lineStart[key + 1] > lineStart[key] || adStart[key + 1] > adStart[key];
     values->series.reserve(withRecords);
   }
-
   for (const int key : keyOfRank) {
-    const uint32_t* keyLines = lineOrder.data() + lineStart[size_t(key)];
+    const uint32_t* keyLines = w.lineOrder.data() + lineStart[size_t(key)];
     const size_t lineCount = lineStart[size_t(key) + 1] - lineStart[size_t(key)];
     const uint32_t* keyAds = adOrder.data() + adStart[size_t(key)];
     const size_t adCount = adStart[size_t(key) + 1] - adStart[size_t(key)];
     if (lineCount == 0 && adCount == 0) continue;
-
-    // What the key's lines touch, and its days.
-    KeyWork k;
-    std::vector<KVRCivilDay>& days = w.dayOf;
-    days.clear();
-    auto mark = [&](KVRCivilDay day) {
-      int32_t& cell = cellOf(day);
-      if (cell == -1) cell = kMarked, days.push_back(day);
-    };
-    for (size_t j = 0; j < lineCount; ++j) {
-      const Line& l = lines[keyLines[j]];
-      const KVRReportEntry* e = l.entry;
-      const CurrencyInfo& cur = currencies_[size_t(l.currency)];
-      switch (e->type) {
-        case KVREntryTypeSale:
-        case KVREntryTypeInAppPurchase:
-          k.sale = true;
-          (e->income == 0 ? k.free : k.paid) = true;
-          break;
-        case KVREntryTypeUpgrade: k.upgrade = true; break;
-        case KVREntryTypeRefund: k.refund = true; break;
-        default: break;
+    if (previous && !regions->contains(keys[size_t(key)].region))
+      if (const KVRValueSeries* kept = previous->find(keys[size_t(key)].key)) {
+        values->series.push_back(*kept);
+        continue;
       }
-      if (e->type != KVREntryTypeRefund && e->subType != KVREntrySubTypeStandard) {
-        const int f = subTypeField(e->subType);
-        if (f >= 0) k.subTypes |= uint8_t(1u << (f - F::promoCode));
-      }
-      if (cur.slot >= 0) k.slotMask |= uint16_t(1u << cur.slot);
-      else k.noSlotMoney = true;
-      // A one-day line's rate was found with the totals; the days of a
-      // spread line with effective rates each have their own.
-      const Spans spans = l.spread == 1 ? Spans{} : spansFor(l.key, cur);
-      if (spans.empty()) k.noteRate(withRates && l.spread == 1 ? w.oneDayRate[keyLines[j]] : cur.rate);
-      for (int i = 0; i < l.spread; ++i) {
-        if (!l.daily && coverage.covers(l.day + i)) continue;
-        mark(l.day + i);
-        if (!spans.empty()) k.noteRate(spans.on(l.day + i, cur.rate));
-      }
-    }
-    k.ads = adCount > 0;
-    for (size_t j = 0; j < adCount; ++j) mark(ads[keyAds[j]].day);
-    std::sort(days.begin(), days.end());
-    const size_t n = days.size();
-    for (size_t i = 0; i < n; ++i) cellOf(days[i]) = int32_t(i);
-    k.count = uint32_t(n);
-    k.layOut();
-
-    // The records summed in float columns, the lines in line order.
-    const size_t width = k.stride / sizeof(float);
-    w.table.assign(n * width, 0.0f);
-    w.cellSets.assign(n, KVRCurrencySet());
-    float* rows = w.table.data();
-    for (size_t j = 0; j < lineCount; ++j) {
-      const Line& l = lines[keyLines[j]];
-      const KVRReportEntry* e = l.entry;
-      const CurrencyInfo& cur = currencies_[size_t(l.currency)];
-      const float count = float(e->count);
-      const float lineIncome = count * float(e->income) / 100.0f;
-      const float divisor = float(l.spread);
-      const float dayCount = l.spread == 1 ? count : count / divisor;
-      const float dayIncome = l.spread == 1 ? lineIncome : lineIncome / divisor;
-      const Spans spans = l.spread == 1 ? Spans{} : spansFor(l.key, cur);
-      const float dayCurrency = dayIncome * (withRates && l.spread == 1 ? w.oneDayRate[keyLines[j]] : cur.rate);
-      const int subField = e->type != KVREntryTypeRefund && e->subType != KVREntrySubTypeStandard
-                               ? subTypeField(e->subType) : -1;
-      const int slotField = cur.slot >= 0 ? F::firstSlot + cur.slot : -1;
-      for (int i = 0; i < l.spread; ++i) {
-        if (!l.daily && coverage.covers(l.day + i)) continue;
-        const int32_t cell = cellOf(l.day + i);
-        float* r = rows + size_t(cell) * width;
-        auto add = [&](int f, float v) {
-          if (k.writes[f]) r[k.column[f]] += v;
-        };
-        switch (e->type) {
-          case KVREntryTypeSale:
-          case KVREntryTypeInAppPurchase:
-            add(F::sales, dayCount);
-            add(e->income == 0 ? F::freeSales : F::paiedSales, dayCount);
-            break;
-          case KVREntryTypeUpgrade: add(F::upgrades, dayCount); break;
-          case KVREntryTypeRefund: add(F::refunds, std::fabs(dayCount)); break;
-          default: break;
-        }
-        if (subField >= 0) add(subField, dayCount);
-        add(F::income, dayIncome);
-        if (slotField >= 0) add(slotField, dayIncome);
-        w.cellSets[size_t(cell)].unite(cur.set);
-        add(F::currency, spans.empty() ? dayCurrency : dayIncome * spans.on(l.day + i, cur.rate));
-      }
-    }
-    for (size_t j = 0; j < adCount; ++j) {
-      const AdLine& l = ads[keyAds[j]];
-      const KVRiAdReportEntry* a = l.entry;
-      float* r = rows + size_t(cellOf(l.day)) * width;
-      r[k.column[F::iAdSales]] += a->revenue * adFactor;
-      r[k.column[F::requests]] += a->requests;
-      r[k.column[F::impressions]] += a->impressions;
-      r[k.column[F::eCPM]] += (a->eCPM * adFactor) * a->impressions;
-      r[k.column[F::ctr]] += a->ctr * a->impressions;
-      r[k.column[F::fillRate]] += a->fillRate * a->requests;
-    }
-
-    // The series written once at its final size: fields that stayed zero
-    // leave the row, whole numbers shrink to 8 or 16 bits, downloads are read
-    // as sales + upgrades (the build's own sum), and the preferred-currency
-    // amount as income x rate when that gives every record's amount bit for bit.
-    std::vector<uint8_t> encoding(width, KVRSeriesRecords::kFloat);
-    std::vector<char> kept(width, 0);
-    for (size_t c = 0; c < width; ++c) {
-      bool zero = false;
-      encoding[c] = encodingOf(rows, n, width, int(c), &zero);
-      kept[c] = !zero;
-    }
-    bool scaledCurrency = false;
-    if (k.writes[F::currency] && k.oneRate && k.anyRate && kept[size_t(k.column[F::currency])]) {
-      const size_t ci = size_t(k.column[F::currency]), ii = size_t(k.column[F::income]);
-      scaledCurrency = kept[ii];
-      for (size_t i = 0; i < n && scaledCurrency; ++i)
-        scaledCurrency = floatBits(rows[i * width + ii] * k.rate) == floatBits(rows[i * width + ci]);
-      if (scaledCurrency) kept[ci] = 0;
-    }
-    if (k.writes[F::downloads]) kept[size_t(k.column[F::downloads])] = 0;  // never stored: a sum
-    // The kept columns, floats first (then 16 and 8 bits), in column order.
-    std::vector<uint16_t> offset(width, 0);
-    uint16_t stride = 0;
-    for (uint8_t pass = 0; pass < 3; ++pass)
-      for (size_t c = 0; c < width; ++c)
-        if (kept[c] && encoding[c] == pass) {
-          offset[c] = stride;
-          stride = uint16_t(stride + widthOf(encoding[c]));
-        }
-    auto opOf = [&](int f, KVRSeriesRecords::FieldOp* op) {
-      const int c = k.column[f];
-      if (c < 0 || !kept[size_t(c)]) return false;
-      *op = {uint8_t(f), encoding[size_t(c)], offset[size_t(c)], 0, 0, 0};
-      return true;
-    };
-    std::vector<KVRSeriesRecords::FieldOp> ops;
-    for (int f = 0; f < F::count; ++f) {
-      KVRSeriesRecords::FieldOp op{};
-      if (f == F::currency && scaledCurrency) {
-        if (opOf(F::income, &op)) {
-          op.field = uint8_t(f);
-          op.encoding |= KVRSeriesRecords::kScaled;
-          ops.push_back(op);
-        }
-      } else if (f == F::downloads && k.writes[F::downloads]) {
-        KVRSeriesRecords::FieldOp a{}, b{};
-        const bool hasA = opOf(F::sales, &a), hasB = opOf(F::upgrades, &b);
-        if (hasA && hasB) {
-          ops.push_back({uint8_t(f), uint8_t(a.encoding | KVRSeriesRecords::kSum), a.offset, b.encoding, 0, b.offset});
-        } else if (hasA || hasB) {
-          op = hasA ? a : b;  // x + 0 is x
-          op.field = uint8_t(f);
-          ops.push_back(op);
-        }
-      } else if (opOf(f, &op)) {
-        ops.push_back(op);
-      }
-    }
-
-    const KeyInfo& info = keys_[size_t(key)];
-    KVRValueSeries& series = values->series.emplace_back();
-    series.valueKey = info.key;
-    series.region = info.region;
-    series.country = info.country;
-    const size_t daysBytes = KVRSeriesDays::layoutBytes(days.data(), n);
-    series.days.assign(days.data(), n, block.take(align8(daysBytes), daysBytes));
-    KVRSeriesRecords& recs = series.records;
-    for (size_t i = 0; i < n; ++i) recs.noteSet(i, w.cellSets[i]);
-    recs.arrangeOps(ops);
-    recs.stride_ = stride;
-    recs.scale_ = scaledCurrency ? k.rate : 1.0f;
-    recs.count_ = uint32_t(n);
-    recs.capacity_ = uint32_t(n);
-    const size_t opsBytes = ops.size() * sizeof(KVRSeriesRecords::FieldOp);
-    const size_t opsAt = KVRSeriesRecords::opsOffset(n, stride);
-    const size_t recordsBytes = opsAt + opsBytes;
-    recs.block_ = block.take(align8(recordsBytes), recordsBytes);
-    uint8_t* out = const_cast<uint8_t*>(recs.block_.data());  // this build's own, still unshared
-    if (opsBytes) std::memcpy(out + opsAt, ops.data(), opsBytes);
-    for (size_t i = 0; i < n; ++i, out += stride) {
-      const float* in = rows + i * width;
-      for (size_t c = 0; c < width; ++c) {
-        if (!kept[c]) continue;
-        const float v = in[c];
-        switch (encoding[c]) {
-          case KVRSeriesRecords::kInt16: {
-            const int16_t x = int16_t(v);
-            std::memcpy(out + offset[c], &x, sizeof x);
-            break;
-          }
-          case KVRSeriesRecords::kInt8: out[offset[c]] = uint8_t(int8_t(v)); break;
-          default: std::memcpy(out + offset[c], &v, sizeof v); break;
-        }
-      }
-    }
-    for (KVRCivilDay d : days) cellOf(d) = -1;
+    const KeyWork k = surveyKey(keyLines, lineCount, keyAds, adCount);
+    sumKeyRecords(k, keyLines, lineCount, keyAds, adCount);
+    writeSeries(key, k, *values, block);
   }
   block.finish();
+  return values;
+}
 
-  history.values = std::move(values);
-  history.totalSales = totalSales;
-  history.totalUpgrades = totalUpgrades;
-  history.totalIncomes = totalIncomes;
+KVRHistory KVRHistoryBuilder::build(const std::vector<KVRReportEntry*>& entries,
+                                    const std::vector<KVRiAdReportEntry*>& adEntries,
+                                    const std::vector<KVRReport*>& accountReports) {
+  return rebuild(entries, adEntries, accountReports, nullptr, {});
+}
+
+KVRHistory KVRHistoryBuilder::rebuild(const std::vector<KVRReportEntry*>& entries,
+                                      const std::vector<KVRiAdReportEntry*>& adEntries,
+                                      const std::vector<KVRReport*>& accountReports,
+                                      const KVRProductValues* previous, const QSet<QString>& regions) {
+  Build run(*this, *scratch_);
+  run.gatherSalesLines(entries, accountReports);
+  run.orderLinesByDate();
+  run.gatherAdLines(adEntries);
+  run.findDaySpan();
+  run.countAllTimeTotals();
+  run.groupLinesByValueKey();
+  KVRHistory history;
+  history.values = run.writeAllSeries(previous, &regions);
+  history.totalSales = run.totalSales;
+  history.totalUpgrades = run.totalUpgrades;
+  history.totalIncomes = run.totalIncomes;
   return history;
 }

@@ -92,6 +92,7 @@
 //
 // The build reads entity objects: callers hold the data manager's context lock.
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -99,6 +100,7 @@
 #include <vector>
 
 #include "catalogue/KVRVortelyCurrencyConverter.h"
+#include "core/KVRCalculationServices.h"
 #include "core/KVREntities.h"
 #include "core/KVRProductValues.h"
 
@@ -119,10 +121,14 @@ class KVRHistoryBuilder {
     std::function<KVRCivilDay(KVRDate)> civilDay;
     std::function<KVRDate(KVRCivilDay)> dateFromCivilDay;
   };
-  // The catalogue, the converter (preferred currency read now) and the shared calendar.
+  // The catalogue, the converter (preferred currency read now) and the
+  // calendar of `services`.
+  static Services servicesFrom(const KVRCalculationServices& services);
+  // The same with the application's shared converter and calendar.
   static Services defaultServices();
 
   KVRHistoryBuilder();
+  explicit KVRHistoryBuilder(const KVRCalculationServices& services);
   explicit KVRHistoryBuilder(Services services);
   ~KVRHistoryBuilder();
 
@@ -134,6 +140,15 @@ class KVRHistoryBuilder {
   KVRHistory build(const std::vector<KVRReportEntry*>& entries,
                    const std::vector<KVRiAdReportEntry*>& adEntries,
                    const std::vector<KVRReport*>& accountReports = {});
+  // The build again after the effective rates changed in the money regions
+  // `regions` only: the series of the value keys of other regions are taken
+  // from `previous` (they read none of the changed rates), the others summed
+  // anew, and the all-time totals counted anew. Gives what build() gives, bit
+  // for bit, when `previous` is what build() gave for the same lines, daily
+  // reports and cached rates. Without `previous`, build().
+  KVRHistory rebuild(const std::vector<KVRReportEntry*>& entries, const std::vector<KVRiAdReportEntry*>& adEntries,
+                     const std::vector<KVRReport*>& accountReports, const KVRProductValues* previous,
+                     const QSet<QString>& regions);
 
  private:
   struct KeyInfo { QString key, region, country; };
@@ -156,5 +171,6 @@ class KVRHistoryBuilder {
   KVRCivilDay lastDay_ = 0;
   bool lastInstantValid_ = false;
   struct Scratch;  // working tables kept from one build to the next
+  struct Build;    // one build's state and steps
   std::unique_ptr<Scratch> scratch_;
 };

@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <future>
 
 #include "catalogue/KVRVortelyCurrencyConverter.h"
 #include "platform/KVRSupportFolder.h"
@@ -55,10 +54,12 @@ bool KVRVortelyCoreDataManager::openStore(const QString& path, QString* error, s
   };
   if (path.isEmpty()) return fail(QStringLiteral("No database file was given."));
 
-  // An existing file is first inspected read-only: a file that is not a sound
-  // database of ours is never opened for writing. The integrity check reads the
-  // whole file, so it runs on its own connection while the objects load from a
-  // read-only one; a failed check throws the loaded objects away.
+  // An existing file is first inspected read-only, with the cheap checks
+  // (its header, its page count against its size, its layout version): a
+  // file that is not a database of ours is never opened for writing. The
+  // integrity check reads the whole file: for a file of the current layout
+  // it runs after the open, beside what follows it, and nothing is written to
+  // the file until it has passed.
   const QFileInfo info(path);
   KVRDatabaseSchema::FileCheck check;
   if (info.exists() && !info.isFile()) return fail(QStringLiteral("\"%1\" is not a file.").arg(path));
@@ -69,12 +70,11 @@ bool KVRVortelyCoreDataManager::openStore(const QString& path, QString* error, s
   } else {
     QDir().mkpath(info.absolutePath());
   }
+  const bool checkAfterOpen = existing && !check.empty && check.version == KVRDatabaseSchema::kVersion;
 
   try {
     bool loaded = false;
-    if (existing && !check.empty && check.version == KVRDatabaseSchema::kVersion) {
-      std::future<QString> integrity = std::async(
-          std::launch::async, [path, &wait] { return KVRDatabaseSchema::integrityProblems(path, wait); });
+    if (checkAfterOpen) {
       QString loadError;
       try {
         d_->db = std::make_unique<SQLite::Database>(path.toStdString(), SQLite::OPEN_READONLY | SQLite::OPEN_NOMUTEX);
@@ -85,17 +85,20 @@ bool KVRVortelyCoreDataManager::openStore(const QString& path, QString* error, s
         loadError = KVRDatabaseSchema::isBusy(e) ? KVRDatabaseSchema::busyFailure(path, wait)
                                                  : QString::fromUtf8(e.what());
       }
-      const QString problems = integrity.get();
-      if (!problems.isEmpty()) return fail(problems);
-      if (!loaded)
+      if (!loaded) {
+        // A damaged file is named as such.
+        const QString problems = KVRDatabaseSchema::integrityProblems(path, wait);
+        if (!problems.isEmpty()) return fail(problems);
         return fail(QStringLiteral("The database \"%1\" could not be read (%2).").arg(path, loadError));
+      }
       d_->db.reset();
     } else if (existing) {
+      // An older layout is migrated at once: checked first.
       const QString problems = KVRDatabaseSchema::integrityProblems(path, wait);
       if (!problems.isEmpty()) return fail(problems);
     }
-    // Sound: reopen for writing. SQLite's own mutex is not needed, every use
-    // of the connection is under the context lock.
+    // Reopened for writing. SQLite's own mutex is not needed, every use of
+    // the connection is under the context lock.
     d_->db = std::make_unique<SQLite::Database>(
         path.toStdString(), SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE | SQLite::OPEN_NOMUTEX);
     KVRDatabaseSchema::waitWhenBusy(*d_->db, d_->busyWait);
@@ -103,7 +106,12 @@ bool KVRVortelyCoreDataManager::openStore(const QString& path, QString* error, s
     // would then fail, so say it now.
     if (sqlite3_db_readonly(d_->db->getHandle(), "main") == 1)
       return fail(QStringLiteral("The database \"%1\" cannot be written (read-only file or folder).").arg(path));
-    d_->db->exec("PRAGMA journal_mode = WAL");
+    // Write-ahead mode may write the file's header, and closing a connection
+    // copies a log left by an earlier session into the file: neither before
+    // the check has passed.
+    d_->journalModeSet = !checkAfterOpen;
+    if (d_->journalModeSet) d_->db->exec("PRAGMA journal_mode = WAL");
+    else d_->checkpointOnClose(false);
     d_->db->exec("PRAGMA synchronous = FULL");
     // After a large save the log shrinks back once checkpointed.
     d_->db->exec("PRAGMA journal_size_limit = 67108864");
@@ -114,6 +122,14 @@ bool KVRVortelyCoreDataManager::openStore(const QString& path, QString* error, s
   } catch (const std::exception& e) {
     if (KVRDatabaseSchema::isBusy(e)) return fail(KVRDatabaseSchema::busyFailure(path, wait));
     return fail(QStringLiteral("The database \"%1\" could not be opened (%2).").arg(path, QString::fromUtf8(e.what())));
+  }
+  d_->walBefore = walBefore;
+  d_->shmBefore = shmBefore;
+  if (checkAfterOpen) {
+    // The check waits for another program's lock without telling anyone.
+    KVRDatabaseSchema::BusyWait checkWait;
+    checkWait.timeoutMs = wait.timeoutMs;
+    d_->startIntegrityCheck(path, checkWait);
   }
   // Saves wait for another program's lock without telling anyone.
   d_->busyWait.waiting = nullptr;
@@ -127,6 +143,13 @@ bool KVRVortelyCoreDataManager::openStore(const QString& path, QString* error, s
           .arg(d_->loadedEntryCount + d_->entryPool.count()),
       false, kLogKeyword);
   return true;
+}
+
+std::optional<KVRVortelyCoreDataManager::LoadNotice> KVRVortelyCoreDataManager::takeLoadNotice() {
+  std::lock_guard<std::recursive_mutex> lock(contextLock_);
+  std::optional<LoadNotice> notice;
+  notice.swap(d_->loadNotice);
+  return notice;
 }
 
 bool KVRVortelyCoreDataManager::isOpen() const {
@@ -144,6 +167,16 @@ void KVRVortelyCoreDataManager::closeStore() {
   // The rates derived from the store's payments name its accounts.
   KVRVortelyCurrencyConverter::sharedInstance().removeEffectiveRates();
   valuesIndex_.clear();
+  // A file found damaged keeps nothing of ours beside it either.
+  const bool damaged = d_->integrityFailed();
+  const QString path = d_->path;
+  if (d_->db && d_->integrityPassed()) d_->checkpointOnClose(true);
   d_->clear();
+  if (damaged && !path.isEmpty()) {
+    if (!d_->walBefore) QFile::remove(path + QStringLiteral("-wal"));
+    if (!d_->shmBefore) QFile::remove(path + QStringLiteral("-shm"));
+  }
   ratingsLoaded_ = false;
 }
+
+bool KVRVortelyCoreDataManager::waitForIntegrityCheck(QString* problems) { return d_->waitForIntegrity(problems); }

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "core/KVREntities.h"
@@ -25,15 +26,30 @@ class KVRVortelyCoreDataManager {
   // The database file in the support folder.
   static QString defaultStorePath();
   // Opens (creating when missing) the database and loads its objects. A file
-  // that is not a database, or is damaged, is left untouched (no log or
-  // shared-memory file is left beside it): false with a reason in *error, and
-  // the context stays empty. While another program holds the file's lock it
+  // that is not a database of ours, or is plainly damaged, is left untouched
+  // (no log or shared-memory file is left beside it): false with a reason in
+  // *error, and the context stays empty. The integrity check of a sound
+  // looking file goes on after the open (waitForIntegrityCheck). While another program holds the file's lock it
   // waits up to the busy time-out, telling waitingForLock once when it starts
   // waiting (from one of the threads of the open). Any thread; it holds the
   // context lock throughout.
   bool openStore(const QString& path, QString* error, std::function<void()> waitingForLock = {});
   // How long an open or a save waits for another program's lock (10 s).
   void setBusyTimeoutMs(int ms) { busyTimeoutMs_.store(ms); }
+  // What the last open left out because a line's count or amount is not a
+  // number the line can hold: a title and a text naming a few of the reports
+  // concerned with their count. Given once; empty when nothing was left out.
+  struct LoadNotice {
+    QString title, text;
+  };
+  std::optional<LoadNotice> takeLoadNotice();
+  // Waits for the integrity check of the open file, which runs on its own
+  // thread from the end of the open: false with the reason when the file is
+  // damaged. Nothing is written to the file before the check has passed (a
+  // save or edit waits for it) and nothing at all once it has failed; the
+  // caller then closes the store, which leaves the file as it was. True when
+  // no check is pending. Any thread; takes no lock a caller may hold.
+  bool waitForIntegrityCheck(QString* problems = nullptr);
   bool isOpen() const;
   QString storePath() const;
   void closeStore();
@@ -55,7 +71,8 @@ class KVRVortelyCoreDataManager {
   // Always inserts a new line (forceCreate is not consulted) with its begin
   // date, currency, country and type; a type of 11 or more is stored minus 10
   // and marks the product "E-Book", type 4 marks it "In-App Purchase". The
-  // caller attaches it to the report.
+  // caller attaches it to the report (and product); a line listed by the
+  // report or product it was made for and not pointing back gets it on save.
   KVRReportEntry* reportEntryInReport(KVRReport* report, KVRVortelyManagedProduct* product, KVRDate date,
                                       const QString& country, const QString& currency, int type,
                                       bool forceCreate);

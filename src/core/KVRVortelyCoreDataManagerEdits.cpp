@@ -9,6 +9,8 @@ bool KVRVortelyCoreDataManager::saveReportState(KVRReport* report, const ReportS
   };
   if (!d_->db) return fail(QStringLiteral("No database is open."));
   if (!report || d_->deleted.count(report)) return fail(QStringLiteral("The report is no longer in the database."));
+  QString notWritable;
+  if (!d_->writable(&notWritable)) return fail(notWritable);
   const ReportState before{report->status, report->pointedIncome, report->pointedDate, report->pointedAccount};
   auto apply = [report](const ReportState& s) {
     report->status = s.status;
@@ -27,10 +29,17 @@ bool KVRVortelyCoreDataManager::saveReportState(KVRReport* report, const ReportS
     }
     return true;
   }
+  // A stored amount the load could not read stays in the file until the user
+  // records one (but for a NaN, which SQLite reads as NULL and no row may
+  // hold: it becomes -1, not reconciled).
+  const bool keepAmount = d_->unreadPointedIncome.count(report) && state.pointedIncome == -1.0f;
   try {
     SQLite::Database& d = *d_->db;
     SQLite::Transaction transaction(d);
-    SQLite::Statement st(d, "UPDATE Report SET status=?, pointedIncome=?, pointedDate=?, pointedAccount=? WHERE id=?");
+    SQLite::Statement st(d, keepAmount ? "UPDATE Report SET status=?, pointedIncome=coalesce(pointedIncome, ?), "
+                                         "pointedDate=?, pointedAccount=? WHERE id=?"
+                                       : "UPDATE Report SET status=?, pointedIncome=?, pointedDate=?, pointedAccount=? "
+                                         "WHERE id=?");
     st.bind(1, state.status);
     st.bind(2, double(state.pointedIncome));
     bindDate(st, 3, state.pointedDate);
@@ -41,6 +50,7 @@ bool KVRVortelyCoreDataManager::saveReportState(KVRReport* report, const ReportS
   } catch (const std::exception& e) {
     return fail(writeFailure(e, d_->path, d_->busyWait));
   }
+  if (!keepAmount) d_->unreadPointedIncome.erase(report);
   apply(state);
   return true;
 }
@@ -73,6 +83,8 @@ T* KVRVortelyCoreDataManager::addSavedToProduct(KVRVortelyManagedProduct* produc
   };
   if (!d_->db) return fail(QStringLiteral("No database is open."));
   if (!product || d_->deleted.count(product)) return fail(QStringLiteral("The product is no longer in the database."));
+  QString notWritable;
+  if (!d_->writable(&notWritable)) return fail(notWritable);
   if (product->objectID <= 0) {
     T* x = (this->*insert)(product);
     fill(x);

@@ -8,10 +8,14 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <atomic>
 #include <deque>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -153,15 +157,112 @@ inline void tellEditFailure(QString* error, const QString& why) {
   KVRVortelyLogCenter::sharedInstance().addLogEntry(why, false, kLogKeyword);
 }
 
+// What the load left out of the file, told in the log and, for numbers it
+// could not read, in one notice.
+struct LoadProblems {
+  struct Lines {
+    uint64_t withoutDate = 0, unreadNumbers = 0;
+  };
+  std::unordered_map<int64_t, Lines> byReport;  // by report id
+  std::unordered_set<int64_t> leftOutReports;   // reports stored twice
+  uint64_t orphanLines = 0;                     // lines whose report does not exist
+  std::vector<int64_t> orphanReportIds;         // the first few of those reports
+  void log(const QString& line) { KVRVortelyLogCenter::sharedInstance().addLogEntry(line, false, kLogKeyword); }
+};
+
 }  // namespace KVRDataManagerInternal
 
 using namespace KVRDataManagerInternal;
 
 struct KVRVortelyCoreDataManager::Impl {
+  ~Impl() { stopIntegrityCheck(); }
+
   // How the kept connection waits for another program's lock; outlives it.
   KVRDatabaseSchema::BusyWait busyWait;
   std::unique_ptr<SQLite::Database> db;
   QString path;
+
+  // The integrity check of the open file reads all of it, so it runs on a
+  // thread of its own beside what follows the open (the history build).
+  // Nothing is written to the file before it has passed: a write waits for
+  // it, and every write is refused once it has failed.
+  struct IntegrityCheck {
+    std::thread thread;
+    std::atomic<bool> cancel{false};
+    std::atomic<bool> done{true};  // set once problems holds the check's answer
+    std::mutex lock;
+    QString problems;  // guarded by lock; empty when the file is sound
+  } integrity;
+  // The connection's journal mode is set (which may write the file's header)
+  // once the check has passed.
+  bool journalModeSet = true;
+  // Files beside the database that were not there before the open: removed
+  // again when the file turns out to be damaged.
+  bool walBefore = true, shmBefore = true;
+
+  void startIntegrityCheck(const QString& file, KVRDatabaseSchema::BusyWait wait) {
+    stopIntegrityCheck();
+    {
+      std::lock_guard<std::mutex> g(integrity.lock);
+      integrity.problems.clear();
+    }
+    integrity.cancel = false;
+    integrity.done.store(false, std::memory_order_release);
+    integrity.thread = std::thread([this, file, wait] {
+      const QString problems = KVRDatabaseSchema::integrityProblems(file, wait, &integrity.cancel);
+      {
+        std::lock_guard<std::mutex> g(integrity.lock);
+        integrity.problems = problems;
+      }
+      integrity.done.store(true, std::memory_order_release);
+      integrity.done.notify_all();
+    });
+  }
+  void stopIntegrityCheck() {
+    integrity.cancel = true;
+    if (integrity.thread.joinable()) integrity.thread.join();
+    {
+      std::lock_guard<std::mutex> g(integrity.lock);
+      integrity.problems.clear();
+    }
+    integrity.done.store(true, std::memory_order_release);
+    integrity.done.notify_all();
+  }
+  bool integrityPassed() {
+    if (!integrity.done.load(std::memory_order_acquire)) return false;
+    std::lock_guard<std::mutex> g(integrity.lock);
+    return integrity.problems.isEmpty();
+  }
+  bool integrityFailed() {
+    if (!integrity.done.load(std::memory_order_acquire)) return false;
+    std::lock_guard<std::mutex> g(integrity.lock);
+    return !integrity.problems.isEmpty();
+  }
+  void checkpointOnClose(bool on) {
+    sqlite3_db_config(db->getHandle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, on ? 0 : 1, nullptr);
+  }
+  // Waits for the check; false with the reason when the file is damaged.
+  bool waitForIntegrity(QString* problems) {
+    while (!integrity.done.load(std::memory_order_acquire)) integrity.done.wait(false, std::memory_order_acquire);
+    std::lock_guard<std::mutex> g(integrity.lock);
+    if (problems) *problems = integrity.problems;
+    return integrity.problems.isEmpty();
+  }
+  // Whether the file may be written now (waiting for the check): false with
+  // the reason when it may not.
+  bool writable(QString* error) {
+    QString problems;
+    if (!waitForIntegrity(&problems)) {
+      if (error) *error = QStringLiteral("%1 Nothing is written to it.").arg(problems);
+      return false;
+    }
+    if (!journalModeSet) {
+      checkpointOnClose(true);
+      db->exec("PRAGMA journal_mode = WAL");
+      journalModeSet = true;
+    }
+    return true;
+  }
 
   KVRDatabasePool<KVRStoreAccount> accountPool{16};
   KVRDatabasePool<KVRVortelyManagedProduct> productPool{32};
@@ -189,11 +290,20 @@ struct KVRVortelyCoreDataManager::Impl {
   std::vector<KVRRating*> newRatings;
   std::vector<KVRCost*> newCosts;
   std::vector<KVRPartner*> newPartners;
+  // The report and product each new line of reportEntryInReport was made
+  // for: the save gives the line the one that lists it.
+  std::unordered_map<const KVRReportEntry*, std::pair<KVRReport*, KVRVortelyManagedProduct*>> madeFor;
   std::unordered_set<KVRManagedObject*> changed;
   std::unordered_set<const KVRManagedObject*> deleted;  // every object removed from the context
   std::vector<std::pair<Kind, int64_t>> deletedRows;    // rows to remove from the file
 
   StringInterner strings;
+
+  LoadProblems loadProblems;
+  std::optional<KVRVortelyCoreDataManager::LoadNotice> loadNotice;
+  // Reports whose stored reconciled amount could not be read (they read as
+  // not reconciled): the file keeps it until the user records an amount.
+  std::unordered_set<const KVRReport*> unreadPointedIncome;
 
   // reportWithName's index of file names.
   QHash<QString, KVRReport*> reportsByName;
@@ -207,6 +317,8 @@ struct KVRVortelyCoreDataManager::Impl {
   }
 
   void clear() {
+    stopIntegrityCheck();
+    journalModeSet = true;
     db.reset();
     path.clear();
     accounts.clear();
@@ -216,6 +328,7 @@ struct KVRVortelyCoreDataManager::Impl {
     newProducts.clear();
     newReports.clear();
     newEntries.clear();
+    madeFor.clear();
     newIAdEntries.clear();
     newRatings.clear();
     newCosts.clear();
@@ -224,6 +337,9 @@ struct KVRVortelyCoreDataManager::Impl {
     deleted.clear();
     deletedRows.clear();
     strings.clear();
+    loadProblems = LoadProblems();
+    loadNotice.reset();
+    unreadPointedIncome.clear();
     reportsByName.clear();
     reportsIndexed = 0;
     reportsIndexDirty = true;
@@ -242,6 +358,7 @@ struct KVRVortelyCoreDataManager::Impl {
 
   void load();
   void loadEntries(const IdMap<KVRVortelyManagedProduct>& productById, const IdMap<KVRReport>& reportById);
+  void tellLoadProblems(const IdMap<KVRReport>& reportById);
   void removeFromContext(KVRManagedObject* object);
   void forget(KVRManagedObject* o, Kind k) {
     if (!deleted.insert(o).second) return;

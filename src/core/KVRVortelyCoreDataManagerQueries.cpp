@@ -37,13 +37,14 @@ KVRReport* KVRVortelyCoreDataManager::reportWithName(const QString& filename) {
   return r;
 }
 
-KVRReportEntry* KVRVortelyCoreDataManager::reportEntryInReport(KVRReport* /*report*/, KVRVortelyManagedProduct* product,
+KVRReportEntry* KVRVortelyCoreDataManager::reportEntryInReport(KVRReport* report, KVRVortelyManagedProduct* product,
                                                                KVRDate date, const QString& country,
                                                                const QString& currency, int type,
                                                                bool /*forceCreate*/) {
   std::lock_guard<std::recursive_mutex> lock(contextLock_);
   KVRReportEntry* e = d_->entryPool.create();
   d_->newEntries.push_back(e);
+  if (report || product) d_->madeFor.emplace(e, std::make_pair(report, product));
   e->beginDate = date;
   e->currency = d_->strings.get(currency);
   e->country = d_->strings.get(country);

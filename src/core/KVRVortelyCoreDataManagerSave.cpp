@@ -36,13 +36,19 @@ class Utf8Cache {
 void KVRVortelyCoreDataManager::Impl::writeChanges() {
   SQLite::Database& d = *db;
   std::vector<KVRManagedObject*> assigned;  // ids given in this save, undone when it fails
+  std::vector<const KVRReport*> amountsWritten;  // reconciled amounts now the program's own
   try {
     SQLite::Transaction transaction(d);
 
-    for (const auto& [kind, id] : deletedRows) {
-      SQLite::Statement st(d, std::string("DELETE FROM ") + tableOf(kind) + " WHERE id = ?");
-      st.bind(1, static_cast<int64_t>(id));
-      st.exec();
+    {
+      std::unordered_map<int, std::unique_ptr<SQLite::Statement>> deletes;  // one per table
+      for (const auto& [kind, id] : deletedRows) {
+        std::unique_ptr<SQLite::Statement>& st = deletes[int(kind)];
+        if (!st) st = std::make_unique<SQLite::Statement>(d, std::string("DELETE FROM ") + tableOf(kind) + " WHERE id = ?");
+        st->bind(1, static_cast<int64_t>(id));
+        st->exec();
+        st->reset();
+      }
     }
 
     auto finishInsert = [&](SQLite::Statement& st, KVRManagedObject* o) {
@@ -88,20 +94,33 @@ void KVRVortelyCoreDataManager::Impl::writeChanges() {
               " pointedAccount) VALUES (?,?,?,?,?,?,?,?,?)",
               newReports, bindReport);
 
-    // A new line listed in a report's or product's lines without pointing back
-    // takes that report or product as its own (both sides of the relationship).
+    // A new line made for a report or product (reportEntryInReport) and
+    // listed in its lines without pointing back takes it as its own (both
+    // sides of the relationship). Only those reports' and products' lines are
+    // looked at, newest first (where new lines are), and no further than
+    // their new lines: a save grows with the change, not with the store.
     {
-      std::unordered_set<const KVRReportEntry*> orphans;
-      for (KVRReportEntry* e : newEntries)
-        if ((!e->report || !e->product) && live(e)) orphans.insert(e);
-      if (!orphans.empty()) {
-        for (KVRReport* r : reports)
-          for (KVRReportEntry* e : r->entries)
-            if (!e->report && orphans.count(e)) e->report = r;
-        for (KVRVortelyManagedProduct* p : products)
-          for (KVRReportEntry* e : p->entries)
-            if (!e->product && orphans.count(e)) e->product = p;
+      std::unordered_map<KVRReport*, std::unordered_set<const KVRReportEntry*>> byReport;
+      std::unordered_map<KVRVortelyManagedProduct*, std::unordered_set<const KVRReportEntry*>> byProduct;
+      for (KVRReportEntry* e : newEntries) {
+        if (!live(e)) continue;
+        const auto made = madeFor.find(e);
+        if (made == madeFor.end()) continue;
+        const auto [report, product] = made->second;
+        if (!e->report && report && !deleted.count(report)) byReport[report].insert(e);
+        if (!e->product && product && !deleted.count(product)) byProduct[product].insert(e);
       }
+      auto claim = [](auto* owner, const std::unordered_set<const KVRReportEntry*>& lines, auto ownerOf) {
+        size_t left = lines.size();
+        for (auto it = owner->entries.rbegin(); left && it != owner->entries.rend(); ++it) {
+          if (lines.count(*it) && !((*it)->*ownerOf)) {
+            (*it)->*ownerOf = owner;
+            --left;
+          }
+        }
+      };
+      for (const auto& [r, lines] : byReport) claim(r, lines, &KVRReportEntry::report);
+      for (const auto& [p, lines] : byProduct) claim(p, lines, &KVRReportEntry::product);
     }
     Utf8Cache codes;
     auto bindEntry = [&codes](SQLite::Statement& st, KVRReportEntry* e) {
@@ -141,6 +160,9 @@ void KVRVortelyCoreDataManager::Impl::writeChanges() {
       SQLite::Statement upProduct(d,
           "UPDATE Product SET account_id=?, idStore=?, name=?, category=?, bundleIdentifier=?, version=?, free=?,"
           " firstDate=?, lastDate=?, iconData=? WHERE id=?");
+      SQLite::Statement upReportKeepingAmount(d,
+          "UPDATE Report SET account_id=?, filename=?, type=?, beginDate=?, endDate=?, status=?,"
+          " pointedIncome=coalesce(pointedIncome, ?), pointedDate=?, pointedAccount=? WHERE id=?");
       SQLite::Statement upReport(d,
           "UPDATE Report SET account_id=?, filename=?, type=?, beginDate=?, endDate=?, status=?, pointedIncome=?,"
           " pointedDate=?, pointedAccount=? WHERE id=?");
@@ -164,7 +186,20 @@ void KVRVortelyCoreDataManager::Impl::writeChanges() {
         switch (kindOf(o)) {
           case Kind::Account: bindAccount(upAccount, static_cast<KVRStoreAccount*>(o)); run(upAccount, 6, o); break;
           case Kind::Product: bindProduct(upProduct, static_cast<KVRVortelyManagedProduct*>(o)); run(upProduct, 11, o); break;
-          case Kind::Report: bindReport(upReport, static_cast<KVRReport*>(o)); run(upReport, 10, o); break;
+          case Kind::Report: {
+            auto* r = static_cast<KVRReport*>(o);
+            if (unreadPointedIncome.count(r) && r->pointedIncome == -1.0f) {
+              // Its stored amount was not read: the file keeps it (but for a
+              // NaN, which SQLite reads as NULL and no row may hold: -1).
+              bindReport(upReportKeepingAmount, r);
+              run(upReportKeepingAmount, 10, o);
+            } else {
+              bindReport(upReport, r);
+              run(upReport, 10, o);
+              amountsWritten.push_back(r);
+            }
+            break;
+          }
           case Kind::Entry: bindEntry(upEntry, static_cast<KVRReportEntry*>(o)); run(upEntry, 11, o); break;
           case Kind::IAdEntry: bindIAd(upIAd, static_cast<KVRiAdReportEntry*>(o)); run(upIAd, 11, o); break;
           case Kind::Rating: bindRating(upRating, static_cast<KVRRating*>(o)); run(upRating, 7, o); break;
@@ -185,11 +220,13 @@ void KVRVortelyCoreDataManager::Impl::writeChanges() {
   newProducts.clear();
   newReports.clear();
   newEntries.clear();
+  madeFor.clear();
   newIAdEntries.clear();
   newRatings.clear();
   newCosts.clear();
   newPartners.clear();
   changed.clear();
+  for (const KVRReport* r : amountsWritten) unreadPointedIncome.erase(r);
   deletedRows.clear();
 }
 
@@ -200,6 +237,12 @@ bool KVRVortelyCoreDataManager::save(QString* error) {
     return false;
   }
   if (!d_->hasChanges()) return true;
+  QString notWritable;
+  if (!d_->writable(&notWritable)) {
+    if (error) *error = notWritable;
+    KVRVortelyLogCenter::sharedInstance().addLogEntry(notWritable, true, kLogKeyword);
+    return false;
+  }
   try {
     d_->writeChanges();
   } catch (const std::exception& e) {

@@ -99,29 +99,31 @@ std::unordered_map<const KVRStoreAccount*, std::vector<KVRReport*>> dailyReports
 
 }  // namespace
 
-void KVRVortelyManagedProduct::buildHistoryByDate() {
+void KVRVortelyManagedProduct::buildHistoryByDate(const KVRCalculationServices& services) {
   if (initialized() && !stale_.load(std::memory_order_acquire)) return;
   std::vector<KVRReport*> accountReports;
   if (account)
     for (KVRReport* r : KVRVortelyCoreDataManager::sharedInstance().reports())
       if (r && r->account == account && r->type == KVRReportTypeDaily) accountReports.push_back(r);
-  KVRHistoryBuilder builder;
-  buildHistoryWith(builder, accountReports);
+  KVRHistoryBuilder builder(services);
+  buildHistoryWith(builder, accountReports, *services.converter);
 }
 
-void KVRVortelyManagedProduct::buildHistoryWith(KVRHistoryBuilder& builder, const std::vector<KVRReport*>& accountReports) {
+void KVRVortelyManagedProduct::buildHistoryWith(KVRHistoryBuilder& builder, const std::vector<KVRReport*>& accountReports,
+                                                KVRVortelyCurrencyConverter& converter) {
   if (initialized() && !stale_.load(std::memory_order_acquire)) return;
   std::lock_guard<std::mutex> build(buildLock_);
   if (initialized() && !stale_.load(std::memory_order_acquire)) return;
   // A reset arriving during this build asks for another one.
   stale_.store(false, std::memory_order_release);
-  builder.setEffectiveRates(KVRVortelyCurrencyConverter::sharedInstance().effectiveRatesForAccount(account));
+  builder.setEffectiveRates(converter.effectiveRatesForAccount(account));
   KVRHistory h = builder.build(entries, iAdEntries, accountReports);
   publishValues(std::move(h.values), h.totalSales, h.totalUpgrades, h.totalIncomes);
 }
 
-void KVRVortelyManagedProduct::buildHistories(const std::vector<KVRVortelyManagedProduct*>& products, bool rebuild,
-                                              const std::function<void(KVRVortelyManagedProduct*)>& afterEach) {
+void KVRVortelyManagedProduct::runBuildBatches(const std::vector<KVRVortelyManagedProduct*>& products,
+                                               const KVRCalculationServices& services, const BatchStep& beforeBatch,
+                                               const BuildStep& build, const BatchStep& afterBatch) {
   if (products.empty()) return;
   // At most four threads: past that, the working tables of the builds side by
   // side cost more memory than the few milliseconds they save.
@@ -129,42 +131,86 @@ void KVRVortelyManagedProduct::buildHistories(const std::vector<KVRVortelyManage
   // One builder per thread, kept for every batch: its working tables are
   // reused from one product to the next.
   std::vector<std::unique_ptr<KVRHistoryBuilder>> builders;
-  for (size_t t = 0; t < threads; ++t) builders.push_back(std::make_unique<KVRHistoryBuilder>());
+  for (size_t t = 0; t < threads; ++t) builders.push_back(std::make_unique<KVRHistoryBuilder>(services));
   std::recursive_mutex& context = KVRVortelyCoreDataManager::sharedInstance().contextLock();
   const size_t batch = threads == 1 ? 1 : threads * 2;
   // Largest first, so that the products of a batch take about as long as
   // each other and its threads end together.
-  std::vector<KVRVortelyManagedProduct*> order = products;
+  std::vector<size_t> order(products.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
   {
     std::lock_guard<std::recursive_mutex> g(context);
-    auto size = [](const KVRVortelyManagedProduct* p) { return p ? p->entries.size() + p->iAdEntries.size() : 0; };
-    std::stable_sort(order.begin(), order.end(), [&](auto* a, auto* b) { return size(a) > size(b); });
+    auto size = [&](size_t i) { return products[i] ? products[i]->entries.size() + products[i]->iAdEntries.size() : 0; };
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return size(a) > size(b); });
   }
   static const std::vector<KVRReport*> kNone;
+  std::vector<size_t> members;
   for (size_t first = 0; first < order.size(); first += batch) {
     const size_t last = std::min(order.size(), first + batch);
+    members.assign(order.begin() + ptrdiff_t(first), order.begin() + ptrdiff_t(last));
     std::lock_guard<std::recursive_mutex> g(context);
     const auto daily = dailyReportsByAccount();
-    if (rebuild)
-      for (size_t i = first; i < last; ++i)
-        if (order[i]) order[i]->resetHistory();
-    std::atomic<size_t> next{first};
+    if (beforeBatch) beforeBatch(members);
+    std::atomic<size_t> next{0};
     auto work = [&](size_t t) {
-      for (size_t i; (i = next.fetch_add(1)) < last;) {
-        KVRVortelyManagedProduct* p = order[i];
+      for (size_t i; (i = next.fetch_add(1)) < members.size();) {
+        KVRVortelyManagedProduct* p = products[members[i]];
         if (!p) continue;
         auto it = p->account ? daily.find(p->account) : daily.end();
-        p->buildHistoryWith(*builders[t], it == daily.end() ? kNone : it->second);
+        build(members[i], *builders[t], it == daily.end() ? kNone : it->second);
       }
     };
     std::vector<std::thread> helpers;
-    for (size_t t = 1; t < std::min(threads, last - first); ++t) helpers.emplace_back(work, t);
+    for (size_t t = 1; t < std::min(threads, members.size()); ++t) helpers.emplace_back(work, t);
     work(0);
     for (std::thread& h : helpers) h.join();
-    if (afterEach)
-      for (size_t i = first; i < last; ++i)
-        if (order[i]) afterEach(order[i]);
+    if (afterBatch) afterBatch(members);
   }
+}
+
+void KVRVortelyManagedProduct::buildHistories(const std::vector<KVRVortelyManagedProduct*>& products, bool rebuild,
+                                              const std::function<void(KVRVortelyManagedProduct*)>& afterEach,
+                                              const KVRCalculationServices& services) {
+  runBuildBatches(
+      products, services,
+      [&](const std::vector<size_t>& batch) {
+        if (rebuild)
+          for (size_t i : batch)
+            if (products[i]) products[i]->resetHistory();
+      },
+      [&](size_t i, KVRHistoryBuilder& builder, const std::vector<KVRReport*>& accountReports) {
+        products[i]->buildHistoryWith(builder, accountReports, *services.converter);
+      },
+      [&](const std::vector<size_t>& batch) {
+        if (afterEach)
+          for (size_t i : batch)
+            if (products[i]) afterEach(products[i]);
+      });
+}
+
+std::vector<KVRHistory> KVRVortelyManagedProduct::buildHistoriesAside(
+    const std::vector<KVRVortelyManagedProduct*>& products,
+    const std::function<KVREffectiveRatesRef(const KVRStoreAccount*)>& ratesOf, const QSet<QString>* changedRegions,
+    const KVRCalculationServices& services) {
+  std::vector<KVRHistory> out(products.size());
+  runBuildBatches(products, services, {},
+                  [&](size_t i, KVRHistoryBuilder& builder, const std::vector<KVRReport*>& accountReports) {
+                    const KVRVortelyManagedProduct* p = products[i];
+                    builder.setEffectiveRates(ratesOf ? ratesOf(p->account) : nullptr);
+                    // Series are kept only from a history built since the last reset.
+                    const bool current = changedRegions && p->initialized() && !p->stale_.load();
+                    const KVRProductValuesRef previous = current ? p->valuesByCountryAndDate() : nullptr;
+                    out[i] = builder.rebuild(p->entries, p->iAdEntries, accountReports, previous.get(),
+                                             changedRegions ? *changedRegions : QSet<QString>());
+                  },
+                  {});
+  return out;
+}
+
+void KVRVortelyManagedProduct::installHistory(KVRHistory history) {
+  // No build lock: the main thread never waits for a build. A reset since
+  // stays in force, and the next build makes the history again.
+  publishValues(std::move(history.values), history.totalSales, history.totalUpgrades, history.totalIncomes);
 }
 
 void KVRVortelyManagedProduct::resetHistory() { stale_.store(true, std::memory_order_release); }
@@ -210,7 +256,8 @@ const std::vector<KVRReport*>& KVRVortelyManagedProduct::financialReports() {
   financialReports_.clear();
   for (KVRReportEntry* e : lines) {
     KVRReport* r = e->report;
-    if (r->beginDate != e->beginDate || r->endDate != e->endDate) {
+    // A report's dates come from its dated lines only.
+    if (e->beginDate.isValid() && (r->beginDate != e->beginDate || r->endDate != e->endDate)) {
       r->beginDate = e->beginDate;
       r->endDate = e->endDate;
       dm.markChanged(r);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/KVREntities.h"
+#include "core/KVRHistoryBuilder.h"
 #include "core/KVRProductValues.h"
 
 class KVRVortelyManagedProduct : public KVRManagedObject {
@@ -56,8 +57,10 @@ class KVRVortelyManagedProduct : public KVRManagedObject {
   // in the shared values index. Returns at once when already built and not
   // reset since. What is counted and how: KVRHistoryBuilder. The build reads
   // the product's lines and its account's reports: the caller holds the data
-  // manager's context lock.
-  void buildHistoryByDate();
+  // manager's context lock. The build converts with the converter of
+  // `services` (its rates and the account's effective rates) and counts days
+  // in its calendar.
+  void buildHistoryByDate(const KVRCalculationServices& services = KVRCalculationServices::shared());
   // Builds the histories of many products as buildHistoryByDate builds each
   // (anew for every one when `rebuild`), on as many threads as the process may
   // run on, at most four, the products with the most lines first. The data
@@ -66,7 +69,25 @@ class KVRVortelyManagedProduct : public KVRManagedObject {
   // batch), and `afterEach` runs on the calling thread, under that lock, for
   // each product once its batch is built.
   static void buildHistories(const std::vector<KVRVortelyManagedProduct*>& products, bool rebuild = false,
-                             const std::function<void(KVRVortelyManagedProduct*)>& afterEach = {});
+                             const std::function<void(KVRVortelyManagedProduct*)>& afterEach = {},
+                             const KVRCalculationServices& services = KVRCalculationServices::shared());
+  // Builds the histories of the products as buildHistories does, with the
+  // effective rates `ratesOf` gives for each product's account instead of
+  // the converter's, and installs none of them: out[i] is products[i]'s. The
+  // caller installs them with installHistory (on the main thread, once the
+  // rates they were built with are in place). When only the rates of the
+  // money regions `changedRegions` differ from those the current histories
+  // were built with, a product whose history is up to date keeps the series
+  // of the other regions (KVRHistoryBuilder::rebuild); pass none to build
+  // every series.
+  static std::vector<KVRHistory> buildHistoriesAside(
+      const std::vector<KVRVortelyManagedProduct*>& products,
+      const std::function<KVREffectiveRatesRef(const KVRStoreAccount*)>& ratesOf,
+      const QSet<QString>* changedRegions = nullptr,
+      const KVRCalculationServices& services = KVRCalculationServices::shared());
+  // Installs a history built aside (publishValues); a reset made before
+  // stays in force. Main thread, without waiting for a build.
+  void installHistory(KVRHistory history);
   // Marks the built history out of date, so that the next build recomputes it
   // (after new report lines, a new rate or a reconciliation). The current
   // values stay in place, for the product and in the shared index, until the
@@ -96,7 +117,18 @@ class KVRVortelyManagedProduct : public KVRManagedObject {
 
  private:
   // The build on a given builder, with the account's daily reports.
-  void buildHistoryWith(class KVRHistoryBuilder& builder, const std::vector<KVRReport*>& accountReports);
+  void buildHistoryWith(KVRHistoryBuilder& builder, const std::vector<KVRReport*>& accountReports,
+                        KVRVortelyCurrencyConverter& converter);
+  // Runs `build` for every product (its index in `products`), on as many
+  // threads as buildHistories uses, in batches under the context lock;
+  // `beforeBatch` and `afterBatch` run on the calling thread with the
+  // batch's indexes.
+  using BatchStep = std::function<void(const std::vector<size_t>& batch)>;
+  using BuildStep =
+      std::function<void(size_t i, KVRHistoryBuilder& builder, const std::vector<KVRReport*>& accountReports)>;
+  static void runBuildBatches(const std::vector<KVRVortelyManagedProduct*>& products,
+                              const KVRCalculationServices& services, const BatchStep& beforeBatch,
+                              const BuildStep& build, const BatchStep& afterBatch);
 
   mutable std::mutex valuesLock_;
   std::mutex buildLock_;  // one history build of the product at a time

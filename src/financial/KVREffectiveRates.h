@@ -28,16 +28,45 @@
 //
 // Reads the store under the context lock; any thread.
 #include <map>
+#include <vector>
 
 #include "catalogue/KVRVortelyCurrencyConverter.h"
+#include "core/KVRHistoryBuilder.h"
 
 class KVRVortelyCoreDataManager;
+class KVRVortelyManagedProduct;
 struct KVRStoreAccount;
 
 using KVREffectiveRatesByAccount = std::map<const KVRStoreAccount*, KVREffectiveRatesRef>;
 
+// One account's rates into the `preferred` currency; null when it has none.
+KVREffectiveRatesRef KVRDeriveEffectiveRatesForAccount(KVRVortelyCoreDataManager& dataManager,
+                                                       KVRStoreAccount* account, const QString& preferred);
 // The rates of every account of the store, into the `preferred` currency.
 KVREffectiveRatesByAccount KVRDeriveEffectiveRates(KVRVortelyCoreDataManager& dataManager, const QString& preferred);
 // Derives them for the converter's current preferred currency (read once) and
 // hands them to the shared converter, which the history builds read. The number of rates (day runs) installed.
 size_t KVRInstallEffectiveRates(KVRVortelyCoreDataManager& dataManager);
+
+// What a reconciliation changes, rebuilt off the main thread: the rates of
+// the accounts it touched (the payment's), and the histories of those
+// accounts' products that have sales on a day whose rate changed, built with
+// the new rates. Every other account keeps its rates and every other product
+// its history, which a full rebuild would give again bit for bit: a history
+// reads the rates only on its lines' days.
+struct KVRRatesRebuild {
+  QString preferred;
+  KVREffectiveRatesByAccount rates;  // every account's rates, the touched ones new
+  std::vector<KVRVortelyManagedProduct*> products;  // the products rebuilt
+  std::vector<KVRHistory> histories;                // histories[i]: products[i]'s
+  size_t changedRuns = 0;                           // rate runs that differ from before
+};
+// Any thread; reads the store under the context lock and the converter's
+// current rates, changes nothing.
+KVRRatesRebuild KVRRebuildRatesOfAccounts(KVRVortelyCoreDataManager& dataManager,
+                                          const std::vector<KVRStoreAccount*>& accounts);
+// Main thread: the rates into the shared converter, then each history into
+// its product (and the shared values index). Returns the histories replaced,
+// for the caller to let go of off the main thread (freeing them unmaps their
+// memory).
+std::vector<KVRProductValuesRef> KVRInstallRatesRebuild(KVRRatesRebuild rebuild);

@@ -852,24 +852,26 @@ QStringList KVRTotalsEngine::sortedValueKeys(QStringList keys) {
   return keys;
 }
 
-std::vector<KVRDate> KVRTotalsEngine::dayWalk(KVRDate fromDate, KVRDate toDate) {
+std::vector<KVRDate> KVRTotalsEngine::dayWalk(KVRDate fromDate, KVRDate toDate,
+                                              const KVRCalculationServices& services) {
   // By calendar day, both ends included, whatever clock changes the zone has.
-  return KVRCalendar::shared().dayWalk(fromDate, toDate);
+  return services.calendar->dayWalk(fromDate, toDate);
 }
 
 std::optional<KVRTotalsResult> KVRTotalsEngine::run(const QStringList& valueKeys,
                                                     const std::vector<ProductInput>& products,
                                                     const QString& region, KVRDate fromDate,
                                                     KVRDate toDate, bool onlyTotals,
-                                                    const std::atomic<bool>* cancel, int maxThreads) {
-  KVRVortelyLogCenter& log = KVRVortelyLogCenter::sharedInstance();
+                                                    const std::atomic<bool>* cancel, int maxThreads,
+                                                    const KVRCalculationServices& services) {
+  KVRVortelyLogCenter& log = *services.log;
   log.addLogEntry(QStringLiteral("totalsForRegion start"), false, kLogKeyword);
 
   Plan plan;
   plan.onlyTotals = onlyTotals;
   plan.cancel = cancel;
-  plan.walk = dayWalk(fromDate, toDate);
-  KVRCalendar& cal = KVRCalendar::shared();
+  plan.walk = dayWalk(fromDate, toDate, services);
+  KVRCalendar& cal = *services.calendar;
   plan.walkDays.reserve(plan.walk.size());
   for (size_t i = 0; i < plan.walk.size(); ++i) {
     plan.walkDays.push_back(cal.civilDay(plan.walk[i]));
@@ -936,7 +938,7 @@ std::optional<KVRTotalsResult> KVRTotalsEngine::run(const QStringList& valueKeys
 std::optional<KVRTotalsResult> KVRTotalsEngine::totalsForRegion(
     const QString& region, KVRDate fromDate, KVRDate toDate,
     const std::vector<KVRVortelyManagedProduct*>& products, bool onlyTotals,
-    const std::atomic<bool>* cancel) {
+    const std::atomic<bool>* cancel, const KVRCalculationServices& services) {
   // One consistent snapshot per product for the whole run.
   std::vector<ProductInput> inputs;
   inputs.reserve(products.size());
@@ -947,5 +949,5 @@ std::optional<KVRTotalsResult> KVRTotalsEngine::totalsForRegion(
   const KVRSharedValuesIndex::ViewRef view =
       KVRVortelyCoreDataManager::sharedInstance().valuesByCountryAndDate().snapshot();
   const QStringList keys = view ? view->valueKeys : QStringList();
-  return run(keys, inputs, region, fromDate, toDate, onlyTotals, cancel);
+  return run(keys, inputs, region, fromDate, toDate, onlyTotals, cancel, 0, services);
 }

@@ -29,6 +29,7 @@
 #include <optional>
 #include <vector>
 
+#include "core/KVRCalculationServices.h"
 #include "core/KVRProductValues.h"
 #include "overview/KVRTotalsResult.h"
 #include "platform/KVRDate.h"
@@ -47,21 +48,26 @@ class KVRTotalsEngine {
   static std::optional<KVRTotalsResult> totalsForRegion(
       const QString& region, KVRDate fromDate, KVRDate toDate,
       const std::vector<KVRVortelyManagedProduct*>& products, bool onlyTotals,
-      const std::atomic<bool>* cancel = nullptr);
+      const std::atomic<bool>* cancel = nullptr,
+      const KVRCalculationServices& services = KVRCalculationServices::shared());
 
   // The run on explicit inputs. valueKeys: every key of the shared values index
   // (any order). region: null for all regions; otherwise the key's region part
-  // must equal it exactly. maxThreads 0 picks a count from the machine.
+  // must equal it exactly. maxThreads 0 picks a count from the machine. The
+  // days are walked in the calendar of `services`; its log gets the start and
+  // end lines.
   static std::optional<KVRTotalsResult> run(const QStringList& valueKeys,
                                             const std::vector<ProductInput>& products,
                                             const QString& region, KVRDate fromDate, KVRDate toDate,
                                             bool onlyTotals, const std::atomic<bool>* cancel = nullptr,
-                                            int maxThreads = 0);
+                                            int maxThreads = 0,
+                                            const KVRCalculationServices& services = KVRCalculationServices::shared());
 
   // fromDate, then each following calendar day at fromDate's time of day, up
   // to toDate's day included (KVRCalendar::dayWalk); empty when a date is
   // missing or fromDate is later than toDate.
-  static std::vector<KVRDate> dayWalk(KVRDate fromDate, KVRDate toDate);
+  static std::vector<KVRDate> dayWalk(KVRDate fromDate, KVRDate toDate,
+                                      const KVRCalculationServices& services = KVRCalculationServices::shared());
 
   // Rounding of a count measure: (s + 0.5) truncated toward zero.
   static float roundCount(float s) { return static_cast<float>(std::trunc(static_cast<double>(s) + 0.5)); }

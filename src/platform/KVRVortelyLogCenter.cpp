@@ -5,9 +5,7 @@
 #include <cstdio>
 #include <mutex>
 
-namespace {
-
-struct LogState {
+struct KVRVortelyLogCenter::LogState {
   std::mutex lock;
   QStringList lines;
   std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
@@ -16,22 +14,18 @@ struct LogState {
   QString stamp;
 };
 
-LogState& state() {
-  static LogState s;
-  return s;
-}
+KVRVortelyLogCenter::KVRVortelyLogCenter() : state_(std::make_unique<LogState>()) {}
 
-}  // namespace
+KVRVortelyLogCenter::~KVRVortelyLogCenter() = default;
 
 KVRVortelyLogCenter& KVRVortelyLogCenter::sharedInstance() {
-  static KVRVortelyLogCenter center;
-  state();  // the start moment defaults to the first use
+  static KVRVortelyLogCenter center;  // the start moment defaults to the first use
   return center;
 }
 
 void KVRVortelyLogCenter::addLogEntry(const QString& message, bool showInConsole,
                                       const QString& keyword) {
-  LogState& s = state();
+  LogState& s = *state_;
   const qint64 now = QDateTime::currentMSecsSinceEpoch();
   const qint64 second = now >= 0 ? now / 1000 : (now - 999) / 1000;
   QString line;
@@ -56,19 +50,19 @@ void KVRVortelyLogCenter::addLogEntry(const QString& message, bool showInConsole
 }
 
 QStringList KVRVortelyLogCenter::lines() const {
-  LogState& s = state();
+  LogState& s = *state_;
   std::lock_guard<std::mutex> g(s.lock);
   return s.lines;
 }
 
 void KVRVortelyLogCenter::clear() {
-  LogState& s = state();
+  LogState& s = *state_;
   std::lock_guard<std::mutex> g(s.lock);
   s.lines.clear();
 }
 
 void KVRVortelyLogCenter::markStart() {
-  LogState& s = state();
+  LogState& s = *state_;
   std::lock_guard<std::mutex> g(s.lock);
   s.start = std::chrono::steady_clock::now();
 }

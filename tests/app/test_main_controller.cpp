@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstring>
 #include <future>
 #include <mutex>
 #include <thread>
@@ -217,6 +218,71 @@ TEST_F(MainControllerTest, DamagedDatabaseIsNamedAndLeftUntouched) {
   EXPECT_FALSE(saverCalled);
   EXPECT_EQ(quits_, 1);
   EXPECT_EQ(fileBytes(path_), garbage);
+}
+
+TEST_F(MainControllerTest, LinesTheOpenLeavesOutAreToldInOneAlert) {
+  makeDatabase();
+  {
+    QString error;
+    ASSERT_TRUE(dm().openStore(path_, &error)) << error.toStdString();
+    for (const char* name : {"Beta-1_0312_US.txt", "Beta-1_0312_EU.txt"}) {
+      KVRReport* r = dm().insertReport();
+      r->filename = name;
+      r->type = KVRReportTypeFinancial;
+      for (int i = 0; i < 2; ++i) dm().insertReportEntry(r, product("Gamma"))->beginDate = KVRDate(1.33e12);
+    }
+    ASSERT_TRUE(dm().save(&error)) << error.toStdString();
+    dm().closeStore();
+    SQLite::Database raw(path_.toStdString(), SQLite::OPEN_READWRITE);
+    raw.exec("UPDATE ReportEntry SET count = 1099511627776");
+  }
+  start();
+  EXPECT_TRUE(controller_->storeOpened());
+  ASSERT_EQ(alerts_.size(), 1u);
+  EXPECT_EQ(alerts_[0].title, "Some report lines could not be read");
+  EXPECT_TRUE(alerts_[0].text.contains("“Beta-1_0312_US.txt”, “Beta-1_0312_EU.txt”")) << alerts_[0].text.toStdString();
+  EXPECT_TRUE(product("Gamma")->entries.empty());
+}
+
+TEST_F(MainControllerTest, DamageFoundBesideTheHistoryBuildIsNamedAndLeftUntouched) {
+  makeDatabase();
+  {
+    // A NaN planted in a stored amount, then the row rewritten by SQLite
+    // (which reads the NaN as NULL): a NULL the layout forbids, which only
+    // the integrity check sees.
+    QString error;
+    ASSERT_TRUE(dm().openStore(path_, &error)) << error.toStdString();
+    dm().insertReport()->pointedIncome = 23456.789f;
+    ASSERT_TRUE(dm().save(&error)) << error.toStdString();
+    dm().closeStore();
+    SQLite::Database(path_.toStdString(), SQLite::OPEN_READWRITE).exec("PRAGMA journal_mode = DELETE");
+    const double stored = double(23456.789f);
+    uint64_t bits;
+    std::memcpy(&bits, &stored, sizeof bits);
+    QByteArray needle(8, '\0');
+    for (int i = 0; i < 8; ++i) needle[i] = char(bits >> (56 - 8 * i));
+    QFile f(path_);
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    const qsizetype at = f.readAll().indexOf(needle);
+    ASSERT_GE(at, 0);
+    f.seek(at);
+    f.write(QByteArray("\x7f\xf8\0\0\0\0\0\0", 8));
+    f.close();
+    SQLite::Database(path_.toStdString(), SQLite::OPEN_READWRITE).exec("UPDATE Report SET type = type");
+  }
+  const QByteArray damaged = fileBytes(path_);
+  start();
+  EXPECT_FALSE(controller_->storeOpened());
+  ASSERT_EQ(alerts_.size(), 1u);
+  EXPECT_EQ(alerts_[0].title, "The database could not be opened");
+  EXPECT_TRUE(alerts_[0].text.contains("is damaged (NULL value in Report.pointedIncome)")) << alerts_[0].text.toStdString();
+  EXPECT_TRUE(dm().products().empty());
+  EXPECT_EQ(controller_->mainWindow()->emptyState(), KVRMainWindow::NoAccountState);
+  bool saverCalled = false;
+  controller_->setDatabaseSaver([&](QString*) { return saverCalled = true; });
+  controller_->requestQuit();
+  EXPECT_FALSE(saverCalled);
+  EXPECT_EQ(fileBytes(path_), damaged);
 }
 
 TEST_F(MainControllerTest, SavedSegmentIsRestoredAndMissingOnesIgnored) {

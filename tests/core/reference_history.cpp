@@ -26,15 +26,15 @@ QString keyOf(const QString& rawCountry) {
   return region + QLatin1Char('-') + country;
 }
 
-float rateOf(const QString& code) {
-  auto& conv = KVRVortelyCurrencyConverter::sharedInstance();
+float rateOf(KVRVortelyCurrencyConverter& conv, const QString& code) {
   const double r = conv.rateFrom(code, conv.preferedCurrency());
   return KVRVortelyCurrencyConverter::isUsableRate(r) ? float(r) : 1.0f;
 }
 
 }  // namespace
 
-History buildHistory(const std::vector<KVRReportEntry*>& entries, const std::vector<KVRiAdReportEntry*>& adEntries,
+History buildHistory(KVRVortelyCurrencyConverter& converter, const std::vector<KVRReportEntry*>& entries,
+                     const std::vector<KVRiAdReportEntry*>& adEntries,
                      const std::vector<KVRReport*>& accountReports, const KVREffectiveRates* effectiveRates) {
   KVRCalendar& cal = KVRCalendar::shared();
   History h;
@@ -74,7 +74,7 @@ History buildHistory(const std::vector<KVRReportEntry*>& entries, const std::vec
     for (int d = 0; d < s.spread; ++d) uncovered += s.daily || !covered.count(s.day + d);
     if (uncovered == 0) continue;
     const QString code = KVRVortelyCurrencyConverter::rateCodeForCurrency(e->currency.trimmed());
-    const float rate = rateOf(code);
+    const float rate = rateOf(converter, code);
     // The effective rates of the line's region and currency, if any.
     const QString key = keyOf(e->country);
     const QString region = key.left(key.indexOf(QLatin1Char('-')));
@@ -130,7 +130,7 @@ History buildHistory(const std::vector<KVRReportEntry*>& entries, const std::vec
   std::stable_sort(ads.begin(), ads.end(), [](const KVRiAdReportEntry* a, const KVRiAdReportEntry* b) {
     return a->date.ms != b->date.ms ? a->date.ms < b->date.ms : a->objectID < b->objectID;
   });
-  const float adRate = ads.empty() ? 1.0f : rateOf(QStringLiteral("USD"));
+  const float adRate = ads.empty() ? 1.0f : rateOf(converter, QStringLiteral("USD"));
   for (const KVRiAdReportEntry* a : ads) {
     KVRTotalsStruct& r = h.records[{keyOf(a->country), cal.civilDay(a->date)}];
     r.iAdSales += a->revenue * adRate;

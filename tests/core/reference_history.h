@@ -18,10 +18,11 @@ struct History {
   float totalSales = 0, totalUpgrades = 0, totalIncomes = 0;
 };
 
-// With the catalogue, the converter's current rates to its preferred currency
+// With the catalogue, the given converter's current rates to its preferred currency
 // and the shared calendar, as the default build services; money of a region
 // and currency that has effective rates converts day by day at them.
-History buildHistory(const std::vector<KVRReportEntry*>& entries, const std::vector<KVRiAdReportEntry*>& adEntries,
+History buildHistory(KVRVortelyCurrencyConverter& converter, const std::vector<KVRReportEntry*>& entries,
+                     const std::vector<KVRiAdReportEntry*>& adEntries,
                      const std::vector<KVRReport*>& accountReports, const KVREffectiveRates* effectiveRates = nullptr);
 
 }  // namespace reference

@@ -14,6 +14,7 @@
 #include "catalogue/KVRVortelyCurrencyConverter.h"
 #include "catalogue/KVRVortelyStoreDataSource.h"
 #include "core/KVRHistoryBuilder.h"
+#include "platform/KVRVortelyLogCenter.h"
 #include "core/KVRVortelyCoreDataManager.h"
 #include "platform/KVRUserDefaults.h"
 #include "random_history.h"
@@ -27,23 +28,22 @@ class CompactHistory : public ::testing::Test {
  protected:
   void SetUp() override {
     KVRUserDefaults::standard().setString("PreferedCurrency", "EUR");
-    auto& conv = KVRVortelyCurrencyConverter::sharedInstance();
-    conv.removeAllRates();
+    auto& conv = converter;
     conv.setRate("USD", "EUR", 0.913);
     conv.setRate("GBP", "EUR", 1.17);
     conv.setRate("JPY", "EUR", 0.0063);
     conv.setRate("CHF", "EUR", 1.0);
   }
-  void TearDown() override {
-    KVRVortelyCurrencyConverter::sharedInstance().removeAllRates();
-    KVRVortelyCurrencyConverter::sharedInstance().resetRatesProblems();
-    KVRUserDefaults::standard().removeObjectForKey("PreferedCurrency");
-  }
+  void TearDown() override { KVRUserDefaults::standard().removeObjectForKey("PreferedCurrency"); }
+
+  KVRVortelyCurrencyConverter converter;  // the builds' own rates
+  KVRVortelyLogCenter log;
+  const KVRCalculationServices services{&converter, &KVRCalendar::shared(), &log};
 };
 
 TEST_F(CompactHistory, BuildGivesThePlainAccumulationsFloatsBitForBit) {
   constexpr KVRCivilDay first = KVRCivilDayFromYMD(2025, 1, 6);
-  KVRHistoryBuilder builder;  // one builder for every product, as a rebuild of all
+  KVRHistoryBuilder builder(services);  // one builder for every product, as a rebuild of all
   bool sawInt8 = false, sawInt16 = false, sawFloat = false, sawScaled = false, sawSum = false, sawMixedSets = false;
   for (int seed = 0; seed < 12; ++seed) {
     std::mt19937 rng{unsigned(seed)};
@@ -54,7 +54,8 @@ TEST_F(CompactHistory, BuildGivesThePlainAccumulationsFloatsBitForBit) {
     const bool quiet = seed % 4 == 1;
     lines.fill(&product, rng, first, seed % 3 == 0 ? 30 : 400, quiet ? 200 : 2500, !quiet);
     const KVRHistory h = builder.build(product.entries, product.iAdEntries, lines.accountReports);
-    const reference::History ref = reference::buildHistory(product.entries, product.iAdEntries, lines.accountReports);
+    const reference::History ref =
+        reference::buildHistory(converter, product.entries, product.iAdEntries, lines.accountReports);
 
     EXPECT_TRUE(sameBits(h.totalSales, ref.totalSales)) << seed;
     EXPECT_TRUE(sameBits(h.totalUpgrades, ref.totalUpgrades)) << seed;
@@ -124,7 +125,7 @@ std::shared_ptr<const KVREffectiveRates> randomEffectiveRates(std::mt19937& rng,
 TEST_F(CompactHistory, EffectiveRatesConvertAsThePlainAccumulationDoes) {
   constexpr KVRCivilDay first = KVRCivilDayFromYMD(2024, 11, 4);
   constexpr int days = 150;
-  KVRHistoryBuilder builder;
+  KVRHistoryBuilder builder(services);
   bool changedSomething = false;
   for (int seed = 0; seed < 16; ++seed) {
     std::mt19937 rng{unsigned(50 + seed)};
@@ -136,7 +137,7 @@ TEST_F(CompactHistory, EffectiveRatesConvertAsThePlainAccumulationDoes) {
     builder.setEffectiveRates(rates);
     const KVRHistory h = builder.build(product.entries, product.iAdEntries, lines.accountReports);
     const reference::History ref =
-        reference::buildHistory(product.entries, product.iAdEntries, lines.accountReports, rates.get());
+        reference::buildHistory(converter, product.entries, product.iAdEntries, lines.accountReports, rates.get());
     EXPECT_TRUE(sameBits(h.totalIncomes, ref.totalIncomes)) << seed << ": " << h.totalIncomes << " vs " << ref.totalIncomes;
     ASSERT_EQ(h.values->recordCount(), ref.records.size()) << seed;
     for (const auto& [key, r] : ref.records) {
@@ -145,8 +146,9 @@ TEST_F(CompactHistory, EffectiveRatesConvertAsThePlainAccumulationDoes) {
                                     << (got ? got->currency : -1) << " vs " << r.currency;
     }
     if (rates)
-      changedSomething |= !sameBits(ref.totalIncomes, reference::buildHistory(product.entries, product.iAdEntries,
-                                                                              lines.accountReports).totalIncomes);
+      changedSomething |= !sameBits(ref.totalIncomes, reference::buildHistory(converter, product.entries,
+                                                                              product.iAdEntries, lines.accountReports)
+                                                          .totalIncomes);
   }
   EXPECT_TRUE(changedSomething);
 }
@@ -208,7 +210,8 @@ TEST_F(CompactHistory, ProductsBuiltSideBySideGetWhatEachBuiltAloneGets) {
     lines.fill(products.back(), rng, first, 120, 300 + 200 * i);
   }
   std::vector<KVRVortelyManagedProduct*> after;
-  KVRVortelyManagedProduct::buildHistories(products, false, [&](KVRVortelyManagedProduct* p) { after.push_back(p); });
+  KVRVortelyManagedProduct::buildHistories(
+      products, false, [&](KVRVortelyManagedProduct* p) { after.push_back(p); }, services);
   // Each product once, the largest first.
   ASSERT_EQ(after.size(), products.size());
   EXPECT_EQ(std::set<KVRVortelyManagedProduct*>(after.begin(), after.end()),
@@ -216,7 +219,7 @@ TEST_F(CompactHistory, ProductsBuiltSideBySideGetWhatEachBuiltAloneGets) {
   EXPECT_EQ(after.front(), products.back());
   for (KVRVortelyManagedProduct* p : products) {
     ASSERT_TRUE(p->initialized());
-    const KVRHistory alone = KVRHistoryBuilder().build(p->entries, p->iAdEntries);
+    const KVRHistory alone = KVRHistoryBuilder(services).build(p->entries, p->iAdEntries);
     const KVRProductValuesRef built = p->valuesByCountryAndDate();
     ASSERT_EQ(built->recordCount(), alone.values->recordCount());
     for (const KVRValueSeries& s : alone.values->series)

@@ -468,8 +468,11 @@ TEST_F(DatabaseTest, ReportEntryInReportSetsFieldsAndMarksCategories) {
   saveOrDie();
   const int64_t iapId = iap->objectID;
   reopen();
-  for (KVRVortelyManagedProduct* p : dm().products())
-    if (p->objectID == iapId) EXPECT_EQ(p->category, "In-App Purchase");
+  for (KVRVortelyManagedProduct* p : dm().products()) {
+    if (p->objectID == iapId) {
+      EXPECT_EQ(p->category, "In-App Purchase");
+    }
+  }
 }
 
 TEST_F(DatabaseTest, ReportWithNameAndPaymentReports) {
@@ -817,6 +820,7 @@ TEST_F(DatabaseTest, KilledDuringSaveLeavesThePreviousStateWhole) {
     // The reopen runs the integrity check; the file holds one whole state.
     QString error;
     ASSERT_TRUE(dm().openStore(path_, &error)) << error.toStdString();
+    EXPECT_TRUE(dm().waitForIntegrityCheck(&error)) << error.toStdString();
     ASSERT_EQ(dm().reports().size(), 1u);
     ASSERT_EQ(dm().products().size(), 1u);
     EXPECT_EQ(dm().accounts()[0]->products.size(), 1u);

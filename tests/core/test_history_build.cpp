@@ -4,27 +4,26 @@
 #include "catalogue/KVRVortelyCurrencyConverter.h"
 #include "core/KVRHistoryBuilder.h"
 #include "platform/KVRUserDefaults.h"
+#include "platform/KVRVortelyLogCenter.h"
 #include "test_history_fixture.h"
 
 namespace {
 
 class HistoryBuild : public HistoryFixture {
  protected:
-  void SetUp() override {
-    KVRUserDefaults::standard().setString("PreferedCurrency", "EUR");
-    KVRVortelyCurrencyConverter::sharedInstance().removeAllRates();
-    KVRVortelyCurrencyConverter::sharedInstance().resetRatesProblems();
-  }
+  void SetUp() override { KVRUserDefaults::standard().setString("PreferedCurrency", "EUR"); }
   void TearDown() override {
-    KVRVortelyCurrencyConverter::sharedInstance().removeAllRates();
-    KVRVortelyCurrencyConverter::sharedInstance().resetRatesProblems();
     KVRUserDefaults::standard().removeObjectForKey("PreferedCurrency");
     HistoryFixture::TearDown();
   }
   KVRProductValuesRef build(KVRVortelyManagedProduct* p) {
-    p->buildHistoryByDate();
+    p->buildHistoryByDate(services);
     return p->valuesByCountryAndDate();
   }
+
+  KVRVortelyCurrencyConverter converter;  // the build's own: no rates but those a test gives
+  KVRVortelyLogCenter log;
+  const KVRCalculationServices services{&converter, &KVRCalendar::shared(), &log};
 };
 
 TEST_F(HistoryBuild, DailyLinesLandOnTheirDayUnderRegionAndCountry) {
@@ -213,7 +212,7 @@ TEST_F(HistoryBuild, MonthlyFreeLineSpreadsOverTheDaysOfItsMonthNotCovered) {
 }
 
 TEST_F(HistoryBuild, CurrencyUsesTheCachedRateToThePreferredCurrency) {
-  auto& conv = KVRVortelyCurrencyConverter::sharedInstance();
+  auto& conv = converter;
   conv.setRate("USD", "EUR", 0.5);
   auto* p = product(9005);
   auto* daily = report(KVRReportTypeDaily);
@@ -269,7 +268,7 @@ TEST_F(HistoryBuild, AdLinesAddWeightedRatios) {
 }
 
 TEST_F(HistoryBuild, AdMoneyIsShownInThePreferredCurrency) {
-  KVRVortelyCurrencyConverter::sharedInstance().setRate("USD", "EUR", 0.5);
+  converter.setRate("USD", "EUR", 0.5);
   auto* p = product(9010);
   ad(p, "FR", D, 3.0f, 1000, 800, 2.0f, 0.5f, 80.0f);
   auto v = build(p);
@@ -291,7 +290,7 @@ TEST_F(HistoryBuild, SumsDoNotDependOnTheOrderOfTheRelationship) {
   for (int i = 0; i < 6; ++i) lines.push_back(line(a, daily, KVREntryTypeSale, counts[i], 1, "EUR", "FR", D));
   b->entries.assign(a->entries.rbegin(), a->entries.rend());
 
-  KVRHistoryBuilder builder;
+  KVRHistoryBuilder builder(services);
   KVRHistory ha = builder.build(a->entries, a->iAdEntries);
   KVRHistory hb = builder.build(b->entries, b->iAdEntries);
   ASSERT_EQ(ha.values->recordCount(), 1u);

@@ -3,7 +3,11 @@
 // the statement's does.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <map>
+
 #include "core/KVRCalendar.h"
+#include "core/KVRVortelyManagedProduct.h"
 #include "financial/KVREffectiveRates.h"
 #include "financial/KVRReconciliation.h"
 #include "statement_fixture.h"
@@ -29,8 +33,9 @@ class EffectiveRatesTest : public StatementTest {
     StatementTest::TearDown();
   }
 
-  void sale(KVRDate date, const char* country, int count, int income, const char* currency) {
-    KVRReportEntry* e = dm().insertReportEntry(daily, app);
+  void sale(KVRDate date, const char* country, int count, int income, const char* currency,
+            KVRVortelyManagedProduct* product = nullptr, KVRReport* report = nullptr) {
+    KVRReportEntry* e = dm().insertReportEntry(report ? report : daily, product ? product : app);
     e->type = KVREntryTypeSale;
     e->count = count;
     e->income = income;
@@ -45,8 +50,9 @@ class EffectiveRatesTest : public StatementTest {
     line(r, app, count, income, currency);
     return r;
   }
-  KVRReconciliationOutcome reconcile(KVRMonthKey m, const QString& code, const QString& amount) {
-    const KVRFinancialStatement st = build(accountSelection({soft}));
+  KVRReconciliationOutcome reconcile(KVRMonthKey m, const QString& code, const QString& amount,
+                                     KVRStoreAccount* account = nullptr) {
+    const KVRFinancialStatement st = build(accountSelection({account ? account : soft}));
     KVRReconciliationCell cell;
     cell.month = m;
     cell.regionCode = code;
@@ -129,6 +135,100 @@ TEST_F(EffectiveRatesTest, WithheldYenFoldIntoTheRate) {
   KVRInstallEffectiveRates(dm());
   EXPECT_FLOAT_EQ(currencyOn("JP-JP", day(2011, 1, 10)), 9.5f);
   EXPECT_FLOAT_EQ(statementIncome({2011, 1}, "JP"), 9.5f);
+}
+
+// A reconciliation rebuilds the rates of its account and the histories they
+// change, and nothing else: what it leaves is what a full rebuild gives.
+TEST_F(EffectiveRatesTest, AReconciliationRebuildsWhatAFullRebuildWouldChange) {
+  // Pelliro Soft: one product sold in January, one only in March; another
+  // account whose payment was reconciled before.
+  KVRVortelyManagedProduct* marchOnly = product(soft, 1002);
+  sale(day(2011, 1, 10), "FR", 10, 1000, "EUR");
+  sale(day(2011, 2, 10), "FR", 5, 1000, "EUR");
+  sale(day(2011, 1, 11), "US", 3, 1000, "USD");  // a series the rebuild keeps as it was
+  sale(day(2011, 3, 10), "DE", 7, 1000, "EUR", marchOnly);
+  month("S_0111_EU.txt", 2011, 1, 10, 1000, "EUR");
+  payment(soft, "EU", day(2011, 1, 1), 10000, "EUR");
+  KVRStoreAccount* other = account(QStringLiteral("Ferro Apps"));
+  KVRVortelyManagedProduct* otherApp = product(other, 2001);
+  KVRReport* otherDaily = dm().insertReport();
+  otherDaily->type = KVRReportTypeDaily;
+  otherDaily->account = other;
+  otherDaily->filename = "F_D_2011.txt";
+  otherDaily->beginDate = day(2011, 1, 1);
+  sale(day(2011, 1, 12), "FR", 4, 1000, "EUR", otherApp, otherDaily);
+  KVRReport* otherMonth = financial(other, "F_0111_EU.txt", day(2011, 1, 1));
+  otherMonth->endDate = KVRDate(day(2011, 2, 1).ms - 43200000.0);
+  line(otherMonth, otherApp, 4, 1000, "EUR");
+  payment(other, "EU", day(2011, 1, 1), 4000, "EUR");
+  ASSERT_EQ(reconcile({2011, 1}, "EU", "48", other).kind, KVRReconciliationOutcome::done);
+  const std::vector<KVRVortelyManagedProduct*> all = dm().products();
+  KVRInstallEffectiveRates(dm());
+  KVRVortelyManagedProduct::buildHistories(all, true);
+
+  auto sameRates = [](const KVREffectiveRatesRef& a, const KVREffectiveRatesRef& b) {
+    if (!a || !b) return !a && !b;
+    if (a->size() != b->size()) return false;
+    for (size_t i = 0; i < a->size(); ++i) {
+      const KVREffectiveRate &x = (*a)[i], &y = (*b)[i];
+      if (x.region != y.region || x.currency != y.currency || x.firstDay != y.firstDay ||
+          x.lastDay != y.lastDay || std::memcmp(&x.rate, &y.rate, sizeof x.rate) != 0)
+        return false;
+    }
+    return true;
+  };
+  auto sameValues = [](const KVRProductValuesRef& a, const KVRProductValuesRef& b) {
+    if (!a || !b || a->series.size() != b->series.size()) return false;
+    for (size_t s = 0; s < a->series.size(); ++s) {
+      const KVRValueSeries &x = a->series[s], &y = b->series[s];
+      if (x.valueKey != y.valueKey || x.days.size() != y.days.size() || x.records.size() != y.records.size())
+        return false;
+      for (size_t i = 0; i < x.days.size(); ++i)
+        if (x.days[i] != y.days[i] || !(x.records[i] == y.records[i])) return false;
+    }
+    return true;
+  };
+  // The partial rebuild installed, then compared with a full one.
+  auto expectAsFullRebuild = [&](const std::vector<KVRVortelyManagedProduct*>& rebuilt) {
+    KVRRatesRebuild partial = KVRRebuildRatesOfAccounts(dm(), {soft});
+    EXPECT_EQ(partial.products, rebuilt);
+    KVRInstallRatesRebuild(std::move(partial));
+    std::map<const KVRStoreAccount*, KVREffectiveRatesRef> rates;
+    std::map<const KVRVortelyManagedProduct*, std::pair<KVRProductValuesRef, float>> values;
+    for (KVRStoreAccount* a : dm().accounts()) rates[a] = converter().effectiveRatesForAccount(a);
+    for (KVRVortelyManagedProduct* p : all) values[p] = {p->valuesByCountryAndDate(), p->totalIncomes()};
+
+    KVRInstallEffectiveRates(dm());
+    KVRVortelyManagedProduct::buildHistories(all, true);
+    for (KVRStoreAccount* a : dm().accounts())
+      EXPECT_TRUE(sameRates(rates[a], converter().effectiveRatesForAccount(a))) << a->developer.toStdString();
+    for (KVRVortelyManagedProduct* p : all) {
+      EXPECT_TRUE(sameValues(values[p].first, p->valuesByCountryAndDate())) << p->idStore;
+      EXPECT_EQ(values[p].second, p->totalIncomes()) << p->idStore;
+    }
+  };
+
+  // Reconciled: January's euros of the January product change, at 0.75.
+  ASSERT_EQ(reconcile({2011, 1}, "EU", "75").kind, KVRReconciliationOutcome::done);
+  expectAsFullRebuild({app});
+  EXPECT_FLOAT_EQ(app->valuesByCountryAndDate()->find("EU-FR", KVRCalendar::shared().civilDay(day(2011, 1, 10)))->currency,
+                  75.0f);
+  EXPECT_NE(converter().effectiveRatesForAccount(other), nullptr);
+
+  // Taken back: the cached rate again, the other account's rate kept.
+  const KVRFinancialStatement st = build(accountSelection({soft}));
+  KVRReconciliationCell cell;
+  cell.month = KVRMonthKey{2011, 1};
+  cell.regionCode = "EU";
+  cell.payment = st.monthRecord({2011, 1})->payments.sharedForCode(u"EU");
+  ASSERT_EQ(KVRReconciliation().unreconcile(st, cell).kind, KVRReconciliationOutcome::done);
+  expectAsFullRebuild({app});
+  EXPECT_EQ(converter().effectiveRatesForAccount(soft), nullptr);
+  EXPECT_FLOAT_EQ(app->valuesByCountryAndDate()->find("EU-FR", KVRCalendar::shared().civilDay(day(2011, 1, 10)))->currency,
+                  130.0f);
+
+  // Nothing changed since: nothing rebuilt.
+  expectAsFullRebuild({});
 }
 
 }  // namespace

@@ -276,10 +276,13 @@ TEST(TotalsEngineRules, CancelledRunReturnsNoneWithoutEndLine) {
   h.sales("EU-FR", civil(2026, 3, 1), 2);
   const Inputs in = {{1, h.build()}, {2, h.build()}};
   std::atomic<bool> cancel{true};
-  KVRVortelyLogCenter::sharedInstance().clear();
-  auto r = KVRTotalsEngine::run(keysOf(in), in, QString(), day(2026, 3, 1), day(2026, 3, 5), false, &cancel);
+  KVRVortelyLogCenter log;  // the run's own log
+  KVRCalculationServices services = KVRCalculationServices::shared();
+  services.log = &log;
+  auto r = KVRTotalsEngine::run(keysOf(in), in, QString(), day(2026, 3, 1), day(2026, 3, 5), false, &cancel, 0,
+                                services);
   EXPECT_FALSE(r.has_value());
-  const QStringList lines = KVRVortelyLogCenter::sharedInstance().lines();
+  const QStringList lines = log.lines();
   EXPECT_TRUE(lines.filter("totalsForRegion start").size() == 1);
   EXPECT_TRUE(lines.filter("totalsForRegion end").isEmpty());
 }
