@@ -71,16 +71,20 @@ class TimedApplication : public QApplication {
       --depth_;
       return done;
     }
+    // The receiver and the event may be gone once delivered (a deleteLater,
+    // a posted event): what the record names is read before.
+    const char* className = receiver->metaObject()->className();
+    const int type = int(event->type());
+    const bool isWindowPaint = receiver == window && event->type() == QEvent::UpdateRequest;
     const qint64 begin = clock.nsecsElapsed();
     const bool done = QApplication::notify(receiver, event);
     const qint64 end = clock.nsecsElapsed();
     --depth_;
     if (end - begin > longestTask) {
       longestTask = end - begin;
-      longestWhat = QString::fromLatin1(receiver->metaObject()->className()) + QLatin1Char(' ') +
-                    QString::number(int(event->type()));
+      longestWhat = QString::fromLatin1(className) + QLatin1Char(' ') + QString::number(type);
     }
-    if (receiver == window && event->type() == QEvent::UpdateRequest) {
+    if (isWindowPaint) {
       lastPaintBegin = begin;
       lastPaintEnd = end;
     }

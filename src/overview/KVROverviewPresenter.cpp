@@ -5,6 +5,9 @@
 #include <cmath>
 #include <mutex>
 #include <optional>
+#include <thread>
+#include <unordered_map>
+#include <utility>
 
 #include "catalogue/KVRVortelyStoreDataSource.h"
 #include "core/KVRApplicationServices.h"
@@ -84,6 +87,26 @@ std::optional<float> countryLeftValue(int tag, const CountryMeasure& key, const 
   return float(KVRRounded(key.valueOf(c)));
 }
 
+// Sums by country for the charts: the adds of each country are made in the
+// order they come, as the division's own map would make them, and written
+// into it once at the end (a map insert per product and country compares
+// strings every time).
+class CountrySums {
+ public:
+  void add(const QString& country, double v) {
+    const auto [it, fresh] = index_.try_emplace(country, sums_.size());
+    if (fresh) sums_.emplace_back(country, 0.0);
+    sums_[it->second].second += v;
+  }
+  void addInto(std::map<QString, double>& values) const {
+    for (const auto& [country, v] : sums_) values[country] += v;
+  }
+
+ private:
+  std::unordered_map<QString, size_t> index_;
+  std::vector<std::pair<QString, double>> sums_;
+};
+
 // Sorts the keys of a division; parts of value 0 are left out, since a chart
 // cannot draw them (the total is kept).
 void finishDivision(KVRChartDivision& d) {
@@ -160,7 +183,8 @@ void fillEvolution(KVREvolutionDisplay& e, int tag, bool available, bool roundCu
   }
 }
 
-void displayOneProduct(const KVROverviewInput& in, KVROverviewDisplay& d, std::string_view key) {
+void displayOneProduct(const KVROverviewInput& in, KVROverviewDisplay& d, std::string_view key,
+                       bool& usedPreviousCurve) {
   const KVRProductTotals* P = in.totals.previousEntry;
   const KVRProductTotals* C = in.totals.currentEntry;
   const KVRProductTotals* days = in.selectedPeriod == 0 ? in.totals.graphEntry : C;
@@ -189,8 +213,10 @@ void displayOneProduct(const KVROverviewInput& in, KVROverviewDisplay& d, std::s
   d.evolution.previous = prev;
 
   const KVRDayTotals dayTotals = days ? KVRDayTotals(days->salesByDate) : KVRDayTotals();
-  if (!KVRBuildPointsInCurve(dayTotals, key, in.graphStartDate, in.graphEndDate, &d.pointsInCurve))
+  if (!KVRBuildPointsInCurve(dayTotals, key, in.graphStartDate, in.graphEndDate, &d.pointsInCurve)) {
     d.pointsInCurve = in.previousPointsInCurve;
+    usedPreviousCurve = true;
+  }
 
   // With one product both charts list its countries.
   d.downloadsPerProduct.listsCountries = d.revenuesPerProduct.listsCountries = true;
@@ -218,7 +244,7 @@ void displayOneProduct(const KVROverviewInput& in, KVROverviewDisplay& d, std::s
 }
 
 void displaySeveralProducts(const KVROverviewInput& in, KVROverviewDisplay& d, std::string_view key,
-                            const std::vector<KVRVortelyManagedProduct*>& products) {
+                            const std::vector<KVRVortelyManagedProduct*>& products, bool& usedPreviousCurve) {
   const int tag = in.valueTag;
   const bool ratio = isRatioTag(tag);
   const KVRTotalsResult* A = in.totals.current;
@@ -250,6 +276,7 @@ void displaySeveralProducts(const KVROverviewInput& in, KVROverviewDisplay& d, s
   // Ratio tags: numerators and divisors by product legend and by country.
   std::map<QString, std::pair<double, double>> productRatios;
   std::map<QString, double> countryDivisors;
+  CountrySums downloadsByCountry, revenuesByCountry, divisorsByCountry;
   // The totals the charts show, computed once from the products' totals: a
   // chart by product and the chart by country of the same measure show the
   // same total (the engine's totals may lose cents against its country parts).
@@ -258,7 +285,28 @@ void displaySeveralProducts(const KVROverviewInput& in, KVROverviewDisplay& d, s
   const KVRGraphDays range(in.graphStartDate, in.graphEndDate);
   KVRCombinedDayValues combined(range);
 
-  for (const KVRVortelyManagedProduct* p : products) {
+  // Each product's days and curve depend on that product alone: they are
+  // built on a few threads, then used below in the products' order.
+  const size_t productCount = products.size();
+  std::vector<KVRDayTotals> productDays(productCount);
+  std::vector<std::vector<KVRCurvePoint>> productCurves(productCount);
+  {
+    auto build = [&](size_t first, size_t step) {
+      for (size_t i = first; i < productCount; i += step) {
+        const KVRProductTotals* dayEntry = G ? entryOf(G, products[i]) : entryOf(A, products[i]);
+        if (dayEntry) productDays[i] = KVRDayTotals(dayEntry->salesByDate);
+        productCurves[i] = KVRPointsInCurve(productDays[i], key, range);
+      }
+    };
+    const size_t threads = std::min<size_t>({4, std::max(1u, std::thread::hardware_concurrency()), productCount / 16 + 1});
+    std::vector<std::thread> helpers;
+    for (size_t t = 1; t < threads; ++t) helpers.emplace_back(build, t, threads);
+    build(0, threads);
+    for (std::thread& h : helpers) h.join();
+  }
+
+  for (size_t i = 0; i < productCount; ++i) {
+    const KVRVortelyManagedProduct* p = products[i];
     const KVRProductTotals* entry = entryOf(A, p);
     const KVRTotalsStruct& T = totalsOf(entry);
     const QString name = displayName(p);
@@ -318,10 +366,8 @@ void displaySeveralProducts(const KVROverviewInput& in, KVROverviewDisplay& d, s
     pImpressions += PT.impressions;
 
     // The product's curve over the days of the range, and the combined sums.
-    const KVRProductTotals* dayEntry = G ? entryOf(G, p) : entry;
-    const KVRDayTotals days = dayEntry ? KVRDayTotals(dayEntry->salesByDate) : KVRDayTotals();
-    d.curves.push_back(KVROverviewCurve{KVRPointsInCurve(days, key, range), p->curveColor});
-    combined.addProduct(days, key, T);
+    d.curves.push_back(KVROverviewCurve{std::move(productCurves[i]), p->curveColor});
+    combined.addProduct(productDays[i], key, T);
 
     // Part charts by country.
     if (!entry) continue;
@@ -329,16 +375,19 @@ void displaySeveralProducts(const KVROverviewInput& in, KVROverviewDisplay& d, s
       if (ratio) {
         const float n = measure.valueOf(c), q = ratioDivisor(tag, c);
         if (n != 0 || q != 0) {
-          d.downloadsPerCountry.add(country, n);
-          countryDivisors[country] += q;
+          downloadsByCountry.add(country, n);
+          divisorsByCountry.add(country, q);
         }
       } else if (const std::optional<float> v = countryLeftValue(tag, measure, c); v && *v != 0) {
-        d.downloadsPerCountry.add(country, *v);
+        downloadsByCountry.add(country, *v);
       }
       const float rc = isAdTag(tag) ? c.iAdSales : c.currency;
-      if (rc != 0) d.revenuesPerCountry.add(country, rc);
+      if (rc != 0) revenuesByCountry.add(country, rc);
     }
   }
+  downloadsByCountry.addInto(d.downloadsPerCountry.values);
+  revenuesByCountry.addInto(d.revenuesPerCountry.values);
+  divisorsByCountry.addInto(countryDivisors);
 
   if (ratio) {
     for (const auto& [name, nq] : productRatios)
@@ -361,7 +410,10 @@ void displaySeveralProducts(const KVROverviewInput& in, KVROverviewDisplay& d, s
   d.evolution.current = cur;
   d.evolution.previous = prev;
 
-  if (!combined.buildPoints(&d.pointsInCurve)) d.pointsInCurve = in.previousPointsInCurve;
+  if (!combined.buildPoints(&d.pointsInCurve)) {
+    d.pointsInCurve = in.previousPointsInCurve;
+    usedPreviousCurve = true;
+  }
 
   d.counterValue = in.iAd ? revenueTotal : sumCurrency;
   d.sales = sumSales;
@@ -438,8 +490,9 @@ std::vector<KVRVortelyManagedProduct*> KVRSortedByName(std::vector<KVRVortelyMan
   return products;
 }
 
-KVROverviewDisplay KVRMakeOverviewDisplay(const KVROverviewInput& in) {
+KVROverviewDisplay KVRMakeOverviewDisplay(const KVROverviewInput& in, bool* usedPreviousCurve) {
   KVROverviewDisplay d;
+  bool previousCurve = false;
   d.valueTag = in.valueTag;
   d.iAd = in.iAd;
   d.graphStartDate = in.graphStartDate;
@@ -461,8 +514,9 @@ KVROverviewDisplay KVRMakeOverviewDisplay(const KVROverviewInput& in) {
   d.oneProduct = products.size() == 1;
   d.roundCurrency = in.roundCurrency;
   d.downloadsPerCountry.listsCountries = d.revenuesPerCountry.listsCountries = true;
-  if (d.oneProduct) displayOneProduct(in, d, key);
-  else displaySeveralProducts(in, d, key, products);
+  if (d.oneProduct) displayOneProduct(in, d, key, previousCurve);
+  else displaySeveralProducts(in, d, key, products, previousCurve);
+  if (usedPreviousCurve) *usedPreviousCurve = previousCurve;
 
   if (!in.iAd && !in.regionTitle.isEmpty())
     d.graphCaption = QStringLiteral("%1 %2").arg(in.regionTitle, d.graphCaption);

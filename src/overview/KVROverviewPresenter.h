@@ -89,8 +89,22 @@ struct KVROverviewDisplay {
   QString evolutionDatesText;  // evolutionDatesLabel
 };
 
-// The whole display of one load.
-KVROverviewDisplay KVRMakeOverviewDisplay(const KVROverviewInput& in);
+// The whole display of one load. usedPreviousCurve, when given, tells whether
+// the curve is the input's previous one (no graph range).
+KVROverviewDisplay KVRMakeOverviewDisplay(const KVROverviewInput& in, bool* usedPreviousCurve = nullptr);
+
+// A display built on the load thread, with the main-thread state it was built
+// from: the screen shows it only when that state is still the same, else it
+// builds the display again.
+struct KVRPreparedOverviewDisplay {
+  KVROverviewDisplay display;
+  int valueTag = 0;
+  QString regionTitle;
+  std::vector<KVRVortelyManagedProduct*> selectedProducts;
+  bool roundCurrency = false;
+  QString currencySymbol;
+  bool usedPreviousCurve = false;  // needs the curve on show: built again
+};
 
 // Helpers shared with the boxes and the print.
 // x + 0.5 truncated toward zero, in 64 bits.

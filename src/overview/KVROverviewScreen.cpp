@@ -646,18 +646,47 @@ bool KVROverviewScreen::hasPerProductCurves() const { return !display_.curves.em
 
 // --- Display --------------------------------------------------------------------------------
 
+KVRResumeControls::DisplayBuilder KVROverviewScreen::displayBuilderForLoad() {
+  // What the display reads of the main thread, copied now; the load thread
+  // builds from the copy.
+  refreshState();
+  auto prepared = std::make_shared<KVRPreparedOverviewDisplay>();
+  prepared->valueTag = selectedValueTag();
+  prepared->regionTitle = regionPU_->currentText();
+  if (KVRApplicationServices* app = services()) prepared->selectedProducts = app->selectedProducts();
+  prepared->roundCurrency = state_.roundCurrency;
+  prepared->currencySymbol = state_.currencySymbol;
+  const bool iAd = iAd_;
+  return [prepared, iAd](const KVRLoadResults& results) {
+    KVROverviewInput in = KVROverviewInputFromLoad(results, iAd);
+    in.valueTag = prepared->valueTag;
+    in.regionTitle = prepared->regionTitle;
+    in.selectedProducts = prepared->selectedProducts;
+    in.roundCurrency = prepared->roundCurrency;
+    in.currencySymbol = prepared->currencySymbol;
+    prepared->display = KVRMakeOverviewDisplay(in, &prepared->usedPreviousCurve);
+    return prepared;
+  };
+}
+
 void KVROverviewScreen::displayLoad(const KVRLoadResults& results) {
   refreshState();
   KVROverviewInput in = KVROverviewInputFromLoad(results, iAd_);
   in.valueTag = selectedValueTag();
   in.regionTitle = regionPU_->currentText();
-  if (KVRApplicationServices* app = services()) {
-    in.selectedProducts = app->selectedProducts();
-    in.roundCurrency = app->roundCurrencyValues();
-  }
+  if (KVRApplicationServices* app = services()) in.selectedProducts = app->selectedProducts();
+  in.roundCurrency = state_.roundCurrency;
   in.currencySymbol = state_.currencySymbol;
-  in.previousPointsInCurve = display_.pointsInCurve;
-  display_ = KVRMakeOverviewDisplay(in);
+  const KVRPreparedOverviewDisplay* p = results.prepared.get();
+  if (p && !p->usedPreviousCurve && p->valueTag == in.valueTag && p->regionTitle == in.regionTitle &&
+      p->selectedProducts == in.selectedProducts && p->roundCurrency == in.roundCurrency &&
+      p->currencySymbol == in.currencySymbol) {
+    // Built on the load thread from the state still on show: only bound here.
+    display_ = std::move(results.prepared->display);
+  } else {
+    in.previousPointsInCurve = display_.pointsInCurve;
+    display_ = KVRMakeOverviewDisplay(in);
+  }
   presentDisplay();
   updateBoxes();
   keepPrintJob();

@@ -97,6 +97,7 @@ class KVROverviewScreen : public QWidget, public KVRResumeControls, private KVRC
   void clearCurvesAndCharts() override;
   bool hasPerProductCurves() const override;
   void displayLoad(const KVRLoadResults& results) override;
+  DisplayBuilder displayBuilderForLoad() override;
   void updateBoxes() override;
   bool isOnShow() const override;
 

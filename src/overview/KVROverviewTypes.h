@@ -12,6 +12,8 @@
 #include <QRectF>
 #include <QString>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -42,6 +44,8 @@ enum KVROverviewPeriodTag : int {
 inline constexpr float KVRNoMedianValue = 2147483648.0f;
 
 // One completed load.
+struct KVRPreparedOverviewDisplay;
+
 struct KVRLoadResults {
   // The case: exactly one product in the load's product list, or none/several.
   bool singleProduct = false;
@@ -71,6 +75,9 @@ struct KVRLoadResults {
   // purchases only for value tag 17).
   std::vector<KVRVortelyManagedProduct*> products;
   uint64_t generation = 0;  // the load request that produced it
+  // The display built from these results on the load thread, if the screen
+  // asked for one; consumed by the display on the main thread.
+  std::shared_ptr<KVRPreparedOverviewDisplay> prepared;
 
   // The record of the compared span for the several-products case.
   const KVRTotalsResult* comparedOrCurrent() const {
@@ -145,6 +152,12 @@ class KVRResumeControls {
   // finishDisplay: show one completed load (or the last one again with a new
   // value tag). Main thread.
   virtual void displayLoad(const KVRLoadResults& results) = 0;
+  // Asked on the main thread when a load starts: copies what the display
+  // reads of the main thread (widgets, selection, user defaults) and returns
+  // what builds the display from the load's results on the load thread. None
+  // when the display is built on the main thread.
+  using DisplayBuilder = std::function<std::shared_ptr<KVRPreparedOverviewDisplay>(const KVRLoadResults&)>;
+  virtual DisplayBuilder displayBuilderForLoad() { return {}; }
   // anotherUIUpdate: refresh the account and product boxes.
   virtual void updateBoxes() = 0;
   // Whether the overview is on show: a reload asked for while it is not

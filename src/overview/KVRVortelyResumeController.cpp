@@ -584,6 +584,7 @@ void KVRVortelyResumeController::displayLastResultsAgain() {
     results.periodTag = selectedPeriod_.load();
   }
   results.valueTag = selectedValueTag();
+  results.prepared.reset();
   lastResults_ = results;
   ++displayedCount_;
   if (controls_) controls_->displayLoad(*lastResults_);
@@ -635,6 +636,7 @@ void KVRVortelyResumeController::startBackgroundLoad() {
   request.valueTag = selectedValueTag();
   request.products = loadProducts(request.valueTag);
   request.alive = alive_;
+  if (controls_) request.buildDisplay = controls_->displayBuilderForLoad();
   std::shared_ptr<std::mutex> loadingLock = loadsLock_;
 
   bool startThread = false;
@@ -731,6 +733,10 @@ void KVRVortelyResumeController::backgroundLoadData(LoadRequest request, std::un
       r.graph = T(r.graphStartDate, r.graphEndDate, false);
   }
 
+  // The display is built here, off the main thread, still under the loading
+  // lock (it reads the products as the engine did).
+  if (request.buildDisplay && !cancelLoad_.load()) r.prepared = request.buildDisplay(r);
+
   bool cancelled;
   {
     std::lock_guard<std::mutex> q(queueLock_);
@@ -762,4 +768,6 @@ void KVRVortelyResumeController::finishLoad(KVRLoadResults results) {
   lastResults_ = std::move(results);
   ++displayedCount_;
   if (controls_) controls_->displayLoad(*lastResults_);
+  // The prepared display has been taken over by the screen.
+  lastResults_->prepared.reset();
 }

@@ -163,6 +163,7 @@ class KVRVortelyResumeController {
     std::vector<KVRVortelyManagedProduct*> products;
     int valueTag = 0;
     std::weak_ptr<int> alive;  // expires with the controller
+    KVRResumeControls::DisplayBuilder buildDisplay;  // runs on the load thread
   };
   void requestLoad();
   void startBackgroundLoad();

@@ -13,6 +13,8 @@
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QTreeView>
+#include <chrono>
+#include <future>
 
 #include "graphs/KVRFittingLabel.h"
 #include "graphs/KVRVortelyCamembertGraphView.h"
@@ -312,6 +314,32 @@ TEST(OverviewScreen, ALoadOfTheControllerReachesTheScreen) {
     EXPECT_EQ(d.downloadsPerProduct.count(), 2);
     EXPECT_EQ(d.reportsDatesText, "3/15/26");
     EXPECT_TRUE(d.showLastDay);
+
+    // The record is built on the load thread for the value of the load's
+    // start: a value picked while the load runs is what the screen shows.
+    std::promise<void> running, release;
+    std::shared_future<void> released = release.get_future().share();
+    const uint64_t held = sales.loadRequestCount() + 1;
+    sales.setLoadHookForTesting([&running, released, held](uint64_t g, KVRVortelyResumeController::LoadPhase phase) {
+      if (g != held || phase != KVRVortelyResumeController::LoadPhase::Running) return;
+      running.set_value();
+      released.wait();
+    });
+    std::future<void> started = running.get_future();
+    sales.selectedProductDidChange(false);
+    KVRMainThread::waitUntil([&] { return started.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
+                             10.0);
+    screen.selectValueTag(1);
+    sales.changeSelectedValue(1);
+    release.set_value();
+    ASSERT_TRUE(sales.waitForLoads(10));
+    sales.setLoadHookForTesting({});
+    const KVROverviewDisplay& u = screen.display();
+    EXPECT_EQ(u.valueTag, 1);
+    EXPECT_EQ(u.measureKey, "upgrades");
+    EXPECT_EQ(screen.label("camembertDownloadsLabel")->text(), "Upgrades");
+    ASSERT_EQ(u.pointsInCurve.size(), 7u);
+    EXPECT_FLOAT_EQ(u.pointsInCurve.back().count, 0);
   }
   KVRVortelyCoreDataManager::sharedInstance().valuesByCountryAndDate().clear();
 }
