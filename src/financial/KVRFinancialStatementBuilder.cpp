@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <unordered_map>
 
 #include "catalogue/KVRVortelyCurrencyConverter.h"
@@ -169,7 +170,7 @@ class CurrencyTable {
     return e.direct ? converter_.floatConvertAmountToPreferedCurrency(amount, e.mapped) : convertWith(e, amount);
   }
 
- private:
+  // The entry of a code, found by its text (entries stay where they are).
   Entry& byText(const QString& code) {
     for (Entry& e : entries_)
       if (e.code == code) return e;
@@ -190,6 +191,7 @@ class CurrencyTable {
     return entries_.back();
   }
 
+ private:
   static float convertWith(const Entry& e, float amount) {
     return e.rate == 0.0 ? amount : float(double(amount) * e.rate);
   }
@@ -388,12 +390,10 @@ class StatementRun {
     std::fill(&localYear_[0][0], &localYear_[0][0] + kRows * 13, 0.0f);
   }
 
-  // One pass over the reports and their lines: the month vectors and the
-  // year tables of the selected products, each account's part, each
-  // account's estimates.
+  // The reports read and their lines: the month vectors and the year tables
+  // of the selected products, each account's part, each account's estimates.
   void readFinancialReports() {
     rowTemplate_ = KVRMakeRegionRowTable();
-    std::optional<int> currentYear;
     for (KVRReport* r : reportOrder_) {
       const ReportInfo& info = *reports_.find(r);
       const bool selected = info.flags & Selected;
@@ -409,16 +409,145 @@ class StatementRun {
       }
       const std::optional<KVRMonthKey> month = monthOfDate(r->beginDate);
       if (!month) continue;
-      if (selected) {
+      addJob(r, info, *month);
+    }
+    decodeLines();
+    sumLines();
+  }
+
+  // A report whose lines are read: its month and region, and where its
+  // decoded lines are.
+  struct LineJob {
+    KVRReport* report;
+    const ReportInfo* info;
+    KVRMonthKey month;
+    int region;
+    size_t offset, count;
+    std::vector<KVRReportEntry*> sorted;  // the lines in id order, when the report's are not
+    const std::vector<KVRReportEntry*>& lines() const { return sorted.empty() ? report->entries : sorted; }
+  };
+  // A line as the sums read it: region -1 when it counts nowhere, part -1
+  // when it adds to no selected product's figures.
+  struct DecodedLine {
+    float amount, converted, units;
+    int16_t region, part;
+  };
+  // Below this many lines a thread costs more than it saves.
+  static constexpr size_t kThreadedLines = 150000;
+
+  void addJob(KVRReport* r, const ReportInfo& info, KVRMonthKey month) {
+    LineJob job{r, &info, month, regionOfFileName(r->filename), lineCount_, r->entries.size(), {}};
+    if (info.flags & Selected) {
+      const int serial = month.serial();
+      if (info.flags & FromOther) indexEntries_.push_back({serial, job.region, r, false});
+      if (info.flags & FromAndroid) indexEntries_.push_back({serial, -1, r, true});
+    }
+    lineCount_ += job.count;
+    jobs_.push_back(std::move(job));
+  }
+
+  // The lines' amounts, regions and parts, read from the reports (the part
+  // bound by memory) on a few threads: each line on its own, no sums here.
+  void decodeLines() {
+    decoded_.resize(lineCount_);
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    const size_t threads = lineCount_ < kThreadedLines ? 1 : std::min<size_t>({4, cores, jobs_.size()});
+    if (threads <= 1) {
+      decodeJobs(0, jobs_.size());
+      return;
+    }
+    std::vector<size_t> bounds{0};
+    const size_t share = lineCount_ / threads + 1;
+    for (size_t j = 0, lines = 0; j < jobs_.size(); ++j) {
+      lines += jobs_[j].count;
+      if (lines >= share * bounds.size() && bounds.size() < threads) bounds.push_back(j + 1);
+    }
+    bounds.push_back(jobs_.size());
+    std::vector<std::thread> workers;
+    for (size_t t = 1; t + 1 < bounds.size(); ++t)
+      workers.emplace_back([this, from = bounds[t], to = bounds[t + 1]] { decodeJobs(from, to); });
+    decodeJobs(bounds[0], bounds[1]);
+    for (std::thread& w : workers) w.join();
+  }
+
+  void decodeJobs(size_t from, size_t to) {
+    std::unordered_map<const void*, const CurrencyTable::Entry*> currencyOf;
+    const void* lastKey = nullptr;
+    const CurrencyTable::Entry* lastCurrency = nullptr;
+    auto currency = [&](const QString& code) -> const CurrencyTable::Entry& {
+      const void* key = code.constData();
+      if (key == lastKey) return *lastCurrency;
+      auto it = currencyOf.find(key);
+      if (it == currencyOf.end()) {
+        std::lock_guard<std::mutex> g(currencyLock_);
+        it = currencyOf.emplace(key, &currencies_.byText(code)).first;
+      }
+      lastKey = key;
+      return *(lastCurrency = it->second);
+    };
+    for (size_t j = from; j < to; ++j) {
+      LineJob& job = jobs_[j];
+      const std::vector<KVRReportEntry*>& entries = job.report->entries;
+      if (!std::is_sorted(entries.begin(), entries.end(), byIdThenPosition)) {
+        job.sorted = entries;
+        std::stable_sort(job.sorted.begin(), job.sorted.end(), byIdThenPosition);
+      }
+      const bool selected = job.info->flags & Selected;
+      DecodedLine* out = decoded_.data() + job.offset;
+      const KVRVortelyManagedProduct* lastProduct = nullptr;
+      int lastPart = -1;
+      for (const KVRReportEntry* e : job.lines()) {
+        DecodedLine& d = *out++;
+        d = {0, 0, 0, -1, -1};
+        if (!e) continue;
+        const CurrencyTable::Entry& c = currency(e->currency);
+        const int region = job.region >= 0 ? job.region : c.region;
+        if (region < 0) continue;
+        d.region = int16_t(region);
+        d.amount = lineAmount(e->count, float(e->income));
+        if (!selected) continue;
+        if (e->product != lastProduct || !lastProduct) {
+          lastProduct = e->product;
+          const ProductInfo* pi = e->product ? products_.find(e->product) : nullptr;
+          lastPart = pi && pi->selected ? pi->part : -1;
+        }
+        if (lastPart < 0) continue;
+        d.part = int16_t(lastPart);
+        if (c.direct) {
+          std::lock_guard<std::mutex> g(currencyLock_);
+          d.converted = currencies_.toPreferred(c, d.amount);
+        } else {
+          d.converted = currencies_.toPreferred(c, d.amount);
+        }
+        d.units = float(e->count);
+      }
+    }
+  }
+
+  // The sums, in report order and line order: the month vectors and the
+  // year tables of the selected products here, each account's estimates and
+  // each part's vectors beside them on a thread of their own (they share no
+  // sum).
+  void sumLines() {
+    std::thread parts;
+    if (lineCount_ >= kThreadedLines && std::thread::hardware_concurrency() > 1)
+      parts = std::thread([this] {
+        for (const LineJob& job : jobs_) sumPartLines(job);
+      });
+    else
+      for (const LineJob& job : jobs_) sumPartLines(job);
+    std::optional<int> currentYear;
+    for (const LineJob& job : jobs_) {
+      if (job.info->flags & Selected) {
         if (!currentYear) {
-          currentYear = month->year;
-        } else if (month->year != *currentYear) {
+          currentYear = job.month.year;
+        } else if (job.month.year != *currentYear) {
           closeYear(*currentYear);
-          currentYear = month->year;
+          currentYear = job.month.year;
           zeroYear();
         }
+        sumSelectedLines(job);
       }
-      readReportLines(r, info, *month);
     }
     if (currentYear) {
       closeYear(*currentYear);
@@ -426,79 +555,25 @@ class StatementRun {
       closeYear(2010);
       closeYear(2011);
     }
+    if (parts.joinable()) parts.join();
   }
 
-  void readReportLines(KVRReport* r, const ReportInfo& info, KVRMonthKey month) {
-    const bool selected = info.flags & Selected;
-    const int serial = month.serial();
-    MonthVectors* mv = selected ? &monthVectors_[serial] : nullptr;
-    const int reportRegion = regionOfFileName(r->filename);
-    if (selected) {
-      if (info.flags & FromOther) indexEntries_.push_back({serial, reportRegion, r, false});
-      if (info.flags & FromAndroid) indexEntries_.push_back({serial, -1, r, true});
-    }
-    Values* est[4] = {};
-    std::vector<Values*> moreEst;
-    int estCount = 0;
-    for (int a : info.accounts) {
-      Values* v = &estimates_[size_t(a)][serial];
-      if (estCount < 4) est[estCount++] = v;
-      else moreEst.push_back(v);
-    }
-    partVectors_.assign(partMonths_.size(), nullptr);
-
-    // Lines in id order.
-    const std::vector<KVRReportEntry*>* lines = &r->entries;
-    if (!std::is_sorted(lines->begin(), lines->end(), byIdThenPosition)) {
-      sortedLines_ = *lines;
-      std::stable_sort(sortedLines_.begin(), sortedLines_.end(), byIdThenPosition);
-      lines = &sortedLines_;
-    }
-    const int m = month.month;
-    const bool onePart = partMonths_.size() == 1;
-    const KVRVortelyManagedProduct* lastProduct = nullptr;
-    int lastPart = -1;
-    for (const KVRReportEntry* e : *lines) {
-      if (!e) continue;
-      const CurrencyTable::Entry& currency = currencies_.of(e->currency);
-      const int region = reportRegion >= 0 ? reportRegion : currency.region;
-      if (region < 0) continue;
-      const float amount = lineAmount(e->count, float(e->income));
-      for (int k = 0; k < estCount; ++k) {
-        (*est[k])[0] += amount;
-        (*est[k])[size_t(region)] += amount;
-      }
-      for (Values* v : moreEst) {
-        (*v)[0] += amount;
-        (*v)[size_t(region)] += amount;
-      }
-      if (!mv) continue;
-      if (e->product != lastProduct || !lastProduct) {
-        lastProduct = e->product;
-        const ProductInfo* pi = e->product ? products_.find(e->product) : nullptr;
-        lastPart = pi && pi->selected ? pi->part : -1;
-      }
-      if (lastPart < 0) continue;
-      const float converted = currencies_.toPreferred(currency, amount);
-      const float units = float(e->count);
-      mv->units[size_t(region)] += units;
+  // A selected report's lines into its month's vectors and the year tables.
+  void sumSelectedLines(const LineJob& job) {
+    MonthVectors* mv = &monthVectors_[job.month.serial()];
+    const int m = job.month.month;
+    const DecodedLine* end = decoded_.data() + job.offset + job.count;
+    for (const DecodedLine* d = decoded_.data() + job.offset; d != end; ++d) {
+      const int region = d->region;
+      if (region < 0 || d->part < 0) continue;
+      const float amount = d->amount;
+      const float converted = d->converted;
+      mv->units[size_t(region)] += d->units;
       mv->preferred[0] += converted;
       mv->preferred[size_t(region)] += converted;
       mv->local[0] += amount;
       mv->local[size_t(region)] += amount;
       mv->rows |= uint32_t(1) << region;
-      if (onePart) {
-        // The one part's vectors are the month's: copied when the months are made.
-      } else {
-        MonthVectors*& pv = partVectors_[size_t(lastPart)];
-        if (!pv) pv = &partMonths_[size_t(lastPart)][serial];
-        pv->units[size_t(region)] += units;
-        pv->preferred[0] += converted;
-        pv->preferred[size_t(region)] += converted;
-        pv->local[0] += amount;
-        pv->local[size_t(region)] += amount;
-        pv->rows |= uint32_t(1) << region;
-      }
       preferredYear_[0][0] += converted;
       preferredYear_[region][0] += converted;
       preferredYear_[region][m] += converted;
@@ -507,6 +582,48 @@ class StatementRun {
       localYear_[region][0] += amount;
       localYear_[region][m] += amount;
       localYear_[0][m] += amount;
+    }
+  }
+
+  // A report's lines into the estimates of the accounts that list it, and a
+  // selected report's into its parts' vectors (when there are several parts:
+  // one part's vectors are the month's, copied when the months are made).
+  void sumPartLines(const LineJob& job) {
+    const ReportInfo& info = *job.info;
+    const int serial = job.month.serial();
+    Values* est[4] = {};
+    std::vector<Values*> moreEst;
+    int estCount = 0;
+    for (int a : info.accounts) {
+      Values* v = &estimates_[size_t(a)][serial];
+      if (estCount < 4) est[estCount++] = v;
+      else moreEst.push_back(v);
+    }
+    const bool partVectors = (info.flags & Selected) && partMonths_.size() > 1;
+    if (partVectors) partVectors_.assign(partMonths_.size(), nullptr);
+    const DecodedLine* end = decoded_.data() + job.offset + job.count;
+    for (const DecodedLine* d = decoded_.data() + job.offset; d != end; ++d) {
+      const int region = d->region;
+      if (region < 0) continue;
+      const float amount = d->amount;
+      for (int k = 0; k < estCount; ++k) {
+        (*est[k])[0] += amount;
+        (*est[k])[size_t(region)] += amount;
+      }
+      for (Values* v : moreEst) {
+        (*v)[0] += amount;
+        (*v)[size_t(region)] += amount;
+      }
+      if (!partVectors || d->part < 0) continue;
+      const float converted = d->converted;
+      MonthVectors*& pv = partVectors_[size_t(d->part)];
+      if (!pv) pv = &partMonths_[size_t(d->part)][serial];
+      pv->units[size_t(region)] += d->units;
+      pv->preferred[0] += converted;
+      pv->preferred[size_t(region)] += converted;
+      pv->local[0] += amount;
+      pv->local[size_t(region)] += amount;
+      pv->rows |= uint32_t(1) << region;
     }
   }
 
@@ -805,7 +922,10 @@ class StatementRun {
   float preferredYear_[kRows][13] = {}, localYear_[kRows][13] = {};
   KVRRegionRowTable rowTemplate_;
   std::vector<IndexEntry> indexEntries_;
-  std::vector<KVRReportEntry*> sortedLines_;
+  std::vector<LineJob> jobs_;
+  size_t lineCount_ = 0;
+  std::vector<DecodedLine> decoded_;
+  std::mutex currencyLock_;  // the currency table, while the lines are decoded
 
   std::vector<PaymentInput> inputs_;
   QString preferredSymbol_;

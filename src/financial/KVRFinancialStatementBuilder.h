@@ -31,8 +31,10 @@
 // "IAD" row (and to "All"), and fill the month's IAD slots when only an account
 // is selected.
 //
-// Everything runs on the calling thread; the store is read under the context
-// lock and not changed by build().
+// build() returns on the calling thread; the report lines are read on a few
+// threads of its own (joined before it returns), the sums made in the order
+// above on the calling thread. The store is read under the context lock and
+// not changed by build().
 #include <QString>
 #include <functional>
 #include <vector>
