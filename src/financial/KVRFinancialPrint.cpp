@@ -19,13 +19,6 @@ namespace {
 const QColor kText(0x1f, 0x25, 0x2d);
 const QColor kSecondary(0x6b, 0x74, 0x80);
 
-QFont pixelFont(double pixelSize, bool bold = false) {
-  QFont f = QApplication::font();
-  f.setPixelSize(std::max(1, int(std::lround(pixelSize))));
-  f.setBold(bold);
-  return f;
-}
-
 // The bar chart's data source on the printed page: the year totals it was
 // given, fully grown.
 class PrintChartSource : public QObject, public KVRVortelyBarGraphDataSource {
@@ -141,7 +134,7 @@ void KVRFinancialGridPrint::paintEvent(QPaintEvent*) {
   p.setPen(kSecondary);
   for (int c = 0; c < 3; ++c)
     KVRDrawFittedText(p, QRectF(titleW + c * colW, 0, colW - 6 * scale, rowH), Qt::AlignRight | Qt::AlignVCenter,
-                   grid_.captions[size_t(c)], pixelFont(rowH * 0.55, true));
+                   grid_.captions[size_t(c)], KVRPixelFont(rowH * 0.55, true));
   for (int r = 1; r <= 18; ++r) {
     const double y = r * rowH;
     for (int c = 0; c < 4; ++c) {
@@ -162,11 +155,11 @@ void KVRPrintTextBox::paintEvent(QPaintEvent*) {
   p.setRenderHint(QPainter::TextAntialiasing);
   const double lineH = std::min(34.0, height() / double(std::max<qsizetype>(lines_.size() + 1, 4)));
   p.setPen(kText);
-  KVRDrawFittedText(p, QRectF(0, 0, width(), lineH), Qt::AlignLeft | Qt::AlignVCenter, title_, pixelFont(lineH * 0.72, true));
+  KVRDrawFittedText(p, QRectF(0, 0, width(), lineH), Qt::AlignLeft | Qt::AlignVCenter, title_, KVRPixelFont(lineH * 0.72, true));
   double y = lineH * 1.1;
   for (const QString& line : lines_) {
     p.setPen(kText);
-    KVRDrawFittedText(p, QRectF(0, y, width(), lineH), Qt::AlignLeft | Qt::AlignVCenter, line, pixelFont(lineH * 0.62));
+    KVRDrawFittedText(p, QRectF(0, y, width(), lineH), Qt::AlignLeft | Qt::AlignVCenter, line, KVRPixelFont(lineH * 0.62));
     y += lineH;
   }
 }
@@ -177,14 +170,14 @@ void KVRRegionsPrint::paintEvent(QPaintEvent*) {
   const int perColumn = int((rows_.size() + 1) / 2);
   const double lineH = std::min(30.0, height() / double(perColumn + 1));
   p.setPen(kText);
-  KVRDrawFittedText(p, QRectF(0, 0, width(), lineH), Qt::AlignLeft | Qt::AlignVCenter, title_, pixelFont(lineH * 0.72, true));
+  KVRDrawFittedText(p, QRectF(0, 0, width(), lineH), Qt::AlignLeft | Qt::AlignVCenter, title_, KVRPixelFont(lineH * 0.72, true));
   const double colW = width() / 2.0;
   for (size_t i = 0; i < rows_.size(); ++i) {
     const int col = int(i) / perColumn, row = int(i) % perColumn;
     const QRectF line(col * colW, lineH * (1.1 + row), colW - 16, lineH);
     const bool last = i + 1 == rows_.size();
     p.setPen(kText);
-    KVRDrawFittedText(p, line, Qt::AlignLeft | Qt::AlignVCenter, rows_[i].first, pixelFont(lineH * 0.6, last));
-    KVRDrawFittedText(p, line, Qt::AlignRight | Qt::AlignVCenter, rows_[i].second, pixelFont(lineH * 0.6, last));
+    KVRDrawFittedText(p, line, Qt::AlignLeft | Qt::AlignVCenter, rows_[i].first, KVRPixelFont(lineH * 0.6, last));
+    KVRDrawFittedText(p, line, Qt::AlignRight | Qt::AlignVCenter, rows_[i].second, KVRPixelFont(lineH * 0.6, last));
   }
 }

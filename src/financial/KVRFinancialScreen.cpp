@@ -19,6 +19,7 @@
 #include "financial/KVRFinancialWidgets.h"
 #include "financial/KVRVortelyFinancialsController.h"
 #include "graphs/KVRVortelyBarGraphView.h"
+#include "graphs/KVRFittingLabel.h"
 #include "graphs/KVRSegmentedControl.h"
 #include "platform/KVRLocalization.h"
 
@@ -83,13 +84,6 @@ class FadeCover : public QWidget {
 QFrame* makePanel() {
   auto* f = new QFrame;
   f->setObjectName(QStringLiteral("panel"));
-  return f;
-}
-
-QFont pixelFont(int size, bool bold = false) {
-  QFont f = QApplication::font();
-  f.setPixelSize(size);
-  f.setBold(bold);
   return f;
 }
 
@@ -266,7 +260,7 @@ QWidget* KVRFinancialScreen::buildFinancialsBox() {
   incomes->setSpacing(6);
   incomesTitle_ = new QLabel;
   incomesTitle_->setObjectName(QStringLiteral("incomesTitle"));
-  incomesTitle_->setFont(pixelFont(13, true));
+  incomesTitle_->setFont(KVRPixelFont(13, true));
   revenuesGraph_ = new KVRVortelyBarGraphView;
   revenuesGraph_->setObjectName(QStringLiteral("revenuesGraph"));
   revenuesGraph_->setMinimumHeight(140);

@@ -11,6 +11,7 @@
 
 #include "core/KVRCalendar.h"
 #include "graphs/KVREvolutionView.h"
+#include "graphs/KVRFittingLabel.h"
 #include "platform/KVRLocalization.h"
 
 namespace {
@@ -20,35 +21,14 @@ const QColor kSecondary(0x6b, 0x74, 0x80);
 const QColor kAccent(0x3b, 0x82, 0xc4);
 const QColor kTotalFill(0xe6, 0xed, 0xf5);
 
-QFont pixelFont(double pixelSize, bool bold = false) {
-  QFont f = QApplication::font();
-  f.setPixelSize(std::max(1, int(std::lround(pixelSize))));
-  f.setBold(bold);
-  return f;
-}
-
 QLabel* makeLabel(int pixelSize, bool bold, const QColor& color, Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter) {
   auto* l = new QLabel;
-  l->setFont(pixelFont(pixelSize, bold));
+  l->setFont(KVRPixelFont(pixelSize, bold));
   QPalette p = l->palette();
   p.setColor(QPalette::WindowText, color);
   l->setPalette(p);
   l->setAlignment(align);
   return l;
-}
-
-// Draws a text in a rectangle, the font shrunk (down to 70 %) until it fits,
-// then elided.
-void drawFittedText(QPainter& p, const QRectF& r, Qt::Alignment align, const QString& text, QFont font) {
-  const double base = font.pixelSize() > 0 ? font.pixelSize() : font.pointSizeF();
-  for (double size = base; size >= base * 0.7; size -= std::max(0.5, base * 0.05)) {
-    if (font.pixelSize() > 0) font.setPixelSize(std::max(1, int(std::lround(size))));
-    else font.setPointSizeF(size);
-    if (QFontMetricsF(font).horizontalAdvance(text) <= r.width()) break;
-  }
-  p.setFont(font);
-  const QString shown = QFontMetricsF(font).elidedText(text, Qt::ElideRight, r.width());
-  p.drawText(r, int(align), shown);
 }
 
 }  // namespace
@@ -67,8 +47,8 @@ void KVRPaintFinancialCell(QPainter& p, const QRectF& rect, const KVRFinancialVa
   if (v.kind == KVRFinancialCellKind::title) {
     // The region's label.
     p.setPen(kText);
-    drawFittedText(p, box.adjusted(4.0 * scale, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, v.income,
-                   pixelFont(fontSize, true));
+    KVRDrawFittedText(p, box.adjusted(4.0 * scale, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, v.income,
+                   KVRPixelFont(fontSize, true));
   } else {
     QColor fill = v.kind == KVRFinancialCellKind::total ? kTotalFill : v.badgeColor.value_or(KVRFinancialGreyColor());
     if (v.kind == KVRFinancialCellKind::empty || v.kind == KVRFinancialCellKind::noData) fill.setAlphaF(fill.alphaF() * 0.55);
@@ -103,8 +83,8 @@ void KVRPaintFinancialCell(QPainter& p, const QRectF& rect, const KVRFinancialVa
     }
     const bool missing = v.kind == KVRFinancialCellKind::empty || v.kind == KVRFinancialCellKind::noData;
     p.setPen(missing ? kSecondary : kText);
-    drawFittedText(p, textBox, (missing ? Qt::AlignHCenter : Qt::AlignRight) | Qt::AlignVCenter, v.income,
-                   pixelFont(fontSize, v.kind == KVRFinancialCellKind::total));
+    KVRDrawFittedText(p, textBox, (missing ? Qt::AlignHCenter : Qt::AlignRight) | Qt::AlignVCenter, v.income,
+                   KVRPixelFont(fontSize, v.kind == KVRFinancialCellKind::total));
   }
   if (selected) {
     p.setBrush(Qt::NoBrush);
@@ -256,8 +236,8 @@ QVariant KVRRegionsTableModel::data(const QModelIndex& index, int role) const {
   }
   if (role == Qt::TextAlignmentRole)
     return QVariant::fromValue(index.column() == 0 ? Qt::AlignLeft | Qt::AlignVCenter : Qt::AlignRight | Qt::AlignVCenter);
-  if (role == Qt::FontRole && all) return pixelFont(12, true);
-  if (role == Qt::FontRole) return pixelFont(12);
+  if (role == Qt::FontRole && all) return KVRPixelFont(12, true);
+  if (role == Qt::FontRole) return KVRPixelFont(12);
   return QVariant();
 }
 

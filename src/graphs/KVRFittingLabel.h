@@ -4,7 +4,16 @@
 // a box too narrow even for that it keeps shrinking rather than cut). The
 // text's length never widens the layout around it: the label asks only for
 // room for a short figure.
+#include <QFont>
 #include <QLabel>
+
+class QPainter;
+
+// The application's font at a size in pixels (rounded, at least 1).
+QFont KVRPixelFont(double pixelSize, bool bold = false);
+// Draws a text in a rectangle, the font shrunk (down to 70 %) until it fits,
+// then elided.
+void KVRDrawFittedText(QPainter& p, const QRectF& r, Qt::Alignment align, const QString& text, QFont font);
 
 class KVRFittingLabel : public QLabel {
  public:

@@ -31,18 +31,6 @@ void setColor(QLabel* l, const QColor& c) {
 
 }  // namespace
 
-void KVRDrawFittedText(QPainter& p, const QRectF& r, Qt::Alignment align, const QString& text, QFont font) {
-  const double base = font.pixelSize() > 0 ? font.pixelSize() : font.pointSizeF();
-  for (double size = base; size >= base * 0.7; size -= std::max(0.5, base * 0.05)) {
-    if (font.pixelSize() > 0) font.setPixelSize(std::max(1, int(std::lround(size))));
-    else font.setPointSizeF(size);
-    if (QFontMetricsF(font).horizontalAdvance(text) <= r.width()) break;
-  }
-  p.setFont(font);
-  const QString shown = QFontMetricsF(font).elidedText(text, Qt::ElideRight, r.width());
-  p.drawText(r, int(align), shown);
-}
-
 // --- Box, separator ------------------------------------------------------------------
 
 KVRPrintBox::KVRPrintBox(QWidget* parent) : QWidget(parent) {}

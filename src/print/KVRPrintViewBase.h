@@ -10,15 +10,13 @@
 #include <QWidget>
 #include <functional>
 
+#include "graphs/KVRFittingLabel.h"
 #include "print/KVRPrintLayouts.h"
 
 class QPainter;
 class QPrinter;
 class KVRFittingLabel;
 
-// Draws a text in a rectangle, the font shrunk (down to 70 %) until it fits,
-// then elided.
-void KVRDrawFittedText(QPainter& p, const QRectF& r, Qt::Alignment align, const QString& text, QFont font);
 
 // A box of a print layout, framed or not; its content widget fills it inside
 // a small inset.
