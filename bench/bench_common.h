@@ -18,9 +18,25 @@
 #include <cstdlib>
 
 #include "catalogue/KVRVortelyCurrencyConverter.h"
+#include "core/KVRApplicationServices.h"
 #include "core/KVRVortelyCoreDataManager.h"
 
 namespace bench {
+
+// Every account selected in the product list.
+class Everything : public KVRApplicationServices {
+ public:
+  std::vector<KVRVortelyManagedProduct*> products;
+  std::vector<KVRStoreAccount*> accounts;
+  bool updatesRankings = true;
+  KVRVortelyManagedProduct* selectedProduct() override { return nullptr; }
+  std::vector<KVRVortelyManagedProduct*> selectedProducts() override { return {}; }
+  std::vector<KVRVortelyManagedProduct*> extendedSelectedProducts() override { return products; }
+  std::vector<KVRStoreAccount*> selectedAccounts() override { return accounts; }
+  bool isAccountSelected() override { return true; }
+  bool shouldUpdateRankings() override { return updatesRankings; }
+  void refreshProductsList() override {}
+};
 
 // The names the application runs under (its settings and support folder).
 inline void nameApplication() {

@@ -25,25 +25,12 @@
 #include "core/KVRApplicationServices.h"
 #include "core/KVRVortelyCoreDataManager.h"
 #include "core/KVRVortelyManagedProduct.h"
+#include "bench_common.h"
 #include "financial/KVRFinancialScreen.h"
 #include "financial/KVRVortelyReportsController.h"
 #include "platform/KVRUserDefaults.h"
 
 namespace {
-
-// Every account selected in the product list.
-class Everything : public KVRApplicationServices {
- public:
-  std::vector<KVRVortelyManagedProduct*> products;
-  std::vector<KVRStoreAccount*> accounts;
-  KVRVortelyManagedProduct* selectedProduct() override { return nullptr; }
-  std::vector<KVRVortelyManagedProduct*> selectedProducts() override { return {}; }
-  std::vector<KVRVortelyManagedProduct*> extendedSelectedProducts() override { return products; }
-  std::vector<KVRStoreAccount*> selectedAccounts() override { return accounts; }
-  bool isAccountSelected() override { return true; }
-  bool shouldUpdateRankings() override { return true; }
-  void refreshProductsList() override {}
-};
 
 double medianMs(const std::function<void(int)>& fn, int runs) {
   std::vector<double> t;
@@ -72,7 +59,7 @@ int main(int argc, char** argv) {
   const QString store = bench::openLargeSample(dm, generated);
   if (store.isEmpty()) return 1;
 
-  Everything selection;
+  bench::Everything selection;
   selection.accounts = dm.accounts();
   for (KVRStoreAccount* a : selection.accounts)
     selection.products.insert(selection.products.end(), a->products.begin(), a->products.end());

@@ -32,6 +32,7 @@
 #include "core/KVRApplicationServices.h"
 #include "core/KVRVortelyCoreDataManager.h"
 #include "core/KVRVortelyManagedProduct.h"
+#include "bench_common.h"
 #include "financial/KVRFinancialScreen.h"
 #include "financial/KVRVortelyReportsController.h"
 #include "overview/KVROverviewScreen.h"
@@ -42,20 +43,6 @@
 #include "platform/KVRUserDefaults.h"
 
 namespace {
-
-// Every account selected in the product list.
-class Everything : public KVRApplicationServices {
- public:
-  std::vector<KVRVortelyManagedProduct*> products;
-  std::vector<KVRStoreAccount*> accounts;
-  KVRVortelyManagedProduct* selectedProduct() override { return nullptr; }
-  std::vector<KVRVortelyManagedProduct*> selectedProducts() override { return {}; }
-  std::vector<KVRVortelyManagedProduct*> extendedSelectedProducts() override { return products; }
-  std::vector<KVRStoreAccount*> selectedAccounts() override { return accounts; }
-  bool isAccountSelected() override { return true; }
-  bool shouldUpdateRankings() override { return false; }
-  void refreshProductsList() override {}
-};
 
 struct Setup {
   const char* name;
@@ -106,7 +93,8 @@ int main(int argc, char** argv) {
   if (store.isEmpty()) return 1;
   KVRVortelyManagedProduct::buildHistories(dm.products());
 
-  Everything selection;
+  bench::Everything selection;
+  selection.updatesRankings = false;
   selection.accounts = dm.accounts();
   for (KVRStoreAccount* a : selection.accounts)
     selection.products.insert(selection.products.end(), a->products.begin(), a->products.end());
