@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <unordered_map>
 #include <mutex>
 #include <set>
 #include <unordered_set>
@@ -245,25 +246,29 @@ const std::vector<KVRFinancialsLineRow>& KVRFinancialsPanel::widestLineRows() co
   rows.clear();
   if (lines_.empty()) return rows;
   std::lock_guard<std::recursive_mutex> context(dm_.contextLock());
+  // One pass, without a node made per line: most lines repeat the period,
+  // type, country and currency of the line before them.
   std::map<std::pair<double, double>, int> periods;
   std::map<int, int> types;
-  std::map<QString, int> countries;
-  std::map<QString, std::pair<int, int>> amounts;  // currency -> smallest, largest
+  std::unordered_map<QString, int> countries;
+  std::unordered_map<QString, std::pair<int, int>> amounts;  // currency -> smallest, largest
   int fewest = 0, most = 0;
   auto amount = [this](int i) { return lines_[size_t(i)].incomeForCompare; };
+  auto ms = [](KVRDate d) { return d.isValid() ? d.ms : -INFINITY; };
+  const KVRReportEntry* previous = nullptr;
+  std::pair<int, int>* range = nullptr;
   for (int i = 0; i < int(lines_.size()); ++i) {
     const KVRReportEntry& e = *lines_[size_t(i)].entry;
-    auto ms = [](KVRDate d) { return d.isValid() ? d.ms : -INFINITY; };
-    periods.emplace(std::pair{ms(e.beginDate), ms(e.endDate)}, i);
-    types.emplace(e.type, i);
-    countries.emplace(e.country, i);
-    auto [range, added] = amounts.emplace(e.currency, std::pair{i, i});
-    if (!added) {
-      if (amount(i) < amount(range->second.first)) range->second.first = i;
-      if (amount(i) > amount(range->second.second)) range->second.second = i;
-    }
+    if (!previous || ms(previous->beginDate) != ms(e.beginDate) || ms(previous->endDate) != ms(e.endDate))
+      periods.try_emplace(std::pair{ms(e.beginDate), ms(e.endDate)}, i);
+    if (!previous || previous->type != e.type) types.try_emplace(e.type, i);
+    if (!previous || previous->country != e.country) countries.try_emplace(e.country, i);
+    if (!previous || previous->currency != e.currency) range = &amounts.try_emplace(e.currency, std::pair{i, i}).first->second;
+    if (amount(i) < amount(range->first)) range->first = i;
+    if (amount(i) > amount(range->second)) range->second = i;
     if (e.count < lines_[size_t(fewest)].entry->count) fewest = i;
     if (e.count > lines_[size_t(most)].entry->count) most = i;
+    previous = &e;
   }
   std::set<int> chosen = {fewest, most};
   for (const auto& [period, i] : periods) chosen.insert(i);
