@@ -184,6 +184,7 @@ void KVRFinancialsPanel::gatherRows() {
   KVRCurrencyIndexCache currencies(*rates);
   const std::unordered_set<const KVRVortelyManagedProduct*> selected(products_.begin(), products_.end());
   lines_.clear();
+  widestEntries_.clear();
   widestKnown_ = false;
   sales_ = upgrades_ = 0;
   revenue_ = 0;
@@ -191,6 +192,22 @@ void KVRFinancialsPanel::gatherRows() {
   for (const KVRReport* r : filteredReports_) count += r->entries.size();
   lines_.reserve(count);
   const KVRVortelyManagedProduct* lastProduct = nullptr;
+  // The widest texts, in the same pass: one line of each period, type and
+  // country, the lines of the fewest and most units, and of the smallest and
+  // largest amount in each currency. Most lines repeat the period, type,
+  // country and currency of the line before them, so the look-ups are few.
+  std::map<std::pair<double, double>, int> periods;
+  std::map<int, int> types;
+  std::unordered_map<QString, int> countries;
+  std::unordered_map<QString, std::pair<int, int>> amounts;  // currency -> smallest, largest
+  int fewest = 0, most = 0;
+  auto ms = [](KVRDate d) { return d.isValid() ? d.ms : -INFINITY; };
+  // The same text, most often the same shared string.
+  auto same = [](const QString& a, const QString& b) {
+    return (a.constData() == b.constData() && a.size() == b.size()) || a == b;
+  };
+  const KVRReportEntry* previous = nullptr;
+  std::pair<int, int>* range = nullptr;
   for (const KVRReport* r : filteredReports_) {
     for (KVRReportEntry* e : r->entries) {
       if (!e->product) continue;
@@ -218,16 +235,42 @@ void KVRFinancialsPanel::gatherRows() {
         default:
           break;
       }
-      lines_.push_back({e, e->beginDate.isValid() ? e->beginDate.ms : -INFINITY, KVRIncomeForCompare(*e)});
+      const int i = int(lines_.size());
+      const float amount = KVRIncomeForCompare(*e);
+      lines_.push_back({e, e->beginDate.isValid() ? e->beginDate.ms : -INFINITY, amount});
+
+      if (!previous || ms(previous->beginDate) != ms(e->beginDate) || ms(previous->endDate) != ms(e->endDate))
+        periods.try_emplace(std::pair{ms(e->beginDate), ms(e->endDate)}, i);
+      if (!previous || previous->type != e->type) types.try_emplace(e->type, i);
+      if (!previous || !same(previous->country, e->country)) countries.try_emplace(e->country, i);
+      if (!previous || !same(previous->currency, e->currency))
+        range = &amounts.try_emplace(e->currency, std::pair{i, i}).first->second;
+      if (amount < lines_[size_t(range->first)].incomeForCompare) range->first = i;
+      if (amount > lines_[size_t(range->second)].incomeForCompare) range->second = i;
+      if (e->count < lines_[size_t(fewest)].entry->count) fewest = i;
+      if (e->count > lines_[size_t(most)].entry->count) most = i;
+      previous = e;
     }
   }
+  if (lines_.empty()) return;
+  std::set<int> chosen = {fewest, most};
+  for (const auto& [period, i] : periods) chosen.insert(i);
+  for (const auto& [type, i] : types) chosen.insert(i);
+  for (const auto& [country, i] : countries) chosen.insert(i);
+  for (const auto& [currency, range] : amounts) chosen.insert({range.first, range.second});
+  widestEntries_.reserve(chosen.size());
+  for (int i : chosen) widestEntries_.push_back(lines_[size_t(i)].entry);
 }
 
 KVRFinancialsLineRow KVRFinancialsPanel::lineRow(int index) const {
   KVRFinancialsLineRow row;
   if (index < 0 || index >= int(lines_.size())) return row;
   std::lock_guard<std::recursive_mutex> context(dm_.contextLock());
-  const KVRReportEntry& e = *lines_[size_t(index)].entry;
+  return rowOf(*lines_[size_t(index)].entry);
+}
+
+KVRFinancialsLineRow KVRFinancialsPanel::rowOf(const KVRReportEntry& e) {
+  KVRFinancialsLineRow row;
   row.date = KVRReportDateTransformer::transformedValue(e);
   row.product = e.product ? e.product->name : QString();
   row.type = KVRDownloadTypeTransformer::transformedValue(e.type);
@@ -242,41 +285,12 @@ const std::vector<KVRFinancialsLineRow>& KVRFinancialsPanel::widestLineRows() co
   // Once per gathering: sorting changes the order, not the texts.
   if (widestKnown_) return widest_;
   widestKnown_ = true;
-  std::vector<KVRFinancialsLineRow>& rows = widest_;
-  rows.clear();
-  if (lines_.empty()) return rows;
+  widest_.clear();
+  if (widestEntries_.empty()) return widest_;
   std::lock_guard<std::recursive_mutex> context(dm_.contextLock());
-  // One pass, without a node made per line: most lines repeat the period,
-  // type, country and currency of the line before them.
-  std::map<std::pair<double, double>, int> periods;
-  std::map<int, int> types;
-  std::unordered_map<QString, int> countries;
-  std::unordered_map<QString, std::pair<int, int>> amounts;  // currency -> smallest, largest
-  int fewest = 0, most = 0;
-  auto amount = [this](int i) { return lines_[size_t(i)].incomeForCompare; };
-  auto ms = [](KVRDate d) { return d.isValid() ? d.ms : -INFINITY; };
-  const KVRReportEntry* previous = nullptr;
-  std::pair<int, int>* range = nullptr;
-  for (int i = 0; i < int(lines_.size()); ++i) {
-    const KVRReportEntry& e = *lines_[size_t(i)].entry;
-    if (!previous || ms(previous->beginDate) != ms(e.beginDate) || ms(previous->endDate) != ms(e.endDate))
-      periods.try_emplace(std::pair{ms(e.beginDate), ms(e.endDate)}, i);
-    if (!previous || previous->type != e.type) types.try_emplace(e.type, i);
-    if (!previous || previous->country != e.country) countries.try_emplace(e.country, i);
-    if (!previous || previous->currency != e.currency) range = &amounts.try_emplace(e.currency, std::pair{i, i}).first->second;
-    if (amount(i) < amount(range->first)) range->first = i;
-    if (amount(i) > amount(range->second)) range->second = i;
-    if (e.count < lines_[size_t(fewest)].entry->count) fewest = i;
-    if (e.count > lines_[size_t(most)].entry->count) most = i;
-    previous = &e;
-  }
-  std::set<int> chosen = {fewest, most};
-  for (const auto& [period, i] : periods) chosen.insert(i);
-  for (const auto& [type, i] : types) chosen.insert(i);
-  for (const auto& [country, i] : countries) chosen.insert(i);
-  for (const auto& [currency, range] : amounts) chosen.insert({range.first, range.second});
-  for (int i : chosen) rows.push_back(lineRow(i));
-  return rows;
+  widest_.reserve(widestEntries_.size());
+  for (const KVRReportEntry* e : widestEntries_) widest_.push_back(rowOf(*e));
+  return widest_;
 }
 
 void KVRFinancialsPanel::sortLines(SortColumn column, bool ascending) {

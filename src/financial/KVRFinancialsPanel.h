@@ -113,6 +113,7 @@ class KVRFinancialsPanel {
   // (a selection of every account may list hundreds of thousands of lines).
   int lineCount() const { return int(lines_.size()); }
   KVRFinancialsLineRow lineRow(int index) const;
+  static KVRFinancialsLineRow rowOf(const KVRReportEntry& line);
   // The rows that hold, column by column, the longest texts of all the lines,
   // however many there are: one line of each period, type and country, and
   // the lines of the smallest and largest count and of the smallest and
@@ -199,7 +200,10 @@ class KVRFinancialsPanel {
     float incomeForCompare;
   };
   std::vector<Line> lines_;  // reportsEntries, in gathering order until sorted
-  mutable std::vector<KVRFinancialsLineRow> widest_;  // widestLineRows, made when first asked
+  // The lines whose texts are the widest, found while gathering; their rows
+  // are made when first asked (widestLineRows).
+  std::vector<const KVRReportEntry*> widestEntries_;
+  mutable std::vector<KVRFinancialsLineRow> widest_;
   mutable bool widestKnown_ = false;
   SortColumn sortColumn_ = SortColumn::None;
   bool sortAscending_ = true;
