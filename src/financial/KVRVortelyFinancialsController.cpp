@@ -16,6 +16,7 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QResizeEvent>
+#include <QSet>
 #include <QStackedWidget>
 #include <QStyle>
 #include <QStyleOptionHeader>
@@ -646,9 +647,16 @@ void KVRVortelyFinancialsController::fitLineColumns() {
     title.sortIndicator = column == DateColumn || column == IncomeColumn ? QStyleOptionHeader::SortDown
                                                                          : QStyleOptionHeader::None;
     int width = header->style()->sizeFromContents(QStyle::CT_HeaderSection, &title, QSize(), header).width();
+    // The rows share most of their texts (one period's date, one type): each
+    // text is measured once.
+    QSet<QString> measured;
+    measured.reserve(qsizetype(rows.size()));
     for (const KVRFinancialsLineRow& r : rows) {
       const QString* texts[] = {&r.date, &r.product, &r.type, &r.country, &r.units, &r.income, &r.converted};
-      width = std::max(width, int(std::ceil(metrics.horizontalAdvance(*texts[column]))) + margins);
+      const QString& text = *texts[column];
+      if (measured.contains(text)) continue;
+      measured.insert(text);
+      width = std::max(width, int(std::ceil(metrics.horizontalAdvance(text))) + margins);
     }
     header->resizeSection(column, width);
   }
