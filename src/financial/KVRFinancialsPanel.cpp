@@ -200,6 +200,10 @@ void KVRFinancialsPanel::gatherRows() {
   std::map<int, int> types;
   std::unordered_map<QString, int> countries;
   std::unordered_map<QString, std::pair<int, int>> amounts;  // currency -> smallest, largest
+  // The codes are shared strings: a string met before is looked up by its
+  // address, without hashing its text.
+  std::unordered_set<const QChar*> countryStrings;
+  std::unordered_map<const QChar*, std::pair<int, int>*> currencyStrings;
   int fewest = 0, most = 0;
   auto ms = [](KVRDate d) { return d.isValid() ? d.ms : -INFINITY; };
   // The same text, most often the same shared string.
@@ -242,9 +246,13 @@ void KVRFinancialsPanel::gatherRows() {
       if (!previous || ms(previous->beginDate) != ms(e->beginDate) || ms(previous->endDate) != ms(e->endDate))
         periods.try_emplace(std::pair{ms(e->beginDate), ms(e->endDate)}, i);
       if (!previous || previous->type != e->type) types.try_emplace(e->type, i);
-      if (!previous || !same(previous->country, e->country)) countries.try_emplace(e->country, i);
-      if (!previous || !same(previous->currency, e->currency))
-        range = &amounts.try_emplace(e->currency, std::pair{i, i}).first->second;
+      if ((!previous || !same(previous->country, e->country)) && countryStrings.insert(e->country.constData()).second)
+        countries.try_emplace(e->country, i);
+      if (!previous || !same(previous->currency, e->currency)) {
+        std::pair<int, int>*& known = currencyStrings[e->currency.constData()];
+        if (!known) known = &amounts.try_emplace(e->currency, std::pair{i, i}).first->second;
+        range = known;
+      }
       if (amount < lines_[size_t(range->first)].incomeForCompare) range->first = i;
       if (amount > lines_[size_t(range->second)].incomeForCompare) range->second = i;
       if (e->count < lines_[size_t(fewest)].entry->count) fewest = i;
