@@ -449,7 +449,7 @@ class StatementRun {
   // The lines' amounts, regions and parts, read from the reports (the part
   // bound by memory) on a few threads: each line on its own, no sums here.
   void decodeLines() {
-    decoded_.resize(lineCount_);
+    decoded_.reset(new DecodedLine[lineCount_]);  // every line is written by decodeJobs: no zeroing
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     const size_t threads = lineCount_ < kThreadedLines ? 1 : std::min<size_t>({4, cores, jobs_.size()});
     if (threads <= 1) {
@@ -493,7 +493,7 @@ class StatementRun {
         std::stable_sort(job.sorted.begin(), job.sorted.end(), byIdThenPosition);
       }
       const bool selected = job.info->flags & Selected;
-      DecodedLine* out = decoded_.data() + job.offset;
+      DecodedLine* out = decoded_.get() + job.offset;
       const KVRVortelyManagedProduct* lastProduct = nullptr;
       int lastPart = -1;
       for (const KVRReportEntry* e : job.lines()) {
@@ -562,8 +562,8 @@ class StatementRun {
   void sumSelectedLines(const LineJob& job) {
     MonthVectors* mv = &monthVectors_[job.month.serial()];
     const int m = job.month.month;
-    const DecodedLine* end = decoded_.data() + job.offset + job.count;
-    for (const DecodedLine* d = decoded_.data() + job.offset; d != end; ++d) {
+    const DecodedLine* end = decoded_.get() + job.offset + job.count;
+    for (const DecodedLine* d = decoded_.get() + job.offset; d != end; ++d) {
       const int region = d->region;
       if (region < 0 || d->part < 0) continue;
       const float amount = d->amount;
@@ -601,8 +601,8 @@ class StatementRun {
     }
     const bool partVectors = (info.flags & Selected) && partMonths_.size() > 1;
     if (partVectors) partVectors_.assign(partMonths_.size(), nullptr);
-    const DecodedLine* end = decoded_.data() + job.offset + job.count;
-    for (const DecodedLine* d = decoded_.data() + job.offset; d != end; ++d) {
+    const DecodedLine* end = decoded_.get() + job.offset + job.count;
+    for (const DecodedLine* d = decoded_.get() + job.offset; d != end; ++d) {
       const int region = d->region;
       if (region < 0) continue;
       const float amount = d->amount;
@@ -941,7 +941,7 @@ class StatementRun {
   std::vector<IndexEntry> indexEntries_;
   std::vector<LineJob> jobs_;
   size_t lineCount_ = 0;
-  std::vector<DecodedLine> decoded_;
+  std::unique_ptr<DecodedLine[]> decoded_;
   std::mutex currencyLock_;  // the currency table, while the lines are decoded
 
   std::vector<PaymentInput> inputs_;
