@@ -48,8 +48,10 @@ KVRReportEntry* KVRVortelyCoreDataManager::reportEntryInReport(KVRReport* report
   e->beginDate = date;
   e->currency = d_->strings.get(currency);
   e->country = d_->strings.get(country);
-  if (type >= 11) {
-    type -= 10;
+  // A book's line comes with its entry type plus this offset.
+  constexpr int kBookEntryTypeOffset = 10;
+  if (type > kBookEntryTypeOffset) {
+    type -= kBookEntryTypeOffset;
     if (product) {
       product->category = QStringLiteral("E-Book");
       markChanged(product);

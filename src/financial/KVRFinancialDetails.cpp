@@ -107,7 +107,7 @@ KVRFinancialDetailsState KVRPresentFinancialDetails(const KVRFinancialDetailsInp
     } else {
       s.status = KVRLocalized("Status: waiting for payment advise");
     }
-  } else if (v->status == 2) {
+  } else if (v->status == KVRFinancialValue::ReportMissing) {
     s.status = KVRLocalized("Status: waiting for financial report");
   } else {
     // The financial report is there, no payment advice: "Create Payment".

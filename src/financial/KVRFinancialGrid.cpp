@@ -114,7 +114,7 @@ KVRFinancialGrid KVRBuildFinancialGrid(const KVRFinancialGridInput& in) {
         v.income = v.incomePref = v.incomeLocal = QStringLiteral("--");
         v.incomeLocalValue = 0.0f;
         v.badgeColor = KVRFinancialGreyColor();
-        v.status = 2;
+        v.status = KVRFinancialValue::ReportMissing;
         grid.values.push_back(std::move(v));
         continue;
       }

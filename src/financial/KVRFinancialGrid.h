@@ -51,7 +51,9 @@ struct KVRFinancialValue {
   std::optional<QString> paymentMonth;    // PaymentMonth: caption of the paying month
   bool hidePayment = true;                // HidePayment
   bool enablePayment = false;             // EnablePayment
-  int status = 1;                         // Status: 2 while the month's financial report is missing
+  // Status: the month's financial report is there, or missing.
+  enum Status : int { ReportThere = 1, ReportMissing = 2 };
+  int status = ReportThere;
   // Several selected accounts have an estimate or a payment here: a payment
   // is created or reconciled with one account selected.
   bool severalAccounts = false;

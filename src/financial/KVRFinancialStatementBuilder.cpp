@@ -725,7 +725,7 @@ class StatementRun {
         pointed = converter_.convertAmountToPreferedCurrency(double(pointed), in.reconciliation->currency);
       ratio = pointed / rec.income;
     }
-    const bool reconciled = pointed > 0 || (pointed == 0 && rec.income == 0 && in.report->status > 0);
+    const bool reconciled = pointed > 0 || (pointed == 0 && rec.income == 0 && in.report->status >= KVRReportStatusPointed);
     if (reconciled) {
       rec.pointedIncome = pointed;
       rec.pointedIncomeStr = amountText(pointed, preferredSymbol_);
