@@ -449,7 +449,7 @@ class StatementRun {
   // The lines' amounts, regions and parts, read from the reports (the part
   // bound by memory) on a few threads: each line on its own, no sums here.
   void decodeLines() {
-    decoded_.resize(lineCount_);
+    decoded_.reset(new DecodedLine[lineCount_]);  // every line is written by decodeJobs: no zeroing
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     const size_t threads = lineCount_ < kThreadedLines ? 1 : std::min<size_t>({4, cores, jobs_.size()});
     if (threads <= 1) {
@@ -493,7 +493,7 @@ class StatementRun {
         std::stable_sort(job.sorted.begin(), job.sorted.end(), byIdThenPosition);
       }
       const bool selected = job.info->flags & Selected;
-      DecodedLine* out = decoded_.data() + job.offset;
+      DecodedLine* out = decoded_.get() + job.offset;
       const KVRVortelyManagedProduct* lastProduct = nullptr;
       int lastPart = -1;
       for (const KVRReportEntry* e : job.lines()) {
@@ -562,8 +562,8 @@ class StatementRun {
   void sumSelectedLines(const LineJob& job) {
     MonthVectors* mv = &monthVectors_[job.month.serial()];
     const int m = job.month.month;
-    const DecodedLine* end = decoded_.data() + job.offset + job.count;
-    for (const DecodedLine* d = decoded_.data() + job.offset; d != end; ++d) {
+    const DecodedLine* end = decoded_.get() + job.offset + job.count;
+    for (const DecodedLine* d = decoded_.get() + job.offset; d != end; ++d) {
       const int region = d->region;
       if (region < 0 || d->part < 0) continue;
       const float amount = d->amount;
@@ -601,8 +601,8 @@ class StatementRun {
     }
     const bool partVectors = (info.flags & Selected) && partMonths_.size() > 1;
     if (partVectors) partVectors_.assign(partMonths_.size(), nullptr);
-    const DecodedLine* end = decoded_.data() + job.offset + job.count;
-    for (const DecodedLine* d = decoded_.data() + job.offset; d != end; ++d) {
+    const DecodedLine* end = decoded_.get() + job.offset + job.count;
+    for (const DecodedLine* d = decoded_.get() + job.offset; d != end; ++d) {
       const int region = d->region;
       if (region < 0) continue;
       const float amount = d->amount;
@@ -654,7 +654,17 @@ class StatementRun {
     for (KVRReport* r : dm_.paymentReports()) {
       const int account = r->account ? accountIndex(r->account) : -1;
       if (account < 0) continue;
-      const KVRReportEntry* line = KVRFirstLineOfType(r, KVREntryTypePayment);
+      // The first Payment and first Reconciliation lines, in one pass.
+      const KVRReportEntry* line = nullptr;
+      const KVRReportEntry* reconciliation = nullptr;
+      for (const KVRReportEntry* e : r->entries) {
+        if (!e) continue;
+        if (e->type == KVREntryTypePayment) {
+          if (!line || byIdThenPosition(e, line)) line = e;
+        } else if (e->type == KVREntryTypeReconciliation) {
+          if (!reconciliation || byIdThenPosition(e, reconciliation)) reconciliation = e;
+        }
+      }
       if (!line) continue;
       if (!line->beginDate.isValid()) {
         log(QStringLiteral("Payment report \"%1\": its Payment line has no date, left out").arg(r->filename));
@@ -667,7 +677,7 @@ class StatementRun {
       }
       const std::optional<KVRMonthKey> month = monthOfDate(line->beginDate);
       if (!month) continue;
-      inputs_.push_back({r, line, KVRFirstLineOfType(r, KVREntryTypeReconciliation), *month, account});
+      inputs_.push_back({r, line, reconciliation, *month, account});
     }
     std::stable_sort(inputs_.begin(), inputs_.end(), [](const PaymentInput& a, const PaymentInput& b) {
       if (a.line->beginDate.ms != b.line->beginDate.ms) return a.line->beginDate.ms < b.line->beginDate.ms;
@@ -678,6 +688,13 @@ class StatementRun {
   // A payment of one account: its record in its month (paid amount,
   // conversion, reconciliation, Japanese ratio), then the earlier months it
   // also pays.
+  const QString& cachedSymbol(const QString& currency) {
+    for (const auto& [code, symbol] : symbols_)
+      if (code == currency) return symbol;
+    symbols_.emplace_back(currency, symbolOfCurrency(currency));
+    return symbols_.back().second;
+  }
+
   void matchPayment(const PaymentInput& in) {
     AccountPayments& payments = accountPayments_[size_t(in.account)];
     const std::map<int, Values>& estimate = estimates_[size_t(in.account)];
@@ -716,7 +733,7 @@ class StatementRun {
       rec.pointedAccount = in.report->pointedAccount.isEmpty() ? QStringLiteral("--") : in.report->pointedAccount;
       rec.paymentRatio = ratio;
     }
-    rec.localIncomeStr = amountText(rec.localIncome, symbolOfCurrency(currency));
+    rec.localIncomeStr = amountText(rec.localIncome, cachedSymbol(currency));
     rec.localCurrency = currency;
     rec.incomeStr = amountText(rec.income, preferredSymbol_);
     rec.jpRatio = jp;
@@ -924,11 +941,12 @@ class StatementRun {
   std::vector<IndexEntry> indexEntries_;
   std::vector<LineJob> jobs_;
   size_t lineCount_ = 0;
-  std::vector<DecodedLine> decoded_;
+  std::unique_ptr<DecodedLine[]> decoded_;
   std::mutex currencyLock_;  // the currency table, while the lines are decoded
 
   std::vector<PaymentInput> inputs_;
   QString preferredSymbol_;
+  std::vector<std::pair<QString, QString>> symbols_;  // payment currency -> its symbol, as met
   std::vector<AccountPayments> accountPayments_;
 };
 
