@@ -316,14 +316,8 @@ struct KVRVortelyCoreDataManager::Impl {
            !changed.empty() || !deletedRows.empty();
   }
 
-  void clear() {
-    stopIntegrityCheck();
-    journalModeSet = true;
-    db.reset();
-    path.clear();
-    accounts.clear();
-    products.clear();
-    reports.clear();
+  // The new objects and changed ones, once written (or dropped with the store).
+  void forgetWrittenChanges() {
     newAccounts.clear();
     newProducts.clear();
     newReports.clear();
@@ -334,6 +328,17 @@ struct KVRVortelyCoreDataManager::Impl {
     newCosts.clear();
     newPartners.clear();
     changed.clear();
+  }
+
+  void clear() {
+    stopIntegrityCheck();
+    journalModeSet = true;
+    db.reset();
+    path.clear();
+    accounts.clear();
+    products.clear();
+    reports.clear();
+    forgetWrittenChanges();
     deleted.clear();
     deletedRows.clear();
     strings.clear();

@@ -216,16 +216,7 @@ void KVRVortelyCoreDataManager::Impl::writeChanges() {
     throw;
   }
 
-  newAccounts.clear();
-  newProducts.clear();
-  newReports.clear();
-  newEntries.clear();
-  madeFor.clear();
-  newIAdEntries.clear();
-  newRatings.clear();
-  newCosts.clear();
-  newPartners.clear();
-  changed.clear();
+  forgetWrittenChanges();
   for (const KVRReport* r : amountsWritten) unreadPointedIncome.erase(r);
   deletedRows.clear();
 }
